@@ -1,0 +1,1 @@
+// Anchor of the player library; the player logic lives in the files beside it.

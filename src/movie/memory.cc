@@ -1,0 +1,86 @@
+// MemAlloc / MemFree and the grouped allocation plan.
+#include "movie/memory.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace kivo {
+
+void* MemAlloc(uint32_t size) {
+  if (size == 0 || size > 0xFFFFFFFFu - 64) return nullptr;
+  uint8_t* raw = static_cast<uint8_t*>(os::SystemAlloc(size + 64));
+  if (!raw) return nullptr;
+  uint32_t distance = 64 - static_cast<uint32_t>(reinterpret_cast<uintptr_t>(raw) % 32);
+  uint8_t* block = raw + distance;
+  block[-1] = static_cast<uint8_t>(distance);
+  block[-2] = 0;  // kind: system memory
+  return block;
+}
+
+void MemFree(void* block) {
+  if (!block) return;
+  uint8_t* p = static_cast<uint8_t*>(block);
+  os::SystemFree(p - p[-1]);
+}
+
+namespace {
+
+struct PlanEntry {
+  void* variable;
+  uint32_t share;
+};
+
+PlanEntry staticEntries[32];
+PlanEntry* entries = staticEntries;
+uint32_t entryCount = 0;
+uint32_t entryCapacity = 32;
+uint32_t planTotal = 0;
+// Set when the plan could not grow: the next AllocatePlan fails rather than
+// hand out a block with buffers missing.
+bool planBroken = false;
+
+}  // namespace
+
+void PlanBlock(void* pointerVariable, uint32_t size) {
+  if (entryCount == entryCapacity) {
+    PlanEntry* grown = static_cast<PlanEntry*>(MemAlloc(entryCapacity * 2 * sizeof(PlanEntry)));
+    if (!grown) {
+      planBroken = true;
+      return;
+    }
+    memcpy(grown, entries, entryCount * sizeof(PlanEntry));
+    if (entries != staticEntries) MemFree(entries);
+    entries = grown;
+    entryCapacity *= 2;
+  }
+  uint32_t a = (size + 31) & ~31u;
+  if (size > 0xFFFFFFFFu - 31) planBroken = true;
+  uint32_t pad = ((planTotal / 32 - a / 32 + 1) % 32) * 32;
+  uint64_t grownTotal = uint64_t(planTotal) + a + pad;
+  if (grownTotal > 0xFFFFFFFFu) planBroken = true;
+  entries[entryCount++] = {pointerVariable, a + pad};
+  planTotal = static_cast<uint32_t>(grownTotal);
+}
+
+uint32_t PlanTotal() { return planTotal; }
+
+void* AllocatePlan(uint32_t headSize) {
+  uint64_t h = (uint64_t(headSize) + 31) & ~uint64_t(31);
+  uint64_t whole = h + planTotal;
+  bool broken = planBroken || whole > 0xFFFFFFFFu;
+  planTotal = 0;
+  planBroken = false;
+  uint8_t* block = broken ? nullptr : static_cast<uint8_t*>(MemAlloc(static_cast<uint32_t>(whole)));
+  if (block) {
+    uint8_t* next = block + h;
+    for (uint32_t i = 0; i < entryCount; ++i) {
+      *static_cast<uint8_t**>(entries[i].variable) = next;
+      next += entries[i].share;
+    }
+  }
+  entryCount = 0;
+  return block;
+}
+
+}  // namespace kivo

@@ -1,0 +1,23 @@
+// The library's one allocator: 32-byte aligned blocks, and the grouped plan
+// that puts many buffers of a movie (or an audio decoder) into one block with
+// their start addresses staggered across cache sets.
+#pragma once
+
+#include <cstdint>
+
+namespace kivo {
+
+// A block aligned to 32 bytes, 33 to 64 bytes into its system block; null
+// for sizes 0 and 0xFFFFFFFF and when the system has no memory.
+void* MemAlloc(uint32_t size);
+void MemFree(void* block);
+
+// Plans a buffer of `size` bytes whose address goes to *pointerVariable when
+// the plan is allocated. Not safe for concurrent use: all opens run on one thread.
+void PlanBlock(void* pointerVariable, uint32_t size);
+uint32_t PlanTotal();
+// One block of the head (rounded up to 32) followed by every planned buffer;
+// the plan is emptied in any case. Null when the block cannot be had.
+void* AllocatePlan(uint32_t headSize);
+
+}  // namespace kivo
