@@ -1,0 +1,111 @@
+// The movie handle: everything needed to play one movie, made at its open in
+// a few grouped blocks and released by its close. Fields keep the names the
+// rest of the library reads them by.
+#pragma once
+
+#include <cstdint>
+
+#include "io/io_driver.h"
+#include "io/service_thread.h"
+#include "video/plane_set.h"
+
+namespace kivo {
+
+struct SoundTrack;
+
+// Open flags (the second argument of OpenMovie, kept merged in openFlags).
+constexpr uint32_t kOpenRateOverride = 0x00001000;
+constexpr uint32_t kOpenPreload = 0x00002000;
+constexpr uint32_t kOpenSoundTracks = 0x00004000;
+constexpr uint32_t kOpenBeforeI = 0x00008000;     // revision before 'i'
+constexpr uint32_t kOpenBeforeH = 0x00010000;     // revision before 'h'
+constexpr uint32_t kOpenGrey = 0x00020000;
+constexpr uint32_t kOpenNoSimd = 0x00040000;
+constexpr uint32_t kOpenNeverSkip = 0x00080000;
+constexpr uint32_t kOpenAlpha = 0x00100000;
+constexpr uint32_t kOpenNoFill = 0x00200000;
+constexpr uint32_t kOpenReadSpeed = 0x00400000;
+constexpr uint32_t kOpenHandle = 0x00800000;
+constexpr uint32_t kOpenBufferSize = 0x01000000;
+constexpr uint32_t kOpenMemory = 0x04000000;
+constexpr uint32_t kOpenNoReader = 0x08000000;
+constexpr uint32_t kOpenModeMask = 0x70000000;
+constexpr uint32_t kOpenModeShift = 28;
+
+constexpr int kMaxSoundTracks = 8;
+
+struct MovieRect {
+  int32_t x, y, width, height;
+};
+
+struct Movie {
+  uint32_t width, height;          // presented size, after display-mode doubling
+  uint32_t frameCount;
+  uint32_t currentFrame;           // frame whose packet is loaded (from 1)
+  uint32_t lastFrame;
+  uint32_t playRateNum, playRateDen;
+  int32_t readError;
+  uint32_t openFlags;
+  uint32_t videoFlags;
+  uint32_t dataSize;
+  MovieRect rects[8];
+  int32_t rectCount;               // -1 = not yet worked out for the newest frame
+  PlaneSet planes;
+  uint32_t cellsAcross;
+  uint32_t cellCount;
+  uint32_t largestFrame;
+  uint32_t indexLast;
+  uint32_t trackCount;
+  uint32_t peakDataRate, peakDataFrame;
+  int32_t paused;
+  uint8_t* frameData;              // packet of currentFrame
+  uint8_t* preloaded;              // frame 1 of a preloaded or in-memory movie
+  uint32_t* frameIndex;
+  IoDriver io;
+  uint8_t* readBlock;
+  uint32_t readBufferSize;
+  uint32_t sourceWidth, sourceHeight;
+  uint32_t* selectedTracks;
+  uint32_t* trackMaxBytes;
+  uint32_t* trackAudioWords;
+  uint32_t* trackIds;
+  uint32_t framesDecoded;
+  uint32_t firstFrameTime;
+  uint32_t decodeStart, decodeEnd;
+  uint32_t clockBase, clockBaseFrame;
+  uint32_t lateLimit;
+  uint32_t slowStart;
+  uint32_t slowestMs, slowestFrame, secondSlowestMs, secondSlowestFrame;
+  int32_t soundOn;
+  int32_t videoOn;
+  uint32_t memoryUsed;
+  uint32_t videoMs, audioMs, blitMs;
+  uint32_t openMs;
+  uint32_t fileRateNum, fileRateDen;
+  uint32_t roundedRate;
+  uint32_t ringShift;
+  uint32_t* timeRing;
+  uint32_t* audioRing;
+  uint32_t* videoRing;
+  uint32_t* blitRing;
+  uint32_t* readRing;
+  uint32_t* idleReadRing;
+  uint32_t* backReadRing;
+  uint32_t lastCopyFlags;
+  uint32_t decodedFrame;
+  uint32_t openTrackCount;
+  uint32_t soundSkips;
+  SoundTrack* soundTracks;
+  int32_t keepChangedCells;
+  uint32_t skippedBlits;
+  uint8_t* bundleBuffers[kBundleCount];
+  uint32_t lateRun;
+  uint32_t catchUpMs, catchUpStep;
+  ServiceClient soundClient;
+  // Kept by the open for the frame cycle and the summary.
+  uint8_t revision;
+  uint32_t requestedTracks;        // SoundTrack records planned (at least 1)
+  uint8_t* picturesBlock;          // the block of the frame and alpha buffers
+};
+
+}  // namespace kivo
