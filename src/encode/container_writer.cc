@@ -25,12 +25,16 @@ std::vector<uint8_t> BuildMovie(const MovieLayout& layout, const std::vector<Fra
   std::vector<uint32_t> sizes;
   for (const FramePacket& f : frames) {
     uint32_t size = static_cast<uint32_t>(f.video.size()) + 4 * tracks;
+    // Bit 0 of an index entry is the key-frame bit, so every packet must
+    // start at an even offset: odd packets get one zero byte after their
+    // video data, which the decoder never reaches.
     for (uint32_t t = 0; t < tracks; ++t) {
       if (t >= f.audio.size()) continue;
       const std::vector<uint8_t>& a = f.audio[t];
       size += static_cast<uint32_t>(a.size());
       if (a.size() >= 4) maxBytes[t] = std::max(maxBytes[t], ReadLe32(a.data()));
     }
+    size += size & 1;
     sizes.push_back(size);
     largest = std::max(largest, size);
   }
@@ -65,6 +69,7 @@ std::vector<uint8_t> BuildMovie(const MovieLayout& layout, const std::vector<Fra
       out.insert(out.end(), a.begin(), a.end());
     }
     out.insert(out.end(), f.video.begin(), f.video.end());
+    if (out.size() & 1) out.push_back(0);
   }
   return out;
 }

@@ -1,6 +1,7 @@
 // Writes the movie container: header, track table, frame index with key-frame
 // bits, and frame packets (an audio size word and packet per track, then the
-// video data).
+// video data). Packets are kept to even sizes, since bit 0 of an index entry
+// is the key-frame bit.
 #pragma once
 
 #include <cstdint>

@@ -68,6 +68,27 @@ TEST(Container, OneStereoTrackLayout) {
   EXPECT_EQ(FrameSize(index, 1), 4u + 10272u + 224u);
 }
 
+TEST(Container, PacketsStartAtEvenOffsetsSoKeyBitsStayTrue) {
+  encode::MovieLayout layout;
+  layout.width = 16;
+  layout.height = 16;
+  std::vector<encode::FramePacket> packets(5);
+  for (size_t i = 0; i < packets.size(); ++i) {
+    packets[i].key = i == 0 || i == 3;
+    packets[i].video.assign(7 + i, uint8_t(0xA0 + i));  // odd and even sizes
+  }
+  std::vector<uint8_t> movie = encode::BuildMovie(layout, packets);
+  const uint32_t* index = reinterpret_cast<const uint32_t*>(movie.data() + 44);
+  for (uint32_t n = 1; n <= 5; ++n) {
+    EXPECT_EQ(IsKeyFrame(index, n), packets[n - 1].key) << n;
+    EXPECT_EQ(FrameOffset(index, n) % 2, 0u) << n;
+    // The video data stands whole at the start of its packet.
+    EXPECT_EQ(movie[FrameOffset(index, n)], uint8_t(0xA0 + n - 1)) << n;
+    EXPECT_GE(FrameSize(index, n), packets[n - 1].video.size()) << n;
+  }
+  EXPECT_EQ(index[5], movie.size());
+}
+
 TEST(Container, MagicAndFrameCountChecks) {
   std::vector<uint8_t> movie = MovieWithFrames(3);
   EXPECT_EQ(CheckMovieHeader(HeaderOf(movie)), nullptr);
