@@ -16,6 +16,9 @@ struct IoDriver;
 using IoHook = void (*)(IoDriver* io);
 using IoTryHook = int32_t (*)(IoDriver* io);
 
+// Everything that one thread writes and another reads is atomic: the ring
+// counters (acquire/release, they publish the ring's bytes) and the flags and
+// statistics that the foreground and the reader thread share (relaxed).
 struct IoDriver {
   uint32_t (*ReadHeader)(IoDriver* io, int64_t offset, void* destination, uint32_t size);
   uint32_t (*ReadFrame)(IoDriver* io, uint32_t frame, uint32_t offset, void* destination, uint32_t size);
@@ -24,17 +27,17 @@ struct IoDriver {
   int32_t (*ReadAhead)(IoDriver* io);
   void (*Close)(IoDriver* io);
   Movie* owner;
-  int32_t endOfData;
-  int32_t chunkInProgress;
-  uint32_t bytesRead;
+  std::atomic<int32_t> endOfData;
+  std::atomic<int32_t> chunkInProgress;
+  std::atomic<uint32_t> bytesRead;
   std::atomic<int32_t> foregroundBusy;
-  uint32_t readMs;
-  uint32_t frameReadMs;
-  uint32_t idleReadMs;
-  uint32_t backgroundReadMs;
+  std::atomic<uint32_t> readMs;
+  uint32_t frameReadMs;  // foreground only
+  std::atomic<uint32_t> idleReadMs;
+  std::atomic<uint32_t> backgroundReadMs;
   uint32_t bufferSize;
-  uint32_t highestBuffered;
-  uint32_t fillTarget;
+  std::atomic<uint32_t> highestBuffered;
+  std::atomic<uint32_t> fillTarget;
   std::atomic<uint32_t> buffered;
   os::FileHandle file;
   uint32_t filePos;
@@ -55,5 +58,37 @@ struct IoDriver {
   IoHook Yield;
   ServiceClient readerClient;
 };
+
+// Read-ahead works in chunks of this size; ring sizes are multiples of it.
+constexpr uint32_t kReadChunk = 4096;
+// Offset meaning "where the file now stands".
+constexpr uint32_t kCurrentPosition = 0xFFFFFFFFu;
+// The open flag saying the source is an open file handle positioned at the
+// movie's first byte (the same bit as the movie's open flag).
+constexpr uint32_t kIoFromHandle = 0x00800000;
+
+// Clears the whole record (hooks included), then opens `source`: a file name,
+// or with kIoFromHandle an os::FileHandle cast to a pointer, which is borrowed
+// and read relative to its current position. Installs the file driver's six
+// operations. 1 on success, 0 when the file cannot be opened.
+int32_t OpenFileDriver(IoDriver* io, const void* source, uint32_t openFlags);
+
+// The fill ratio the scheduling decisions use: (buffered + 1) * 100 /
+// (fillTarget + 1). Worked out in 64 bits so that large rings do not wrap.
+uint32_t FillPercent(const IoDriver* io);
+
+// Points the four hooks at the reader client's mutex: Lock waits for it,
+// TryLock takes it only if free (1 when the client has no mutex), Unlock
+// releases it, Yield gives up the processor once. While the client is not
+// registered (no mutex) they do nothing.
+void InstallReaderLockHooks(IoDriver* io);
+
+// The reader client: the emptier ring (below half full) is the more urgent
+// and is topped up chunk after chunk; a fuller one gets one chunk per
+// wake-up, the longest-waiting first.
+uint32_t ReaderPriority(ServiceClient* client, uint32_t tick);
+void ReaderWork(ServiceClient* client, uint32_t tick);
+// RegisterClient of the driver's reader client with these two functions.
+int32_t RegisterReaderClient(ServiceThread* thread, IoDriver* io);
 
 }  // namespace kivo
