@@ -1,0 +1,76 @@
+// The player's command line: putting the working line together from the
+// stored default line, the real line and the profile's quick-play switches,
+// parsing every switch into PlayerSettings, leaving the movie list, and
+// deciding on the help text. Also the stretch-size rule and the /D tables.
+#pragma once
+
+#include <cstdint>
+
+#include "player/settings.h"
+
+namespace kivo {
+
+// The working buffer, terminator included; it later holds the movie list.
+constexpr uint32_t kCommandLineSize = 1024;
+// The stored default part and the profile part, without terminators.
+constexpr uint32_t kDefaultLineLimit = 510;
+constexpr uint32_t kProfileLineLimit = 255;
+
+constexpr char kHelpCaption[] = "Kivo Video Player Help";
+constexpr char kProfileSection[] = "Orlo Video Tools";
+constexpr char kQuickPlayKey[] = "KivoQuickPlay";
+
+struct CommandLineSources {
+  const char* defaultLine;  // the stored default line (cut at '~' here too)
+  const char* realLine;
+  // Fills `out` with the quick-play switches (at most size - 1 characters);
+  // asked only when the line holds a /! that calls for them. May be null.
+  uint32_t (*readQuickPlay)(void* context, char* out, uint32_t size);
+  void* context;
+  int32_t screenWidth;  // the screen size before any /D
+  int32_t screenHeight;
+};
+
+struct ParsedCommandLine {
+  PlayerSettings settings;
+  // What is left once every switch is gone: the movie list.
+  char movieList[kCommandLineSize];
+  // 1 when the help text is to be shown (caption kHelpCaption, exit code 1).
+  int32_t showHelp;
+};
+
+// Returns 1 to play the movie list, 0 to show the help text.
+int32_t ParseCommandLine(const CommandLineSources& sources, ParsedCommandLine* out);
+
+// The same with the default line and the profile taken from the platform.
+int32_t ParseProgramCommandLine(const char* realLine, int32_t screenWidth, int32_t screenHeight,
+                                ParsedCommandLine* out);
+
+// Turns program arguments into a real command line where the system hands
+// them over split (argv). Arguments that look like switches (a '/' and no
+// other '/') are kept as they are; any other is a movie name: its '/'
+// become '\' (movie names take them back, see movie_list.h) so that the
+// switch parser never sees them, and it is quoted when it holds a blank.
+// Arguments that do not fit in `size` are left out whole. Returns the length.
+uint32_t JoinProgramArguments(int argc, const char* const* argv, char* out, uint32_t size);
+
+// The message-box body of the help text.
+const char* HelpText();
+
+// /D resolution index 1-13 -> size; false outside the table.
+bool DisplayResolution(uint32_t index, int32_t* width, int32_t* height);
+// /D value / 100 (0-6) -> the depth code passed on; false outside the table.
+bool DisplayDepthCode(uint32_t part, int32_t* depthCode);
+
+// The target size of one direction of the stretch: (num, den) as /W or /H
+// left them, the movie's and the screen's size in that direction, and the
+// direction's base bit; the kind-of-stretch bit goes into *bufferFlags.
+uint32_t StretchSize(int32_t num, int32_t den, uint32_t movieSize, uint32_t screenSize, uint32_t baseBit,
+                     uint32_t* bufferFlags);
+
+// Both directions for a movie of the given size, with settings->bufferFlags
+// collecting the bits.
+void StretchTargets(PlayerSettings* settings, uint32_t movieWidth, uint32_t movieHeight, uint32_t* targetWidth,
+                    uint32_t* targetHeight);
+
+}  // namespace kivo

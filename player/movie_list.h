@@ -1,0 +1,43 @@
+// Taking movies off the front of the movie list the command line leaves:
+// quoted names, the blank-and-comma separators, and what an entry names (a
+// file, a stretch of a file at an offset, or a stretch of the player's own
+// program file).
+#pragma once
+
+#include <cstdint>
+
+#include "player/command_line.h"
+
+namespace kivo {
+
+enum MovieEntryKind : int32_t {
+  kEntryFile = 0,         // a movie file of that name
+  kEntryOwnProgram = 1,   // ":offset": inside the player's own program file
+  kEntryFileAtOffset = 2  // "name|offset": inside the named file
+};
+
+// How names are written: on Windows ':' and '\' end directories; on POSIX
+// '/' does too, and '\' stands for '/' (see JoinProgramArguments).
+enum MovieNameStyle : int32_t { kWindowsNames = 0, kPosixNames = 1 };
+#if defined(_WIN32)
+constexpr MovieNameStyle kNativeNameStyle = kWindowsNames;
+#else
+constexpr MovieNameStyle kNativeNameStyle = kPosixNames;
+#endif
+
+struct MovieEntry {
+  int32_t kind;
+  uint64_t offset;  // for the two stored kinds
+  // The file to open (empty for kEntryOwnProgram); a plain name gets ".kiv"
+  // when it has no extension.
+  char name[kCommandLineSize + 8];
+};
+
+// Takes the first entry off `list` (a text of the working buffer, changed in
+// place and left stripped of blanks at both ends). False when it holds none.
+bool TakeMovieEntry(char* list, MovieEntry* entry, MovieNameStyle style = kNativeNameStyle);
+
+// What one entry's text names.
+void ClassifyMovieEntry(const char* text, MovieEntry* entry, MovieNameStyle style = kNativeNameStyle);
+
+}  // namespace kivo
