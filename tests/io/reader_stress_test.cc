@@ -1,0 +1,108 @@
+// Several drivers reading ahead on one shared reader thread while the
+// foreground reads frames, jumps, reads ahead itself, and closes and reopens
+// drivers. Meant for the thread-sanitizer build; every frame is checked.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "io/io_driver.h"
+#include "io/service_thread.h"
+#include "io_test_files.h"
+
+namespace kivo {
+namespace {
+
+struct Player {
+  const test::TestMovie* movie = nullptr;
+  IoDriver io{};
+  std::vector<uint8_t> ring;
+  uint32_t next = 1;  // frame to read next
+  bool open = false;
+};
+
+uint32_t random32(uint32_t* state) {
+  *state = *state * 1664525u + 1013904223u;
+  return *state >> 8;
+}
+
+void OpenPlayer(Player* p, ServiceThread* thread, uint32_t ringChunks) {
+  p->ring.assign(ringChunks * 4096, 0);
+  ASSERT_TRUE(test::OpenTestDriver(&p->io, *p->movie, p->ring.data(), ringChunks * 4096));
+  ASSERT_EQ(RegisterReaderClient(thread, &p->io), 1);
+  InstallReaderLockHooks(&p->io);
+  int32_t got;
+  while ((got = p->io.ReadAhead(&p->io)) != 0) {
+  }
+  p->next = 1;
+  p->open = true;
+}
+
+uint32_t ClosePlayer(Player* p, ServiceThread* thread, uint32_t flags) {
+  uint32_t result = UnregisterClients(thread, &p->io.readerClient, nullptr, nullptr, flags);
+  p->io.Close(&p->io);
+  p->open = false;
+  return result;
+}
+
+TEST(ReaderThreadStress, ForegroundReadsJumpsAndClosesWhileTheThreadReadsAhead) {
+  constexpr int kPlayers = 4;
+  std::vector<test::TestMovie> movies;
+  for (int m = 0; m < kPlayers; ++m) {
+    std::vector<uint32_t> sizes;
+    for (uint32_t i = 0; i < 160; ++i) sizes.push_back(300 + (i * 2654435761u >> 7) % (3000 + 2000 * m));
+    movies.push_back(test::MakeTestMovie("io_stress" + std::to_string(m) + ".kiv", sizes));
+  }
+  ServiceThread* thread = CreateServiceThread(500);
+  ASSERT_NE(thread, nullptr);
+  StartServiceThread(thread);
+  Player players[kPlayers];
+  for (int m = 0; m < kPlayers; ++m) {
+    players[m].movie = &movies[m];
+    OpenPlayer(&players[m], thread, 3 + m);
+  }
+
+  uint32_t seed = 12345;
+  std::vector<uint8_t> frame;
+  int checked = 0;
+  for (int op = 0; op < 6000; ++op) {
+    Player& p = players[random32(&seed) % kPlayers];
+    const test::TestMovie& movie = *p.movie;
+    uint32_t choice = random32(&seed) % 100;
+    if (!p.open) {
+      OpenPlayer(&p, thread, 2 + random32(&seed) % 6);
+      continue;
+    }
+    if (choice < 75 || choice >= 97) {
+      if (choice >= 97) p.next = 1 + random32(&seed) % (movie.index.size() - 1);  // a jump
+      uint32_t n = p.next;
+      frame.resize(movie.Size(n));
+      p.io.foregroundBusy.store(1);
+      uint32_t got = p.io.ReadFrame(&p.io, n - 1, movie.Offset(n), frame.data(), movie.Size(n));
+      p.io.foregroundBusy.store(0);
+      ASSERT_EQ(got, movie.Size(n)) << "player " << (&p - players) << " frame " << n;
+      ASSERT_EQ(memcmp(frame.data(), movie.Bytes(movie.Offset(n)), got), 0) << "frame " << n;
+      p.next = n + 1 < movie.index.size() ? n + 1 : 1;
+      ++checked;
+    } else if (choice < 90) {
+      // Reading while idle, as the frame cycle does.
+      if (TryLockClient(&p.io.readerClient)) {
+        p.io.ReadAhead(&p.io);
+        UnlockClient(&p.io.readerClient);
+      }
+    } else if (choice < 94) {
+      os::SleepMs(1);  // let the reader thread catch up
+    } else {
+      ClosePlayer(&p, thread, 0);
+    }
+  }
+  EXPECT_GT(checked, 4000);
+  uint32_t last = 0;
+  for (Player& p : players)
+    if (p.open) last = ClosePlayer(&p, thread, kDestroyEmptyThreads);
+  EXPECT_EQ(last, kReaderThreadDestroyed);
+}
+
+}  // namespace
+}  // namespace kivo
