@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "io/io_driver.h"
@@ -52,7 +51,9 @@ TEST(ReaderThreadStress, ForegroundReadsJumpsAndClosesWhileTheThreadReadsAhead) 
   for (int m = 0; m < kPlayers; ++m) {
     std::vector<uint32_t> sizes;
     for (uint32_t i = 0; i < 160; ++i) sizes.push_back(300 + (i * 2654435761u >> 7) % (3000 + 2000 * m));
-    movies.push_back(test::MakeTestMovie("io_stress" + std::to_string(m) + ".kiv", sizes));
+    char name[] = "io_stress0.kiv";
+    name[9] = static_cast<char>('0' + m);
+    movies.push_back(test::MakeTestMovie(name, sizes));
   }
   ServiceThread* thread = CreateServiceThread(500);
   ASSERT_NE(thread, nullptr);
