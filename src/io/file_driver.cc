@@ -26,6 +26,8 @@ uint32_t ReadFromFile(IoDriver* io, void* destination, uint32_t size) {
 
 uint32_t Smaller(uint32_t a, uint32_t b) { return a < b ? a : b; }
 
+constexpr uint32_t kReadBatch = 16 * kReadChunk;
+
 // dataSize - consumerPos (unsigned) capped by the ring size.
 void SetFillTargetFromPosition(IoDriver* io) {
   io->fillTarget.store(Smaller(io->dataSize - io->consumerPos, io->bufferSize), std::memory_order_relaxed);
@@ -147,6 +149,18 @@ void FileSetBuffer(IoDriver* io, uint8_t* memory, uint32_t size, uint32_t dataSi
   Unlock(io);
 }
 
+// Whole chunks for one ReadAhead: one, or with no simulated speed as many as
+// fit before the ring's end, in its free space and in the movie, up to
+// kReadBatch. Fewer, larger reads cost far less in system calls, and chunks
+// still start at multiples of kReadChunk and never cross the ring's end.
+uint32_t ChunksToRead(const IoDriver* io) {
+  if (io->simulatedSpeed) return kReadChunk;
+  uint32_t room = Smaller(io->freeBytes.load(std::memory_order_acquire),
+                          static_cast<uint32_t>(io->bufferEnd - io->writePtr));
+  room = Smaller(Smaller(room, io->dataSize - io->filePos), kReadBatch);
+  return room & ~(kReadChunk - 1);
+}
+
 int32_t FileReadAhead(IoDriver* io) {
   int32_t busyAtEntry = io->foregroundBusy.load(std::memory_order_relaxed);
   if (io->endOfData.load(std::memory_order_relaxed)) return 0;
@@ -163,11 +177,12 @@ int32_t FileReadAhead(IoDriver* io) {
     return 0;
   }
 
+  uint32_t wanted = ChunksToRead(io);
   uint32_t start = ReadClockMs();
   io->chunkInProgress.store(1, std::memory_order_relaxed);
-  uint32_t got = ReadFromFile(io, io->writePtr, kReadChunk);
+  uint32_t got = ReadFromFile(io, io->writePtr, wanted);
   io->chunkInProgress.store(0, std::memory_order_relaxed);
-  if (got < kReadChunk) io->endOfData.store(1, std::memory_order_relaxed);
+  if (got < wanted) io->endOfData.store(1, std::memory_order_relaxed);
   io->bytesRead.fetch_add(got, std::memory_order_relaxed);
   io->filePos += got;
   io->writePtr += got;
