@@ -1,0 +1,277 @@
+// The portable half of the display buffer: choosing a style and falling back,
+// the record's bookkeeping, stretching, positions and clearing. Every style
+// operation goes through the tables of blit_style.h.
+#include "display/blit_buffer.h"
+
+#include <cstring>
+
+#include "display/blit_geometry.h"
+#include "display/blit_style.h"
+#include "display/display_mode.h"
+#include "display/pixel_layout.h"
+#include "movie/memory.h"
+#include "movie/movie.h"
+
+#if defined(KIVO_HAVE_SDL)
+#include "display/sdl/sdl_blit.h"
+#endif
+
+namespace kivo {
+
+namespace {
+
+char errorText[256] = "";
+const BlitSystem* chosenSystem = nullptr;
+
+const char kNoCapableStyle[] = "No capable blitting style available.";
+const char kPaletteMode[] = "256 color mode not supported.";
+
+BlitBuffer* NewRecord(void* window, uint32_t width, uint32_t height, const BlitSystem* sys) {
+  auto* b = static_cast<BlitBuffer*>(MemAlloc(sizeof(BlitBuffer)));
+  if (!b) return nullptr;
+  memset(b, 0, sizeof(BlitBuffer));
+  b->window = window;
+  b->width = width;
+  b->height = height;
+  b->blitWidth = width;
+  b->blitHeight = height;
+  b->system = sys;
+  return b;
+}
+
+// One attempt at a style; on failure the record is as before the attempt.
+bool TryStyle(BlitBuffer* b, const BlitStyle* style, uint32_t openFlags) {
+  if (!style || !style->open) return false;
+  b->flags = kDestBgrx32;
+  b->ops = style;
+  b->stretchCapabilities = style->capabilities ? style->capabilities(b) : 0;
+  if (style->open(b, openFlags)) {
+    b->style = style->number;
+    if ((openFlags & kBlitOpenStretchMask) && !(b->flags & kBlitNoBlits)) b->flags |= kBlitStretched;
+    return true;
+  }
+  b->ops = nullptr;
+  b->flags = 0;
+  b->stretchCapabilities = 0;
+  b->surface = nullptr;
+  b->usesPrimary = b->isOverlay = b->isOffscreen = b->hideCursor = 0;
+  return false;
+}
+
+void MeasurePosition(BlitBuffer* b) {
+  int32_t originX = 0, originY = 0;
+  if (b->system && b->system->measureWindow) b->system->measureWindow(b, &originX, &originY);
+  b->clientX = originX + b->destinationX;
+  b->clientY = originY + b->destinationY;
+}
+
+void FreeRecord(BlitBuffer* b) {
+  if (b->holdsDevice && b->system && b->system->releaseDevice) b->system->releaseDevice(b);
+  b->holdsDevice = 0;
+  ReleaseDisplayMode(b);
+  memset(b, 0, sizeof(BlitBuffer));
+  MemFree(b);
+}
+
+// The record around a style that opened: sizes, the first full copy, and the
+// surface put in step with the window.
+BlitBuffer* Finish(BlitBuffer* b) {
+  b->windowWidth = b->frameWidth + b->blitWidth;
+  b->windowHeight = b->frameHeight + b->blitHeight;
+  b->flags |= kBlitFullCopy;
+  if (b->ops->place) b->ops->place(b, 0);
+  return b;
+}
+
+BlitBuffer* Fail(BlitBuffer* b, const char* text) {
+  if (text) SetBlitBufferError(text);
+  FreeRecord(b);
+  return nullptr;
+}
+
+}  // namespace
+
+void SetBlitBufferError(const char* text) {
+  size_t n = 0;
+  if (text) {
+    while (text[n] && text[n] != '\n' && text[n] != '\r' && n < sizeof(errorText) - 1) ++n;
+    memcpy(errorText, text, n);
+  }
+  errorText[n] = 0;
+}
+
+const char* GetBlitBufferError() { return errorText; }
+
+const BlitSystem* DefaultBlitSystem() {
+#if defined(KIVO_HAVE_SDL)
+  return SdlBlitSystem();
+#else
+  return MemoryBlitSystem();
+#endif
+}
+
+const BlitSystem* CurrentBlitSystem() { return chosenSystem ? chosenSystem : DefaultBlitSystem(); }
+void SetBlitSystem(const BlitSystem* system) { chosenSystem = system; }
+
+BlitBuffer* OpenBlitBuffer(void* window, uint32_t width, uint32_t height, uint32_t flags) {
+  if (width == 0 || height == 0) return nullptr;
+  if (!window) return OpenMemoryBlitBuffer(width, height, kDestBgrx32);
+  SetBlitBufferError(nullptr);
+  const BlitSystem* sys = CurrentBlitSystem();
+  BlitBuffer* b = NewRecord(window, width, height, sys);
+  if (!b) {
+    SetBlitBufferError("Not enough memory for the display buffer.");
+    return nullptr;
+  }
+  MeasurePosition(b);
+  const int32_t style = int32_t(flags & kBlitOpenStyleMask);
+  const uint32_t stretch = flags & kBlitOpenStretchMask;
+
+  bool toFallback = style == kBlitStyleDib;
+  if (!toFallback) {
+    if (!sys->acquireDevice || !sys->acquireDevice(b, flags)) {
+      if (style != kBlitStyleAuto) return Fail(b, sys->unavailableText);
+      toFallback = true;
+    } else {
+      b->holdsDevice = 1;
+    }
+  }
+  if (!toFallback) {
+    int32_t number = style == kBlitStyleAuto ? kBlitStylePrimary : style;
+    if (number == kBlitStylePrimary) {
+      // Written in place means no stretching at all; either way a failure
+      // here ends in the most compatible style.
+      const BlitStyle* primary = sys->style ? sys->style(kBlitStylePrimary) : nullptr;
+      if (!stretch && TryStyle(b, primary, flags)) return Finish(b);
+      toFallback = true;
+    } else {
+      for (; number <= kBlitStyleLast; ++number) {
+        const BlitStyle* s = sys->style ? sys->style(number) : nullptr;
+        if (!s) continue;
+        if (!StretchWithin(stretch, s->capabilities ? s->capabilities(b) : 0)) continue;
+        if (TryStyle(b, s, flags)) return Finish(b);
+      }
+      const bool palette = b->screenBits >= 1 && b->screenBits <= 8;
+      return Fail(b, palette ? kPaletteMode : kNoCapableStyle);
+    }
+  }
+  if (!b->countedInDisplayMode) ApplyDisplayModeChange(b, flags);
+  if (TryStyle(b, sys->fallback, flags)) return Finish(b);
+  return Fail(b, errorText[0] ? nullptr : kNoCapableStyle);
+}
+
+BlitBuffer* OpenMemoryBlitBuffer(uint32_t width, uint32_t height, int32_t destinationCode) {
+  if (width == 0 || height == 0 || destinationCode < 0 || destinationCode > 15) return nullptr;
+  BlitBuffer* b = NewRecord(nullptr, width, height, MemoryBlitSystem());
+  if (!b) {
+    SetBlitBufferError("Not enough memory for the display buffer.");
+    return nullptr;
+  }
+  b->flags = uint32_t(destinationCode);
+  b->ops = MemoryBlitStyle();
+  b->stretchCapabilities = b->ops->capabilities(b);
+  if (!b->ops->open(b, 0)) return Fail(b, nullptr);
+  b->style = b->ops->number;
+  return Finish(b);
+}
+
+void CloseBlitBuffer(BlitBuffer* buffer) {
+  if (!buffer) return;
+  if (buffer->lockedPointer) UnlockBlitBuffer(buffer);
+  if (buffer->ops && buffer->ops->close) buffer->ops->close(buffer);
+  FreeRecord(buffer);
+}
+
+int32_t LockBlitBuffer(BlitBuffer* buffer) {
+  if (!buffer || !buffer->ops || !buffer->ops->lock) return 0;
+  if (buffer->lockedPointer) return 1;
+  if (!buffer->ops->lock(buffer)) {
+    buffer->lockedPointer = nullptr;
+    buffer->lockedPitch = 0;
+    return 0;
+  }
+  return 1;
+}
+
+int32_t UnlockBlitBuffer(BlitBuffer* buffer) {
+  if (!buffer || !buffer->lockedPointer) return 1;
+  if (buffer->ops && buffer->ops->unlock) buffer->ops->unlock(buffer);
+  buffer->lockedPointer = nullptr;
+  buffer->lockedPitch = 0;
+  buffer->flags &= ~kBlitFullCopy;
+  return 1;
+}
+
+void BlitRects(BlitBuffer* buffer, const MovieRect* rects, int32_t count) {
+  if (!buffer || !buffer->ops || !buffer->ops->blit || count <= 0) return;
+  if (!rects) {
+    buffer->ops->blit(buffer, nullptr, 1);
+    return;
+  }
+  // Rectangles clipped to the picture, handed on in small batches.
+  MovieRect batch[16];
+  int32_t n = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    BlitRectangle r{rects[i].x, rects[i].y, rects[i].width, rects[i].height};
+    if (!ClipRectangle(&r, buffer->width, buffer->height)) continue;
+    batch[n++] = MovieRect{r.x, r.y, r.width, r.height};
+    if (n == 16) {
+      buffer->ops->blit(buffer, batch, n);
+      n = 0;
+    }
+  }
+  if (n > 0) buffer->ops->blit(buffer, batch, n);
+}
+
+int32_t SetBlitSize(BlitBuffer* buffer, uint32_t width, uint32_t height) {
+  if (!buffer) return 0;
+  if (width == 0) width = buffer->screenWidth;
+  if (height == 0) height = buffer->screenHeight;
+  const uint32_t caps = buffer->stretchCapabilities;
+  const bool acceptX = width != 0 && StretchWithin(StretchClassX(width, buffer->width), caps);
+  const bool acceptY = height != 0 && StretchWithin(StretchClassY(height, buffer->height), caps);
+  if (acceptX) buffer->blitWidth = width;
+  if (acceptY) buffer->blitHeight = height;
+  buffer->windowWidth = buffer->frameWidth + buffer->blitWidth;
+  buffer->windowHeight = buffer->frameHeight + buffer->blitHeight;
+  if (buffer->ops && buffer->ops->place) buffer->ops->place(buffer, 0);
+  return acceptX && acceptY ? 1 : 0;
+}
+
+const char* GetBlitStyleName(const BlitBuffer* buffer) {
+  return buffer && buffer->ops && buffer->ops->name ? buffer->ops->name : "";
+}
+
+void SetBlitPosition(BlitBuffer* buffer, int32_t x, int32_t y) {
+  if (!buffer) return;
+  buffer->destinationX = x;
+  buffer->destinationY = y;
+  MeasurePosition(buffer);
+  buffer->flags |= kBlitFullCopy;
+  if (buffer->ops && buffer->ops->place) buffer->ops->place(buffer, 0);
+}
+
+void AdjustWindowPosition(BlitBuffer* buffer, int32_t* windowX, int32_t* windowY) {
+  if (!buffer || !windowX || !windowY) return;
+  WindowPlacement p;
+  p.clientOffsetX = buffer->clientOffsetX;
+  p.clientOffsetY = buffer->clientOffsetY;
+  p.pictureWidth = buffer->width;
+  p.pictureHeight = buffer->height;
+  p.screenWidth = buffer->screenWidth;
+  p.screenHeight = buffer->screenHeight;
+  p.screenBytesPerPixel = (buffer->screenBits + 7) / 8;
+  p.keepOnScreen = buffer->usesPrimary != 0;
+  AdjustWindowPlacement(p, windowX, windowY);
+}
+
+int32_t ClearBlitBuffer(BlitBuffer* buffer) {
+  if (!LockBlitBuffer(buffer)) return 0;
+  ClearPicture(buffer->lockedPointer, buffer->lockedPitch, buffer->width, buffer->height,
+               int32_t(buffer->flags & kBlitCodeMask));
+  UnlockBlitBuffer(buffer);
+  buffer->flags &= ~kBlitFullCopy;
+  return 1;
+}
+
+}  // namespace kivo

@@ -1,0 +1,72 @@
+// The tables a platform fills in to offer blitting styles: one table of
+// operations per style, and one per system (the shared display device, the
+// window and screen measurements, the display-mode change). The choice of
+// style, the fall-back order and the bookkeeping around them are portable
+// (blit_buffer.cc); only these operations touch the operating system.
+#pragma once
+
+#include <cstdint>
+
+#include "display/blit_buffer.h"
+
+namespace kivo {
+
+struct BlitStyle {
+  const char* name;
+  int32_t number;                      // /B value; 0 for the memory buffer
+  // The stretch capability bits on this machine (called once the system's
+  // device is held).
+  uint32_t (*capabilities)(const BlitBuffer* buffer);
+  // Creates the surface and sets the destination code in flags (which holds
+  // code 3, 32-bit B,G,R,0, on entry: the memory style keeps what it finds),
+  // plus usesPrimary, isOverlay, isOffscreen, hideCursor as they apply. 0 when the
+  // style cannot be had; a text the user must see goes to SetBlitBufferError.
+  int32_t (*open)(BlitBuffer* buffer, uint32_t openFlags);
+  void (*close)(BlitBuffer* buffer);
+  // Sets lockedPointer and lockedPitch; may set kBlitFullCopy (a lost surface).
+  int32_t (*lock)(BlitBuffer* buffer);
+  void (*unlock)(BlitBuffer* buffer);
+  // Rectangles in picture coordinates, already clipped; null = the whole picture.
+  void (*blit)(BlitBuffer* buffer, const MovieRect* rects, int32_t count);
+  // Keeps a surface in step with the window: 0 keep, 1 hide, 2 show. May be null.
+  void (*place)(BlitBuffer* buffer, int32_t mode);
+};
+
+struct BlitSystem {
+  // Shown when a device style is asked for and the device cannot be had.
+  const char* unavailableText;
+  // Takes this buffer's reference on the shared device (and may change the
+  // display mode its own way, or through ApplyDisplayModeChange); 0 when the
+  // device is not available. Null: there is no device.
+  int32_t (*acquireDevice)(BlitBuffer* buffer, uint32_t openFlags);
+  void (*releaseDevice)(BlitBuffer* buffer);
+  // Style 1 and styles 3 to 10; null when this system does not offer it.
+  const BlitStyle* (*style)(int32_t number);
+  // The style of last resort, in style 2's place.
+  const BlitStyle* fallback;
+  // Client offset, frame size and the client area's screen origin.
+  void (*measureWindow)(BlitBuffer* buffer, int32_t* originX, int32_t* originY);
+  // The screen's size and bits per pixel into the buffer.
+  void (*measureScreen)(BlitBuffer* buffer);
+  // Display-mode change: set width x height at `bits` (0 = at any depth);
+  // the bits per pixel the display now has; back to the user's own mode.
+  int32_t (*setMode)(BlitBuffer* buffer, uint32_t width, uint32_t height, uint32_t bits);
+  uint32_t (*displayBits)(BlitBuffer* buffer);
+  void (*restoreMode)(BlitBuffer* buffer);
+  // 1 when another buffer's device owns the display mode (the device's own
+  // way applies). May be null.
+  int32_t (*modeHeldByDevice)(const BlitBuffer* buffer);
+};
+
+// The system OpenBlitBuffer uses; the build's own one unless replaced (tests).
+const BlitSystem* CurrentBlitSystem();
+void SetBlitSystem(const BlitSystem* system);  // null = the build's own
+const BlitSystem* DefaultBlitSystem();
+
+void SetBlitBufferError(const char* text);
+
+// The memory style and a system with nothing but it (no device, no modes).
+const BlitStyle* MemoryBlitStyle();
+const BlitSystem* MemoryBlitSystem();
+
+}  // namespace kivo

@@ -1,0 +1,405 @@
+// The SDL2 blitting styles. Style 1 writes the window's own surface in place
+// (no stretching); the others keep the picture in memory of their own and
+// upload the blitted rectangles into a streaming texture that the renderer
+// draws at the blit size: RGB in the window's format, or YV12, YUY2 and UYVY
+// for the renderer to convert, on the accelerated or the software renderer.
+#include <SDL.h>
+
+#include <cstddef>
+#include <cstring>
+
+#include "display/display_mode.h"
+#include "display/pixel_layout.h"
+#include "display/sdl/sdl_blit.h"
+#include "display/sdl/sdl_styles.h"
+#include "movie/memory.h"
+#include "movie/movie.h"
+
+namespace kivo {
+
+namespace {
+
+SDL_Window* WindowOf(const BlitBuffer* b) { return static_cast<SDL_Window*>(b->window); }
+
+// The window is gone when its id no longer finds it; nothing SDL made for it
+// may be touched then.
+bool WindowAlive(Uint32 id, const void* window) {
+  return id != 0 && SDL_GetWindowFromID(id) == window;
+}
+
+// ---- Renderers, shared per window -----------------------------------------
+// A window has at most one renderer, and the player opens a new buffer on
+// the same window before it closes the old one, so buffers share it.
+
+struct SharedRenderer {
+  SDL_Renderer* renderer;
+  void* window;
+  Uint32 windowId;
+  int32_t users;
+  bool ours;                           // made here, so destroyed here
+};
+
+SharedRenderer sharedRenderers[8];
+
+bool RendererFits(SDL_Renderer* r, Uint32 need) {
+  SDL_RendererInfo info;
+  if (SDL_GetRendererInfo(r, &info) != 0) return false;
+  return need == 0 || (info.flags & need) != 0;
+}
+
+bool RendererOffers(SDL_Renderer* r, Uint32 format) {
+  SDL_RendererInfo info;
+  if (SDL_GetRendererInfo(r, &info) != 0) return false;
+  for (Uint32 i = 0; i < info.num_texture_formats; ++i)
+    if (info.texture_formats[i] == format) return true;
+  return false;
+}
+
+SDL_Renderer* AcquireRenderer(SDL_Window* w, Uint32 need) {
+  SharedRenderer* slot = nullptr;
+  for (SharedRenderer& s : sharedRenderers) {
+    if (s.users > 0 && s.window == w && !WindowAlive(s.windowId, w)) s = SharedRenderer{};
+    if (!slot && s.users == 0) slot = &s;
+  }
+  SDL_Renderer* existing = SDL_GetRenderer(w);
+  if (existing) {
+    if (!RendererFits(existing, need)) return nullptr;
+    for (SharedRenderer& s : sharedRenderers) {
+      if (s.users > 0 && s.renderer == existing) {
+        ++s.users;
+        return existing;
+      }
+    }
+    if (!slot) return nullptr;
+    *slot = SharedRenderer{existing, w, SDL_GetWindowID(w), 1, false};
+    return existing;
+  }
+  if (!slot) return nullptr;
+  SDL_Renderer* r = SDL_CreateRenderer(w, -1, need);
+  if (!r) return nullptr;
+  if (!RendererFits(r, need)) {
+    SDL_DestroyRenderer(r);
+    return nullptr;
+  }
+  *slot = SharedRenderer{r, w, SDL_GetWindowID(w), 1, true};
+  return r;
+}
+
+void ReleaseRenderer(SDL_Renderer* r) {
+  for (SharedRenderer& s : sharedRenderers) {
+    if (s.users <= 0 || s.renderer != r) continue;
+    if (--s.users == 0) {
+      if (s.ours && WindowAlive(s.windowId, s.window)) SDL_DestroyRenderer(r);
+      s = SharedRenderer{};
+    }
+    return;
+  }
+}
+
+// ---- Style 1: the window's own surface --------------------------------------
+
+struct SurfaceState {
+  Uint32 windowId;
+  int32_t code;
+};
+
+uint32_t NoStretch(const BlitBuffer*) { return 0; }
+uint32_t AnyStretch(const BlitBuffer*) { return kStretchAny; }
+
+int32_t SurfaceOpen(BlitBuffer* b, uint32_t) {
+  SDL_Window* w = WindowOf(b);
+  // A renderer already draws this window; the surface and it cannot share.
+  if (SDL_GetRenderer(w)) return 0;
+  // The window's own framebuffer, not one SDL would draw through a renderer.
+  if (!SDL_GetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION))
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+  SDL_Surface* s = SDL_GetWindowSurface(w);
+  if (!s) return 0;
+  if (SDL_MUSTLOCK(s)) {
+    if (SDL_LockSurface(s) != 0) return 0;
+    SDL_UnlockSurface(s);
+  }
+  const int32_t code = DestinationCodeFromSdlFormat(s->format->format);
+  if (code == kDestPalette8) return 0;
+  if (code < 0 || code > kDestRgb466) {
+    SetBlitBufferError("Video mode not supported.");
+    return 0;
+  }
+  auto* state = static_cast<SurfaceState*>(MemAlloc(sizeof(SurfaceState)));
+  if (!state) return 0;
+  *state = SurfaceState{SDL_GetWindowID(w), code};
+  b->styleState = state;
+  b->surface = s;
+  b->usesPrimary = 1;
+  b->hideCursor = 1;
+  b->flags = (b->flags & ~kBlitCodeMask) | uint32_t(code);
+  return 1;
+}
+
+void SurfaceClose(BlitBuffer* b) {
+  MemFree(b->styleState);
+  b->styleState = nullptr;
+  b->surface = nullptr;
+}
+
+bool CursorOverPicture(const BlitBuffer* b) {
+  int mx = 0, my = 0, wx = 0, wy = 0;
+  SDL_GetGlobalMouseState(&mx, &my);
+  SDL_GetWindowPosition(WindowOf(b), &wx, &wy);
+  const int64_t px = int64_t(wx) + b->destinationX, py = int64_t(wy) + b->destinationY;
+  const int kCursorSize = 32;
+  return mx < px + b->width && mx + kCursorSize > px && my < py + b->height &&
+         my + kCursorSize > py;
+}
+
+void ShowHiddenCursor(BlitBuffer* b) {
+  for (; b->hiddenCursorCount > 0; --b->hiddenCursorCount) SDL_ShowCursor(SDL_ENABLE);
+}
+
+int32_t SurfaceLock(BlitBuffer* b) {
+  auto* state = static_cast<SurfaceState*>(b->styleState);
+  SDL_Window* w = WindowOf(b);
+  if (!state || !WindowAlive(state->windowId, w)) return 0;
+  // A resized window has a new surface, whose contents are new too.
+  SDL_Surface* s = SDL_GetWindowSurface(w);
+  if (!s || DestinationCodeFromSdlFormat(s->format->format) != state->code) return 0;
+  if (s != b->surface) {
+    b->surface = s;
+    b->flags |= kBlitFullCopy;
+  }
+  // The whole picture must lie on the surface: the copy writes all of it.
+  if (b->destinationX < 0 || b->destinationY < 0 ||
+      int64_t(b->destinationX) + b->width > s->w || int64_t(b->destinationY) + b->height > s->h)
+    return 0;
+  b->hiddenCursorCount = 0;
+  if (b->hideCursor && SDL_ShowCursor(SDL_QUERY) == SDL_ENABLE && CursorOverPicture(b)) {
+    SDL_ShowCursor(SDL_DISABLE);
+    b->hiddenCursorCount = 1;
+  }
+  if (SDL_MUSTLOCK(s) && SDL_LockSurface(s) != 0) {
+    ShowHiddenCursor(b);
+    return 0;
+  }
+  b->lockedSurfaceMemory = s->pixels;
+  b->lockedPointer = static_cast<uint8_t*>(s->pixels) + ptrdiff_t(b->destinationY) * s->pitch +
+                     ptrdiff_t(b->destinationX) * s->format->BytesPerPixel;
+  b->lockedPitch = s->pitch;
+  return 1;
+}
+
+void SurfaceUnlock(BlitBuffer* b) {
+  auto* s = static_cast<SDL_Surface*>(b->surface);
+  if (s && SDL_MUSTLOCK(s)) SDL_UnlockSurface(s);
+  b->lockedSurfaceMemory = nullptr;
+  ShowHiddenCursor(b);
+}
+
+void SurfaceBlit(BlitBuffer* b, const MovieRect* rects, int32_t count) {
+  auto* state = static_cast<SurfaceState*>(b->styleState);
+  SDL_Window* w = WindowOf(b);
+  if (!state || !WindowAlive(state->windowId, w)) return;
+  SDL_Surface* s = SDL_GetWindowSurface(w);
+  if (!s) return;
+  SDL_Rect out[16];
+  int n = 0;
+  const MovieRect whole{0, 0, int32_t(b->width), int32_t(b->height)};
+  if (!rects) rects = &whole, count = 1;
+  for (int32_t i = 0; i < count && n < 16; ++i) {
+    // Into window coordinates, cut to the surface.
+    int64_t x0 = int64_t(rects[i].x) + b->destinationX, y0 = int64_t(rects[i].y) + b->destinationY;
+    int64_t x1 = x0 + rects[i].width, y1 = y0 + rects[i].height;
+    if (x0 < 0) x0 = 0;
+    if (y0 < 0) y0 = 0;
+    if (x1 > s->w) x1 = s->w;
+    if (y1 > s->h) y1 = s->h;
+    if (x1 <= x0 || y1 <= y0) continue;
+    out[n++] = SDL_Rect{int(x0), int(y0), int(x1 - x0), int(y1 - y0)};
+  }
+  if (n > 0) SDL_UpdateWindowSurfaceRects(w, out, n);
+}
+
+// ---- Styles 2 to 10: streaming textures --------------------------------------
+
+struct TextureKind {
+  Uint32 renderer;                     // 0 any, else SDL_RENDERER_ACCELERATED or _SOFTWARE
+  Uint32 format;                       // 0: the window's own RGB format
+  bool native;                         // the renderer itself must take the format
+};
+
+const TextureKind kTextureKinds[kBlitStyleLast + 1] = {
+    {0, 0, false},
+    {0, 0, false},
+    {0, 0, false},
+    {SDL_RENDERER_ACCELERATED, SDL_PIXELFORMAT_YV12, true},
+    {SDL_RENDERER_ACCELERATED, SDL_PIXELFORMAT_YUY2, true},
+    {SDL_RENDERER_ACCELERATED, SDL_PIXELFORMAT_UYVY, true},
+    {SDL_RENDERER_SOFTWARE, SDL_PIXELFORMAT_YV12, false},
+    {SDL_RENDERER_SOFTWARE, SDL_PIXELFORMAT_YUY2, false},
+    {SDL_RENDERER_SOFTWARE, SDL_PIXELFORMAT_UYVY, false},
+    {SDL_RENDERER_ACCELERATED, 0, false},
+    {SDL_RENDERER_SOFTWARE, 0, false},
+};
+
+struct TextureState {
+  SDL_Renderer* renderer;
+  SDL_Texture* texture;
+  Uint32 windowId;
+  int32_t code;
+};
+
+void FreeTextureState(BlitBuffer* b) {
+  auto* state = static_cast<TextureState*>(b->styleState);
+  if (state) {
+    if (state->texture && WindowAlive(state->windowId, b->window)) SDL_DestroyTexture(state->texture);
+    if (state->renderer) ReleaseRenderer(state->renderer);
+    MemFree(state);
+  }
+  MemFree(b->pixels);
+  b->styleState = nullptr;
+  b->pixels = nullptr;
+  b->surface = nullptr;
+}
+
+// Our own picture memory: the texture's contents are not kept between locks,
+// but the copy of changed blocks needs the previous picture.
+bool AllocatePicture(BlitBuffer* b, int32_t code) {
+  const uint64_t bytes = DestinationBytesPerPixel(code);
+  uint64_t pitch, size, lumaSize;
+  if (code == kDestYv12) {
+    pitch = (uint64_t(b->width) + 63) & ~uint64_t(63);
+    lumaSize = pitch * b->height;
+    size = lumaSize + 2 * (pitch / 2) * ((uint64_t(b->height) + 1) / 2);
+  } else {
+    pitch = (uint64_t(b->width) * bytes + 31) & ~uint64_t(31);
+    size = lumaSize = pitch * b->height;
+  }
+  if (size == 0 || size > (uint64_t(1) << 30)) return false;
+  b->pixels = static_cast<uint8_t*>(MemAlloc(uint32_t(size)));
+  if (!b->pixels) return false;
+  memset(b->pixels, 0, size_t(lumaSize));
+  if (size > lumaSize) memset(b->pixels + lumaSize, 128, size_t(size - lumaSize));
+  b->pixelsPitch = int32_t(pitch);
+  b->pixelsSize = uint32_t(size);
+  ClearPicture(b->pixels, b->pixelsPitch, b->width, b->height, code);
+  return true;
+}
+
+void Upload(const BlitBuffer* b, const TextureState* state, MovieRect r) {
+  const uint8_t* pixels = b->pixels;
+  const int32_t pitch = b->pixelsPitch;
+  if (state->code >= kDestYuy2) {
+    // Chroma is shared by pixel pairs (and row pairs in YV12): even edges.
+    const int32_t x1 = r.x + r.width, y1 = r.y + r.height;
+    r.x &= ~1;
+    r.y &= ~1;
+    r.width = ((x1 + 1) & ~1) - r.x;
+    r.height = ((y1 + 1) & ~1) - r.y;
+    if (r.x + r.width > int32_t(b->width)) r.width = int32_t(b->width) - r.x;
+    if (r.y + r.height > int32_t(b->height)) r.height = int32_t(b->height) - r.y;
+  }
+  const SDL_Rect rect{r.x, r.y, r.width, r.height};
+  if (state->code == kDestYv12) {
+    const int32_t chromaPitch = pitch / 2;
+    const uint8_t* v = pixels + ptrdiff_t(pitch) * b->height;
+    const uint8_t* u = v + ptrdiff_t(chromaPitch) * (b->height / 2);
+    const ptrdiff_t chromaAt = ptrdiff_t(r.y / 2) * chromaPitch + r.x / 2;
+    SDL_UpdateYUVTexture(state->texture, &rect, pixels + ptrdiff_t(r.y) * pitch + r.x, pitch,
+                         u + chromaAt, chromaPitch, v + chromaAt, chromaPitch);
+  } else {
+    const ptrdiff_t at = ptrdiff_t(r.y) * pitch + ptrdiff_t(r.x) * DestinationBytesPerPixel(state->code);
+    SDL_UpdateTexture(state->texture, &rect, pixels + at, pitch);
+  }
+}
+
+int32_t TextureOpen(BlitBuffer* b, uint32_t) {
+  const int32_t number = b->ops->number;
+  if (number < kBlitStyleDib || number > kBlitStyleLast) return 0;
+  const TextureKind& kind = kTextureKinds[number];
+  SDL_Window* w = WindowOf(b);
+  Uint32 format = kind.format;
+  if (format == 0) {
+    format = SDL_GetWindowPixelFormat(w);
+    const int32_t code = DestinationCodeFromSdlFormat(format);
+    if (code == kDestPalette8) {
+      SetBlitBufferError("256 color mode not supported.");
+      return 0;
+    }
+    if (code < 0 || code > kDestRgb466) {
+      SetBlitBufferError("Video mode not supported.");
+      return 0;
+    }
+  }
+  const int32_t code = DestinationCodeFromSdlFormat(format);
+  auto* state = static_cast<TextureState*>(MemAlloc(sizeof(TextureState)));
+  if (!state) return 0;
+  *state = TextureState{nullptr, nullptr, SDL_GetWindowID(w), code};
+  b->styleState = state;
+  state->renderer = AcquireRenderer(w, kind.renderer);
+  if (state->renderer && (!kind.native || RendererOffers(state->renderer, format)))
+    state->texture = SDL_CreateTexture(state->renderer, format, SDL_TEXTUREACCESS_STREAMING,
+                                       int(b->width), int(b->height));
+  if (!state->texture || !AllocatePicture(b, code)) {
+    if (number == kBlitStyleDib) SetBlitBufferError("Unable to create an SDL texture.");
+    FreeTextureState(b);
+    return 0;
+  }
+  Upload(b, state, MovieRect{0, 0, int32_t(b->width), int32_t(b->height)});
+  b->surface = state->texture;
+  b->isOffscreen = 1;
+  b->flags = (b->flags & ~kBlitCodeMask) | uint32_t(code);
+  return 1;
+}
+
+void TextureClose(BlitBuffer* b) { FreeTextureState(b); }
+
+int32_t TextureLock(BlitBuffer* b) {
+  if (!b->pixels) return 0;
+  b->lockedPointer = b->pixels;
+  b->lockedPitch = b->pixelsPitch;
+  return 1;
+}
+
+void TextureUnlock(BlitBuffer*) {}
+
+void TextureBlit(BlitBuffer* b, const MovieRect* rects, int32_t count) {
+  auto* state = static_cast<TextureState*>(b->styleState);
+  if (!state || !state->texture || !WindowAlive(state->windowId, b->window)) return;
+  if (!rects) {
+    Upload(b, state, MovieRect{0, 0, int32_t(b->width), int32_t(b->height)});
+  } else {
+    for (int32_t i = 0; i < count; ++i) Upload(b, state, rects[i]);
+  }
+  // What was presented before is gone: draw the whole window again.
+  SDL_SetRenderDrawColor(state->renderer, 0, 0, 0, 255);
+  SDL_RenderClear(state->renderer);
+  const SDL_Rect to{b->destinationX, b->destinationY, int(b->blitWidth), int(b->blitHeight)};
+  SDL_RenderCopy(state->renderer, state->texture, nullptr, &to);
+  SDL_RenderPresent(state->renderer);
+}
+
+#define KIVO_TEXTURE_STYLE(name, number) \
+  {name, number, AnyStretch, TextureOpen, TextureClose, TextureLock, TextureUnlock, TextureBlit, nullptr}
+
+}  // namespace
+
+const BlitStyle kSdlStyles[kBlitStyleLast + 1] = {
+    {"", 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+    {"SDL window surface", 1, NoStretch, SurfaceOpen, SurfaceClose, SurfaceLock, SurfaceUnlock,
+     SurfaceBlit, nullptr},
+    KIVO_TEXTURE_STYLE("SDL RGB texture", 2),
+    KIVO_TEXTURE_STYLE("SDL YV12 texture, accelerated renderer", 3),
+    KIVO_TEXTURE_STYLE("SDL YUY2 texture, accelerated renderer", 4),
+    KIVO_TEXTURE_STYLE("SDL UYVY texture, accelerated renderer", 5),
+    KIVO_TEXTURE_STYLE("SDL YV12 texture, software renderer", 6),
+    KIVO_TEXTURE_STYLE("SDL YUY2 texture, software renderer", 7),
+    KIVO_TEXTURE_STYLE("SDL UYVY texture, software renderer", 8),
+    KIVO_TEXTURE_STYLE("SDL RGB texture, accelerated renderer", 9),
+    KIVO_TEXTURE_STYLE("SDL RGB texture, software renderer", 10),
+};
+
+const BlitStyle* SdlStyle(int32_t number) {
+  if (number < 1 || number > kBlitStyleLast || number == kBlitStyleDib) return nullptr;
+  return &kSdlStyles[number];
+}
+
+}  // namespace kivo
