@@ -1,0 +1,252 @@
+// The ten block types. Motion whose 8x8 source would leave the reference
+// plane falls back to the co-located block; runs past the 64th position are
+// cut there (their colours still taken); doubled blocks reaching past the
+// decoded area are drawn only where they overlap it. Each of those notes a
+// repaired fault and keeps the stream in step.
+#include "video/blocks.h"
+
+#include <cstring>
+
+#include "video/coefficients.h"
+#include "video/idct.h"
+#include "video/quantiser.h"
+
+namespace kivo {
+
+const uint8_t kRunPatterns[16][64] = {
+    {0, 8, 16, 24, 32, 40, 48, 56, 57, 49, 41, 33, 25, 17, 9, 1, 2, 10, 18, 26, 34, 42, 50, 58, 59, 51, 43, 35, 27, 19, 11, 3,
+     4, 12, 20, 28, 36, 44, 52, 60, 61, 53, 45, 37, 29, 21, 13, 5, 6, 14, 22, 30, 38, 46, 54, 62, 63, 55, 47, 39, 31, 23, 15, 7},
+    {59, 58, 57, 56, 48, 49, 50, 51, 43, 42, 41, 40, 32, 33, 34, 35, 27, 26, 25, 24, 16, 17, 18, 19, 11, 10, 9, 8, 0, 1, 2, 3,
+     4, 5, 6, 7, 15, 14, 13, 12, 20, 21, 22, 23, 31, 30, 29, 28, 36, 37, 38, 39, 47, 46, 45, 44, 52, 53, 54, 55, 63, 62, 61, 60},
+    {25, 17, 18, 26, 27, 19, 11, 3, 2, 10, 9, 1, 0, 8, 16, 24, 32, 40, 48, 56, 57, 49, 41, 42, 50, 58, 59, 51, 43, 35, 34, 33,
+     29, 21, 22, 30, 31, 23, 15, 7, 6, 14, 13, 5, 4, 12, 20, 28, 36, 44, 52, 60, 61, 53, 45, 46, 54, 62, 63, 55, 47, 39, 38, 37},
+    {3, 11, 2, 10, 1, 9, 0, 8, 16, 24, 17, 25, 18, 26, 19, 27, 35, 43, 34, 42, 33, 41, 32, 40, 48, 56, 49, 57, 50, 58, 51, 59,
+     60, 52, 61, 53, 62, 54, 63, 55, 47, 39, 46, 38, 45, 37, 44, 36, 28, 20, 29, 21, 30, 22, 31, 23, 15, 7, 14, 6, 13, 5, 12, 4},
+    {24, 25, 16, 17, 8, 9, 0, 1, 2, 3, 10, 11, 18, 19, 26, 27, 28, 29, 20, 21, 12, 13, 4, 5, 6, 7, 14, 15, 22, 23, 30, 31,
+     39, 38, 47, 46, 55, 54, 63, 62, 61, 60, 53, 52, 45, 44, 37, 36, 35, 34, 43, 42, 51, 50, 59, 58, 57, 56, 49, 48, 41, 40, 33, 32},
+    {0, 1, 2, 3, 8, 9, 10, 11, 16, 17, 18, 19, 24, 25, 26, 27, 32, 33, 34, 35, 40, 41, 42, 43, 48, 49, 50, 51, 56, 57, 58, 59,
+     4, 5, 6, 7, 12, 13, 14, 15, 20, 21, 22, 23, 28, 29, 30, 31, 36, 37, 38, 39, 44, 45, 46, 47, 52, 53, 54, 55, 60, 61, 62, 63},
+    {6, 7, 15, 14, 13, 5, 12, 4, 3, 11, 2, 10, 9, 1, 0, 8, 16, 24, 17, 25, 18, 26, 19, 27, 20, 28, 21, 29, 22, 30, 23, 31,
+     39, 47, 38, 46, 37, 45, 36, 44, 35, 43, 34, 42, 33, 41, 32, 40, 49, 48, 56, 57, 58, 50, 59, 51, 60, 52, 61, 53, 54, 55, 63, 62},
+    {0, 1, 2, 3, 4, 5, 6, 7, 15, 14, 13, 12, 11, 10, 9, 8, 16, 17, 18, 19, 20, 21, 22, 23, 31, 30, 29, 28, 27, 26, 25, 24,
+     32, 33, 34, 35, 36, 37, 38, 39, 47, 46, 45, 44, 43, 42, 41, 40, 48, 49, 50, 51, 52, 53, 54, 55, 63, 62, 61, 60, 59, 58, 57, 56},
+    {0, 8, 9, 1, 2, 3, 11, 10, 18, 19, 27, 26, 25, 17, 16, 24, 32, 40, 41, 33, 34, 35, 43, 42, 50, 49, 48, 56, 57, 58, 59, 51,
+     52, 60, 61, 62, 63, 55, 54, 53, 45, 44, 36, 37, 38, 46, 47, 39, 31, 23, 22, 30, 29, 28, 20, 21, 13, 12, 4, 5, 6, 14, 15, 7},
+    {24, 25, 16, 17, 8, 9, 0, 1, 2, 3, 10, 11, 18, 19, 26, 27, 28, 29, 20, 21, 12, 13, 4, 5, 6, 7, 14, 15, 22, 23, 30, 31,
+     38, 39, 46, 47, 54, 55, 62, 63, 60, 61, 52, 53, 44, 45, 36, 37, 34, 35, 42, 43, 50, 51, 58, 59, 56, 57, 48, 49, 40, 41, 32, 33},
+    {0, 8, 1, 9, 2, 10, 3, 11, 19, 27, 18, 26, 17, 25, 16, 24, 32, 40, 33, 41, 34, 42, 35, 43, 51, 59, 50, 58, 49, 57, 48, 56,
+     60, 52, 61, 53, 62, 54, 63, 55, 47, 39, 46, 38, 45, 37, 44, 36, 31, 23, 30, 22, 29, 21, 28, 20, 12, 4, 13, 5, 14, 6, 15, 7},
+    {0, 8, 16, 24, 25, 26, 27, 19, 11, 3, 2, 1, 9, 17, 18, 10, 4, 12, 20, 28, 29, 30, 31, 23, 15, 7, 6, 5, 13, 21, 22, 14,
+     36, 44, 52, 60, 61, 62, 63, 55, 47, 39, 38, 37, 45, 53, 54, 46, 32, 40, 48, 56, 57, 58, 59, 51, 43, 35, 34, 33, 41, 49, 50, 42},
+    {0, 8, 9, 1, 2, 3, 11, 10, 19, 27, 26, 18, 17, 16, 24, 25, 33, 32, 40, 41, 42, 34, 35, 43, 51, 59, 58, 50, 49, 57, 56, 48,
+     52, 60, 61, 53, 54, 62, 63, 55, 47, 39, 38, 46, 45, 44, 36, 37, 29, 28, 20, 21, 22, 30, 31, 23, 14, 15, 7, 6, 5, 13, 12, 4},
+    {24, 16, 8, 0, 1, 2, 3, 11, 19, 27, 26, 25, 17, 10, 9, 18, 28, 20, 12, 4, 5, 6, 7, 15, 23, 31, 30, 29, 21, 14, 13, 22,
+     60, 52, 44, 36, 37, 38, 39, 47, 55, 63, 62, 61, 53, 46, 45, 54, 56, 48, 40, 32, 33, 34, 35, 43, 51, 59, 58, 57, 49, 42, 41, 50},
+    {0, 8, 9, 1, 2, 10, 18, 17, 16, 24, 25, 26, 27, 19, 11, 3, 7, 6, 14, 15, 23, 22, 21, 13, 5, 4, 12, 20, 28, 29, 30, 31,
+     63, 62, 54, 55, 47, 46, 45, 53, 61, 60, 52, 44, 36, 37, 38, 39, 56, 48, 49, 57, 58, 50, 42, 41, 40, 32, 33, 34, 35, 43, 51, 59},
+    {0, 1, 8, 9, 16, 17, 24, 25, 32, 33, 40, 41, 48, 49, 56, 57, 58, 59, 50, 51, 42, 43, 34, 35, 26, 27, 18, 19, 10, 11, 2, 3,
+     4, 5, 12, 13, 20, 21, 28, 29, 36, 37, 44, 45, 52, 53, 60, 61, 62, 63, 54, 55, 46, 47, 38, 39, 30, 31, 22, 23, 14, 15, 6, 7},
+};
+
+namespace {
+
+inline uint64_t Load8(const uint8_t* p) {
+  uint64_t v;
+  memcpy(&v, p, 8);
+  return v;
+}
+inline void Store8(uint8_t* p, uint64_t v) { memcpy(p, &v, 8); }
+
+inline void CopyBlock(uint8_t* dst, uint32_t dstPitch, const uint8_t* src, uint32_t srcPitch) {
+  for (int r = 0; r < 8; ++r) Store8(dst + r * dstPitch, Load8(src + r * srcPitch));
+}
+
+// Byte k of mask n is 0xFF when bit k of n is set.
+constexpr uint32_t NibbleMask(uint32_t n) {
+  uint32_t m = 0;
+  for (int k = 0; k < 4; ++k)
+    if (n & (1u << k)) m |= 0xFFu << (8 * k);
+  return m;
+}
+constexpr uint32_t kNibbleMasks[16] = {
+    NibbleMask(0),  NibbleMask(1),  NibbleMask(2),  NibbleMask(3),  NibbleMask(4),  NibbleMask(5),
+    NibbleMask(6),  NibbleMask(7),  NibbleMask(8),  NibbleMask(9),  NibbleMask(10), NibbleMask(11),
+    NibbleMask(12), NibbleMask(13), NibbleMask(14), NibbleMask(15)};
+
+// The source of a motion-compensated block: the reference at the block's
+// place moved by the next offsets, or the block's own place when the moved
+// 8x8 source would reach outside the reference plane.
+const uint8_t* MotionSource(BlockPlane* p, uint32_t x, uint32_t y) {
+  int32_t dx = NextSignedByte(p->state, kMotionX);
+  int32_t dy = NextSignedByte(p->state, kMotionY);
+  int64_t at = int64_t(y) * p->pitch + x;
+  int64_t moved = at + int64_t(dy) * p->pitch + dx;
+  if (moved < 0 || moved + 7 * int64_t(p->pitch) + 8 > int64_t(p->refBytes)) {
+    p->state->faults |= kPlaneRepaired;
+    moved = at;
+  }
+  return p->ref + moved;
+}
+
+// The run procedure into a local 8x8 block.
+void BuildRuns(PlaneState* s, uint8_t out[64]) {
+  const uint8_t* order = kRunPatterns[ReadBits(&s->reader, 4)];
+  uint32_t i = 0;
+  while (i < 63) {
+    uint32_t fill = ReadBit(&s->reader);
+    uint32_t n = NextByte(s, kRunLengths) + 1;
+    if (i + n > 64) s->faults |= kPlaneRepaired;
+    if (fill) {
+      uint8_t c = uint8_t(NextByte(s, kColours));
+      for (uint32_t k = 0; k < n; ++k, ++i)
+        if (i < 64) out[order[i]] = c;
+    } else {
+      for (uint32_t k = 0; k < n; ++k, ++i) {
+        uint8_t c = uint8_t(NextByte(s, kColours));
+        if (i < 64) out[order[i]] = c;
+      }
+    }
+  }
+  if (i == 63) out[order[63]] = uint8_t(NextByte(s, kColours));
+}
+
+void BuildTwoColour(PlaneState* s, uint8_t* out, uint32_t outPitch) {
+  uint32_t c0 = NextByte(s, kColours) * 0x01010101u;
+  uint32_t c1 = NextByte(s, kColours) * 0x01010101u;
+  const uint8_t* bits = NextBytes(s, kPatternBytes, 8);
+  for (int r = 0; r < 8; ++r) {
+    uint32_t lo = kNibbleMasks[bits[r] & 15], hi = kNibbleMasks[bits[r] >> 4];
+    uint32_t w[2] = {(c1 & lo) | (c0 & ~lo), (c1 & hi) | (c0 & ~hi)};
+    memcpy(out + r * outPitch, w, 8);
+  }
+}
+
+void BuildRaw(PlaneState* s, uint8_t* out, uint32_t outPitch) {
+  const uint8_t* colours = NextBytes(s, kColours, 64);
+  for (int r = 0; r < 8; ++r) memcpy(out + r * outPitch, colours + 8 * r, 8);
+}
+
+// Coefficients of a DCT block after its DC, and the quantiser row after them.
+const int32_t* ReadCoefficients(PlaneState* s, int id, int16_t coefficients[64],
+                                const int32_t (*table)[64]) {
+  memset(coefficients, 0, 64 * sizeof(int16_t));
+  coefficients[0] = NextDc(s, id);
+  DecodeCoefficients(&s->reader, coefficients);
+  return table[ReadBits(&s->reader, 4)];
+}
+
+}  // namespace
+
+void DrawBlock(BlockPlane* p, uint32_t type, uint32_t x, uint32_t y) {
+  PlaneState* s = p->state;
+  uint8_t* dst = p->dst + y * p->pitch + x;
+  uint32_t pitch = p->pitch;
+  switch (type) {
+    case kMoved: {
+      const uint8_t* src = MotionSource(p, x, y);
+      if (p->shared) {
+        // One buffer for reference and result: take the whole source first.
+        uint8_t local[64];
+        CopyBlock(local, 8, src, pitch);
+        CopyBlock(dst, pitch, local, 8);
+      } else {
+        CopyBlock(dst, pitch, src, pitch);
+      }
+      break;
+    }
+    case kRuns: {
+      uint8_t local[64];
+      BuildRuns(s, local);
+      CopyBlock(dst, pitch, local, 8);
+      break;
+    }
+    case kMovedResidue: {
+      uint8_t prediction[64], residue[64], out[64];
+      CopyBlock(prediction, 8, MotionSource(p, x, y), pitch);
+      DecodeResidue(&s->reader, ReadBits(&s->reader, 7), residue);
+      memcpy(out, prediction, 64);
+      for (int j = 0; j < 64; ++j) {
+        uint8_t at = kCoefficientScan[j];
+        out[at] = uint8_t(prediction[at] + residue[j]);
+      }
+      CopyBlock(dst, pitch, out, 8);
+      break;
+    }
+    case kIntra: {
+      int16_t coefficients[64];
+      const int32_t* q = ReadCoefficients(s, kDcIntra, coefficients, kIntraQuantiser);
+      IdctPut(dst, pitch, coefficients, q);
+      break;
+    }
+    case kFill: {
+      uint64_t c = NextByte(s, kColours) * 0x0101010101010101ull;
+      for (int r = 0; r < 8; ++r) Store8(dst + r * pitch, c);
+      break;
+    }
+    case kInter: {
+      uint8_t prediction[64];
+      CopyBlock(prediction, 8, MotionSource(p, x, y), pitch);
+      int16_t coefficients[64];
+      const int32_t* q = ReadCoefficients(s, kDcInter, coefficients, kInterQuantiser);
+      IdctAdd(dst, pitch, coefficients, q, prediction);
+      break;
+    }
+    case kTwoColour:
+      BuildTwoColour(s, dst, pitch);
+      break;
+    case kRaw:
+      BuildRaw(s, dst, pitch);
+      break;
+    default:
+      break;
+  }
+}
+
+void DrawDoubled(BlockPlane* p, uint32_t x, uint32_t y) {
+  PlaneState* s = p->state;
+  uint8_t local[64];
+  switch (NextByte(s, kDoubledTypes)) {
+    case kRuns:
+      BuildRuns(s, local);
+      break;
+    case kIntra: {
+      int16_t coefficients[64];
+      const int32_t* q = ReadCoefficients(s, kDcIntra, coefficients, kIntraQuantiser);
+      int32_t out[64];
+      IdctReference(coefficients, q, out);
+      for (int i = 0; i < 64; ++i) local[i] = uint8_t(out[i]);
+      break;
+    }
+    case kFill:
+      memset(local, int(NextByte(s, kColours)), 64);
+      break;
+    case kTwoColour:
+      BuildTwoColour(s, local, 8);
+      break;
+    case kRaw:
+      BuildRaw(s, local, 8);
+      break;
+    default:
+      return;  // draws nothing: the area keeps what the buffer held
+  }
+  uint32_t width = p->areaWidth - x < 16 ? p->areaWidth - x : 16;
+  uint32_t height = p->areaHeight - y < 16 ? p->areaHeight - y : 16;
+  if (width < 16 || height < 16) s->faults |= kPlaneRepaired;
+  uint8_t* dst = p->dst + y * p->pitch + x;
+  for (uint32_t r = 0; r < height; ++r) {
+    const uint8_t* in = local + 8 * (r >> 1);
+    uint8_t line[16];
+    for (int c = 0; c < 8; ++c) line[2 * c] = line[2 * c + 1] = in[c];
+    memcpy(dst + r * p->pitch, line, width);
+  }
+}
+
+void CopyFromReference(BlockPlane* p, uint32_t x0, uint32_t x1, uint32_t y, uint32_t rows) {
+  if (p->shared || x1 <= x0) return;
+  for (uint32_t r = 0; r < rows; ++r) {
+    uint32_t at = (y + r) * p->pitch + x0;
+    memcpy(p->dst + at, p->ref + at, x1 - x0);
+  }
+}
+
+}  // namespace kivo

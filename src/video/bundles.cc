@@ -1,0 +1,231 @@
+// Bundle set-up, tree headers and the refill procedure of each bundle. Every
+// refill checks its count against the buffer and stores exactly that many
+// values: a run code or fill reaching past the count is cut at the count
+// (the values past it could never be taken anyway).
+#include "video/bundles.h"
+
+#include "video/video_decoder.h"
+
+namespace kivo {
+namespace {
+
+uint32_t BitLength(uint32_t v) {
+  uint32_t n = 0;
+  while (v) {
+    ++n;
+    v >>= 1;
+  }
+  return n;
+}
+
+uint32_t CountBits(uint32_t value) {
+  uint32_t n = BitLength(value);
+  return n > 15 ? 15 : n;
+}
+
+// The refill's count, or false when the bundle is finished (count 0) or the
+// count does not fit its buffer (the plane stops).
+bool StartRefill(PlaneState* state, Bundle* b, BitReader* r, uint32_t* count) {
+  uint32_t n = ReadBits(r, b->countBits);
+  if (n == 0) {
+    b->readPos = 1;  // never equal to end again: finished for the plane
+    b->end = 0;
+    return false;
+  }
+  if (n > b->capacity) {
+    state->faults |= kPlaneStopped;
+    b->readPos = 1;
+    b->end = 0;
+    return false;
+  }
+  b->readPos = 0;
+  b->end = n;
+  *count = n;
+  return true;
+}
+
+inline uint32_t Signed(BitReader* r, uint32_t v) {
+  return (v != 0 && ReadBit(r)) ? 0u - v : v;
+}
+
+void RefillTypes(PlaneState* state, Bundle* b, BitReader* r) {
+  uint32_t count;
+  if (!StartRefill(state, b, r, &count)) return;
+  uint8_t* out = b->buffer;
+  if (ReadBit(r)) {
+    memset(out, int(ReadBits(r, 4)), count);
+    return;
+  }
+  static const uint32_t kRun[4] = {4, 8, 12, 32};
+  uint32_t last = 0;
+  for (uint32_t i = 0; i < count;) {
+    uint32_t s = ReadSymbol(r, &b->tree);
+    if (s < 12) {
+      out[i++] = uint8_t(s);
+      last = s;
+      continue;
+    }
+    uint32_t run = kRun[s - 12];
+    if (run > count - i) {
+      run = count - i;
+      state->faults |= kPlaneRepaired;
+    }
+    memset(out + i, int(last), run);
+    i += run;
+  }
+}
+
+inline uint32_t ReadColour(PlaneState* state, BitReader* r) {
+  uint32_t hi = ReadSymbol(r, &state->colourHigh[state->colourContext]);
+  state->colourContext = hi;
+  uint32_t v = hi << 4 | ReadSymbol(r, &state->bundles[kColours].tree);
+  if (state->remapColours) {
+    uint32_t mag = v & 0x7F;
+    v = (v & 0x80) ? (128 - mag) & 0xFF : 128 + mag;
+  }
+  return v;
+}
+
+void RefillColours(PlaneState* state, Bundle* b, BitReader* r) {
+  uint32_t count;
+  if (!StartRefill(state, b, r, &count)) return;
+  uint8_t* out = b->buffer;
+  if (ReadBit(r)) {
+    memset(out, int(ReadColour(state, r)), count);
+    return;
+  }
+  for (uint32_t i = 0; i < count; ++i) out[i] = uint8_t(ReadColour(state, r));
+}
+
+void RefillPatterns(PlaneState* state, Bundle* b, BitReader* r) {
+  uint32_t count;
+  if (!StartRefill(state, b, r, &count)) return;
+  uint8_t* out = b->buffer;
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t lo = ReadSymbol(r, &b->tree);
+    uint32_t hi = ReadSymbol(r, &b->tree);
+    out[i] = uint8_t(lo | hi << 4);
+  }
+}
+
+void RefillMotion(PlaneState* state, Bundle* b, BitReader* r) {
+  uint32_t count;
+  if (!StartRefill(state, b, r, &count)) return;
+  uint8_t* out = b->buffer;
+  if (ReadBit(r)) {
+    memset(out, int(uint8_t(Signed(r, ReadBits(r, 4)))), count);
+    return;
+  }
+  for (uint32_t i = 0; i < count; ++i) out[i] = uint8_t(Signed(r, ReadSymbol(r, &b->tree)));
+}
+
+void RefillDc(PlaneState* state, Bundle* b, BitReader* r) {
+  uint32_t count;
+  if (!StartRefill(state, b, r, &count)) return;
+  uint8_t* out = b->buffer;
+  uint32_t v = b->signedStart ? Signed(r, ReadBits(r, b->valueBits - 1))
+                              : ReadBits(r, b->valueBits);
+  uint16_t stored = uint16_t(v);
+  memcpy(out, &stored, 2);
+  for (uint32_t i = 1; i < count;) {
+    uint32_t group = count - i < 8 ? count - i : 8;
+    uint32_t len = ReadBits(r, 4);
+    for (uint32_t g = 0; g < group; ++g, ++i) {
+      if (len) v += Signed(r, ReadBits(r, len));
+      stored = uint16_t(v);
+      memcpy(out + 2 * i, &stored, 2);
+    }
+  }
+}
+
+void RefillRuns(PlaneState* state, Bundle* b, BitReader* r) {
+  uint32_t count;
+  if (!StartRefill(state, b, r, &count)) return;
+  uint8_t* out = b->buffer;
+  if (ReadBit(r)) {
+    memset(out, int(ReadBits(r, 4)), count);
+    return;
+  }
+  for (uint32_t i = 0; i < count; ++i) out[i] = uint8_t(ReadSymbol(r, &b->tree));
+}
+
+}  // namespace
+
+void ComputeBundleSizes(uint32_t pitch, uint32_t sizes[kBundleCount]) {
+  uint32_t n = pitch / 8;
+  sizes[kBlockTypes] = (n + 515) & ~3u;
+  sizes[kDoubledTypes] = (pitch / 16 + 515) & ~3u;
+  sizes[kColours] = 64 * n + 512;
+  sizes[kPatternBytes] = 8 * n + 512;
+  sizes[kMotionX] = (n + 515) & ~3u;
+  sizes[kMotionY] = (n + 515) & ~3u;
+  sizes[kDcIntra] = (2 * n + 1027) & ~3u;
+  sizes[kDcInter] = (2 * n + 1027) & ~3u;
+  sizes[kRunLengths] = 48 * n + 512;
+}
+
+void SetUpBundles(PlaneState* state, uint8_t* const buffers[kBundleCount],
+                  const uint32_t sizes[kBundleCount], uint32_t width) {
+  static const uint32_t kMultiplier[kBundleCount] = {1, 0, 64, 8, 1, 1, 1, 1, 48};
+  for (int id = 0; id < kBundleCount; ++id) {
+    Bundle* b = &state->bundles[id];
+    b->buffer = buffers[id];
+    b->readPos = b->end = 0;
+    bool dc = id == kDcIntra || id == kDcInter;
+    b->capacity = dc ? sizes[id] / 2 : sizes[id];
+    b->countBits = CountBits(id == kDoubledTypes ? 511 + (width / 2) / 8
+                                                 : 511 + kMultiplier[id] * (width / 8));
+    b->valueBits = dc ? 11 : 0;
+    b->signedStart = id == kDcInter ? 1024 : 0;
+  }
+}
+
+void ReadPlaneTrees(PlaneState* state) {
+  BitReader* r = &state->reader;
+  bool clean = ReadTree(r, &state->bundles[kBlockTypes].tree);
+  clean &= ReadTree(r, &state->bundles[kDoubledTypes].tree);
+  for (CodeTree& high : state->colourHigh) clean &= ReadTree(r, &high);
+  clean &= ReadTree(r, &state->bundles[kColours].tree);
+  clean &= ReadTree(r, &state->bundles[kPatternBytes].tree);
+  clean &= ReadTree(r, &state->bundles[kMotionX].tree);
+  clean &= ReadTree(r, &state->bundles[kMotionY].tree);
+  clean &= ReadTree(r, &state->bundles[kRunLengths].tree);
+  if (!clean) state->faults |= kPlaneRepaired;
+  state->colourContext = 0;
+}
+
+void RefillBundle(PlaneState* state, int id) {
+  Bundle* b = &state->bundles[id];
+  if (b->readPos != b->end) return;
+  // The reader lives in a local while values are stored, so that the byte
+  // stores cannot force it back to memory.
+  BitReader r = state->reader;
+  switch (id) {
+    case kBlockTypes:
+    case kDoubledTypes:
+      RefillTypes(state, b, &r);
+      break;
+    case kColours:
+      RefillColours(state, b, &r);
+      break;
+    case kPatternBytes:
+      RefillPatterns(state, b, &r);
+      break;
+    case kMotionX:
+    case kMotionY:
+      RefillMotion(state, b, &r);
+      break;
+    case kDcIntra:
+    case kDcInter:
+      RefillDc(state, b, &r);
+      break;
+    case kRunLengths:
+      RefillRuns(state, b, &r);
+      break;
+    default:
+      break;
+  }
+  state->reader = r;
+}
+
+}  // namespace kivo

@@ -1,0 +1,36 @@
+// The sixteen fixed prefix codes of the video stream and the per-plane tree
+// headers that say which code a bundle uses and which symbol each code
+// stands for.
+#pragma once
+
+#include <cstdint>
+
+#include "video/bit_reader.h"
+
+namespace kivo {
+
+constexpr int kTreeCount = 16;
+
+struct CodeTree {
+  uint8_t symbols[16];   // symbol of each slot: a permutation of 0..15
+  uint32_t longest;      // longest code of the chosen fixed tree
+  const uint8_t* table;  // 2^longest entries: code length << 4 | slot
+};
+
+// Lookup table and longest code of fixed tree t (0..15).
+const uint8_t* FixedTreeTable(uint32_t t);
+uint32_t FixedTreeLongest(uint32_t t);
+
+// Reads one tree header. Returns false when an explicit list named a symbol
+// twice; the slots then keep the listed values in order and the unlisted
+// values fill the remaining slots in ascending order until all sixteen are
+// set, so the header always consumes what it says and the tree stays usable.
+bool ReadTree(BitReader* reader, CodeTree* tree);
+
+inline uint32_t ReadSymbol(BitReader* reader, const CodeTree* tree) {
+  uint32_t entry = tree->table[PeekBits(reader, tree->longest)];
+  SkipBits(reader, entry >> 4);
+  return tree->symbols[entry & 15];
+}
+
+}  // namespace kivo

@@ -1,0 +1,134 @@
+// The coefficient list scheme shared by DCT coefficients and residues. The
+// list is a byte array growing at both ends; entries are coded index << 2 |
+// mode, 0 marking a finished entry. Every quad is opened at most once, so at
+// most 64 entries are pushed at the front and nine appended at the back,
+// whatever the stream holds.
+#include "video/coefficients.h"
+
+#include <cstring>
+
+namespace kivo {
+
+const uint8_t kCoefficientScan[64] = {
+    0,  1,  8,  9,  2,  3,  10, 11, 4,  5,  12, 13, 6,  7,  14, 15,
+    20, 21, 28, 29, 22, 23, 30, 31, 16, 17, 24, 25, 32, 33, 40, 41,
+    34, 35, 42, 43, 48, 49, 56, 57, 50, 51, 58, 59, 18, 19, 26, 27,
+    36, 37, 44, 45, 38, 39, 46, 47, 52, 53, 60, 61, 54, 55, 62, 63,
+};
+
+namespace {
+
+enum : uint8_t { kGroup = 0, kOpenedGroup = 1, kQuad = 2, kSingle = 3 };
+
+constexpr uint32_t kListSize = 160;
+constexpr uint32_t kListStart = 72;  // room for 64 pushes in front, 6 + 9 behind
+
+struct CoefficientList {
+  uint8_t entries[kListSize];
+  uint32_t front, back;
+};
+
+inline uint8_t Entry(uint32_t k, uint32_t mode) { return uint8_t(k << 2 | mode); }
+
+inline void StartList(CoefficientList* list, const uint8_t* initial, uint32_t count) {
+  list->front = kListStart;
+  list->back = kListStart + count;
+  memcpy(list->entries + kListStart, initial, count);
+}
+
+inline int16_t ReadValue(BitReader* reader, uint32_t b) {
+  if (b == 0) return ReadBit(reader) ? -1 : 1;
+  int32_t m = int32_t(ReadBits(reader, b) | (1u << b));
+  return int16_t(ReadBit(reader) ? -m : m);
+}
+
+// One pass over the list. NewValue(j) is called for each coded index that
+// receives its value in this pass and returns false to end the decoding.
+template <typename NewValue>
+bool WalkList(BitReader* reader, CoefficientList* list, NewValue&& newValue) {
+  uint8_t* e = list->entries;
+  for (uint32_t i = list->front; i < list->back;) {
+    uint32_t entry = e[i];
+    if (entry == 0 || !ReadBit(reader)) {
+      ++i;
+      continue;
+    }
+    uint32_t k = entry >> 2;
+    switch (entry & 3) {
+      case kGroup:
+      case kQuad:
+        if ((entry & 3) == kGroup) {
+          e[i] = Entry(k + 4, kOpenedGroup);
+        } else {
+          e[i] = 0;
+          ++i;
+        }
+        for (uint32_t j = k; j < k + 4; ++j) {
+          if (ReadBit(reader)) {
+            e[--list->front] = Entry(j, kSingle);
+          } else if (!newValue(j)) {
+            return false;
+          }
+        }
+        break;
+      case kOpenedGroup:
+        e[i] = Entry(k, kQuad);
+        e[list->back++] = Entry(k + 4, kQuad);
+        e[list->back++] = Entry(k + 8, kQuad);
+        e[list->back++] = Entry(k + 12, kQuad);
+        break;
+      case kSingle:
+        e[i] = 0;
+        ++i;
+        if (!newValue(k)) return false;
+        break;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void DecodeCoefficients(BitReader* reader, int16_t block[64]) {
+  uint32_t n = ReadBits(reader, 4);
+  if (n == 0) return;
+  static const uint8_t kInitial[6] = {Entry(4, kGroup), Entry(24, kGroup), Entry(44, kGroup),
+                                      Entry(1, kSingle), Entry(2, kSingle), Entry(3, kSingle)};
+  CoefficientList list;
+  StartList(&list, kInitial, 6);
+  for (uint32_t b = n; b-- > 0;) {
+    WalkList(reader, &list, [&](uint32_t j) {
+      block[kCoefficientScan[j]] = ReadValue(reader, b);
+      return true;
+    });
+  }
+}
+
+void DecodeResidue(BitReader* reader, uint32_t limit, uint8_t residue[64]) {
+  memset(residue, 0, 64);
+  uint32_t e = ReadBits(reader, 3);
+  static const uint8_t kInitial[4] = {Entry(4, kGroup), Entry(24, kGroup), Entry(44, kGroup),
+                                      Entry(0, kQuad)};
+  CoefficientList list;
+  StartList(&list, kInitial, 4);
+  uint8_t nonzero[64];
+  uint32_t nonzeroCount = 0;
+  uint32_t done = 0;
+  for (uint32_t mask = 1u << e; mask; mask >>= 1) {
+    uint32_t known = nonzeroCount;
+    for (uint32_t i = 0; i < known; ++i) {
+      if (!ReadBit(reader)) continue;
+      uint8_t& v = residue[nonzero[i]];
+      v = uint8_t((v & 0x80) ? v - mask : v + mask);
+      if (++done > limit) return;
+    }
+    bool more = WalkList(reader, &list, [&](uint32_t j) {
+      nonzero[nonzeroCount++] = uint8_t(j);
+      residue[j] = uint8_t(ReadBit(reader) ? 0u - mask : mask);
+      return ++done <= limit;
+    });
+    if (!more) return;
+  }
+}
+
+}  // namespace kivo

@@ -1,0 +1,21 @@
+// Reading the AC coefficients of a DCT block and the residue of a moved
+// block: nested groups of coded indices opened bit plane by bit plane.
+#pragma once
+
+#include <cstdint>
+
+#include "video/bit_reader.h"
+
+namespace kivo {
+
+// Coded index j is stored at natural index kCoefficientScan[j].
+extern const uint8_t kCoefficientScan[64];
+
+// block holds its DC value and zeros; the AC values are added in natural order.
+void DecodeCoefficients(BitReader* reader, int16_t block[64]);
+
+// limit: the 7-bit operation limit of the block. residue receives 64 signed
+// bytes in coded order (apply through kCoefficientScan).
+void DecodeResidue(BitReader* reader, uint32_t limit, uint8_t residue[64]);
+
+}  // namespace kivo

@@ -1,0 +1,23 @@
+// The fixed-point 8x8 inverse DCT with dequantisation folded into its column
+// pass, in its three output forms. Arithmetic wraps at 32 bits and the 8-bit
+// stores keep the low byte without clamping.
+#pragma once
+
+#include <cstdint>
+
+namespace kivo {
+
+// block: 64 coefficients in natural order; quantiser: one row of a table.
+void IdctPut(uint8_t* dst, uint32_t pitch, const int16_t block[64], const int32_t quantiser[64]);
+// Every result written as a 2x2 square of a 16x16 area.
+void IdctPutDoubled(uint8_t* dst, uint32_t pitch, const int16_t block[64],
+                    const int32_t quantiser[64]);
+// dst = prediction + result, prediction being 8 rows of 8 bytes.
+void IdctAdd(uint8_t* dst, uint32_t pitch, const int16_t block[64], const int32_t quantiser[64],
+             const uint8_t prediction[64]);
+
+// The plain transform to 64 row-major results before the 8-bit store; the
+// reference every fast path must match.
+void IdctReference(const int16_t block[64], const int32_t quantiser[64], int32_t out[64]);
+
+}  // namespace kivo
