@@ -44,7 +44,7 @@ bool TryStyle(BlitBuffer* b, const BlitStyle* style, uint32_t openFlags) {
   if (!style || !style->open) return false;
   b->flags = kDestBgrx32;
   b->ops = style;
-  b->stretchCapabilities = style->capabilities ? style->capabilities(b) : 0;
+  b->stretchCapabilities = style->capabilities ? style->capabilities(style, b) : 0;
   if (style->open(b, openFlags)) {
     b->style = style->number;
     if ((openFlags & kBlitOpenStretchMask) && !(b->flags & kBlitNoBlits)) b->flags |= kBlitStretched;
@@ -148,7 +148,7 @@ BlitBuffer* OpenBlitBuffer(void* window, uint32_t width, uint32_t height, uint32
       for (; number <= kBlitStyleLast; ++number) {
         const BlitStyle* s = sys->style ? sys->style(number) : nullptr;
         if (!s) continue;
-        if (!StretchWithin(stretch, s->capabilities ? s->capabilities(b) : 0)) continue;
+        if (!StretchWithin(stretch, s->capabilities ? s->capabilities(s, b) : 0)) continue;
         if (TryStyle(b, s, flags)) return Finish(b);
       }
       const bool palette = b->screenBits >= 1 && b->screenBits <= 8;
@@ -169,7 +169,7 @@ BlitBuffer* OpenMemoryBlitBuffer(uint32_t width, uint32_t height, int32_t destin
   }
   b->flags = uint32_t(destinationCode);
   b->ops = MemoryBlitStyle();
-  b->stretchCapabilities = b->ops->capabilities(b);
+  b->stretchCapabilities = b->ops->capabilities(b->ops, b);
   if (!b->ops->open(b, 0)) return Fail(b, nullptr);
   b->style = b->ops->number;
   return Finish(b);

@@ -14,9 +14,9 @@ namespace kivo {
 struct BlitStyle {
   const char* name;
   int32_t number;                      // /B value; 0 for the memory buffer
-  // The stretch capability bits on this machine (called once the system's
-  // device is held).
-  uint32_t (*capabilities)(const BlitBuffer* buffer);
+  // The stretch capability bits of this style on this machine (called once
+  // the system's device is held, before the style is opened).
+  uint32_t (*capabilities)(const BlitStyle* style, const BlitBuffer* buffer);
   // Creates the surface and sets the destination code in flags (which holds
   // code 3, 32-bit B,G,R,0, on entry: the memory style keeps what it finds),
   // plus usesPrimary, isOverlay, isOffscreen, hideCursor as they apply. 0 when the

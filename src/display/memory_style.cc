@@ -11,7 +11,7 @@ namespace kivo {
 
 namespace {
 
-uint32_t MemoryCapabilities(const BlitBuffer*) { return kStretchAny; }
+uint32_t MemoryCapabilities(const BlitStyle*, const BlitBuffer*) { return kStretchAny; }
 
 int32_t MemoryOpen(BlitBuffer* b, uint32_t) {
   const int32_t code = int32_t(b->flags & kBlitCodeMask);

@@ -103,8 +103,8 @@ struct SurfaceState {
   int32_t code;
 };
 
-uint32_t NoStretch(const BlitBuffer*) { return 0; }
-uint32_t AnyStretch(const BlitBuffer*) { return kStretchAny; }
+uint32_t NoStretch(const BlitStyle*, const BlitBuffer*) { return 0; }
+uint32_t AnyStretch(const BlitStyle*, const BlitBuffer*) { return kStretchAny; }
 
 int32_t SurfaceOpen(BlitBuffer* b, uint32_t) {
   SDL_Window* w = WindowOf(b);

@@ -1,0 +1,117 @@
+// The fake blit system's operations.
+#include "display/fake_system.h"
+
+#include <cstdio>
+
+#include "display/blit_buffer.h"
+#include "display/display_mode.h"
+#include "display/pixel_layout.h"
+
+namespace kivo::testing {
+
+namespace {
+
+FakeMachine* current = nullptr;
+
+uint32_t Caps(const BlitStyle* s, const BlitBuffer*) { return current->capabilities[s->number]; }
+
+int32_t Open(BlitBuffer* b, uint32_t) {
+  const int32_t n = b->ops->number;
+  current->attempts.push_back(n);
+  if (n == kBlitStyleDib) {
+    if (!current->fallbackOpens) {
+      if (current->fallbackFailText) SetBlitBufferError(current->fallbackFailText);
+      return 0;
+    }
+    b->flags = (b->flags & ~kBlitCodeMask) | kDestRgb565;
+    return 1;
+  }
+  if (!current->opens[n]) {
+    if (current->failText[n]) SetBlitBufferError(current->failText[n]);
+    return 0;
+  }
+  b->flags = (b->flags & ~kBlitCodeMask) | uint32_t(n >= 3 && n <= 8 ? kDestYuy2 : kDestBgrx32);
+  if (n == kBlitStylePrimary) b->usesPrimary = 1;
+  if (n >= 3 && n <= 5) b->flags |= kBlitNoBlits;
+  return 1;
+}
+
+void Close(BlitBuffer*) {}
+int32_t Lock(BlitBuffer*) { return 0; }
+void Unlock(BlitBuffer*) {}
+void Blit(BlitBuffer*, const MovieRect*, int32_t) {}
+
+#define FAKE_STYLE(n) {"Fake style " #n, n, Caps, Open, Close, Lock, Unlock, Blit, nullptr}
+const BlitStyle kStyles[11] = {FAKE_STYLE(0), FAKE_STYLE(1), FAKE_STYLE(2), FAKE_STYLE(3),
+                               FAKE_STYLE(4), FAKE_STYLE(5), FAKE_STYLE(6), FAKE_STYLE(7),
+                               FAKE_STYLE(8), FAKE_STYLE(9), FAKE_STYLE(10)};
+
+int32_t Acquire(BlitBuffer* b, uint32_t flags) {
+  if (!current->deviceAvailable) return 0;
+  ApplyDisplayModeChange(b, flags);   // the way the SDL system takes the device
+  return 1;
+}
+void Release(BlitBuffer*) { ++current->deviceReleases; }
+
+const BlitStyle* Style(int32_t n) {
+  return n >= 1 && n <= 10 && n != 2 && current->offered[n] ? &kStyles[n] : nullptr;
+}
+
+void MeasureWindow(BlitBuffer* b, int32_t* x, int32_t* y) {
+  b->clientOffsetX = current->clientOffsetX;
+  b->clientOffsetY = current->clientOffsetY;
+  b->frameWidth = current->frameWidth;
+  b->frameHeight = current->frameHeight;
+  *x = current->originX;
+  *y = current->originY;
+}
+
+void MeasureScreen(BlitBuffer* b) {
+  b->screenWidth = current->current.width;
+  b->screenHeight = current->current.height;
+  b->screenBits = current->current.bits;
+}
+
+int32_t SetMode(BlitBuffer*, uint32_t w, uint32_t h, uint32_t bits) {
+  char text[48];
+  snprintf(text, sizeof text, "set %ux%ux%u", w, h, bits);
+  current->modeCalls.push_back(text);
+  for (const FakeMode& m : current->modes) {
+    if (m.width == w && m.height == h && (bits == 0 || m.bits == bits)) {
+      current->current = m;
+      if (current->reportedBitsOverride) current->current.bits = current->reportedBitsOverride;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+uint32_t DisplayBits(BlitBuffer*) { return current->current.bits; }
+
+void RestoreMode(BlitBuffer*) {
+  current->modeCalls.push_back("restore");
+  current->current = current->userMode;
+}
+
+const BlitSystem kSystem = {
+    "Fake device is not available", Acquire, Release, Style, &kStyles[2],
+    MeasureWindow, MeasureScreen, SetMode, DisplayBits, RestoreMode, nullptr,
+};
+
+}  // namespace
+
+FakeSystemScope::FakeSystemScope() {
+  current = new FakeMachine();
+  SetBlitSystem(&kSystem);
+}
+
+FakeSystemScope::~FakeSystemScope() {
+  SetBlitSystem(nullptr);
+  delete current;
+  current = nullptr;
+}
+
+FakeMachine& FakeSystemScope::machine() { return *current; }
+FakeMachine& Fake() { return *current; }
+
+}  // namespace kivo::testing
