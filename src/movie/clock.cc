@@ -1,6 +1,8 @@
 // GetMilliseconds and its replaceable sources.
 #include "movie/clock.h"
 
+#include <atomic>
+
 #include "platform/platform.h"
 
 namespace kivo {
@@ -16,21 +18,19 @@ int64_t adjustment = 0;
 uint32_t lastResult = 0;
 uint32_t lastTick = 0;
 
-}  // namespace
+// The foreground and the service threads all read the clock; its state
+// changes on every call, so callers take turns.
+std::atomic_flag busy = ATOMIC_FLAG_INIT;
 
-void SetClockSource(const ClockSource* replacement) {
-  source = replacement ? replacement : &platformSource;
-  firstCall = true;
-  frequency = 0;
-  counterBase = 0;
-  adjustment = 0;
-  lastResult = 0;
-  lastTick = 0;
-}
+struct Turn {
+  Turn() {
+    while (busy.test_and_set(std::memory_order_acquire)) {
+    }
+  }
+  ~Turn() { busy.clear(std::memory_order_release); }
+};
 
-void SleepMilliseconds(uint32_t ms) { source->sleep(ms); }
-
-uint32_t GetMilliseconds() {
+uint32_t Read() {
   if (firstCall) {
     firstCall = false;
     frequency = source->frequency();
@@ -53,6 +53,26 @@ uint32_t GetMilliseconds() {
   lastTick = t;
   lastResult = r;
   return r;
+}
+
+}  // namespace
+
+void SetClockSource(const ClockSource* replacement) {
+  Turn turn;
+  source = replacement ? replacement : &platformSource;
+  firstCall = true;
+  frequency = 0;
+  counterBase = 0;
+  adjustment = 0;
+  lastResult = 0;
+  lastTick = 0;
+}
+
+void SleepMilliseconds(uint32_t ms) { source->sleep(ms); }
+
+uint32_t GetMilliseconds() {
+  Turn turn;
+  return Read();
 }
 
 }  // namespace kivo
