@@ -1,11 +1,18 @@
 // MemAlloc / MemFree and the grouped allocation plan.
 #include "movie/memory.h"
 
+#include <atomic>
 #include <cstring>
 
 #include "platform/platform.h"
 
 namespace kivo {
+
+namespace {
+std::atomic<uint32_t> allocations{0};
+}
+
+uint32_t MemAllocCount() { return allocations.load(std::memory_order_relaxed); }
 
 void* MemAlloc(uint32_t size) {
   if (size == 0 || size > 0xFFFFFFFFu - 64) return nullptr;
@@ -15,6 +22,7 @@ void* MemAlloc(uint32_t size) {
   uint8_t* block = raw + distance;
   block[-1] = static_cast<uint8_t>(distance);
   block[-2] = 0;  // kind: system memory
+  allocations.fetch_add(1, std::memory_order_relaxed);
   return block;
 }
 

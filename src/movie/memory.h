@@ -11,6 +11,9 @@ namespace kivo {
 // for sizes 0 and 0xFFFFFFFF and when the system has no memory.
 void* MemAlloc(uint32_t size);
 void MemFree(void* block);
+// Blocks MemAlloc has handed out since the process began: lets tests check
+// that playing allocates nothing.
+uint32_t MemAllocCount();
 
 // Plans a buffer of `size` bytes whose address goes to *pointerVariable when
 // the plan is allocated. Not safe for concurrent use: all opens run on one thread.
