@@ -23,6 +23,8 @@ void UseVirtualClock() {
   nowUs = 1000000;  // the tick does not start at 0, the clock does
   SetClockSource(&kVirtual);
   GetMilliseconds();
+  // A clock of 0 means "unset" to the frame schedule: tests start later.
+  nowUs += 1000 * 1000;
 }
 
 void UsePlatformClock() { SetClockSource(nullptr); }

@@ -7,7 +7,7 @@
 
 namespace kivo::test {
 
-void UseVirtualClock();     // starts at a virtual 0
+void UseVirtualClock();     // reads 1000 ms after its restart
 void UsePlatformClock();
 void AdvanceClock(uint32_t ms);
 

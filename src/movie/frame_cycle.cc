@@ -1,0 +1,294 @@
+// The frame cycle: the schedule and its re-basing, lateness and skipped
+// copies, sound skips, loading and decoding frame packets, and the changed
+// area cut into at most eight rectangles.
+#include <cstring>
+
+#include "io/service_thread.h"
+#include "movie/clock.h"
+#include "movie/container.h"
+#include "movie/movie_api.h"
+#include "movie/movie_internal.h"
+#include "movie/sound_link.h"
+#include "video/video_decoder.h"
+
+namespace kivo {
+namespace {
+
+bool SoundOpen(const Movie* m) { return m->openTrackCount > 0; }
+
+void ServiceSound(Movie* m) {
+  if (SoundOpen(m)) ServiceMovieSound(m);
+}
+
+void SetClockBase(Movie* m, uint32_t now) {
+  m->clockBase = now;
+  m->clockBaseFrame = m->framesDecoded - 1;
+}
+
+void EnsureClockBase(Movie* m) {
+  if (m->clockBase == 0) SetClockBase(m, GetMilliseconds());
+}
+
+// Due time of the next frame, relative to clockBase.
+uint32_t ScheduleOffset(const Movie* m) {
+  uint32_t frames = (m->framesDecoded - m->clockBaseFrame) * 1000u;
+  uint32_t t = m->playRateNum ? static_cast<uint32_t>(uint64_t(frames) * m->playRateDen / m->playRateNum) : 0;
+  return static_cast<uint32_t>(uint64_t(t) * SoundTimeScale(m) / 65536u);
+}
+
+uint32_t Elapsed(const Movie* m, uint32_t now) { return now - m->catchUpMs - m->clockBase; }
+
+bool Preloaded(const Movie* m) { return m->preloaded != nullptr; }
+
+void ReadAheadIfFree(Movie* m) {
+  IoDriver& io = m->io;
+  if (io.TryLock && !io.TryLock(&io)) return;
+  io.ReadAhead(&io);
+  if (io.Unlock) io.Unlock(&io);
+}
+
+bool NeverSkip(const Movie* m, uint32_t copyFlags) {
+  return (copyFlags & kOpenNeverSkip) || (m->openFlags & kOpenNeverSkip);
+}
+
+}  // namespace
+
+void CountBlitTime(Movie* m) {
+  if (m->decodeEnd != 0) {
+    m->blitMs += GetMilliseconds() - m->decodeEnd;
+    m->decodeEnd = 0;
+  }
+}
+
+void EntryBookkeeping(Movie* m) {
+  CountBlitTime(m);
+  if (m->slowStart != 0) {
+    uint32_t d = GetMilliseconds() - m->slowStart;
+    m->slowStart = 0;
+    if (d > m->slowestMs) {
+      m->secondSlowestMs = m->slowestMs;
+      m->secondSlowestFrame = m->slowestFrame;
+      m->slowestMs = d;
+      m->slowestFrame = m->currentFrame;
+    } else if (d > m->secondSlowestMs) {
+      m->secondSlowestMs = d;
+      m->secondSlowestFrame = m->currentFrame;
+    }
+  }
+}
+
+int32_t WaitFrame(Movie* m) {
+  if (!m) return 0;
+  if ((m->framesDecoded == 0 && !m->paused) || m->readError) return 0;
+  EnsureClockBase(m);
+  ServiceSound(m);
+  EntryBookkeeping(m);
+  if (!m->paused && !(SoundOpen(m) && !m->soundOn)) {
+    if (m->playRateNum == 0) return 0;
+    uint32_t now = GetMilliseconds();
+    uint32_t e = Elapsed(m, now);
+    uint32_t t = ScheduleOffset(m);
+    if (static_cast<int32_t>(e - t) >= 0) {
+      uint32_t late = e - t;
+      if (static_cast<int32_t>(late) > static_cast<int32_t>(m->lateLimit)) {
+        if (!SoundOpen(m)) {
+          SetClockBase(m, now);
+        } else {
+          m->catchUpMs = late;
+          m->catchUpStep = static_cast<uint32_t>(uint64_t(late) * m->playRateDen / m->playRateNum);
+        }
+      }
+      if (m->catchUpMs < m->catchUpStep)
+        m->catchUpMs = 0;
+      else
+        m->catchUpMs -= m->catchUpStep;
+      return 0;
+    }
+  }
+  if (!Preloaded(m)) ReadAheadIfFree(m);
+  return 1;
+}
+
+namespace {
+
+// Decodes the audio packets at the front of the loaded frame into the rings
+// of the open tracks; returns where the video data begins.
+uint32_t DecodeAudioPackets(Movie* m, const uint8_t* packet, uint32_t size) {
+  uint32_t at = 0;
+  bool locked = false;
+  for (uint32_t t = 0; t < m->trackCount; ++t) {
+    if (size - at < 4) return size;
+    uint32_t p = ReadLe32(packet + at);
+    at += 4;
+    if (p > size - at) p = size - at;  // a packet cannot run past its frame
+    int open = -1;
+    for (uint32_t i = 0; i < m->openTrackCount; ++i)
+      if (m->selectedTracks[i] == t) open = static_cast<int>(i);
+    if (open >= 0 && p != 0) {
+      if (!locked) {
+        LockClient(&m->soundClient);
+        locked = true;
+      }
+      DecodeTrackPacket(m, static_cast<uint32_t>(open), packet + at, p);
+    }
+    at += p;
+  }
+  if (locked) UnlockClient(&m->soundClient);
+  return at;
+}
+
+}  // namespace
+
+int32_t DoFrame(Movie* m) {
+  if (!m) return 0;
+  if (m->decodedFrame == m->currentFrame) return 0;
+  IoDriver& io = m->io;
+  io.foregroundBusy.store(1, std::memory_order_release);
+  m->decodeStart = GetMilliseconds();
+  uint32_t* rings[7] = {m->timeRing, m->videoRing, m->audioRing, m->blitRing,
+                        m->readRing, m->idleReadRing, m->backReadRing};
+  uint32_t values[7] = {m->decodeStart, m->videoMs, m->audioMs, m->blitMs,
+                        io.frameReadMs, io.idleReadMs, io.backgroundReadMs};
+  for (int r = 0; r < 7; ++r) {
+    memmove(rings[r] + 1, rings[r], m->ringShift);
+    rings[r][0] = values[r];
+  }
+  if (m->firstFrameTime == 0) {
+    m->timeRing[1] = m->decodeStart - (m->fileRateNum ? 1000u * m->fileRateDen / m->fileRateNum : 0);
+    io.idleReadMs = 0;
+    io.backgroundReadMs = 0;
+    m->firstFrameTime = m->decodeStart;
+  } else {
+    ServiceSound(m);
+  }
+  m->slowStart = m->decodeStart;
+  if (io.endOfData) m->readError = 1;
+  if (m->readError || !m->frameData) return 1;
+
+  uint32_t size = FrameSize(m->frameIndex, m->currentFrame);
+  uint32_t videoAt = DecodeAudioPackets(m, m->frameData, size);
+
+  uint32_t a = GetMilliseconds();
+  if (m->videoOn) {
+    if (!m->keepChangedCells) memset(m->planes.changedCells, 0, m->cellCount);
+    if (!Preloaded(m) && !io.chunkInProgress && FillPercent(&io) < 75) {
+      if (!io.TryLock || io.TryLock(&io)) {
+        io.ReadAhead(&io);
+        if (io.Unlock) io.Unlock(&io);
+      } else if (!(m->openFlags & kOpenNoReader) && io.Yield) {
+        io.Yield(&io);
+      }
+    }
+    DecodeVideoFrame(&m->planes, m->bundleBuffers, m->frameData + videoAt, size - videoAt, m->sourceWidth,
+                     m->sourceHeight, IsKeyFrame(m->frameIndex, m->currentFrame), m->openFlags, m->videoFlags);
+    m->planes.current ^= 1;
+  }
+  ServiceSound(m);
+  m->rectCount = -1;
+  m->framesDecoded += 1;
+  EnsureClockBase(m);
+  uint32_t b = GetMilliseconds();
+  m->audioMs += a - m->decodeStart;
+  m->videoMs += b - a;
+  m->decodeEnd = b;
+  m->decodedFrame = m->lastFrame = m->currentFrame;
+  io.foregroundBusy.store(0, std::memory_order_release);
+  return 0;
+}
+
+void NextFrame(Movie* m) {
+  if (!m) return;
+  IoDriver& io = m->io;
+  if (SoundOpen(m) && TakeSoundSkip(m)) {
+    m->soundSkips += 1;
+    LockTwoClients(&m->soundClient, &io.readerClient);
+    SwitchMovieSound(m, 0);
+    while (!Preloaded(m) && FillPercent(&io) < 90)
+      if (io.ReadAhead(&io) == 0) break;
+    m->clockBase = 0;
+    m->catchUpMs = 0;
+    SwitchMovieSound(m, 1);
+    UnlockClient(&io.readerClient);
+    UnlockClient(&m->soundClient);
+  }
+  io.foregroundBusy.store(1, std::memory_order_release);
+  ServiceSound(m);
+  CountBlitTime(m);
+  GotoFrame(m, m->currentFrame >= m->frameCount ? 1 : m->currentFrame + 1);
+  io.foregroundBusy.store(0, std::memory_order_release);
+}
+
+void GotoFrame(Movie* m, uint32_t n) {
+  if (!m) return;
+  if (n == 0) n = 1;
+  if (n > m->frameCount) n = m->frameCount;
+  uint32_t k = n - 1;
+  ServiceSound(m);
+  m->lastFrame = m->currentFrame;
+  if (n == 1) {
+    if (m->soundOn) {
+      SwitchMovieSound(m, 0);
+      SwitchMovieSound(m, 1);
+    }
+    m->clockBase = 0;
+    m->catchUpMs = 0;
+  }
+  uint32_t offset = m->frameIndex[k] & ~1u;
+  uint32_t size = FrameSize(m->frameIndex, n);
+  if (Preloaded(m)) {
+    m->frameData = m->preloaded + offset - (m->frameIndex[0] & ~1u);
+  } else {
+    // A packet larger than the header's largest frame would not fit the
+    // frame buffer: treat it like a read that came back short.
+    if (size > m->largestFrame) {
+      m->io.endOfData = 1;
+    } else {
+      m->io.ReadFrame(&m->io, k, offset, m->frameData, size);
+    }
+  }
+  ServiceSound(m);
+  m->currentFrame = n;
+}
+
+int32_t PauseMovie(Movie* m, int32_t pause) {
+  if (!m) return 0;
+  EntryBookkeeping(m);
+  pause = pause ? 1 : 0;
+  if (m->paused && !pause) {
+    m->clockBase = 0;
+    m->catchUpMs = 0;
+  }
+  m->paused = pause;
+  PauseMovieSound(m, pause);
+  if (m->framesDecoded && SoundOpen(m)) ServiceMovieSound(m);
+  return m->paused;
+}
+
+int32_t CheckLate(Movie* m, uint32_t copyFlags) {
+  if (!m) return 0;
+  if (!SoundOpen(m) || m->playRateNum == 0 || m->paused) return 0;
+  EnsureClockBase(m);
+  uint32_t e = Elapsed(m, GetMilliseconds());
+  uint32_t t = ScheduleOffset(m);
+  if (e < t) {
+    m->keepChangedCells = 0;
+    return 0;
+  }
+  if (e - t <= m->lateLimit) {
+    m->keepChangedCells = 0;
+    m->lateRun = 0;
+    return 0;
+  }
+  m->lateRun += 1;
+  if (m->lateRun > 3) {
+    m->lateRun = 0;
+    return 0;
+  }
+  if (NeverSkip(m, copyFlags)) return 0;
+  m->keepChangedCells = 1;
+  m->skippedBlits += 1;
+  m->io.foregroundBusy.store(0, std::memory_order_release);
+  return 1;
+}
+
+}  // namespace kivo

@@ -1,0 +1,84 @@
+// GetSummary and GetRealtime.
+#include "movie/statistics.h"
+
+#include <cstring>
+
+#include "movie/clock.h"
+#include "movie/container.h"
+#include "movie/movie_internal.h"
+
+namespace kivo {
+
+void GetSummary(Movie* m, MovieSummary* s) {
+  if (!m || !s) return;
+  EntryBookkeeping(m);
+  memset(s, 0, sizeof *s);
+  const IoDriver& io = m->io;
+  s->width = m->width;
+  s->height = m->height;
+  s->totalMs = GetMilliseconds() - m->firstFrameTime;
+  s->fileRateNum = m->fileRateNum;
+  s->fileRateDen = m->fileRateDen;
+  s->playRateNum = m->playRateNum;
+  s->playRateDen = m->playRateDen;
+  s->openMs = m->openMs;
+  s->frameCount = m->frameCount;
+  s->framesPlayed = m->framesDecoded;
+  s->skippedBlits = m->skippedBlits;
+  s->soundSkips = m->soundSkips;
+  s->blitMs = m->blitMs;
+  s->readMs = io.frameReadMs;
+  s->videoMs = m->videoMs;
+  s->audioMs = m->audioMs;
+  s->idleReadMs = io.idleReadMs;
+  s->backgroundReadMs = io.backgroundReadMs;
+  s->deviceSpeed = static_cast<uint32_t>(uint64_t(io.bytesRead) * 1000 / (uint64_t(io.readMs) + 1));
+  s->slowestMs = m->slowestMs;
+  s->secondSlowestMs = m->secondSlowestMs;
+  s->slowestFrame = m->slowestFrame;
+  s->secondSlowestFrame = m->secondSlowestFrame;
+  MovieHeader h{};
+  h.dataSize = m->dataSize;
+  h.frameCount = m->frameCount;
+  h.rateNum = m->fileRateNum;
+  h.rateDen = m->fileRateDen;
+  s->averageDataRate = AverageDataRate(h, m->frameIndex);
+  s->averageFrameSize = AverageFrameSize(h, m->frameIndex);
+  s->memoryUsed = m->memoryUsed;
+  s->inputMemory = io.bufferSize;
+  s->inputMemoryUsed = io.highestBuffered;
+  s->peakDataRate = m->peakDataRate;
+  s->peakDataFrame = m->peakDataFrame + 1;
+}
+
+void GetRealtime(Movie* m, RealtimeStats* s, uint32_t window) {
+  if (!m || !s) return;
+  EntryBookkeeping(m);
+  const uint32_t r = m->roundedRate;
+  uint32_t w = window;
+  if (w == 0 || w >= r) w = r - 1;
+  if (m->currentFrame != 0xFFFFFFFFu && w > m->currentFrame) w = m->currentFrame - 1;
+  if (w < 1) w = 1;
+  s->lastFrame = m->lastFrame;
+  s->playRateNum = m->playRateNum;
+  s->playRateDen = m->playRateDen;
+  s->window = w;
+  s->spanMs = m->timeRing[0] - m->timeRing[w];
+  if (s->spanMs == 0) s->spanMs = 1;
+  s->videoMs = m->videoRing[0] - m->videoRing[w];
+  s->audioMs = m->audioRing[0] - m->audioRing[w];
+  s->readMs = m->readRing[0] - m->readRing[w];
+  s->idleReadMs = m->idleReadRing[0] - m->idleReadRing[w];
+  s->backgroundReadMs = m->backReadRing[0] - m->backReadRing[w];
+  s->blitMs = m->blitRing[0] - m->blitRing[w];
+  s->fillTarget = m->io.fillTarget;
+  s->buffered = m->io.buffered.load(std::memory_order_acquire);
+  // The index entry w frames back; before that many frames exist, frame 1.
+  uint32_t now = m->currentFrame <= m->frameCount ? m->currentFrame : m->frameCount;
+  uint32_t back = now >= w ? now - w : 0;
+  uint64_t bytes = m->frameIndex[now] - m->frameIndex[back];
+  uint64_t den = uint64_t(w) * m->fileRateDen;
+  s->dataRate = den ? static_cast<uint32_t>(bytes * m->fileRateNum / den) : 0;
+}
+
+}  // namespace kivo
