@@ -4,15 +4,20 @@
 #include <cstring>
 #include <string>
 
+#include "decode.h"
 #include "info.h"
 
 namespace {
 
 const char* kUsage =
-    "usage: kivdump MOVIE [--info] [--offset N]\n"
-    "  --info       print the header, tracks and frame index as JSON\n"
-    "  --offset N   the movie starts at byte N of the file\n"
-    "  --help       show this text\n";
+    "usage: kivdump MOVIE [--info] [--y4m OUT] [--alpha OUT] [--flags HEX] [--offset N]\n"
+    "  --info        print the header, tracks and frame index as JSON\n"
+    "  --y4m OUT     decode every frame into a YUV4MPEG2 file (4:2:0, visible area; - = stdout)\n"
+    "  --alpha OUT   the alpha plane of every frame as raw bytes, width x height each\n"
+    "  --flags HEX   open flags ORed in (0x20000 grey, 0x40000 no processor extensions)\n"
+    "  --offset N    the movie starts at byte N of the file\n"
+    "  --quiet       no progress line\n"
+    "  --help        show this text\n";
 
 }  // namespace
 
@@ -20,6 +25,7 @@ int main(int argc, char** argv) {
   const char* movie = nullptr;
   bool info = false;
   uint64_t offset = 0;
+  kivo::tools::DumpRequest dump;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--help" || a == "-h") {
@@ -27,6 +33,18 @@ int main(int argc, char** argv) {
       return 0;
     } else if (a == "--info") {
       info = true;
+    } else if ((a == "--y4m" || a == "--alpha") && i + 1 < argc) {
+      (a == "--y4m" ? dump.y4m : dump.alpha) = argv[++i];
+    } else if (a == "--quiet") {
+      dump.progress = false;
+    } else if (a == "--flags" && i + 1 < argc) {
+      char* end = nullptr;
+      unsigned long v = strtoul(argv[++i], &end, 16);
+      if (!end || *end) {
+        fprintf(stderr, "kivdump: bad flags '%s'\n", argv[i]);
+        return 1;
+      }
+      dump.extraFlags = static_cast<uint32_t>(v);
     } else if (a == "--offset" && i + 1 < argc) {
       char* end = nullptr;
       offset = strtoull(argv[++i], &end, 0);
@@ -44,11 +62,18 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  if (!movie || !info) {
+  const bool decode = !dump.y4m.empty() || !dump.alpha.empty();
+  if (!movie || (!info && !decode)) {
     fputs(kUsage, stderr);
     return 1;
   }
-  std::string error = kivo::tools::WriteMovieInfo(movie, offset, stdout);
+  std::string error;
+  if (info) error = kivo::tools::WriteMovieInfo(movie, offset, stdout);
+  if (error.empty() && decode) {
+    dump.movie = movie;
+    dump.offset = offset;
+    error = kivo::tools::DumpMovie(dump);
+  }
   if (!error.empty()) {
     fprintf(stderr, "kivdump: %s: %s\n", movie, error.c_str());
     return 1;
