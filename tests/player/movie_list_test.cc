@@ -1,0 +1,98 @@
+// Taking entries off the movie list: separators and quotes, what each entry
+// names, the ".kiv" rule, and the POSIX spelling of names.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "player/movie_list.h"
+
+namespace kivo {
+namespace {
+
+TEST(MovieList, EntriesComeOffTheFrontOneAtATime) {
+  char list[kCommandLineSize] = "  \"my movie\" , intro|1024 :126976 , ,last.kiv  ";
+  MovieEntry e;
+  ASSERT_TRUE(TakeMovieEntry(list, &e, kWindowsNames));
+  EXPECT_EQ(e.kind, kEntryFile);
+  EXPECT_STREQ(e.name, "my movie.kiv");
+  EXPECT_STREQ(list, "intro|1024 :126976 , ,last.kiv");
+
+  ASSERT_TRUE(TakeMovieEntry(list, &e, kWindowsNames));
+  EXPECT_EQ(e.kind, kEntryFileAtOffset);
+  EXPECT_STREQ(e.name, "intro");
+  EXPECT_EQ(e.offset, 1024u);
+
+  ASSERT_TRUE(TakeMovieEntry(list, &e, kWindowsNames));
+  EXPECT_EQ(e.kind, kEntryOwnProgram);
+  EXPECT_EQ(e.offset, 126976u);
+  EXPECT_STREQ(e.name, "");
+  // Only one ',' goes with the blanks after an entry; the second one starts
+  // the next entry, which runs to the next blank.
+  EXPECT_STREQ(list, ",last.kiv");
+  ASSERT_TRUE(TakeMovieEntry(list, &e, kWindowsNames));
+  EXPECT_STREQ(e.name, ",last.kiv");
+  EXPECT_FALSE(TakeMovieEntry(list, &e, kWindowsNames));
+  EXPECT_STREQ(list, "");
+}
+
+TEST(MovieList, QuotesAndOddEntries) {
+  char unclosed[kCommandLineSize] = "\"half open name ";
+  MovieEntry e;
+  ASSERT_TRUE(TakeMovieEntry(unclosed, &e, kWindowsNames));
+  EXPECT_STREQ(e.name, "\"half open name.kiv");
+  EXPECT_STREQ(unclosed, "");
+
+  char padded[kCommandLineSize] = "\"  spaced  \"next";
+  ASSERT_TRUE(TakeMovieEntry(padded, &e, kWindowsNames));
+  EXPECT_STREQ(e.name, "spaced.kiv");
+  EXPECT_STREQ(padded, "next");
+
+  // Entries that only look like offsets are names.
+  struct Case { const char* text; int32_t kind; const char* name; uint64_t offset; } cases[] = {
+      {":12ab", kEntryFile, ":12ab.kiv", 0},
+      {":", kEntryFile, ":.kiv", 0},
+      {"|77", kEntryFile, "|77.kiv", 0},
+      {"a|b|5", kEntryFileAtOffset, "a|b", 5},
+      {"clip|", kEntryFile, "clip|.kiv", 0},
+      {":99999999999999999999", kEntryFile, ":99999999999999999999.kiv", 0},
+      {":9223372036854775807", kEntryOwnProgram, "", 9223372036854775807ull},
+      {"C:\\films.old\\intro", kEntryFile, "C:\\films.old\\intro.kiv", 0},
+      {"C:\\films\\intro.mov", kEntryFile, "C:\\films\\intro.mov", 0},
+      {"d:x", kEntryFile, "d:x.kiv", 0},
+      {"films.old/intro", kEntryFile, "films.old/intro", 0},  // '/' is no separator here
+  };
+  for (const Case& c : cases) {
+    ClassifyMovieEntry(c.text, &e, kWindowsNames);
+    EXPECT_EQ(e.kind, c.kind) << c.text;
+    EXPECT_STREQ(e.name, c.name) << c.text;
+    EXPECT_EQ(e.offset, c.offset) << c.text;
+  }
+}
+
+TEST(MovieList, PosixNamesTakeBackTheirSlashes) {
+  MovieEntry e;
+  ClassifyMovieEntry("\\home\\me\\films.old\\intro", &e, kPosixNames);
+  EXPECT_STREQ(e.name, "/home/me/films.old/intro.kiv");
+  ClassifyMovieEntry("films.old/intro", &e, kPosixNames);
+  EXPECT_STREQ(e.name, "films.old/intro.kiv");
+  ClassifyMovieEntry("dir\\big.bin|4096", &e, kPosixNames);
+  EXPECT_EQ(e.kind, kEntryFileAtOffset);
+  EXPECT_STREQ(e.name, "dir/big.bin");
+
+  // Through the whole path: arguments joined, parsed, taken.
+  const char* argv[] = {"kivoplay", "/S", "/tmp/my films/a", "./b.kiv"};
+  char real[kCommandLineSize];
+  JoinProgramArguments(4, argv, real, sizeof real);
+  CommandLineSources sources{"", real, nullptr, nullptr, 800, 600};
+  ParsedCommandLine parsed;
+  ASSERT_EQ(ParseCommandLine(sources, &parsed), 1);
+  EXPECT_EQ(parsed.settings.showSummary, 1);
+  ASSERT_TRUE(TakeMovieEntry(parsed.movieList, &e, kPosixNames));
+  EXPECT_STREQ(e.name, "/tmp/my films/a.kiv");
+  ASSERT_TRUE(TakeMovieEntry(parsed.movieList, &e, kPosixNames));
+  EXPECT_STREQ(e.name, "./b.kiv");
+  EXPECT_FALSE(TakeMovieEntry(parsed.movieList, &e, kPosixNames));
+}
+
+}  // namespace
+}  // namespace kivo
