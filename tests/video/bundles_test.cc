@@ -1,0 +1,261 @@
+// Bundle refills: counts and their widths, fills, run codes, colour context
+// and revision remap, motion signs, DC groups, and the malformed counts.
+#include <gtest/gtest.h>
+
+#include "stream_builder.h"
+
+namespace kivo {
+namespace {
+
+// A plane state over a stream whose trees have already been read: the
+// bundle trees are set to tree t (identity symbols unless given).
+struct BundleBench {
+  test::PlaneHarness plane{64, 8};
+  std::vector<uint8_t> bytes;
+  PlaneState state;
+
+  explicit BundleBench(const test::BitWriter& w, uint32_t width = 64, uint32_t flags = 0) {
+    bytes = w.Bytes();
+    StartBitReader(&state.reader, bytes.data(), uint32_t(bytes.size()));
+    SetUpBundles(&state, plane.bufferPointers, plane.sizes, width);
+    state.remapColours = (flags & kBeforeRevisionI) != 0;
+    state.faults = 0;
+    state.colourContext = 0;
+    CodeTree identity;
+    for (int i = 0; i < 16; ++i) identity.symbols[i] = uint8_t(i);
+    identity.longest = 4;
+    identity.table = FixedTreeTable(0);
+    for (Bundle& b : state.bundles) b.tree = identity;
+    for (CodeTree& t : state.colourHigh) t = identity;
+  }
+  std::vector<int> Values(int id) {
+    std::vector<int> out;
+    while (state.bundles[id].readPos < state.bundles[id].end)
+      out.push_back(id == kDcIntra || id == kDcInter ? NextDc(&state, id)
+                    : id == kMotionX || id == kMotionY ? NextSignedByte(&state, id)
+                                                       : int(NextByte(&state, id)));
+    return out;
+  }
+};
+
+TEST(Bundles, CountWidthsAndBufferSizesFollowThePlaneWidth) {
+  uint32_t sizes[kBundleCount];
+  ComputeBundleSizes(656, sizes);  // n = 82
+  EXPECT_EQ(sizes[kBlockTypes], 596u);
+  EXPECT_EQ(sizes[kDoubledTypes], 556u);
+  EXPECT_EQ(sizes[kColours], 64u * 82 + 512);
+  EXPECT_EQ(sizes[kPatternBytes], 8u * 82 + 512);
+  EXPECT_EQ(sizes[kMotionY], 596u);
+  EXPECT_EQ(sizes[kDcInter], 1188u);
+  EXPECT_EQ(sizes[kRunLengths], 48u * 82 + 512);
+  // 511 + 80 needs 10 bits, 511 + 64 * 80 needs 13; big planes stop at 15.
+  BundleBench narrow(test::BitWriter{}, 640);
+  EXPECT_EQ(narrow.state.bundles[kBlockTypes].countBits, 10u);
+  EXPECT_EQ(narrow.state.bundles[kDoubledTypes].countBits, 10u);
+  EXPECT_EQ(narrow.state.bundles[kColours].countBits, 13u);
+  EXPECT_EQ(narrow.state.bundles[kPatternBytes].countBits, 11u);
+  EXPECT_EQ(narrow.state.bundles[kRunLengths].countBits, 13u);
+  EXPECT_EQ(narrow.state.bundles[kDcInter].signedStart, 1024u);
+  EXPECT_EQ(narrow.state.bundles[kDcIntra].signedStart, 0u);
+  BundleBench tiny(test::BitWriter{}, 8);
+  EXPECT_EQ(tiny.state.bundles[kBlockTypes].countBits, 10u);  // 512
+  EXPECT_EQ(tiny.state.bundles[kDoubledTypes].countBits, 9u);  // 511
+  BundleBench wide(test::BitWriter{}, 4096);
+  EXPECT_EQ(wide.state.bundles[kColours].countBits, 15u);
+}
+
+TEST(Bundles, BlockTypeRunCodesRepeatTheLastSymbol) {
+  test::BitWriter w;
+  w.Put(9, 10);
+  w.Bit(0);
+  w.Put(5, 4);
+  w.Put(13, 4);  // eight more of the last symbol
+  w.Put(3, 10);
+  w.Bit(0);
+  w.Put(12, 4);  // a refill starting with a run: last starts at 0
+  BundleBench b(w);
+  RefillBundle(&b.state, kBlockTypes);
+  EXPECT_EQ(b.Values(kBlockTypes), std::vector<int>(9, 5));
+  RefillBundle(&b.state, kBlockTypes);
+  // The run of four is cut at the count of three, and noted.
+  EXPECT_EQ(b.Values(kBlockTypes), std::vector<int>(3, 0));
+  EXPECT_EQ(b.state.faults, kPlaneRepaired);
+  EXPECT_EQ(BitsConsumed(&b.state.reader), 10u + 1 + 8 + 10 + 1 + 4);
+}
+
+TEST(Bundles, RunCodesOfEveryLengthAndFills) {
+  test::BitWriter w;
+  w.Put(4 + 1 + 12 + 1 + 32, 10);
+  w.Bit(0);
+  w.Put(12, 4);
+  w.Put(7, 4);
+  w.Put(14, 4);
+  w.Put(11, 4);
+  w.Put(15, 4);
+  w.Put(20, 10);
+  w.Bit(1);
+  w.Put(13, 4);  // a fill may carry any 4-bit value
+  BundleBench b(w);
+  RefillBundle(&b.state, kBlockTypes);
+  std::vector<int> expected(4, 0);
+  expected.push_back(7);
+  expected.insert(expected.end(), 12, 7);
+  expected.push_back(11);
+  expected.insert(expected.end(), 32, 11);
+  EXPECT_EQ(b.Values(kBlockTypes), expected);
+  RefillBundle(&b.state, kBlockTypes);
+  EXPECT_EQ(b.Values(kBlockTypes), std::vector<int>(20, 13));
+  EXPECT_EQ(b.state.faults, 0u);
+}
+
+TEST(Bundles, CountZeroFinishesTheBundleForThePlane) {
+  test::BitWriter w;
+  w.Put(0, 10);
+  w.Put(0x3FF, 10);
+  BundleBench b(w);
+  RefillBundle(&b.state, kMotionX);
+  EXPECT_NE(b.state.bundles[kMotionX].readPos, b.state.bundles[kMotionX].end);
+  RefillBundle(&b.state, kMotionX);  // not exhausted: reads nothing
+  EXPECT_EQ(BitsConsumed(&b.state.reader), 10u);
+  EXPECT_EQ(b.state.faults, 0u);
+  // Taking from it stops the plane and yields 0.
+  EXPECT_EQ(NextSignedByte(&b.state, kMotionX), 0);
+  EXPECT_EQ(b.state.faults, kPlaneStopped);
+}
+
+TEST(Bundles, ACountBeyondTheBufferStopsThePlaneWithoutWriting) {
+  test::BitWriter w;
+  w.Put(1023, 10);  // the buffer of a 64-wide plane's luma pitch holds 516
+  w.Bit(1);
+  w.Put(6, 4);
+  BundleBench b(w);
+  b.plane.buffers[kBlockTypes].assign(b.plane.sizes[kBlockTypes], 0xAA);
+  RefillBundle(&b.state, kBlockTypes);
+  EXPECT_EQ(b.state.faults, kPlaneStopped);
+  EXPECT_EQ(b.plane.buffers[kBlockTypes][0], 0xAA);
+  EXPECT_EQ(NextByte(&b.state, kBlockTypes), 0u);
+}
+
+TEST(Bundles, ColoursCarryTheirContextAcrossRefillsAndFills) {
+  test::BitWriter w;
+  w.Put(4, 10);
+  w.Bit(1);         // fill
+  w.Put(0xA, 4);    // high nibble from the context-0 tree
+  w.Put(0x3, 4);
+  w.Put(2, 10);
+  w.Bit(0);
+  w.Put(0x1, 4);    // slot 1 of the context-10 tree
+  w.Put(0x4, 4);
+  w.Put(0x2, 4);    // slot 2 of the tree of the context that gave
+  w.Put(0xF, 4);
+  BundleBench b(w);
+  // The context-10 tree maps slot 1 to 9; the context-9 tree slot 2 to 7.
+  b.state.colourHigh[10].symbols[1] = 9;
+  b.state.colourHigh[10].symbols[9] = 1;
+  b.state.colourHigh[9].symbols[2] = 7;
+  b.state.colourHigh[9].symbols[7] = 2;
+  RefillBundle(&b.state, kColours);
+  EXPECT_EQ(b.Values(kColours), std::vector<int>(4, 0xA3));
+  EXPECT_EQ(b.state.colourContext, 0xAu);
+  RefillBundle(&b.state, kColours);
+  EXPECT_EQ(b.Values(kColours), (std::vector<int>{0x94, 0x7F}));
+  EXPECT_EQ(b.state.colourContext, 7u);
+}
+
+TEST(Bundles, EarlierRevisionsRemapColoursAroundTheMiddle) {
+  test::BitWriter w;
+  w.Put(4, 10);
+  w.Bit(0);
+  for (uint32_t v : {0x85u, 0x05u, 0x80u, 0x00u}) {
+    w.Put(v >> 4, 4);
+    w.Put(v & 15, 4);
+  }
+  BundleBench b(w, 64, kBeforeRevisionI);
+  RefillBundle(&b.state, kColours);
+  EXPECT_EQ(b.Values(kColours), (std::vector<int>{0x7B, 0x85, 0x80, 0x80}));
+}
+
+TEST(Bundles, PatternBytesTakeLowNibbleFirst) {
+  test::BitWriter w;
+  w.Put(2, 10);
+  w.Put(0x1, 4);
+  w.Put(0x8, 4);
+  w.Put(0xF, 4);
+  w.Put(0x0, 4);
+  BundleBench b(w);
+  RefillBundle(&b.state, kPatternBytes);
+  EXPECT_EQ(b.Values(kPatternBytes), (std::vector<int>{0x81, 0x0F}));
+}
+
+TEST(Bundles, MotionSignsFollowNonzeroValuesOnly) {
+  test::BitWriter w;
+  w.Put(4, 10);
+  w.Bit(0);
+  w.Put(3, 4);
+  w.Bit(1);
+  w.Put(0, 4);  // no sign bit
+  w.Put(15, 4);
+  w.Bit(0);
+  w.Put(1, 4);
+  w.Bit(1);
+  w.Put(3, 10);
+  w.Bit(1);
+  w.Put(7, 4);
+  w.Bit(1);
+  BundleBench b(w);
+  RefillBundle(&b.state, kMotionY);
+  EXPECT_EQ(b.Values(kMotionY), (std::vector<int>{-3, 0, 15, -1}));
+  RefillBundle(&b.state, kMotionY);
+  EXPECT_EQ(b.Values(kMotionY), (std::vector<int>{-7, -7, -7}));
+  EXPECT_EQ(BitsConsumed(&b.state.reader), 10u + 1 + 5 + 4 + 5 + 5 + 10 + 1 + 4 + 1);
+}
+
+TEST(Bundles, DcValuesInGroupsOfEightWithWrappingDeltas) {
+  test::BitWriter w;
+  w.Put(11, 10);
+  w.Put(0, 10);  // first inter value 0: no sign bit
+  w.Put(0, 4);   // first group of eight: len 0, no further bits
+  w.Put(3, 4);   // last group of two, deltas of 3 bits
+  w.Put(5, 3);
+  w.Bit(1);
+  w.Put(7, 3);
+  w.Bit(0);
+  w.Put(2, 10);
+  w.Put(1000, 10);
+  w.Bit(1);      // -1000
+  w.Put(15, 4);
+  w.Put(32767, 15);
+  w.Bit(1);      // wraps below -32768
+  w.Put(1, 10);
+  w.Put(2047, 11);  // intra: 11 bits, no sign
+  BundleBench b(w);
+  RefillBundle(&b.state, kDcInter);
+  EXPECT_EQ(b.Values(kDcInter), (std::vector<int>{0, 0, 0, 0, 0, 0, 0, 0, 0, -5, 2}));
+  RefillBundle(&b.state, kDcInter);
+  EXPECT_EQ(b.Values(kDcInter), (std::vector<int>{-1000, int16_t(-1000 - 32767)}));
+  RefillBundle(&b.state, kDcIntra);
+  EXPECT_EQ(b.Values(kDcIntra), std::vector<int>{2047});
+  EXPECT_EQ(b.state.faults, 0u);
+  EXPECT_EQ(BitsConsumed(&b.state.reader),
+            (10u + 10 + 4 + 4 + 4 + 4) + (10 + 11 + 4 + 16) + (10 + 11));
+}
+
+TEST(Bundles, RunLengthsFillOrListSymbols) {
+  test::BitWriter w;
+  w.Put(3, 10);
+  w.Bit(0);
+  w.Put(15, 4);
+  w.Put(0, 4);
+  w.Put(9, 4);
+  w.Put(5, 10);
+  w.Bit(1);
+  w.Put(2, 4);
+  BundleBench b(w);
+  RefillBundle(&b.state, kRunLengths);
+  EXPECT_EQ(b.Values(kRunLengths), (std::vector<int>{15, 0, 9}));
+  RefillBundle(&b.state, kRunLengths);
+  EXPECT_EQ(b.Values(kRunLengths), std::vector<int>(5, 2));
+}
+
+}  // namespace
+}  // namespace kivo
