@@ -239,15 +239,17 @@ TEST(Doubled, EvenRowsDrawOddRowsOnlyMark) {
   test::Refill(w, kDoubledTypes, 32, {});
   test::Refill(w, kColours, 32, {});
   test::Refill(w, kBlockTypes, 32, {kUnchanged, kUnchanged, kUnchanged, kUnchanged});
-  test::Refill(w, kBlockTypes, 32, {kUnchanged, kDoubled, kUnchanged});
+  test::Refill(w, kBlockTypes, 32, {kDoubled, kUnchanged, kUnchanged});
   EXPECT_TRUE(p.Decode(w.Bytes()).clean);
   for (uint32_t y = 0; y < 16; ++y)
     for (uint32_t x = 0; x < 32; ++x)
       EXPECT_EQ(p.At(x, y), x >= 8 && x < 24 ? 61 : p.RefAt(x, y)) << x << "," << y;
-  // Row 3 is odd: its doubled block draws nothing where row 2 left it.
-  for (uint32_t x = 8; x < 24; ++x) EXPECT_EQ(p.At(x, 28), 0xEE);
-  EXPECT_EQ(p.At(0, 28), p.RefAt(0, 28));
-  EXPECT_EQ(p.cells, (std::vector<uint8_t>{1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+  // Row 3 is odd: its doubled block draws nothing and leaves row 2's lines.
+  for (uint32_t x = 0; x < 16; ++x) EXPECT_EQ(p.At(x, 28), 0xEE);
+  EXPECT_EQ(p.At(16, 28), p.RefAt(16, 28));
+  // One map row per two block rows: rows 0 and 1 mark cells 0 and 1 (the
+  // doubled block straddles them), row 3 marks cell 0 of the second map row.
+  EXPECT_EQ(p.cells, (std::vector<uint8_t>{1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                            0, 0}));
 }
 
