@@ -22,8 +22,10 @@ namespace {
 
 constexpr const char* kOutOfMemory = "Out of memory.";
 constexpr const char* kDamagedIndex = "The frame index of this Kivo file is damaged.";
-// Frame and alpha buffers together stay below this, whatever the header says.
-constexpr uint64_t kPictureLimit = 0x40000000u;
+// Frame and alpha buffers together stay below this, whatever the header
+// says: room for 8192 x 8192 with alpha, far from exhausting a machine.
+constexpr uint64_t kPictureLimit = 512u << 20;
+constexpr uint32_t kMaxRingLength = 1000;
 
 ServiceThread* readerThread = nullptr;
 
@@ -147,7 +149,10 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
       ResetFrameRateOverride();
     }
   }
-  const uint32_t r = RoundedFrameRate(h.rateNum, h.rateDen);
+  const uint32_t fileRate = RoundedFrameRate(h.rateNum, h.rateDen);
+  // The statistics rings hold one second of frames, shifted on every frame:
+  // a header claiming millions of frames a second gets rings of a sane size.
+  const uint32_t r = fileRate < kMaxRingLength ? fileRate : kMaxRingLength;
 
   // 7. The record with its small arrays.
   uint32_t requested = 0;
@@ -257,7 +262,7 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
   // The largest packet cannot exceed the movie; a header claiming more would
   // only make the frame buffer absurd.
   if (m->largestFrame > movieSize) m->largestFrame = movieSize;
-  PeakDataRate peak = ComputePeakDataRate(m->frameIndex, h.frameCount, r);
+  PeakDataRate peak = ComputePeakDataRate(m->frameIndex, h.frameCount, fileRate);
   m->peakDataRate = peak.rate;
   m->peakDataFrame = peak.frame;
   const bool allKeys = AllKeyFrames(m->frameIndex, h.frameCount);

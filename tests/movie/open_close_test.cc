@@ -78,6 +78,15 @@ TEST(OpenMovie, AHugeLargestFrameIsBoundedByTheMovie) {
   CloseMovie(m);
 }
 
+TEST(OpenMovie, AnAbsurdFrameRateGetsStatisticsRingsOfASaneSize) {
+  Movie* m = OpenBytes(WithWord(test::FillerMovie(4), 28, 0xFFFFFFF0u), "fast.kiv");
+  ASSERT_NE(m, nullptr);
+  EXPECT_EQ(m->roundedRate, 1000u);
+  EXPECT_LT(m->memoryUsed, 1u << 20);
+  DoFrame(m);
+  CloseMovie(m);
+}
+
 TEST(OpenMovie, GeometryFlagsAndFirstFrame) {
   std::vector<uint8_t> bytes = test::FillerMovie(6, 641, 99, 3);
   Movie* m = OpenBytes(bytes, "geometry.kiv");
