@@ -2,6 +2,7 @@
 // names, the ".kiv" rule, and the POSIX spelling of names.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "player/movie_list.h"
@@ -92,6 +93,47 @@ TEST(MovieList, PosixNamesTakeBackTheirSlashes) {
   ASSERT_TRUE(TakeMovieEntry(parsed.movieList, &e, kPosixNames));
   EXPECT_STREQ(e.name, "./b.kiv");
   EXPECT_FALSE(TakeMovieEntry(parsed.movieList, &e, kPosixNames));
+}
+
+}  // namespace
+}  // namespace kivo
+
+namespace kivo {
+namespace {
+
+// Arbitrary lines built from the characters the parser cares about: the
+// working buffer stays terminated within its size, and taking entries ends
+// with every name inside its record.
+TEST(MovieList, ArbitraryLinesStayInsideTheirBuffers) {
+  const char alphabet[] = "/-!\"LlFfDdWwAaIiTt0123456789.;,|:\\ \t~xq";
+  uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1664525u + 1013904223u, seed >> 8; };
+  std::string defaultLine, real, profile;
+  for (int round = 0; round < 3000; ++round) {
+    for (std::string* s : {&defaultLine, &real, &profile}) {
+      s->clear();
+      uint32_t n = next() % 1400;
+      for (uint32_t i = 0; i < n; ++i) s->push_back(alphabet[next() % (sizeof alphabet - 1)]);
+    }
+    uint32_t (*readProfile)(void*, char*, uint32_t) = [](void* c, char* out, uint32_t size) {
+      const std::string& p = *static_cast<const std::string*>(c);
+      uint32_t n = p.size() < size - 1 ? static_cast<uint32_t>(p.size()) : size - 1;
+      p.copy(out, n);
+      out[n] = 0;
+      return n;
+    };
+    CommandLineSources sources{defaultLine.c_str(), real.c_str(), readProfile, &profile, 640, 480};
+    ParsedCommandLine parsed;
+    ParseCommandLine(sources, &parsed);
+    size_t length = strnlen(parsed.movieList, kCommandLineSize);
+    ASSERT_LT(length, kCommandLineSize);
+    MovieEntry e;
+    size_t taken = 0;
+    while (TakeMovieEntry(parsed.movieList, &e, round % 2 ? kPosixNames : kWindowsNames)) {
+      ASSERT_LT(strnlen(e.name, sizeof e.name), sizeof e.name);
+      ASSERT_LE(++taken, length);
+    }
+  }
 }
 
 }  // namespace
