@@ -356,9 +356,13 @@ TEST(MalformedPlane, AStreamThatEndsEarlyStopsWhereItRanOut) {
     std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + keep);
     PlaneOutcome o = q.Decode(cut);
     EXPECT_EQ(o.complete, keep >= needed) << keep;
-    if (keep >= needed) EXPECT_EQ(q.At(15, 15), 255);
+    if (keep >= needed) {
+      EXPECT_EQ(q.At(15, 15), 255);
+    }
     // Whatever was not decoded repeats the reference.
-    if (keep < 100) EXPECT_EQ(q.dst, q.ref) << keep;
+    if (keep < 100) {
+      EXPECT_EQ(q.dst, q.ref) << keep;
+    }
   }
 }
 
