@@ -6,6 +6,7 @@
 
 #include "io/io_driver.h"
 #include "io/read_timing.h"
+#include "movie/clock.h"
 
 namespace kivo {
 namespace {
@@ -61,7 +62,7 @@ void Consume(IoDriver* io, uint32_t count) {
 uint32_t FileReadFrame(IoDriver* io, uint32_t frame, uint32_t offset, void* destination, uint32_t size) {
   (void)frame;
   if (io->endOfData.load(std::memory_order_relaxed)) return 0;
-  uint32_t start = ReadClockMs();
+  uint32_t start = GetMilliseconds();
   bool locked = false;
   uint32_t delivered = 0;
   uint8_t* out = static_cast<uint8_t*>(destination);
@@ -107,7 +108,7 @@ uint32_t FileReadFrame(IoDriver* io, uint32_t frame, uint32_t offset, void* dest
       continue;
     }
     // The ring is empty, so the file stands at consumerPos.
-    uint32_t readStart = ReadClockMs();
+    uint32_t readStart = GetMilliseconds();
     uint32_t got = io->endOfData.load(std::memory_order_relaxed) ? 0 : ReadFromFile(io, out, size);
     if (got < size) io->endOfData.store(1, std::memory_order_relaxed);
     io->filePos += got;
@@ -115,11 +116,11 @@ uint32_t FileReadFrame(IoDriver* io, uint32_t frame, uint32_t offset, void* dest
     io->bytesRead.fetch_add(got, std::memory_order_relaxed);
     delivered += got;
     ApplySimulatedSpeed(io, got, readStart);
-    io->readMs.fetch_add(ReadClockMs() - readStart, std::memory_order_relaxed);
+    io->readMs.fetch_add(GetMilliseconds() - readStart, std::memory_order_relaxed);
     break;
   }
 
-  io->frameReadMs += ReadClockMs() - start;
+  io->frameReadMs += GetMilliseconds() - start;
   SetFillTargetFromPosition(io);
   uint32_t nowBuffered = io->buffered.load(std::memory_order_relaxed);
   // Less than one chunk missing counts as full.
@@ -178,7 +179,7 @@ int32_t FileReadAhead(IoDriver* io) {
   }
 
   uint32_t wanted = ChunksToRead(io);
-  uint32_t start = ReadClockMs();
+  uint32_t start = GetMilliseconds();
   io->chunkInProgress.store(1, std::memory_order_relaxed);
   uint32_t got = ReadFromFile(io, io->writePtr, wanted);
   io->chunkInProgress.store(0, std::memory_order_relaxed);
@@ -193,7 +194,7 @@ int32_t FileReadAhead(IoDriver* io) {
     io->highestBuffered.store(nowBuffered, std::memory_order_relaxed);
 
   ApplySimulatedSpeed(io, got, start);
-  uint32_t taken = ReadClockMs() - start;
+  uint32_t taken = GetMilliseconds() - start;
   io->readMs.fetch_add(taken, std::memory_order_relaxed);
   if (busyAtEntry || io->foregroundBusy.load(std::memory_order_relaxed))
     io->backgroundReadMs.fetch_add(taken, std::memory_order_relaxed);
