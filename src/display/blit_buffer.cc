@@ -261,7 +261,8 @@ void AdjustWindowPosition(BlitBuffer* buffer, int32_t* windowX, int32_t* windowY
   p.screenWidth = buffer->screenWidth;
   p.screenHeight = buffer->screenHeight;
   p.screenBytesPerPixel = (buffer->screenBits + 7) / 8;
-  p.keepOnScreen = buffer->usesPrimary != 0;
+  // Kept on a screen only when its size is known.
+  p.keepOnScreen = buffer->usesPrimary != 0 && buffer->screenWidth != 0 && buffer->screenHeight != 0;
   AdjustWindowPlacement(p, windowX, windowY);
 }
 

@@ -316,6 +316,10 @@ int32_t TextureOpen(BlitBuffer* b, uint32_t) {
   if (number < kBlitStyleDib || number > kBlitStyleLast) return 0;
   const TextureKind& kind = kTextureKinds[number];
   SDL_Window* w = WindowOf(b);
+  if (!SDL_GetCurrentVideoDriver() || SDL_GetWindowID(w) == 0) {
+    SetBlitBufferError("SDL video is not available");
+    return 0;
+  }
   Uint32 format = kind.format;
   if (format == 0) {
     format = SDL_GetWindowPixelFormat(w);

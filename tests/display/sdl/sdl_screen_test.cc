@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -115,6 +116,7 @@ TEST_P(RealWindow, EveryStyleTheMachineGivesShowsThePicture) {
   PrivateXServer server(depth);
   ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
   setenv("DISPLAY", server.display().c_str(), 1);
+  testing::DriverAllocationsIgnored driverMemory;
   testing::SdlVideo video("x11");
   ASSERT_TRUE(video.ok()) << SDL_GetError();
   const char* keep = getenv("KIVO_SCREENSHOT_DIR");

@@ -262,6 +262,7 @@ TEST(SdlFormats, DestinationCodes) {
 // The offscreen driver may have an accelerated renderer (through EGL); the
 // styles that need one are given exactly when it can be made here.
 TEST(SdlOffscreen, AcceleratedStylesWhenTheMachineHasThem) {
+  testing::DriverAllocationsIgnored driverMemory;
   SdlVideo video("offscreen");
   if (!video.ok()) GTEST_SKIP() << "no offscreen video driver: " << SDL_GetError();
   bool accelerated = false, yv12 = false;

@@ -4,7 +4,18 @@
 #include <cstdlib>
 #include <cstring>
 
+extern "C" void __lsan_disable() __attribute__((weak));
+extern "C" void __lsan_enable() __attribute__((weak));
+
 namespace kivo::testing {
+
+DriverAllocationsIgnored::DriverAllocationsIgnored() {
+  if (__lsan_disable) __lsan_disable();
+}
+
+DriverAllocationsIgnored::~DriverAllocationsIgnored() {
+  if (__lsan_enable) __lsan_enable();
+}
 
 SdlVideo::SdlVideo(const char* driver) {
   // The dummy driver is only taken when asked for by name in the environment.
