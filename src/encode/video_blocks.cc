@@ -171,10 +171,11 @@ bool BlockPicture(const BlockSpec& b, uint32_t type, const uint8_t* prediction, 
       std::memcpy(out, b.pixels, 64);
       return true;
     case kInter:
-      if (b.quantiser > 15 || CoefficientPlanes(b.coefficients) < 0) return false;
+      if (!prediction || b.quantiser > 15 || CoefficientPlanes(b.coefficients) < 0) return false;
       ReconstructInter(b.coefficients, b.quantiser, prediction, out);
       return true;
     case kMovedResidue: {
+      if (!prediction) return false;
       BitWriter scratch;
       int8_t decoded[64];
       if (!WriteResidue(scratch, b.residue, b.residueCode, decoded)) return false;

@@ -193,17 +193,20 @@ void ReconstructInter(const int16_t block[64], uint32_t q, const uint8_t predict
 // fits again.
 static uint32_t FitStored(const uint8_t pixels[64], const uint8_t* prediction, const int32_t* table,
                           int32_t dcMin, int32_t dcMax, int16_t block[64]) {
+  // Samples at the ends of the range are aimed a little inside, since the
+  // rounding of the coefficients moves every result by a few levels.
   double target[64];
-  for (int i = 0; i < 64; ++i) target[i] = double(pixels[i]) - (prediction ? prediction[i] : 0);
-  for (int round = 0; round < 6; ++round) {
+  for (int i = 0; i < 64; ++i)
+    target[i] = std::clamp<double>(pixels[i], 3, 252) - (prediction ? prediction[i] : 0);
+  for (int round = 0; round < 8; ++round) {
     Fit(target, table, dcMin, dcMax, block);
     int32_t result[64];
     InverseTransform(block, table, result);
     bool inside = true;
     for (int i = 0; i < 64; ++i) {
       int32_t level = result[i] + (prediction ? prediction[i] : 0);
-      if (level > 255) target[i] -= level - 255, inside = false;
-      if (level < 0) target[i] -= level, inside = false;
+      if (level > 255) target[i] -= level - 253, inside = false;
+      if (level < 0) target[i] += 2 - level, inside = false;
     }
     if (inside) break;
   }

@@ -292,11 +292,18 @@ bool WritePlane(BitWriter& writer, const PlaneSpec& plane, bool oldColours, std:
       if (total > capacity)
         return Fail(error, "a block row takes more values of bundle " + std::to_string(b) +
                                " than one refill holds");
+      const int32_t* v = sequence[b].data() + rowStart[b][r];
+      // Block types 12 to 15 can only be sent by a fill, so a refill holding
+      // them stays uniform.
+      auto sendable = [&](uint32_t n) {
+        if (b != kBlockTypesBundle && b != kDoubledTypesBundle) return true;
+        bool high = std::any_of(v, v + n, [](int32_t x) { return x >= 12; });
+        return !high || (coding.allowFill[b] && std::all_of(v, v + n, [&](int32_t x) { return x == v[0]; }));
+      };
       for (uint32_t x = first + 1; x < rows && x - first < rowsPerRefill; ++x) {
-        if (total + rowSize(b, x) > capacity) break;
+        if (total + rowSize(b, x) > capacity || !sendable(total + rowSize(b, x))) break;
         total += rowSize(b, x);
       }
-      const int32_t* v = sequence[b].data() + rowStart[b][r];
       bool same = std::all_of(v, v + total, [&](int32_t x) { return x == v[0]; });
       bool fill = same && HasFillMode(uint32_t(b)) && coding.allowFill[b];
       refills[r].push_back({uint32_t(b), rowStart[b][r], total, fill});
@@ -371,6 +378,10 @@ void DrawPlane(const PlaneSpec& plane, const uint8_t* ref, uint8_t* dst, uint32_
           break;
         case kDoubled:
           if ((r & 1) || c > columns || r + 1 >= rows) break;
+          // Only these sub-types draw; the rest leave the area as it was.
+          if (b.doubledType != kRuns && b.doubledType != kIntra && b.doubledType != kFill &&
+              b.doubledType != kTwoColour && b.doubledType != kRaw)
+            break;
           if (!BlockPicture(b, b.doubledType, nullptr, picture)) break;
           for (int i = 0; i < 16; ++i)
             for (int j = 0; j < 16; ++j) d[size_t(i) * pitch + size_t(j)] = picture[(i / 2) * 8 + j / 2];
