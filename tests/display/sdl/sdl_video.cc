@@ -61,7 +61,7 @@ int PatternMismatches(const Shown& shown, int x0, int y0, int32_t code, uint32_t
   const int tolerance = PatternTolerance(code);
   for (uint32_t y = 0; y < height; ++y) {
     for (uint32_t x = 0; x < width; ++x) {
-      if (!PatternComparable(code, x, y)) continue;
+      if (!PatternComparable(code, x, y, width, height)) continue;
       for (int sy = 0; sy < scale; ++sy) {
         for (int sx = 0; sx < scale; ++sx) {
           const int px = x0 + int(x) * scale + sx, py = y0 + int(y) * scale + sy;
