@@ -210,8 +210,11 @@ TreeChoice ChooseTree(const uint32_t counts[16]) {
       list.tree = t;
       list.kind = TreeHeaderKind::kExplicitList;
       list.listed = listed;
-      std::copy(byCount, byCount + 16, list.symbols);
-      std::sort(list.symbols + listed, list.symbols + 16);
+      // Listed: the most frequent; then the rest in ascending order.
+      std::copy(byCount, byCount + listed, list.symbols);
+      int at = listed;
+      for (int s = 0; s < 16; ++s)
+        if (std::find(byCount, byCount + listed, s) == byCount + listed) list.symbols[at++] = uint8_t(s);
       consider(list);
     }
   }
