@@ -1,0 +1,65 @@
+// The sound side of a movie, for the movie core: opening its tracks (devices,
+// rings, decoders, the sound thread), feeding the devices from the rings,
+// switching the devices off and on, pausing, the sound-skip check, and the
+// close. All run on the main thread unless said otherwise.
+#pragma once
+
+#include <cstdint>
+
+#include "sound/sound_track.h"
+
+namespace kivo {
+
+struct Movie;
+struct ServiceClient;
+
+// Open steps for sound: picks the requested tracks (then resets the request),
+// opens each on the installed driver, gives it its ring and decoder, counts
+// it, and registers the movie with the sound thread (made on first need).
+// Sets selectedTracks, openTrackCount, soundOn and memoryUsed. Tracks that
+// cannot be opened are dropped without a message. Call after the movie's
+// tables, frame rates and frame count are filled in and before the reader
+// hooks are installed; every record's timeScale is made nonzero.
+void OpenSoundTracks(Movie* movie);
+
+// Close steps for sound: pauses every track and feeds once (when frames were
+// decoded), leaves the sound thread (which ends with its last movie), then
+// closes each device and decoder and frees each ring. The caller has set
+// `paused` and unregisters the reader client itself.
+void CloseSoundTracks(Movie* movie);
+
+// Moves PCM from the rings into the devices as far as they take it; does
+// nothing when the sound lock is held elsewhere. The foreground's call (the
+// sound thread feeds through the sound client).
+void SoundService(Movie* movie);
+
+// Switches every device of the movie on or off, under the sound lock. Off
+// empties the first track's ring and puts the prefill silence in it; on
+// restarts the frame clock. Nonzero when a device is on afterwards.
+int32_t SwitchSound(Movie* movie, int32_t on);
+
+// SoundPause on every open track in order, then one feed when frames were
+// decoded. Takes the sound lock, so that the drivers never pause while the
+// sound thread feeds them.
+void PauseSoundTracks(Movie* movie, int32_t pause);
+
+// Clears every track's ran-dry flag; 1 when one of them counts as a sound
+// skip: raised after frame 1 and before the track's end zone.
+int32_t CheckSoundSkips(Movie* movie);
+
+// The chunk loop of one frame for open track `openIndex`: `chunk` follows
+// the chunk's size field, `size` is that field. The PCM goes into the ring
+// through AppendPcmSink. Caller holds the sound lock.
+void DecodeSoundPacket(Movie* movie, uint32_t openIndex, const uint8_t* chunk, uint32_t size);
+// An audio decoder's sink that appends to the SoundTrack given as context.
+void AppendPcmSink(void* track, const int16_t* samples, uint32_t bytes);
+
+// The sound client's two functions (the sound thread holds the client's
+// mutex, the sound lock, while it calls work).
+uint32_t SoundClientPriority(ServiceClient* client, uint32_t tick);
+void SoundClientWork(ServiceClient* client, uint32_t tick);
+
+// The process's sound thread, or null while no movie has sound.
+struct ServiceThread* SoundServiceThread();
+
+}  // namespace kivo

@@ -1,0 +1,117 @@
+// The two small device layers the sound drivers are written against, as
+// tables of operations: a buffer queue (buffers played in order, each coming
+// back with its done flag) and a looping buffer (one buffer played round and
+// round, with play and write cursors). Each has a Windows, an SDL and a
+// virtual back end; the drivers take whichever is in use when a track opens.
+#pragma once
+
+#include <cstdint>
+
+namespace kivo {
+
+// Linear PCM, interleaved when stereo; 8-bit unsigned or 16-bit signed LE.
+struct SoundFormat {
+  uint32_t rate;
+  uint32_t bits;
+  uint32_t channels;
+};
+
+inline uint32_t BlockAlign(const SoundFormat& f) { return f.channels * f.bits / 8; }
+
+// ---- Buffer queue --------------------------------------------------------
+
+// Header flag bits, with the values the system's wave headers use.
+constexpr uint32_t kHeaderDone = 0x01;
+constexpr uint32_t kHeaderPrepared = 0x02;
+constexpr uint32_t kHeaderInQueue = 0x10;
+
+// One queued buffer. Laid out as the system's 32-bit wave header, so that the
+// Windows back end hands it over unchanged; `flags` is written by the device
+// (done) on its own thread, so both sides access it atomically.
+struct QueueHeader {
+  uint8_t* data;
+  uint32_t bufferLength;
+  uint32_t bytesRecorded;
+  uintptr_t user;
+  uint32_t flags;
+  uint32_t loops;
+  QueueHeader* next;
+  uintptr_t reserved;
+};
+
+uint32_t HeaderFlags(const QueueHeader* header);
+void SetHeaderFlags(QueueHeader* header, uint32_t bits);
+void ClearHeaderFlags(QueueHeader* header, uint32_t bits);
+
+struct QueueDevice {
+  const char* name;
+  // The default output opened for `format`; null when it cannot be.
+  void* (*Open)(const SoundFormat* format);
+  void (*Prepare)(void* device, QueueHeader* header);
+  void (*Unprepare)(void* device, QueueHeader* header);
+  // Queues bufferLength bytes; the device sets kHeaderDone once they played.
+  void (*Write)(void* device, QueueHeader* header);
+  void (*Pause)(void* device);
+  void (*Restart)(void* device);
+  // Stops at once and hands every queued header back done.
+  void (*Reset)(void* device);
+  void (*Close)(void* device);
+  // Right level in the high 16 bits, left in the low.
+  void (*SetVolume)(void* device, uint32_t rightLeft);
+  // Brings the done flags up to date, for a device that has no thread of its
+  // own; null when the device updates them by itself.
+  void (*Poll)(void* device);
+};
+
+// ---- Looping buffer ------------------------------------------------------
+
+// Results: 0 success, negative failure (the system's codes where it has them).
+constexpr int32_t kLoopOk = 0;
+constexpr int32_t kLoopFailed = static_cast<int32_t>(0x80004005u);
+constexpr int32_t kLoopBufferLost = static_cast<int32_t>(0x88780096u);
+constexpr uint32_t kLoopStatusPlaying = 0x1;
+constexpr uint32_t kLoopStatusLooping = 0x4;
+
+struct LoopDevice {
+  const char* name;
+  // Makes the system's library usable (loaded once); 1 when it is.
+  int32_t (*Load)();
+  // The shared object of the default output, and its release.
+  int32_t (*CreateObject)(void** object);
+  void (*ReleaseObject)(void* object);
+  // Priority cooperation for the program's window (found once per process).
+  int32_t (*SetCooperativeLevel)(void* object);
+  // The output's own format, and keeping the output running.
+  int32_t (*SetPrimaryFormat)(void* object, const SoundFormat* format);
+  // A looping buffer of `bytes` with frequency, pan and volume control,
+  // audible without focus, with the accurate play cursor.
+  int32_t (*CreateBuffer)(void* object, const SoundFormat* format, uint32_t bytes, void** buffer);
+  void (*ReleaseBuffer)(void* buffer);
+  // Up to two regions (the second when the range wraps round the end).
+  int32_t (*Lock)(void* buffer, uint32_t offset, uint32_t bytes, void** region1, uint32_t* size1, void** region2,
+                  uint32_t* size2);
+  int32_t (*Unlock)(void* buffer, void* region1, uint32_t size1, void* region2, uint32_t size2);
+  int32_t (*Play)(void* buffer);  // looping
+  int32_t (*Stop)(void* buffer);
+  int32_t (*GetPosition)(void* buffer, uint32_t* play, uint32_t* write);
+  int32_t (*SetPosition)(void* buffer, uint32_t play);
+  int32_t (*GetStatus)(void* buffer, uint32_t* status);
+  int32_t (*SetFrequency)(void* buffer, uint32_t rate);
+  int32_t (*SetPan)(void* buffer, int32_t pan);        // hundredths of a dB, -10000..10000
+  int32_t (*SetVolume)(void* buffer, int32_t volume);  // hundredths of a dB, -10000..0
+  int32_t (*Restore)(void* buffer);
+};
+
+// ---- Choice --------------------------------------------------------------
+
+// The platform's back ends (Windows API, or SDL; without SDL none that opens).
+const QueueDevice* PlatformQueueDevice();
+const LoopDevice* PlatformLoopDevice();
+
+// The devices tracks open from now on; null puts the platform's back again.
+void UseQueueDevice(const QueueDevice* device);
+void UseLoopDevice(const LoopDevice* device);
+const QueueDevice* CurrentQueueDevice();
+const LoopDevice* CurrentLoopDevice();
+
+}  // namespace kivo

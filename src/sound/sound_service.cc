@@ -1,0 +1,172 @@
+// The track rings and the sound service: appending decoded PCM, moving it
+// into the drivers (converting to 8 bits on the way when the device takes
+// 8-bit samples), switching the devices off and on with the prefill silence,
+// and the sound client the sound thread runs.
+#include <cstring>
+
+#include "io/service_thread.h"
+#include "movie/movie.h"
+#include "sound/movie_sound.h"
+
+namespace kivo {
+namespace {
+
+uint32_t Offset(const SoundTrack* t, const uint8_t* p) { return static_cast<uint32_t>(p - t->ringStart); }
+
+// Copies m ring bytes from ringRead to the device, or m/2 bytes of 8-bit
+// samples (each sample's high byte plus 128), and moves ringRead behind them.
+void CopyOut(SoundTrack* t, uint8_t* to, uint32_t m) {
+  const uint32_t size = t->ringSize;
+  uint32_t pos = Offset(t, t->ringRead);
+  if (pos >= size) pos = 0;
+  if (!t->eightBit) {
+    const uint32_t first = m < size - pos ? m : size - pos;
+    std::memcpy(to, t->ringStart + pos, first);
+    std::memcpy(to + first, t->ringStart, m - first);
+  } else {
+    uint32_t p = pos;
+    for (uint32_t k = 0; k < m / 2; ++k) {
+      uint32_t high = p + 1;
+      if (high >= size) high -= size;
+      to[k] = static_cast<uint8_t>(t->ringStart[high] + 0x80);
+      p += 2;
+      if (p >= size) p -= size;
+    }
+  }
+  uint32_t end = pos + m;
+  if (end > size) end -= size;
+  t->ringRead = t->ringStart + end;
+}
+
+void FeedTracks(Movie* movie) {
+  for (uint32_t i = 0; i < movie->openTrackCount; ++i) {
+    SoundTrack* t = &movie->soundTracks[i];
+    if (!t->ops.SoundReady || !t->ringStart || !t->ops.SoundReady(t)) continue;
+    // Ring bytes of one sample frame: what is handed over is always whole.
+    const uint32_t frameBytes = 2 * (t->channels ? t->channels : 1);
+    for (;;) {
+      const bool endZone = static_cast<int32_t>(t->serviceFrame) > t->endZoneFrame;
+      if (t->ringBuffered <= t->minWrite && !(endZone && t->ringBuffered >= frameBytes)) break;
+      uint8_t* address = nullptr;
+      uint32_t count = 0;
+      if (!t->ops.SoundLock(t, &address, &count)) break;
+      uint32_t m = t->eightBit ? count * 2 : count;
+      if (m > t->ringBuffered) m = t->ringBuffered;
+      if (!endZone) m &= t->eightBit ? t->alignMask << 1 : t->alignMask;
+      m -= m % frameBytes;
+      if (m == 0) {
+        t->ops.SoundUnlock(t, 0);
+        break;
+      }
+      t->ringBuffered -= m;
+      CopyOut(t, address, m);
+      t->ops.SoundUnlock(t, t->eightBit ? m / 2 : m);
+      if (!t->ops.SoundReady(t)) break;
+    }
+  }
+}
+
+// The service proper; the foreground's call also tells the tracks the
+// current frame, which the sound thread then judges the end zone by.
+void Service(Movie* movie, bool foreground) {
+  if (!movie || !movie->openTrackCount || !movie->soundTracks) return;
+  if (!movie->soundTracks[movie->openTrackCount - 1].ops.SoundReady) return;
+  if (!TryLockClient(&movie->soundClient)) return;
+  if (foreground)
+    for (uint32_t i = 0; i < movie->openTrackCount; ++i) movie->soundTracks[i].serviceFrame = movie->currentFrame;
+  FeedTracks(movie);
+  UnlockClient(&movie->soundClient);
+}
+
+// The ring emptied, then prefillBytes of silence ending at ringWrite.
+void Prefill(SoundTrack* t) {
+  t->ringWrite = t->ringRead = t->ringStart;
+  t->ringBuffered = 0;
+  const uint32_t fill = t->prefillBytes < t->ringSize ? t->prefillBytes : t->ringSize;
+  uint32_t read = Offset(t, t->ringWrite);
+  if (read >= fill) {
+    read -= fill;
+    std::memset(t->ringStart + read, 0, fill);
+  } else {
+    const uint32_t tail = fill - read;
+    std::memset(t->ringStart, 0, read);
+    read = t->ringSize - tail;
+    std::memset(t->ringStart + read, 0, tail);
+  }
+  t->ringRead = t->ringStart + read;
+  t->ringBuffered = fill;
+}
+
+}  // namespace
+
+void AppendPcm(SoundTrack* t, const uint8_t* data, uint32_t n) {
+  if (!t || !t->ringStart || !t->ringSize || !data || !n) return;
+  const uint32_t size = t->ringSize;
+  if (n > size) {
+    // More than the ring holds: only the newest ringSize bytes could stay.
+    data += n - size;
+    n = size;
+  }
+  const uint32_t room = size - t->ringBuffered;
+  if (n > room) {
+    const uint32_t drop = n - room;
+    uint32_t read = Offset(t, t->ringRead) + drop;
+    if (read > size) read -= size;
+    t->ringRead = t->ringStart + read;
+    t->ringBuffered -= drop;
+  }
+  t->ringBuffered += n;
+  const uint32_t write = Offset(t, t->ringWrite);
+  const uint32_t before = size - write;
+  if (before < n) {
+    std::memcpy(t->ringStart + write, data, before);
+    std::memcpy(t->ringStart, data + before, n - before);
+    t->ringWrite = t->ringStart + (n - before);
+  } else {
+    std::memcpy(t->ringStart + write, data, n);
+    t->ringWrite += n;
+  }
+}
+
+void SoundService(Movie* movie) { Service(movie, true); }
+
+int32_t SwitchSound(Movie* movie, int32_t on) {
+  if (!movie) return 0;
+  bool locked = false;
+  int32_t anyOn = 0;
+  for (uint32_t i = 0; i < movie->openTrackCount; ++i) {
+    SoundTrack* t = &movie->soundTracks[i];
+    if (!t->ops.SoundOnOff) continue;
+    if (!locked) {
+      LockClient(&movie->soundClient);
+      locked = true;
+    }
+    if (t->ops.SoundOnOff(t, on ? 1 : 0)) {
+      anyOn = 1;
+      if (!movie->soundOn) {
+        movie->soundOn = 1;
+        movie->clockBase = 0;
+        movie->catchUpMs = 0;
+      }
+    } else if (movie->soundOn) {
+      // Only the first track that goes off is emptied and pre-filled.
+      if (t->ringStart) Prefill(t);
+      movie->soundOn = 0;
+    }
+  }
+  if (locked) UnlockClient(&movie->soundClient);
+  return anyOn;
+}
+
+uint32_t SoundClientPriority(ServiceClient* client, uint32_t tick) {
+  if (client->lastServicedTick == tick) return 0;
+  return 0xFFFFFFFFu - client->lastServicedTick;
+}
+
+void SoundClientWork(ServiceClient* client, uint32_t tick) {
+  Movie* movie = static_cast<Movie*>(client->owner);
+  if (movie && movie->openTrackCount) Service(movie, false);
+  client->lastServicedTick = tick;
+}
+
+}  // namespace kivo
