@@ -1,0 +1,219 @@
+// kivenc: reads the pictures and sound, codes every frame and writes the
+// movie by way of a temporary file, with a progress line on standard error.
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "encode/container_writer.h"
+#include "encode/encoder.h"
+#include "encode/input_png.h"
+#include "encode/input_wav.h"
+#include "encode/input_y4m.h"
+#include "encode/movie_file_writer.h"
+#include "movie/container.h"
+#include "options.h"
+
+namespace kivo::tools {
+namespace {
+
+using encode::SourcePicture;
+
+struct Failure {
+  std::string text;
+};
+
+bool IsY4m(const std::string& path) {
+  if (path.find('%') != std::string::npos) return false;
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return false;
+  char head[10] = {};
+  const size_t n = fread(head, 1, 10, f);
+  fclose(f);
+  return n == 10 && memcmp(head, "YUV4MPEG2 ", 10) == 0;
+}
+
+// Pictures from either kind of input.
+struct PictureSource {
+  bool y4m = false;
+  encode::Y4mInput y4mInput;
+  encode::PngInput pngInput;
+  encode::PngOptions pngOptions;
+  uint32_t width = 0, height = 0, total = 0;
+
+  ~PictureSource() { encode::CloseY4m(y4mInput); }
+
+  void Open(const EncodeOptions& o) {
+    std::string error;
+    y4m = o.inputs.size() == 1 && IsY4m(o.inputs[0]);
+    if (y4m) {
+      if (!encode::OpenY4m(y4mInput, o.inputs[0], &error)) throw Failure{error};
+      width = y4mInput.width;
+      height = y4mInput.height;
+      total = encode::EstimateY4mFrames(y4mInput);
+      return;
+    }
+    if (!encode::PngSupported()) throw Failure{"this build cannot read PNG files; give a YUV4MPEG2 file"};
+    std::vector<std::string> files;
+    for (const std::string& input : o.inputs) {
+      if (IsY4m(input)) throw Failure{input + ": a YUV4MPEG2 file must be the only input"};
+      std::vector<std::string> more = encode::ExpandPngPattern(input, &error);
+      if (more.empty()) throw Failure{error};
+      files.insert(files.end(), more.begin(), more.end());
+    }
+    if (!encode::OpenPngSequence(pngInput, files, &error)) throw Failure{error};
+    if (o.alpha && !pngInput.firstHasAlpha) throw Failure{files[0] + ": --alpha needs PNG pictures with alpha"};
+    width = pngInput.width;
+    height = pngInput.height;
+    total = static_cast<uint32_t>(files.size());
+  }
+
+  bool Next(SourcePicture& picture) {
+    std::string error;
+    const int r = y4m ? encode::ReadY4mFrame(y4mInput, picture, &error)
+                      : encode::ReadPngFrame(pngInput, pngOptions, picture, &error);
+    if (r < 0) throw Failure{error};
+    return r > 0;
+  }
+};
+
+std::string Clock(double seconds) {
+  const long s = seconds < 0 ? 0 : static_cast<long>(seconds + 0.5);
+  char text[32];
+  if (s >= 3600) snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+  else snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+  return text;
+}
+
+struct Progress {
+  bool quiet;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now(), last = start;
+  size_t width = 0;
+
+  void Show(uint32_t frame, uint32_t total, uint64_t bytes, double fps, bool final) {
+    if (quiet) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!final && now - last < std::chrono::milliseconds(250)) return;
+    last = now;
+    const double seconds = std::chrono::duration<double>(now - start).count();
+    const double rate = seconds > 0 ? frame / seconds : 0;
+    const double dataRate = frame ? double(bytes) / frame * fps : 0;
+    std::string line = "frame " + std::to_string(frame);
+    if (total >= frame && total) line += "/" + std::to_string(total);
+    char numbers[96];
+    snprintf(numbers, sizeof numbers, "  %.1f fps  %.0f kB/s", rate, dataRate / 1000);
+    line += numbers;
+    if (final) line += "  took " + Clock(seconds);
+    else if (total > frame && rate > 0) line += "  " + Clock((total - frame) / rate) + " left";
+    const size_t shown = line.size();
+    if (line.size() < width) line.append(width - line.size(), ' ');
+    width = shown;
+    fprintf(stderr, "\r%s%s", line.c_str(), final ? "\n" : "");
+    fflush(stderr);
+  }
+};
+
+void Run(const EncodeOptions& o) {
+  PictureSource source;
+  source.pngOptions.alpha = o.alpha;
+  source.pngOptions.grey = o.grey;
+  source.pngOptions.beforeH = o.revision < 'h';
+  source.Open(o);
+  if (source.y4m && o.alpha) throw Failure{"--alpha needs PNG input; a YUV4MPEG2 file has no alpha"};
+
+  std::vector<encode::WavInput> wavs(o.audio.size());
+  struct WavCloser {
+    std::vector<encode::WavInput>& w;
+    ~WavCloser() {
+      for (auto& x : w) encode::CloseWav(x);
+    }
+  } closeWavs{wavs};
+  std::string error;
+  for (size_t t = 0; t < o.audio.size(); ++t)
+    if (!encode::OpenWav(wavs[t], o.audio[t].path, &error)) throw Failure{error};
+  if (!o.audio.empty() && !encode::AudioCodingAvailable())
+    fprintf(stderr, "kivenc: sound tracks left out: this build has no audio coding yet\n");
+
+  encode::EncoderSettings settings;
+  settings.revision = o.revision;
+  settings.width = source.width;
+  settings.height = source.height;
+  settings.alpha = o.alpha;
+  settings.grey = o.grey || (source.y4m && source.y4mInput.mono);
+  settings.quality = o.quality;
+  settings.targetDataRate = o.dataRate;
+  settings.rateNum = o.rateNum ? o.rateNum : source.y4m && source.y4mInput.rateNum ? source.y4mInput.rateNum : 25;
+  settings.rateDen = o.rateNum ? o.rateDen : source.y4m && source.y4mInput.rateNum ? source.y4mInput.rateDen : 1;
+  encode::VideoEncoder encoder;
+  if (!encode::OpenVideoEncoder(encoder, settings, &error)) throw Failure{error};
+
+  encode::MovieLayout layout;
+  layout.revision = o.revision;
+  layout.width = settings.width;
+  layout.height = settings.height;
+  layout.rateNum = settings.rateNum;
+  layout.rateDen = settings.rateDen;
+  layout.videoFlags = (settings.alpha ? kVideoAlpha : 0) | (settings.grey ? kVideoGrey : 0) |
+                      (o.displayMode << kVideoModeShift);
+  encode::MovieFileWriter writer;
+  struct Abandon {
+    encode::MovieFileWriter& w;
+    bool done = false;
+    ~Abandon() {
+      if (!done) encode::AbandonMovieFile(w);
+    }
+  } abandon{writer};
+  if (!encode::BeginMovieFile(writer, o.output, layout, &error)) throw Failure{error};
+
+  Progress progress{o.quiet};
+  const double fps = double(settings.rateNum) / settings.rateDen;
+  SourcePicture picture;
+  encode::FramePacket packet;
+  uint32_t frame = 0;
+  while (source.Next(picture)) {
+    packet.video.clear();
+    bool key = false;
+    if (!encode::EncodeVideoFrame(encoder, picture, frame % o.keyInterval == 0, packet.video, &key, &error))
+      throw Failure{"frame " + std::to_string(frame + 1) + ": " + error};
+    packet.key = key;
+    if (!encode::AddMovieFrame(writer, packet, &error)) throw Failure{error};
+    ++frame;
+    progress.Show(frame, source.total, encode::MovieBytesSoFar(writer), fps, false);
+  }
+  if (frame == 0) throw Failure{"the input holds no pictures"};
+  if (!encode::FinishMovieFile(writer, &error)) throw Failure{error};
+  abandon.done = true;
+  progress.Show(frame, frame, encode::MovieBytesSoFar(writer), fps, true);
+}
+
+}  // namespace
+}  // namespace kivo::tools
+
+int main(int argc, char** argv) {
+  using namespace kivo::tools;
+  EncodeOptions options;
+  std::string error;
+  if (!ParseEncodeOptions(argc, argv, &options, &error)) {
+    fprintf(stderr, "kivenc: %s\n(kivenc --help lists the options)\n", error.c_str());
+    return 1;
+  }
+  if (options.help) {
+    fputs(kEncodeUsage, stdout);
+    return 0;
+  }
+  if (options.version) {
+    puts("kivenc 0.1.0");
+    return 0;
+  }
+  try {
+    Run(options);
+  } catch (const Failure& f) {
+    fprintf(stderr, "\nkivenc: %s\n", f.text.c_str());
+    return 1;
+  } catch (const std::exception& e) {
+    fprintf(stderr, "\nkivenc: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
