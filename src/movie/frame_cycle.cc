@@ -8,7 +8,8 @@
 #include "movie/container.h"
 #include "movie/movie_api.h"
 #include "movie/movie_internal.h"
-#include "movie/sound_link.h"
+#include "sound/movie_sound.h"
+#include "sound/sound_track.h"
 #include "video/video_decoder.h"
 
 namespace kivo {
@@ -17,7 +18,7 @@ namespace {
 bool SoundOpen(const Movie* m) { return m->openTrackCount > 0; }
 
 void ServiceSound(Movie* m) {
-  if (SoundOpen(m)) ServiceMovieSound(m);
+  if (SoundOpen(m)) SoundService(m);
 }
 
 void SetClockBase(Movie* m, uint32_t now) {
@@ -33,7 +34,7 @@ void EnsureClockBase(Movie* m) {
 uint32_t ScheduleOffset(const Movie* m) {
   uint32_t frames = (m->framesDecoded - m->clockBaseFrame) * 1000u;
   uint32_t t = m->playRateNum ? static_cast<uint32_t>(uint64_t(frames) * m->playRateDen / m->playRateNum) : 0;
-  return static_cast<uint32_t>(uint64_t(t) * SoundTimeScale(m) / 65536u);
+  return static_cast<uint32_t>(uint64_t(t) * m->soundTracks[0].timeScale / 65536u);
 }
 
 uint32_t Elapsed(const Movie* m, uint32_t now) { return now - m->catchUpMs - m->clockBase; }
@@ -129,7 +130,7 @@ uint32_t DecodeAudioPackets(Movie* m, const uint8_t* packet, uint32_t size) {
         LockClient(&m->soundClient);
         locked = true;
       }
-      DecodeTrackPacket(m, static_cast<uint32_t>(open), packet + at, p);
+      DecodeSoundPacket(m, static_cast<uint32_t>(open), packet + at, p);
     }
     at += p;
   }
@@ -199,15 +200,15 @@ int32_t DoFrame(Movie* m) {
 void NextFrame(Movie* m) {
   if (!m) return;
   IoDriver& io = m->io;
-  if (SoundOpen(m) && TakeSoundSkip(m)) {
+  if (SoundOpen(m) && CheckSoundSkips(m)) {
     m->soundSkips += 1;
     LockTwoClients(&m->soundClient, &io.readerClient);
-    SwitchMovieSound(m, 0);
+    SwitchSound(m, 0);
     while (!Preloaded(m) && FillPercent(&io) < 90)
       if (io.ReadAhead(&io) == 0) break;
     m->clockBase = 0;
     m->catchUpMs = 0;
-    SwitchMovieSound(m, 1);
+    SwitchSound(m, 1);
     UnlockClient(&io.readerClient);
     UnlockClient(&m->soundClient);
   }
@@ -227,8 +228,8 @@ void GotoFrame(Movie* m, uint32_t n) {
   m->lastFrame = m->currentFrame;
   if (n == 1) {
     if (m->soundOn) {
-      SwitchMovieSound(m, 0);
-      SwitchMovieSound(m, 1);
+      SwitchSound(m, 0);
+      SwitchSound(m, 1);
     }
     m->clockBase = 0;
     m->catchUpMs = 0;
@@ -259,8 +260,7 @@ int32_t PauseMovie(Movie* m, int32_t pause) {
     m->catchUpMs = 0;
   }
   m->paused = pause;
-  PauseMovieSound(m, pause);
-  if (m->framesDecoded && SoundOpen(m)) ServiceMovieSound(m);
+  PauseSoundTracks(m, pause);
   return m->paused;
 }
 

@@ -14,7 +14,8 @@
 #include "movie/movie_api.h"
 #include "movie/movie_internal.h"
 #include "movie/settings.h"
-#include "movie/sound_link.h"
+#include "sound/movie_sound.h"
+#include "sound/sound_track.h"
 #include "video/video_decoder.h"
 
 namespace kivo {
@@ -172,7 +173,7 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
   // One entry more than the rate: the window of R frames reads entry R, and a
   // one-frame-per-second movie still has an entry 1.
   for (uint32_t*& ring : rings) PlanBlock(&ring, (r + 1) * 4);
-  PlanBlock(&tracks, records * SoundTrackRecordSize());
+  PlanBlock(&tracks, records * sizeof(SoundTrack));
   PlanBlock(&selected, records * 4);
   for (int i = 0; i < kBundleCount; ++i) PlanBlock(&bundles[i], bundleSizes[i]);
   if (!inMemory) {
@@ -221,7 +222,7 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
   m->backReadRing = rings[6];
   for (uint32_t* ring : rings) memset(ring, 0, (r + 1) * 4);
   m->soundTracks = tracks;
-  for (uint32_t i = 0; i < records; ++i) ClearSoundTrackRecord(m, i);
+  memset(static_cast<void*>(tracks), 0, records * sizeof(SoundTrack));
   m->selectedTracks = selected;
   m->requestedTracks = records;
   for (int i = 0; i < kBundleCount; ++i) m->bundleBuffers[i] = bundles[i];
@@ -339,10 +340,10 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
   m->videoOn = 1;
   GotoFrame(m, 1);
   m->openMs = GetMilliseconds() - start;
-  SetSoundTimeScale(m, 0x10000);
+  m->soundTracks[0].timeScale = 0x10000;
 
   // 13, 14. Sound tracks and the sound thread.
-  OpenMovieSound(m);
+  OpenSoundTracks(m);
 
   // 15, 16. The reader thread and the driver's lock hooks.
   if (!m->preloaded && !(flags & kOpenNoReader)) {
@@ -369,7 +370,7 @@ void CloseMovie(Movie* m) {
   if (!m) return;
   EntryBookkeeping(m);
   m->paused = 1;
-  CloseMovieSound(m);
+  CloseSoundTracks(m);
   if (readerThread && m->io.readerClient.mutex &&
       (UnregisterClients(readerThread, &m->io.readerClient, nullptr, nullptr, kDestroyEmptyThreads) &
        kReaderThreadDestroyed))
