@@ -1,0 +1,121 @@
+// The fast routines' working parts: kernels that convert a stretch of a row
+// pair with the lane arithmetic (16-bit lanes, luma scaled by 0x4A85, each
+// channel saturated to 0..255), one set per processor family.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "convert/conversion_tables.h"
+
+namespace kivo {
+
+// What a kernel writes per pixel.
+enum LaneKind : int32_t {
+  kLaneBgrx32 = 0,
+  kLaneRgbx32,
+  kLaneBgra32,
+  kLaneRgba32,
+  kLaneBgr24,
+  kLaneRgb24,
+  kLane16,        // the current 16-bit layout of the pack tables
+  kLane16Alpha4,  // and (A AND 0xF0) << 8
+  kLane16Alpha1,  // and 0x8000 for an alpha sample of 128 or more
+  kLaneYuy2,
+  kLaneUyvy,
+  kLaneKinds,
+};
+
+// One stretch of a row pair: `pixels` pixels from source x of parity
+// `phase` (chroma pointers at that pixel's samples), into two destination
+// rows. With `exchanged` the chroma tables are exchanged: a kernel that
+// reads them gives red and blue swapped by itself, one that computes the
+// terms does so from the planes the other way round.
+struct LaneJob {
+  const uint8_t* luma[2];
+  const uint8_t* cr;
+  const uint8_t* cb;
+  const uint8_t* alpha[2];
+  uint8_t* dest[2];
+  uint32_t pixels;
+  uint32_t phase;
+  int32_t exchanged;
+  const ConversionTables* tables;
+};
+
+using LaneKernel = void (*)(const LaneJob& job);
+
+struct LaneKernels {
+  LaneKernel run[kLaneKinds][2][2];  // [kind][gray][2x width]
+};
+
+// The kernels of a family (a family the build lacks falls back to the one
+// below it).
+const LaneKernels& LaneKernelsFor(int32_t tier);
+
+void FillPortableKernels(LaneKernels* k);
+void FillSse2Kernels(LaneKernels* k);
+void FillAvx2Kernels(LaneKernels* k);
+
+constexpr uint32_t LaneBytesPerPixel(int32_t kind) {
+  return kind <= kLaneRgba32 ? 4 : kind <= kLaneRgb24 ? 3 : 2;
+}
+constexpr bool LaneHasAlpha(int32_t kind) {
+  return kind == kLaneBgra32 || kind == kLaneRgba32 || kind == kLane16Alpha4 || kind == kLane16Alpha1;
+}
+constexpr bool LaneIsYuv(int32_t kind) { return kind == kLaneYuy2 || kind == kLaneUyvy; }
+
+// Pointers of one block of a kernel.
+struct LaneBlock {
+  const uint8_t* y0;
+  const uint8_t* y1;
+  const uint8_t* cr;
+  const uint8_t* cb;
+  const uint8_t* a0;
+  const uint8_t* a1;
+  uint8_t* d0;
+  uint8_t* d1;
+};
+
+// Runs a fixed-width block routine over a stretch of any length: whole
+// blocks in place, the last partial block through padded copies on the
+// stack, so that nothing is read or written beyond the stretch.
+template <uint32_t kBlock, uint32_t kOutBytes, class BlockFn>
+inline void RunInBlocks(const LaneJob& job, BlockFn block) {
+  LaneBlock b = {job.luma[0], job.luma[1], job.cr, job.cb, job.alpha[0], job.alpha[1], job.dest[0], job.dest[1]};
+  bool alpha = job.alpha[0] != nullptr;
+  uint32_t whole = job.pixels / kBlock;
+  for (uint32_t i = 0; i < whole; ++i) {
+    block(b, job);
+    b.y0 += kBlock;
+    b.y1 += kBlock;
+    b.cr += kBlock / 2;
+    b.cb += kBlock / 2;
+    if (alpha) {
+      b.a0 += kBlock;
+      b.a1 += kBlock;
+    }
+    b.d0 += kBlock * kOutBytes;
+    b.d1 += kBlock * kOutBytes;
+  }
+  uint32_t rest = job.pixels % kBlock;
+  if (rest == 0) return;
+  alignas(32) uint8_t y0[kBlock] = {}, y1[kBlock] = {}, a0[kBlock] = {}, a1[kBlock] = {};
+  alignas(32) uint8_t cr[kBlock / 2 + 8] = {}, cb[kBlock / 2 + 8] = {};
+  alignas(32) uint8_t d0[kBlock * kOutBytes], d1[kBlock * kOutBytes];
+  uint32_t samples = (job.phase + rest + 1) / 2;
+  std::memcpy(y0, b.y0, rest);
+  std::memcpy(y1, b.y1, rest);
+  std::memcpy(cr, b.cr, samples);
+  std::memcpy(cb, b.cb, samples);
+  if (alpha) {
+    std::memcpy(a0, b.a0, rest);
+    std::memcpy(a1, b.a1, rest);
+  }
+  LaneBlock padded = {y0, y1, cr, cb, alpha ? a0 : nullptr, alpha ? a1 : nullptr, d0, d1};
+  block(padded, job);
+  std::memcpy(b.d0, d0, rest * kOutBytes);
+  std::memcpy(b.d1, d1, rest * kOutBytes);
+}
+
+}  // namespace kivo

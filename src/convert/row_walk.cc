@@ -1,0 +1,325 @@
+// The row-walking driver: conversion setup (table exchange, routine choice,
+// pitches of the display option), the row-pair walk with its leading
+// pixels, groups and tail, the two row-doubling methods, the tuning that
+// picks between choices, and the changed-cell walk.
+#include "convert/row_walk.h"
+
+#include <cstring>
+
+#include "convert/copy_flags.h"
+#include "convert/lane_kernels.h"
+#include "convert/processor.h"
+#include "convert/tuning.h"
+#include "movie/memory.h"
+#include "video/video_decoder.h"
+
+namespace kivo {
+namespace {
+
+uint8_t* scratch = nullptr;
+uint32_t scratchSize = 0;
+
+// Grows the scratch rows when a call needs more; false when memory ran out.
+bool EnsureScratch(uint32_t size) {
+  if (size <= scratchSize) return true;
+  void* grown = MemAlloc(size);
+  if (!grown) return false;
+  MemFree(scratch);
+  scratch = static_cast<uint8_t*>(grown);
+  scratchSize = size;
+  return true;
+}
+
+struct Plan {
+  FormatDescriptor* d;
+  RowPixelPair rows;
+  GroupRoutine even, odd;
+  uint32_t granularity;
+  uint32_t* leadWord;
+  uint32_t* doubleWord;
+  bool tall;           // rows written twice (options 1 and 4)
+  bool ticks;          // the tick counter can be read
+  uint32_t bpp;
+  uint32_t wideness;   // destination pixels per source pixel
+  uint32_t scratchRow; // bytes of one scratch row, 0 = convert twice only
+  // Source, after the option's changes.
+  const uint8_t* luma;
+  const uint8_t* alpha;
+  const uint8_t* cr;
+  const uint8_t* cb;
+  ptrdiff_t lumaPitch, chromaPitch;
+  uint32_t width, height;  // rows to convert
+  uint32_t sx0, sy0;       // the source position that lands at the origin
+  // Destination.
+  uint8_t* origin;
+  ptrdiff_t walkPitch, below;
+  uint32_t alignedX;       // destination x of the origin counted from a 4-byte aligned base
+  int32_t exchanged;
+  const ConversionTables* tables;
+  const LaneKernels* kernels;
+};
+
+uint32_t Min(uint32_t a, uint32_t b) { return a < b ? a : b; }
+
+Plan Setup(FormatDescriptor* d, const ConvertTarget& to, const ConvertSource& from, uint32_t sx, uint32_t sy,
+           uint32_t flags) {
+  Plan p = {};
+  p.d = d;
+  // The table exchange, undone again by the first call without the flag.
+  p.exchanged = (flags & kCopyExchangeRedBlue) ? 1 : 0;
+  ExchangeChromaTables(p.exchanged);
+  p.tables = &Tables();
+  bool fast = ProbeFastPath(flags) != 0;
+  p.kernels = &LaneKernelsFor(CurrentLaneTier());
+  bool gray = (flags & kCopyGray) != 0;
+  uint32_t option = CopyOption(flags);
+  bool wide = option == kOptionWide || option == kOptionWideTall || option == kOptionWideInterlaced;
+  p.tall = option == kOptionTallDoubled || option == kOptionWideTall;
+  uint32_t variant = (wide ? 1u : 0u) + (p.tall ? 2u : 0u);
+  p.rows = d->rows[variant * 2 + (gray ? 1 : 0)];
+  const GroupSlot* g = d->groups + (fast ? kGroupFastBase : 0);
+  if (gray) {
+    const GroupSlot& slot = g[wide ? kGroupWideGray : kGroupGray];
+    p.even = p.odd = slot.routine;
+    p.granularity = slot.granularity;
+  } else {
+    const GroupSlot& e = g[wide ? kGroupWideColourEven : kGroupColourEven];
+    const GroupSlot& o = g[wide ? kGroupWideColourOdd : kGroupColourOdd];
+    p.even = e.routine;
+    p.odd = o.routine;
+    p.granularity = e.granularity > o.granularity ? e.granularity : o.granularity;
+  }
+  uint32_t set = ((fast ? 4u : 0u) + variant) * 2 + (gray ? 1 : 0);
+  p.leadWord = &d->leadTuning[set];
+  p.doubleWord = &d->doubleTuning[set];
+  p.ticks = TickCounterAvailable() != 0;
+  p.bpp = d->bytesPerPixel;
+  p.wideness = wide ? 2 : 1;
+
+  // Source planes; half the rows for option 6 by doubling every pitch.
+  const uint8_t* chroma1 = from.planes + size_t(from.planePitch) * from.planeHeight;
+  const uint8_t* chroma2 = chroma1 + size_t(from.planePitch / 2) * (from.planeHeight / 2);
+  p.cr = p.exchanged ? chroma2 : chroma1;
+  p.cb = p.exchanged ? chroma1 : chroma2;
+  p.luma = from.planes;
+  p.alpha = from.alpha;
+  p.lumaPitch = from.planePitch;
+  p.chromaPitch = from.planePitch / 2;
+  p.width = from.width;
+  p.height = from.height;
+  p.sx0 = sx;
+  p.sy0 = sy;
+  ptrdiff_t pitch = to.pitch;
+  p.walkPitch = pitch;
+  if (option == kOptionHalfRows) {
+    p.height /= 2;
+    p.sy0 /= 2;
+    p.lumaPitch *= 2;
+    p.chromaPitch *= 2;
+    p.walkPitch *= 2;
+  }
+  if (option == kOptionTallInterlaced || option == kOptionWideInterlaced || p.tall) p.walkPitch = 2 * pitch;
+  p.below = p.tall ? pitch : 0;
+
+  // Leading pixels count from a 4-byte aligned base: 2-byte pixels at an
+  // address 2 modulo 4 start one pixel in, 3-byte ones up to three.
+  uint32_t misalign = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(to.pixels) & 3);
+  uint32_t back = 0;
+  if (p.bpp == 2) back = misalign == 2 ? 1 : 0;
+  if (p.bpp == 3) back = misalign == 0 ? 0 : 4 - misalign;
+  p.alignedX = static_cast<uint32_t>(to.x) + back;
+  p.origin = to.pixels + ptrdiff_t(to.y) * pitch + ptrdiff_t(to.x) * p.bpp;
+
+  if (p.tall) {
+    uint32_t row = (from.width * p.bpp * p.wideness + 31) & ~31u;
+    p.scratchRow = EnsureScratch(2 * row) ? row : 0;
+  }
+  return p;
+}
+
+// Whether this call times the row-doubling methods (the leading-count
+// tuning waits meanwhile).
+bool TimingDouble(const Plan& p) { return p.tall && p.ticks && !WordDecided(*p.doubleWord); }
+
+void GroupStep(const Plan& p, WalkState& s, uint32_t groups) {
+  GroupRoutine g = (s.x & 1) ? p.odd : p.even;
+  if (!p.tall) {
+    g(&s, groups);
+    return;
+  }
+  bool timing = TimingDouble(p);
+  bool twice = p.scratchRow == 0 || (p.ticks && DoubleConvertsTwice(*p.doubleWord));
+  uint32_t start = timing ? ReadTicks() : 0;
+  uint32_t bytes = (groups << p.granularity) * p.bpp * p.wideness;
+  uint8_t* rows[2] = {s.dest[0], s.dest[1]};
+  if (twice) {
+    WalkState first = s;
+    g(&s, groups);
+    uint8_t* after[2] = {s.dest[0], s.dest[1]};
+    s = first;
+    s.dest[0] = rows[0] + p.below;
+    s.dest[1] = rows[1] + p.below;
+    g(&s, groups);
+    s.dest[0] = after[0];
+    s.dest[1] = after[1];
+  } else {
+    s.dest[0] = scratch;
+    s.dest[1] = scratch + p.scratchRow;
+    g(&s, groups);
+    for (int r = 0; r < 2; ++r) {
+      const uint8_t* from = scratch + r * p.scratchRow;
+      std::memcpy(rows[r], from, bytes);
+      std::memcpy(rows[r] + p.below, from, bytes);
+      s.dest[r] = rows[r] + bytes;
+    }
+  }
+  if (timing) *p.doubleWord = LearnDouble(*p.doubleWord, ReadTicks() - start);
+}
+
+// One row pair of w pixels from source x sx; xd is its destination x from
+// the aligned base.
+void ConvertPair(const Plan& p, WalkState& s, uint32_t w, uint32_t sx, uint32_t xd) {
+  uint32_t toDest = Min((0u - xd) & 3, w);
+  uint32_t toSource = Min(sx & 1, w);
+  uint32_t lead = toDest;
+  bool timing = false;
+  if (toDest != toSource && p.ticks) {
+    lead = LeadUsesSourceCount(*p.leadWord) ? toSource : toDest;
+    timing = !WordDecided(*p.leadWord) && !TimingDouble(p);
+  }
+  uint32_t start = timing ? ReadTicks() : 0;
+  p.rows.pixel(&s, lead);
+  uint32_t groups = (w - lead) >> p.granularity;
+  if (groups) GroupStep(p, s, groups);
+  p.rows.pixel(&s, w - lead - (groups << p.granularity));
+  if (timing) *p.leadWord = LearnLead(*p.leadWord, ReadTicks() - start);
+}
+
+// Converts the w x h area at source (sx, sy) (rows counted as the option
+// walks them).
+void ConvertRect(const Plan& p, uint32_t sx, uint32_t sy, uint32_t w, uint32_t h) {
+  if (w == 0 || h == 0) return;
+  *p.leadWord = AgeLeadWord(*p.leadWord, h);
+  if (p.tall) *p.doubleWord = AgeDoubleWord(*p.doubleWord, h);
+  uint32_t colBytes = (sx - p.sx0) * p.bpp * p.wideness;
+  uint32_t xd = p.alignedX + (sx - p.sx0) * p.wideness;
+  WalkState s = {};
+  s.below = p.below;
+  s.exchanged = p.exchanged;
+  s.tables = p.tables;
+  s.kernels = p.kernels;
+  auto place = [&](uint32_t row, int slot) {
+    s.luma[slot] = p.luma + ptrdiff_t(row) * p.lumaPitch + sx;
+    s.alpha[slot] = p.alpha ? p.alpha + ptrdiff_t(row) * p.lumaPitch + sx : nullptr;
+    s.dest[slot] = p.origin + (ptrdiff_t(row) - ptrdiff_t(p.sy0)) * p.walkPitch + colBytes;
+  };
+  auto chroma = [&](uint32_t row) {
+    s.cr = p.cr + ptrdiff_t(row >> 1) * p.chromaPitch + (sx >> 1);
+    s.cb = p.cb + ptrdiff_t(row >> 1) * p.chromaPitch + (sx >> 1);
+    s.x = sx;
+  };
+  uint32_t row = sy, end = sy + h;
+  if (row & 1) {
+    place(row, 0);
+    chroma(row);
+    p.rows.row(&s, w);
+    ++row;
+  }
+  for (; row + 1 < end; row += 2) {
+    place(row, 0);
+    place(row + 1, 1);
+    chroma(row);
+    ConvertPair(p, s, w, sx, xd);
+  }
+  if (row < end) {
+    place(row, 0);
+    chroma(row);
+    p.rows.row(&s, w);
+  }
+}
+
+}  // namespace
+
+void ConvertFull(FormatDescriptor* d, const ConvertTarget& to, const ConvertSource& from, uint32_t sx, uint32_t sy,
+                 uint32_t flags) {
+  if (!d || !to.pixels || !from.planes) return;
+  Plan p = Setup(d, to, from, sx, sy, flags);
+  ConvertRect(p, p.sx0, p.sy0, p.width, p.height);
+}
+
+void ConvertChanged(FormatDescriptor* d, const ConvertTarget& to, const ConvertSource& from, const uint8_t* map,
+                    uint32_t rowLength, uint32_t flags) {
+  if (!d || !to.pixels || !from.planes) return;
+  // A map too short for the picture cannot say what changed.
+  if (!map || rowLength < (from.width + 15) / 16) {
+    ConvertFull(d, to, from, 0, 0, flags);
+    return;
+  }
+  Plan p = Setup(d, to, from, 0, 0, flags);
+  bool halfRows = CopyOption(flags) == kOptionHalfRows;
+  uint32_t w = p.width, h = p.height;
+  uint32_t cells = w / 16;
+  for (uint32_t band = 0; band < h / 16; ++band) {
+    const uint8_t* m0 = map + size_t(halfRows ? 2 * band : band) * rowLength;
+    const uint8_t* m1 = halfRows ? m0 + rowLength : nullptr;
+    auto changed = [&](uint32_t i) { return m0[i] != 0 || (m1 && m1[i] != 0); };
+    uint32_t y = band * 16;
+    for (uint32_t pair = 0; pair < w / 32; ++pair) {
+      bool left = changed(2 * pair), right = changed(2 * pair + 1);
+      if (left && right)
+        ConvertRect(p, 32 * pair, y, 32, 16);
+      else if (left)
+        ConvertRect(p, 32 * pair, y, 16, 16);
+      else if (right)
+        ConvertRect(p, 32 * pair + 16, y, 16, 16);
+    }
+    if ((cells & 1) && changed(cells - 1)) ConvertRect(p, 16 * (cells - 1), y, 16, 16);
+  }
+  uint32_t x0 = cells * 16, y0 = (h / 16) * 16;
+  if (x0 < w) ConvertRect(p, x0, 0, w - x0, h);
+  if (y0 < h) ConvertRect(p, 0, y0, w, h - y0);
+}
+
+void CopyYv12(const ConvertTarget& to, uint32_t destHeight, const ConvertSource& from, uint32_t sx, uint32_t sy,
+              uint32_t flags) {
+  // The chroma planes are found below the luma plane: that needs rows that
+  // run downward and a position inside the buffer.
+  if (!to.pixels || !from.planes || to.pitch <= 0 || to.x < 0 || to.y < 0) return;
+  uint32_t x = static_cast<uint32_t>(to.x), y = static_cast<uint32_t>(to.y);
+  uint32_t w = from.width, h = from.height;
+  if ((x | sx) & 1) w = w ? w - 1 : 0;
+  if ((y | sy) & 1) h = h ? h - 1 : 0;
+  x = (x + 1) & ~1u;
+  y = (y + 1) & ~1u;
+  sx = (sx + 1) & ~1u;
+  sy = (sy + 1) & ~1u;
+  w &= ~1u;
+  h &= ~1u;
+  uint32_t pitch = static_cast<uint32_t>(to.pitch);
+  for (uint32_t r = 0; r < h; ++r)
+    std::memcpy(to.pixels + size_t(y + r) * pitch + x, from.planes + size_t(sy + r) * from.planePitch + sx, w);
+  const uint8_t* chroma1 = from.planes + size_t(from.planePitch) * from.planeHeight;
+  const uint8_t* chroma2 = chroma1 + size_t(from.planePitch / 2) * (from.planeHeight / 2);
+  const uint8_t* v = (flags & kCopyExchangeRedBlue) ? chroma2 : chroma1;
+  const uint8_t* u = (flags & kCopyExchangeRedBlue) ? chroma1 : chroma2;
+  uint32_t half = pitch / 2;
+  uint8_t* vDest = to.pixels + size_t(pitch) * destHeight;
+  uint8_t* uDest = vDest + size_t(half) * (destHeight / 2);
+  bool gray = (flags & kCopyGray) != 0;
+  uint32_t sourceHalf = from.planePitch / 2;
+  for (uint32_t r = 0; r < h / 2; ++r) {
+    uint8_t* vRow = vDest + size_t(y / 2 + r) * half + x / 2;
+    uint8_t* uRow = uDest + size_t(y / 2 + r) * half + x / 2;
+    if (gray) {
+      std::memset(vRow, 128, w / 2);
+      std::memset(uRow, 128, w / 2);
+    } else {
+      std::memcpy(vRow, v + size_t(sy / 2 + r) * sourceHalf + sx / 2, w / 2);
+      std::memcpy(uRow, u + size_t(sy / 2 + r) * sourceHalf + sx / 2, w / 2);
+    }
+  }
+}
+
+uint32_t RowScratchSize() { return scratchSize; }
+
+}  // namespace kivo
