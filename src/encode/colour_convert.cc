@@ -29,6 +29,7 @@ uint8_t Clamp8(int32_t v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); 
 int32_t ClampSample(double v) { return std::clamp(static_cast<int32_t>(std::lround(v)), 0, 255); }
 
 // The factors of the tables as real numbers.
+constexpr int32_t kReach = 2;
 constexpr double kY = 38154.0 / 32768, kR = 52299.0 / 32768, kGv = 26639.0 / 32768, kGu = 12837.0 / 32768,
                  kB = 66101.0 / 32768;
 
@@ -44,16 +45,25 @@ int32_t FitLuma(const Target& t, int32_t u, int32_t v, uint8_t* y) {
   // around its inverse (clamping makes the error curve flat at the ends).
   const double l = ((t.r - cr) + (t.g - cg) + (t.b - cb)) / 3.0;
   const int32_t centre = ClampSample(l / kY + 16);
-  int32_t best = INT32_MAX;
-  for (int32_t c = std::max(centre - 2, 0); c <= std::min(centre + 2, 255); ++c) {
+  auto error = [&](int32_t c) {
     const int32_t lv = k.luma[c];
     const int32_t dr = Clamp8(lv + cr) - t.r, dg = Clamp8(lv + cg) - t.g, db = Clamp8(lv + cb) - t.b;
-    const int32_t e = dr * dr + dg * dg + db * db;
-    if (e < best) {
-      best = e;
-      *y = static_cast<uint8_t>(c);
-    }
+    return dr * dr + dg * dg + db * db;
+  };
+  int32_t best = INT32_MAX, pick = centre;
+  for (int32_t c = std::max(centre - 2, 0); c <= std::min(centre + 2, 255); ++c) {
+    const int32_t e = error(c);
+    if (e < best) best = e, pick = c;
   }
+  // A clipped channel pulls the estimate off: walk on while it gets better.
+  const int32_t dir = pick == centre - 2 ? -1 : pick == centre + 2 ? 1 : 0;
+  while (dir && pick + dir >= 0 && pick + dir <= 255) {
+    const int32_t e = error(pick + dir);
+    if (e >= best) break;
+    best = e;
+    pick += dir;
+  }
+  *y = static_cast<uint8_t>(pick);
   return best;
 }
 
@@ -111,23 +121,32 @@ void RgbToYuv(const uint8_t* rgb, uint32_t stride, uint32_t channels, uint32_t w
         sv += (px[i].r - l) / kR;
         su += (px[i].b - l) / kB;
       }
-      const int32_t u0 = ClampSample(su / n + 128), v0 = ClampSample(sv / n + 128);
-      // The integer tables round toward zero, so the best pair may sit one
-      // step away from the linear estimate.
+      int32_t uc = ClampSample(su / n + 128), vc = ClampSample(sv / n + 128);
+      // The integer tables round toward zero, so the best pair may sit a step
+      // or two away from the linear estimate; where a channel clips (colours
+      // beyond what the player can show), further: the window then follows
+      // the best pair while it lands on the window's edge.
       int64_t best = INT64_MAX;
-      uint8_t bestY[4] = {}, bestU = uint8_t(u0), bestV = uint8_t(v0);
-      for (int32_t u = std::max(u0 - 1, 0); u <= std::min(u0 + 1, 255); ++u)
-        for (int32_t v = std::max(v0 - 1, 0); v <= std::min(v0 + 1, 255); ++v) {
-          uint8_t ys[4] = {};
-          int64_t e = 0;
-          for (uint32_t i = 0; i < n; ++i) e += FitLuma(px[i], u, v, &ys[i]);
-          if (e < best) {
-            best = e;
-            bestU = uint8_t(u);
-            bestV = uint8_t(v);
-            std::copy(ys, ys + 4, bestY);
+      uint8_t bestY[4] = {}, bestU = uint8_t(uc), bestV = uint8_t(vc);
+      for (int step = 0; step < 16; ++step) {
+        bool edge = false;
+        for (int32_t u = std::max(uc - kReach, 0); u <= std::min(uc + kReach, 255); ++u)
+          for (int32_t v = std::max(vc - kReach, 0); v <= std::min(vc + kReach, 255); ++v) {
+            uint8_t ys[4] = {};
+            int64_t e = 0;
+            for (uint32_t i = 0; i < n; ++i) e += FitLuma(px[i], u, v, &ys[i]);
+            if (e < best) {
+              best = e;
+              bestU = uint8_t(u);
+              bestV = uint8_t(v);
+              std::copy(ys, ys + 4, bestY);
+              edge = std::abs(u - uc) == kReach || std::abs(v - vc) == kReach;
+            }
           }
-        }
+        if (!edge || best == 0) break;
+        uc = bestU;
+        vc = bestV;
+      }
       for (uint32_t i = 0; i < n; ++i) luma[at[i]] = bestY[i];
       cr[size_t(cy) * chromaWidth + cx] = bestV;
       cb[size_t(cy) * chromaWidth + cx] = bestU;

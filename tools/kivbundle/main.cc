@@ -1,0 +1,154 @@
+// kivbundle: a self-playing copy of the player. The movies are appended to a
+// copy of the program file and its default command line is rewritten to
+// name them by their offsets, followed by the given switches.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "default_line.h"
+
+namespace kivo::tools {
+namespace {
+
+const char* const kUsage =
+    "usage: kivbundle PLAYER MOVIE... [--switches \"...\"] -o OUT\n"
+    "Makes a self-playing copy of PLAYER (the Windows .exe or the Linux program)\n"
+    "that plays the movies stored inside it, with the given player switches.\n";
+
+struct Failure {
+  std::string text;
+};
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) throw Failure{path + ": cannot open the file"};
+  std::vector<uint8_t> bytes;
+  uint8_t chunk[1 << 16];
+  size_t n;
+  while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+  const bool bad = ferror(f) != 0;
+  fclose(f);
+  if (bad) throw Failure{path + ": cannot read the file"};
+  return bytes;
+}
+
+uint64_t CheckMovie(const std::string& path) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) throw Failure{path + ": cannot open the file"};
+  uint8_t head[4] = {};
+  const size_t n = fread(head, 1, 4, f);
+  fclose(f);
+  if (n != 4 || memcmp(head, "KIV", 3) != 0 || head[3] < 'f' || head[3] > 'i')
+    throw Failure{path + ": not a Kivo movie"};
+  std::error_code ec;
+  const uint64_t size = std::filesystem::file_size(path, ec);
+  if (ec) throw Failure{path + ": cannot read the file"};
+  return size;
+}
+
+bool CopyInto(FILE* out, const std::string& path) {
+  FILE* in = fopen(path.c_str(), "rb");
+  if (!in) return false;
+  uint8_t chunk[1 << 16];
+  size_t n;
+  bool ok = true;
+  while (ok && (n = fread(chunk, 1, sizeof chunk, in)) > 0) ok = fwrite(chunk, 1, n, out) == n;
+  ok = ok && !ferror(in);
+  fclose(in);
+  return ok;
+}
+
+void Run(const std::string& playerPath, const std::vector<std::string>& movies, const std::string& switches,
+         const std::string& outPath) {
+  std::vector<uint8_t> program = ReadAll(playerPath);
+  const LineArea area = FindDefaultLine(program);
+  if (area.kind == LineKind::kNone)
+    throw Failure{playerPath + ": no room for a default command line found (not a Kivo player?)"};
+  std::string line;
+  uint64_t offset = program.size();
+  for (const std::string& movie : movies) {
+    line += (line.empty() ? ":" : " :") + std::to_string(offset);
+    offset += CheckMovie(movie);
+  }
+  if (!switches.empty()) line += " " + switches;
+  if (line.size() > kDefaultLineLongest)
+    throw Failure{"the default command line would take " + std::to_string(line.size()) +
+                  " characters; the player has room for " + std::to_string(kDefaultLineLongest)};
+  if (!WriteDefaultLine(program, area, line))
+    throw Failure{"the switches may hold only printable ASCII characters other than '~'"};
+
+  const std::string temp = outPath + ".tmp";
+  FILE* out = fopen(temp.c_str(), "wb");
+  if (!out) throw Failure{"cannot write " + temp};
+  bool ok = fwrite(program.data(), 1, program.size(), out) == program.size();
+  for (const std::string& movie : movies) ok = ok && CopyInto(out, movie);
+  if (fclose(out) != 0) ok = false;
+  std::error_code ec;
+  if (!ok) {
+    std::filesystem::remove(temp, ec);
+    throw Failure{"cannot write " + temp + " (disc full?)"};
+  }
+  // The copy runs like the player it came from.
+  struct stat st;
+  if (stat(playerPath.c_str(), &st) == 0) chmod(temp.c_str(), st.st_mode & 07777);
+  std::filesystem::rename(temp, outPath, ec);
+  if (ec) {
+    std::filesystem::remove(outPath, ec);
+    std::filesystem::rename(temp, outPath, ec);
+  }
+  if (ec) {
+    std::filesystem::remove(temp, ec);
+    throw Failure{"cannot rename " + temp + " to " + outPath};
+  }
+}
+
+}  // namespace
+}  // namespace kivo::tools
+
+int main(int argc, char** argv) {
+  using namespace kivo::tools;
+  std::vector<std::string> files;
+  std::string switches, out;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
+      fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      puts("kivbundle 0.1.0");
+      return 0;
+    }
+    if ((arg == "--switches" || arg == "-o") && i + 1 >= argc) {
+      fprintf(stderr, "kivbundle: %s needs a value\n%s", arg.c_str(), kUsage);
+      return 1;
+    }
+    if (arg == "--switches") switches = argv[++i];
+    else if (arg == "-o") out = argv[++i];
+    else if (arg.size() > 1 && arg[0] == '-') {
+      fprintf(stderr, "kivbundle: unknown option '%s'\n%s", arg.c_str(), kUsage);
+      return 1;
+    } else {
+      files.push_back(arg);
+    }
+  }
+  if (files.size() < 2 || out.empty()) {
+    fprintf(stderr, "kivbundle: give the player, at least one movie and -o OUT\n%s", kUsage);
+    return 1;
+  }
+  try {
+    Run(files[0], std::vector<std::string>(files.begin() + 1, files.end()), switches, out);
+  } catch (const Failure& f) {
+    fprintf(stderr, "kivbundle: %s\n", f.text.c_str());
+    return 1;
+  } catch (const std::exception& e) {
+    fprintf(stderr, "kivbundle: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
