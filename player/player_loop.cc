@@ -1,0 +1,479 @@
+// The player's main loop: the start, the steps for each movie (library
+// settings, the open of each kind of entry, stretch and doubling, the
+// display buffer, centring and placement, the statistics band), the message
+// loop with its sleeps, the end of a movie, list passes, the logo and the
+// exit with the summary.
+#include <cstring>
+
+#include "display/blit_buffer.h"
+#include "display/display_mode.h"
+#include "io/read_settings.h"
+#include "movie/clock.h"
+#include "movie/error_text.h"
+#include "movie/movie.h"
+#include "movie/movie_api.h"
+#include "movie/settings.h"
+#include "player/logo_movie.h"
+#include "player/movie_list.h"
+#include "player/movie_output.h"
+#include "player/player.h"
+
+namespace kivo {
+
+namespace {
+
+constexpr uint32_t kStretchBits = 0xFF000000u;  // both directions' stretch kinds
+constexpr uint32_t kForceFullCopy = 0x80000000u;
+constexpr int32_t kBlackArea = 4096;
+
+int32_t Box(Player* p, const char* text, const char* caption, int32_t kind, int32_t owned) {
+  const PlayerShell* s = p->shell;
+  return s->messageBox ? s->messageBox(s->context, text, caption, kind, owned) : 0;
+}
+
+void DestroyPlayerWindow(Player* p) {
+  if (!p->windowDestroyed) {
+    p->windowDestroyed = 1;
+    if (p->shell->destroyWindow) p->shell->destroyWindow(p->shell->context);
+  }
+  p->quitPending = 1;
+}
+
+void CloseOwnFile(Player* p) {
+  if (p->file != os::kNoFile) os::CloseFile(p->file);
+  p->file = os::kNoFile;
+}
+
+// Everything still open, after an error or at the exit.
+void ReleaseAll(Player* p) {
+  CloseMovie(p->movie);
+  p->movie = nullptr;
+  CloseOwnFile(p);
+  CloseBlitBuffer(p->oldBuffer);
+  p->oldBuffer = nullptr;
+  CloseBlitBuffer(p->buffer);
+  p->buffer = nullptr;
+}
+
+// An error the user must see: nothing more is played.
+int32_t Fail(Player* p, const char* text) {
+  Box(p, text, kErrorCaption, kBoxError, 0);
+  DestroyPlayerWindow(p);
+  ReleaseAll(p);
+  return 1;
+}
+
+void HandLibrarySettings(const PlayerSettings& s) {
+  if (s.rateNum != -1 && s.rateDen != -1) SetFrameRate(s.rateNum, s.rateDen);
+  if (s.soundTrack != 0) {
+    const uint32_t id = static_cast<uint32_t>(s.soundTrack);
+    SetSoundTracks(1, &id);
+  }
+  if (s.readSpeed != 0) SetSimulatedReadSpeed(static_cast<uint32_t>(s.readSpeed));
+  if (s.readBufferSize != -1) SetReadBufferSize(static_cast<uint32_t>(s.readBufferSize));
+}
+
+bool AskYesNo(void* context, const char* text, const char* caption) {
+  auto* p = static_cast<Player*>(context);
+  return Box(p, text, caption, kBoxQuestion, 1) == kBoxAnswerYes;
+}
+
+void OpenPage(void* context, const char* url) {
+  auto* p = static_cast<Player*>(context);
+  if (p->shell->openWebPage) p->shell->openWebPage(p->shell->context, url);
+}
+
+bool ProgramPath(Player* p, char* out, uint32_t size) {
+  if (p->shell->programPath) return p->shell->programPath(p->shell->context, out, size);
+  return os::ProgramFilePath(out, size);
+}
+
+// Opens the file an entry with an offset names and moves to the movie in it.
+bool OpenStoredMovieFile(Player* p, const char* path, uint64_t offset) {
+  p->file = os::OpenFileRead(path, true);
+  if (p->file == os::kNoFile) return false;
+  // An offset past the end is found out by the open, which reads nothing there.
+  os::SeekFile(p->file, static_cast<int64_t>(offset));
+  return true;
+}
+
+enum StepResult : int32_t { kStepDone = 0, kStepEnd = 1 };
+
+// Opens the entry; kStepEnd with p->exitCode set when nothing is to play.
+StepResult OpenEntry(Player* p, const MovieEntry& entry) {
+  const uint32_t flags = p->settings.openFlags;
+  if (entry.kind != kEntryOwnProgram && RunVersionCheck(p->versionCheck) == kVersionQuit) {
+    DestroyPlayerWindow(p);
+    ReleaseAll(p);
+    p->exitCode = 1;
+    return kStepEnd;
+  }
+  if (entry.kind == kEntryFile) {
+    p->movie = OpenMovie(entry.name, flags);
+  } else {
+    char path[kCommandLineSize + 8];
+    const char* name = entry.name;
+    if (entry.kind == kEntryOwnProgram) {
+      name = ProgramPath(p, path, sizeof path) ? path : nullptr;
+    }
+    if (!name || !OpenStoredMovieFile(p, name, entry.offset)) {
+      SetErrorText(entry.kind == kEntryOwnProgram ? kProgramFileErrorText : kFileErrorText);
+    } else {
+      p->movie = OpenMovie(reinterpret_cast<const void*>(p->file), flags | kOpenHandle);
+    }
+  }
+  if (!p->movie) {
+    p->exitCode = Fail(p, GetErrorText());
+    return kStepEnd;
+  }
+  return kStepDone;
+}
+
+// The statistics band above the picture, sized from the sample text.
+void ReserveStatsBand(Player* p, int32_t* windowWidth, int32_t* windowHeight) {
+  int32_t textWidth = 0, textHeight = 0;
+  const PlayerShell* s = p->shell;
+  if (s->measureText) s->measureText(s->context, kStatsSampleText, kStatsSampleLength, &textWidth, &textHeight);
+  const int32_t bandWidth = textWidth + 8;
+  p->band.left = 0;
+  p->band.top = p->pictureY;
+  if (*windowWidth < bandWidth) {
+    p->pictureX += ((bandWidth - *windowWidth) / 2) & ~3;
+    *windowWidth = bandWidth;
+  }
+  *windowHeight += textHeight;
+  p->pictureY += textHeight;
+  p->band.right = *windowWidth;
+  p->band.bottom = p->band.top + textHeight;
+}
+
+// Size, position and show the window for the open buffer.
+void PlaceWindow(Player* p) {
+  BlitBuffer* b = p->buffer;
+  PlayerSettings& s = p->settings;
+  if (s.posX == kPositionCentre)
+    s.posX = CentredPosition(b->screenWidth, b->windowWidth, b->clientOffsetX, true);
+  if (s.posY == kPositionCentre)
+    s.posY = CentredPosition(b->screenHeight, b->windowHeight, b->clientOffsetY, false);
+
+  int32_t windowX, windowY, windowWidth, windowHeight;
+  if (s.fillScreen) {
+    AdjustWindowPosition(b, &s.posX, &s.posY);
+    windowX = -b->clientOffsetX;
+    windowY = -b->clientOffsetY;
+    windowWidth = static_cast<int32_t>(b->screenWidth + b->frameWidth);
+    windowHeight = static_cast<int32_t>(b->screenHeight + b->frameHeight);
+    p->pictureX = s.posX;
+    p->pictureY = s.posY;
+  } else {
+    windowX = s.posX;
+    windowY = s.posY;
+    windowWidth = static_cast<int32_t>(b->windowWidth);
+    windowHeight = static_cast<int32_t>(b->windowHeight);
+    p->pictureX = 0;
+    p->pictureY = 0;
+  }
+  if (s.showStats) ReserveStatsBand(p, &windowWidth, &windowHeight);
+
+  const PlayerShell* sh = p->shell;
+  if (sh->placeWindow) sh->placeWindow(sh->context, windowX, windowY, windowWidth, windowHeight);
+  if (sh->redrawFrame) sh->redrawFrame(sh->context);
+  if (sh->showWindow) sh->showWindow(sh->context, 1);
+  SetBlitPosition(b, p->pictureX, p->pictureY);
+}
+
+// Steps 1 to 9 for the entry: kStepEnd (with the exit code) after a failure.
+StepResult StartMovie(Player* p, const MovieEntry& entry) {
+  PlayerSettings& s = p->settings;
+  HandLibrarySettings(s);
+  if (OpenEntry(p, entry) == kStepEnd) return kStepEnd;
+  Movie* m = p->movie;
+
+  // The stretch kinds are the current movie's alone.
+  s.bufferFlags &= ~kStretchBits;
+  StretchTargets(&s, m->width, m->height, &p->targetWidth, &p->targetHeight);
+  if ((m->openFlags & kOpenModeMask) == 0) {
+    const uint32_t mode = BuiltInDoublingMode(m->width, m->height, p->targetWidth, p->targetHeight);
+    if (mode != 0) {
+      s.bufferFlags &= ~kStretchBits;
+      if (mode != 1) m->width *= 2;
+      if (mode != 3) m->height *= 2;
+      m->openFlags |= mode << kOpenModeShift;
+    }
+  }
+  if (s.fillScreen || s.showStats) p->skipBlackFill = 0;
+
+  p->buffer = OpenBlitBuffer(p->window, m->width, m->height, s.bufferFlags);
+  if (p->oldBuffer) {
+    // The old buffer goes only now, so that a display mode both share stays.
+    CloseBlitBuffer(p->oldBuffer);
+    p->oldBuffer = nullptr;
+    if (!p->buffer) p->buffer = OpenBlitBuffer(p->window, m->width, m->height, s.bufferFlags);
+  }
+  if (!p->buffer) {
+    if (p->shell->showWindow) p->shell->showWindow(p->shell->context, 0);
+    p->exitCode = Fail(p, GetBlitBufferError());
+    return kStepEnd;
+  }
+  SetBlitSize(p->buffer, p->targetWidth, p->targetHeight);
+  PlaceWindow(p);
+
+  const uint32_t mode = (m->openFlags & kOpenModeMask) >> kOpenModeShift;
+  if (mode == 2 || mode == 5 || mode == 6) {
+    // Interlaced modes leave every other row alone: black under them.
+    if (p->shell->invalidate)
+      p->shell->invalidate(p->shell->context, p->pictureX, p->pictureY, static_cast<int32_t>(p->buffer->blitWidth),
+                           static_cast<int32_t>(p->buffer->blitHeight));
+    p->skipBlackFill = 0;
+  }
+  return kStepDone;
+}
+
+void DrawStatsLine(Player* p) {
+  GetRealtime(p->movie, &p->realtime, 0);
+  BuildStatsLine(p->statsText, sizeof p->statsText, p->realtime);
+  const PlayerShell* s = p->shell;
+  if (s->drawText) s->drawText(s->context, p->statsText, p->band.right / 2, p->band.top, p->band);
+}
+
+void FrameStep(Player* p) {
+  Movie* m = p->movie;
+  BlitBuffer* b = p->buffer;
+  p->skipBlackFill = 0;
+  DoFrame(m);
+  if (LockBlitBuffer(b)) {
+    CopyPictureToBuffer(m, b, b->flags | p->forceFull);
+    p->forceFull &= ~kForceFullCopy;
+    UnlockBlitBuffer(b);
+  }
+  const int32_t n = GetRects(m, b->flags);
+  BlitRects(b, m->rects, n);
+  if (m->currentFrame == m->frameCount && --p->loopCounter == 0)
+    p->endFlag = 1;
+  else
+    NextFrame(m);
+  if (p->settings.showStats) DrawStatsLine(p);
+}
+
+// The built-in logo in place of the last movie, for 2250 ms.
+void ShowLogo(Player* p) {
+  GetSummary(p->movie, &p->summary);
+  Movie* logo = OpenMovie(p->logoMovie, kOpenMemory);
+  CloseMovie(p->movie);
+  CloseOwnFile(p);
+  p->movie = logo;
+  p->logoMode = 1;
+  if (!logo) return;
+
+  const PlayerShell* sh = p->shell;
+  PlayerSettings& s = p->settings;
+  if (sh->fillBlack) sh->fillBlack(sh->context, 0, 0, kBlackArea, kBlackArea);
+  p->loopCounter = 0xFFFFFFFFu;
+  p->logoEnd = GetMilliseconds() + kLogoMs;
+  s.showStats = 0;
+  p->userPaused = 0;
+  BlitBuffer* b = p->buffer;
+  if (b->width >= logo->width && b->height >= logo->height) {
+    ClearBlitBuffer(b);
+  } else {
+    if ((s.bufferFlags & kPlayerBufferModeChange) && (b->screenWidth < logo->width || b->screenHeight < logo->height)) {
+      // The changed display mode cannot hold the logo: back to the user's.
+      s.bufferFlags &= ~kPlayerBufferModeChange;
+      s.fillScreen = 0;
+      CloseBlitBuffer(b);
+      b = p->buffer = nullptr;
+    }
+    BlitBuffer* logoBuffer = OpenBlitBuffer(p->window, logo->width, logo->height, s.bufferFlags & ~kStretchBits);
+    CloseBlitBuffer(b);
+    b = p->buffer = logoBuffer;
+    if (!b) {
+      CloseMovie(logo);
+      p->movie = nullptr;
+      return;
+    }
+    if (!s.fillScreen) {
+      const int32_t x = (static_cast<int32_t>(b->screenWidth) - static_cast<int32_t>(logo->width)) / 2;
+      const int32_t y = (static_cast<int32_t>(b->screenHeight) - static_cast<int32_t>(logo->height)) / 2;
+      if (sh->placeWindow)
+        sh->placeWindow(sh->context, x, y, static_cast<int32_t>(b->windowWidth), static_cast<int32_t>(b->windowHeight));
+      if (sh->redrawFrame) sh->redrawFrame(sh->context);
+      p->pictureX = p->pictureY = 0;
+    }
+  }
+  SetBlitSize(b, b->width, b->height);
+  p->pictureX += (static_cast<int32_t>(b->width) - static_cast<int32_t>(logo->width)) / 2;
+  p->pictureY += (static_cast<int32_t>(b->height) - static_cast<int32_t>(logo->height)) / 2;
+  SetBlitPosition(b, p->pictureX, p->pictureY);
+}
+
+// The end of the current movie: true with *entry filled when another movie
+// follows, false when the logo is shown instead.
+bool EndOfMovie(Player* p, MovieEntry* entry) {
+  p->endFlag = 0;
+  p->endState = kEndNone;
+  PauseMovie(p->movie, 1);
+  bool next = TakeMovieEntry(p->list, entry);
+  if (!next && --p->listRepeat != 0) {
+    memcpy(p->list, p->savedList, sizeof p->list);
+    next = TakeMovieEntry(p->list, entry);
+  }
+  if (!next) return false;
+  CloseMovie(p->movie);
+  p->movie = nullptr;
+  p->oldBuffer = p->buffer;
+  p->buffer = nullptr;
+  CloseOwnFile(p);
+  p->loopCounter = 1;
+  if (!p->settings.fillScreen && p->shell->windowCorner)
+    p->shell->windowCorner(p->shell->context, &p->settings.posX, &p->settings.posY);
+  return true;
+}
+
+int32_t Exit(Player* p) {
+  PlayerSettings& s = p->settings;
+  if (s.showSummary && p->summary.framesPlayed != 0) {
+    const BlitBuffer* b = p->buffer;
+    BuildSummaryText(p->summaryText, sizeof p->summaryText, p->summary, GetBlitStyleName(b), b ? b->screenWidth : 0,
+                     b ? b->screenHeight : 0, b ? b->screenBits : 0);
+  } else {
+    s.showSummary = 0;
+  }
+  ReleaseAll(p);
+  if (s.showSummary) {
+    if (p->shell->sleepMs) p->shell->sleepMs(p->shell->context, 10);
+    Box(p, p->summaryText, kSummaryCaption, kBoxInformation, 0);
+  }
+  return 0;
+}
+
+// The sleep of one turn of the loop: each poll that finds no frame due earns
+// a millisecond; time overslept is paid back later, up to 100 ms.
+void Idle(Player* p) {
+  if (p->idle <= 0) return;
+  if (p->idle > 10) p->idle = 10;
+  const uint32_t before = GetMilliseconds();
+  if (p->shell->sleepMs) p->shell->sleepMs(p->shell->context, static_cast<uint32_t>(p->idle));
+  p->idle -= static_cast<int32_t>(GetMilliseconds() - before);
+  if (p->idle < -100) p->idle = -100;
+}
+
+void ResetPlayer(Player* p, const PlayerShell& shell, const ParsedCommandLine& parsed, const PlayerOptions& options) {
+  *p = Player{};
+  p->shell = &shell;
+  p->settings = parsed.settings;
+  memcpy(p->list, parsed.movieList, sizeof p->list);
+  p->list[sizeof p->list - 1] = 0;
+  p->file = os::kNoFile;
+  p->loopCounter = static_cast<uint32_t>(p->settings.loopCount);
+  p->listRepeat = 1;
+  p->versionCheck = options.versionCheck;
+  const VersionCheckServices system = VersionCheckFromSystem();
+  VersionCheckServices& v = p->versionCheck;
+  if (!v.buildDate) v.buildDate = system.buildDate;
+  if (!v.today) v.today = system.today;
+  if (!v.readStored) v.readStored = system.readStored;
+  if (!v.writeStored) v.writeStored = system.writeStored;
+  if (!v.sleepMs) v.sleepMs = system.sleepMs;
+  if (!v.askYesNo) {
+    v.askYesNo = AskYesNo;
+    v.askContext = p;
+  }
+  if (!v.openPage) v.openPage = OpenPage;
+  if (!v.askContext) v.askContext = p;
+  p->logoMovie = options.logoMovie ? options.logoMovie : BuiltInLogoMovie();
+}
+
+}  // namespace
+
+uint32_t BuiltInDoublingMode(uint32_t width, uint32_t height, uint32_t targetWidth, uint32_t targetHeight) {
+  const bool sameWidth = targetWidth == width, sameHeight = targetHeight == height;
+  const bool twiceWidth = uint64_t(targetWidth) == uint64_t(width) * 2;
+  const bool twiceHeight = uint64_t(targetHeight) == uint64_t(height) * 2;
+  if (width == 0 || height == 0) return 0;
+  if (sameWidth && twiceHeight) return 1;
+  if (twiceWidth && sameHeight) return 3;
+  if (twiceWidth && twiceHeight) return 4;
+  return 0;
+}
+
+int32_t CentredPosition(uint32_t screenSize, uint32_t windowSize, int32_t clientOffset, bool roundTo4) {
+  if (windowSize > screenSize) return -clientOffset;
+  const int32_t centred = static_cast<int32_t>((screenSize - windowSize) / 2);
+  return roundTo4 ? (centred & ~3) : centred;
+}
+
+int32_t RunPlayer(Player* p, const PlayerShell& shell, const ParsedCommandLine& parsed, const PlayerOptions& options) {
+  ResetPlayer(p, shell, parsed, options);
+  PlayerSettings& s = p->settings;
+
+  ShellWindowRequest request{};
+  request.title = kWindowTitle;
+  request.topMost = s.topMost;
+  request.dialogFrame = s.windowStyle != 2;
+  request.caption = s.windowStyle == 0;
+  request.width = request.height = 32;
+  request.parentWindow = s.parentWindow;
+  request.hideCursor = s.hideCursor;
+  p->skipBlackFill = 1;
+  const int32_t created = shell.createWindow ? shell.createWindow(shell.context, request, &p->window) : kWindowFailed;
+  if (created == kWindowClassFailed) return 1;
+  if (created != kWindowCreated) {
+    Box(p, kWindowErrorText, kWindowErrorCaption, kBoxError, 0);
+    return 1;
+  }
+
+  ChooseSoundSystem(s.useWaveOut);
+  if (s.modeWidth != 0)
+    SetDisplayModeRequest(static_cast<uint32_t>(s.modeWidth), static_cast<uint32_t>(s.modeHeight),
+                          static_cast<uint32_t>(s.modeDepth));
+
+  MovieEntry entry;
+  memcpy(p->savedList, p->list, sizeof p->list);
+  if (!TakeMovieEntry(p->list, &entry)) {
+    // The command line rules leave a movie in the list; kept safe anyway.
+    Box(p, HelpText(), kHelpCaption, kBoxInformation, 0);
+    DestroyPlayerWindow(p);
+    return 1;
+  }
+  if (p->list[0] != 0) {
+    p->listRepeat = static_cast<uint32_t>(s.loopCount);
+    p->loopCounter = 1;
+  }
+
+  for (;;) {
+    if (StartMovie(p, entry) == kStepEnd) return p->exitCode;
+    p->idle = 0;
+    for (;;) {
+      if (p->quitPending) return Exit(p);
+      if (shell.pumpEvent && shell.pumpEvent(shell.context, p)) continue;
+      const int32_t due = WaitFrame(p->movie);
+      if (due == 1 && p->endState != kEndQuit) {
+        p->idle += 1;
+      } else {
+        if (p->endFlag || p->endState == kEndQuit) {
+          if (EndOfMovie(p, &entry)) break;
+          ShowLogo(p);
+        }
+        if (p->movie) FrameStep(p);
+        if (p->userPaused) PauseMovie(p->movie, 1);
+      }
+      if (p->userPaused || (!p->hasFocus && !s.ignoreFocus)) p->idle += 5;
+      Idle(p);
+      if (p->logoMode &&
+          (static_cast<int32_t>(GetMilliseconds() - p->logoEnd) > 0 || !p->movie || p->endState == kEndQuitLogo))
+        DestroyPlayerWindow(p);
+    }
+  }
+}
+
+int32_t RunPlayerProgram(Player* player, const PlayerShell& shell, const char* realLine, int32_t screenWidth,
+                         int32_t screenHeight) {
+  static ParsedCommandLine parsed;
+  if (!ParseProgramCommandLine(realLine, screenWidth, screenHeight, &parsed)) {
+    if (shell.messageBox) shell.messageBox(shell.context, HelpText(), kHelpCaption, kBoxInformation, 0);
+    return 1;
+  }
+  return RunPlayer(player, shell, parsed, PlayerOptions{});
+}
+
+}  // namespace kivo

@@ -1,0 +1,298 @@
+// The SDL2 shell's operations and its event translation.
+#include "player/sdl/sdl_shell.h"
+
+#include <SDL.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "display/blit_buffer.h"
+#include "movie/clock.h"
+#include "player/player.h"
+#include "player/text_font.h"
+
+namespace kivo {
+
+namespace {
+
+constexpr int32_t kTextSurfaceWidth = 4096;
+constexpr Uint32 kYellow = 0xFFFFFF00u;  // ARGB
+constexpr Uint32 kBlack = 0xFF000000u;
+
+SdlShellState* StateOf(void* context) { return static_cast<SdlShellState*>(context); }
+
+struct Borders {
+  int top = 0, left = 0, bottom = 0, right = 0;
+};
+
+Borders BordersOf(SDL_Window* w) {
+  Borders b;
+  if (!w || SDL_GetWindowBordersSize(w, &b.top, &b.left, &b.bottom, &b.right) != 0) b = Borders{};
+  return b;
+}
+
+// The window's own surface, when nothing renders into the window: asking
+// for it while a renderer draws the window would take the window from it.
+SDL_Surface* DirectSurface(SdlShellState* s) {
+  if (!s->window || s->hidden || SDL_GetRenderer(s->window)) return nullptr;
+  return SDL_GetWindowSurface(s->window);
+}
+
+int32_t CreateWindowOp(void* context, const ShellWindowRequest& request, void** window) {
+  SdlShellState* s = StateOf(context);
+  *window = nullptr;
+  if (!s->video) return kWindowCreated;  // no display: the picture goes to memory
+  Uint32 flags = SDL_WINDOW_HIDDEN;
+  if (!request.caption) flags |= SDL_WINDOW_BORDERLESS;
+  if (request.topMost) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
+  // A parent window handle means nothing here: the window stands alone.
+  s->window = SDL_CreateWindow(request.title, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, request.width,
+                               request.height, flags);
+  if (!s->window) return kWindowFailed;
+  s->hidden = true;
+  s->textSurface = SDL_CreateRGBSurfaceWithFormat(0, kTextSurfaceWidth, kCellHeight, 32, SDL_PIXELFORMAT_ARGB8888);
+  if (request.hideCursor) SDL_ShowCursor(SDL_DISABLE);
+  *window = s->window;
+  return kWindowCreated;
+}
+
+void DestroyWindowOp(void* context) {
+  SdlShellState* s = StateOf(context);
+  // The window itself goes after the display buffers made on it have closed.
+  if (s->window) SDL_HideWindow(s->window);
+  s->hidden = true;
+  PlayerOnQuit(s->player);
+}
+
+void PlaceWindowOp(void* context, int32_t x, int32_t y, int32_t width, int32_t height) {
+  SdlShellState* s = StateOf(context);
+  if (!s->window) return;
+  PlayerOnWindowMoving(s->player, &x, &y);
+  const Borders b = BordersOf(s->window);
+  const int32_t clientWidth = width - b.left - b.right, clientHeight = height - b.top - b.bottom;
+  SDL_SetWindowSize(s->window, clientWidth > 0 ? clientWidth : 1, clientHeight > 0 ? clientHeight : 1);
+  // SDL places the client area.
+  SDL_SetWindowPosition(s->window, x + b.left, y + b.top);
+  PlayerOnWindowMoved(s->player);
+}
+
+void ShowWindowOp(void* context, int32_t shown) {
+  SdlShellState* s = StateOf(context);
+  if (!s->window) return;
+  if (shown) {
+    SDL_ShowWindow(s->window);
+    SDL_RaiseWindow(s->window);
+    s->hidden = false;
+  } else {
+    SDL_HideWindow(s->window);
+    s->hidden = true;
+  }
+}
+
+void RedrawFrameOp(void*) {}
+
+void WindowCornerOp(void* context, int32_t* x, int32_t* y) {
+  SdlShellState* s = StateOf(context);
+  if (!s->window) return;
+  int cx = 0, cy = 0;
+  SDL_GetWindowPosition(s->window, &cx, &cy);
+  const Borders b = BordersOf(s->window);
+  *x = cx - b.left;
+  *y = cy - b.top;
+}
+
+void InvalidateOp(void* context, int32_t, int32_t, int32_t, int32_t) { StateOf(context)->paintPending = true; }
+
+void FillClipped(SDL_Surface* surface, int64_t x0, int64_t y0, int64_t x1, int64_t y1) {
+  if (x0 < 0) x0 = 0;
+  if (y0 < 0) y0 = 0;
+  if (x1 > surface->w) x1 = surface->w;
+  if (y1 > surface->h) y1 = surface->h;
+  if (x1 <= x0 || y1 <= y0) return;
+  SDL_Rect r{int(x0), int(y0), int(x1 - x0), int(y1 - y0)};
+  SDL_FillRect(surface, &r, SDL_MapRGB(surface->format, 0, 0, 0));
+}
+
+// Black around the picture: the window's surface holds the picture itself
+// when the buffer writes it in place, and the caller shows it again.
+void FillBlackOp(void* context, int32_t x, int32_t y, int32_t width, int32_t height) {
+  SdlShellState* s = StateOf(context);
+  SDL_Surface* surface = DirectSurface(s);
+  if (!surface) return;  // a renderer clears around the picture at every blit
+  const int64_t x1 = int64_t(x) + width, y1 = int64_t(y) + height;
+  const BlitBuffer* b = s->player ? s->player->buffer : nullptr;
+  if (!b || !b->usesPrimary) {
+    FillClipped(surface, x, y, x1, y1);
+  } else {
+    const int64_t px = b->destinationX, py = b->destinationY;
+    const int64_t px1 = px + b->width, py1 = py + b->height;
+    FillClipped(surface, x, y, x1, py);
+    FillClipped(surface, x, py1, x1, y1);
+    FillClipped(surface, x, py, px, py1);
+    FillClipped(surface, px1, py, x1, py1);
+  }
+  SDL_UpdateWindowSurface(s->window);
+}
+
+int32_t MeasureTextOp(void*, const char*, uint32_t length, int32_t* width, int32_t* height) {
+  MeasureBitmapText(length, 1, width, height);
+  return 1;
+}
+
+void DrawTextOp(void* context, const char* text, int32_t x, int32_t y, const PlayerBand& band) {
+  SdlShellState* s = StateOf(context);
+  SDL_Surface* surface = DirectSurface(s);
+  SDL_Surface* scratch = s->textSurface;
+  // With a renderer the window is drawn whole at every blit and the line has
+  // no place to stay; it is shown only over the window's own surface.
+  if (!surface || !scratch) return;
+  const int32_t bandWidth = band.right - band.left, bandHeight = band.bottom - band.top;
+  if (bandWidth <= 0 || bandHeight <= 0) return;
+  const int32_t w = bandWidth < kTextSurfaceWidth ? bandWidth : kTextSurfaceWidth;
+  const int32_t h = bandHeight < kCellHeight ? bandHeight : kCellHeight;
+  if (SDL_LockSurface(scratch) != 0) return;
+  auto* pixels = static_cast<uint32_t*>(scratch->pixels);
+  const int32_t pitch = scratch->pitch / 4;
+  for (int32_t row = 0; row < h; ++row)
+    for (int32_t col = 0; col < w; ++col) pixels[row * pitch + col] = kBlack;
+  uint32_t length = 0;
+  while (text[length]) ++length;
+  int32_t textWidth = 0;
+  MeasureBitmapText(length, 1, &textWidth, nullptr);
+  // Centred on x, as the band's coordinates give it.
+  DrawBitmapText(pixels, pitch, w, h, x - band.left - textWidth / 2, y - band.top, text, length, 1, kYellow);
+  SDL_UnlockSurface(scratch);
+  SDL_Rect from{0, 0, w, h};
+  SDL_Rect to{band.left, band.top, w, h};
+  SDL_BlitSurface(scratch, &from, surface, &to);
+  SDL_Rect shown{band.left, band.top, w, h};
+  SDL_UpdateWindowSurfaceRects(s->window, &shown, 1);
+}
+
+uint32_t KeyCharacter(SDL_Keycode key) {
+  switch (key) {
+    case SDLK_SPACE: return ' ';
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER: return 13;
+    case SDLK_PERIOD:
+    case SDLK_KP_PERIOD: return '.';
+    case SDLK_ESCAPE: return 27;
+    default: return 0;
+  }
+}
+
+int32_t PumpEventOp(void* context, Player* player) {
+  SdlShellState* s = StateOf(context);
+  if (s->paintPending) {
+    s->paintPending = false;
+    PlayerOnPaint(player);
+    return 1;
+  }
+  if (!s->video) return 0;
+  SDL_Event e;
+  if (!SDL_PollEvent(&e)) return 0;
+  switch (e.type) {
+    case SDL_QUIT:
+      PlayerOnQuit(player);
+      break;
+    case SDL_WINDOWEVENT:
+      switch (e.window.event) {
+        case SDL_WINDOWEVENT_CLOSE: PlayerOnQuit(player); break;
+        case SDL_WINDOWEVENT_FOCUS_GAINED: PlayerOnFocus(player, true); break;
+        case SDL_WINDOWEVENT_FOCUS_LOST: PlayerOnFocus(player, false); break;
+        case SDL_WINDOWEVENT_EXPOSED: PlayerOnPaint(player); break;
+        case SDL_WINDOWEVENT_MOVED: PlayerOnWindowMoved(player); break;
+        default: break;
+      }
+      break;
+    case SDL_KEYDOWN: {
+      const uint32_t c = KeyCharacter(e.key.keysym.sym);
+      if (c) PlayerOnCharacter(player, c);
+      break;
+    }
+    case SDL_MOUSEBUTTONUP:
+      if (e.button.button == SDL_BUTTON_LEFT) PlayerOnLeftButtonUp(player);
+      break;
+    default:
+      break;
+  }
+  return 1;
+}
+
+void SleepOp(void*, uint32_t ms) { SleepMilliseconds(ms); }
+
+int32_t MessageBoxOp(void* context, const char* text, const char* caption, int32_t kind, int32_t owned) {
+  SdlShellState* s = StateOf(context);
+  // Every box is also written out, so that a run without a display, or a
+  // script, sees what the user would have read.
+  fprintf(stderr, "%s:\n%s%s", caption, text, text[0] && text[strlen(text) - 1] == '\n' ? "" : "\n");
+  fflush(stderr);
+  if (!s->video) return 0;
+  SDL_MessageBoxButtonData buttons[2];
+  int count = 0;
+  if (kind == kBoxQuestion) {
+    buttons[count++] = SDL_MessageBoxButtonData{SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, kBoxAnswerYes, "Yes"};
+    buttons[count++] = SDL_MessageBoxButtonData{SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 0, "No"};
+  } else {
+    buttons[count++] = SDL_MessageBoxButtonData{
+        SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT | SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 0, "OK"};
+  }
+  const Uint32 flags = kind == kBoxError ? SDL_MESSAGEBOX_ERROR : SDL_MESSAGEBOX_INFORMATION;
+  SDL_Window* parent = owned && s->window && !s->hidden ? s->window : nullptr;
+  const SDL_MessageBoxData data{flags, parent, caption, text, count, buttons, nullptr};
+  int answer = 0;
+  // A question no box could ask counts as No.
+  if (SDL_ShowMessageBox(&data, &answer) != 0) return 0;
+  return answer;
+}
+
+void OpenWebPageOp(void*, const char* url) { os::OpenWebPage(url); }
+
+bool ProgramPathOp(void*, char* out, uint32_t size) { return os::ProgramFilePath(out, size); }
+
+}  // namespace
+
+bool StartSdlVideo(SdlShellState* state) {
+  state->video = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
+  return state->video;
+}
+
+void StopSdl(SdlShellState* state) {
+  if (state->textSurface) SDL_FreeSurface(state->textSurface);
+  state->textSurface = nullptr;
+  if (state->window) SDL_DestroyWindow(state->window);
+  state->window = nullptr;
+  SDL_Quit();
+}
+
+void SdlScreenSize(const SdlShellState& state, int32_t* width, int32_t* height) {
+  *width = *height = 0;
+  SDL_DisplayMode mode;
+  if (state.video && SDL_GetCurrentDisplayMode(0, &mode) == 0) {
+    *width = mode.w;
+    *height = mode.h;
+  }
+}
+
+PlayerShell MakeSdlShell(SdlShellState* state) {
+  PlayerShell shell{};
+  shell.context = state;
+  shell.createWindow = CreateWindowOp;
+  shell.destroyWindow = DestroyWindowOp;
+  shell.placeWindow = PlaceWindowOp;
+  shell.showWindow = ShowWindowOp;
+  shell.redrawFrame = RedrawFrameOp;
+  shell.windowCorner = WindowCornerOp;
+  shell.invalidate = InvalidateOp;
+  shell.fillBlack = FillBlackOp;
+  shell.measureText = MeasureTextOp;
+  shell.drawText = DrawTextOp;
+  shell.pumpEvent = PumpEventOp;
+  shell.sleepMs = SleepOp;
+  shell.messageBox = MessageBoxOp;
+  shell.openWebPage = OpenWebPageOp;
+  shell.programPath = ProgramPathOp;
+  return shell;
+}
+
+}  // namespace kivo
