@@ -1,0 +1,542 @@
+// Rate-distortion choice of every block of a frame, the doubled-block pass
+// over pairs of block rows, and the one-second-window rate control.
+#include "encode/video_encoder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+
+#include "encode/video_blocks.h"
+#include "encode/video_coefficients.h"
+#include "encode/video_dct.h"
+#include "encode/video_search.h"
+
+namespace kivo::encode {
+
+namespace {
+
+bool Fail(std::string* error, const std::string& text) {
+  if (error) *error = text;
+  return false;
+}
+
+// Estimated bits of the values a block puts into the bundles (their trees
+// are fitted per plane, so these are typical code lengths, not exact ones).
+constexpr double kTypeBits = 3;
+constexpr double kColourBits = 7;
+constexpr double kPatternBits = 6;
+constexpr double kDcBits = 5;
+constexpr double kRunBits = 4.5;  // flag and run length
+
+double MotionBits(const BlockSpec& b) {
+  auto axis = [](int d) { return d == 0 ? 1.5 : 5.5; };
+  return axis(b.dx) + axis(b.dy);
+}
+
+struct Quantisers {
+  int32_t intra[16][64], inter[16][64];
+  Quantisers() {
+    for (uint32_t q = 0; q < 16; ++q)
+      for (uint32_t i = 0; i < 64; ++i) {
+        intra[q][i] = IntraQuantiser(q, i);
+        inter[q][i] = InterQuantiser(q, i);
+      }
+  }
+};
+
+const Quantisers& Tables() {
+  static const Quantisers tables;
+  return tables;
+}
+
+const double kScale[16] = {1.0, 4.0 / 3.0, 5.0 / 3.0, 2.0, 8.0 / 3.0, 3.5, 4.0, 5.0,
+                           6.0, 8.0, 12.0, 17.0, 22.0, 28.0, 34.0, 44.0};
+
+// The quantiser whose step suits the rate weight: the step that balances
+// distortion against rate grows with the square root of lambda.
+uint32_t QuantiserFor(double lambda) {
+  const double step = 2.7 * std::sqrt(lambda);
+  uint32_t best = 0;
+  for (uint32_t q = 1; q < 16; ++q)
+    if (std::fabs(std::log(kScale[q] / step)) < std::fabs(std::log(kScale[best] / step))) best = q;
+  return best;
+}
+
+double QualityLambda(uint32_t quality) {
+  quality = std::clamp<uint32_t>(quality, 1, 100);
+  return 0.6 * std::pow(1.075, double(100 - quality));
+}
+
+uint32_t SquaredError(const uint8_t* a, const uint8_t* b, int n) {
+  uint32_t sum = 0;
+  for (int i = 0; i < n; ++i) {
+    const int d = int(a[i]) - int(b[i]);
+    sum += uint32_t(d * d);
+  }
+  return sum;
+}
+
+// What the block search of one plane needs.
+struct PlaneContext {
+  const uint8_t* wanted = nullptr;
+  uint32_t width = 0, height = 0;
+  SearchPlane reference;
+  bool inter = false;
+  double lambda = 1;
+  uint32_t q = 0;
+  int effort = 1;
+  bool luma = false;
+  BitWriter* scratch = nullptr;
+  BlockSpec* fit = nullptr;  // scratch for the writer's fitting helpers
+};
+
+void ResetWriter(BitWriter& w) {
+  w.words.clear();
+  w.bits = 0;
+  w.held = 0;
+}
+
+double CoefficientBits(PlaneContext& ctx, const int16_t block[64]) {
+  ResetWriter(*ctx.scratch);
+  if (!WriteCoefficients(*ctx.scratch, block)) return 1e9;
+  return double(BitCount(*ctx.scratch));
+}
+
+void QuantiserSet(const PlaneContext& ctx, uint32_t out[3], int* count) {
+  *count = 0;
+  out[(*count)++] = ctx.q;
+  if (ctx.effort >= 1 && ctx.luma) {
+    if (ctx.q > 0) out[(*count)++] = ctx.q - 1;
+    if (ctx.q < 15) out[(*count)++] = ctx.q + 1;
+  }
+}
+
+// Candidates that need no reference: fill, two colours, runs, raw, intra.
+// `area` scales distortion for doubled blocks (each sample covers four);
+// `full` returns the distortion of a candidate picture (8x8, row-major).
+template <typename Distortion>
+void OfferPictureTypes(PlaneContext& ctx, const uint8_t want[64], double extraBits,
+                       Distortion&& distortion, BlockChoice& best) {
+  auto offer = [&](double bits, const uint8_t pic[64]) -> bool {
+    const double cost = double(distortion(pic)) + ctx.lambda * (bits + extraBits);
+    if (cost >= best.cost) return false;
+    best.cost = cost;
+    std::memcpy(best.picture, pic, 64);
+    return true;
+  };
+  BlockSpec& s = best.spec;
+  uint8_t pic[64];
+  // Fill.
+  uint32_t sum = 0;
+  uint8_t lo = 255, hi = 0;
+  for (int i = 0; i < 64; ++i) {
+    sum += want[i];
+    lo = std::min(lo, want[i]);
+    hi = std::max(hi, want[i]);
+  }
+  const uint8_t mean = uint8_t((sum + 32) / 64);
+  std::memset(pic, mean, 64);
+  if (offer(kTypeBits + kColourBits, pic)) {
+    s.type = kFill;
+    s.pixels[0] = mean;
+  }
+  if (lo == hi) return;
+  // Two colours, and runs over the two-colour picture.
+  BlockSpec& fit = *ctx.fit;
+  FitTwoColour(want, fit);
+  uint8_t two[64];
+  for (int i = 0; i < 64; ++i) two[i] = fit.pixels[(fit.mask[i / 8] >> (i % 8)) & 1];
+  const uint8_t c0 = fit.pixels[0], c1 = fit.pixels[1];
+  uint8_t mask[8];
+  std::memcpy(mask, fit.mask, 8);
+  if (offer(kTypeBits + 2 * kColourBits + 8 * kPatternBits, two)) {
+    s.type = kTwoColour;
+    s.pixels[0] = c0;
+    s.pixels[1] = c1;
+    std::memcpy(s.mask, mask, 8);
+  }
+  // Runs: exact where the block has few distinct samples, else over the
+  // two-colour picture.
+  uint8_t seen[256] = {};
+  int distinct = 0;
+  for (int i = 0; i < 64; ++i) distinct += seen[want[i]] ? 0 : (seen[want[i]] = 1);
+  for (int source = 0; source < 2; ++source) {
+    const uint8_t* target = source == 0 ? two : want;
+    if (source == 1 && distinct > 12) break;
+    double bestBits = 1e9;
+    uint32_t bestPattern = 0;
+    for (uint32_t p = 0; p < 16; ++p) {
+      FitRuns(target, p, fit);
+      double bits = kTypeBits + 4;
+      for (int r = 0; r < fit.runCount; ++r)
+        bits += kRunBits + (fit.runs[r].fill ? 1 : fit.runs[r].length) * kColourBits;
+      if (bits < bestBits) bestBits = bits, bestPattern = p;
+    }
+    if (offer(bestBits, target)) {
+      s.type = kRuns;
+      s.pattern = uint8_t(bestPattern);
+      s.runCount = 0;
+      std::memcpy(s.pixels, target, 64);
+    }
+  }
+  // Raw.
+  if (offer(kTypeBits + 64 * kColourBits, want)) {
+    s.type = kRaw;
+    std::memcpy(s.pixels, want, 64);
+  }
+  // Intra DCT.
+  int16_t levels[64], block[64];
+  float transformed[64];
+  for (int i = 0; i < 64; ++i) levels[i] = want[i];
+  ForwardTransform(levels, transformed);
+  uint32_t qs[3];
+  int qCount = 0;
+  QuantiserSet(ctx, qs, &qCount);
+  for (int k = 0; k < qCount; ++k) {
+    Quantise(transformed, Tables().intra[qs[k]], 0.3f, 0, 2047, block);
+    ReconstructIntra(block, qs[k], pic);
+    if (offer(kTypeBits + kDcBits + 4 + CoefficientBits(ctx, block), pic)) {
+      s.type = kIntra;
+      s.quantiser = uint8_t(qs[k]);
+      s.planes = -1;
+      std::memcpy(s.coefficients, block, sizeof block);
+    }
+  }
+}
+
+// Chooses the block at (x, y) of the plane.
+void ChooseBlock(PlaneContext& ctx, uint32_t x, uint32_t y, const MotionVector* predictors,
+                 int predictorCount, BlockChoice& best) {
+  uint8_t want[64];
+  for (int r = 0; r < 8; ++r) std::memcpy(want + r * 8, ctx.wanted + size_t(y + r) * ctx.width + x, 8);
+  best.cost = 1e30;
+  BlockSpec& s = best.spec;
+  s.planes = -1;
+  s.runCount = 0;
+  s.residueCode = {};
+  if (ctx.inter) {
+    uint8_t pred[64], pic[64];
+    ReferenceBlock(ctx.reference, int(x), int(y), pred);
+    const uint32_t same = SquaredError(want, pred, 64);
+    best.cost = double(same) + ctx.lambda * 2;
+    s.type = kUnchanged;
+    std::memcpy(best.picture, pred, 64);
+    if (same == 0) return;
+    uint32_t sad = 0;
+    const MotionVector mv = SearchMotion(want, ctx.reference, int(x), int(y), predictors, predictorCount,
+                                         ctx.effort >= 2, &sad);
+    ReferenceBlock(ctx.reference, int(x) + mv.dx, int(y) + mv.dy, pred);
+    BlockSpec moved;
+    moved.dx = mv.dx;
+    moved.dy = mv.dy;
+    const double mvBits = MotionBits(moved);
+    auto offer = [&](double distortion, double bits, const uint8_t* p) {
+      const double cost = distortion + ctx.lambda * bits;
+      if (cost >= best.cost) return false;
+      best.cost = cost;
+      std::memcpy(best.picture, p, 64);
+      s.dx = mv.dx;
+      s.dy = mv.dy;
+      return true;
+    };
+    if (mv.dx || mv.dy) {
+      if (offer(SquaredError(want, pred, 64), kTypeBits + mvBits, pred)) s.type = kMoved;
+    }
+    // Inter DCT over the prediction.
+    int16_t diff[64], block[64];
+    float transformed[64];
+    int worst = 0;
+    for (int i = 0; i < 64; ++i) {
+      diff[i] = int16_t(int(want[i]) - int(pred[i]));
+      worst = std::max(worst, std::abs(int(diff[i])));
+    }
+    ForwardTransform(diff, transformed);
+    uint32_t qs[3];
+    int qCount = 0;
+    QuantiserSet(ctx, qs, &qCount);
+    for (int k = 0; k < qCount; ++k) {
+      Quantise(transformed, Tables().inter[qs[k]], 0.4f, -1023, 1023, block);
+      ReconstructInter(block, qs[k], pred, pic);
+      if (offer(SquaredError(want, pic, 64), kTypeBits + mvBits + kDcBits + 4 + CoefficientBits(ctx, block),
+                pic)) {
+        s.type = kInter;
+        s.quantiser = uint8_t(qs[k]);
+        s.planes = -1;
+        std::memcpy(s.coefficients, block, sizeof block);
+      }
+    }
+    // Motion plus an exact pixel residue, for small differences; the ones
+    // that cost more bits than their error is worth are dropped.
+    if (worst <= 24) {
+      int8_t residue[64];
+      const double keep = 5.0 * ctx.lambda;
+      for (int i = 0; i < 64; ++i) {
+        const int d = diff[i];
+        residue[i] = double(d * d) > keep ? int8_t(d) : 0;
+      }
+      const uint32_t operations = ResidueOperations(residue);
+      if (operations > 0 && operations <= 128) {
+        ResetWriter(*ctx.scratch);
+        if (WriteResidue(*ctx.scratch, residue)) {
+          const double bits = double(BitCount(*ctx.scratch));
+          for (int i = 0; i < 64; ++i) pic[i] = uint8_t(pred[i] + uint8_t(residue[i]));
+          if (offer(SquaredError(want, pic, 64), kTypeBits + mvBits + bits, pic)) {
+            s.type = kMovedResidue;
+            std::memcpy(s.residue, residue, 64);
+            s.residueCode = {};
+          }
+        }
+      }
+    }
+  }
+  OfferPictureTypes(
+      ctx, want, 0, [&](const uint8_t* pic) { return SquaredError(want, pic, 64); }, best);
+}
+
+// A doubled block over the 16x16 area at (x, y): the picture types on the
+// area halved, judged on the full area. Returns its cost; `best` holds the
+// inner description and the 8x8 picture drawn doubled.
+double ChooseDoubled(PlaneContext& ctx, uint32_t x, uint32_t y, BlockChoice& best) {
+  uint8_t area[256], half[64];
+  for (int r = 0; r < 16; ++r) std::memcpy(area + r * 16, ctx.wanted + size_t(y + r) * ctx.width + x, 16);
+  for (int r = 0; r < 8; ++r)
+    for (int c = 0; c < 8; ++c) {
+      const uint8_t* p = area + r * 32 + c * 2;
+      half[r * 8 + c] = uint8_t((p[0] + p[1] + p[16] + p[17] + 2) / 4);
+    }
+  best.cost = 1e30;
+  best.spec.planes = -1;
+  best.spec.runCount = 0;
+  auto distortion = [&](const uint8_t* pic) {
+    uint32_t sum = 0;
+    for (int r = 0; r < 16; ++r)
+      for (int c = 0; c < 16; ++c) {
+        const int d = int(area[r * 16 + c]) - int(pic[(r / 2) * 8 + c / 2]);
+        sum += uint32_t(d * d);
+      }
+    return sum;
+  };
+  // The doubled sub-type and the marker type on the row below.
+  OfferPictureTypes(ctx, half, 2 + kTypeBits - kTypeBits / 2, distortion, best);
+  best.spec.doubledType = best.spec.type;
+  best.spec.type = kDoubled;
+  return best.cost;
+}
+
+void Pad(const uint8_t* src, uint32_t w, uint32_t h, VideoCoderPlane& plane, uint8_t floor) {
+  for (uint32_t y = 0; y < plane.height; ++y) {
+    const uint8_t* row = src + size_t(std::min(y, h - 1)) * w;
+    uint8_t* out = plane.wanted.data() + size_t(y) * plane.width;
+    for (uint32_t x = 0; x < plane.width; ++x) out[x] = std::max(row[std::min(x, w - 1)], floor);
+  }
+}
+
+void PutPicture(VideoCoderPlane& plane, uint32_t x, uint32_t y, const uint8_t pic[64], bool doubled) {
+  const int n = doubled ? 16 : 8;
+  for (int r = 0; r < n; ++r) {
+    uint8_t* out = plane.picture.data() + size_t(y + r) * plane.width + x;
+    for (int c = 0; c < n; ++c) out[c] = doubled ? pic[(r / 2) * 8 + c / 2] : pic[r * 8 + c];
+  }
+}
+
+// Codes one plane: two block rows at a time, each block chosen on its own,
+// then each pair of columns turned into a doubled block where that is
+// cheaper than its four blocks.
+void CodePlane(VideoCoder& coder, VideoCoderPlane& plane, bool inter, double lambda, bool luma,
+               uint32_t counts[16]) {
+  const uint32_t columns = plane.width / 8, rows = plane.height / 8;
+  PlaneContext ctx;
+  ctx.wanted = plane.wanted.data();
+  ctx.width = plane.width;
+  ctx.height = plane.height;
+  ctx.reference = {plane.reference.data(), plane.width, plane.height, plane.width};
+  ctx.inter = inter;
+  ctx.lambda = lambda;
+  ctx.q = QuantiserFor(lambda);
+  ctx.effort = int(coder.settings.effort);
+  ctx.luma = luma;
+  ctx.scratch = &coder.scratch;
+  BlockSpec fit;
+  ctx.fit = &fit;
+  BlockChoice doubled;
+  for (uint32_t top = 0; top < rows; top += 2) {
+    const uint32_t pairRows = std::min<uint32_t>(2, rows - top);
+    for (uint32_t dr = 0; dr < pairRows; ++dr) {
+      const uint32_t row = top + dr;
+      for (uint32_t c = 0; c < columns; ++c) {
+        MotionVector predictors[4];
+        int n = 0;
+        int8_t* mv = plane.motion.data() + 2 * (size_t(row) * columns + c);
+        predictors[n++] = {mv[0], mv[1]};  // this position in the last frame
+        if (c > 0) predictors[n++] = {mv[-2], mv[-1]};
+        if (row > 0) predictors[n++] = {mv[-2 * std::ptrdiff_t(columns)], mv[1 - 2 * std::ptrdiff_t(columns)]};
+        if (row > 0 && c + 1 < columns)
+          predictors[n++] = {mv[2 - 2 * std::ptrdiff_t(columns)], mv[3 - 2 * std::ptrdiff_t(columns)]};
+        BlockChoice& choice = coder.choices[size_t(dr) * columns + c];
+        ChooseBlock(ctx, c * 8, row * 8, predictors, n, choice);
+        const uint8_t t = choice.spec.type;
+        const bool moves = t == kMoved || t == kInter || t == kMovedResidue;
+        mv[0] = moves ? choice.spec.dx : 0;
+        mv[1] = moves ? choice.spec.dy : 0;
+      }
+    }
+    for (uint32_t c = 0; c < columns;) {
+      if (pairRows == 2 && c + 1 < columns) {
+        double four = 0;
+        for (uint32_t dr = 0; dr < 2; ++dr)
+          for (uint32_t dc = 0; dc < 2; ++dc) four += coder.choices[size_t(dr) * columns + c + dc].cost;
+        if (four > 4 * lambda * kTypeBits && ChooseDoubled(ctx, c * 8, top * 8, doubled) < four) {
+          SetDoubled(plane.spec, c, top, doubled.spec);
+          PutPicture(plane, c * 8, top * 8, doubled.picture, true);
+          counts[kDoubled] += 1;
+          c += 2;
+          continue;
+        }
+      }
+      for (uint32_t dr = 0; dr < pairRows; ++dr) {
+        BlockChoice& choice = coder.choices[size_t(dr) * columns + c];
+        BlockAt(plane.spec, c, top + dr) = choice.spec;
+        PutPicture(plane, c * 8, (top + dr) * 8, choice.picture, false);
+        counts[choice.spec.type] += 1;
+      }
+      ++c;
+    }
+  }
+}
+
+double FramesPerSecond(const VideoCoderSettings& s) { return double(s.rateNum) / double(s.rateDen); }
+
+}  // namespace
+
+bool OpenVideoCoder(VideoCoder& coder, const VideoCoderSettings& s, std::string* error) {
+  if (s.revision < 'f' || s.revision > 'i') return Fail(error, "the revision must be f, g, h or i");
+  if (s.width == 0 || s.height == 0 || s.width > 16384 || s.height > 16384)
+    return Fail(error, "the picture size must be 1 to 16384 on each side");
+  if (s.rateNum == 0 || s.rateDen == 0) return Fail(error, "the frame rate must be positive");
+  coder = VideoCoder{};
+  coder.settings = s;
+  coder.settings.quality = std::clamp<uint32_t>(s.quality, 1, 100);
+  coder.qualityLambda = QualityLambda(coder.settings.quality);
+  coder.lambda = coder.qualityLambda;
+  uint32_t widest = 0;
+  for (int p = 0; p < 4; ++p) {
+    VideoCoderPlane& plane = coder.planes[p];
+    plane.present = p == 0 ? s.alpha : p == 1 ? true : !s.grey;
+    if (!plane.present) continue;
+    plane.width = p < 2 ? LumaAreaWidth(s.width) : ChromaAreaWidth(s.width);
+    plane.height = p < 2 ? LumaAreaHeight(s.height) : ChromaAreaHeight(s.height);
+    const size_t bytes = size_t(plane.width) * plane.height;
+    plane.wanted.assign(bytes, 0);
+    plane.reference.assign(bytes, 0);
+    plane.picture.assign(bytes, 0);
+    plane.motion.assign(2 * (bytes / 64), 0);
+    InitPlane(plane.spec, plane.width, plane.height);
+    widest = std::max(widest, plane.width / 8);
+  }
+  coder.choices.resize(2 * size_t(widest));
+  const double fps = FramesPerSecond(s);
+  coder.window.assign(std::max<uint32_t>(1, uint32_t(std::lround(fps))), 0);
+  return true;
+}
+
+void CloseVideoCoder(VideoCoder& coder) { coder = VideoCoder{}; }
+
+const uint8_t* CodedPlane(const VideoCoder& coder, int p) {
+  if (p < 0 || p > 3 || !coder.planes[p].present || !coder.haveReference) return nullptr;
+  return coder.planes[p].reference.data();
+}
+
+bool EncodeVideoPicture(VideoCoder& coder, const SourcePicture& picture, bool key, std::vector<uint8_t>& out,
+                        bool* isKey, std::string* error) {
+  const VideoCoderSettings& s = coder.settings;
+  if (coder.planes[1].width == 0) return Fail(error, "the video coder is not open");
+  if (picture.width != s.width || picture.height != s.height) return Fail(error, "the picture size changed");
+  const size_t lumaBytes = size_t(s.width) * s.height;
+  const size_t chromaBytes = size_t(SourceChromaWidth(s.width)) * SourceChromaHeight(s.height);
+  if (picture.luma.size() != lumaBytes) return Fail(error, "the picture has no luma plane of its size");
+  if (s.alpha && picture.alpha.size() != lumaBytes) return Fail(error, "the picture has no alpha plane");
+  const bool chromaGiven = picture.cr.size() == chromaBytes && picture.cb.size() == chromaBytes;
+  // Old streams store colours as offsets from 128 and cannot hold sample 0.
+  const uint8_t floor = s.revision < 'i' ? 1 : 0;
+  const bool cbFirst = s.revision < 'h';
+  const uint8_t* sources[4] = {s.alpha ? picture.alpha.data() : nullptr, picture.luma.data(),
+                               chromaGiven ? (cbFirst ? picture.cb : picture.cr).data() : nullptr,
+                               chromaGiven ? (cbFirst ? picture.cr : picture.cb).data() : nullptr};
+  for (int p = 0; p < 4; ++p) {
+    VideoCoderPlane& plane = coder.planes[p];
+    if (!plane.present) continue;
+    if (sources[p]) {
+      const uint32_t w = p < 2 ? s.width : SourceChromaWidth(s.width);
+      const uint32_t h = p < 2 ? s.height : SourceChromaHeight(s.height);
+      Pad(sources[p], w, h, plane, floor);
+    } else {
+      std::fill(plane.wanted.begin(), plane.wanted.end(), uint8_t(128));
+    }
+  }
+  const bool keyDue = s.keyInterval > 0 && coder.framesDone % s.keyInterval == 0;
+  const bool inter = coder.haveReference && !key && !keyDue;
+
+  // The bytes this frame may take so that the second ending with it stays
+  // within the target (and no single frame takes more than three frames'
+  // share, so that one big frame does not starve the ones after it).
+  const double fps = FramesPerSecond(s);
+  const double target = double(s.targetBytesPerSecond);
+  double budget = 0;
+  if (target > 0) {
+    const uint64_t leaving = coder.window[coder.windowPos];
+    budget = std::min(target - double(coder.windowSum - leaving), 3.0 * target / fps);
+    budget = std::max(budget, 0.25 * target / fps);
+  }
+  double lambda = coder.lambda;
+  for (int attempt = 0;; ++attempt) {
+    std::memset(coder.counts, 0, sizeof coder.counts);
+    for (int p = 0; p < 4; ++p) {
+      VideoCoderPlane& plane = coder.planes[p];
+      if (!plane.present) continue;
+      // Chroma errors count for less than luma errors.
+      CodePlane(coder, plane, inter, p >= 2 ? 1.5 * lambda : lambda, p == 1, coder.counts[p]);
+    }
+    FrameSpec frame;
+    frame.revision = s.revision;
+    frame.alpha = s.alpha ? &coder.planes[0].spec : nullptr;
+    frame.luma = &coder.planes[1].spec;
+    if (!s.grey) {
+      frame.chroma[0] = &coder.planes[2].spec;
+      frame.chroma[1] = &coder.planes[3].spec;
+    }
+    out.clear();
+    std::string why;
+    if (!WriteVideoFrame(frame, out, &why)) return Fail(error, "video coding failed: " + why);
+    if (target <= 0 || double(out.size()) <= budget * 1.05 || attempt >= 3 || lambda > 1e6) break;
+    lambda *= std::max(1.5, std::pow(double(out.size()) / budget, 1.5));
+  }
+
+  // Rate control for the next frame: move lambda so that frames come out at
+  // their share of the target, never below what the quality asks for.
+  const uint32_t size = uint32_t(out.size());
+  if (target > 0) {
+    const double ratio = double(size) / (target / fps);
+    lambda *= std::clamp(std::pow(ratio, 0.6), 0.75, 1.5);
+    coder.lambda = std::clamp(lambda, coder.qualityLambda, 1e7);
+  }
+  coder.windowSum = coder.windowSum - coder.window[coder.windowPos] + size;
+  coder.window[coder.windowPos] = size;
+  coder.windowPos = (coder.windowPos + 1) % uint32_t(coder.window.size());
+  coder.busiestSecond = std::max(coder.busiestSecond, coder.windowSum);
+
+  bool usesReference = false;
+  for (int p = 0; p < 4; ++p) {
+    VideoCoderPlane& plane = coder.planes[p];
+    if (!plane.present) continue;
+    plane.reference.swap(plane.picture);
+    const uint32_t* c = coder.counts[p];
+    usesReference = usesReference || c[kUnchanged] || c[kMoved] || c[kMovedResidue] || c[kInter];
+  }
+  coder.haveReference = true;
+  ++coder.framesDone;
+  if (isKey) *isKey = !usesReference;
+  return true;
+}
+
+}  // namespace kivo::encode

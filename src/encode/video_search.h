@@ -1,0 +1,48 @@
+// Per-block searches of the video encoder: motion vectors by block matching
+// against the reference picture, and the forward transform with the
+// quantisers' dead-zone rounding that turns wanted samples into DCT
+// coefficients for intra and inter blocks.
+#pragma once
+
+#include <cstdint>
+
+namespace kivo::encode {
+
+// A reference picture as the motion search sees it: the decoded area only,
+// `stride` bytes per line.
+struct SearchPlane {
+  const uint8_t* samples = nullptr;
+  uint32_t width = 0, height = 0, stride = 0;
+};
+
+// Sum of absolute differences between the 8x8 block `want` (8 bytes per row)
+// and the reference block at (x, y).
+uint32_t BlockSad(const uint8_t want[64], const SearchPlane& ref, int x, int y);
+// Copies the 8x8 reference block at (x, y).
+void ReferenceBlock(const SearchPlane& ref, int x, int y, uint8_t out[64]);
+
+struct MotionVector {
+  int8_t dx = 0, dy = 0;
+};
+
+// Best offset (-15 to 15 on each axis, keeping the block inside the
+// reference) for the block at (x, y): starts from the zero vector and the
+// `predictors`, then refines by shrinking diamonds. `exhaustive` tries every
+// offset instead. *sad receives the best match's SAD.
+MotionVector SearchMotion(const uint8_t want[64], const SearchPlane& ref, int x, int y,
+                          const MotionVector* predictors, int predictorCount, bool exhaustive,
+                          uint32_t* sad);
+
+// Forward transform of an 8x8 block of signed sample differences (or
+// levels) into the unquantised coefficient scale of the inverse transform
+// before its table: value k is what coefficient k times its table entry,
+// shifted right by 11, should be.
+void ForwardTransform(const int16_t samples[64], float out[64]);
+
+// Quantises transform output with `table` (a quantiser row, natural order):
+// AC values rounded towards zero by `deadZone` (0 to 0.5) and kept within
+// 14 bits; the DC rounded to nearest and held in dcMin..dcMax.
+void Quantise(const float transformed[64], const int32_t* table, float deadZone, int32_t dcMin,
+              int32_t dcMax, int16_t block[64]);
+
+}  // namespace kivo::encode
