@@ -76,9 +76,9 @@ void Run(const std::string& playerPath, const std::vector<std::string>& movies, 
     offset += CheckMovie(movie);
   }
   if (!switches.empty()) line += " " + switches;
-  if (line.size() > kDefaultLineLongest)
+  if (line.size() > LongestLine(area))
     throw Failure{"the default command line would take " + std::to_string(line.size()) +
-                  " characters; the player has room for " + std::to_string(kDefaultLineLongest)};
+                  " characters; the player has room for " + std::to_string(LongestLine(area))};
   if (!WriteDefaultLine(program, area, line))
     throw Failure{"the switches may hold only printable ASCII characters other than '~'"};
 

@@ -1,0 +1,362 @@
+// kivenc and kivbundle as programs: movies they make decode to their sources,
+// errors end with exit code 1, one message and no output, and a bundled copy
+// of a program reads back the default line that names its movies.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "encode/colour_convert.h"
+#include "movie/container.h"
+#include "movie/movie.h"
+#include "movie/movie_api.h"
+#include "platform/platform.h"
+#include "support/test_movies.h"
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#if KIVO_HAVE_PNG
+#include <png.h>
+#endif
+
+namespace kivo {
+namespace {
+
+#if !defined(_WIN32)
+
+// A copy of this test program made by kivbundle shows its default line
+// instead of running the tests.
+const bool kShowsDefaultLine = [] {
+  if (!getenv("KIVO_SHOW_DEFAULT_LINE")) return false;
+  char line[600];
+  const uint32_t n = os::LoadDefaultCommandLine(line, sizeof line);
+  fwrite(line, 1, n, stdout);
+  fflush(stdout);
+  _exit(0);
+}();
+
+std::string ToolPath(const char* name) {
+  char self[4096];
+  if (!os::ProgramFilePath(self, sizeof self)) return name;
+  return (std::filesystem::path(self).parent_path().parent_path() / "tools" / name).string();
+}
+
+std::string Slurp(const std::string& path) {
+  std::string text;
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return text;
+  int c;
+  while ((c = fgetc(f)) != EOF) text.push_back(char(c));
+  fclose(f);
+  return text;
+}
+
+struct ToolRun {
+  int code = -1;
+  std::string out, err;
+};
+
+ToolRun Start(const std::string& command) {
+  const std::string dir = test::TestFolder();
+  ToolRun r;
+  const int status = system((command + " >" + dir + "/tool.out 2>" + dir + "/tool.err").c_str());
+  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.out = Slurp(dir + "/tool.out");
+  r.err = Slurp(dir + "/tool.err");
+  return r;
+}
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+std::string InFolder(const std::string& name) { return test::TestFolder() + "/" + name; }
+
+std::string MakeY4m(const std::string& name, uint32_t w, uint32_t h, uint32_t frames) {
+  std::string bytes = "YUV4MPEG2 W" + std::to_string(w) + " H" + std::to_string(h) + " F24:1 C420jpeg\n";
+  const uint32_t cw = (w + 1) / 2, ch = (h + 1) / 2;
+  for (uint32_t f = 0; f < frames; ++f) {
+    bytes += "FRAME\n";
+    for (uint32_t i = 0; i < w * h; ++i) bytes.push_back(char(i * 13 + f * (i % 3)));
+    for (uint32_t i = 0; i < 2 * cw * ch; ++i) bytes.push_back(char(i < cw * ch ? 60 + i : 200 - i % 50));
+  }
+  const std::string path = InFolder(name);
+  FILE* file = fopen(path.c_str(), "wb");
+  fwrite(bytes.data(), 1, bytes.size(), file);
+  fclose(file);
+  return path;
+}
+
+struct Decoded {
+  uint32_t frames = 0, width = 0, height = 0, rateNum = 0, rateDen = 0, videoFlags = 0;
+  std::vector<std::vector<uint8_t>> luma, cb, cr;  // cropped, per frame
+};
+
+// Every frame through the library, as the player reads it.
+bool DecodeMovie(const std::string& path, Decoded* d) {
+  Movie* movie = OpenMovie(path.c_str(), (7u << kOpenModeShift) | kOpenNoReader);
+  if (!movie) return false;
+  const uint32_t w = movie->sourceWidth, h = movie->sourceHeight, cw = (w + 1) / 2, ch = (h + 1) / 2;
+  d->width = w;
+  d->height = h;
+  d->frames = movie->frameCount;
+  d->rateNum = movie->fileRateNum;
+  d->rateDen = movie->fileRateDen;
+  const PlaneSet& p = movie->planes;
+  for (uint32_t n = 1; n <= movie->frameCount; ++n) {
+    if (DoFrame(movie)) break;
+    const uint8_t* frame = p.frameBuffers[p.current];
+    const uint8_t* first = frame + size_t(p.pitch) * p.rows;
+    const uint8_t* second = first + size_t(p.chromaPitch) * p.chromaRows;
+    std::vector<uint8_t> y, u, v;
+    for (uint32_t r = 0; r < h; ++r) y.insert(y.end(), frame + r * p.pitch, frame + r * p.pitch + w);
+    for (uint32_t r = 0; r < ch; ++r) {
+      v.insert(v.end(), first + r * p.chromaPitch, first + r * p.chromaPitch + cw);
+      u.insert(u.end(), second + r * p.chromaPitch, second + r * p.chromaPitch + cw);
+    }
+    d->luma.push_back(y);
+    d->cb.push_back(u);
+    d->cr.push_back(v);
+    NextFrame(movie);
+  }
+  CloseMovie(movie);
+  return true;
+}
+
+TEST(Kivenc, Y4mMovieDecodesToItsSourceWithTheAskedHeader) {
+  const std::string in = MakeY4m("enc_in.y4m", 37, 22, 3), out = InFolder("enc_out.kiv");
+  std::filesystem::remove(out);
+  ToolRun r = Start(ToolPath("kivenc") + " " + Quote(in) + " -o " + Quote(out) + " --display-mode 3 --key-interval 2");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("frame 3/3"), std::string::npos) << r.err;
+  Decoded d;
+  ASSERT_TRUE(DecodeMovie(out, &d));
+  EXPECT_EQ(d.frames, 3u);
+  EXPECT_EQ(d.width, 37u);
+  EXPECT_EQ(d.rateNum, 24u);  // from the Y4M header
+  ASSERT_EQ(d.luma.size(), 3u);
+  // The source again, frame by frame.
+  const std::string source = Slurp(in);
+  size_t at = source.find('\n') + 1;
+  for (uint32_t f = 0; f < 3; ++f) {
+    at += 6;
+    const std::string y = source.substr(at, 37 * 22), cb = source.substr(at + 37 * 22, 19 * 11),
+                      cr = source.substr(at + 37 * 22 + 19 * 11, 19 * 11);
+    at += 37 * 22 + 2 * 19 * 11;
+    EXPECT_EQ(std::string(d.luma[f].begin(), d.luma[f].end()), y) << "frame " << f;
+    EXPECT_EQ(std::string(d.cb[f].begin(), d.cb[f].end()), cb) << "frame " << f;
+    EXPECT_EQ(std::string(d.cr[f].begin(), d.cr[f].end()), cr) << "frame " << f;
+  }
+  const std::string movie = Slurp(out);
+  ASSERT_GT(movie.size(), 60u);
+  const uint8_t* bytes = reinterpret_cast<const uint8_t*>(movie.data());
+  EXPECT_EQ(ReadLe32(bytes + 36) >> kVideoModeShift, 3u);
+  EXPECT_EQ(ReadLe32(bytes + 44 + 8) & 1, 1u);  // frame 3 is due a key frame
+
+  // Rate, grey and revision on request.
+  r = Start(ToolPath("kivenc") + " " + Quote(in) + " -o " + Quote(out) + " --rate 30000/1001 --grey --revision g --quiet");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(r.err.empty()) << r.err;
+  ASSERT_TRUE(DecodeMovie(out, &d));
+  EXPECT_EQ(d.rateNum, 30000u);
+  EXPECT_EQ(d.rateDen, 1001u);
+  const std::string grey = Slurp(out);
+  EXPECT_EQ(grey[3], 'g');
+  EXPECT_EQ(ReadLe32(reinterpret_cast<const uint8_t*>(grey.data()) + 36), kVideoGrey);
+}
+
+TEST(Kivenc, ErrorsExitWithOneMessageAndLeaveNoFile) {
+  const std::string out = InFolder("enc_bad.kiv");
+  std::filesystem::remove(out);
+  const std::string in = MakeY4m("enc_ok.y4m", 16, 16, 1);
+  std::string wav = InFolder("float.wav");
+  {
+    FILE* f = fopen(wav.c_str(), "wb");
+    const unsigned char bytes[] = {'R', 'I', 'F', 'F', 36, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0,
+                                   3, 0, 1, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 32, 0, 'd', 'a', 't', 'a', 0, 0, 0, 0};
+    fwrite(bytes, 1, sizeof bytes, f);
+    fclose(f);
+  }
+  struct Case {
+    std::string args, text;
+  } cases[] = {
+      {Quote(in) + " --audio 1:" + Quote(wav), "not PCM"},
+      {Quote(in) + " --rate 0", "--rate"},
+      {Quote(in) + " --bogus", "unknown option"},
+      {Quote(InFolder("missing.y4m")), "missing.y4m"},
+      {Quote(in) + " --alpha", "--alpha"},
+  };
+  for (const Case& c : cases) {
+    ToolRun r = Start(ToolPath("kivenc") + " " + c.args + " -o " + Quote(out));
+    EXPECT_EQ(r.code, 1) << c.args;
+    EXPECT_NE(r.err.find(c.text), std::string::npos) << c.args << ": " << r.err;
+    EXPECT_NE(r.err.find("kivenc: "), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(out)) << c.args;
+  }
+  EXPECT_FALSE(std::filesystem::exists(out + ".tmp"));
+  EXPECT_FALSE(std::filesystem::exists(out + ".frames.tmp"));
+  ToolRun help = Start(ToolPath("kivenc") + " --help");
+  EXPECT_EQ(help.code, 0);
+  EXPECT_NE(help.out.find("--audio ID:FILE.wav"), std::string::npos);
+}
+
+#if KIVO_HAVE_PNG
+
+std::string WritePng(const std::string& name, uint32_t w, uint32_t h, const std::vector<uint8_t>& rgba) {
+  const std::string path = InFolder(name);
+  png_image image = {};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = w;
+  image.height = h;
+  image.format = PNG_FORMAT_RGBA;
+  EXPECT_TRUE(png_image_write_to_file(&image, path.c_str(), 0, rgba.data(), 0, nullptr));
+  return path;
+}
+
+TEST(Kivenc, PngColoursComeBackWithinRoundingAndSizesMayNotChange) {
+  // Flat 2x2 squares of random colours: each square keeps its own chroma.
+  const uint32_t w = 16, h = 12;
+  std::vector<uint8_t> rgba(w * h * 4);
+  uint32_t seed = 5;
+  for (uint32_t y = 0; y < h; y += 2)
+    for (uint32_t x = 0; x < w; x += 2) {
+      uint8_t c[4];
+      for (uint8_t& v : c) v = uint8_t((seed = seed * 1103515245 + 12345) >> 16);
+      for (uint32_t dy = 0; dy < 2; ++dy)
+        for (uint32_t dx = 0; dx < 2; ++dx) std::copy(c, c + 4, &rgba[((y + dy) * w + x + dx) * 4]);
+    }
+  WritePng("pic0.png", w, h, rgba);
+  WritePng("pic1.png", w, h, rgba);
+  const std::string out = InFolder("enc_png.kiv");
+  ToolRun r = Start(ToolPath("kivenc") + " " + Quote(InFolder("pic%d.png")) + " -o " + Quote(out) + " --alpha");
+  ASSERT_EQ(r.code, 0) << r.err;
+  Decoded d;
+  ASSERT_TRUE(DecodeMovie(out, &d));
+  ASSERT_EQ(d.frames, 2u);
+  int worst = 0;
+  for (uint32_t i = 0; i < w * h; ++i) {
+    const uint32_t c = (i / w / 2) * (w / 2) + (i % w) / 2;
+    const encode::Rgb shown = encode::PlayerRgb(d.luma[1][i], d.cb[1][c], d.cr[1][c]);
+    worst = std::max({worst, std::abs(shown.r - rgba[i * 4]), std::abs(shown.g - rgba[i * 4 + 1]),
+                      std::abs(shown.b - rgba[i * 4 + 2])});
+  }
+  EXPECT_LE(worst, 2);
+  const std::string movie = Slurp(out);
+  EXPECT_EQ(ReadLe32(reinterpret_cast<const uint8_t*>(movie.data()) + 36), kVideoAlpha);
+
+  // A picture of another size in the sequence: exit 1, the old movie stays.
+  std::vector<uint8_t> small(8 * 8 * 4, 50);
+  const std::string other = WritePng("pic_small.png", 8, 8, small);
+  r = Start(ToolPath("kivenc") + " " + Quote(InFolder("pic0.png")) + " " + Quote(other) + " -o " + Quote(out));
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("sizes may not change"), std::string::npos) << r.err;
+  EXPECT_EQ(Slurp(out), movie);
+  EXPECT_FALSE(std::filesystem::exists(out + ".tmp"));
+  EXPECT_FALSE(std::filesystem::exists(out + ".frames.tmp"));
+}
+
+#endif
+
+TEST(Kivbundle, CopyReadsTheLineNamingItsMoviesWhichOpenAtThoseOffsets) {
+  char self[4096];
+  ASSERT_TRUE(os::ProgramFilePath(self, sizeof self));
+  const std::vector<uint8_t> first = test::FillerMovie(3, 32, 16), second = test::FillerMovie(5, 48, 32);
+  const std::string a = test::WriteTestFile("bundle_a.kiv", first), b = test::WriteTestFile("bundle_b.kiv", second);
+  const std::string out = InFolder("bundled_player");
+  ToolRun r = Start(ToolPath("kivbundle") + " " + Quote(self) + " " + Quote(a) + " " + Quote(b) +
+                " --switches '/d8 /l2' -o " + Quote(out));
+  ASSERT_EQ(r.code, 0) << r.err;
+  const uint64_t base = std::filesystem::file_size(self);
+  const std::string want = ":" + std::to_string(base) + " :" + std::to_string(base + first.size()) + " /d8 /l2";
+  ToolRun shown = Start("KIVO_SHOW_DEFAULT_LINE=1 " + Quote(out));
+  EXPECT_EQ(shown.code, 0);
+  EXPECT_EQ(shown.out, want);
+  // The movies open inside the copy at those offsets.
+  for (uint64_t offset : {base, base + first.size()}) {
+    os::FileHandle file = os::OpenFileRead(out.c_str(), true);
+    ASSERT_NE(file, os::kNoFile);
+    ASSERT_TRUE(os::SeekFile(file, int64_t(offset)));
+    Movie* movie = OpenMovie(reinterpret_cast<const void*>(file), kOpenHandle | kOpenNoReader);
+    ASSERT_NE(movie, nullptr) << offset;
+    EXPECT_EQ(movie->frameCount, offset == base ? 3u : 5u);
+    CloseMovie(movie);
+    os::CloseFile(file);
+  }
+  // A copy of the copy gets a new line over the old one.
+  const std::string again = InFolder("bundled_again");
+  r = Start(ToolPath("kivbundle") + " " + Quote(out) + " " + Quote(b) + " -o " + Quote(again));
+  ASSERT_EQ(r.code, 0) << r.err;
+  shown = Start("KIVO_SHOW_DEFAULT_LINE=1 " + Quote(again));
+  EXPECT_EQ(shown.out, ":" + std::to_string(std::filesystem::file_size(out)));
+}
+
+TEST(Kivbundle, RefusesALineBeyondItsRoomAndFilesWithoutOne) {
+  char self[4096];
+  ASSERT_TRUE(os::ProgramFilePath(self, sizeof self));
+  const std::string a = test::WriteTestFile("bundle_c.kiv", test::FillerMovie(2));
+  const std::string out = InFolder("bundled_long");
+  std::filesystem::remove(out);
+  ToolRun r = Start(ToolPath("kivbundle") + " " + Quote(self) + " " + Quote(a) + " --switches '" +
+                    std::string(520, 'x') + "' -o " + Quote(out));
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("has room for"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(out));
+  EXPECT_FALSE(std::filesystem::exists(out + ".tmp"));
+  // Not a player, and not a movie.
+  r = Start(ToolPath("kivbundle") + " " + Quote(a) + " " + Quote(a) + " -o " + Quote(out));
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("no room"), std::string::npos) << r.err;
+  r = Start(ToolPath("kivbundle") + " " + Quote(self) + " " + Quote(self) + " -o " + Quote(out));
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("not a Kivo movie"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST(Kivbundle, WindowsStringResourceIsRewrittenInPlace) {
+  // The shape of a string table block: string 0 empty, string 1 of 511 '~'.
+  std::vector<uint8_t> exe = {'M', 'Z', 0x90, 0, 0xFF, 0x01, 0x7E};  // a near miss first
+  exe.resize(300, 0x11);
+  const size_t table = exe.size();
+  exe.push_back(0);
+  exe.push_back(0);
+  exe.push_back(0xFF);
+  exe.push_back(0x01);
+  for (int i = 0; i < 511; ++i) exe.push_back('~'), exe.push_back(0);
+  exe.resize(exe.size() + 100, 0x22);
+  const std::string player = test::WriteTestFile("fake_player.exe", exe);
+  const std::vector<uint8_t> movie = test::FillerMovie(2);
+  const std::string m = test::WriteTestFile("bundle_d.kiv", movie);
+  const std::string out = InFolder("fake_bundled.exe");
+  ToolRun r = Start(ToolPath("kivbundle") + " " + Quote(player) + " " + Quote(m) + " --switches /q -o " + Quote(out));
+  ASSERT_EQ(r.code, 0) << r.err;
+  const std::string copy = Slurp(out);
+  ASSERT_EQ(copy.size(), exe.size() + movie.size());
+  const std::string line = ":" + std::to_string(exe.size()) + " /q";
+  std::string utf16;
+  for (char c : line) utf16 += std::string{c, '\0'};
+  EXPECT_EQ(copy.substr(table + 4, utf16.size()), utf16);
+  EXPECT_EQ(copy.substr(table + 2, 2), "\xFF\x01");  // the length stays
+  EXPECT_EQ(copy.substr(table + 4 + utf16.size(), 2), std::string("~\0", 2));
+  EXPECT_EQ(copy.substr(0, table + 2), std::string(exe.begin(), exe.begin() + table + 2));
+  EXPECT_EQ(copy.substr(table + 4 + 1022), std::string(exe.begin() + table + 4 + 1022, exe.end()) +
+                                               std::string(movie.begin(), movie.end()));
+
+  // 511 characters are reserved; the line may take 510 of them.
+  const std::string head = ":" + std::to_string(exe.size()) + " ";
+  r = Start(ToolPath("kivbundle") + " " + Quote(player) + " " + Quote(m) + " --switches '" +
+            std::string(510 - head.size(), 'x') + "' -o " + Quote(out));
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(Slurp(out).substr(table + 4 + 2 * 510, 2), std::string("~\0", 2));
+  r = Start(ToolPath("kivbundle") + " " + Quote(player) + " " + Quote(m) + " --switches '" +
+            std::string(511 - head.size(), 'x') + "' -o " + Quote(out));
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("would take 511 characters; the player has room for 510"), std::string::npos) << r.err;
+}
+
+#endif  // !_WIN32
+
+}  // namespace
+}  // namespace kivo
