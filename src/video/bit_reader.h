@@ -12,13 +12,13 @@ namespace kivo {
 static_assert(std::endian::native == std::endian::little, "the word loads assume a little-endian host");
 
 // Holds up to 63 bits ahead in `cache`; what the stream has consumed is
-// pos * 8 - count bits. Words are always loaded whole (the last, partial
-// word of a short buffer padded with zeros), so the word position of the
-// classic one-word reader follows from the consumed bit count alone.
+// pos * 8 - count bits. Bytes past the data read as zeros. The word position
+// of a reader that loads one 32-bit word whenever it runs short follows from
+// the consumed bit count alone, so the cache may be filled in any steps.
 struct BitReader {
   const uint8_t* data;  // first byte of the plane's stream
   uint32_t size;        // bytes available from data
-  uint32_t pos;         // byte offset of the next word to load into the cache
+  uint32_t pos;         // byte offset of the next byte to load into the cache
   uint32_t count;       // bits held in cache
   uint64_t cache;
 };
@@ -31,22 +31,32 @@ inline void StartBitReader(BitReader* r, const uint8_t* data, uint32_t size) {
   r->cache = 0;
 }
 
-inline uint32_t LoadStreamWord(const BitReader* r) {
+// The word at pos with the bytes past the data read as zeros. Takes values
+// only, so that a reader kept in registers need not go to memory for it.
+inline uint32_t LoadStreamWord(const uint8_t* data, uint32_t pos, uint32_t size) {
   uint32_t w = 0;
-  if (r->pos < r->size) {
-    uint32_t avail = r->size - r->pos;
-    memcpy(&w, r->data + r->pos, avail >= 4 ? 4 : avail);
-  }
+  for (uint32_t i = 0; i < 4 && pos + i < size; ++i) w |= uint32_t(data[pos + i]) << (8 * i);
   return w;
 }
 
-// Makes at least 32 bits available.
+// Makes at least 32 bits available. Away from the end it tops the cache up
+// from an 8-byte load, taking the whole bytes that fit; bits of the bytes
+// beyond them may already sit above `count`, which is harmless since a later
+// load puts the same bits there.
 inline void FillBits(BitReader* r) {
-  if (r->count < 32) {
-    r->cache |= uint64_t(LoadStreamWord(r)) << r->count;
-    r->count += 32;
-    r->pos += 4;
+  if (r->count >= 32) return;
+  if (r->pos <= r->size && r->size - r->pos >= 8) {
+    uint64_t v;
+    memcpy(&v, r->data + r->pos, 8);
+    r->cache |= v << r->count;
+    uint32_t take = (63 - r->count) >> 3;
+    r->pos += take;
+    r->count += take * 8;
+    return;
   }
+  r->cache |= uint64_t(LoadStreamWord(r->data, r->pos, r->size)) << r->count;
+  r->count += 32;
+  r->pos += 4;
 }
 
 // n from 1 to 31; the first bit read is the least significant of the value.

@@ -88,26 +88,51 @@ const uint8_t* MotionSource(BlockPlane* p, uint32_t x, uint32_t y) {
   return p->ref + moved;
 }
 
-// The run procedure into a local 8x8 block.
+// The run procedure into a local 8x8 block. Reader and bundle cursors are
+// worked on in locals (the byte stores could alias them) and put back after.
 void BuildRuns(PlaneState* s, uint8_t out[64]) {
-  const uint8_t* order = kRunPatterns[ReadBits(&s->reader, 4)];
+  BitReader r = s->reader;
+  Bundle& lengths = s->bundles[kRunLengths];
+  Bundle& colours = s->bundles[kColours];
+  uint32_t lengthAt = lengths.readPos, colourAt = colours.readPos;
+  const uint32_t lengthEnd = lengths.end, colourEnd = colours.end;
+  const uint8_t* lengthValues = lengths.buffer;
+  const uint8_t* colourValues = colours.buffer;
+  bool dry = false, overrun = false;
+  auto colour = [&]() -> uint8_t {
+    if (colourAt >= colourEnd) {
+      dry = true;
+      return 0;
+    }
+    return colourValues[colourAt++];
+  };
+  const uint8_t* order = kRunPatterns[ReadBits(&r, 4)];
   uint32_t i = 0;
   while (i < 63) {
-    uint32_t fill = ReadBit(&s->reader);
-    uint32_t n = NextByte(s, kRunLengths) + 1;
-    if (i + n > 64) s->faults |= kPlaneRepaired;
+    uint32_t fill = ReadBit(&r);
+    uint32_t n = 1;
+    if (lengthAt < lengthEnd)
+      n += lengthValues[lengthAt++];
+    else
+      dry = true;
+    if (i + n > 64) overrun = true;
     if (fill) {
-      uint8_t c = uint8_t(NextByte(s, kColours));
+      uint8_t c = colour();
       for (uint32_t k = 0; k < n; ++k, ++i)
         if (i < 64) out[order[i]] = c;
     } else {
       for (uint32_t k = 0; k < n; ++k, ++i) {
-        uint8_t c = uint8_t(NextByte(s, kColours));
+        uint8_t c = colour();
         if (i < 64) out[order[i]] = c;
       }
     }
   }
-  if (i == 63) out[order[63]] = uint8_t(NextByte(s, kColours));
+  if (i == 63) out[order[63]] = colour();
+  s->reader = r;
+  lengths.readPos = lengthAt;
+  colours.readPos = colourAt;
+  if (dry) s->faults |= kPlaneStopped;
+  if (overrun) s->faults |= kPlaneRepaired;
 }
 
 void BuildTwoColour(PlaneState* s, uint8_t* out, uint32_t outPitch) {

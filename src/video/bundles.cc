@@ -48,18 +48,16 @@ inline uint32_t Signed(BitReader* r, uint32_t v) {
   return (v != 0 && ReadBit(r)) ? 0u - v : v;
 }
 
-void RefillTypes(PlaneState* state, Bundle* b, BitReader* r) {
-  uint32_t count;
-  if (!StartRefill(state, b, r, &count)) return;
-  uint8_t* out = b->buffer;
-  if (ReadBit(r)) {
-    memset(out, int(ReadBits(r, 4)), count);
-    return;
-  }
+// The value loops take their output as a restrict pointer and their tree by
+// value, so that the byte stores cannot force the reader and tables back to
+// memory.
+bool StoreTypes(BitReader* __restrict r, const CodeTree tree, uint8_t* __restrict out,
+                uint32_t count) {
   static const uint32_t kRun[4] = {4, 8, 12, 32};
+  bool cut = false;
   uint32_t last = 0;
   for (uint32_t i = 0; i < count;) {
-    uint32_t s = ReadSymbol(r, &b->tree);
+    uint32_t s = ReadSymbol(r, &tree);
     if (s < 12) {
       out[i++] = uint8_t(s);
       last = s;
@@ -68,44 +66,81 @@ void RefillTypes(PlaneState* state, Bundle* b, BitReader* r) {
     uint32_t run = kRun[s - 12];
     if (run > count - i) {
       run = count - i;
-      state->faults |= kPlaneRepaired;
+      cut = true;
     }
     memset(out + i, int(last), run);
     i += run;
   }
+  return cut;
 }
 
-inline uint32_t ReadColour(PlaneState* state, BitReader* r) {
-  uint32_t hi = ReadSymbol(r, &state->colourHigh[state->colourContext]);
-  state->colourContext = hi;
-  uint32_t v = hi << 4 | ReadSymbol(r, &state->bundles[kColours].tree);
-  if (state->remapColours) {
+void RefillTypes(PlaneState* state, Bundle* b, BitReader* r) {
+  uint32_t count;
+  if (!StartRefill(state, b, r, &count)) return;
+  if (ReadBit(r)) {
+    memset(b->buffer, int(ReadBits(r, 4)), count);
+    return;
+  }
+  if (StoreTypes(r, b->tree, b->buffer, count)) state->faults |= kPlaneRepaired;
+}
+
+struct ColourTrees {
+  CodeTree high[16];
+  CodeTree low;
+};
+
+inline uint32_t ReadColour(BitReader* __restrict r, const ColourTrees* __restrict trees,
+                           uint32_t* context, bool remap) {
+  uint32_t hi = ReadSymbol(r, &trees->high[*context]);
+  *context = hi;
+  uint32_t v = hi << 4 | ReadSymbol(r, &trees->low);
+  if (remap) {
     uint32_t mag = v & 0x7F;
     v = (v & 0x80) ? (128 - mag) & 0xFF : 128 + mag;
   }
   return v;
 }
 
+uint32_t StoreColours(BitReader* __restrict r, const ColourTrees* __restrict trees,
+                      uint32_t context, bool remap, uint8_t* __restrict out, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) out[i] = uint8_t(ReadColour(r, trees, &context, remap));
+  return context;
+}
+
 void RefillColours(PlaneState* state, Bundle* b, BitReader* r) {
   uint32_t count;
   if (!StartRefill(state, b, r, &count)) return;
-  uint8_t* out = b->buffer;
+  // Copies of the seventeen trees (about 550 bytes) for the loop below.
+  ColourTrees trees;
+  memcpy(trees.high, state->colourHigh, sizeof trees.high);
+  trees.low = b->tree;
+  uint32_t context = state->colourContext;
   if (ReadBit(r)) {
-    memset(out, int(ReadColour(state, r)), count);
-    return;
+    memset(b->buffer, int(ReadColour(r, &trees, &context, state->remapColours)), count);
+  } else {
+    context = StoreColours(r, &trees, context, state->remapColours, b->buffer, count);
   }
-  for (uint32_t i = 0; i < count; ++i) out[i] = uint8_t(ReadColour(state, r));
+  state->colourContext = context;
+}
+
+void StorePatterns(BitReader* __restrict r, const CodeTree tree, uint8_t* __restrict out,
+                   uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t lo = ReadSymbol(r, &tree);
+    uint32_t hi = ReadSymbol(r, &tree);
+    out[i] = uint8_t(lo | hi << 4);
+  }
 }
 
 void RefillPatterns(PlaneState* state, Bundle* b, BitReader* r) {
   uint32_t count;
   if (!StartRefill(state, b, r, &count)) return;
-  uint8_t* out = b->buffer;
-  for (uint32_t i = 0; i < count; ++i) {
-    uint32_t lo = ReadSymbol(r, &b->tree);
-    uint32_t hi = ReadSymbol(r, &b->tree);
-    out[i] = uint8_t(lo | hi << 4);
-  }
+  StorePatterns(r, b->tree, b->buffer, count);
+}
+
+void StoreMotion(BitReader* __restrict r, const CodeTree tree, uint8_t* __restrict out,
+                 uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) out[i] = uint8_t(Signed(r, ReadSymbol(r, &tree)));
 }
 
 void RefillMotion(PlaneState* state, Bundle* b, BitReader* r) {
@@ -116,7 +151,7 @@ void RefillMotion(PlaneState* state, Bundle* b, BitReader* r) {
     memset(out, int(uint8_t(Signed(r, ReadBits(r, 4)))), count);
     return;
   }
-  for (uint32_t i = 0; i < count; ++i) out[i] = uint8_t(Signed(r, ReadSymbol(r, &b->tree)));
+  StoreMotion(r, b->tree, out, count);
 }
 
 void RefillDc(PlaneState* state, Bundle* b, BitReader* r) {
@@ -138,6 +173,11 @@ void RefillDc(PlaneState* state, Bundle* b, BitReader* r) {
   }
 }
 
+void StoreRuns(BitReader* __restrict r, const CodeTree tree, uint8_t* __restrict out,
+               uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) out[i] = uint8_t(ReadSymbol(r, &tree));
+}
+
 void RefillRuns(PlaneState* state, Bundle* b, BitReader* r) {
   uint32_t count;
   if (!StartRefill(state, b, r, &count)) return;
@@ -146,7 +186,7 @@ void RefillRuns(PlaneState* state, Bundle* b, BitReader* r) {
     memset(out, int(ReadBits(r, 4)), count);
     return;
   }
-  for (uint32_t i = 0; i < count; ++i) out[i] = uint8_t(ReadSymbol(r, &b->tree));
+  StoreRuns(r, b->tree, out, count);
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
 // The coefficient list scheme shared by DCT coefficients and residues. The
 // list is a byte array growing at both ends; entries are coded index << 2 |
-// mode, 0 marking a finished entry. Every quad is opened at most once, so at
-// most 64 entries are pushed at the front and nine appended at the back,
-// whatever the stream holds.
+// mode. Every quad is opened at most once, so at most 64 entries are pushed
+// at the front and nine appended at the back, whatever the stream holds.
 #include "video/coefficients.h"
 
 #include <cstring>
@@ -44,54 +43,62 @@ inline int16_t ReadValue(BitReader* reader, uint32_t b) {
 
 // One pass over the list. NewValue(j) is called for each coded index that
 // receives its value in this pass and returns false to end the decoding.
+// Finished entries are dropped as the walk goes (the live ones keep their
+// order), so no pass looks at an entry twice once it is done; entries
+// pushed at the front lie before the pass's start and wait for the next.
 template <typename NewValue>
 bool WalkList(BitReader* reader, CoefficientList* list, NewValue&& newValue) {
   uint8_t* e = list->entries;
-  for (uint32_t i = list->front; i < list->back;) {
+  uint32_t front = list->front, back = list->back, out = front;
+  for (uint32_t i = front; i < back; ++i) {
     uint32_t entry = e[i];
-    if (entry == 0 || !ReadBit(reader)) {
-      ++i;
-      continue;
-    }
-    uint32_t k = entry >> 2;
-    switch (entry & 3) {
-      case kGroup:
-      case kQuad:
-        if ((entry & 3) == kGroup) {
-          e[i] = Entry(k + 4, kOpenedGroup);
-        } else {
-          e[i] = 0;
-          ++i;
-        }
-        for (uint32_t j = k; j < k + 4; ++j) {
-          if (ReadBit(reader)) {
-            e[--list->front] = Entry(j, kSingle);
-          } else if (!newValue(j)) {
-            return false;
-          }
-        }
+    // Opening a group turns the entry into the next mode, which is looked at
+    // again with a bit of its own.
+    for (;;) {
+      if (!ReadBit(reader)) {
+        e[out++] = uint8_t(entry);
         break;
-      case kOpenedGroup:
-        e[i] = Entry(k, kQuad);
-        e[list->back++] = Entry(k + 4, kQuad);
-        e[list->back++] = Entry(k + 8, kQuad);
-        e[list->back++] = Entry(k + 12, kQuad);
-        break;
-      case kSingle:
-        e[i] = 0;
-        ++i;
+      }
+      uint32_t k = entry >> 2;
+      uint32_t mode = entry & 3;
+      if (mode == kOpenedGroup) {
+        entry = Entry(k, kQuad);
+        e[back++] = Entry(k + 4, kQuad);
+        e[back++] = Entry(k + 8, kQuad);
+        e[back++] = Entry(k + 12, kQuad);
+        continue;
+      }
+      if (mode == kSingle) {
         if (!newValue(k)) return false;
         break;
+      }
+      for (uint32_t j = k; j < k + 4; ++j) {
+        if (ReadBit(reader)) {
+          e[--front] = Entry(j, kSingle);
+        } else if (!newValue(j)) {
+          return false;
+        }
+      }
+      if (mode == kQuad) break;
+      entry = Entry(k + 4, kOpenedGroup);
     }
   }
+  list->front = front;
+  list->back = out;
   return true;
 }
 
 }  // namespace
 
-void DecodeCoefficients(BitReader* reader, int16_t block[64]) {
+void DecodeCoefficients(BitReader* stream, int16_t block[64]) {
+  // A local reader: the list's byte stores could otherwise alias it.
+  BitReader local = *stream;
+  BitReader* reader = &local;
   uint32_t n = ReadBits(reader, 4);
-  if (n == 0) return;
+  if (n == 0) {
+    *stream = local;
+    return;
+  }
   static const uint8_t kInitial[6] = {Entry(4, kGroup), Entry(24, kGroup), Entry(44, kGroup),
                                       Entry(1, kSingle), Entry(2, kSingle), Entry(3, kSingle)};
   CoefficientList list;
@@ -102,9 +109,12 @@ void DecodeCoefficients(BitReader* reader, int16_t block[64]) {
       return true;
     });
   }
+  *stream = local;
 }
 
-void DecodeResidue(BitReader* reader, uint32_t limit, uint8_t residue[64]) {
+namespace {
+
+void ReadResidue(BitReader* reader, uint32_t limit, uint8_t residue[64]) {
   memset(residue, 0, 64);
   uint32_t e = ReadBits(reader, 3);
   static const uint8_t kInitial[4] = {Entry(4, kGroup), Entry(24, kGroup), Entry(44, kGroup),
@@ -129,6 +139,14 @@ void DecodeResidue(BitReader* reader, uint32_t limit, uint8_t residue[64]) {
     });
     if (!more) return;
   }
+}
+
+}  // namespace
+
+void DecodeResidue(BitReader* stream, uint32_t limit, uint8_t residue[64]) {
+  BitReader local = *stream;
+  ReadResidue(&local, limit, residue);
+  *stream = local;
 }
 
 }  // namespace kivo
