@@ -1,7 +1,9 @@
 // kivbundle: a self-playing copy of the player. The movies are appended to a
 // copy of the program file and its default command line is rewritten to
 // name them by their offsets, followed by the given switches.
+#if !defined(_WIN32)
 #include <sys/stat.h>
+#endif
 
 #include <cstdio>
 #include <cstring>
@@ -93,9 +95,11 @@ void Run(const std::string& playerPath, const std::vector<std::string>& movies, 
     std::filesystem::remove(temp, ec);
     throw Failure{"cannot write " + temp + " (disc full?)"};
   }
+#if !defined(_WIN32)
   // The copy runs like the player it came from.
   struct stat st;
   if (stat(playerPath.c_str(), &st) == 0) chmod(temp.c_str(), st.st_mode & 07777);
+#endif
   std::filesystem::rename(temp, outPath, ec);
   if (ec) {
     std::filesystem::remove(outPath, ec);

@@ -24,6 +24,10 @@ struct Failure {
   std::string text;
 };
 
+// Whether a progress line is open on standard error (an error message then
+// starts on a line of its own).
+bool progressOpen = false;
+
 bool IsY4m(const std::string& path) {
   if (path.find('%') != std::string::npos) return false;
   FILE* f = fopen(path.c_str(), "rb");
@@ -99,17 +103,18 @@ struct Progress {
     const double seconds = std::chrono::duration<double>(now - start).count();
     const double rate = seconds > 0 ? frame / seconds : 0;
     const double dataRate = frame ? double(bytes) / frame * fps : 0;
-    std::string line = "frame " + std::to_string(frame);
-    if (total >= frame && total) line += "/" + std::to_string(total);
-    char numbers[96];
-    snprintf(numbers, sizeof numbers, "  %.1f fps  %.0f kB/s", rate, dataRate / 1000);
-    line += numbers;
-    if (final) line += "  took " + Clock(seconds);
-    else if (total > frame && rate > 0) line += "  " + Clock((total - frame) / rate) + " left";
+    char text[160];
+    int n = snprintf(text, sizeof text, "frame %u", frame);
+    if (total >= frame && total) n += snprintf(text + n, sizeof text - n, "/%u", total);
+    n += snprintf(text + n, sizeof text - n, "  %.1f fps  %.0f kB/s", rate, dataRate / 1000);
+    if (final) snprintf(text + n, sizeof text - n, "  took %s", Clock(seconds).c_str());
+    else if (total > frame && rate > 0) snprintf(text + n, sizeof text - n, "  %s left", Clock((total - frame) / rate).c_str());
+    std::string line = text;
     const size_t shown = line.size();
     if (line.size() < width) line.append(width - line.size(), ' ');
     width = shown;
     fprintf(stderr, "\r%s%s", line.c_str(), final ? "\n" : "");
+    progressOpen = !final;
     fflush(stderr);
   }
 };
@@ -209,10 +214,10 @@ int main(int argc, char** argv) {
   try {
     Run(options);
   } catch (const Failure& f) {
-    fprintf(stderr, "\nkivenc: %s\n", f.text.c_str());
+    fprintf(stderr, "%skivenc: %s\n", progressOpen ? "\n" : "", f.text.c_str());
     return 1;
   } catch (const std::exception& e) {
-    fprintf(stderr, "\nkivenc: %s\n", e.what());
+    fprintf(stderr, "%skivenc: %s\n", progressOpen ? "\n" : "", e.what());
     return 1;
   }
   return 0;
