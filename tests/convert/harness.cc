@@ -1,0 +1,90 @@
+// The conversion harness.
+#include "convert/harness.h"
+
+#include <cstring>
+#include <sstream>
+
+#include "convert/conversion_tables.h"
+#include "convert/converters.h"
+#include "convert/copy_flags.h"
+#include "convert/processor.h"
+#include "convert/row_walk.h"
+
+namespace kivo::test {
+namespace {
+
+uint32_t NoTicks() { return 0; }
+
+}  // namespace
+
+void ConvertFixture::SetUp() {
+  SetTickSource(NoTicks, 0);
+  ResetTuning();
+}
+
+void ConvertFixture::TearDown() {
+  SetTickSource(nullptr, 0);
+  LimitLaneTier(-1);
+  ResetTuning();
+}
+
+std::vector<int> FamiliesToTest() {
+  std::vector<int> out = {-1};
+  for (int t = kLanePortable; t <= DetectedLaneTier(); ++t) out.push_back(t);
+  return out;
+}
+
+std::string FamilyName(int family) {
+  static const char* const kNames[] = {"plain", "portable", "sse2", "avx2"};
+  return kNames[family + 1];
+}
+
+Output RunJob(Job job, const Planes& p, int family, uint32_t align) {
+  uint32_t o = job.option;
+  bool wide = o == 3 || o == 4 || o == 5;
+  uint32_t rowStep = (o == 1 || o == 2 || o == 4 || o == 5 || o == 6) ? 2 : 1;
+  uint32_t bpp = BytesPerPixel(job.code);
+  uint32_t w = job.map || !job.width ? p.width : job.width;
+  uint32_t h = job.map || !job.height ? p.height : job.height;
+  job.pitch = int32_t((job.x + w * (wide ? 2 : 1)) * bpp + 5);
+  size_t rows = job.y + h * rowStep + 2;
+  size_t size = rows * size_t(job.pitch) + 64;
+  std::vector<uint8_t> storage(size + 64);
+  size_t offset = (32 - reinterpret_cast<uintptr_t>(storage.data()) % 32) % 32 + align;
+  for (size_t i = 0; i < storage.size(); ++i) storage[i] = uint8_t(i * 131 + 7);
+  uint8_t* base = storage.data() + offset;
+  job.address = reinterpret_cast<uintptr_t>(base);
+  job.fast = family >= 0;
+  job.fastGranularity = FastGranularity(job.code, job.gray);
+  Output out;
+  out.expected = storage;
+  ApplyModel(job, p, out.expected, offset);
+
+  uint32_t flags = uint32_t(job.code) | job.option << kCopyOptionShift | (job.gray ? kCopyGray : 0) |
+                   (job.exchange ? kCopyExchangeRedBlue : 0) | (family < 0 ? kCopyNoSimd : 0);
+  if (family >= 0) LimitLaneTier(family);
+  PrepareConversionTables(job.code);
+  FormatDescriptor* d = DescriptorFor(uint32_t(job.code), job.hasAlpha);
+  bool alphaMember = job.hasAlpha && job.code >= 5 && job.code <= 8;
+  ConvertTarget to = {base, job.pitch, int32_t(job.x), int32_t(job.y)};
+  ConvertSource from = {p.block.data(), alphaMember ? p.alpha.data() : nullptr, p.pitch, p.rows, w, h};
+  if (job.map)
+    ConvertChanged(d, to, from, job.map, job.mapRow, flags);
+  else
+    ConvertFull(d, to, from, job.sx, job.sy, flags);
+  LimitLaneTier(-1);
+  out.got = storage;
+  for (size_t i = 0; i < out.got.size(); ++i) {
+    if (out.got[i] != out.expected[i]) {
+      std::ostringstream s;
+      ptrdiff_t at = ptrdiff_t(i) - ptrdiff_t(offset);
+      s << "byte " << at << " (row " << at / job.pitch << ", byte " << at % job.pitch << "): got "
+        << int(out.got[i]) << ", expected " << int(out.expected[i]);
+      out.firstDifference = s.str();
+      break;
+    }
+  }
+  return out;
+}
+
+}  // namespace kivo::test
