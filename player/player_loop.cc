@@ -374,12 +374,12 @@ void ResetPlayer(Player* p, const PlayerShell& shell, const ParsedCommandLine& p
   if (!v.readStored) v.readStored = system.readStored;
   if (!v.writeStored) v.writeStored = system.writeStored;
   if (!v.sleepMs) v.sleepMs = system.sleepMs;
-  if (!v.askYesNo) {
+  if (!v.askYesNo && !v.openPage) {
+    // The question and the page belong to the window.
     v.askYesNo = AskYesNo;
+    v.openPage = OpenPage;
     v.askContext = p;
   }
-  if (!v.openPage) v.openPage = OpenPage;
-  if (!v.askContext) v.askContext = p;
   p->logoMovie = options.logoMovie ? options.logoMovie : BuiltInLogoMovie();
 }
 
