@@ -1,0 +1,128 @@
+// Helpers of the sound tests.
+#include "sound_test_support.h"
+
+#include <cstring>
+
+#include "sound/sound_device.h"
+#include "sound/sound_system.h"
+#include "support/virtual_clock.h"
+
+namespace kivo::test {
+
+HandMovie::HandMovie(const std::vector<TrackSpec>& tracks, uint32_t frames, uint32_t rateNum, uint32_t rateDen)
+    : movie(new Movie()) {
+  const size_t n = tracks.size();
+  records.assign(n ? n : 1, SoundTrack{});
+  selected.assign(n ? n : 1, 0);
+  for (const TrackSpec& t : tracks) {
+    maxBytes.push_back(t.maxBytes);
+    words.push_back(t.audioWord);
+    ids.push_back(t.id);
+  }
+  Movie* m = movie.get();
+  m->frameCount = frames;
+  m->playRateNum = m->fileRateNum = rateNum;
+  m->playRateDen = m->fileRateDen = rateDen;
+  m->currentFrame = 1;
+  m->trackCount = static_cast<uint32_t>(n);
+  m->trackMaxBytes = maxBytes.data();
+  m->trackAudioWords = words.data();
+  m->trackIds = ids.data();
+  m->soundTracks = records.data();
+  m->selectedTracks = selected.data();
+  m->requestedTracks = static_cast<uint32_t>(records.size());
+}
+
+bool HandMovie::Open(uint32_t i, SoundOpenFunction open, uint32_t rate, uint32_t bits, uint32_t channels,
+                     uint32_t ringSize) {
+  SoundTrack& t = records.at(i);
+  if (!open(&t, rate, bits, channels, 0, movie.get())) return false;
+  rings.resize(records.size());
+  rings[i].assign(ringSize, 0xEE);
+  t.ringSize = ringSize;
+  t.ringStart = t.ringRead = t.ringWrite = rings[i].data();
+  t.ringEnd = t.ringStart + ringSize;
+  t.eightBit = bits == 8;
+  if (!t.alignMask) t.alignMask = 0xFFFFFFFFu;
+  const uint32_t zone = movie->fileRateNum * 3 / (movie->fileRateDen * 4);
+  t.endZoneFrame = static_cast<int32_t>(movie->frameCount - zone);
+  t.prefillBytes = rate * channels * 2 * 750 / 1000 & ~3u;
+  if (t.prefillBytes > ringSize) t.prefillBytes = ringSize;
+  if (movie->openTrackCount < i + 1) movie->openTrackCount = i + 1;
+  movie->soundOn = 1;
+  return true;
+}
+
+void HandMovie::Append(uint32_t i, const std::vector<uint8_t>& bytes) {
+  AppendPcm(&records.at(i), bytes.data(), static_cast<uint32_t>(bytes.size()));
+}
+
+void HandMovie::Close() {
+  for (uint32_t i = 0; i < movie->openTrackCount; ++i)
+    if (records[i].ops.SoundClose) records[i].ops.SoundClose(&records[i]);
+  movie->openTrackCount = 0;
+}
+
+namespace {
+
+void Record(void* context, uint32_t device, const uint8_t* bytes, uint32_t count) {
+  Capture* c = static_cast<Capture*>(context);
+  std::lock_guard<std::mutex> g(c->lock);
+  std::vector<uint8_t>& v = c->bytes[device];
+  v.insert(v.end(), bytes, bytes + count);
+}
+
+}  // namespace
+
+void Capture::Attach() { SetVirtualSink(Record, this); }
+
+std::vector<uint8_t> Capture::Played(uint32_t device) {
+  AdvanceVirtualDevices();
+  std::lock_guard<std::mutex> g(lock);
+  return bytes[device];
+}
+
+std::vector<uint8_t> Pattern(uint32_t bytes, uint32_t seed) {
+  std::vector<uint8_t> out(bytes);
+  for (uint32_t i = 0; i + 1 < bytes; i += 2) {
+    // An odd multiplier permutes 16-bit values, so that 65536 samples differ.
+    uint16_t v = static_cast<uint16_t>((i / 2 + seed) * 40503u);
+    if (v == 0) v = 1;
+    out[i] = static_cast<uint8_t>(v);
+    out[i + 1] = static_cast<uint8_t>(v >> 8);
+  }
+  return out;
+}
+
+int64_t Find(const std::vector<uint8_t>& hay, const std::vector<uint8_t>& needle) {
+  if (needle.empty() || needle.size() > hay.size()) return -1;
+  for (size_t i = 0; i + needle.size() <= hay.size(); ++i)
+    if (hay[i] == needle[0] && std::memcmp(&hay[i], needle.data(), needle.size()) == 0) return int64_t(i);
+  return -1;
+}
+
+bool AllZero(const std::vector<uint8_t>& bytes, size_t from, size_t to) {
+  for (size_t i = from; i < to && i < bytes.size(); ++i)
+    if (bytes[i]) return false;
+  return to <= bytes.size();
+}
+
+void VirtualSoundTest::SetUp() {
+  UseVirtualClock();
+  ResetVirtualSound();
+  ResetSoundSystem();
+  UseQueueDevice(VirtualQueueDevice());
+  UseLoopDevice(VirtualLoopDevice());
+  capture.Attach();
+}
+
+void VirtualSoundTest::TearDown() {
+  SetVirtualSink(nullptr, nullptr);
+  UseQueueDevice(nullptr);
+  UseLoopDevice(nullptr);
+  ResetSoundSystem();
+  ResetVirtualSound();
+  UsePlatformClock();
+}
+
+}  // namespace kivo::test

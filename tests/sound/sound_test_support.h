@@ -1,0 +1,71 @@
+// Helpers of the sound tests: a movie record made by hand with the track
+// table and sound records the sound side reads, a capture of what the
+// virtual devices played, and PCM patterns that show order and loss.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "movie/movie.h"
+#include "sound/sound_system.h"
+#include "sound/sound_track.h"
+#include "sound/virtual_device.h"
+
+namespace kivo::test {
+
+struct TrackSpec {
+  uint32_t audioWord;
+  uint32_t maxBytes;
+  uint32_t id = 0;
+};
+
+// A Movie with just what the sound side reads: frame count, rates, the track
+// table, the sound records and the selected-track list.
+struct HandMovie {
+  explicit HandMovie(const std::vector<TrackSpec>& tracks, uint32_t frames = 2612, uint32_t rateNum = 25,
+                     uint32_t rateDen = 1);
+  Movie* operator->() { return movie.get(); }
+  Movie* get() { return movie.get(); }
+  SoundTrack& track(uint32_t i) { return records[i]; }
+  // Opens record i with `open` and gives it a ring of `ringSize` bytes, as
+  // a movie's open would; the movie then has i + 1 open tracks.
+  bool Open(uint32_t i, SoundOpenFunction open, uint32_t rate, uint32_t bits, uint32_t channels,
+            uint32_t ringSize = 69120);
+  void Append(uint32_t i, const std::vector<uint8_t>& bytes);
+  // SoundClose of every open track.
+  void Close();
+
+  std::unique_ptr<Movie> movie;
+  std::vector<SoundTrack> records;
+  std::vector<uint32_t> selected, maxBytes, words, ids;
+  std::vector<std::vector<uint8_t>> rings;
+};
+
+// Bytes each virtual device played, by device number. Install with Attach.
+struct Capture {
+  void Attach();
+  std::vector<uint8_t> Played(uint32_t device);
+  std::mutex lock;
+  std::map<uint32_t, std::vector<uint8_t>> bytes;
+};
+
+// 16-bit PCM whose sample k is a function of (seed, k) that never repeats
+// within 65536 samples and is never 0: an offset into it tells the position.
+std::vector<uint8_t> Pattern(uint32_t bytes, uint32_t seed = 1);
+// Where `needle` begins in `hay`, or -1.
+int64_t Find(const std::vector<uint8_t>& hay, const std::vector<uint8_t>& needle);
+bool AllZero(const std::vector<uint8_t>& bytes, size_t from, size_t to);
+
+// Virtual devices and clock, reset around each test, sound system reset too.
+struct VirtualSoundTest : ::testing::Test {
+  void SetUp() override;
+  void TearDown() override;
+  Capture capture;
+};
+
+}  // namespace kivo::test
