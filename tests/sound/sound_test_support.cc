@@ -1,6 +1,7 @@
 // Helpers of the sound tests.
 #include "sound_test_support.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "sound/sound_device.h"
@@ -9,11 +10,13 @@
 
 namespace kivo::test {
 
-HandMovie::HandMovie(const std::vector<TrackSpec>& tracks, uint32_t frames, uint32_t rateNum, uint32_t rateDen)
+HandMovie::HandMovie(const std::vector<TrackSpec>& tracks, uint32_t frames, uint32_t rateNum, uint32_t rateDen,
+                     uint32_t recordCount)
     : movie(new Movie()) {
   const size_t n = tracks.size();
-  records.assign(n ? n : 1, SoundTrack{});
-  selected.assign(n ? n : 1, 0);
+  const size_t count = std::max<size_t>({n, recordCount, 1});
+  records.assign(count, SoundTrack{});
+  selected.assign(count, 0);
   for (const TrackSpec& t : tracks) {
     maxBytes.push_back(t.maxBytes);
     words.push_back(t.audioWord);

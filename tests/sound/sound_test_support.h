@@ -28,7 +28,7 @@ struct TrackSpec {
 // table, the sound records and the selected-track list.
 struct HandMovie {
   explicit HandMovie(const std::vector<TrackSpec>& tracks, uint32_t frames = 2612, uint32_t rateNum = 25,
-                     uint32_t rateDen = 1);
+                     uint32_t rateDen = 1, uint32_t recordCount = 0);
   Movie* operator->() { return movie.get(); }
   Movie* get() { return movie.get(); }
   SoundTrack& track(uint32_t i) { return records[i]; }
