@@ -115,17 +115,25 @@ void BuildRuns(PlaneState* s, uint8_t out[64]) {
       n += lengthValues[lengthAt++];
     else
       dry = true;
-    if (i + n > 64) overrun = true;
+    uint32_t stop = i + n, limit = stop;
+    if (stop > 64) {
+      overrun = true;
+      limit = 64;
+    }
     if (fill) {
       uint8_t c = colour();
-      for (uint32_t k = 0; k < n; ++k, ++i)
-        if (i < 64) out[order[i]] = c;
+      for (; i < limit; ++i) out[order[i]] = c;
+    } else if (colourAt <= colourEnd && colourEnd - colourAt >= n) {
+      const uint8_t* c = colourValues + colourAt;
+      colourAt += n;
+      for (; i < limit; ++i) out[order[i]] = *c++;
     } else {
       for (uint32_t k = 0; k < n; ++k, ++i) {
         uint8_t c = colour();
         if (i < 64) out[order[i]] = c;
       }
     }
+    i = stop;
   }
   if (i == 63) out[order[63]] = colour();
   s->reader = r;
@@ -200,7 +208,7 @@ void DrawBlock(BlockPlane* p, uint32_t type, uint32_t x, uint32_t y) {
     case kIntra: {
       int16_t coefficients[64];
       const int32_t* q = ReadCoefficients(s, kDcIntra, coefficients, kIntraQuantiser);
-      IdctPut(dst, pitch, coefficients, q);
+      IdctPut(dst, pitch, coefficients, q, s->transform);
       break;
     }
     case kFill: {
@@ -213,7 +221,7 @@ void DrawBlock(BlockPlane* p, uint32_t type, uint32_t x, uint32_t y) {
       CopyBlock(prediction, 8, MotionSource(p, x, y), pitch);
       int16_t coefficients[64];
       const int32_t* q = ReadCoefficients(s, kDcInter, coefficients, kInterQuantiser);
-      IdctAdd(dst, pitch, coefficients, q, prediction);
+      IdctAdd(dst, pitch, coefficients, q, prediction, s->transform);
       break;
     }
     case kTwoColour:
@@ -238,7 +246,7 @@ void DrawDoubled(BlockPlane* p, uint32_t x, uint32_t y) {
       int16_t coefficients[64];
       const int32_t* q = ReadCoefficients(s, kDcIntra, coefficients, kIntraQuantiser);
       int32_t out[64];
-      IdctReference(coefficients, q, out);
+      s->transform(coefficients, q, out);
       for (int i = 0; i < 64; ++i) local[i] = uint8_t(out[i]);
       break;
     }

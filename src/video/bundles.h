@@ -9,6 +9,7 @@
 
 #include "video/bit_reader.h"
 #include "video/code_trees.h"
+#include "video/idct.h"
 #include "video/plane_set.h"
 
 namespace kivo {
@@ -51,6 +52,7 @@ struct PlaneState {
   CodeTree colourHigh[16];   // high-nibble trees by the previous high nibble
   uint32_t colourContext;
   bool remapColours;         // revisions before 'i' store colours offset by 128
+  IdctTransform transform;   // plain or fast, same results
   uint32_t faults;
 };
 

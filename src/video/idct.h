@@ -7,17 +7,23 @@
 
 namespace kivo {
 
+// The transform to 64 row-major results before the 8-bit store.
+using IdctTransform = void (*)(const int16_t block[64], const int32_t quantiser[64],
+                               int32_t out[64]);
+
+// The plain transform; the reference every fast path must match.
+void IdctReference(const int16_t block[64], const int32_t quantiser[64], int32_t out[64]);
+// The SSE2 transform when this processor has SSE2, else null.
+IdctTransform FastIdct();
+
 // block: 64 coefficients in natural order; quantiser: one row of a table.
-void IdctPut(uint8_t* dst, uint32_t pitch, const int16_t block[64], const int32_t quantiser[64]);
+void IdctPut(uint8_t* dst, uint32_t pitch, const int16_t block[64], const int32_t quantiser[64],
+             IdctTransform transform = IdctReference);
 // Every result written as a 2x2 square of a 16x16 area.
 void IdctPutDoubled(uint8_t* dst, uint32_t pitch, const int16_t block[64],
-                    const int32_t quantiser[64]);
+                    const int32_t quantiser[64], IdctTransform transform = IdctReference);
 // dst = prediction + result, prediction being 8 rows of 8 bytes.
 void IdctAdd(uint8_t* dst, uint32_t pitch, const int16_t block[64], const int32_t quantiser[64],
-             const uint8_t prediction[64]);
-
-// The plain transform to 64 row-major results before the 8-bit store; the
-// reference every fast path must match.
-void IdctReference(const int16_t block[64], const int32_t quantiser[64], int32_t out[64]);
+             const uint8_t prediction[64], IdctTransform transform = IdctReference);
 
 }  // namespace kivo

@@ -7,6 +7,7 @@
 
 #include "video/blocks.h"
 #include "video/bundles.h"
+#include "video/idct.h"
 #include "video/video_decoder.h"
 
 namespace kivo {
@@ -52,6 +53,8 @@ PlaneOutcome DecodePlane(const PlaneJob& job) {
   SetUpBundles(&state, job.bundleBuffers, job.bundleSizes, job.areaWidth);
   state.remapColours = (job.openFlags & kBeforeRevisionI) != 0;
   state.faults = 0;
+  IdctTransform fast = job.fastPath ? FastIdct() : nullptr;
+  state.transform = fast ? fast : IdctReference;
   ReadPlaneTrees(&state);
 
   BlockPlane plane = MakeBlockPlane(job, &state);

@@ -24,6 +24,7 @@ struct PlaneJob {
   uint8_t* const* bundleBuffers;
   const uint32_t* bundleSizes;
   uint32_t openFlags;
+  bool fastPath;             // use the processor's fast transform where there is one
 };
 
 struct PlaneOutcome {
