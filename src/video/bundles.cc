@@ -48,16 +48,15 @@ inline uint32_t Signed(BitReader* r, uint32_t v) {
   return (v != 0 && ReadBit(r)) ? 0u - v : v;
 }
 
-// The value loops take their output as a restrict pointer and their tree by
-// value, so that the byte stores cannot force the reader and tables back to
-// memory.
-bool StoreTypes(BitReader* __restrict r, const CodeTree tree, uint8_t* __restrict out,
+// The value loops take their output and trees as restrict pointers, so that
+// the byte stores cannot force the reader and tables back to memory.
+bool StoreTypes(BitReader* __restrict r, const CodeTree* __restrict tree, uint8_t* __restrict out,
                 uint32_t count) {
   static const uint32_t kRun[4] = {4, 8, 12, 32};
   bool cut = false;
   uint32_t last = 0;
   for (uint32_t i = 0; i < count;) {
-    uint32_t s = ReadSymbol(r, &tree);
+    uint32_t s = ReadSymbol(r, tree);
     if (s < 12) {
       out[i++] = uint8_t(s);
       last = s;
@@ -81,19 +80,14 @@ void RefillTypes(PlaneState* state, Bundle* b, BitReader* r) {
     memset(b->buffer, int(ReadBits(r, 4)), count);
     return;
   }
-  if (StoreTypes(r, b->tree, b->buffer, count)) state->faults |= kPlaneRepaired;
+  if (StoreTypes(r, &b->tree, b->buffer, count)) state->faults |= kPlaneRepaired;
 }
 
-struct ColourTrees {
-  CodeTree high[16];
-  CodeTree low;
-};
-
-inline uint32_t ReadColour(BitReader* __restrict r, const ColourTrees* __restrict trees,
-                           uint32_t* context, bool remap) {
-  uint32_t hi = ReadSymbol(r, &trees->high[*context]);
+inline uint32_t ReadColour(BitReader* __restrict r, const CodeTree* __restrict high,
+                           const CodeTree* __restrict low, uint32_t* context, bool remap) {
+  uint32_t hi = ReadSymbol(r, &high[*context]);
   *context = hi;
-  uint32_t v = hi << 4 | ReadSymbol(r, &trees->low);
+  uint32_t v = hi << 4 | ReadSymbol(r, low);
   if (remap) {
     uint32_t mag = v & 0x7F;
     v = (v & 0x80) ? (128 - mag) & 0xFF : 128 + mag;
@@ -101,33 +95,34 @@ inline uint32_t ReadColour(BitReader* __restrict r, const ColourTrees* __restric
   return v;
 }
 
-uint32_t StoreColours(BitReader* __restrict r, const ColourTrees* __restrict trees,
-                      uint32_t context, bool remap, uint8_t* __restrict out, uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) out[i] = uint8_t(ReadColour(r, trees, &context, remap));
+uint32_t StoreColours(BitReader* __restrict r, const CodeTree* __restrict high,
+                      const CodeTree* __restrict low, uint32_t context, bool remap,
+                      uint8_t* __restrict out, uint32_t count) {
+  for (uint32_t i = 0; i < count; ++i) out[i] = uint8_t(ReadColour(r, high, low, &context, remap));
   return context;
 }
 
 void RefillColours(PlaneState* state, Bundle* b, BitReader* r) {
   uint32_t count;
   if (!StartRefill(state, b, r, &count)) return;
-  // Copies of the seventeen trees (about 550 bytes) for the loop below.
-  ColourTrees trees;
-  memcpy(trees.high, state->colourHigh, sizeof trees.high);
-  trees.low = b->tree;
   uint32_t context = state->colourContext;
   if (ReadBit(r)) {
-    memset(b->buffer, int(ReadColour(r, &trees, &context, state->remapColours)), count);
+    memset(b->buffer, int(ReadColour(r, state->colourHigh, &b->tree, &context,
+                                     state->remapColours)),
+           count);
   } else {
-    context = StoreColours(r, &trees, context, state->remapColours, b->buffer, count);
+    context = StoreColours(r, state->colourHigh, &b->tree, context, state->remapColours,
+                           b->buffer, count);
   }
   state->colourContext = context;
 }
 
-void StorePatterns(BitReader* __restrict r, const CodeTree tree, uint8_t* __restrict out,
+void StorePatterns(BitReader* __restrict r, const CodeTree* __restrict tree,
+                   uint8_t* __restrict out,
                    uint32_t count) {
   for (uint32_t i = 0; i < count; ++i) {
-    uint32_t lo = ReadSymbol(r, &tree);
-    uint32_t hi = ReadSymbol(r, &tree);
+    uint32_t lo = ReadSymbol(r, tree);
+    uint32_t hi = ReadSymbol(r, tree);
     out[i] = uint8_t(lo | hi << 4);
   }
 }
@@ -135,12 +130,13 @@ void StorePatterns(BitReader* __restrict r, const CodeTree tree, uint8_t* __rest
 void RefillPatterns(PlaneState* state, Bundle* b, BitReader* r) {
   uint32_t count;
   if (!StartRefill(state, b, r, &count)) return;
-  StorePatterns(r, b->tree, b->buffer, count);
+  StorePatterns(r, &b->tree, b->buffer, count);
 }
 
-void StoreMotion(BitReader* __restrict r, const CodeTree tree, uint8_t* __restrict out,
+void StoreMotion(BitReader* __restrict r, const CodeTree* __restrict tree,
+                 uint8_t* __restrict out,
                  uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) out[i] = uint8_t(Signed(r, ReadSymbol(r, &tree)));
+  for (uint32_t i = 0; i < count; ++i) out[i] = uint8_t(Signed(r, ReadSymbol(r, tree)));
 }
 
 void RefillMotion(PlaneState* state, Bundle* b, BitReader* r) {
@@ -151,7 +147,7 @@ void RefillMotion(PlaneState* state, Bundle* b, BitReader* r) {
     memset(out, int(uint8_t(Signed(r, ReadBits(r, 4)))), count);
     return;
   }
-  StoreMotion(r, b->tree, out, count);
+  StoreMotion(r, &b->tree, out, count);
 }
 
 void RefillDc(PlaneState* state, Bundle* b, BitReader* r) {
@@ -173,9 +169,10 @@ void RefillDc(PlaneState* state, Bundle* b, BitReader* r) {
   }
 }
 
-void StoreRuns(BitReader* __restrict r, const CodeTree tree, uint8_t* __restrict out,
+void StoreRuns(BitReader* __restrict r, const CodeTree* __restrict tree,
+               uint8_t* __restrict out,
                uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) out[i] = uint8_t(ReadSymbol(r, &tree));
+  for (uint32_t i = 0; i < count; ++i) out[i] = uint8_t(ReadSymbol(r, tree));
 }
 
 void RefillRuns(PlaneState* state, Bundle* b, BitReader* r) {
@@ -186,7 +183,7 @@ void RefillRuns(PlaneState* state, Bundle* b, BitReader* r) {
     memset(out, int(ReadBits(r, 4)), count);
     return;
   }
-  StoreRuns(r, b->tree, out, count);
+  StoreRuns(r, &b->tree, out, count);
 }
 
 }  // namespace

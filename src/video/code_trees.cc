@@ -123,7 +123,16 @@ void MergeLevel(BitReader* reader, const uint8_t* in, uint8_t* out, uint32_t siz
 const uint8_t* FixedTreeTable(uint32_t t) { return kTables.data() + kOffsets[t & 15]; }
 uint32_t FixedTreeLongest(uint32_t t) { return kLongest[t & 15]; }
 
-bool ReadTree(BitReader* reader, CodeTree* tree) {
+void BuildLookup(CodeTree* tree) {
+  for (uint32_t i = 0; i < (1u << tree->longest); ++i) {
+    uint8_t e = tree->table[i];
+    tree->lookup[i] = uint8_t((e & 0xF0) | tree->symbols[e & 15]);
+  }
+}
+
+namespace {
+
+bool ReadHeader(BitReader* reader, CodeTree* tree) {
   uint32_t t = ReadBits(reader, 4);
   tree->longest = kLongest[t];
   tree->table = kTables.data() + kOffsets[t];
@@ -157,6 +166,14 @@ bool ReadTree(BitReader* reader, CodeTree* tree) {
   if (from != tree->symbols)
     for (uint32_t i = 0; i < 16; ++i) tree->symbols[i] = from[i];
   return true;
+}
+
+}  // namespace
+
+bool ReadTree(BitReader* reader, CodeTree* tree) {
+  bool clean = ReadHeader(reader, tree);
+  BuildLookup(tree);
+  return clean;
 }
 
 }  // namespace kivo

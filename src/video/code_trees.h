@@ -15,7 +15,11 @@ struct CodeTree {
   uint8_t symbols[16];   // symbol of each slot: a permutation of 0..15
   uint32_t longest;      // longest code of the chosen fixed tree
   const uint8_t* table;  // 2^longest entries: code length << 4 | slot
+  uint8_t lookup[128];   // the same with the slot replaced by its symbol
 };
+
+// Fills `lookup` from `table` and `symbols`.
+void BuildLookup(CodeTree* tree);
 
 // Lookup table and longest code of fixed tree t (0..15).
 const uint8_t* FixedTreeTable(uint32_t t);
@@ -28,9 +32,9 @@ uint32_t FixedTreeLongest(uint32_t t);
 bool ReadTree(BitReader* reader, CodeTree* tree);
 
 inline uint32_t ReadSymbol(BitReader* reader, const CodeTree* tree) {
-  uint32_t entry = tree->table[PeekBits(reader, tree->longest)];
+  uint32_t entry = tree->lookup[PeekBits(reader, tree->longest)];
   SkipBits(reader, entry >> 4);
-  return tree->symbols[entry & 15];
+  return entry & 15;
 }
 
 }  // namespace kivo

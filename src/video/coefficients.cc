@@ -50,15 +50,26 @@ template <typename NewValue>
 bool WalkList(BitReader* reader, CoefficientList* list, NewValue&& newValue) {
   uint8_t* e = list->entries;
   uint32_t front = list->front, back = list->back, out = front;
-  for (uint32_t i = front; i < back; ++i) {
-    uint32_t entry = e[i];
+  for (uint32_t i = front; i < back;) {
+    // A run of 0 bits passes over as many entries at once.
+    FillBits(reader);
+    uint64_t ahead = reader->cache;
+    uint32_t zeros = ahead ? uint32_t(__builtin_ctzll(ahead)) : 64;
+    if (zeros > reader->count) zeros = reader->count;
+    if (zeros > back - i) zeros = back - i;
+    if (zeros) {
+      SkipBits(reader, zeros);
+      if (out != i)
+        for (uint32_t k = 0; k < zeros; ++k) e[out + k] = e[i + k];
+      out += zeros;
+      i += zeros;
+      continue;
+    }
+    SkipBits(reader, 1);
+    uint32_t entry = e[i++];
     // Opening a group turns the entry into the next mode, which is looked at
     // again with a bit of its own.
     for (;;) {
-      if (!ReadBit(reader)) {
-        e[out++] = uint8_t(entry);
-        break;
-      }
       uint32_t k = entry >> 2;
       uint32_t mode = entry & 3;
       if (mode == kOpenedGroup) {
@@ -66,21 +77,24 @@ bool WalkList(BitReader* reader, CoefficientList* list, NewValue&& newValue) {
         e[back++] = Entry(k + 4, kQuad);
         e[back++] = Entry(k + 8, kQuad);
         e[back++] = Entry(k + 12, kQuad);
-        continue;
-      }
-      if (mode == kSingle) {
+      } else if (mode == kSingle) {
         if (!newValue(k)) return false;
         break;
-      }
-      for (uint32_t j = k; j < k + 4; ++j) {
-        if (ReadBit(reader)) {
-          e[--front] = Entry(j, kSingle);
-        } else if (!newValue(j)) {
-          return false;
+      } else {
+        for (uint32_t j = k; j < k + 4; ++j) {
+          if (ReadBit(reader)) {
+            e[--front] = Entry(j, kSingle);
+          } else if (!newValue(j)) {
+            return false;
+          }
         }
+        if (mode == kQuad) break;
+        entry = Entry(k + 4, kOpenedGroup);
       }
-      if (mode == kQuad) break;
-      entry = Entry(k + 4, kOpenedGroup);
+      if (!ReadBit(reader)) {
+        e[out++] = uint8_t(entry);
+        break;
+      }
     }
   }
   list->front = front;

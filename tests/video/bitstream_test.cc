@@ -86,6 +86,7 @@ TEST(CodeTrees, EveryCodeDecodesToItsSlotAndConsumesItsLength) {
     for (int i = 0; i < 16; ++i) tree.symbols[i] = uint8_t(i);
     tree.longest = FixedTreeLongest(t.tree);
     tree.table = FixedTreeTable(t.tree);
+    BuildLookup(&tree);
     test::BitWriter w;
     for (const char* code : t.codes) w.Code(code);
     w.Put(0x5, 3);

@@ -25,6 +25,7 @@ struct BundleBench {
     for (int i = 0; i < 16; ++i) identity.symbols[i] = uint8_t(i);
     identity.longest = 4;
     identity.table = FixedTreeTable(0);
+    BuildLookup(&identity);
     for (Bundle& b : state.bundles) b.tree = identity;
     for (CodeTree& t : state.colourHigh) t = identity;
   }
@@ -154,6 +155,8 @@ TEST(Bundles, ColoursCarryTheirContextAcrossRefillsAndFills) {
   b.state.colourHigh[10].symbols[9] = 1;
   b.state.colourHigh[9].symbols[2] = 7;
   b.state.colourHigh[9].symbols[7] = 2;
+  BuildLookup(&b.state.colourHigh[10]);
+  BuildLookup(&b.state.colourHigh[9]);
   RefillBundle(&b.state, kColours);
   EXPECT_EQ(b.Values(kColours), std::vector<int>(4, 0xA3));
   EXPECT_EQ(b.state.colourContext, 0xAu);
