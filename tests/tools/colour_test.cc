@@ -122,6 +122,31 @@ TEST(Colour, OddEdgesAlphaStrideAndRedBlueExchange) {
   }
 }
 
+TEST(Colour, RepeatedSquaresConvertAsTheyDoAlone) {
+  // Squares that repeat (and many that differ, crowding the memory of
+  // recent squares) convert exactly as each square does on its own.
+  const uint32_t w = 256, h = 16;
+  std::vector<uint8_t> rgb = FlatSquares(w, h, 11);
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x)
+      if ((x / 2) % 5 == 0) {
+        uint8_t* p = &rgb[(size_t(y) * w + x) * 3];
+        p[0] = uint8_t(90 + x % 2), p[1] = 20, p[2] = uint8_t(200 + y % 2);  // one square, over and over
+      }
+  std::vector<uint8_t> y(w * h), cr(w * h / 4), cb(w * h / 4);
+  RgbToYuv(rgb.data(), w * 3, 3, w, h, false, false, y.data(), cr.data(), cb.data());
+  for (uint32_t cy = 0; cy < h / 2; ++cy)
+    for (uint32_t cx = 0; cx < w / 2; ++cx) {
+      uint8_t alone[12], ay[4], acr, acb;
+      for (uint32_t i = 0; i < 4; ++i)
+        std::copy_n(&rgb[((2 * cy + i / 2) * w + 2 * cx + i % 2) * 3], 3, &alone[i * 3]);
+      RgbToYuv(alone, 6, 3, 2, 2, false, false, ay, &acr, &acb);
+      ASSERT_EQ(cr[cy * (w / 2) + cx], acr) << cx << "," << cy;
+      ASSERT_EQ(cb[cy * (w / 2) + cx], acb) << cx << "," << cy;
+      for (uint32_t i = 0; i < 4; ++i) ASSERT_EQ(y[(2 * cy + i / 2) * w + 2 * cx + i % 2], ay[i]) << cx << "," << cy;
+    }
+}
+
 TEST(Colour, GreyKeepsTheBrightness) {
   const uint8_t rgb[] = {0, 0, 0, 255, 255, 255, 128, 128, 128, 255, 0, 0, 0, 255, 0, 0, 0, 255};
   uint8_t luma[6];
