@@ -1,8 +1,8 @@
-// The encoder's coding interface: one call per video frame and one per audio
-// piece, behind which the block and coefficient choices live. The first
-// coding here is the simplest exact one: blocks equal to the reference stay
-// Unchanged, flat blocks are Fill, everything else Raw, so every picture is
-// reproduced without loss.
+// The encoder's exact coding and its audio entry: one call per video frame.
+// Blocks equal to the reference stay Unchanged, flat blocks are Fill,
+// everything else Raw, so every picture is reproduced without loss (kivenc
+// --lossless; the choice by rate and distortion is video_encoder.h's).
+// Audio coding has its entry here but is not built yet.
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,7 @@
 // of a program reads back the default line that names its movies.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -129,7 +130,7 @@ bool DecodeMovie(const std::string& path, Decoded* d) {
 TEST(Kivenc, Y4mMovieDecodesToItsSourceWithTheAskedHeader) {
   const std::string in = MakeY4m("enc_in.y4m", 37, 22, 3), out = InFolder("enc_out.kiv");
   std::filesystem::remove(out);
-  ToolRun r = Start(ToolPath("kivenc") + " " + Quote(in) + " -o " + Quote(out) + " --display-mode 3 --key-interval 2");
+  ToolRun r = Start(ToolPath("kivenc") + " " + Quote(in) + " -o " + Quote(out) + " --display-mode 3 --key-interval 2 --lossless");
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.err.find("frame 3/3"), std::string::npos) << r.err;
   Decoded d;
@@ -157,7 +158,8 @@ TEST(Kivenc, Y4mMovieDecodesToItsSourceWithTheAskedHeader) {
   EXPECT_EQ(ReadLe32(bytes + 44 + 8) & 1, 1u);  // frame 3 is due a key frame
 
   // Rate, grey and revision on request.
-  r = Start(ToolPath("kivenc") + " " + Quote(in) + " -o " + Quote(out) + " --rate 30000/1001 --grey --revision g --quiet");
+  r = Start(ToolPath("kivenc") + " " + Quote(in) + " -o " + Quote(out) +
+            " --rate 30000/1001 --grey --revision g --quiet --lossless");
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_TRUE(r.err.empty()) << r.err;
   ASSERT_TRUE(DecodeMovie(out, &d));
@@ -166,6 +168,49 @@ TEST(Kivenc, Y4mMovieDecodesToItsSourceWithTheAskedHeader) {
   const std::string grey = Slurp(out);
   EXPECT_EQ(grey[3], 'g');
   EXPECT_EQ(ReadLe32(reinterpret_cast<const uint8_t*>(grey.data()) + 36), kVideoGrey);
+}
+
+double LumaPsnr(const std::vector<uint8_t>& a, const std::string& b) {
+  double se = 0;
+  for (size_t i = 0; i < a.size(); ++i) se += (double(a[i]) - uint8_t(b[i])) * (double(a[i]) - uint8_t(b[i]));
+  return se ? 10 * std::log10(255.0 * 255 * a.size() / se) : 99;
+}
+
+TEST(Kivenc, DefaultCodingIsSmallerAndCloseAndFollowsTheDataRate) {
+  // A smooth picture drifting to the right.
+  const uint32_t w = 96, h = 64, frames = 10;
+  std::string bytes = "YUV4MPEG2 W96 H64 F10:1\n";
+  std::vector<std::string> lumas;
+  for (uint32_t f = 0; f < frames; ++f) {
+    std::string y(w * h, 0);
+    for (uint32_t i = 0; i < w * h; ++i)
+      y[i] = char(128 + 90 * std::sin((i % w + 2.0 * f) / 9.0) * std::cos(i / w / 7.0));
+    lumas.push_back(y);
+    bytes += "FRAME\n" + y + std::string(2 * (w / 2) * (h / 2), char(128));
+  }
+  const std::string in = InFolder("smooth.y4m");
+  FILE* file = fopen(in.c_str(), "wb");
+  fwrite(bytes.data(), 1, bytes.size(), file);
+  fclose(file);
+  auto encode = [&](const std::string& args, Decoded* d) {
+    const std::string out = InFolder("smooth.kiv");
+    ToolRun r = Start(ToolPath("kivenc") + " " + Quote(in) + " -o " + Quote(out) + " --quiet " + args);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(DecodeMovie(out, d));
+    return std::filesystem::file_size(out);
+  };
+  Decoded exact, coded, tight;
+  const uint64_t exactSize = encode("--lossless", &exact);
+  const uint64_t codedSize = encode("", &coded);
+  const uint64_t tightSize = encode("--data-rate 2k", &tight);
+  ASSERT_EQ(coded.luma.size(), frames);
+  ASSERT_EQ(tight.luma.size(), frames);
+  EXPECT_LT(codedSize * 2, exactSize);
+  EXPECT_LT(tightSize, codedSize);
+  for (uint32_t f = 0; f < frames; ++f) {
+    EXPECT_EQ(std::string(exact.luma[f].begin(), exact.luma[f].end()), lumas[f]);
+    EXPECT_GT(LumaPsnr(coded.luma[f], lumas[f]), 35) << "frame " << f;
+  }
 }
 
 TEST(Kivenc, ErrorsExitWithOneMessageAndLeaveNoFile) {
@@ -231,7 +276,7 @@ TEST(Kivenc, PngColoursComeBackWithinRoundingAndSizesMayNotChange) {
   WritePng("pic0.png", w, h, rgba);
   WritePng("pic1.png", w, h, rgba);
   const std::string out = InFolder("enc_png.kiv");
-  ToolRun r = Start(ToolPath("kivenc") + " " + Quote(InFolder("pic%d.png")) + " -o " + Quote(out) + " --alpha");
+  ToolRun r = Start(ToolPath("kivenc") + " " + Quote(InFolder("pic%d.png")) + " -o " + Quote(out) + " --alpha --lossless");
   ASSERT_EQ(r.code, 0) << r.err;
   Decoded d;
   ASSERT_TRUE(DecodeMovie(out, &d));

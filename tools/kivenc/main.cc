@@ -12,6 +12,7 @@
 #include "encode/input_wav.h"
 #include "encode/input_y4m.h"
 #include "encode/movie_file_writer.h"
+#include "encode/video_encoder.h"
 #include "movie/container.h"
 #include "options.h"
 
@@ -150,8 +151,30 @@ void Run(const EncodeOptions& o) {
   settings.targetDataRate = o.dataRate;
   settings.rateNum = o.rateNum ? o.rateNum : source.y4m && source.y4mInput.rateNum ? source.y4mInput.rateNum : 25;
   settings.rateDen = o.rateNum ? o.rateDen : source.y4m && source.y4mInput.rateNum ? source.y4mInput.rateDen : 1;
-  encode::VideoEncoder encoder;
-  if (!encode::OpenVideoEncoder(encoder, settings, &error)) throw Failure{error};
+  // The exact coding, or the choice by rate and distortion.
+  encode::VideoEncoder exact;
+  encode::VideoCoder coder;
+  struct CoderCloser {
+    encode::VideoCoder& c;
+    ~CoderCloser() { encode::CloseVideoCoder(c); }
+  } closeCoder{coder};
+  if (o.lossless) {
+    if (!encode::OpenVideoEncoder(exact, settings, &error)) throw Failure{error};
+  } else {
+    encode::VideoCoderSettings c;
+    c.revision = settings.revision;
+    c.width = settings.width;
+    c.height = settings.height;
+    c.alpha = settings.alpha;
+    c.grey = settings.grey;
+    c.quality = settings.quality;
+    c.targetBytesPerSecond = settings.targetDataRate;
+    c.rateNum = settings.rateNum;
+    c.rateDen = settings.rateDen;
+    c.keyInterval = o.keyInterval;
+    c.effort = o.effort;
+    if (!encode::OpenVideoCoder(coder, c, &error)) throw Failure{error};
+  }
 
   encode::MovieLayout layout;
   layout.revision = o.revision;
@@ -179,8 +202,10 @@ void Run(const EncodeOptions& o) {
   while (source.Next(picture)) {
     packet.video.clear();
     bool key = false;
-    if (!encode::EncodeVideoFrame(encoder, picture, frame % o.keyInterval == 0, packet.video, &key, &error))
-      throw Failure{"frame " + std::to_string(frame + 1) + ": " + error};
+    const bool due = frame % o.keyInterval == 0;
+    const bool coded = o.lossless ? encode::EncodeVideoFrame(exact, picture, due, packet.video, &key, &error)
+                                  : encode::EncodeVideoPicture(coder, picture, due, packet.video, &key, &error);
+    if (!coded) throw Failure{"frame " + std::to_string(frame + 1) + ": " + error};
     packet.key = key;
     if (!encode::AddMovieFrame(writer, packet, &error)) throw Failure{error};
     ++frame;

@@ -56,6 +56,8 @@ const char* const kEncodeUsage =
     "  --audio-mode rdft|dct coding of the sound tracks (default rdft)\n"
     "  --quality Q           1 (smallest) to 100 (best), default 75\n"
     "  --data-rate RATE      target bytes per second for the busiest second (k, M)\n"
+    "  --effort N            0 fastest, 1 default, 2 widest motion search\n"
+    "  --lossless            exact pictures (unchanged, flat and raw blocks only)\n"
     "  --quiet               no progress line\n"
     "  -h, --help            this text\n"
     "  --version             the version\n";
@@ -84,6 +86,12 @@ bool ParseEncodeOptions(int argc, char** argv, EncodeOptions* o, std::string* er
       o->alpha = true;
     } else if (arg == "--grey" || arg == "--gray") {
       o->grey = true;
+    } else if (arg == "--lossless") {
+      o->lossless = true;
+    } else if (arg == "--effort") {
+      if (!value(&v)) return false;
+      if (!Number(v, 0, 2, &n)) return Fail(error, "--effort takes 0, 1 or 2");
+      o->effort = static_cast<uint32_t>(n);
     } else if (arg == "--quiet") {
       o->quiet = true;
     } else if (arg == "--display-mode") {

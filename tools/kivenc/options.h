@@ -26,6 +26,8 @@ struct EncodeOptions {
   encode::AudioMode audioMode = encode::AudioMode::kRdft;
   uint32_t quality = 75;
   uint32_t dataRate = 0;
+  uint32_t effort = 1;
+  bool lossless = false;  // the exact coding: Unchanged, Fill and Raw blocks only
   bool help = false, version = false;
 };
 
