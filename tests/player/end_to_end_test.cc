@@ -14,7 +14,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -331,6 +334,115 @@ TEST_F(EndToEnd, KeysPauseStepResumeAndQuit) {
   ASSERT_TRUE(Screenshot(x, folder + "/e2e_e.ppm", &e));
   EXPECT_TRUE(e.SameAs(logo[0], (1024 - 224) / 2, (768 - 252) / 2));
   EXPECT_EQ(run.Wait(4000), 0);
+}
+
+// Inputs for the encoder: moving stripes, and a 441 Hz tone.
+void WriteStripesY4m(const std::string& path, int width, int height, int frameCount) {
+  std::ofstream f(path, std::ios::binary);
+  f << "YUV4MPEG2 W" << width << " H" << height << " F25:1 Ip A1:1 C420jpeg\n";
+  std::vector<char> y(size_t(width) * height), u(size_t(width / 2) * (height / 2), char(90)),
+      v(size_t(width / 2) * (height / 2), char(160));
+  for (int i = 0; i < frameCount; ++i) {
+    for (int r = 0; r < height; ++r)
+      for (int c = 0; c < width; ++c) y[size_t(r) * width + c] = char((r / 20) % 2 ? 200 : (c * 2 + i * 3) & 255);
+    f << "FRAME\n";
+    f.write(y.data(), std::streamsize(y.size()));
+    f.write(u.data(), std::streamsize(u.size()));
+    f.write(v.data(), std::streamsize(v.size()));
+  }
+}
+
+void WriteToneWav(const std::string& path, uint32_t rate, uint32_t seconds) {
+  std::vector<int16_t> samples;
+  for (uint32_t t = 0; t < rate * seconds; ++t) {
+    const auto s = int16_t(8000 * std::sin(2 * 3.14159265358979 * 441 * t / rate));
+    samples.push_back(s);
+    samples.push_back(s);
+  }
+  const uint32_t bytes = uint32_t(samples.size() * 2);
+  auto word = [](std::ofstream& f, uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) f.put(char((v >> (8 * i)) & 255));
+  };
+  std::ofstream f(path, std::ios::binary);
+  f << "RIFF";
+  word(f, 36 + bytes, 4);
+  f << "WAVEfmt ";
+  word(f, 16, 4);
+  word(f, 1, 2);
+  word(f, 2, 2);
+  word(f, rate, 4);
+  word(f, rate * 4, 4);
+  word(f, 4, 2);
+  word(f, 16, 2);
+  f << "data";
+  word(f, bytes, 4);
+  f.write(reinterpret_cast<const char*>(samples.data()), std::streamsize(bytes));
+}
+
+class EncodedMovie : public EndToEnd {
+ protected:
+  void SetUp() override {
+    EndToEnd::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    const std::string encoder = build + "/tools/kivenc";
+    if (access(encoder.c_str(), X_OK) != 0) GTEST_SKIP() << "no encoder built";
+    WriteStripesY4m(folder + "/e2e_stripes.y4m", 160, 120, 75);
+    WriteToneWav(folder + "/e2e_tone.wav", 22050, 3);
+    movie = folder + "/e2e_encoded.kiv";
+    const std::string command = encoder + " " + folder + "/e2e_stripes.y4m --audio 1:" + folder +
+                                "/e2e_tone.wav -o " + movie + " >/dev/null 2>&1";
+    ASSERT_EQ(system(command.c_str()), 0);
+    encodedFrames = DecodedFrames(movie.c_str(), 0);
+    ASSERT_EQ(encodedFrames.size(), 75u);
+  }
+  std::string movie;
+  std::vector<Rgb> encodedFrames;
+};
+
+TEST_F(EncodedMovie, TheScreenMidMovieIsADecodedFrame) {
+  Child run;
+  ASSERT_TRUE(run.Start({player, movie, "/X0", "/Y0"}, env, folder + "/e2e_encoded.txt"));
+  Pause(1500);
+  Rgb screen;
+  ASSERT_TRUE(Screenshot(x, folder + "/e2e_encoded.ppm", &screen));
+  const int shown = FrameOnScreen(screen, encodedFrames, 0, 0);
+  EXPECT_GT(shown, 0);
+  EXPECT_LT(shown, 74);
+  EXPECT_EQ(run.Wait(8000), 0);
+}
+
+TEST_F(EncodedMovie, TheToneReachesTheDiskAudioDevice) {
+  Movie* m = OpenMovie(movie.c_str(), 0);
+  ASSERT_NE(m, nullptr);
+  const uint32_t tracks = m->trackCount;
+  CloseMovie(m);
+  if (tracks == 0) GTEST_SKIP() << "the encoder left the sound track out";
+  const std::string audio = folder + "/e2e_audio.raw";
+  remove(audio.c_str());
+  Child run;
+  ASSERT_TRUE(run.Start({player, movie, "/X0", "/Y0"}, env, folder + "/e2e_sound.txt"));
+  EXPECT_EQ(run.Wait(10000), 0);
+  // Taken as 16-bit stereo, the first channel of a steady tone changes sign
+  // at even spacings (50 samples a half period at 22050 Hz, in proportion
+  // at other device rates); silence and noise do not.
+  std::ifstream f(audio, std::ios::binary);
+  const std::string raw((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  std::vector<int> left;
+  for (size_t i = 0; i + 4 <= raw.size(); i += 4)
+    left.push_back(int16_t(uint16_t(uint8_t(raw[i])) | uint16_t(uint8_t(raw[i + 1])) << 8));
+  std::vector<size_t> crossings;
+  for (size_t i = 1; i < left.size(); ++i)
+    if ((left[i - 1] < 0) != (left[i] < 0) && std::abs(left[i] - left[i - 1]) > 200) crossings.push_back(i);
+  ASSERT_GT(crossings.size(), 200u) << "no tone in " << raw.size() << " bytes";
+  std::vector<size_t> spacing;
+  for (size_t i = 1; i < crossings.size(); ++i) spacing.push_back(crossings[i] - crossings[i - 1]);
+  std::vector<size_t> sorted = spacing;
+  std::sort(sorted.begin(), sorted.end());
+  const size_t median = sorted[sorted.size() / 2];
+  size_t even = 0;
+  for (size_t d : spacing) even += (d + 2 >= median && d <= median + 2) ? 1 : 0;
+  EXPECT_GE(median, 45u);
+  EXPECT_GT(even * 10, spacing.size() * 9);
 }
 
 TEST_F(EndToEnd, AMissingMovieIsAnErrorBoxAndExitCodeOne) {
