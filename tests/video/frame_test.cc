@@ -4,20 +4,39 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <new>
 
 #include "stream_builder.h"
 #include "video/blocks.h"
 
 // Counts every allocation the test binary makes, to show a decode makes none.
+// Every form of new and delete is replaced, so that all pairs match.
 static std::atomic<uint64_t> allocationCount{0};
-void* operator new(size_t size) {
+// Out of line, so that the compiler does not pair its view of new with free.
+__attribute__((noinline)) static void* CountedAllocation(size_t size) {
   allocationCount.fetch_add(1, std::memory_order_relaxed);
-  if (void* p = malloc(size ? size : 1)) return p;
+  return malloc(size ? size : 1);
+}
+__attribute__((noinline)) static void Release(void* p) { free(p); }
+void* operator new(size_t size) {
+  if (void* p = CountedAllocation(size)) return p;
   throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { free(p); }
-void operator delete(void* p, size_t) noexcept { free(p); }
+void* operator new[](size_t size) {
+  if (void* p = CountedAllocation(size)) return p;
+  throw std::bad_alloc();
+}
+void* operator new(size_t size, const std::nothrow_t&) noexcept { return CountedAllocation(size); }
+void* operator new[](size_t size, const std::nothrow_t&) noexcept {
+  return CountedAllocation(size);
+}
+void operator delete(void* p) noexcept { Release(p); }
+void operator delete[](void* p) noexcept { Release(p); }
+void operator delete(void* p, size_t) noexcept { Release(p); }
+void operator delete[](void* p, size_t) noexcept { Release(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { Release(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { Release(p); }
 
 namespace kivo {
 namespace {

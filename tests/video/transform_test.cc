@@ -46,7 +46,7 @@ TEST(Quantiser, CheckValuesAndTheRuleWithItsTwoExceptions) {
   const double step[16] = {1,  4.0 / 3, 5.0 / 3, 2,  8.0 / 3, 7.0 / 2, 4,  5,
                            6,  8,       12,      17, 22,      28,      34, 44};
   double a[8] = {1};
-  for (int k = 1; k < 8; ++k) a[k] = std::sqrt(2.0) * std::cos(k * M_PI / 16);
+  for (int k = 1; k < 8; ++k) a[k] = std::sqrt(2.0) * std::cos(k * 3.14159265358979323846 / 16);
   int differences = 0;
   for (int q = 0; q < 16; ++q) {
     for (int i = 0; i < 64; ++i) {
