@@ -161,14 +161,23 @@ void StartPlayback(LoopDriverState& s) {
   s.lastReadyTime = GetMilliseconds();
 }
 
-// Playback overtook the data, or nobody asked for so long that it may have:
-// half a buffer of silence goes ahead of the write cursor.
-void Reprime(SoundTrack* t, uint32_t writeCursor) {
+// Playback nearly overtook the data, or nobody asked for so long that it may
+// have: silence fills the buffer up to half a buffer past the write cursor.
+// Sound written beyond the write cursor and not yet played stays: the
+// silence starts behind it.
+void Reprime(SoundTrack* t, uint32_t playCursor, uint32_t writeCursor) {
   LoopDriverState& s = State(t);
+  const uint32_t size = s.secondarySize;
   t->soundSkipped = 1;
-  const uint32_t half = s.secondarySize / 2;
-  Silence(s, writeCursor % s.secondarySize, half);
-  s.writePos = (writeCursor + half) % s.secondarySize;
+  const uint32_t half = size / 2;
+  const uint32_t end = (writeCursor + half) % size;
+  uint32_t from = writeCursor % size;
+  const uint32_t unplayed = Distance(s.writePos, playCursor, size);
+  if (unplayed > Distance(writeCursor, playCursor, size) && unplayed < Distance(end, playCursor, size))
+    from = s.writePos;
+  const uint32_t bytes = Distance(end, from, size);
+  if (bytes) Silence(s, from, bytes);
+  s.writePos = end;
 }
 
 int32_t Ready(SoundTrack* t) {
@@ -188,13 +197,13 @@ int32_t Ready(SoundTrack* t) {
   // over the data just written.
   bool reprimed = now - s.lastReadyTime >= s.watchdogMs;
   s.lastReadyTime = now;
-  if (reprimed) Reprime(t, w);
+  if (reprimed) Reprime(t, p, w);
   for (;;) {
     const uint32_t played = Distance(p, s.writePos, size);
     const uint32_t room = played < 1024 ? 0 : (played - 1024) & ~3u;
     if (room < s.chunk && (s.allowance == 0 || room == 0)) return 0;
     if (room >= s.refillLimit && !reprimed) {
-      Reprime(t, w);
+      Reprime(t, p, w);
       reprimed = true;
       continue;
     }

@@ -136,7 +136,6 @@ void OpenSoundTracks(Movie* m) {
 void CloseSoundTracks(Movie* m) {
   if (!m || !m->openTrackCount) return;
   PauseSoundTracks(m, 1);
-  if (m->framesDecoded) SoundService(m);
   if (soundThread && m->soundClient.mutex) {
     if (UnregisterClients(nullptr, nullptr, soundThread, &m->soundClient, kDestroyEmptyThreads) &
         kSoundThreadDestroyed)
@@ -165,6 +164,7 @@ void PauseSoundTracks(Movie* m, int32_t pause) {
     if (t->ops.SoundPause) t->ops.SoundPause(t, pause);
   }
   UnlockClient(&m->soundClient);
+  if (m->framesDecoded) SoundService(m);
 }
 
 int32_t CheckSoundSkips(Movie* m) {

@@ -166,6 +166,11 @@ TEST_F(DirectSoundTest, PlaybackOvertakingTheDataIsRepairedWithSilence) {
   EXPECT_EQ(ms, 560u);  // 48947 bytes played: the first look past refillLimit
   const uint32_t w = (49392 + 880) % 53248;
   EXPECT_EQ(State().writePos, (w + 26624) % 53248);
+  // The sound not yet played stays; the silence begins behind it.
+  const std::vector<uint8_t> buffer = Buffer();
+  const std::vector<uint8_t> pcm = Pattern(53248);
+  EXPECT_TRUE(std::equal(buffer.begin() + 49392, buffer.end(), pcm.begin() + 49392));
+  EXPECT_TRUE(test::AllZero(buffer, 0, State().writePos));
 }
 
 TEST_F(DirectSoundTest, ImplausibleCursorReadingsAreIgnored) {
