@@ -184,7 +184,7 @@ TEST(Kivenc, DefaultCodingIsSmallerAndCloseAndFollowsTheDataRate) {
   for (uint32_t f = 0; f < frames; ++f) {
     std::string y(w * h, 0);
     for (uint32_t i = 0; i < w * h; ++i)
-      y[i] = char(128 + 90 * std::sin((i % w + 2.0 * f) / 9.0) * std::cos(i / w / 7.0));
+      y[i] = char(uint8_t(std::lround(128 + 90 * std::sin((i % w + 2.0 * f) / 9.0) * std::cos(i / w / 7.0))));
     lumas.push_back(y);
     bytes += "FRAME\n" + y + std::string(2 * (w / 2) * (h / 2), char(128));
   }
