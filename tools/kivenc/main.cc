@@ -1,6 +1,7 @@
 // kivenc: reads the pictures and sound, codes every frame and writes the
 // movie by way of a temporary file, with a progress line on standard error.
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -16,6 +17,18 @@
 #include "movie/container.h"
 #include "options.h"
 
+#if defined(_WIN32)
+#include <io.h>
+#define KIVENC_UNLINK _unlink
+#define KIVENC_WRITE _write
+#define KIVENC_EXIT _exit
+#else
+#include <unistd.h>
+#define KIVENC_UNLINK unlink
+#define KIVENC_WRITE write
+#define KIVENC_EXIT _exit
+#endif
+
 namespace kivo::tools {
 namespace {
 
@@ -24,6 +37,25 @@ using encode::SourcePicture;
 struct Failure {
   std::string text;
 };
+
+// The temporary files of the movie being written, for removal when the
+// program is interrupted (only what a signal handler may do: unlink, write,
+// _exit).
+char pendingSpill[4096], pendingTemp[4096];
+
+extern "C" void OnInterrupt(int) {
+  if (pendingSpill[0]) KIVENC_UNLINK(pendingSpill);
+  if (pendingTemp[0]) KIVENC_UNLINK(pendingTemp);
+  static const char kText[] = "\nkivenc: interrupted; nothing written\n";
+  (void)!KIVENC_WRITE(2, kText, sizeof kText - 1);
+  KIVENC_EXIT(1);
+}
+
+void SetPending(const std::string& spill, const std::string& temp) {
+  if (spill.size() >= sizeof pendingSpill || temp.size() >= sizeof pendingTemp) return;
+  memcpy(pendingTemp, temp.c_str(), temp.size() + 1);
+  memcpy(pendingSpill, spill.c_str(), spill.size() + 1);
+}
 
 // Whether a progress line is open on standard error (an error message then
 // starts on a line of its own).
@@ -193,6 +225,7 @@ void Run(const EncodeOptions& o) {
     }
   } abandon{writer};
   if (!encode::BeginMovieFile(writer, o.output, layout, &error)) throw Failure{error};
+  SetPending(writer.spillPath, writer.tempPath);
 
   Progress progress{o.quiet};
   const double fps = double(settings.rateNum) / settings.rateDen;
@@ -236,6 +269,8 @@ int main(int argc, char** argv) {
     puts("kivenc 0.1.0");
     return 0;
   }
+  signal(SIGINT, OnInterrupt);
+  signal(SIGTERM, OnInterrupt);
   try {
     Run(options);
   } catch (const Failure& f) {
