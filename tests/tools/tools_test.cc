@@ -66,10 +66,10 @@ struct ToolRun {
 ToolRun Start(const std::string& command) {
   const std::string dir = test::TestFolder();
   ToolRun r;
-  const int status = system((command + " >" + dir + "/tool.out 2>" + dir + "/tool.err").c_str());
+  const int status = system((command + " >" + dir + "/kivo_tools_run.out 2>" + dir + "/kivo_tools_run.err").c_str());
   r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.out = Slurp(dir + "/tool.out");
-  r.err = Slurp(dir + "/tool.err");
+  r.out = Slurp(dir + "/kivo_tools_run.out");
+  r.err = Slurp(dir + "/kivo_tools_run.err");
   return r;
 }
 
