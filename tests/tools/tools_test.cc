@@ -243,6 +243,25 @@ TEST(Kivenc, ErrorsExitWithOneMessageAndLeaveNoFile) {
   }
   EXPECT_FALSE(std::filesystem::exists(out + ".tmp"));
   EXPECT_FALSE(std::filesystem::exists(out + ".frames.tmp"));
+  // A good WAV file is read and checked, and left out while audio coding is
+  // missing: the movie has no tracks and the user is told.
+  const std::string pcm = InFolder("pcm.wav");
+  {
+    FILE* f = fopen(pcm.c_str(), "wb");
+    const unsigned char bytes[] = {'R', 'I', 'F', 'F', 40, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0,
+                                   1, 0, 1, 0, 0x22, 0x56, 0, 0, 0x44, 0xAC, 0, 0, 2, 0, 16, 0, 'd', 'a', 't', 'a', 4, 0, 0, 0,
+                                   1, 0, 2, 0};
+    fwrite(bytes, 1, sizeof bytes, f);
+    fclose(f);
+  }
+  ToolRun audio = Start(ToolPath("kivenc") + " " + Quote(in) + " --audio 7:" + Quote(pcm) + " -o " + Quote(out));
+  EXPECT_EQ(audio.code, 0) << audio.err;
+  EXPECT_NE(audio.err.find("sound tracks left out"), std::string::npos) << audio.err;
+  const std::string movie = Slurp(out);
+  ASSERT_GE(movie.size(), 44u);
+  EXPECT_EQ(ReadLe32(reinterpret_cast<const uint8_t*>(movie.data()) + 40), 0u);
+  std::filesystem::remove(out);
+
   ToolRun help = Start(ToolPath("kivenc") + " --help");
   EXPECT_EQ(help.code, 0);
   EXPECT_NE(help.out.find("--audio ID:FILE.wav"), std::string::npos);
