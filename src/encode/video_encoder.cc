@@ -34,13 +34,14 @@ double MotionBits(const BlockSpec& b) {
   return axis(b.dx) + axis(b.dy);
 }
 
+// 2048 over every quantiser entry, for the forward quantisation.
 struct Quantisers {
-  int32_t intra[16][64], inter[16][64];
+  float intra[16][64], inter[16][64];
   Quantisers() {
     for (uint32_t q = 0; q < 16; ++q)
       for (uint32_t i = 0; i < 64; ++i) {
-        intra[q][i] = IntraQuantiser(q, i);
-        inter[q][i] = InterQuantiser(q, i);
+        intra[q][i] = float(2048.0 / IntraQuantiser(q, i));
+        inter[q][i] = float(2048.0 / InterQuantiser(q, i));
       }
   }
 };
@@ -97,10 +98,10 @@ void ResetWriter(BitWriter& w) {
   w.held = 0;
 }
 
-double CoefficientBits(PlaneContext& ctx, const int16_t block[64]) {
-  ResetWriter(*ctx.scratch);
-  if (!WriteCoefficients(*ctx.scratch, block)) return 1e9;
-  return double(BitCount(*ctx.scratch));
+double CoefficientBits(const int16_t block[64], int nonzero) {
+  if (nonzero == 0) return 4;
+  const int bits = CoefficientCodeBits(block);
+  return bits < 0 ? 1e9 : double(bits);
 }
 
 void QuantiserSet(const PlaneContext& ctx, uint32_t out[3], int* count) {
@@ -161,16 +162,18 @@ void OfferPictureTypes(PlaneContext& ctx, const uint8_t want[64], double extraBi
   uint8_t seen[256] = {};
   int distinct = 0;
   for (int i = 0; i < 64; ++i) distinct += seen[want[i]] ? 0 : (seen[want[i]] = 1);
+  // At least four runs, each with a colour, plus the pattern number.
+  const double fewestRunBits = kTypeBits + 4 + 4 * (kRunBits + kColourBits) + extraBits;
+  const double twoDistortion = double(distortion(two));
   for (int source = 0; source < 2; ++source) {
     const uint8_t* target = source == 0 ? two : want;
-    if (source == 1 && distinct > 12) break;
+    // A two-valued block is its own two-colour picture.
+    if (source == 1 && (distinct > 12 || distinct <= 2)) break;
+    if (best.cost <= (source == 0 ? twoDistortion : 0) + ctx.lambda * fewestRunBits) continue;
     double bestBits = 1e9;
     uint32_t bestPattern = 0;
     for (uint32_t p = 0; p < 16; ++p) {
-      FitRuns(target, p, fit);
-      double bits = kTypeBits + 4;
-      for (int r = 0; r < fit.runCount; ++r)
-        bits += kRunBits + (fit.runs[r].fill ? 1 : fit.runs[r].length) * kColourBits;
+      const double bits = kTypeBits + 4 + RunsBits(target, p, kRunBits, kColourBits, bestBits - kTypeBits - 4);
       if (bits < bestBits) bestBits = bits, bestPattern = p;
     }
     if (offer(bestBits, target)) {
@@ -185,7 +188,8 @@ void OfferPictureTypes(PlaneContext& ctx, const uint8_t want[64], double extraBi
     s.type = kRaw;
     std::memcpy(s.pixels, want, 64);
   }
-  // Intra DCT.
+  // Intra DCT, unless even its smallest coding cannot win.
+  if (best.cost <= ctx.lambda * (kTypeBits + kDcBits + 8 + extraBits)) return;
   int16_t levels[64], block[64];
   float transformed[64];
   for (int i = 0; i < 64; ++i) levels[i] = want[i];
@@ -194,9 +198,11 @@ void OfferPictureTypes(PlaneContext& ctx, const uint8_t want[64], double extraBi
   int qCount = 0;
   QuantiserSet(ctx, qs, &qCount);
   for (int k = 0; k < qCount; ++k) {
-    Quantise(transformed, Tables().intra[qs[k]], 0.3f, 0, 2047, block);
+    // Neighbouring quantisers only while this kind of block is winning.
+    if (k > 0 && s.type != kIntra) break;
+    const int nonzero = Quantise(transformed, Tables().intra[qs[k]], 0.3f, 0, 2047, block);
     ReconstructIntra(block, qs[k], pic);
-    if (offer(kTypeBits + kDcBits + 4 + CoefficientBits(ctx, block), pic)) {
+    if (offer(kTypeBits + kDcBits + 4 + CoefficientBits(block, nonzero), pic)) {
       s.type = kIntra;
       s.quantiser = uint8_t(qs[k]);
       s.planes = -1;
@@ -243,7 +249,8 @@ void ChooseBlock(PlaneContext& ctx, uint32_t x, uint32_t y, const MotionVector* 
     if (mv.dx || mv.dy) {
       if (offer(SquaredError(want, pred, 64), kTypeBits + mvBits, pred)) s.type = kMoved;
     }
-    // Inter DCT over the prediction.
+    // Inter DCT over the prediction, unless even its smallest coding
+    // cannot win.
     int16_t diff[64], block[64];
     float transformed[64];
     int worst = 0;
@@ -251,15 +258,19 @@ void ChooseBlock(PlaneContext& ctx, uint32_t x, uint32_t y, const MotionVector* 
       diff[i] = int16_t(int(want[i]) - int(pred[i]));
       worst = std::max(worst, std::abs(int(diff[i])));
     }
-    ForwardTransform(diff, transformed);
+    const double interFloor = ctx.lambda * (kTypeBits + mvBits + kDcBits + 8);
     uint32_t qs[3];
     int qCount = 0;
     QuantiserSet(ctx, qs, &qCount);
+    if (best.cost <= interFloor) qCount = 0;
+    if (qCount) ForwardTransform(diff, transformed);
     for (int k = 0; k < qCount; ++k) {
-      Quantise(transformed, Tables().inter[qs[k]], 0.4f, -1023, 1023, block);
+      if (k > 0 && s.type != kInter) break;
+      const int nonzero = Quantise(transformed, Tables().inter[qs[k]], 0.4f, -1023, 1023, block);
+      if (nonzero == 0 && block[0] == 0) continue;  // the same as Moved
       ReconstructInter(block, qs[k], pred, pic);
-      if (offer(SquaredError(want, pic, 64), kTypeBits + mvBits + kDcBits + 4 + CoefficientBits(ctx, block),
-                pic)) {
+      if (offer(SquaredError(want, pic, 64),
+                kTypeBits + mvBits + kDcBits + 4 + CoefficientBits(block, nonzero), pic)) {
         s.type = kInter;
         s.quantiser = uint8_t(qs[k]);
         s.planes = -1;
@@ -268,7 +279,7 @@ void ChooseBlock(PlaneContext& ctx, uint32_t x, uint32_t y, const MotionVector* 
     }
     // Motion plus an exact pixel residue, for small differences; the ones
     // that cost more bits than their error is worth are dropped.
-    if (worst <= 24) {
+    if (worst <= 24 && best.cost > interFloor) {
       int8_t residue[64];
       const double keep = 5.0 * ctx.lambda;
       for (int i = 0; i < 64; ++i) {

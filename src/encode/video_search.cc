@@ -1,7 +1,10 @@
 // Motion search and the forward transform of the video encoder.
 #include "encode/video_search.h"
 
+#include "encode/video_writer.h"
+
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
 
@@ -128,15 +131,149 @@ void ForwardTransform(const int16_t samples[64], float out[64]) {
     }
 }
 
-void Quantise(const float transformed[64], const int32_t* table, float deadZone, int32_t dcMin,
-              int32_t dcMax, int16_t block[64]) {
-  const float dc = std::nearbyint(transformed[0] * 2048.0f / float(table[0]));
+int Quantise(const float transformed[64], const float* reciprocal, float deadZone, int32_t dcMin,
+             int32_t dcMax, int16_t block[64]) {
+  const float dc = std::nearbyint(transformed[0] * reciprocal[0]);
   block[0] = int16_t(std::clamp<float>(dc, float(dcMin), float(dcMax)));
+  int nonzero = 0;
+  const float bias = 0.5f - deadZone;
   for (int i = 1; i < 64; ++i) {
-    const float x = transformed[i] * 2048.0f / float(table[i]);
-    const float m = std::min(std::floor(std::fabs(x) + 0.5f - deadZone), 16383.0f);
-    block[i] = int16_t(m <= 0 ? 0 : x < 0 ? -int(m) : int(m));
+    const float x = transformed[i] * reciprocal[i];
+    const int m = int(std::min(std::fabs(x) + bias, 16383.0f));
+    block[i] = int16_t(x < 0 ? -m : m);
+    nonzero += m != 0;
   }
+  return nonzero;
+}
+
+int CoefficientCodeBits(const int16_t block[64]) {
+  // Coded index -> natural index.
+  static const uint8_t kScan[64] = {
+      0,  1,  8,  9,  2,  3,  10, 11, 4,  5,  12, 13, 6,  7,  14, 15, 20, 21, 28, 29, 22, 23,
+      30, 31, 16, 17, 24, 25, 32, 33, 40, 41, 34, 35, 42, 43, 48, 49, 56, 57, 50, 51, 58, 59,
+      18, 19, 26, 27, 36, 37, 44, 45, 38, 39, 46, 47, 52, 53, 60, 61, 54, 55, 62, 63,
+  };
+  int top[64];
+  int planes = 0;
+  top[0] = -1;
+  for (int j = 1; j < 64; ++j) {
+    const int v = block[kScan[j]];
+    if (v == -32768) return -1;
+    const uint32_t m = uint32_t(v < 0 ? -v : v);
+    top[j] = int(std::bit_width(m)) - 1;
+    planes = std::max(planes, top[j] + 1);
+  }
+  if (planes > 15) return -1;
+  int bits = 4;
+  if (planes == 0) return bits;
+  // The same list walk as the coder: modes 0 group of five quads, 1 four
+  // quads, 2 one quad, 3 a single index; pushes at the front, appends at
+  // the back.
+  struct Entry {
+    uint8_t index, mode;
+    bool finished;
+  };
+  Entry entries[160];
+  int front = 80, back = 80;
+  auto append = [&](int index, int mode) { entries[back++] = {uint8_t(index), uint8_t(mode), false}; };
+  append(4, 0);
+  append(24, 0);
+  append(44, 0);
+  append(1, 3);
+  append(2, 3);
+  append(3, 3);
+  uint64_t coded = 1;  // the DC travels in its bundle
+  for (int b = planes - 1; b >= 0; --b) {
+    uint64_t atPlane = 0;
+    for (int j = 1; j < 64; ++j)
+      if (top[j] >= b) atPlane |= uint64_t(1) << j;
+    auto live = [&](int k, int span) {
+      const uint64_t spanMask = ((uint64_t(1) << span) - 1) << k;
+      return (atPlane & ~coded & spanMask) != 0;
+    };
+    auto quad = [&](int k) {
+      for (int j = k; j < k + 4; ++j) {
+        ++bits;
+        if (live(j, 1)) {
+          coded |= uint64_t(1) << j;
+          bits += b + 1;
+        } else {
+          entries[--front] = {uint8_t(j), 3, false};
+        }
+      }
+    };
+    for (int pos = front; pos < back;) {
+      Entry& e = entries[pos];
+      if (e.finished) {
+        ++pos;
+        continue;
+      }
+      const int span = e.mode == 0 ? 20 : e.mode == 1 ? 16 : e.mode == 2 ? 4 : 1;
+      ++bits;
+      if (!live(e.index, span)) {
+        ++pos;
+        continue;
+      }
+      const int k = e.index;
+      switch (e.mode) {
+        case 0:
+          e.index = uint8_t(k + 4);
+          e.mode = 1;
+          quad(k);
+          break;
+        case 1:
+          e.mode = 2;
+          append(k + 4, 2);
+          append(k + 8, 2);
+          append(k + 12, 2);
+          break;
+        case 2:
+          e.finished = true;
+          quad(k);
+          ++pos;
+          break;
+        default:
+          e.finished = true;
+          coded |= uint64_t(1) << k;
+          bits += b + 1;
+          ++pos;
+          break;
+      }
+    }
+  }
+  return bits;
+}
+
+double RunsBits(const uint8_t pixels[64], uint32_t pattern, double runBits, double colourBits,
+                double limit) {
+  static const struct Orders {
+    uint8_t order[16][64];
+    Orders() {
+      for (uint32_t p = 0; p < 16; ++p)
+        for (uint32_t i = 0; i < 64; ++i) order[p][i] = RunPatternPosition(p, i);
+    }
+  } orders;
+  uint8_t v[65];
+  for (int i = 0; i < 64; ++i) v[i] = pixels[orders.order[pattern & 15][i]];
+  // The same greedy segmentation as the writer's: repeats become fill runs,
+  // stretches without repeats single-colour runs, both at most 16 long.
+  double bits = 0;
+  int i = 0;
+  while (i < 63 && bits < limit) {
+    int same = 1;
+    while (i + same < 64 && same < 16 && v[i + same] == v[i]) ++same;
+    if (same >= 2) {
+      bits += runBits + colourBits;
+      i += same;
+      continue;
+    }
+    int length = 1;
+    while (i + length < 64 && length < 16 && !(i + length + 1 < 64 && v[i + length] == v[i + length + 1]))
+      ++length;
+    bits += runBits + length * colourBits;
+    i += length;
+  }
+  return i == 63 ? bits + colourBits : i < 63 ? std::max(bits, limit) : bits;
 }
 
 }  // namespace kivo::encode

@@ -39,10 +39,23 @@ MotionVector SearchMotion(const uint8_t want[64], const SearchPlane& ref, int x,
 // shifted right by 11, should be.
 void ForwardTransform(const int16_t samples[64], float out[64]);
 
-// Quantises transform output with `table` (a quantiser row, natural order):
-// AC values rounded towards zero by `deadZone` (0 to 0.5) and kept within
-// 14 bits; the DC rounded to nearest and held in dcMin..dcMax.
-void Quantise(const float transformed[64], const int32_t* table, float deadZone, int32_t dcMin,
-              int32_t dcMax, int16_t block[64]);
+// Quantises transform output with `reciprocal` (2048 divided by each entry
+// of a quantiser row, natural order): AC values rounded towards zero by
+// `deadZone` (0 to 0.5) and kept within 14 bits; the DC rounded to nearest
+// and held in dcMin..dcMax. Returns the number of nonzero AC values.
+int Quantise(const float transformed[64], const float* reciprocal, float deadZone, int32_t dcMin,
+             int32_t dcMax, int16_t block[64]);
+
+// Exact size in bits of what WriteCoefficients writes for `block` (natural
+// order, [0] ignored) with as few planes as it needs, counted on bit masks
+// without writing; -1 when the block cannot be written.
+int CoefficientCodeBits(const int16_t block[64]);
+
+// Bits of the runs the writer's run fit gives `pixels` in run pattern
+// `pattern`: a flag and a length per run, and a colour per fill run or per
+// sample of a single-colour run, at the given costs. Counting stops once
+// the bits reach `limit`.
+double RunsBits(const uint8_t pixels[64], uint32_t pattern, double runBits, double colourBits,
+                double limit);
 
 }  // namespace kivo::encode
