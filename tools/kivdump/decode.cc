@@ -2,9 +2,18 @@
 // written out.
 #include "decode.h"
 
+#ifdef KIVO_HAVE_PNG
+#include <png.h>
+#endif
+
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <vector>
 
+#include "audio/audio_decoder.h"
+#include "convert/copy_to_buffer.h"
+#include "movie/container.h"
 #include "movie/error_text.h"
 #include "movie/movie_api.h"
 #include "platform/platform.h"
@@ -38,11 +47,82 @@ bool WriteRows(Output& out, const uint8_t* plane, uint32_t pitch, uint32_t width
   return true;
 }
 
+#ifdef KIVO_HAVE_PNG
+bool WritePng(const std::string& path, const uint8_t* rgba, uint32_t width, uint32_t height, bool alpha) {
+  FILE* f = fopen(path.c_str(), "wb");
+  if (!f) return false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  std::vector<uint8_t> rgb;
+  bool ok = false;
+  if (info && !setjmp(png_jmpbuf(png))) {
+    png_init_io(png, f);
+    png_set_IHDR(png, info, width, height, 8, alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    if (!alpha) rgb.resize(size_t(width) * 3);
+    for (uint32_t y = 0; y < height; ++y) {
+      const uint8_t* row = rgba + size_t(y) * width * 4;
+      if (!alpha) {
+        for (uint32_t x = 0; x < width; ++x)
+          for (int c = 0; c < 3; ++c) rgb[size_t(x) * 3 + c] = row[size_t(x) * 4 + c];
+        row = rgb.data();
+      }
+      png_write_row(png, const_cast<png_bytep>(row));
+    }
+    png_write_end(png, nullptr);
+    ok = true;
+  }
+  png_destroy_write_struct(&png, info ? &info : nullptr);
+  return fclose(f) == 0 && ok;
+}
+#else
+bool WritePng(const std::string&, const uint8_t*, uint32_t, uint32_t, bool) { return false; }
+#endif
+
+void Put16(uint8_t* p, uint32_t v) {
+  p[0] = uint8_t(v);
+  p[1] = uint8_t(v >> 8);
+}
+
+// A canonical 44-byte WAV header for signed 16-bit PCM.
+void WavHeader(uint8_t h[44], uint32_t rate, uint32_t channels, uint32_t dataBytes) {
+  memcpy(h, "RIFF", 4);
+  WriteLe32(h + 4, 36 + dataBytes);
+  memcpy(h + 8, "WAVEfmt ", 8);
+  WriteLe32(h + 16, 16);
+  Put16(h + 20, 1);
+  Put16(h + 22, channels);
+  WriteLe32(h + 24, rate);
+  WriteLe32(h + 28, rate * channels * 2);
+  Put16(h + 32, channels * 2);
+  Put16(h + 34, 16);
+  memcpy(h + 36, "data", 4);
+  WriteLe32(h + 40, dataBytes);
+}
+
+struct TrackDump {
+  uint32_t position = 0;  // in the file's track table
+  uint32_t rate = 0, channels = 0;
+  AudioDecoder* decoder = nullptr;
+  Output out;
+  bool wav = false;
+  uint32_t bytes = 0;
+  bool failed = false;
+  ~TrackDump() { CloseAudioDecoder(decoder); }
+};
+
+void AppendTrackPcm(void* context, const int16_t* samples, uint32_t bytes) {
+  TrackDump* t = static_cast<TrackDump*>(context);
+  if (!t->out.Write(samples, bytes)) t->failed = true;
+  t->bytes += bytes;
+}
+
 }  // namespace
 
 std::string DumpMovie(const DumpRequest& r) {
   // No display-mode doubling: the decoded pictures as they are.
-  const uint32_t flags = r.extraFlags | (7u << kOpenModeShift) | (r.alpha.empty() ? 0 : kOpenAlpha) | kOpenNoReader;
+  const uint32_t flags = r.extraFlags | (7u << kOpenModeShift) | kOpenAlpha | kOpenNoReader;
   Movie* movie = nullptr;
   os::FileHandle handle = os::kNoFile;
   if (r.offset) {
@@ -85,9 +165,45 @@ std::string DumpMovie(const DumpRequest& r) {
     if (!alpha.Open(r.alpha)) return "cannot write " + r.alpha;
   }
 
+  std::vector<std::unique_ptr<TrackDump>> tracks;
+  for (const DumpRequest::Track& want : r.tracks) {
+    auto t = std::make_unique<TrackDump>();
+    uint32_t i = 0;
+    while (i < movie->trackCount && movie->trackIds[i] != want.id) ++i;
+    if (i == movie->trackCount) return "no track with id " + std::to_string(want.id);
+    uint32_t word = movie->trackAudioWords[i];
+    if (!(word & (kAudioCodingA | kAudioCodingB))) return "track " + std::to_string(want.id) + " is not playable";
+    t->position = i;
+    t->rate = word & kAudioRateMask;
+    t->channels = (word & kAudioStereo) ? 2 : 1;
+    t->decoder = OpenAudioDecoder(t->rate, t->channels, (word & kAudioCodingB) && !(word & kAudioCodingA));
+    if (!t->decoder) return "cannot make a decoder for track " + std::to_string(want.id);
+    t->wav = want.wav;
+    if (!t->out.Open(want.path)) return "cannot write " + want.path;
+    if (t->wav) {
+      uint8_t wavHeader[44];
+      WavHeader(wavHeader, t->rate, t->channels, 0);
+      if (!t->out.Write(wavHeader, 44)) return "cannot write " + want.path;
+    }
+    tracks.push_back(std::move(t));
+  }
+  std::vector<uint8_t> rgba;
+  if (!r.pngFolder.empty()) rgba.resize(size_t(movie->width) * movie->height * 4);
+
   // The stream's chroma order: V then U from revision 'h' on, U then V before.
   const bool uFirst = (movie->openFlags & kOpenBeforeH) != 0;
   for (uint32_t n = 1; n <= movie->frameCount; ++n) {
+    // The audio chunks of the loaded packet, decoded apart from the player's
+    // sound output so that every byte of the track is kept.
+    if (!movie->readError && !movie->io.endOfData)
+      for (auto& t : tracks) {
+        const uint8_t* chunk;
+        uint32_t size;
+        if (FindAudioChunk(movie->frameData, FrameSize(movie->frameIndex, n), movie->trackCount, t->position, &chunk,
+                           &size))
+          DecodeAudioChunk(t->decoder, chunk, size, AppendTrackPcm, t.get());
+        if (t->failed) return "cannot write " + t->out.path;
+      }
     if (DoFrame(movie)) {
       char text[96];
       snprintf(text, sizeof text, "read error at frame %u: the file ends early", n);
@@ -105,6 +221,13 @@ std::string DumpMovie(const DumpRequest& r) {
         return "cannot write " + r.y4m;
     }
     if (alpha.file && !WriteRows(alpha, p.alphaBuffers[p.current], p.pitch, w, h)) return "cannot write " + r.alpha;
+    if (!rgba.empty()) {
+      CopyToRgbaRows(movie, rgba.data(), static_cast<int32_t>(movie->width * 4), 0);
+      char name[32];
+      snprintf(name, sizeof name, "/frame%05u.png", n);
+      if (!WritePng(r.pngFolder + name, rgba.data(), movie->width, movie->height, movie->openFlags & kOpenAlpha))
+        return "cannot write " + r.pngFolder + name;
+    }
     if (r.progress && (n % 25 == 0 || n == movie->frameCount))
       fprintf(stderr, "\rkivdump: frame %u of %u", n, movie->frameCount);
     NextFrame(movie);
@@ -112,6 +235,14 @@ std::string DumpMovie(const DumpRequest& r) {
   if (r.progress) fprintf(stderr, "\n");
   if (y4m.file && !y4m.Close()) return "cannot write " + r.y4m;
   if (alpha.file && !alpha.Close()) return "cannot write " + r.alpha;
+  for (auto& t : tracks) {
+    if (t->wav && t->out.file != stdout) {
+      uint8_t wavHeader[44];
+      WavHeader(wavHeader, t->rate, t->channels, t->bytes);
+      if (fseek(t->out.file, 0, SEEK_SET) != 0 || !t->out.Write(wavHeader, 44)) return "cannot write " + t->out.path;
+    }
+    if (!t->out.Close()) return "cannot write " + t->out.path;
+  }
   return "";
 }
 

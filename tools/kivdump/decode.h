@@ -1,9 +1,11 @@
-// Decoding a whole movie in order, as the player would, and writing its
-// pictures: YUV4MPEG2 of the visible area, and the raw alpha plane.
+// Decoding a whole movie in order, as the player would, and writing what it
+// holds: YUV4MPEG2 of the visible area, the raw alpha plane, PNG pictures
+// through the player's colour conversion, and each track's PCM.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kivo::tools {
 
@@ -13,6 +15,13 @@ struct DumpRequest {
   uint32_t extraFlags = 0; // ORed into the open flags
   std::string y4m;         // empty = none
   std::string alpha;       // empty = none
+  std::string pngFolder;   // empty = none: one PNG per frame
+  struct Track {
+    uint32_t id;
+    std::string path;
+    bool wav;              // a WAV file, else raw signed 16-bit PCM
+  };
+  std::vector<Track> tracks;
   bool progress = true;    // a progress line on standard error
 };
 

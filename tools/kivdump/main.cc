@@ -10,10 +10,14 @@
 namespace {
 
 const char* kUsage =
-    "usage: kivdump MOVIE [--info] [--y4m OUT] [--alpha OUT] [--flags HEX] [--offset N]\n"
+    "usage: kivdump MOVIE [--info] [--y4m OUT] [--alpha OUT] [--png DIR] [--pcm ID OUT] [--wav ID OUT]\n"
+    "               [--flags HEX] [--offset N]\n"
     "  --info        print the header, tracks and frame index as JSON\n"
     "  --y4m OUT     decode every frame into a YUV4MPEG2 file (4:2:0, visible area; - = stdout)\n"
     "  --alpha OUT   the alpha plane of every frame as raw bytes, width x height each\n"
+    "  --png DIR     every frame as DIR/frameNNNNN.png, in the player's colours (RGBA with alpha)\n"
+    "  --pcm ID OUT  the decoded audio of the track with that id as raw signed 16-bit PCM\n"
+    "  --wav ID OUT  the same as a WAV file\n"
     "  --flags HEX   open flags ORed in (0x20000 grey, 0x40000 no processor extensions)\n"
     "  --offset N    the movie starts at byte N of the file\n"
     "  --quiet       no progress line\n"
@@ -35,6 +39,17 @@ int main(int argc, char** argv) {
       info = true;
     } else if ((a == "--y4m" || a == "--alpha") && i + 1 < argc) {
       (a == "--y4m" ? dump.y4m : dump.alpha) = argv[++i];
+    } else if (a == "--png" && i + 1 < argc) {
+      dump.pngFolder = argv[++i];
+    } else if ((a == "--pcm" || a == "--wav") && i + 2 < argc) {
+      char* end = nullptr;
+      unsigned long id = strtoul(argv[i + 1], &end, 0);
+      if (!end || *end) {
+        fprintf(stderr, "kivdump: bad track id '%s'\n", argv[i + 1]);
+        return 1;
+      }
+      dump.tracks.push_back({static_cast<uint32_t>(id), argv[i + 2], a == "--wav"});
+      i += 2;
     } else if (a == "--quiet") {
       dump.progress = false;
     } else if (a == "--flags" && i + 1 < argc) {
@@ -62,7 +77,7 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  const bool decode = !dump.y4m.empty() || !dump.alpha.empty();
+  const bool decode = !dump.y4m.empty() || !dump.alpha.empty() || !dump.pngFolder.empty() || !dump.tracks.empty();
   if (!movie || (!info && !decode)) {
     fputs(kUsage, stderr);
     return 1;
