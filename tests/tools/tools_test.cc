@@ -420,6 +420,34 @@ TEST(Kivbundle, WindowsStringResourceIsRewrittenInPlace) {
   EXPECT_NE(r.err.find("would take 511 characters; the player has room for 510"), std::string::npos) << r.err;
 }
 
+TEST(Kivdump, Y4mOfALosslessMovieIsItsSourceAndBadInputFails) {
+  const std::string in = MakeY4m("dump_in.y4m", 33, 18, 4), movie = InFolder("dump.kiv"), out = InFolder("dump.y4m");
+  ASSERT_EQ(Start(ToolPath("kivenc") + " " + Quote(in) + " -o " + Quote(movie) + " --lossless --quiet").code, 0);
+  ToolRun r = Start(ToolPath("kivdump") + " " + Quote(movie) + " --y4m " + Quote(out) + " --quiet");
+  ASSERT_EQ(r.code, 0) << r.err;
+  // Frames identical to the source; only the header's tags may differ.
+  const std::string a = Slurp(in), b = Slurp(out);
+  ASSERT_EQ(b.compare(0, 22, "YUV4MPEG2 W33 H18 F24:"), 0) << b.substr(0, 40);
+  EXPECT_EQ(a.substr(a.find('\n')), b.substr(b.find('\n')));
+
+  r = Start(ToolPath("kivdump") + " " + Quote(movie) + " --info");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("\"frameCount\": 4"), std::string::npos) << r.out;
+
+  const std::string folder = InFolder("dump_png");
+  std::filesystem::create_directories(folder);
+  r = Start(ToolPath("kivdump") + " " + Quote(movie) + " --png " + Quote(folder) + " --quiet");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(std::filesystem::exists(folder + "/frame00004.png"));
+
+  r = Start(ToolPath("kivdump") + " " + Quote(in) + " --y4m " + Quote(out));
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("Not a Kivo file."), std::string::npos) << r.err;
+  r = Start(ToolPath("kivdump") + " " + Quote(movie) + " --wav 9 " + Quote(InFolder("dump.wav")));
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("no track with id 9"), std::string::npos) << r.err;
+}
+
 #endif  // !_WIN32
 
 }  // namespace
