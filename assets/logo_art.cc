@@ -211,14 +211,14 @@ std::vector<uint8_t> EncodeMovie(const std::vector<Picture>& frames, uint32_t ra
     DescribePlane(luma, planes.y, key ? nullptr : &previous.y, planes.lumaWidth, planes.lumaHeight);
     DescribePlane(v, planes.v, key ? nullptr : &previous.v, planes.chromaWidth, planes.chromaHeight);
     DescribePlane(u, planes.u, key ? nullptr : &previous.u, planes.chromaWidth, planes.chromaHeight);
-    encode::FrameSpec spec;
-    spec.revision = layout.revision;
-    spec.luma = &luma;
-    spec.chroma[0] = &v;  // the red difference comes first in the stream
-    spec.chroma[1] = &u;
+    encode::FrameSpec frame;
+    frame.revision = layout.revision;
+    frame.luma = &luma;
+    frame.chroma[0] = &v;  // the red difference comes first in the stream
+    frame.chroma[1] = &u;
     std::string error;
     packets[i].key = key;
-    if (!encode::WriteVideoFrame(spec, packets[i].video, &error))
+    if (!encode::WriteVideoFrame(frame, packets[i].video, &error))
       throw std::runtime_error("frame " + std::to_string(i + 1) + ": " + error);
     previous = planes;
   }
