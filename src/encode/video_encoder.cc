@@ -488,16 +488,25 @@ bool EncodeVideoPicture(VideoCoder& coder, const SourcePicture& picture, bool ke
   const bool keyDue = s.keyInterval > 0 && coder.framesDone % s.keyInterval == 0;
   const bool inter = coder.haveReference && !key && !keyDue;
 
-  // The bytes this frame may take so that the second ending with it stays
-  // within the target (and no single frame takes more than three frames'
-  // share, so that one big frame does not starve the ones after it).
+  // Rate control: `room` is what this frame may take so that the second
+  // ending with it stays within the target. `aim` is its share (more for a
+  // key frame) less a part of what the other frames of that second took
+  // beyond their shares, so that a debt is repaid within half a second.
   const double fps = FramesPerSecond(s);
   const double target = double(s.targetBytesPerSecond);
-  double budget = 0;
+  const double share = target / fps;
+  const double windowFrames = double(coder.window.size());
+  double room = 0, aim = 0;
   if (target > 0) {
-    const uint64_t leaving = coder.window[coder.windowPos];
-    budget = std::min(target - double(coder.windowSum - leaving), 3.0 * target / fps);
-    budget = std::max(budget, 0.25 * target / fps);
+    // Until a second has been coded, the frames not yet coded count as
+    // taking most of their shares (the first key frame may take more).
+    const double missing = std::max(0.0, windowFrames - 1 - double(coder.framesDone));
+    const double others = double(coder.windowSum - coder.window[coder.windowPos]) + 0.7 * missing * share;
+    room = target - others;
+    // A credit (a quiet stretch) lets a frame take at most half a share more.
+    const double debt = std::max(others - (windowFrames - 1) * share, -0.25 * share * windowFrames);
+    aim = (inter ? 1.0 : 2.5) * share - debt / std::max(1.0, windowFrames / 2);
+    aim = std::max(std::min(aim, room), 0.05 * share);
   }
   double lambda = coder.lambda;
   for (int attempt = 0;; ++attempt) {
@@ -519,16 +528,18 @@ bool EncodeVideoPicture(VideoCoder& coder, const SourcePicture& picture, bool ke
     out.clear();
     std::string why;
     if (!WriteVideoFrame(frame, out, &why)) return Fail(error, "video coding failed: " + why);
-    if (target <= 0 || double(out.size()) <= budget * 1.05 || attempt >= 3 || lambda > 1e6) break;
-    lambda *= std::max(1.5, std::pow(double(out.size()) / budget, 1.5));
+    // Over the room, or well over the aim: code the frame again, coarser.
+    const double limit = std::min(room, 1.15 * aim);
+    if (target <= 0 || double(out.size()) <= limit || attempt >= 5 || lambda > 1e7) break;
+    lambda *= std::max(1.5, std::pow(double(out.size()) / aim, 2.0));
   }
 
   // Rate control for the next frame: move lambda so that frames come out at
   // their share of the target, never below what the quality asks for.
   const uint32_t size = uint32_t(out.size());
   if (target > 0) {
-    const double ratio = double(size) / (target / fps);
-    lambda *= std::clamp(std::pow(ratio, 0.6), 0.75, 1.5);
+    const double ratio = double(size) / aim;
+    lambda *= std::clamp(std::pow(ratio, 0.7), 0.25, 2.0);
     coder.lambda = std::clamp(lambda, coder.qualityLambda, 1e7);
   }
   coder.windowSum = coder.windowSum - coder.window[coder.windowPos] + size;
