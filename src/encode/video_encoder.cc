@@ -530,7 +530,11 @@ bool EncodeVideoPicture(VideoCoder& coder, const SourcePicture& picture, bool ke
     if (!WriteVideoFrame(frame, out, &why)) return Fail(error, "video coding failed: " + why);
     // Over the room, or well over the aim: code the frame again, coarser.
     const double limit = std::min(room, 1.15 * aim);
-    if (target <= 0 || double(out.size()) <= limit || attempt >= 5 || lambda > 1e7) break;
+    // The room is a hard limit as long as coarser codings remain; the aim
+    // only for a few tries.
+    const double size = double(out.size());
+    if (target <= 0 || size <= limit || (attempt >= 4 && size <= room) || attempt >= 12 || lambda > 1e9)
+      break;
     lambda *= std::max(1.5, std::pow(double(out.size()) / aim, 2.0));
   }
 
@@ -540,7 +544,7 @@ bool EncodeVideoPicture(VideoCoder& coder, const SourcePicture& picture, bool ke
   if (target > 0) {
     const double ratio = double(size) / aim;
     lambda *= std::clamp(std::pow(ratio, 0.7), 0.25, 2.0);
-    coder.lambda = std::clamp(lambda, coder.qualityLambda, 1e7);
+    coder.lambda = std::clamp(lambda, coder.qualityLambda, 1e9);
   }
   coder.windowSum = coder.windowSum - coder.window[coder.windowPos] + size;
   coder.window[coder.windowPos] = size;
