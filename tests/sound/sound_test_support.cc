@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "audio/audio_decoder.h"
+#include "encode/container_writer.h"
 #include "sound/sound_device.h"
 #include "sound/sound_system.h"
 #include "support/virtual_clock.h"
@@ -108,6 +110,49 @@ bool AllZero(const std::vector<uint8_t>& bytes, size_t from, size_t to) {
   for (size_t i = from; i < to && i < bytes.size(); ++i)
     if (bytes[i]) return false;
   return to <= bytes.size();
+}
+
+namespace {
+
+// 22050 Hz stereo DCT blocks give 3840 bytes, 960 sample frames: at 735/32
+// frames per second one block is exactly one frame.
+constexpr uint32_t kTrackWord = 0x70005622;
+constexpr uint32_t kBlockBytes = 3840;
+constexpr uint32_t kLeadBlocks = 8;
+
+void Collect(void* context, const int16_t* samples, uint32_t n) {
+  auto* out = static_cast<std::vector<uint8_t>*>(context);
+  const uint8_t* p = reinterpret_cast<const uint8_t*>(samples);
+  out->insert(out->end(), p, p + n);
+}
+
+}  // namespace
+
+SoundMovie MakeSoundMovie(uint32_t frames) {
+  encode::MovieLayout layout;
+  layout.width = 64;
+  layout.height = 48;
+  layout.rateNum = 735;
+  layout.rateDen = 32;
+  layout.tracks.push_back({kTrackWord, 0, 0});
+  std::vector<encode::FramePacket> packets(frames);
+  AudioDecoder* decoder = OpenAudioDecoder(22050, 2, 1);
+  SoundMovie movie;
+  for (uint32_t f = 0; f < frames; ++f) {
+    encode::FramePacket& p = packets[f];
+    p.key = f % 10 == 0;
+    p.video.assign(200, static_cast<uint8_t>(f));
+    const uint32_t blocks = f == 0 ? kLeadBlocks : 1;
+    std::vector<uint8_t> audio = Pattern(4 + blocks * 240, f + 3);
+    const uint32_t decoded = blocks * kBlockBytes;
+    for (int b = 0; b < 4; ++b) audio[b] = static_cast<uint8_t>(decoded >> (8 * b));
+    movie.frameStart.push_back(movie.pcm.size());
+    DecodeAudioChunk(decoder, audio.data(), static_cast<uint32_t>(audio.size()), Collect, &movie.pcm);
+    p.audio.push_back(audio);
+  }
+  CloseAudioDecoder(decoder);
+  movie.bytes = encode::BuildMovie(layout, packets);
+  return movie;
 }
 
 void VirtualSoundTest::SetUp() {

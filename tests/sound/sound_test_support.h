@@ -57,6 +57,18 @@ struct Capture {
 // 16-bit PCM whose sample k is a function of (seed, k) that never repeats
 // within 65536 samples and is never 0: an offset into it tells the position.
 std::vector<uint8_t> Pattern(uint32_t bytes, uint32_t seed = 1);
+// A movie of 64 x 48 at 735/32 frames per second with one 22050 Hz 16-bit
+// stereo track (id 0) whose packets hold pattern bytes: one block per frame
+// after a lead-in of eight in the first, the PCM decoded from them exactly
+// one frame long. `pcm` is what the track decodes to, `frameStart[f]` where
+// frame f + 1's part of it begins.
+struct SoundMovie {
+  std::vector<uint8_t> bytes;
+  std::vector<uint8_t> pcm;
+  std::vector<size_t> frameStart;
+};
+SoundMovie MakeSoundMovie(uint32_t frames);
+
 // Where `needle` begins in `hay`, or -1.
 int64_t Find(const std::vector<uint8_t>& hay, const std::vector<uint8_t>& needle);
 bool AllZero(const std::vector<uint8_t>& bytes, size_t from, size_t to);
