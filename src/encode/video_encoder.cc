@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <cstring>
 
-#include "encode/video_blocks.h"
 #include "encode/video_coefficients.h"
 #include "encode/video_dct.h"
 #include "encode/video_search.h"
@@ -114,8 +113,9 @@ void QuantiserSet(const PlaneContext& ctx, uint32_t out[3], int* count) {
 }
 
 // Candidates that need no reference: fill, two colours, runs, raw, intra.
-// `area` scales distortion for doubled blocks (each sample covers four);
-// `full` returns the distortion of a candidate picture (8x8, row-major).
+// `distortion` measures a candidate 8x8 picture against what the block
+// covers (for a doubled block, the whole 16x16 area); `extraBits` are bits
+// every candidate pays besides its own (a doubled block's sub-type).
 template <typename Distortion>
 void OfferPictureTypes(PlaneContext& ctx, const uint8_t want[64], double extraBits,
                        Distortion&& distortion, BlockChoice& best) {
