@@ -13,9 +13,9 @@
 #define KIVO_SSE2 __attribute__((target("sse2")))
 #if defined(__i386__)
 // Entered through a pointer from code that may keep the stack 4-byte aligned.
-#define KIVO_SSE2_ENTRY __attribute__((target("sse2"), force_align_arg_pointer))
+#define KIVO_SSE2_ENTRY __attribute__((target("sse2"), force_align_arg_pointer, flatten))
 #else
-#define KIVO_SSE2_ENTRY KIVO_SSE2
+#define KIVO_SSE2_ENTRY __attribute__((target("sse2"), flatten))
 #endif
 
 namespace kivo {

@@ -188,10 +188,11 @@ void ConvertPair(const Plan& p, WalkState& s, uint32_t w, uint32_t sx, uint32_t 
     timing = !WordDecided(*p.leadWord) && !TimingDouble(p);
   }
   uint32_t start = timing ? ReadTicks() : 0;
-  p.rows.pixel(&s, lead);
+  if (lead) p.rows.pixel(&s, lead);
   uint32_t groups = (w - lead) >> p.granularity;
   if (groups) GroupStep(p, s, groups);
-  p.rows.pixel(&s, w - lead - (groups << p.granularity));
+  uint32_t tail = w - lead - (groups << p.granularity);
+  if (tail) p.rows.pixel(&s, tail);
   if (timing) *p.leadWord = LearnLead(*p.leadWord, ReadTicks() - start);
 }
 
