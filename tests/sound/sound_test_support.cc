@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 #include "audio/audio_decoder.h"
 #include "encode/container_writer.h"
@@ -101,9 +102,9 @@ std::vector<uint8_t> Pattern(uint32_t bytes, uint32_t seed) {
 
 int64_t Find(const std::vector<uint8_t>& hay, const std::vector<uint8_t>& needle) {
   if (needle.empty() || needle.size() > hay.size()) return -1;
-  for (size_t i = 0; i + needle.size() <= hay.size(); ++i)
-    if (hay[i] == needle[0] && std::memcmp(&hay[i], needle.data(), needle.size()) == 0) return int64_t(i);
-  return -1;
+  // Needles open with long runs of silence: compared from their end.
+  const auto at = std::search(hay.begin(), hay.end(), std::boyer_moore_horspool_searcher(needle.begin(), needle.end()));
+  return at == hay.end() ? -1 : int64_t(at - hay.begin());
 }
 
 bool AllZero(const std::vector<uint8_t>& bytes, size_t from, size_t to) {
