@@ -17,6 +17,19 @@ namespace {
 
 struct Tuning : ConvertFixture {};
 
+TEST_F(Tuning, TheProcessorsCounterIsProbedAndRuns) {
+  SetTickSource(nullptr, 0);
+#if defined(__i386__) || defined(__x86_64__)
+  ASSERT_EQ(TickCounterAvailable(), 1);  // neither Linux nor Wine forbids it
+  uint32_t first = ReadTicks();
+  volatile uint32_t spin = 0;
+  for (int i = 0; i < 100000; ++i) spin = spin + 1;
+  EXPECT_NE(ReadTicks(), first);
+#else
+  EXPECT_EQ(TickCounterAvailable(), 0);
+#endif
+}
+
 TEST_F(Tuning, LeadWordDecidesAfterTheCounterRunsOutEitherWay) {
   // The source-aligned count always faster: 17 wins from counter 16.
   uint32_t w = AgeLeadWord(0, 10);
