@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "movie/clock.h"
+#include "movie/memory.h"
 #include "movie/movie_api.h"
 #include "sound/sound_drivers.h"
 #include "sound/sound_system.h"
@@ -88,6 +89,23 @@ TEST_P(MoviePlayTest, AStarvedDeviceGivesOneSoundSkipThenPlaysOnInStep) {
   after.insert(after.end(), sm.pcm.begin() + static_cast<long>(sm.frameStart[40]), sm.pcm.end());
   const std::vector<uint8_t> played = capture.Played(queue() ? 1 : 0);
   EXPECT_GE(test::Find(played, after), 0);
+  CloseMovie(m);
+}
+
+TEST_P(MoviePlayTest, PlayingWithSoundAllocatesNothing) {
+  const SoundMovie sm = MakeSoundMovie(100);
+  Movie* m = OpenMovie(sm.bytes.data(), kOpenMemory);
+  ASSERT_NE(m, nullptr);
+  ASSERT_EQ(m->openTrackCount, 1u);
+  const uint32_t before = MemAllocCount();
+  for (uint32_t f = 1; f <= 100; ++f) {
+    PlayFrame(m, f < 100);
+    if (f % 30 == 0) {
+      PauseMovie(m, 1);
+      PauseMovie(m, 0);
+    }
+  }
+  EXPECT_EQ(MemAllocCount(), before);
   CloseMovie(m);
 }
 
