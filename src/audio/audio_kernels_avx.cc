@@ -7,12 +7,25 @@
 
 #if defined(__i386__) || defined(__x86_64__)
 
-#include <immintrin.h>
-
 #include <bit>
 
-#define KIVO_AVX_INLINE __attribute__((target("avx"), always_inline)) inline
+// GCC: the whole file is AVX code. On 32-bit x86 it would otherwise do the
+// scalar float parts in x87 registers, with more precision than the 64-bit
+// build; SSE arithmetic keeps both builds' numbers the same. The target is
+// set before the intrinsics header so that they agree with it.
+#if defined(__clang__)
 #define KIVO_AVX __attribute__((target("avx")))
+#else
+#if defined(__i386__)
+#pragma GCC target("avx,fpmath=sse")
+#else
+#pragma GCC target("avx")
+#endif
+#define KIVO_AVX
+#endif
+#define KIVO_AVX_INLINE KIVO_AVX __attribute__((always_inline)) inline
+
+#include <immintrin.h>
 
 namespace kivo {
 namespace {
