@@ -29,9 +29,10 @@ inline void StartAudioBits(AudioBits* r, const uint8_t* start, const uint8_t* en
 inline void FillAudioBits(AudioBits* r) {
   if (r->count >= 32) return;
   uint32_t w = 0;
-  if (r->pos < r->size) {
-    const uint32_t avail = r->size - r->pos;
-    memcpy(&w, r->start + r->pos, avail >= 4 ? 4 : avail);
+  if (r->pos + 4 <= r->size) {
+    memcpy(&w, r->start + r->pos, 4);
+  } else if (r->pos < r->size) {
+    memcpy(&w, r->start + r->pos, r->size - r->pos);
   }
   r->cache |= uint64_t(w) << r->count;
   r->count += 32;

@@ -23,6 +23,25 @@ inline uint32_t Le32(const uint8_t* p) {
   return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
+// Coefficients from..to-1 of one run: `width`-bit magnitudes, each nonzero
+// one followed by its sign bit, times the quantiser. Branch-free: zeros are
+// common and unpredictable.
+inline void ReadValues(AudioBits* bits, float* k, uint32_t from, uint32_t to, uint32_t width, float quantiser) {
+  const uint64_t mask = (uint64_t(1) << width) - 1;
+  for (uint32_t i = from; i < to; ++i) {
+    if (bits->count < 16) FillAudioBits(bits);
+    const uint64_t cache = bits->cache;
+    const uint32_t v = static_cast<uint32_t>(cache & mask);
+    const uint32_t nonzero = v != 0;
+    const uint32_t sign = static_cast<uint32_t>(cache >> width) & nonzero;
+    const uint32_t taken = width + nonzero;
+    bits->cache = cache >> taken;
+    bits->count -= taken;
+    const float magnitude = static_cast<float>(v) * quantiser;
+    k[i] = std::bit_cast<float>(std::bit_cast<uint32_t>(magnitude) ^ (sign << 31));
+  }
+}
+
 // Reads one coded channel's coefficients k[0..N-1].
 void DecodeChannel(const AudioDecoder* d, AudioBits* bits, float* k) {
   const uint32_t n = d->blockSize;
@@ -49,16 +68,14 @@ void DecodeChannel(const AudioDecoder* d, AudioBits* bits, float* k) {
       // edges[bandCount] * 2 = N stops the walk.
       while (2 * edges[band] < end) quantiser = q[band++];
     } else {
-      for (uint32_t i = j; i < end; ++i) {
+      // Stretches of one quantiser between band starts (a band is entered at
+      // most once per coefficient, which a repeated edge would make matter).
+      for (uint32_t i = j; i < end;) {
         if (i == 2 * edges[band]) quantiser = q[band++];
-        FillAudioBits(bits);
-        const uint32_t v = TakeAudioBits(bits, width);
-        if (v == 0) {
-          k[i] = 0.0f;
-        } else {
-          const float value = static_cast<float>(v);
-          k[i] = (TakeAudioBits(bits, 1) ? -value : value) * quantiser;
-        }
+        uint32_t stop = 2 * edges[band] < end ? 2 * edges[band] : end;
+        if (stop <= i) stop = i + 1;
+        ReadValues(bits, k, i, stop, width, quantiser);
+        i = stop;
       }
     }
     j = end;
