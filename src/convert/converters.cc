@@ -13,20 +13,19 @@ namespace {
 template <int32_t kKind, bool kGray, bool kWide, uint32_t kGranularity>
 void FastGroups(WalkState* s, uint32_t groups) {
   uint32_t n = groups << kGranularity;
-  LaneJob job = {{s->luma[0], s->luma[1]}, s->cr,   s->cb, {s->alpha[0], s->alpha[1]}, {s->dest[0], s->dest[1]},
-                 n,                        s->x & 1, s->exchanged, s->tables};
+  LaneJob job = {&s->at, n, s->x & 1, s->exchanged, s->tables};
   s->kernels->run[kKind][kGray][kWide](job);
   constexpr uint32_t kOut = LaneBytesPerPixel(kKind) * (kWide ? 2 : 1);
-  s->luma[0] += n;
-  s->luma[1] += n;
-  if (s->alpha[0]) {
-    s->alpha[0] += n;
-    s->alpha[1] += n;
+  s->at.luma[0] += n;
+  s->at.luma[1] += n;
+  if (s->at.alpha[0]) {
+    s->at.alpha[0] += n;
+    s->at.alpha[1] += n;
   }
-  s->dest[0] += n * kOut;
-  s->dest[1] += n * kOut;
-  s->cr += n / 2;  // n is even: the phase stays
-  s->cb += n / 2;
+  s->at.dest[0] += n * kOut;
+  s->at.dest[1] += n * kOut;
+  s->at.cr += n / 2;  // n is even: the phase stays
+  s->at.cb += n / 2;
   s->x += n;
 }
 

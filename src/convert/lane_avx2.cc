@@ -240,18 +240,17 @@ template <int32_t kKind, bool kGray, bool kWide>
 KIVO_AVX2_ENTRY void Kernel(const LaneJob& job) {
   constexpr uint32_t kOut = LaneBytesPerPixel(kKind) * (kWide ? 2 : 1);
   uint32_t whole = job.pixels & ~31u;
-  LaneJob part = job;
-  part.pixels = whole;
-  if (whole) RunInBlocks<32, kOut>(part, Block<kKind, kGray, kWide>);
+  if (whole) RunInBlocks<32, kOut>(job, whole, Block<kKind, kGray, kWide>);
   if (whole == job.pixels) return;
-  part.pixels = job.pixels - whole;
+  RowPointers rest = *job.at;
   for (int r = 0; r < 2; ++r) {
-    part.luma[r] += whole;
-    if (part.alpha[r]) part.alpha[r] += whole;
-    part.dest[r] += whole * kOut;
+    rest.luma[r] += whole;
+    if (rest.alpha[r]) rest.alpha[r] += whole;
+    rest.dest[r] += whole * kOut;
   }
-  part.cr += whole / 2;
-  part.cb += whole / 2;
+  rest.cr += whole / 2;
+  rest.cb += whole / 2;
+  LaneJob part = {&rest, job.pixels - whole, job.phase, job.exchanged, job.tables};
   LaneKernelsFor(kLaneSse2).run[kKind][kGray][kWide](part);
 }
 

@@ -26,17 +26,25 @@ enum LaneKind : int32_t {
   kLaneKinds,
 };
 
-// One stretch of a row pair: `pixels` pixels from source x of parity
-// `phase` (chroma pointers at that pixel's samples), into two destination
-// rows. With `exchanged` the chroma tables are exchanged: a kernel that
-// reads them gives red and blue swapped by itself, one that computes the
-// terms does so from the planes the other way round.
-struct LaneJob {
+// Where a row pair is read and written: two luma rows sharing the chroma
+// row, the alpha rows (null without an alpha plane), two destination rows.
+struct RowPointers {
   const uint8_t* luma[2];
   const uint8_t* cr;
   const uint8_t* cb;
   const uint8_t* alpha[2];
   uint8_t* dest[2];
+};
+
+// One stretch of a row pair: `pixels` pixels from source x of parity
+// `phase` (chroma pointers at that pixel's samples), into two destination
+// rows. With `exchanged` the chroma tables are exchanged: a kernel that
+// reads them gives red and blue swapped by itself, one that computes the
+// terms does so from the planes the other way round.
+// The pointers are not copied: the walk has just stored them, and reading
+// them back whole would wait for those stores.
+struct LaneJob {
+  const RowPointers* at;
   uint32_t pixels;
   uint32_t phase;
   int32_t exchanged;
@@ -77,16 +85,20 @@ struct LaneBlock {
   uint8_t* d1;
 };
 
-// Runs a fixed-width block routine over a stretch of any length: whole
-// blocks in place, the last partial block through padded copies on the
-// stack, so that nothing is read or written beyond the stretch.
+// Runs a fixed-width block routine over the first `pixels` pixels of a
+// stretch: whole blocks in place, the last partial block through padded
+// copies on the stack, so that nothing is read or written beyond them.
 template <uint32_t kBlock, uint32_t kOutBytes, class BlockFn>
-inline void RunInBlocks(const LaneJob& job, BlockFn block) {
-  LaneBlock b = {job.luma[0], job.luma[1], job.cr, job.cb, job.alpha[0], job.alpha[1], job.dest[0], job.dest[1]};
-  bool alpha = job.alpha[0] != nullptr;
-  uint32_t whole = job.pixels / kBlock;
+inline void RunInBlocks(const LaneJob& job, uint32_t pixels, BlockFn block) {
+  // A local copy the compiler can keep in registers: the destination stores
+  // might otherwise alias the job and force a reload per block.
+  const LaneJob local = {job.at, pixels, job.phase, job.exchanged, job.tables};
+  const RowPointers& at = *job.at;
+  LaneBlock b = {at.luma[0], at.luma[1], at.cr, at.cb, at.alpha[0], at.alpha[1], at.dest[0], at.dest[1]};
+  bool alpha = at.alpha[0] != nullptr;
+  uint32_t whole = pixels / kBlock;
   for (uint32_t i = 0; i < whole; ++i) {
-    block(b, job);
+    block(b, local);
     b.y0 += kBlock;
     b.y1 += kBlock;
     b.cr += kBlock / 2;
@@ -98,7 +110,7 @@ inline void RunInBlocks(const LaneJob& job, BlockFn block) {
     b.d0 += kBlock * kOutBytes;
     b.d1 += kBlock * kOutBytes;
   }
-  uint32_t rest = job.pixels % kBlock;
+  uint32_t rest = pixels % kBlock;
   if (rest == 0) return;
   alignas(32) uint8_t y0[kBlock] = {}, y1[kBlock] = {}, a0[kBlock] = {}, a1[kBlock] = {};
   alignas(32) uint8_t cr[kBlock / 2 + 8] = {}, cb[kBlock / 2 + 8] = {};
@@ -113,7 +125,7 @@ inline void RunInBlocks(const LaneJob& job, BlockFn block) {
     std::memcpy(a1, b.a1, rest);
   }
   LaneBlock padded = {y0, y1, cr, cb, alpha ? a0 : nullptr, alpha ? a1 : nullptr, d0, d1};
-  block(padded, job);
+  block(padded, local);
   std::memcpy(b.d0, d0, rest * kOutBytes);
   std::memcpy(b.d1, d1, rest * kOutBytes);
 }

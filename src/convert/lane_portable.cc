@@ -96,12 +96,12 @@ void Kernel(const LaneJob& job) {
   constexpr uint32_t kBytes = LaneBytesPerPixel(kKind);
   const ConversionTables& t = *job.tables;
   for (int row = 0; row < 2; ++row) {
-    const uint8_t* y = job.luma[row];
-    const uint8_t* a = job.alpha[row];
-    uint8_t* d = job.dest[row];
+    const uint8_t* y = job.at->luma[row];
+    const uint8_t* a = job.at->alpha[row];
+    uint8_t* d = job.at->dest[row];
     for (uint32_t i = 0; i < job.pixels; ++i) {
       uint32_t c = (job.phase + i) >> 1;
-      uint32_t v = Pixel(kKind, kGray, kWide, t, y[i], job.cr[c], job.cb[c], a ? a[i] : 0, (job.phase + i) & 1);
+      uint32_t v = Pixel(kKind, kGray, kWide, t, y[i], job.at->cr[c], job.at->cb[c], a ? a[i] : 0, (job.phase + i) & 1);
       if (kWide && LaneIsYuv(kKind)) {
         StoreLittle(d, v, 4);
         d += 4;

@@ -248,7 +248,7 @@ KIVO_SSE2 void Block(const LaneBlock& b, const LaneJob& job) {
 template <int32_t kKind, bool kGray, bool kWide>
 KIVO_SSE2_ENTRY void Kernel(const LaneJob& job) {
   constexpr uint32_t kOut = LaneBytesPerPixel(kKind) * (kWide ? 2 : 1);
-  RunInBlocks<16, kOut>(job, Block<kKind, kGray, kWide>);
+  RunInBlocks<16, kOut>(job, job.pixels, Block<kKind, kGray, kWide>);
 }
 
 template <int32_t kKind>

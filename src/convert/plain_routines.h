@@ -175,17 +175,17 @@ template <class P, bool kGray, bool kWide, bool kTall>
 void PixelRoutine(WalkState* s, uint32_t n) {
   const ConversionTables& t = *s->tables;
   for (; n; --n) {
-    typename P::Chroma c = ChromaAt<P, kGray>(t, s->cr, s->cb, 0);
+    typename P::Chroma c = ChromaAt<P, kGray>(t, s->at.cr, s->at.cb, 0);
     uint32_t odd = s->x & 1;
     for (int row = 0; row < 2; ++row) {
       uint8_t a = 0;
-      if constexpr (P::kHasAlpha) a = *s->alpha[row]++;
-      Put<P, kGray, kWide, kTall>(s->dest[row], s->below, t, *s->luma[row]++, c, a, odd);
-      s->dest[row] += kStep<P, kWide>;
+      if constexpr (P::kHasAlpha) a = *s->at.alpha[row]++;
+      Put<P, kGray, kWide, kTall>(s->at.dest[row], s->below, t, *s->at.luma[row]++, c, a, odd);
+      s->at.dest[row] += kStep<P, kWide>;
     }
     if ((++s->x & 1) == 0) {
-      ++s->cr;
-      ++s->cb;
+      ++s->at.cr;
+      ++s->at.cb;
     }
   }
 }
@@ -194,14 +194,14 @@ template <class P, bool kGray, bool kWide, bool kTall>
 void RowRoutine(WalkState* s, uint32_t n) {
   const ConversionTables& t = *s->tables;
   for (; n; --n) {
-    typename P::Chroma c = ChromaAt<P, kGray>(t, s->cr, s->cb, 0);
+    typename P::Chroma c = ChromaAt<P, kGray>(t, s->at.cr, s->at.cb, 0);
     uint8_t a = 0;
-    if constexpr (P::kHasAlpha) a = *s->alpha[0]++;
-    Put<P, kGray, kWide, kTall>(s->dest[0], s->below, t, *s->luma[0]++, c, a, s->x & 1);
-    s->dest[0] += kStep<P, kWide>;
+    if constexpr (P::kHasAlpha) a = *s->at.alpha[0]++;
+    Put<P, kGray, kWide, kTall>(s->at.dest[0], s->below, t, *s->at.luma[0]++, c, a, s->x & 1);
+    s->at.dest[0] += kStep<P, kWide>;
     if ((++s->x & 1) == 0) {
-      ++s->cr;
-      ++s->cb;
+      ++s->at.cr;
+      ++s->at.cb;
     }
   }
 }
@@ -212,16 +212,16 @@ void RowRoutine(WalkState* s, uint32_t n) {
 template <class P, bool kGray, bool kWide, bool kOdd>
 void GroupRoutine(WalkState* s, uint32_t groups) {
   const ConversionTables& t = *s->tables;
-  const uint8_t* y0 = s->luma[0];
-  const uint8_t* y1 = s->luma[1];
-  const uint8_t* a0 = s->alpha[0];
-  const uint8_t* a1 = s->alpha[1];
-  uint8_t* d0 = s->dest[0];
-  uint8_t* d1 = s->dest[1];
+  const uint8_t* y0 = s->at.luma[0];
+  const uint8_t* y1 = s->at.luma[1];
+  const uint8_t* a0 = s->at.alpha[0];
+  const uint8_t* a1 = s->at.alpha[1];
+  uint8_t* d0 = s->at.dest[0];
+  uint8_t* d1 = s->at.dest[1];
   constexpr uint32_t kOut = kStep<P, kWide>;
   for (uint32_t g = 0; g < groups; ++g) {
-    typename P::Chroma c[3] = {ChromaAt<P, kGray>(t, s->cr, s->cb, 0), ChromaAt<P, kGray>(t, s->cr, s->cb, 1),
-                               ChromaAt<P, kGray>(t, s->cr, s->cb, kOdd ? 2 : 1)};
+    typename P::Chroma c[3] = {ChromaAt<P, kGray>(t, s->at.cr, s->at.cb, 0), ChromaAt<P, kGray>(t, s->at.cr, s->at.cb, 1),
+                               ChromaAt<P, kGray>(t, s->at.cr, s->at.cb, kOdd ? 2 : 1)};
     for (uint32_t i = 0; i < 4; ++i) {
       const typename P::Chroma& ci = c[kOdd ? (i + 1) >> 1 : i >> 1];
       uint32_t odd = kOdd ? (i & 1) ^ 1 : i & 1;
@@ -241,15 +241,15 @@ void GroupRoutine(WalkState* s, uint32_t groups) {
     }
     d0 += 4 * kOut;
     d1 += 4 * kOut;
-    s->cr += 2;
-    s->cb += 2;
+    s->at.cr += 2;
+    s->at.cb += 2;
   }
-  s->luma[0] = y0;
-  s->luma[1] = y1;
-  s->alpha[0] = a0;
-  s->alpha[1] = a1;
-  s->dest[0] = d0;
-  s->dest[1] = d1;
+  s->at.luma[0] = y0;
+  s->at.luma[1] = y1;
+  s->at.alpha[0] = a0;
+  s->at.alpha[1] = a1;
+  s->at.dest[0] = d0;
+  s->at.dest[1] = d1;
   s->x += 4 * groups;
 }
 

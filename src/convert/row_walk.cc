@@ -151,26 +151,26 @@ void GroupStep(const Plan& p, WalkState& s, uint32_t groups) {
   bool twice = p.scratchRow == 0 || (p.ticks && DoubleConvertsTwice(*p.doubleWord));
   uint32_t start = timing ? ReadTicks() : 0;
   uint32_t bytes = (groups << p.granularity) * p.bpp * p.wideness;
-  uint8_t* rows[2] = {s.dest[0], s.dest[1]};
+  uint8_t* rows[2] = {s.at.dest[0], s.at.dest[1]};
   if (twice) {
     WalkState first = s;
     g(&s, groups);
-    uint8_t* after[2] = {s.dest[0], s.dest[1]};
+    uint8_t* after[2] = {s.at.dest[0], s.at.dest[1]};
     s = first;
-    s.dest[0] = rows[0] + p.below;
-    s.dest[1] = rows[1] + p.below;
+    s.at.dest[0] = rows[0] + p.below;
+    s.at.dest[1] = rows[1] + p.below;
     g(&s, groups);
-    s.dest[0] = after[0];
-    s.dest[1] = after[1];
+    s.at.dest[0] = after[0];
+    s.at.dest[1] = after[1];
   } else {
-    s.dest[0] = scratch;
-    s.dest[1] = scratch + p.scratchRow;
+    s.at.dest[0] = scratch;
+    s.at.dest[1] = scratch + p.scratchRow;
     g(&s, groups);
     for (int r = 0; r < 2; ++r) {
       const uint8_t* from = scratch + r * p.scratchRow;
       std::memcpy(rows[r], from, bytes);
       std::memcpy(rows[r] + p.below, from, bytes);
-      s.dest[r] = rows[r] + bytes;
+      s.at.dest[r] = rows[r] + bytes;
     }
   }
   if (timing) *p.doubleWord = LearnDouble(*p.doubleWord, ReadTicks() - start);
@@ -210,13 +210,13 @@ void ConvertRect(const Plan& p, uint32_t sx, uint32_t sy, uint32_t w, uint32_t h
   s.tables = p.tables;
   s.kernels = p.kernels;
   auto place = [&](uint32_t row, int slot) {
-    s.luma[slot] = p.luma + ptrdiff_t(row) * p.lumaPitch + sx;
-    s.alpha[slot] = p.alpha ? p.alpha + ptrdiff_t(row) * p.lumaPitch + sx : nullptr;
-    s.dest[slot] = p.origin + (ptrdiff_t(row) - ptrdiff_t(p.sy0)) * p.walkPitch + colBytes;
+    s.at.luma[slot] = p.luma + ptrdiff_t(row) * p.lumaPitch + sx;
+    s.at.alpha[slot] = p.alpha ? p.alpha + ptrdiff_t(row) * p.lumaPitch + sx : nullptr;
+    s.at.dest[slot] = p.origin + (ptrdiff_t(row) - ptrdiff_t(p.sy0)) * p.walkPitch + colBytes;
   };
   auto chroma = [&](uint32_t row) {
-    s.cr = p.cr + ptrdiff_t(row >> 1) * p.chromaPitch + (sx >> 1);
-    s.cb = p.cb + ptrdiff_t(row >> 1) * p.chromaPitch + (sx >> 1);
+    s.at.cr = p.cr + ptrdiff_t(row >> 1) * p.chromaPitch + (sx >> 1);
+    s.at.cb = p.cb + ptrdiff_t(row >> 1) * p.chromaPitch + (sx >> 1);
     s.x = sx;
   };
   uint32_t row = sy, end = sy + h;

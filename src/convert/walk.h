@@ -7,20 +7,15 @@
 #include <cstdint>
 
 #include "convert/conversion_tables.h"
+#include "convert/lane_kernels.h"
 
 namespace kivo {
 
 // The pointers a row pair is converted through. Row 0 and row 1 are two
 // luma rows sharing the chroma row; a single row uses row 0 only. Every
 // routine advances what it reads and writes.
-struct LaneKernels;
-
 struct WalkState {
-  const uint8_t* luma[2];
-  const uint8_t* cr;  // the chroma samples of the pixel at x
-  const uint8_t* cb;
-  const uint8_t* alpha[2];  // null without an alpha plane
-  uint8_t* dest[2];
+  RowPointers at;      // the chroma pointers are at the samples of the pixel at x
   uint32_t x;          // source x of the next pixel; chroma advances as it turns even
   ptrdiff_t below;     // 2x-height pixel and row routines also write this far down
   int32_t exchanged;   // red/blue exchange in force (the fast routines apply it themselves)

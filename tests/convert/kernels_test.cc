@@ -47,15 +47,12 @@ std::vector<uint8_t> RunKernel(LaneKernel k, const Rows& r, int32_t kind, bool w
   uint8_t* d0 = out.data() + align + kGuard;
   uint8_t* d1 = d0 + row + 2 * kGuard;
   bool alpha = LaneHasAlpha(kind);
-  LaneJob job = {{r.y[0].data(), r.y[1].data()},
-                 r.cr.data(),
-                 r.cb.data(),
-                 {alpha ? r.a[0].data() : nullptr, alpha ? r.a[1].data() : nullptr},
-                 {d0, d1},
-                 pixels,
-                 phase,
-                 exchanged,
-                 &Tables()};
+  RowPointers at = {{r.y[0].data(), r.y[1].data()},
+                    r.cr.data(),
+                    r.cb.data(),
+                    {alpha ? r.a[0].data() : nullptr, alpha ? r.a[1].data() : nullptr},
+                    {d0, d1}};
+  LaneJob job = {&at, pixels, phase, exchanged, &Tables()};
   k(job);
   return out;
 }
