@@ -14,7 +14,8 @@ template <int32_t kKind, bool kGray, bool kWide, uint32_t kGranularity>
 void FastGroups(WalkState* s, uint32_t groups) {
   uint32_t n = groups << kGranularity;
   LaneJob job = {&s->at, n, s->x & 1, s->exchanged, s->tables};
-  s->kernels->run[kKind][kGray][kWide](job);
+  // Short stretches (a 16-pixel cell) skip the widest family's detour.
+  (n < 32 ? s->narrow : s->kernels)->run[kKind][kGray][kWide](job);
   constexpr uint32_t kOut = LaneBytesPerPixel(kKind) * (kWide ? 2 : 1);
   s->at.luma[0] += n;
   s->at.luma[1] += n;

@@ -240,7 +240,12 @@ template <int32_t kKind, bool kGray, bool kWide>
 KIVO_AVX2_ENTRY void Kernel(const LaneJob& job) {
   constexpr uint32_t kOut = LaneBytesPerPixel(kKind) * (kWide ? 2 : 1);
   uint32_t whole = job.pixels & ~31u;
-  if (whole) RunInBlocks<32, kOut>(job, whole, Block<kKind, kGray, kWide>);
+  const LaneKernels& narrower = LaneKernelsFor(kLaneSse2);
+  if (whole == 0) {  // a single cell, say: all of it to SSE2, nothing copied
+    narrower.run[kKind][kGray][kWide](job);
+    return;
+  }
+  RunInBlocks<32, kOut>(job, whole, Block<kKind, kGray, kWide>);
   if (whole == job.pixels) return;
   RowPointers rest = *job.at;
   for (int r = 0; r < 2; ++r) {
@@ -251,7 +256,7 @@ KIVO_AVX2_ENTRY void Kernel(const LaneJob& job) {
   rest.cr += whole / 2;
   rest.cb += whole / 2;
   LaneJob part = {&rest, job.pixels - whole, job.phase, job.exchanged, job.tables};
-  LaneKernelsFor(kLaneSse2).run[kKind][kGray][kWide](part);
+  narrower.run[kKind][kGray][kWide](part);
 }
 
 template <int32_t kKind>

@@ -57,6 +57,7 @@ struct Plan {
   int32_t exchanged;
   const ConversionTables* tables;
   const LaneKernels* kernels;
+  const LaneKernels* narrow;
 };
 
 uint32_t Min(uint32_t a, uint32_t b) { return a < b ? a : b; }
@@ -70,7 +71,9 @@ Plan Setup(FormatDescriptor* d, const ConvertTarget& to, const ConvertSource& fr
   ExchangeChromaTables(p.exchanged);
   p.tables = &Tables();
   bool fast = ProbeFastPath(flags) != 0;
-  p.kernels = &LaneKernelsFor(CurrentLaneTier());
+  int32_t tier = CurrentLaneTier();
+  p.kernels = &LaneKernelsFor(tier);
+  p.narrow = &LaneKernelsFor(tier < kLaneSse2 ? tier : kLaneSse2);
   bool gray = (flags & kCopyGray) != 0;
   uint32_t option = CopyOption(flags);
   bool wide = option == kOptionWide || option == kOptionWideTall || option == kOptionWideInterlaced;
@@ -209,6 +212,7 @@ void ConvertRect(const Plan& p, uint32_t sx, uint32_t sy, uint32_t w, uint32_t h
   s.exchanged = p.exchanged;
   s.tables = p.tables;
   s.kernels = p.kernels;
+  s.narrow = p.narrow;
   auto place = [&](uint32_t row, int slot) {
     s.at.luma[slot] = p.luma + ptrdiff_t(row) * p.lumaPitch + sx;
     s.at.alpha[slot] = p.alpha ? p.alpha + ptrdiff_t(row) * p.lumaPitch + sx : nullptr;

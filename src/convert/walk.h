@@ -21,6 +21,7 @@ struct WalkState {
   int32_t exchanged;   // red/blue exchange in force (the fast routines apply it themselves)
   const ConversionTables* tables;
   const LaneKernels* kernels;  // the fast routines' family
+  const LaneKernels* narrow;   // the family for stretches shorter than 32 pixels
 };
 
 // n pixels of the row pair; n pixels of a single row; n groups of the row
