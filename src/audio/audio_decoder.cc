@@ -124,6 +124,10 @@ void CloseAudioDecoder(AudioDecoder* decoder) { MemFree(decoder); }
 
 uint32_t DecodeAudioBlock(AudioDecoder* d, const uint8_t* input, const uint8_t* end, const int16_t** samples,
                           const uint8_t** next) {
+  if (!d) {
+    if (next) *next = end;
+    return 0;
+  }
   if (samples) *samples = d->output;
   if (!audioScratch) audioScratch = static_cast<float*>(MemAlloc(kAudioScratchFloats * sizeof(float)));
   if (!audioScratch) {

@@ -41,7 +41,7 @@ void CloseAudioDecoder(AudioDecoder* decoder);
 // the next call on this decoder. *next (when given) receives where the next
 // block starts, never beyond `end`: a block whose bits run out before its
 // end is finished with zero bits and gives `end`. Returns 0 (and `end`) only
-// when the scratch area cannot be had.
+// for a null decoder or when the scratch area cannot be had.
 uint32_t DecodeAudioBlock(AudioDecoder* decoder, const uint8_t* input, const uint8_t* end, const int16_t** samples,
                           const uint8_t** next);
 
