@@ -82,30 +82,6 @@ void Transform1D(const uint32_t e[8], uint32_t o[8]) {
   o[4] = a0 - a2 + b4;
 }
 
-// The same flow graph without shifts or wrapping: the linear map the fit
-// inverts. Column u of kBasis is the 1-D output of a unit input at u.
-void Transform1DReal(const double e[8], double o[8]) {
-  auto m = [](double c, double x) { return x * c / 2048.0; };
-  double a0 = e[0] + e[4], a1 = e[0] - e[4];
-  double a2 = e[2] + e[6];
-  double t = m(2896, e[2] - e[6]) - a2;
-  double a4 = e[5] + e[3], a5 = e[5] - e[3];
-  double a6 = e[1] + e[7], a7 = e[1] - e[7];
-  double b0 = a4 + a6;
-  double b1 = m(3784, a5 + a7);
-  double b2 = m(-5352, a5) - b0 + b1;
-  double b3 = m(2896, a6 - a4) - b2;
-  double b4 = m(2217, a7) - b1 + b3;
-  o[0] = a0 + a2 + b0;
-  o[7] = a0 + a2 - b0;
-  o[1] = a1 + t + b2;
-  o[6] = a1 + t - b2;
-  o[2] = a1 - t + b3;
-  o[5] = a1 - t - b3;
-  o[3] = a0 - a2 - b4;
-  o[4] = a0 - a2 + b4;
-}
-
 struct Basis {
   double column[8][8];  // column[u][x]
   double norm[8];       // squared length of column u
@@ -113,7 +89,7 @@ struct Basis {
     for (int u = 0; u < 8; ++u) {
       double e[8] = {};
       e[u] = 1.0;
-      Transform1DReal(e, column[u]);
+      InverseButterflyReal(e, column[u]);
       norm[u] = 0;
       for (int x = 0; x < 8; ++x) norm[u] += column[u][x] * column[u][x];
     }
@@ -155,6 +131,30 @@ void Fit(const double target[64], const int32_t* table, int32_t dcMin, int32_t d
 }
 
 }  // namespace
+
+// The same flow graph without shifts or wrapping: the linear map the fit
+// inverts. Column u of kBasis is the 1-D output of a unit input at u.
+void InverseButterflyReal(const double e[8], double o[8]) {
+  auto m = [](double c, double x) { return x * c / 2048.0; };
+  double a0 = e[0] + e[4], a1 = e[0] - e[4];
+  double a2 = e[2] + e[6];
+  double t = m(2896, e[2] - e[6]) - a2;
+  double a4 = e[5] + e[3], a5 = e[5] - e[3];
+  double a6 = e[1] + e[7], a7 = e[1] - e[7];
+  double b0 = a4 + a6;
+  double b1 = m(3784, a5 + a7);
+  double b2 = m(-5352, a5) - b0 + b1;
+  double b3 = m(2896, a6 - a4) - b2;
+  double b4 = m(2217, a7) - b1 + b3;
+  o[0] = a0 + a2 + b0;
+  o[7] = a0 + a2 - b0;
+  o[1] = a1 + t + b2;
+  o[6] = a1 + t - b2;
+  o[2] = a1 - t + b3;
+  o[5] = a1 - t - b3;
+  o[3] = a0 - a2 - b4;
+  o[4] = a0 - a2 + b4;
+}
 
 int32_t IntraQuantiser(uint32_t q, uint32_t position) { return Tables().intra[q & 15][position & 63]; }
 int32_t InterQuantiser(uint32_t q, uint32_t position) { return Tables().inter[q & 15][position & 63]; }

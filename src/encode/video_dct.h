@@ -31,4 +31,8 @@ uint32_t FitIntra(const uint8_t pixels[64], uint32_t q, int16_t block[64]);
 uint32_t FitInter(const uint8_t pixels[64], const uint8_t prediction[64], uint32_t q,
                   int16_t block[64]);
 
+// One pass of the inverse transform's flow graph in real arithmetic, without
+// shifts or wrapping: the linear map that coefficient fitting inverts.
+void InverseButterflyReal(const double e[8], double o[8]);
+
 }  // namespace kivo::encode

@@ -8,32 +8,10 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "encode/video_dct.h"
+
 namespace kivo::encode {
 namespace {
-
-// The inverse transform's one-dimensional butterfly in real arithmetic; its
-// outputs for unit inputs are the (orthogonal, unnormalised) basis.
-void Butterfly(const double e[8], double o[8]) {
-  auto m = [](double c, double x) { return x * c / 2048.0; };
-  double a0 = e[0] + e[4], a1 = e[0] - e[4];
-  double a2 = e[2] + e[6];
-  double t = m(2896, e[2] - e[6]) - a2;
-  double a4 = e[5] + e[3], a5 = e[5] - e[3];
-  double a6 = e[1] + e[7], a7 = e[1] - e[7];
-  double b0 = a4 + a6;
-  double b1 = m(3784, a5 + a7);
-  double b2 = m(-5352, a5) - b0 + b1;
-  double b3 = m(2896, a6 - a4) - b2;
-  double b4 = m(2217, a7) - b1 + b3;
-  o[0] = a0 + a2 + b0;
-  o[7] = a0 + a2 - b0;
-  o[1] = a1 + t + b2;
-  o[6] = a1 + t - b2;
-  o[2] = a1 - t + b3;
-  o[5] = a1 - t - b3;
-  o[3] = a0 - a2 - b4;
-  o[4] = a0 - a2 + b4;
-}
 
 // analysis[u][x]: basis vector u divided by its squared length, times 16 so
 // that the two passes together carry the inverse's final division by 256.
@@ -43,7 +21,7 @@ struct Analysis {
     for (int u = 0; u < 8; ++u) {
       double e[8] = {}, o[8];
       e[u] = 1.0;
-      Butterfly(e, o);
+      InverseButterflyReal(e, o);
       double norm = 0;
       for (double v : o) norm += v * v;
       for (int x = 0; x < 8; ++x) analysis[u][x] = float(16.0 * o[x] / norm);
