@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "display/blit_buffer.h"
+#include "display/sdl/sdl_blit.h"
 #include "movie/clock.h"
 #include "player/player.h"
 #include "player/text_font.h"
@@ -118,7 +119,12 @@ void FillClipped(SDL_Surface* surface, int64_t x0, int64_t y0, int64_t x1, int64
 void FillBlackOp(void* context, int32_t x, int32_t y, int32_t width, int32_t height) {
   SdlShellState* s = StateOf(context);
   SDL_Surface* surface = DirectSurface(s);
-  if (!surface) return;  // a renderer clears around the picture at every blit
+  if (!surface) {
+    // A renderer clears around the picture at every blit; only the text
+    // drawn over the window has to go.
+    if (s->window) EraseSdlWindowBand(s->window, x, y, width, height);
+    return;
+  }
   const int64_t x1 = int64_t(x) + width, y1 = int64_t(y) + height;
   const BlitBuffer* b = s->player ? s->player->buffer : nullptr;
   if (!b || !b->usesPrimary) {
@@ -139,13 +145,13 @@ int32_t MeasureTextOp(void*, const char*, uint32_t length, int32_t* width, int32
   return 1;
 }
 
+// The line is drawn into the scratch surface, then onto the window's own
+// surface, or handed to the renderer that draws the window whole at every
+// blit, which keeps it and draws it after the picture.
 void DrawTextOp(void* context, const char* text, int32_t x, int32_t y, const PlayerBand& band) {
   SdlShellState* s = StateOf(context);
-  SDL_Surface* surface = DirectSurface(s);
   SDL_Surface* scratch = s->textSurface;
-  // With a renderer the window is drawn whole at every blit and the line has
-  // no place to stay; it is shown only over the window's own surface.
-  if (!surface || !scratch) return;
+  if (!s->window || !scratch) return;
   const int32_t bandWidth = band.right - band.left, bandHeight = band.bottom - band.top;
   if (bandWidth <= 0 || bandHeight <= 0) return;
   const int32_t w = bandWidth < kTextSurfaceWidth ? bandWidth : kTextSurfaceWidth;
@@ -162,6 +168,11 @@ void DrawTextOp(void* context, const char* text, int32_t x, int32_t y, const Pla
   // Centred on x, as the band's coordinates give it.
   DrawBitmapText(pixels, pitch, w, h, x - band.left - textWidth / 2, y - band.top, text, length, 1, kYellow);
   SDL_UnlockSurface(scratch);
+  SDL_Surface* surface = DirectSurface(s);
+  if (!surface) {
+    ShowSdlWindowBand(s->window, scratch->pixels, scratch->pitch, band.left, band.top, w, h);
+    return;
+  }
   SDL_Rect from{0, 0, w, h};
   SDL_Rect to{band.left, band.top, w, h};
   SDL_BlitSurface(scratch, &from, surface, &to);

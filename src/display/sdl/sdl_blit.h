@@ -21,4 +21,14 @@ uint32_t SdlFormatBits(uint32_t sdlFormat);
 // Buffers written in place hide the cursor while locked only when it is shown.
 void SetWindowCursorHidden(bool hidden);
 
+// A band of 32-bit ARGB pixels (the statistics line) over a window that a
+// renderer draws whole at every blit: kept with the window's renderer, drawn
+// after the picture at every present, and shown at once. `pitch` in bytes;
+// (x, y) in window coordinates. 0 when no renderer draws the window: the
+// caller draws on the window's own surface then.
+int32_t ShowSdlWindowBand(void* window, const void* pixels, int32_t pitch, int32_t x, int32_t y, int32_t width,
+                          int32_t height);
+// Paint over an area of the window: a band it touches is no longer drawn.
+void EraseSdlWindowBand(void* window, int32_t x, int32_t y, int32_t width, int32_t height);
+
 }  // namespace kivo

@@ -37,9 +37,43 @@ struct SharedRenderer {
   Uint32 windowId;
   int32_t users;
   bool ours;                           // made here, so destroyed here
+  // What each present draws, since the renderer keeps nothing between
+  // presents: the picture of the last blit, and a band of text over the
+  // window (the statistics line) drawn after it.
+  SDL_Texture* picture;
+  SDL_Rect pictureAt;
+  SDL_Texture* band;
+  int bandWidth, bandHeight;           // the band texture's size
+  SDL_Rect bandAt;
+  bool bandShown;
 };
 
 SharedRenderer sharedRenderers[8];
+
+// By window id too: a renderer made after a window went may have the address
+// of one that went with it.
+SharedRenderer* SlotOfRenderer(SDL_Renderer* r, Uint32 windowId) {
+  for (SharedRenderer& s : sharedRenderers)
+    if (s.users > 0 && s.renderer == r && s.windowId == windowId) return &s;
+  return nullptr;
+}
+
+SharedRenderer* SlotOfWindow(const void* w) {
+  for (SharedRenderer& s : sharedRenderers)
+    if (s.users > 0 && s.window == w && WindowAlive(s.windowId, w)) return &s;
+  return nullptr;
+}
+
+void Present(SharedRenderer& s) {
+  SDL_SetRenderDrawColor(s.renderer, 0, 0, 0, 255);
+  SDL_RenderClear(s.renderer);
+  if (s.picture) SDL_RenderCopy(s.renderer, s.picture, nullptr, &s.pictureAt);
+  if (s.band && s.bandShown) {
+    const SDL_Rect from{0, 0, s.bandAt.w, s.bandAt.h};
+    SDL_RenderCopy(s.renderer, s.band, &from, &s.bandAt);
+  }
+  SDL_RenderPresent(s.renderer);
+}
 
 bool RendererFits(SDL_Renderer* r, Uint32 need) {
   SDL_RendererInfo info;
@@ -55,23 +89,30 @@ bool RendererOffers(SDL_Renderer* r, Uint32 format) {
   return false;
 }
 
+void TakeSlot(SharedRenderer* slot, SDL_Renderer* r, SDL_Window* w, bool ours) {
+  *slot = SharedRenderer{};
+  slot->renderer = r;
+  slot->window = w;
+  slot->windowId = SDL_GetWindowID(w);
+  slot->users = 1;
+  slot->ours = ours;
+}
+
 SDL_Renderer* AcquireRenderer(SDL_Window* w, Uint32 need) {
   SharedRenderer* slot = nullptr;
   for (SharedRenderer& s : sharedRenderers) {
-    if (s.users > 0 && s.window == w && !WindowAlive(s.windowId, w)) s = SharedRenderer{};
+    if (s.users > 0 && !WindowAlive(s.windowId, s.window)) s = SharedRenderer{};
     if (!slot && s.users == 0) slot = &s;
   }
   SDL_Renderer* existing = SDL_GetRenderer(w);
   if (existing) {
     if (!RendererFits(existing, need)) return nullptr;
-    for (SharedRenderer& s : sharedRenderers) {
-      if (s.users > 0 && s.renderer == existing) {
-        ++s.users;
-        return existing;
-      }
+    if (SharedRenderer* shared = SlotOfRenderer(existing, SDL_GetWindowID(w))) {
+      ++shared->users;
+      return existing;
     }
     if (!slot) return nullptr;
-    *slot = SharedRenderer{existing, w, SDL_GetWindowID(w), 1, false};
+    TakeSlot(slot, existing, w, false);
     return existing;
   }
   if (!slot) return nullptr;
@@ -81,19 +122,18 @@ SDL_Renderer* AcquireRenderer(SDL_Window* w, Uint32 need) {
     SDL_DestroyRenderer(r);
     return nullptr;
   }
-  *slot = SharedRenderer{r, w, SDL_GetWindowID(w), 1, true};
+  TakeSlot(slot, r, w, true);
   return r;
 }
 
-void ReleaseRenderer(SDL_Renderer* r) {
-  for (SharedRenderer& s : sharedRenderers) {
-    if (s.users <= 0 || s.renderer != r) continue;
-    if (--s.users == 0) {
-      if (s.ours && WindowAlive(s.windowId, s.window)) SDL_DestroyRenderer(r);
-      s = SharedRenderer{};
-    }
-    return;
+void ReleaseRenderer(SDL_Renderer* r, Uint32 windowId) {
+  SharedRenderer* s = SlotOfRenderer(r, windowId);
+  if (!s || --s->users > 0) return;
+  if (WindowAlive(s->windowId, s->window)) {
+    if (s->band) SDL_DestroyTexture(s->band);
+    if (s->ours) SDL_DestroyRenderer(r);
   }
+  *s = SharedRenderer{};
 }
 
 // ---- Style 1: the window's own surface --------------------------------------
@@ -250,8 +290,10 @@ struct TextureState {
 void FreeTextureState(BlitBuffer* b) {
   auto* state = static_cast<TextureState*>(b->styleState);
   if (state) {
+    SharedRenderer* shared = state->renderer ? SlotOfRenderer(state->renderer, state->windowId) : nullptr;
+    if (shared && shared->picture == state->texture) shared->picture = nullptr;
     if (state->texture && WindowAlive(state->windowId, b->window)) SDL_DestroyTexture(state->texture);
-    if (state->renderer) ReleaseRenderer(state->renderer);
+    if (state->renderer) ReleaseRenderer(state->renderer, state->windowId);
     MemFree(state);
   }
   MemFree(b->pixels);
@@ -373,12 +415,12 @@ void TextureBlit(BlitBuffer* b, const MovieRect* rects, int32_t count) {
   } else {
     for (int32_t i = 0; i < count; ++i) Upload(b, state, rects[i]);
   }
-  // What was presented before is gone: draw the whole window again.
-  SDL_SetRenderDrawColor(state->renderer, 0, 0, 0, 255);
-  SDL_RenderClear(state->renderer);
-  const SDL_Rect to{b->destinationX, b->destinationY, int(b->blitWidth), int(b->blitHeight)};
-  SDL_RenderCopy(state->renderer, state->texture, nullptr, &to);
-  SDL_RenderPresent(state->renderer);
+  SharedRenderer* shared = SlotOfRenderer(state->renderer, state->windowId);
+  if (!shared) return;
+  // What was presented before is gone: the whole window is drawn again.
+  shared->picture = state->texture;
+  shared->pictureAt = SDL_Rect{b->destinationX, b->destinationY, int(b->blitWidth), int(b->blitHeight)};
+  Present(*shared);
 }
 
 #define KIVO_TEXTURE_STYLE(name, number) \
@@ -400,6 +442,36 @@ const BlitStyle kSdlStyles[kBlitStyleLast + 1] = {
     KIVO_TEXTURE_STYLE("SDL RGB texture, accelerated renderer", 9),
     KIVO_TEXTURE_STYLE("SDL RGB texture, software renderer", 10),
 };
+
+int32_t ShowSdlWindowBand(void* window, const void* pixels, int32_t pitch, int32_t x, int32_t y, int32_t width,
+                          int32_t height) {
+  SharedRenderer* s = SlotOfWindow(window);
+  if (!s) return 0;
+  if (!pixels || width <= 0 || height <= 0) return 1;
+  if (!s->band || s->bandWidth < width || s->bandHeight < height) {
+    // Made once per band size (a movie's band keeps its size).
+    if (s->band) SDL_DestroyTexture(s->band);
+    s->band = SDL_CreateTexture(s->renderer, SDL_PIXELFORMAT_ARGB8888, SDL_TEXTUREACCESS_STREAMING, width, height);
+    s->bandWidth = s->band ? width : 0;
+    s->bandHeight = s->band ? height : 0;
+    if (!s->band) return 1;
+    SDL_SetTextureBlendMode(s->band, SDL_BLENDMODE_NONE);
+  }
+  const SDL_Rect area{0, 0, width, height};
+  if (SDL_UpdateTexture(s->band, &area, pixels, pitch) != 0) return 1;
+  s->bandAt = SDL_Rect{x, y, width, height};
+  s->bandShown = true;
+  Present(*s);
+  return 1;
+}
+
+void EraseSdlWindowBand(void* window, int32_t x, int32_t y, int32_t width, int32_t height) {
+  SharedRenderer* s = SlotOfWindow(window);
+  if (!s || !s->bandShown) return;
+  const SDL_Rect& r = s->bandAt;
+  const int64_t x1 = int64_t(x) + width, y1 = int64_t(y) + height;
+  if (x < int64_t(r.x) + r.w && x1 > r.x && y < int64_t(r.y) + r.h && y1 > r.y) s->bandShown = false;
+}
 
 const BlitStyle* SdlStyle(int32_t number) {
   if (number < 1 || number > kBlitStyleLast || number == kBlitStyleDib) return nullptr;

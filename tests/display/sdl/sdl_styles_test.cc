@@ -212,6 +212,86 @@ TEST_F(SdlDummy, BuffersOnOneWindowShareItsRenderer) {
   EXPECT_EQ(SDL_GetRenderer(window), nullptr);
 }
 
+// A band of text over a window that a renderer draws: stripes of yellow and
+// black, 4 pixels wide.
+struct Band {
+  static constexpr int kWidth = 96, kHeight = 10;
+  uint32_t pixels[kWidth * kHeight];
+  Band() {
+    for (int i = 0; i < kWidth * kHeight; ++i) pixels[i] = (i % kWidth) / 4 % 2 ? 0xFF000000u : 0xFFFFFF00u;
+  }
+  // How many of its pixels the window shows as they should be.
+  static int Shown(const testing::Shown& s) {
+    int good = 0;
+    for (int y = 0; y < kHeight; ++y)
+      for (int x = 0; x < kWidth; ++x) {
+        const testing::Rgb c = s.at(x, y);
+        const bool yellow = x / 4 % 2 == 0;
+        good += (yellow ? c.r == 255 && c.g == 255 && c.b == 0 : c.r + c.g + c.b == 0) ? 1 : 0;
+      }
+    return good;
+  }
+};
+
+TEST_F(SdlDummy, TextBandStaysOverEveryPresentUntilPaintedOver) {
+  const Band band;
+  const int pitch = Band::kWidth * 4;
+  // Nothing renders the window yet: the caller draws on its surface itself.
+  EXPECT_EQ(ShowSdlWindowBand(window, band.pixels, pitch, 0, 0, Band::kWidth, Band::kHeight), 0);
+
+  BlitBuffer* b = OpenBlitBuffer(window, 40, 24, 2);
+  ASSERT_NE(b, nullptr) << GetBlitBufferError();
+  SetBlitPosition(b, 8, 16);
+  ASSERT_TRUE(testing::WritePattern(b));
+  BlitRects(b, nullptr, 1);
+  Shown shown;
+  ASSERT_TRUE(testing::ReadRenderer(window, &shown));
+  EXPECT_LT(Band::Shown(shown), Band::kWidth * Band::kHeight);
+
+  EXPECT_EQ(ShowSdlWindowBand(window, band.pixels, pitch, 0, 0, Band::kWidth, Band::kHeight), 1);
+  ASSERT_TRUE(testing::ReadRenderer(window, &shown));
+  EXPECT_EQ(Band::Shown(shown), Band::kWidth * Band::kHeight) << "shown at once";
+  EXPECT_EQ(PatternMismatches(shown, 8, 16, kDestBgrx32, 40, 24), 0);
+
+  // Each blit draws the whole window again, the band with it.
+  MovieRect r{0, 0, 16, 16};
+  BlitRects(b, &r, 1);
+  ASSERT_TRUE(testing::ReadRenderer(window, &shown));
+  EXPECT_EQ(Band::Shown(shown), Band::kWidth * Band::kHeight);
+  EXPECT_EQ(PatternMismatches(shown, 8, 16, kDestBgrx32, 40, 24), 0);
+
+  // The next movie's buffer opens before the last one closes: same window,
+  // same band.
+  BlitBuffer* next = OpenBlitBuffer(window, 24, 24, 10);
+  ASSERT_NE(next, nullptr) << GetBlitBufferError();
+  CloseBlitBuffer(b);
+  SetBlitPosition(next, 8, 16);
+  ASSERT_TRUE(testing::WritePattern(next));
+  BlitRects(next, nullptr, 1);
+  ASSERT_TRUE(testing::ReadRenderer(window, &shown));
+  EXPECT_EQ(Band::Shown(shown), Band::kWidth * Band::kHeight);
+  EXPECT_EQ(PatternMismatches(shown, 8, 16, kDestBgrx32, 24, 24), 0);
+
+  // Paint beside the band leaves it; paint over any of it takes it away.
+  EraseSdlWindowBand(window, 0, Band::kHeight, 96, 54);
+  BlitRects(next, nullptr, 1);
+  ASSERT_TRUE(testing::ReadRenderer(window, &shown));
+  EXPECT_EQ(Band::Shown(shown), Band::kWidth * Band::kHeight);
+  EraseSdlWindowBand(window, 95, 9, 1, 1);
+  BlitRects(next, nullptr, 1);
+  ASSERT_TRUE(testing::ReadRenderer(window, &shown));
+  EXPECT_EQ(shown.at(0, 0).r + shown.at(0, 0).g, 0);
+  EXPECT_EQ(PatternMismatches(shown, 8, 16, kDestBgrx32, 24, 24), 0);
+  // Shown again by the next line, a smaller one in the same texture.
+  EXPECT_EQ(ShowSdlWindowBand(window, band.pixels, pitch, 0, 0, 40, 4), 1);
+  ASSERT_TRUE(testing::ReadRenderer(window, &shown));
+  EXPECT_EQ(shown.at(0, 3).g, 255);
+  EXPECT_EQ(shown.at(0, 4).g, 0);
+  EXPECT_EQ(shown.at(44, 0).g, 0);
+  CloseBlitBuffer(next);
+  EXPECT_EQ(ShowSdlWindowBand(window, band.pixels, pitch, 0, 0, 40, 4), 0);
+}
+
 TEST_F(SdlDummy, DisplayModeAsFullScreen) {
   SetDisplayModeRequest(1024, 768, kDepthHighColourAtLeast);   // 16 is not offered, 32 is
   BlitBuffer* b = OpenBlitBuffer(window, 64, 48, 1 | kBlitOpenChangeMode);
