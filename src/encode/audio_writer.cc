@@ -64,12 +64,14 @@ std::vector<AudioRun> PlanRuns(const std::vector<int32_t>& values) {
   std::vector<AudioRun> choice(groups);
   for (uint32_t g = groups; g-- > 0;) {
     best[g] = UINT64_MAX;
+    // Run lengths only grow with the code, so the width of the groups
+    // covered so far carries over from one code to the next.
+    uint32_t w = 0, covered = g;
     for (int32_t code = -1; code < 16; ++code) {
       const uint32_t length = code < 0 ? 1 : kCoefficientRunLengths[code];
       const uint32_t last = std::min(g + length, groups);
-      uint32_t w = 0;
-      for (uint32_t i = g; i < last; ++i) w = std::max(w, width[i]);
-      if (w > 15) continue;
+      for (; covered < last; ++covered) w = std::max(w, width[covered]);
+      if (w > 15) break;
       uint64_t bits = (code < 0 ? 1 : 5) + 4;
       if (w) bits += uint64_t(w) * (size[last] - size[g]) + (nonzero[last] - nonzero[g]);
       bits += best[last];

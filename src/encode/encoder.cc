@@ -124,10 +124,18 @@ bool EncodeVideoFrame(VideoEncoder& e, const SourcePicture& picture, bool key, s
   return true;
 }
 
-bool AudioCodingAvailable() { return false; }
+bool AudioCodingAvailable() { return true; }
 
-bool EncodeAudio(const AudioTrackSettings&, const int16_t*, uint32_t, std::vector<uint8_t>&, std::string* error) {
-  return Fail(error, "audio coding is not part of this build yet");
+bool EncodeAudio(const AudioTrackSettings& track, const int16_t* samples, uint32_t frames, uint32_t movieFrames,
+                 uint32_t rateNum, uint32_t rateDen, std::vector<std::vector<uint8_t>>& packets, std::string* error) {
+  AudioEncoder encoder;
+  if (!OpenAudioEncoder(encoder, track, rateNum, rateDen, error)) return false;
+  AddAudioInput(encoder, samples, frames);
+  EndAudioInput(encoder);
+  packets.assign(movieFrames, {});
+  for (uint32_t f = 0; f < movieFrames; ++f)
+    if (!EncodeAudioFrame(encoder, packets[f], error)) return false;
+  return true;
 }
 
 }  // namespace kivo::encode

@@ -2,13 +2,14 @@
 // Blocks equal to the reference stay Unchanged, flat blocks are Fill,
 // everything else Raw, so every picture is reproduced without loss (kivenc
 // --lossless; the choice by rate and distortion is video_encoder.h's).
-// Audio coding has its entry here but is not built yet.
+// Audio coding has its whole-track entry here.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "encode/audio_encoder.h"
 #include "encode/input_picture.h"
 #include "encode/video_writer.h"
 
@@ -57,16 +58,11 @@ bool OpenVideoEncoder(VideoEncoder& encoder, const EncoderSettings& settings, st
 bool EncodeVideoFrame(VideoEncoder& encoder, const SourcePicture& picture, bool key, std::vector<uint8_t>& out,
                       bool* isKey, std::string* error);
 
-// Audio: the coding of either mode. Not available yet in this build:
-// AudioCodingAvailable() is false and EncodeAudio refuses.
-enum class AudioMode { kRdft, kDct };
-struct AudioTrackSettings {
-  uint32_t rate = 0, channels = 0, bits = 16;
-  AudioMode mode = AudioMode::kRdft;
-  uint32_t quality = 75;
-};
+// Audio: the coding of either mode (the per-frame coder is audio_encoder.h's).
 bool AudioCodingAvailable();
-bool EncodeAudio(const AudioTrackSettings& track, const int16_t* samples, uint32_t frames,
-                 std::vector<uint8_t>& packet, std::string* error);
+// A whole track at once: the audio packet of each of `movieFrames` frames at
+// rateNum / rateDen frames per second (empty packets carry no audio).
+bool EncodeAudio(const AudioTrackSettings& track, const int16_t* samples, uint32_t frames, uint32_t movieFrames,
+                 uint32_t rateNum, uint32_t rateDen, std::vector<std::vector<uint8_t>>& packets, std::string* error);
 
 }  // namespace kivo::encode

@@ -1,5 +1,6 @@
 // kivenc: reads the pictures and sound, codes every frame and writes the
 // movie by way of a temporary file, with a progress line on standard error.
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -115,6 +116,61 @@ struct PictureSource {
   }
 };
 
+// The sound tracks: each WAV file read as far as the next frame's audio
+// needs and coded into that frame's packet.
+struct SoundTracks {
+  std::vector<encode::WavInput>* wavs = nullptr;
+  std::vector<encode::AudioEncoder> encoders;
+  std::vector<int16_t> buffer;
+
+  void Open(const EncodeOptions& o, std::vector<encode::WavInput>& inputs, uint32_t rateNum, uint32_t rateDen) {
+    wavs = &inputs;
+    encoders.resize(inputs.size());
+    std::string error;
+    for (size_t t = 0; t < inputs.size(); ++t) {
+      encode::AudioTrackSettings a;
+      a.rate = inputs[t].rate;
+      a.channels = inputs[t].channels;
+      a.bits = inputs[t].bits;
+      a.mode = o.audioMode;
+      a.quality = o.audioQuality;
+      if (!encode::OpenAudioEncoder(encoders[t], a, rateNum, rateDen, &error)) throw Failure{inputs[t].path + ": " + error};
+    }
+  }
+
+  void Code(encode::FramePacket& packet) {
+    packet.audio.resize(encoders.size());
+    std::string error;
+    for (size_t t = 0; t < encoders.size(); ++t) {
+      encode::AudioEncoder& e = encoders[t];
+      encode::WavInput& wav = (*wavs)[t];
+      const uint64_t wanted = encode::AudioInputWanted(e);
+      while (!e.inputEnded && e.inputFrames < wanted) {
+        const uint32_t frames = static_cast<uint32_t>(std::min<uint64_t>(wanted - e.inputFrames, 1 << 16));
+        buffer.resize(size_t(frames) * wav.channels);
+        const int64_t got = encode::ReadWavSamples(wav, buffer.data(), frames, &error);
+        if (got < 0) throw Failure{error};
+        if (got == 0) encode::EndAudioInput(e);
+        else encode::AddAudioInput(e, buffer.data(), static_cast<uint32_t>(got));
+      }
+      if (!encode::EncodeAudioFrame(e, packet.audio[t], &error)) throw Failure{wav.path + ": " + error};
+    }
+  }
+
+  // Sound beyond what the frames carry (the lead-in included) is dropped.
+  void ReportLeftOver(const EncodeOptions& o, double fps) const {
+    for (size_t t = 0; t < encoders.size(); ++t) {
+      const uint64_t total = encode::WavFrames((*wavs)[t]), carried = encode::AudioFramesCarried(encoders[t]);
+      if (total <= carried) continue;
+      const double seconds = double(total - carried) / encoders[t].settings.rate;
+      if (seconds * fps < 1) continue;
+      fprintf(stderr, "%skivenc: sound track %u: the last %.2f s come after the last picture and are left out\n",
+              progressOpen ? "\n" : "", o.audio[t].id, seconds);
+      progressOpen = false;
+    }
+  }
+};
+
 std::string Clock(double seconds) {
   const long s = seconds < 0 ? 0 : static_cast<long>(seconds + 0.5);
   char text[32];
@@ -170,8 +226,6 @@ void Run(const EncodeOptions& o) {
   std::string error;
   for (size_t t = 0; t < o.audio.size(); ++t)
     if (!encode::OpenWav(wavs[t], o.audio[t].path, &error)) throw Failure{error};
-  if (!o.audio.empty() && !encode::AudioCodingAvailable())
-    fprintf(stderr, "kivenc: sound tracks left out: this build has no audio coding yet\n");
 
   encode::EncoderSettings settings;
   settings.revision = o.revision;
@@ -216,6 +270,10 @@ void Run(const EncodeOptions& o) {
   layout.rateDen = settings.rateDen;
   layout.videoFlags = (settings.alpha ? kVideoAlpha : 0) | (settings.grey ? kVideoGrey : 0) |
                       (o.displayMode << kVideoModeShift);
+  SoundTracks sound;
+  sound.Open(o, wavs, settings.rateNum, settings.rateDen);
+  for (size_t t = 0; t < o.audio.size(); ++t)
+    layout.tracks.push_back({encode::AudioTrackWord(sound.encoders[t].settings), o.audio[t].id, 0});
   encode::MovieFileWriter writer;
   struct Abandon {
     encode::MovieFileWriter& w;
@@ -240,6 +298,7 @@ void Run(const EncodeOptions& o) {
                                   : encode::EncodeVideoPicture(coder, picture, due, packet.video, &key, &error);
     if (!coded) throw Failure{"frame " + std::to_string(frame + 1) + ": " + error};
     packet.key = key;
+    sound.Code(packet);
     if (!encode::AddMovieFrame(writer, packet, &error)) throw Failure{error};
     ++frame;
     progress.Show(frame, source.total, encode::MovieBytesSoFar(writer), fps, false);
@@ -248,6 +307,7 @@ void Run(const EncodeOptions& o) {
   if (!encode::FinishMovieFile(writer, &error)) throw Failure{error};
   abandon.done = true;
   progress.Show(frame, frame, encode::MovieBytesSoFar(writer), fps, true);
+  sound.ReportLeftOver(o, fps);
 }
 
 }  // namespace

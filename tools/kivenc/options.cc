@@ -54,6 +54,7 @@ const char* const kEncodeUsage =
     "  --key-interval N      a key frame at least every N frames (default 50)\n"
     "  --audio ID:FILE.wav   a sound track with id ID (8- or 16-bit PCM, up to 8)\n"
     "  --audio-mode rdft|dct coding of the sound tracks (default rdft)\n"
+    "  --audio-quality Q     sound quality, 1 (smallest) to 100 (best), default 75\n"
     "  --quality Q           1 (smallest) to 100 (best), default 75\n"
     "  --data-rate RATE      target bytes per second for the busiest second (k, M)\n"
     "  --effort N            0 fastest, 1 default, 2 widest motion search\n"
@@ -128,6 +129,10 @@ bool ParseEncodeOptions(int argc, char** argv, EncodeOptions* o, std::string* er
       if (v == "rdft") o->audioMode = encode::AudioMode::kRdft;
       else if (v == "dct") o->audioMode = encode::AudioMode::kDct;
       else return Fail(error, "--audio-mode takes rdft or dct");
+    } else if (arg == "--audio-quality") {
+      if (!value(&v)) return false;
+      if (!Number(v, 1, 100, &n)) return Fail(error, "--audio-quality takes 1 to 100");
+      o->audioQuality = static_cast<uint32_t>(n);
     } else if (arg == "--quality") {
       if (!value(&v)) return false;
       if (!Number(v, 1, 100, &n)) return Fail(error, "--quality takes 1 to 100");

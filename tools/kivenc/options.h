@@ -24,6 +24,7 @@ struct EncodeOptions {
   uint32_t keyInterval = 50;
   std::vector<AudioInput> audio;
   encode::AudioMode audioMode = encode::AudioMode::kRdft;
+  uint32_t audioQuality = 75;
   uint32_t quality = 75;
   uint32_t dataRate = 0;
   uint32_t effort = 1;
