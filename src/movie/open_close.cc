@@ -260,9 +260,10 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
   const uint32_t tablesEnd = static_cast<uint32_t>(kHeaderSize + TrackTableBytes(h) + IndexBytes(h));
   const uint32_t movieSize = h.dataSize + 8;
   if (!IndexIsSound(m->frameIndex, h.frameCount, tablesEnd, movieSize)) return failMovie(kDamagedIndex);
-  // The largest packet cannot exceed the movie; a header claiming more would
-  // only make the frame buffer absurd.
-  if (m->largestFrame > movieSize) m->largestFrame = movieSize;
+  // The largest packet cannot exceed the movie, nor the bytes the file really
+  // holds; a header claiming more would only make the frame buffer absurd.
+  const uint32_t available = sourceSize < movieSize ? static_cast<uint32_t>(sourceSize) : movieSize;
+  if (m->largestFrame > available) m->largestFrame = available;
   PeakDataRate peak = ComputePeakDataRate(m->frameIndex, h.frameCount, fileRate);
   m->peakDataRate = peak.rate;
   m->peakDataFrame = peak.frame;
@@ -295,6 +296,9 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
     uint32_t setting = TakeReadBufferSize();
     if (setting != kReadSettingUnset) wanted = setting;
   }
+  // A ring larger than the data the file holds never fills: a header (or a
+  // setting) asking for more gets no more than the file's size.
+  if (wanted > available) wanted = available;
   uint32_t speed = 0;
   if (flags & kOpenReadSpeed) {
     uint32_t setting = TakeSimulatedReadSpeed();
@@ -312,13 +316,18 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
       m->openFlags |= kOpenPreload;
     }
     if (m->openFlags & kOpenPreload) {
-      const uint32_t bytesToLoad = movieSize - firstFrame;
+      // Only what the file holds is loaded; a file shorter than its header
+      // says ends its data at once, as the short read of the whole would.
+      const uint32_t wholeData = movieSize - firstFrame;
+      const uint32_t inFile = available > firstFrame ? available - firstFrame : 0;
+      const uint32_t bytesToLoad = wholeData < inFile ? wholeData : inFile;
       m->preloaded = static_cast<uint8_t*>(MemAlloc(bytesToLoad ? bytesToLoad : 1));
       if (!m->preloaded) return failMovie(kOutOfMemory);
       m->memoryUsed += bytesToLoad;
       m->readBufferSize = 0;
       m->io.SetBuffer(&m->io, nullptr, 0, movieSize, speed);
       m->io.ReadFrame(&m->io, 0, firstFrame, m->preloaded, bytesToLoad);
+      if (bytesToLoad < wholeData) m->io.endOfData.store(1);
       m->io.Close(&m->io);
       m->io.frameReadMs = 0;
     } else {
