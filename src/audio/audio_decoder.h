@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "kivo/audio.h"  // AudioSink
+
 namespace kivo {
 
 struct AudioDecoder {
@@ -44,9 +46,6 @@ void CloseAudioDecoder(AudioDecoder* decoder);
 // for a null decoder or when the scratch area cannot be had.
 uint32_t DecodeAudioBlock(AudioDecoder* decoder, const uint8_t* input, const uint8_t* end, const int16_t** samples,
                           const uint8_t** next);
-
-// Receives the PCM of a chunk, block by block, in order.
-typedef void (*AudioSink)(void* context, const int16_t* samples, uint32_t bytes);
 
 // The chunk loop for one track in one frame: `chunk` is the first byte after
 // the chunk's size field and `size` that field (P). Reads D, then decodes

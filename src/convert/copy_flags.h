@@ -1,51 +1,6 @@
 // Destination format codes and copy flags: the words a caller hands to
-// CopyToBuffer to say what the destination holds and how to fill it.
+// CopyToBuffer to say what the destination holds and how to fill it. They
+// are public, with CopyToBuffer itself.
 #pragma once
 
-#include <cstdint>
-
-namespace kivo {
-
-// Destination format codes, the low four bits of the copy flags.
-constexpr uint32_t kFormatNone = 0;      // 8-bit palette: nothing is converted
-constexpr uint32_t kFormatBgr24 = 1;     // bytes B, G, R
-constexpr uint32_t kFormatRgb24 = 2;     // bytes R, G, B
-constexpr uint32_t kFormatBgrx32 = 3;    // bytes B, G, R, 0
-constexpr uint32_t kFormatRgbx32 = 4;    // bytes R, G, B, 0
-constexpr uint32_t kFormatBgra32 = 5;    // bytes B, G, R, A (as code 3 without alpha)
-constexpr uint32_t kFormatRgba32 = 6;    // bytes R, G, B, A (as code 4 without alpha)
-constexpr uint32_t kFormatArgb4444 = 7;  // 16-bit words from here to code 12
-constexpr uint32_t kFormatArgb1555 = 8;
-constexpr uint32_t kFormatXrgb1555 = 9;
-constexpr uint32_t kFormatRgb565 = 10;
-constexpr uint32_t kFormatRgb556 = 11;   // red 15..11, green 10..6, blue 5..0
-constexpr uint32_t kFormatRgb466 = 12;   // red 15..12, green 11..6, blue 5..0
-constexpr uint32_t kFormatYuy2 = 13;     // Y0, U, Y1, V
-constexpr uint32_t kFormatUyvy = 14;     // U, Y0, V, Y1
-constexpr uint32_t kFormatYv12 = 15;     // luma plane, then V, then U, each half size
-
-// Copy flags.
-constexpr uint32_t kCopyFormatMask = 0x0000000F;
-constexpr uint32_t kCopyExchangeRedBlue = 0x00010000;  // files of revisions 'f' and 'g'
-constexpr uint32_t kCopyGray = 0x00020000;             // chroma is ignored
-constexpr uint32_t kCopyNoSimd = 0x00040000;           // plain integer routines only
-constexpr uint32_t kCopyNeverSkip = 0x00080000;        // copy late frames too
-constexpr uint32_t kCopyOptionMask = 0x70000000;       // display option 0 to 7
-constexpr uint32_t kCopyOptionShift = 28;
-constexpr uint32_t kCopyFull = 0x80000000;             // ignore the changed-cell map
-// The bits of a movie's own flags that every copy of it takes on.
-constexpr uint32_t kCopyMovieFlags = 0x70030000;
-
-// Display options (bits 28 to 30).
-constexpr uint32_t kOptionNone = 0;
-constexpr uint32_t kOptionTallDoubled = 1;     // every row written twice
-constexpr uint32_t kOptionTallInterlaced = 2;  // every row into every other row
-constexpr uint32_t kOptionWide = 3;            // every pixel written twice
-constexpr uint32_t kOptionWideTall = 4;        // both doubled
-constexpr uint32_t kOptionWideInterlaced = 5;  // width doubled, every other row
-constexpr uint32_t kOptionHalfRows = 6;        // every other row into every other row
-constexpr uint32_t kOptionForceNone = 7;       // overrides the movie's own option
-
-constexpr uint32_t CopyOption(uint32_t flags) { return (flags & kCopyOptionMask) >> kCopyOptionShift; }
-
-}  // namespace kivo
+#include "kivo/convert.h"

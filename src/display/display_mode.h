@@ -6,17 +6,12 @@
 
 #include <cstdint>
 
+#include "kivo/display.h"  // the depth codes, SetDisplayModeRequest
+
 namespace kivo {
 
 struct BlitBuffer;
 
-// Depth codes: 8, 16, 24, 32 exactly that depth; 1 at least high colour
-// (16, 32, 24); 2 true colour preferred (32, 24, 16); 3 true colour only (32, 24).
-constexpr uint32_t kDepthHighColourAtLeast = 1;
-constexpr uint32_t kDepthTrueColourFirst = 2;
-constexpr uint32_t kDepthTrueColourOnly = 3;
-
-void SetDisplayModeRequest(uint32_t width, uint32_t height, uint32_t depthCode);
 // The pending request (width, height and depth all set), left in place.
 bool PendingDisplayModeRequest(uint32_t* width, uint32_t* height, uint32_t* depthCode);
 void ClearDisplayModeRequest();

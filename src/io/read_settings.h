@@ -5,12 +5,11 @@
 
 #include <cstdint>
 
+#include "kivo/movie.h"  // SetReadBufferSize, SetSimulatedReadSpeed
+
 namespace kivo {
 
 constexpr uint32_t kReadSettingUnset = 0xFFFFFFFFu;  // -1: not set
-
-void SetReadBufferSize(uint32_t bytes);
-void SetSimulatedReadSpeed(uint32_t bytesPerSecond);
 
 // The value set (kReadSettingUnset when none), which goes back to unset.
 // The open calls these only when its flags ask for the setting.

@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-namespace kivo {
+#include "kivo/movie.h"  // GetMilliseconds
 
-uint32_t GetMilliseconds();
+namespace kivo {
 
 struct ClockSource {
   uint64_t (*counter)();    // high-resolution counter

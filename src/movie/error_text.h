@@ -1,9 +1,10 @@
 // The movie core's last-error text: one process-wide buffer of 256 characters.
 #pragma once
 
+#include "kivo/movie.h"  // GetErrorText
+
 namespace kivo {
 
 void SetErrorText(const char* text);
-const char* GetErrorText();
 
 }  // namespace kivo

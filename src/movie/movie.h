@@ -7,36 +7,12 @@
 
 #include "io/io_driver.h"
 #include "io/service_thread.h"
+#include "kivo/movie.h"
 #include "video/plane_set.h"
 
 namespace kivo {
 
 struct SoundTrack;
-
-// Open flags (the second argument of OpenMovie, kept merged in openFlags).
-constexpr uint32_t kOpenRateOverride = 0x00001000;
-constexpr uint32_t kOpenPreload = 0x00002000;
-constexpr uint32_t kOpenSoundTracks = 0x00004000;
-constexpr uint32_t kOpenBeforeI = 0x00008000;     // revision before 'i'
-constexpr uint32_t kOpenBeforeH = 0x00010000;     // revision before 'h'
-constexpr uint32_t kOpenGrey = 0x00020000;
-constexpr uint32_t kOpenNoSimd = 0x00040000;
-constexpr uint32_t kOpenNeverSkip = 0x00080000;
-constexpr uint32_t kOpenAlpha = 0x00100000;
-constexpr uint32_t kOpenNoFill = 0x00200000;
-constexpr uint32_t kOpenReadSpeed = 0x00400000;
-constexpr uint32_t kOpenHandle = 0x00800000;
-constexpr uint32_t kOpenBufferSize = 0x01000000;
-constexpr uint32_t kOpenMemory = 0x04000000;
-constexpr uint32_t kOpenNoReader = 0x08000000;
-constexpr uint32_t kOpenModeMask = 0x70000000;
-constexpr uint32_t kOpenModeShift = 28;
-
-constexpr int kMaxSoundTracks = 8;
-
-struct MovieRect {
-  int32_t x, y, width, height;
-};
 
 struct Movie {
   uint32_t width, height;          // presented size, after display-mode doubling

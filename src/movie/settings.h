@@ -5,10 +5,9 @@
 
 #include <cstdint>
 
-namespace kivo {
+#include "kivo/movie.h"  // SetFrameRate, SetSoundTracks
 
-void SetFrameRate(int32_t numerator, int32_t denominator);
-void SetSoundTracks(uint32_t count, const uint32_t* ids);
+namespace kivo {
 
 // For the open: the override (numerator -1 = none) and taking it back to none.
 void GetFrameRateOverride(int32_t* numerator, int32_t* denominator);

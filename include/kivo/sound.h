@@ -1,0 +1,38 @@
+// Sound output: choosing the process's sound driver, which every movie
+// opened afterwards plays its tracks on.
+//
+// Threads: call from the thread that opens movies, before the first open.
+#pragma once
+
+#include <cstdint>
+
+#include "kivo/export.h"
+
+namespace kivo {
+
+struct Movie;
+// One open sound track; the library's own record.
+struct SoundTrack;
+
+// A driver's open: clears the record, fills the driver's operations and
+// prepares the device with silence; nonzero on success. `movie` gives the
+// length of the whole sound.
+using SoundOpenFunction = int32_t (*)(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t channels,
+                                      uint32_t openFlags, Movie* movie);
+// Picks a driver; null when that driver cannot be used here.
+using SoundSelector = SoundOpenFunction (*)(void* parameter);
+
+// Installs the driver the selector picks. Nonzero when a driver's open is
+// installed afterwards. Once a track has been opened in the process a
+// different selector is refused. Without a driver movies play silent.
+KIVO_API int32_t SetSoundSystem(SoundSelector selector, void* parameter);
+
+// The buffer-queue driver (sixteen buffers of about 1/16 s); the parameter
+// is ignored.
+KIVO_API SoundOpenFunction SelectWaveOutDriver(void* parameter);
+// The looping-buffer driver, on the caller's shared device object or (null)
+// on one it makes itself; none when the device layer cannot be used. The
+// default choice.
+KIVO_API SoundOpenFunction SelectDirectSoundDriver(void* object);
+
+}  // namespace kivo

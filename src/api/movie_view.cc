@@ -1,0 +1,64 @@
+// What a caller may read of an open movie: the public values copied out of
+// the library's own record, the changed rectangles and the decoded planes.
+#include "kivo/movie.h"
+
+#include <cstring>
+
+#include "movie/movie.h"
+
+namespace kivo {
+
+int32_t GetMovieInfo(const Movie* m, MovieInfo* info) {
+  if (!info) return 0;
+  memset(info, 0, sizeof *info);
+  if (!m) return 0;
+  info->width = m->width;
+  info->height = m->height;
+  info->sourceWidth = m->sourceWidth;
+  info->sourceHeight = m->sourceHeight;
+  info->frameCount = m->frameCount;
+  info->currentFrame = m->currentFrame;
+  info->lastFrame = m->lastFrame;
+  info->playRateNum = m->playRateNum;
+  info->playRateDen = m->playRateDen;
+  info->fileRateNum = m->fileRateNum;
+  info->fileRateDen = m->fileRateDen;
+  info->openFlags = m->openFlags;
+  info->videoFlags = m->videoFlags;
+  info->dataSize = m->dataSize;
+  info->trackCount = m->trackCount;
+  info->openTrackCount = m->openTrackCount;
+  info->readError = m->readError;
+  info->paused = m->paused;
+  info->soundOn = m->soundOn;
+  return 1;
+}
+
+const MovieRect* GetRectList(const Movie* m) { return m ? m->rects : nullptr; }
+
+int32_t GetPicture(const Movie* m, MoviePicture* picture) {
+  if (!picture) return 0;
+  memset(picture, 0, sizeof *picture);
+  if (!m) return 0;
+  const PlaneSet& p = m->planes;
+  const int32_t k = p.current & 1;
+  const uint8_t* frame = p.frameBuffers[k];
+  const uint8_t* first = frame + size_t(p.pitch) * p.rows;
+  const uint8_t* second = first + size_t(p.chromaPitch) * p.chromaRows;
+  // The stream's chroma order: V then U from revision 'h' on, U then V before.
+  const bool uFirst = (m->openFlags & kOpenBeforeH) != 0;
+  picture->luma = frame;
+  picture->u = uFirst ? first : second;
+  picture->v = uFirst ? second : first;
+  picture->alpha = (m->openFlags & kOpenAlpha) ? p.alphaBuffers[k] : nullptr;
+  picture->width = m->sourceWidth;
+  picture->height = m->sourceHeight;
+  picture->chromaWidth = (m->sourceWidth + 1) / 2;
+  picture->chromaHeight = (m->sourceHeight + 1) / 2;
+  picture->pitch = p.pitch;
+  picture->chromaPitch = p.chromaPitch;
+  picture->frame = m->decodedFrame;
+  return 1;
+}
+
+}  // namespace kivo

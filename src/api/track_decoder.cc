@@ -1,0 +1,77 @@
+// A movie's audio tracks for callers: their formats, and one track decoded
+// frame by frame apart from the sound output, so that every byte of it can
+// be kept.
+#include "kivo/audio.h"
+
+#include <cstring>
+
+#include "audio/audio_decoder.h"
+#include "movie/container.h"
+#include "movie/memory.h"
+#include "movie/movie.h"
+
+namespace kivo {
+
+struct TrackDecoder {
+  uint32_t position;  // in the file's track table
+  AudioDecoder* decoder;
+};
+
+namespace {
+
+bool Playable(uint32_t word) { return (word & (kAudioCodingA | kAudioCodingB)) != 0; }
+
+}  // namespace
+
+int32_t GetTrackInfo(const Movie* m, uint32_t index, TrackInfo* info) {
+  if (!info) return 0;
+  memset(info, 0, sizeof *info);
+  if (!m || index >= m->trackCount) return 0;
+  const uint32_t word = m->trackAudioWords[index];
+  info->id = m->trackIds[index];
+  info->sampleRate = word & kAudioRateMask;
+  info->channels = (word & kAudioStereo) ? 2 : 1;
+  info->bits = (word & kAudio16Bit) ? 16 : 8;
+  info->playable = Playable(word) ? 1 : 0;
+  info->maxBytes = m->trackMaxBytes[index];
+  return 1;
+}
+
+TrackDecoder* OpenTrackDecoder(const Movie* m, uint32_t trackId) {
+  if (!m) return nullptr;
+  uint32_t i = 0;
+  while (i < m->trackCount && m->trackIds[i] != trackId) ++i;
+  if (i == m->trackCount) return nullptr;
+  const uint32_t word = m->trackAudioWords[i];
+  if (!Playable(word)) return nullptr;
+  TrackDecoder* t = static_cast<TrackDecoder*>(MemAlloc(sizeof(TrackDecoder)));
+  if (!t) return nullptr;
+  t->position = i;
+  // Coding B alone is the DCT layout; with coding A the real transform wins.
+  t->decoder = OpenAudioDecoder(word & kAudioRateMask, (word & kAudioStereo) ? 2 : 1,
+                                (word & kAudioCodingB) && !(word & kAudioCodingA));
+  if (!t->decoder) {
+    MemFree(t);
+    return nullptr;
+  }
+  return t;
+}
+
+uint32_t DecodeTrackAudio(TrackDecoder* t, const Movie* m, AudioSink sink, void* context) {
+  if (!t || !m || !sink || m->readError || m->io.endOfData.load(std::memory_order_relaxed)) return 0;
+  if (m->currentFrame < 1 || m->currentFrame > m->frameCount || !m->frameData) return 0;
+  const uint8_t* chunk;
+  uint32_t size;
+  if (!FindAudioChunk(m->frameData, FrameSize(m->frameIndex, m->currentFrame), m->trackCount, t->position, &chunk,
+                      &size))
+    return 0;
+  return DecodeAudioChunk(t->decoder, chunk, size, sink, context);
+}
+
+void CloseTrackDecoder(TrackDecoder* t) {
+  if (!t) return;
+  CloseAudioDecoder(t->decoder);
+  MemFree(t);
+}
+
+}  // namespace kivo
