@@ -234,13 +234,15 @@ TEST(TrackDecoder, EachTrackGivesItsOwnPcmByIdWhateverItsPlaceInTheFile) {
   for (TrackSource& t : tracks) {
     const uint32_t frames = t.settings.rate * kFrames / kRateNum;
     std::vector<int16_t> input(size_t(frames) * t.settings.channels);
+    const double step = 2 * 3.14159265358979 * t.hz / t.settings.rate;
     for (size_t i = 0; i < input.size(); ++i)
-      input[i] = int16_t(8000 * std::sin(2 * M_PI * t.hz * double(i / t.settings.channels) / t.settings.rate));
+      input[i] = int16_t(8000 * std::sin(step * double(i / t.settings.channels)));
     std::string error;
     ASSERT_TRUE(encode::EncodeAudio(t.settings, input.data(), frames, kFrames, kRateNum, kRateDen, t.packets, &error))
         << error;
     ASSERT_EQ(t.packets.size(), kFrames);
-    AudioDecoder* d = OpenAudioDecoder(t.settings.rate, t.settings.channels, t.settings.mode == encode::AudioMode::kDct);
+    const bool dct = t.settings.mode == encode::AudioMode::kDct;
+    AudioDecoder* d = OpenAudioDecoder(t.settings.rate, t.settings.channels, dct);
     ASSERT_NE(d, nullptr);
     for (const auto& p : t.packets)
       if (!p.empty()) DecodeAudioChunk(d, p.data(), uint32_t(p.size()), CollectPcm, &t.pcm);
