@@ -7,15 +7,6 @@
 namespace kivo::tools {
 namespace {
 
-struct File {
-  os::FileHandle handle = os::kNoFile;
-  ~File() { os::CloseFile(handle); }
-};
-
-bool ReadAt(os::FileHandle f, uint64_t at, void* to, uint32_t size) {
-  return os::SeekFile(f, static_cast<int64_t>(at)) && os::ReadFileBytes(f, to, size) == size;
-}
-
 std::vector<uint32_t> Words(const std::vector<uint8_t>& bytes, size_t first, size_t count) {
   std::vector<uint32_t> words(count);
   for (size_t i = 0; i < count; ++i) words[i] = ReadLe32(bytes.data() + 4 * (first + i));
@@ -24,26 +15,45 @@ std::vector<uint32_t> Words(const std::vector<uint8_t>& bytes, size_t first, siz
 
 }  // namespace
 
-std::string WriteMovieInfo(const char* path, uint64_t offset, FILE* out) {
-  File file;
-  file.handle = os::OpenFileRead(path, true);
-  if (file.handle == os::kNoFile) return std::string("cannot open ") + path;
-  int64_t fileSize = os::FileSize(file.handle);
+bool ReadAt(os::FileHandle f, uint64_t at, void* to, uint32_t size) {
+  return os::SeekFile(f, static_cast<int64_t>(at)) && os::ReadFileBytes(f, to, size) == size;
+}
+
+std::string ReadMovieTables(const char* path, uint64_t offset, MovieFile* file, MovieTables* tables) {
+  file->handle = os::OpenFileRead(path, true);
+  file->offset = offset;
+  if (file->handle == os::kNoFile) return std::string("cannot open ") + path;
+  int64_t fileSize = os::FileSize(file->handle);
   if (fileSize < 0 || uint64_t(fileSize) < offset) return std::string("cannot read ") + path;
+  file->size = uint64_t(fileSize) - offset;
   uint8_t bytes[kHeaderSize];
-  if (!ReadAt(file.handle, offset, bytes, kHeaderSize)) return "Not a Kivo file.";
-  MovieHeader h;
+  if (!ReadAt(file->handle, offset, bytes, kHeaderSize)) return "Not a Kivo file.";
+  MovieHeader& h = tables->header;
   ParseMovieHeader(bytes, &h);
   if (const char* bad = CheckMovieHeader(h)) return bad;
   if (const char* bad = CheckMovieTables(h, uint64_t(fileSize) - offset)) return bad;
 
-  const size_t tables = static_cast<size_t>(TrackTableBytes(h) + IndexBytes(h));
-  std::vector<uint8_t> raw(tables);
-  if (!ReadAt(file.handle, offset + kHeaderSize, raw.data(), static_cast<uint32_t>(tables)))
+  const size_t size = static_cast<size_t>(TrackTableBytes(h) + IndexBytes(h));
+  std::vector<uint8_t> raw(size);
+  if (!ReadAt(file->handle, offset + kHeaderSize, raw.data(), static_cast<uint32_t>(size)))
     return "This Kivo file is truncated.";
   const uint32_t t = h.trackCount;
-  std::vector<uint32_t> maxBytes = Words(raw, 0, t), audioWords = Words(raw, t, t), ids = Words(raw, 2 * t, t);
-  std::vector<uint32_t> index = Words(raw, 3 * size_t(t), size_t(h.indexLast) + 1);
+  tables->maxBytes = Words(raw, 0, t);
+  tables->audioWords = Words(raw, t, t);
+  tables->ids = Words(raw, 2 * t, t);
+  tables->index = Words(raw, 3 * size_t(t), size_t(h.indexLast) + 1);
+  return "";
+}
+
+std::string WriteMovieInfo(const char* path, uint64_t offset, FILE* out) {
+  MovieFile file;
+  MovieTables tables;
+  std::string error = ReadMovieTables(path, offset, &file, &tables);
+  if (!error.empty()) return error;
+  const MovieHeader& h = tables.header;
+  const uint32_t t = h.trackCount;
+  const std::vector<uint32_t>&maxBytes = tables.maxBytes, &audioWords = tables.audioWords, &ids = tables.ids;
+  const std::vector<uint32_t>& index = tables.index;
 
   const uint32_t r = RoundedFrameRate(h.rateNum, h.rateDen);
   PeakDataRate peak = ComputePeakDataRate(index.data(), h.frameCount, r);

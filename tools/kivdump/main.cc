@@ -6,13 +6,15 @@
 
 #include "decode.h"
 #include "info.h"
+#include "stats.h"
 
 namespace {
 
 const char* kUsage =
-    "usage: kivdump MOVIE [--info] [--y4m OUT] [--alpha OUT] [--png DIR] [--pcm ID OUT] [--wav ID OUT]\n"
+    "usage: kivdump MOVIE [--info] [--stats] [--y4m OUT] [--alpha OUT] [--png DIR] [--pcm ID OUT] [--wav ID OUT]\n"
     "               [--flags HEX] [--offset N]\n"
     "  --info        print the header, tracks and frame index as JSON\n"
+    "  --stats       per frame its size, key bit, and bytes and block types per plane, then totals\n"
     "  --y4m OUT     decode every frame into a YUV4MPEG2 file (4:2:0, visible area; - = stdout)\n"
     "  --alpha OUT   the alpha plane of every frame as raw bytes, width x height each\n"
     "  --png DIR     every frame as DIR/frameNNNNN.png, in the player's colours (RGBA with alpha)\n"
@@ -28,6 +30,7 @@ const char* kUsage =
 int main(int argc, char** argv) {
   const char* movie = nullptr;
   bool info = false;
+  bool stats = false;
   uint64_t offset = 0;
   kivo::tools::DumpRequest dump;
   for (int i = 1; i < argc; ++i) {
@@ -37,6 +40,8 @@ int main(int argc, char** argv) {
       return 0;
     } else if (a == "--info") {
       info = true;
+    } else if (a == "--stats") {
+      stats = true;
     } else if ((a == "--y4m" || a == "--alpha") && i + 1 < argc) {
       (a == "--y4m" ? dump.y4m : dump.alpha) = argv[++i];
     } else if (a == "--png" && i + 1 < argc) {
@@ -78,12 +83,13 @@ int main(int argc, char** argv) {
     }
   }
   const bool decode = !dump.y4m.empty() || !dump.alpha.empty() || !dump.pngFolder.empty() || !dump.tracks.empty();
-  if (!movie || (!info && !decode)) {
+  if (!movie || (!info && !stats && !decode)) {
     fputs(kUsage, stderr);
     return 1;
   }
   std::string error;
   if (info) error = kivo::tools::WriteMovieInfo(movie, offset, stdout);
+  if (error.empty() && stats) error = kivo::tools::WriteMovieStats(movie, offset, stdout);
   if (error.empty() && decode) {
     dump.movie = movie;
     dump.offset = offset;
