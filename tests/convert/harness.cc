@@ -48,16 +48,21 @@ Output RunJob(Job job, const Planes& p, int family, uint32_t align) {
   uint32_t h = job.map || !job.height ? p.height : job.height;
   job.pitch = int32_t((job.x + w * (wide ? 2 : 1)) * bpp + 5);
   size_t rows = job.y + h * rowStep + 2;
-  size_t size = rows * size_t(job.pitch) + 64;
-  std::vector<uint8_t> storage(size + 64);
-  size_t offset = (32 - reinterpret_cast<uintptr_t>(storage.data()) % 32) % 32 + align;
-  for (size_t i = 0; i < storage.size(); ++i) storage[i] = uint8_t(i * 131 + 7);
-  uint8_t* base = storage.data() + offset;
+  // What two runs compare is a window that starts at a 32-byte boundary,
+  // its guard bytes counted from there and 32 of them ahead of the picture:
+  // where the heap put the storage (8-byte aligned blocks on 32-bit
+  // Windows, 16 elsewhere) must not move the picture inside the window.
+  size_t size = 32 + rows * size_t(job.pitch) + 64;
+  std::vector<uint8_t> storage(size + 32);
+  uint8_t* window = storage.data() + (32 - reinterpret_cast<uintptr_t>(storage.data()) % 32) % 32;
+  size_t offset = 32 + align;
+  for (size_t i = 0; i < size; ++i) window[i] = uint8_t(i * 131 + 7);
+  uint8_t* base = window + offset;
   job.address = reinterpret_cast<uintptr_t>(base);
   job.fast = family >= 0;
   job.fastGranularity = FastGranularity(job.code, job.gray);
   Output out;
-  out.expected = storage;
+  out.expected.assign(window, window + size);
   ApplyModel(job, p, out.expected, offset);
 
   uint32_t flags = uint32_t(job.code) | job.option << kCopyOptionShift | (job.gray ? kCopyGray : 0) |
@@ -73,7 +78,7 @@ Output RunJob(Job job, const Planes& p, int family, uint32_t align) {
   else
     ConvertFull(d, to, from, job.sx, job.sy, flags);
   LimitLaneTier(-1);
-  out.got = storage;
+  out.got.assign(window, window + size);
   for (size_t i = 0; i < out.got.size(); ++i) {
     if (out.got[i] != out.expected[i]) {
       std::ostringstream s;
