@@ -44,6 +44,7 @@ struct AudioEncoder {
   uint64_t bitsWritten = 0;  // block bits, padding to words included
   ForwardTransformPlan plan;
   std::vector<float> samples, coefficients;
+  std::vector<float> fadeDelta;  // what the last block's tail was moved by (real transform)
   AudioChannelCode codes[2];
 };
 
@@ -74,7 +75,8 @@ uint64_t AudioFramesCarried(const AudioEncoder& encoder);
 uint64_t AudioFramesLeftOver(const AudioEncoder& encoder);
 
 // One coded channel: band codes chosen for the coefficients k (N of them)
-// and the quantised values. Exposed for tests of the band rule.
-void ChooseAudioBands(const AudioEncoder& encoder, const float* k, AudioChannelCode* code);
+// and the quantised values, the allowed noise scaled by `noiseScale`.
+// Exposed for tests of the band rule.
+void ChooseAudioBands(const AudioEncoder& encoder, const float* k, AudioChannelCode* code, double noiseScale = 1.0);
 
 }  // namespace kivo::encode
