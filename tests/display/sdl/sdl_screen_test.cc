@@ -1,10 +1,13 @@
 // Real windows on a private X server: every style the machine can give opens
 // a window, shows a known picture, and a screenshot of the screen must show
 // that picture (within the rounding of 16-bit fields and of the renderer's
-// own YUV conversion). Set KIVO_SCREENSHOT_DIR to keep the screenshots.
+// own YUV conversion): a pattern written in each destination format, and a
+// decoded frame copied in by the conversion, against kivdump's PNG of it.
+// Set KIVO_SCREENSHOT_DIR to keep the screenshots.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -14,12 +17,23 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
+
+#if KIVO_HAVE_PNG
+#include <png.h>
+#endif
 
 #include "display/blit_buffer.h"
 #include "display/pixel_layout.h"
 #include "display/sdl/sdl_video.h"
+#include "encode/container_writer.h"
+#include "encode/encoder.h"
+#include "kivo/convert.h"
+#include "movie/movie.h"
+#include "movie/movie_api.h"
+#include "support/test_movies.h"
 
 extern char** environ;
 
@@ -168,6 +182,172 @@ TEST_P(RealWindow, EveryStyleTheMachineGivesShowsThePicture) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, RealWindow, ::testing::Values(24, 16));
+
+// ---- A decoded frame against kivdump's picture of it -------------------------
+
+std::string BuildDir() {
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return "";
+  self[n] = 0;
+  std::string path(self);
+  path = path.substr(0, path.rfind('/'));  // .../tests
+  return path.substr(0, path.rfind('/'));
+}
+
+// A movie of three frames of colour gradients and blocks, made with the
+// encoder.
+constexpr uint32_t kMovieWidth = 96, kMovieHeight = 64;
+
+std::string WriteGradientMovie() {
+  encode::EncoderSettings settings;
+  settings.width = kMovieWidth;
+  settings.height = kMovieHeight;
+  encode::VideoEncoder encoder;
+  std::string error;
+  if (!encode::OpenVideoEncoder(encoder, settings, &error)) return "";
+  encode::MovieLayout layout;
+  layout.width = kMovieWidth;
+  layout.height = kMovieHeight;
+  std::vector<encode::FramePacket> packets(3);
+  encode::SourcePicture picture;
+  picture.width = kMovieWidth;
+  picture.height = kMovieHeight;
+  picture.luma.resize(size_t(kMovieWidth) * kMovieHeight);
+  const uint32_t cw = kMovieWidth / 2, ch = kMovieHeight / 2;
+  picture.cr.resize(size_t(cw) * ch);
+  picture.cb.resize(size_t(cw) * ch);
+  for (uint32_t f = 0; f < 3; ++f) {
+    // Colours inside what RGB holds: a renderer's YUV conversion may wrap
+    // where it should saturate, which is not the rounding looked for here.
+    for (uint32_t y = 0; y < kMovieHeight; ++y)
+      for (uint32_t x = 0; x < kMovieWidth; ++x)
+        picture.luma[y * kMovieWidth + x] = uint8_t(70 + (x + y * 2 + f * 20) % 120);
+    for (uint32_t y = 0; y < ch; ++y)
+      for (uint32_t x = 0; x < cw; ++x) {
+        picture.cr[y * cw + x] = uint8_t(100 + (x * 2 + f * 9) % 56);
+        picture.cb[y * cw + x] = uint8_t(((x / 4 + y / 4) % 2) ? 100 + y : 156 - y);
+      }
+    bool isKey = false;
+    if (!encode::EncodeVideoFrame(encoder, picture, f == 0, packets[f].video, &isKey, &error)) return "";
+    packets[f].key = isKey;
+  }
+  return test::WriteTestFile("screen_gradient.kiv", encode::BuildMovie(layout, packets));
+}
+
+bool ReadPngXrgb(const std::string& path, std::vector<uint32_t>* out, uint32_t* width, uint32_t* height) {
+#if KIVO_HAVE_PNG
+  png_image image;
+  memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+  image.format = PNG_FORMAT_RGB;
+  std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) {
+    png_image_free(&image);
+    return false;
+  }
+  *width = image.width;
+  *height = image.height;
+  out->resize(size_t(image.width) * image.height);
+  for (size_t i = 0; i < out->size(); ++i)
+    (*out)[i] = uint32_t(rgb[3 * i]) << 16 | uint32_t(rgb[3 * i + 1]) << 8 | rgb[3 * i + 2];
+  return true;
+#else
+  (void)path, (void)out, (void)width, (void)height;
+  return false;
+#endif
+}
+
+// The largest channel difference between the shown picture at (x0, y0) and
+// the expected one.
+int WorstDifference(const Shown& shown, int x0, int y0, const std::vector<uint32_t>& want, uint32_t width,
+                    uint32_t height) {
+  int worst = 0;
+  for (uint32_t y = 0; y < height; ++y)
+    for (uint32_t x = 0; x < width; ++x) {
+      const int px = x0 + int(x), py = y0 + int(y);
+      if (px >= shown.width || py >= shown.height) return 256;
+      const testing::Rgb a = shown.at(px, py), b = testing::FromXrgb(want[size_t(y) * width + x]);
+      worst = std::max({worst, abs(a.r - b.r), abs(a.g - b.g), abs(a.b - b.b)});
+    }
+  return worst;
+}
+
+class DecodedFrameOnScreen : public ::testing::TestWithParam<int> {};
+
+TEST_P(DecodedFrameOnScreen, EveryStyleShowsWhatKivdumpConverts) {
+  if (system("command -v Xvfb >/dev/null && command -v import >/dev/null") != 0)
+    GTEST_SKIP() << "Xvfb and ImageMagick's import are needed (scripts/install-deps)";
+  const std::string kivdump = BuildDir() + "/tools/kivdump";
+  if (access(kivdump.c_str(), X_OK) != 0) GTEST_SKIP() << "no kivdump built";
+  const std::string movie = WriteGradientMovie();
+  ASSERT_FALSE(movie.empty());
+  const std::string pngFolder = test::TestFolder() + "/screen_gradient_png";
+  mkdir(pngFolder.c_str(), 0755);
+  ASSERT_EQ(system((kivdump + " " + movie + " --png " + pngFolder + " >/dev/null 2>&1").c_str()), 0);
+  std::vector<uint32_t> want;
+  uint32_t pngWidth = 0, pngHeight = 0;
+  if (!ReadPngXrgb(pngFolder + "/frame00003.png", &want, &pngWidth, &pngHeight))
+    GTEST_SKIP() << "kivdump's PNG cannot be read (no libpng)";
+  ASSERT_EQ(pngWidth, kMovieWidth);
+  ASSERT_EQ(pngHeight, kMovieHeight);
+
+  const int depth = GetParam();
+  PrivateXServer server(depth);
+  ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
+  setenv("DISPLAY", server.display().c_str(), 1);
+  testing::DriverAllocationsIgnored driverMemory;
+  testing::SdlVideo video("x11");
+  ASSERT_TRUE(video.ok()) << SDL_GetError();
+  const char* keep = getenv("KIVO_SCREENSHOT_DIR");
+  Movie* m = OpenMovie(movie.c_str(), 0);
+  ASSERT_NE(m, nullptr);
+  for (int frame = 1; frame <= 3; ++frame) {
+    DoFrame(m);
+    if (frame < 3) NextFrame(m);
+  }
+
+  const int winX = 32, winY = 40, picX = 4, picY = 6;
+  int given = 0;
+  for (int32_t style = 1; style <= 10; ++style) {
+    SDL_Window* window = SDL_CreateWindow("Kivo frame test", winX, winY, int(kMovieWidth) + 2 * picX,
+                                          int(kMovieHeight) + 2 * picY, SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
+    ASSERT_NE(window, nullptr) << SDL_GetError();
+    BlitBuffer* b = OpenBlitBuffer(window, kMovieWidth, kMovieHeight, uint32_t(style));
+    if (!b || b->style != style) {
+      CloseBlitBuffer(b);
+      SDL_DestroyWindow(window);
+      continue;
+    }
+    ++given;
+    WaitUntilShown(window);
+    SetBlitPosition(b, picX, picY);
+    ASSERT_TRUE(LockBlitBuffer(b));
+    EXPECT_EQ(CopyToBuffer(m, b->lockedPointer, b->lockedPitch, b->height, 0, 0, b->flags | kBlitFullCopy), 0);
+    UnlockBlitBuffer(b);
+    const int32_t code = int32_t(b->flags & kBlitCodeMask);
+    // The renderer's own YUV conversion, and 16-bit fields, round.
+    const int tolerance = (code >= kDestYuy2 ? 6 : 0) + (depth == 16 ? 8 : 0);
+    int worst = 256;
+    for (int attempt = 0; attempt < 5 && worst > tolerance; ++attempt) {
+      BlitRects(b, nullptr, 1);
+      SDL_PumpEvents();
+      std::string file;
+      if (keep) file = std::string(keep) + "/frame-depth" + std::to_string(depth) + "-style" + std::to_string(style) + ".png";
+      Shown shot;
+      ASSERT_TRUE(Screenshot(server.display(), &shot, keep ? file.c_str() : nullptr));
+      worst = WorstDifference(shot, winX + picX, winY + picY, want, kMovieWidth, kMovieHeight);
+    }
+    EXPECT_LE(worst, tolerance) << GetBlitStyleName(b) << " at depth " << depth << ", code " << code;
+    CloseBlitBuffer(b);
+    SDL_DestroyWindow(window);
+  }
+  CloseMovie(m);
+  EXPECT_GE(given, 6);
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, DecodedFrameOnScreen, ::testing::Values(24, 16));
 
 }  // namespace
 }  // namespace kivo
