@@ -11,7 +11,7 @@
 namespace kivo::encode {
 namespace {
 
-constexpr double kMaskRatio = 0.1;         // -10 dB
+constexpr double kMaskRatio = 0.1;             // -10 dB
 constexpr double kFirstBlockNoise = 1.0 / 16;  // -12 dB
 
 bool Fail(std::string* error, const std::string& text) {
