@@ -213,17 +213,33 @@ std::vector<Picture> DecodedFrames(const std::string& path) {
   return frames;
 }
 
-int FrameOnScreen(const Picture& screen, const std::vector<Picture>& frames, int x, int y) {
+int ClosestFrame(const Picture& screen, const std::vector<Picture>& frames, int x, int y, int* difference) {
+  int best = -1, bestDifference = 256;
   for (size_t i = 0; i < frames.size(); ++i) {
     const Picture& f = frames[i];
     if (x < 0 || y < 0 || x + f.width > screen.width || y + f.height > screen.height) continue;
-    bool same = true;
-    for (int r = 0; r < f.height && same; ++r)
-      same = memcmp(&screen.pixels[size_t(y + r) * screen.width + x], &f.pixels[size_t(r) * f.width],
-                    size_t(f.width) * 4) == 0;
-    if (same) return int(i);
+    int worst = 0;
+    for (int r = 0; r < f.height && worst < bestDifference; ++r)
+      for (int c = 0; c < f.width; ++c) {
+        const uint32_t a = screen.At(x + c, y + r), b = f.At(c, r);
+        for (int shift = 0; shift < 24; shift += 8) {
+          const int d = std::abs(int((a >> shift) & 255) - int((b >> shift) & 255));
+          if (d > worst) worst = d;
+        }
+      }
+    if (worst < bestDifference) {
+      best = int(i);
+      bestDifference = worst;
+    }
   }
-  return -1;
+  if (difference) *difference = bestDifference;
+  return best;
+}
+
+int FrameOnScreen(const Picture& screen, const std::vector<Picture>& frames, int x, int y, int tolerance) {
+  int difference = 0;
+  const int i = ClosestFrame(screen, frames, x, y, &difference);
+  return i >= 0 && difference <= tolerance ? i : -1;
 }
 
 bool WriteStripesY4m(const std::string& path, int width, int height, int frameCount) {

@@ -57,8 +57,12 @@ bool ClientOrigin(void* window, int* x, int* y);
 
 // Every frame of a movie file as the library decodes and converts it.
 std::vector<Picture> DecodedFrames(const std::string& path);
-// The frame of `frames` that fills the screen at (x, y) exactly, or -1.
-int FrameOnScreen(const Picture& screen, const std::vector<Picture>& frames, int x, int y);
+// The frame of `frames` that the screen shows at (x, y), every colour
+// channel within `tolerance`; -1 for none.
+int FrameOnScreen(const Picture& screen, const std::vector<Picture>& frames, int x, int y, int tolerance);
+// The frame closest to what the screen shows at (x, y) and its largest
+// channel difference there; -1 when no frame fits on the screen.
+int ClosestFrame(const Picture& screen, const std::vector<Picture>& frames, int x, int y, int* difference);
 
 // Inputs for kivenc: stripes moving along (Y4M) and a 441 Hz tone (WAV).
 bool WriteStripesY4m(const std::string& path, int width, int height, int frameCount);
