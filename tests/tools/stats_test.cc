@@ -1,6 +1,7 @@
 // kivdump --stats against the encoder's own record of what it wrote: block
 // types per plane and frame, sizes, key bits, the stepping over audio
-// packets, old revisions without the luma size word, and malformed frames.
+// packets, old revisions without the luma size word, and malformed frames;
+// kivdump --compare against sources with known errors.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -310,6 +311,86 @@ TEST(KivdumpStats, MalformedFramesAreMarkedAndLaterFramesStillCounted) {
   const DumpRun notMovie = Kivdump("'" + test::WriteTestFile("stats_not.kiv", {'R', 'I', 'F', 'F', 0, 0}) + "' --stats");
   EXPECT_EQ(notMovie.code, 1);
   EXPECT_NE(notMovie.err.find("Not a Kivo file."), std::string::npos) << notMovie.err;
+}
+
+// A Y4M file of `frames` pictures whose luma is a pattern in 20..200 plus
+// `lift`, and whose chroma is a ramp.
+std::string WriteY4m(const std::string& name, uint32_t w, uint32_t h, uint32_t frames, int lift) {
+  std::vector<uint8_t> bytes;
+  const std::string header = "YUV4MPEG2 W" + std::to_string(w) + " H" + std::to_string(h) + " F25:1 C420jpeg\n";
+  bytes.insert(bytes.end(), header.begin(), header.end());
+  const uint32_t cw = (w + 1) / 2, ch = (h + 1) / 2;
+  for (uint32_t f = 0; f < frames; ++f) {
+    const std::string tag = "FRAME\n";
+    bytes.insert(bytes.end(), tag.begin(), tag.end());
+    for (uint32_t i = 0; i < w * h; ++i) bytes.push_back(uint8_t(20 + (i * 7 + f * 3) % 181 + lift));
+    for (uint32_t i = 0; i < 2 * cw * ch; ++i) bytes.push_back(uint8_t(90 + i % 60));
+  }
+  return test::WriteTestFile(name, bytes);
+}
+
+double Number(const std::string& text, const std::string& after) {
+  const size_t at = text.find(after);
+  if (at == std::string::npos) return -1;
+  return std::stod(text.substr(at + after.size()));
+}
+
+TEST(KivdumpCompare, MeasuresTheDecodedPicturesAgainstTheirSource) {
+  const std::string source = WriteY4m("cmp_source.y4m", 50, 30, 3, 0);
+  const std::string movie = test::TestFolder() + "/cmp_movie.kiv";
+  char self[4096];
+  ASSERT_TRUE(os::ProgramFilePath(self, sizeof self));
+  std::string tools = self;
+  tools = tools.substr(0, tools.rfind('/'));
+  tools = tools.substr(0, tools.rfind('/')) + "/tools/";
+  ASSERT_EQ(system((tools + "kivenc '" + source + "' --lossless --quiet -o '" + movie + "'").c_str()), 0);
+
+  // Exact pictures.
+  DumpRun r = Kivdump("'" + movie + "' --compare '" + source + "' --quiet");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(Number(r.out, "luma PSNR "), 99.0) << r.out;
+  EXPECT_EQ(Number(r.out, "chroma PSNR "), 99.0) << r.out;
+  EXPECT_EQ(Number(r.out, "luma SSIM "), 1.0) << r.out;
+  EXPECT_NE(r.out.find("3 frames"), std::string::npos) << r.out;
+
+  // Every luma sample 4 off: a mean squared error of 16; chroma still exact;
+  // the structure is the same, so SSIM stays near 1.
+  const std::string lifted = WriteY4m("cmp_lifted.y4m", 50, 30, 3, 4);
+  r = Kivdump("'" + movie + "' --compare '" + lifted + "' --quiet");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NEAR(Number(r.out, "luma PSNR "), 10 * std::log10(255.0 * 255.0 / 16), 0.006) << r.out;
+  EXPECT_NEAR(Number(r.out, "lowest frame "), 10 * std::log10(255.0 * 255.0 / 16), 0.006) << r.out;
+  EXPECT_EQ(Number(r.out, "chroma PSNR "), 99.0) << r.out;
+  const double ssim = Number(r.out, "luma SSIM ");
+  EXPECT_GT(ssim, 0.98);
+  EXPECT_LT(ssim, 1.0);
+
+  // One frame different: the worst frame is named, the movie's PSNR is that
+  // of the mean error over all frames.
+  std::vector<uint8_t> bytes;
+  {
+    FILE* f = fopen(source.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    int c;
+    while ((c = fgetc(f)) != EOF) bytes.push_back(uint8_t(c));
+    fclose(f);
+  }
+  const size_t frameBytes = 6 + 50 * 30 + 2 * 25 * 15;
+  const size_t second = bytes.size() - 2 * frameBytes + 6;
+  for (size_t i = 0; i < 50 * 30; ++i) bytes[second + i] = uint8_t(bytes[second + i] + 8);
+  r = Kivdump("'" + movie + "' --compare '" + test::WriteTestFile("cmp_one.y4m", bytes) + "' --quiet");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NEAR(Number(r.out, "luma PSNR "), 10 * std::log10(255.0 * 255.0 / (64.0 / 3)), 0.006) << r.out;
+  EXPECT_NEAR(Number(r.out, "lowest frame "), 10 * std::log10(255.0 * 255.0 / 64), 0.006) << r.out;
+  EXPECT_NE(r.out.find("(frame 2)"), std::string::npos) << r.out;
+
+  // Sources that do not fit the movie.
+  r = Kivdump("'" + movie + "' --compare '" + WriteY4m("cmp_short.y4m", 50, 30, 2, 0) + "' --quiet");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("fewer frames"), std::string::npos) << r.err;
+  r = Kivdump("'" + movie + "' --compare '" + WriteY4m("cmp_size.y4m", 48, 30, 3, 0) + "' --quiet");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("48x30"), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "audio/audio_decoder.h"
+#include "compare.h"
+#include "encode/input_y4m.h"
 #include "convert/copy_to_buffer.h"
 #include "movie/container.h"
 #include "movie/error_text.h"
@@ -187,6 +189,20 @@ std::string DumpMovie(const DumpRequest& r) {
     }
     tracks.push_back(std::move(t));
   }
+  struct Source {
+    encode::Y4mInput in;
+    ~Source() { encode::CloseY4m(in); }
+  } source;
+  encode::SourcePicture sourcePicture;
+  QualityMeter meter;
+  const bool comparing = !r.compare.empty();
+  if (comparing) {
+    std::string why;
+    if (!encode::OpenY4m(source.in, r.compare, &why)) return why;
+    if (source.in.width != w || source.in.height != h)
+      return r.compare + " is " + std::to_string(source.in.width) + "x" + std::to_string(source.in.height) +
+             ", the movie " + std::to_string(w) + "x" + std::to_string(h);
+  }
   std::vector<uint8_t> rgba;
   if (!r.pngFolder.empty()) rgba.resize(size_t(movie->width) * movie->height * 4);
 
@@ -220,6 +236,16 @@ std::string DumpMovie(const DumpRequest& r) {
           !WriteRows(y4m, u, p.chromaPitch, cw, ch) || !WriteRows(y4m, v, p.chromaPitch, cw, ch))
         return "cannot write " + r.y4m;
     }
+    if (comparing) {
+      std::string why;
+      const int got = encode::ReadY4mFrame(source.in, sourcePicture, &why);
+      if (got < 0) return why;
+      if (got == 0) return r.compare + " has fewer frames than the movie";
+      const bool colour = !(movie->openFlags & kOpenGrey) && !sourcePicture.cb.empty();
+      MeasureFrame(meter, w, h, frame, p.pitch, colour ? u : nullptr, colour ? v : nullptr, p.chromaPitch,
+                   sourcePicture.luma.data(), colour ? sourcePicture.cb.data() : nullptr,
+                   colour ? sourcePicture.cr.data() : nullptr);
+    }
     if (alpha.file && !WriteRows(alpha, p.alphaBuffers[p.current], p.pitch, w, h)) return "cannot write " + r.alpha;
     if (!rgba.empty()) {
       CopyToRgbaRows(movie, rgba.data(), static_cast<int32_t>(movie->width * 4), 0);
@@ -233,6 +259,7 @@ std::string DumpMovie(const DumpRequest& r) {
     NextFrame(movie);
   }
   if (r.progress) fprintf(stderr, "\n");
+  if (comparing) WriteQuality(meter, r.y4m == "-" ? stderr : stdout);
   if (y4m.file && !y4m.Close()) return "cannot write " + r.y4m;
   if (alpha.file && !alpha.Close()) return "cannot write " + r.alpha;
   for (auto& t : tracks) {

@@ -16,6 +16,7 @@ struct DumpRequest {
   std::string y4m;         // empty = none
   std::string alpha;       // empty = none
   std::string pngFolder;   // empty = none: one PNG per frame
+  std::string compare;     // a YUV4MPEG2 source to measure the pictures against
   struct Track {
     uint32_t id;
     std::string path;

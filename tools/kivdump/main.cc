@@ -13,6 +13,7 @@ namespace {
 const char* kUsage =
     "usage: kivdump MOVIE [--info] [--stats] [--y4m OUT] [--alpha OUT] [--png DIR] [--pcm ID OUT] [--wav ID OUT]\n"
     "               [--flags HEX] [--offset N]\n"
+    "               [--compare SOURCE.y4m]\n"
     "  --info        print the header, tracks and frame index as JSON\n"
     "  --stats       per frame its size, key bit, and bytes and block types per plane, then totals\n"
     "  --y4m OUT     decode every frame into a YUV4MPEG2 file (4:2:0, visible area; - = stdout)\n"
@@ -20,6 +21,7 @@ const char* kUsage =
     "  --png DIR     every frame as DIR/frameNNNNN.png, in the player's colours (RGBA with alpha)\n"
     "  --pcm ID OUT  the decoded audio of the track with that id as raw signed 16-bit PCM\n"
     "  --wav ID OUT  the same as a WAV file\n"
+    "  --compare SRC luma and chroma PSNR and luma SSIM of the decoded pictures against their source\n"
     "  --flags HEX   open flags ORed in (0x20000 grey, 0x40000 no processor extensions)\n"
     "  --offset N    the movie starts at byte N of the file\n"
     "  --quiet       no progress line\n"
@@ -44,6 +46,8 @@ int main(int argc, char** argv) {
       stats = true;
     } else if ((a == "--y4m" || a == "--alpha") && i + 1 < argc) {
       (a == "--y4m" ? dump.y4m : dump.alpha) = argv[++i];
+    } else if (a == "--compare" && i + 1 < argc) {
+      dump.compare = argv[++i];
     } else if (a == "--png" && i + 1 < argc) {
       dump.pngFolder = argv[++i];
     } else if ((a == "--pcm" || a == "--wav") && i + 2 < argc) {
@@ -82,7 +86,8 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
-  const bool decode = !dump.y4m.empty() || !dump.alpha.empty() || !dump.pngFolder.empty() || !dump.tracks.empty();
+  const bool decode = !dump.y4m.empty() || !dump.alpha.empty() || !dump.pngFolder.empty() || !dump.tracks.empty() ||
+                      !dump.compare.empty();
   if (!movie || (!info && !stats && !decode)) {
     fputs(kUsage, stderr);
     return 1;
