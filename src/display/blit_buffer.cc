@@ -14,6 +14,8 @@
 
 #if defined(KIVO_HAVE_SDL)
 #include "display/sdl/sdl_blit.h"
+#elif defined(_WIN32)
+#include "display/win32/win32_blit.h"
 #endif
 
 namespace kivo {
@@ -105,6 +107,8 @@ const char* GetBlitBufferError() { return errorText; }
 const BlitSystem* DefaultBlitSystem() {
 #if defined(KIVO_HAVE_SDL)
   return SdlBlitSystem();
+#elif defined(_WIN32)
+  return Win32BlitSystem();
 #else
   return MemoryBlitSystem();
 #endif

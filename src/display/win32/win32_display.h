@@ -1,0 +1,50 @@
+// What the Windows styles share: the process-wide DirectDraw object with its
+// primary surface and capabilities, the buffer's window, and the cursor
+// handling around a lock of the primary surface.
+#pragma once
+
+#include <windows.h>
+#include <ddraw.h>
+
+#include <cstdint>
+
+#include "display/blit_buffer.h"
+#include "display/blit_style.h"
+
+namespace kivo::win32 {
+
+struct DirectDrawState {
+  IDirectDraw* object;
+  IDirectDrawSurface* primary;
+  int32_t users;                       // buffers holding a reference
+  uint32_t overlayCaps, blitCaps;      // stretch capability bits
+  uint32_t colourKey;                  // the overlay's destination colour key
+  bool overlays;                       // the card shows overlay surfaces at all
+  uint32_t primaryBits;
+  bool modeSet;                        // SetDisplayMode changed the display
+  bool exclusive;                      // cooperative level exclusive, full screen
+};
+
+DirectDrawState& DirectDraw();
+
+inline HWND WindowOf(const BlitBuffer* b) { return static_cast<HWND>(b->window); }
+
+// The destination code of a surface's pixel format.
+int32_t SurfaceCode(const DDPIXELFORMAT& format);
+
+// Locks a surface with the wait flag, restoring it once when it was lost
+// (then *lost is set). DD_OK or the error of the last attempt.
+HRESULT LockSurface(IDirectDrawSurface* surface, DDSURFACEDESC* desc, bool* lost);
+
+// The client area's top-left on the screen now; false when it cannot be had.
+bool ClientOrigin(HWND window, POINT* origin);
+
+// 1 when the cursor must be hidden while the primary surface is written
+// (it is drawn by software into the screen memory).
+int32_t ProbeSoftwareCursor(BlitBuffer* b);
+
+// The Windows styles, by /B number; null for numbers that have none.
+const BlitStyle* DirectDrawStyle(int32_t number);
+extern const BlitStyle kDibStyle;
+
+}  // namespace kivo::win32
