@@ -67,6 +67,14 @@ int ChildProcess::Wait(uint32_t ms) {
 
 bool ChildProcess::Running() const { return process && WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
 
+void ChildProcess::SuspendMain(bool suspend) {
+  if (!thread) return;
+  if (suspend)
+    SuspendThread(thread);
+  else
+    ResumeThread(thread);
+}
+
 void ChildProcess::Kill() {
   if (!process) return;
   TerminateProcess(process, 99);

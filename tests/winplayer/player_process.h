@@ -27,6 +27,9 @@ struct ChildProcess {
   // The exit code, or -1 when it had not ended within `ms` (it is then ended).
   int Wait(uint32_t ms);
   bool Running() const;
+  // Stops or restarts the process's first thread (the player's main loop,
+  // which decodes the sound the device is fed from).
+  void SuspendMain(bool suspend);
   void Kill();
   ~ChildProcess();
 };
