@@ -195,6 +195,12 @@ bool ReadPng(const std::string& path, Rgb* out) {
 std::vector<Rgb> DumpedFrames(const std::string& movie, const std::string& folder) {
   std::vector<Rgb> frames;
   mkdir(folder.c_str(), 0755);
+  // Pictures of an earlier, longer movie must not count.
+  for (int n = 1;; ++n) {
+    char name[32];
+    snprintf(name, sizeof name, "/frame%05d.png", n);
+    if (remove((folder + name).c_str()) != 0) break;
+  }
   const std::string command = BuildDir() + "/tools/kivdump " + movie + " --png " + folder + " >/dev/null 2>&1";
   if (system(command.c_str()) != 0) return frames;
   for (int n = 1;; ++n) {
