@@ -50,8 +50,7 @@ if(NOT WIN32)
   endif()
   set_target_properties(kivo_shared PROPERTIES OUTPUT_NAME kivo
     VERSION ${PROJECT_VERSION} SOVERSION ${KIVO_HEADER_ABI_VERSION}
-    CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
-    LINK_FLAGS "-Wl,--no-undefined")
+    CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
   kivo_warnings(kivo_shared)
   list(APPEND kivo_install_targets kivo_shared)
 endif()
