@@ -90,7 +90,8 @@ KIVO_API int32_t CheckLate(Movie* movie, uint32_t copyFlags);
 // Pass the copy flags with the display buffer's flags OR-ed in: its
 // kBlitNoBlits bit gives 0 (nothing to blit), kBlitStretched one rectangle.
 KIVO_API int32_t GetRects(Movie* movie, uint32_t copyFlags);
-// The rectangles of the last GetRects; valid until the next DoFrame.
+// The movie's rectangle array, which the last GetRects filled (its result
+// says how many are valid); the pointer stays valid until CloseMovie.
 KIVO_API const MovieRect* GetRectList(const Movie* movie);
 
 // The library's millisecond clock, the one the frame cycle runs on: never
