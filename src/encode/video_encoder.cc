@@ -97,9 +97,11 @@ void ResetWriter(BitWriter& w) {
   w.held = 0;
 }
 
-double CoefficientBits(const int16_t block[64], int nonzero) {
+// Counting may stop once the bits reach `limit`: a coding that large
+// cannot win anyway.
+double CoefficientBits(const int16_t block[64], int nonzero, double limit = 1e9) {
   if (nonzero == 0) return 4;
-  const int bits = CoefficientCodeBits(block);
+  const int bits = CoefficientCodeBits(block, int(std::clamp(std::ceil(limit), 1.0, 1e9)));
   return bits < 0 ? 1e9 : double(bits);
 }
 
@@ -157,6 +159,11 @@ void OfferPictureTypes(PlaneContext& ctx, const uint8_t want[64], double extraBi
     s.pixels[1] = c1;
     std::memcpy(s.mask, mask, 8);
   }
+  // Raw, before the runs, whose search it bounds.
+  if (offer(kTypeBits + 64 * kColourBits, want)) {
+    s.type = kRaw;
+    std::memcpy(s.pixels, want, 64);
+  }
   // Runs: exact where the block has few distinct samples, else over the
   // two-colour picture.
   uint8_t seen[256] = {};
@@ -170,23 +177,20 @@ void OfferPictureTypes(PlaneContext& ctx, const uint8_t want[64], double extraBi
     // A two-valued block is its own two-colour picture.
     if (source == 1 && (distinct > 12 || distinct <= 2)) break;
     if (best.cost <= (source == 0 ? twoDistortion : 0) + ctx.lambda * fewestRunBits) continue;
-    double bestBits = 1e9;
-    uint32_t bestPattern = 0;
+    // Only runs cheaper than what the best candidate leaves can win, so
+    // counting stops there.
+    double bestBits = std::min(1e9, (best.cost - (source == 0 ? twoDistortion : 0)) / ctx.lambda - extraBits);
+    uint32_t bestPattern = 16;
     for (uint32_t p = 0; p < 16; ++p) {
       const double bits = kTypeBits + 4 + RunsBits(target, p, kRunBits, kColourBits, bestBits - kTypeBits - 4);
       if (bits < bestBits) bestBits = bits, bestPattern = p;
     }
-    if (offer(bestBits, target)) {
+    if (bestPattern < 16 && offer(bestBits, target)) {
       s.type = kRuns;
       s.pattern = uint8_t(bestPattern);
       s.runCount = 0;
       std::memcpy(s.pixels, target, 64);
     }
-  }
-  // Raw.
-  if (offer(kTypeBits + 64 * kColourBits, want)) {
-    s.type = kRaw;
-    std::memcpy(s.pixels, want, 64);
   }
   // Intra DCT, unless even its smallest coding cannot win.
   if (best.cost <= ctx.lambda * (kTypeBits + kDcBits + 8 + extraBits)) return;
@@ -201,8 +205,14 @@ void OfferPictureTypes(PlaneContext& ctx, const uint8_t want[64], double extraBi
     // Neighbouring quantisers only while this kind of block is winning.
     if (k > 0 && s.type != kIntra) break;
     const int nonzero = Quantise(transformed, Tables().intra[qs[k]], 0.3f, 0, 2047, block);
+    // The rate alone may already lose: then neither the full count nor the
+    // picture is needed.
+    const double fixedBits = kTypeBits + kDcBits + 4;
+    const double room = best.cost / ctx.lambda - extraBits - fixedBits;
+    const double coefficientBits = CoefficientBits(block, nonzero, room);
+    if (coefficientBits >= room) continue;
     ReconstructIntra(block, qs[k], pic);
-    if (offer(kTypeBits + kDcBits + 4 + CoefficientBits(block, nonzero), pic)) {
+    if (offer(fixedBits + coefficientBits, pic)) {
       s.type = kIntra;
       s.quantiser = uint8_t(qs[k]);
       s.planes = -1;
@@ -268,9 +278,12 @@ void ChooseBlock(PlaneContext& ctx, uint32_t x, uint32_t y, const MotionVector* 
       if (k > 0 && s.type != kInter) break;
       const int nonzero = Quantise(transformed, Tables().inter[qs[k]], 0.4f, -1023, 1023, block);
       if (nonzero == 0 && block[0] == 0) continue;  // the same as Moved
+      const double fixedBits = kTypeBits + mvBits + kDcBits + 4;
+      const double room = best.cost / ctx.lambda - fixedBits;
+      const double coefficientBits = CoefficientBits(block, nonzero, room);
+      if (coefficientBits >= room) continue;
       ReconstructInter(block, qs[k], pred, pic);
-      if (offer(SquaredError(want, pic, 64),
-                kTypeBits + mvBits + kDcBits + 4 + CoefficientBits(block, nonzero), pic)) {
+      if (offer(SquaredError(want, pic, 64), fixedBits + coefficientBits, pic)) {
         s.type = kInter;
         s.quantiser = uint8_t(qs[k]);
         s.planes = -1;

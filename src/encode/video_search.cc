@@ -124,24 +124,30 @@ int Quantise(const float transformed[64], const float* reciprocal, float deadZon
   return nonzero;
 }
 
-int CoefficientCodeBits(const int16_t block[64]) {
+int CoefficientCodeBits(const int16_t block[64], int limit) {
   // Coded index -> natural index.
   static const uint8_t kScan[64] = {
       0,  1,  8,  9,  2,  3,  10, 11, 4,  5,  12, 13, 6,  7,  14, 15, 20, 21, 28, 29, 22, 23,
       30, 31, 16, 17, 24, 25, 32, 33, 40, 41, 34, 35, 42, 43, 48, 49, 56, 57, 50, 51, 58, 59,
       18, 19, 26, 27, 36, 37, 44, 45, 38, 39, 46, 47, 52, 53, 60, 61, 54, 55, 62, 63,
   };
-  int top[64];
+  // atLeast[b]: the coded indices whose magnitude reaches bit plane b.
+  uint64_t atLeast[17] = {};
   int planes = 0;
-  top[0] = -1;
+  // Every nonzero value costs at least its width and one flag.
+  int lowest = 4;
   for (int j = 1; j < 64; ++j) {
     const int v = block[kScan[j]];
     if (v == -32768) return -1;
     const uint32_t m = uint32_t(v < 0 ? -v : v);
-    top[j] = int(std::bit_width(m)) - 1;
-    planes = std::max(planes, top[j] + 1);
+    const int width = int(std::bit_width(m));
+    if (width > 15) return -1;
+    atLeast[width] |= uint64_t(width != 0) << j;
+    planes = std::max(planes, width);
+    lowest += width + (width != 0);
   }
-  if (planes > 15) return -1;
+  if (lowest >= limit) return lowest;
+  for (int b = 15; b >= 1; --b) atLeast[b - 1] |= atLeast[b];
   int bits = 4;
   if (planes == 0) return bits;
   // The same list walk as the coder: modes 0 group of five quads, 1 four
@@ -161,10 +167,8 @@ int CoefficientCodeBits(const int16_t block[64]) {
   append(2, 3);
   append(3, 3);
   uint64_t coded = 1;  // the DC travels in its bundle
-  for (int b = planes - 1; b >= 0; --b) {
-    uint64_t atPlane = 0;
-    for (int j = 1; j < 64; ++j)
-      if (top[j] >= b) atPlane |= uint64_t(1) << j;
+  for (int b = planes - 1; b >= 0 && bits < limit; --b) {
+    const uint64_t atPlane = atLeast[b + 1];
     auto live = [&](int k, int span) {
       const uint64_t spanMask = ((uint64_t(1) << span) - 1) << k;
       return (atPlane & ~coded & spanMask) != 0;

@@ -4,6 +4,7 @@
 // coefficients for intra and inter blocks.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
 namespace kivo::encode {
@@ -48,8 +49,10 @@ int Quantise(const float transformed[64], const float* reciprocal, float deadZon
 
 // Exact size in bits of what WriteCoefficients writes for `block` (natural
 // order, [0] ignored) with as few planes as it needs, counted on bit masks
-// without writing; -1 when the block cannot be written.
-int CoefficientCodeBits(const int16_t block[64]);
+// without writing; -1 when the block cannot be written. Counting may stop
+// at the end of a bit plane once the bits reach `limit` (the result is then
+// at least `limit`).
+int CoefficientCodeBits(const int16_t block[64], int limit = INT_MAX);
 
 // Bits of the runs the writer's run fit gives `pixels` in run pattern
 // `pattern`: a flag and a length per run, and a colour per fill run or per
