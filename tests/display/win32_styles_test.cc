@@ -1,8 +1,10 @@
 // The Windows styles on a real window: which style each /B number ends in,
 // the picture as it reaches the screen (in place, through DirectDraw blits
-// with and without stretching, through the DIB section), the cursor hidden
-// while the primary is written, the display-mode fall-back, and the mapping
-// of DirectDraw formats and capabilities. Skipped without a display.
+// with and without stretching, through the DIB section), the shared
+// DirectDraw object, the cursor hidden while the primary is written, the
+// display-mode changes and their fall-back, a program without DirectDraw,
+// and the mapping of DirectDraw formats and capabilities. Skipped without a
+// display.
 #ifdef _WIN32
 
 #include "movie/movie.h"
@@ -512,6 +514,32 @@ TEST_F(Win32Display, DibSectionLayoutFollowsTheDisplay) {
   }
 }
 
+TEST_F(Win32Display, BuffersClosedAfterTheirWindowIsGone) {
+  // The player destroys its window before it closes the buffer.
+  BlitBuffer* buffers[3] = {OpenBlitBuffer(window, 32, 32, kBlitStylePrimary),
+                            OpenBlitBuffer(window, 32, 32, kBlitStyleDib), OpenBlitBuffer(window, 32, 32, 9)};
+  for (BlitBuffer* b : buffers) ASSERT_NE(b, nullptr) << GetBlitBufferError();
+  const bool shared = buffers[0]->holdsDevice && buffers[2]->holdsDevice;
+  DestroyWindow(window);
+  window = nullptr;
+  BlitRects(buffers[1], nullptr, 1);
+  for (BlitBuffer* b : buffers) CloseBlitBuffer(b);
+  EXPECT_FALSE(DirectDrawInUse());
+  EXPECT_EQ(DisplayModeUsers(), 0u);
+  if (shared) {
+    EXPECT_EQ(win32::DirectDraw().users, 0);
+  }
+  // And DirectDraw is had afresh for the next window.
+  window = CreateWindowExA(0, "KivoDisplayTest", "display test", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 96, 80, 360,
+                           280, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(window, nullptr);
+  BlitBuffer* b = OpenBlitBuffer(window, 32, 32, 9);
+  ASSERT_NE(b, nullptr) << GetBlitBufferError();
+  EXPECT_EQ(b->holdsDevice, 1);
+  EXPECT_EQ(win32::DirectDraw().users, 1);
+  CloseBlitBuffer(b);
+}
+
 // ---- The cursor around a lock of the primary -------------------------------------------
 
 int32_t CursorCount() {
@@ -659,6 +687,81 @@ TEST_F(Win32Display, DepthChangeTheGdiWayAndBack) {
   screen = GetDC(nullptr);
   EXPECT_EQ(uint32_t(GetDeviceCaps(screen, BITSPIXEL)), desktopBits);
   ReleaseDC(nullptr, screen);
+}
+
+// ---- Without DirectDraw ------------------------------------------------------------------------
+
+// Run in a copy of this program whose DirectDraw library is switched off
+// (a Wine DLL override of that program name only): style 0 gives the DIB
+// section, any DirectDraw style fails.
+const char kNoDirectDrawProgram[] = "kivo_display_no_ddraw.exe";
+
+TEST_F(Win32Display, WithoutDirectDrawTheDibSectionServes) {
+  if (!getenv("KIVO_TEST_NO_DDRAW")) {
+    if (!UnderWine()) GTEST_SKIP() << "DirectDraw is switched off through Wine only";
+    char program[MAX_PATH], folder[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameA(nullptr, program, sizeof program), 0u);
+    ASSERT_GT(GetTempPathA(sizeof folder, folder), 0u);
+    const std::string copy = std::string(folder) + kNoDirectDrawProgram;
+    ASSERT_TRUE(CopyFileA(program, copy.c_str(), FALSE)) << GetLastError();
+    const std::string key = std::string("Software\\Wine\\AppDefaults\\") + kNoDirectDrawProgram + "\\DllOverrides";
+    HKEY overrides = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &overrides,
+                              nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(overrides, "ddraw", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1);   // "" = disabled
+    RegCloseKey(overrides);
+
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string command = "\"" + copy + "\" --gtest_brief=1 --gtest_filter=" + info->test_suite_name() + "." +
+                          info->name();
+    std::vector<char> line(command.begin(), command.end());
+    line.push_back(0);
+    SetEnvironmentVariableA("KIVO_TEST_NO_DDRAW", "1");
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child = {};
+    const BOOL started =
+        CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &child);
+    SetEnvironmentVariableA("KIVO_TEST_NO_DDRAW", nullptr);
+    DWORD waited = WAIT_FAILED, code = 1;
+    if (started) {
+      waited = WaitForSingleObject(child.hProcess, 120000);
+      if (waited != WAIT_OBJECT_0) TerminateProcess(child.hProcess, 9);
+      WaitForSingleObject(child.hProcess, 5000);
+      GetExitCodeProcess(child.hProcess, &code);
+      CloseHandle(child.hProcess);
+      CloseHandle(child.hThread);
+    }
+    DeleteFileA(copy.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
+    ASSERT_TRUE(started) << GetLastError();
+    EXPECT_EQ(waited, WAIT_OBJECT_0);
+    EXPECT_EQ(code, 0u) << "the run without DirectDraw failed";
+    return;
+  }
+  HMODULE ddraw = LoadLibraryA("DDRAW.DLL");
+  if (ddraw) FreeLibrary(ddraw);
+  ASSERT_EQ(ddraw, nullptr) << "the override did not switch DirectDraw off";
+  BlitBuffer* b = OpenBlitBuffer(window, 64, 48, kBlitStyleAuto);
+  ASSERT_NE(b, nullptr) << GetBlitBufferError();
+  EXPECT_EQ(b->style, kBlitStyleDib);
+  EXPECT_STREQ(GetBlitStyleName(b), "DIB Section");
+  EXPECT_FALSE(DirectDrawInUse());
+  ASSERT_TRUE(WritePicture(b));
+  BlitRects(b, nullptr, 1);
+  std::string where;
+  EXPECT_EQ(ShownMismatches(b, 1, &where), 0) << where;
+  CloseBlitBuffer(b);
+  for (int32_t asked : {1, 3, 9, 10}) {
+    EXPECT_EQ(OpenBlitBuffer(window, 64, 48, uint32_t(asked)), nullptr) << asked;
+    EXPECT_STREQ(GetBlitBufferError(), "DirectDraw is not available") << asked;
+  }
+  // Stretching asked of the automatic choice ends in the DIB section too.
+  b = OpenBlitBuffer(window, 64, 48, kStretchEnlargeXInteger);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(b->style, kBlitStyleDib);
+  CloseBlitBuffer(b);
 }
 
 // ---- Formats and capabilities ------------------------------------------------------------------
