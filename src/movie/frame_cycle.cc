@@ -84,7 +84,11 @@ int32_t WaitFrame(Movie* m) {
   EnsureClockBase(m);
   ServiceSound(m);
   EntryBookkeeping(m);
-  if (!m->paused && !(SoundOpen(m) && !m->soundOn)) {
+  // Tracks whose devices did not come back on (a sound device that went
+  // away at a restart) must not stop the picture for good: the schedule then
+  // runs as for a movie without sound.
+  const bool followsSound = SoundOpen(m) && m->soundOn;
+  if (!m->paused) {
     if (m->playRateNum == 0) return 0;
     uint32_t now = GetMilliseconds();
     uint32_t e = Elapsed(m, now);
@@ -92,7 +96,7 @@ int32_t WaitFrame(Movie* m) {
     if (static_cast<int32_t>(e - t) >= 0) {
       uint32_t late = e - t;
       if (static_cast<int32_t>(late) > static_cast<int32_t>(m->lateLimit)) {
-        if (!SoundOpen(m)) {
+        if (!followsSound) {
           SetClockBase(m, now);
         } else {
           m->catchUpMs = late;

@@ -10,9 +10,15 @@ namespace kivo {
 
 namespace {
 std::atomic<uint32_t> allocations{0};
+// Blocks and bytes handed out and not yet freed (each block's size is kept at
+// the start of its system block, in front of the distance byte).
+std::atomic<uint32_t> liveBlocks{0};
+std::atomic<uint64_t> liveBytes{0};
 }
 
 uint32_t MemAllocCount() { return allocations.load(std::memory_order_relaxed); }
+uint32_t MemLiveCount() { return liveBlocks.load(std::memory_order_relaxed); }
+uint64_t MemLiveBytes() { return liveBytes.load(std::memory_order_relaxed); }
 
 void* MemAlloc(uint32_t size) {
   if (size == 0 || size > 0xFFFFFFFFu - 64) return nullptr;
@@ -22,14 +28,22 @@ void* MemAlloc(uint32_t size) {
   uint8_t* block = raw + distance;
   block[-1] = static_cast<uint8_t>(distance);
   block[-2] = 0;  // kind: system memory
+  memcpy(raw, &size, sizeof size);
   allocations.fetch_add(1, std::memory_order_relaxed);
+  liveBlocks.fetch_add(1, std::memory_order_relaxed);
+  liveBytes.fetch_add(size, std::memory_order_relaxed);
   return block;
 }
 
 void MemFree(void* block) {
   if (!block) return;
   uint8_t* p = static_cast<uint8_t*>(block);
-  os::SystemFree(p - p[-1]);
+  uint8_t* raw = p - p[-1];
+  uint32_t size;
+  memcpy(&size, raw, sizeof size);
+  liveBlocks.fetch_sub(1, std::memory_order_relaxed);
+  liveBytes.fetch_sub(size, std::memory_order_relaxed);
+  os::SystemFree(raw);
 }
 
 namespace {

@@ -14,6 +14,10 @@ void MemFree(void* block);
 // Blocks MemAlloc has handed out since the process began: lets tests check
 // that playing allocates nothing.
 uint32_t MemAllocCount();
+// Blocks and bytes handed out and not yet freed: lets tests check that
+// memory stays flat over long runs that open and close devices.
+uint32_t MemLiveCount();
+uint64_t MemLiveBytes();
 
 // Plans a buffer of `size` bytes whose address goes to *pointerVariable when
 // the plan is allocated. Not safe for concurrent use: all opens run on one thread.

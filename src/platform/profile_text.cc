@@ -1,6 +1,7 @@
 // Ini-style profile text: find and set one key, keeping every other line.
 #include "platform/profile_text.h"
 
+#include <string.h>
 #include <strings.h>
 
 #include <vector>
@@ -15,7 +16,10 @@ std::string Trim(const std::string& s) {
   return s.substr(b, e - b);
 }
 
-bool SameText(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
+// Whole texts: a name with a nul inside (a damaged line) matches nothing.
+bool SameText(const std::string& a, const char* b) {
+  return a.size() == strlen(b) && strcasecmp(a.c_str(), b) == 0;
+}
 
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
