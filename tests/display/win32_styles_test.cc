@@ -764,6 +764,93 @@ TEST_F(Win32Display, WithoutDirectDrawTheDibSectionServes) {
   CloseBlitBuffer(b);
 }
 
+// A surface that reports itself lost until restored, over a real one for
+// the memory: what a mode change of another program does to a surface.
+struct LosingSurface : IDirectDrawSurface {
+  IDirectDrawSurface* real;
+  bool lost = true;
+  int restores = 0, locks = 0;
+  explicit LosingSurface(IDirectDrawSurface* surface) : real(surface) {}
+  STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+  STDMETHODIMP_(ULONG) AddRef() override { return 1; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP AddAttachedSurface(LPDIRECTDRAWSURFACE) override { return E_NOTIMPL; }
+  STDMETHODIMP AddOverlayDirtyRect(LPRECT) override { return E_NOTIMPL; }
+  STDMETHODIMP Blt(LPRECT, LPDIRECTDRAWSURFACE, LPRECT, DWORD, LPDDBLTFX) override { return E_NOTIMPL; }
+  STDMETHODIMP BltBatch(LPDDBLTBATCH, DWORD, DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP BltFast(DWORD, DWORD, LPDIRECTDRAWSURFACE, LPRECT, DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP DeleteAttachedSurface(DWORD, LPDIRECTDRAWSURFACE) override { return E_NOTIMPL; }
+  STDMETHODIMP EnumAttachedSurfaces(LPVOID, LPDDENUMSURFACESCALLBACK) override { return E_NOTIMPL; }
+  STDMETHODIMP EnumOverlayZOrders(DWORD, LPVOID, LPDDENUMSURFACESCALLBACK) override { return E_NOTIMPL; }
+  STDMETHODIMP Flip(LPDIRECTDRAWSURFACE, DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP GetAttachedSurface(LPDDSCAPS, LPDIRECTDRAWSURFACE*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetBltStatus(DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP GetCaps(LPDDSCAPS) override { return E_NOTIMPL; }
+  STDMETHODIMP GetClipper(LPDIRECTDRAWCLIPPER*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetColorKey(DWORD, LPDDCOLORKEY) override { return E_NOTIMPL; }
+  STDMETHODIMP GetDC(HDC*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetFlipStatus(DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP GetOverlayPosition(LPLONG, LPLONG) override { return E_NOTIMPL; }
+  STDMETHODIMP GetPalette(LPDIRECTDRAWPALETTE*) override { return E_NOTIMPL; }
+  STDMETHODIMP GetPixelFormat(LPDDPIXELFORMAT) override { return E_NOTIMPL; }
+  STDMETHODIMP GetSurfaceDesc(LPDDSURFACEDESC) override { return E_NOTIMPL; }
+  STDMETHODIMP Initialize(LPDIRECTDRAW, LPDDSURFACEDESC) override { return E_NOTIMPL; }
+  STDMETHODIMP IsLost() override { return lost ? DDERR_SURFACELOST : DD_OK; }
+  STDMETHODIMP Lock(LPRECT r, LPDDSURFACEDESC d, DWORD f, HANDLE e) override {
+    ++locks;
+    return lost ? DDERR_SURFACELOST : real->Lock(r, d, f, e);
+  }
+  STDMETHODIMP ReleaseDC(HDC) override { return E_NOTIMPL; }
+  STDMETHODIMP Restore() override {
+    ++restores;
+    lost = false;
+    return DD_OK;
+  }
+  STDMETHODIMP SetClipper(LPDIRECTDRAWCLIPPER) override { return E_NOTIMPL; }
+  STDMETHODIMP SetColorKey(DWORD, LPDDCOLORKEY) override { return E_NOTIMPL; }
+  STDMETHODIMP SetOverlayPosition(LONG, LONG) override { return E_NOTIMPL; }
+  STDMETHODIMP SetPalette(LPDIRECTDRAWPALETTE) override { return E_NOTIMPL; }
+  STDMETHODIMP Unlock(LPVOID memory) override { return real->Unlock(memory); }
+  STDMETHODIMP UpdateOverlay(LPRECT, LPDIRECTDRAWSURFACE, LPRECT, DWORD, LPDDOVERLAYFX) override { return E_NOTIMPL; }
+  STDMETHODIMP UpdateOverlayDisplay(DWORD) override { return E_NOTIMPL; }
+  STDMETHODIMP UpdateOverlayZOrder(DWORD, LPDIRECTDRAWSURFACE) override { return E_NOTIMPL; }
+};
+
+TEST_F(Win32Display, LostSurfaceRestoredAndCopiedWhole) {
+  for (int32_t asked : {9, 10}) {
+    SCOPED_TRACE("style " + std::to_string(asked));
+    BlitBuffer* b = OpenBlitBuffer(window, 32, 32, uint32_t(asked));
+    ASSERT_NE(b, nullptr) << GetBlitBufferError();
+    ASSERT_TRUE(WritePicture(b));
+    EXPECT_FALSE(b->flags & kBlitFullCopy);
+    auto* real = static_cast<IDirectDrawSurface*>(b->surface);
+    LosingSurface losing(real);
+    b->surface = &losing;
+    ASSERT_EQ(LockBlitBuffer(b), 1);
+    EXPECT_EQ(losing.restores, 1);
+    EXPECT_EQ(losing.locks, 2);
+    EXPECT_TRUE(b->flags & kBlitFullCopy);
+    EXPECT_NE(b->lockedPointer, nullptr);
+    UnlockBlitBuffer(b);
+    EXPECT_FALSE(b->flags & kBlitFullCopy);
+    // Lost for good: the lock fails and the next copy must be whole.
+    struct : LosingSurface {
+      using LosingSurface::LosingSurface;
+      STDMETHODIMP Restore() override { return DDERR_WRONGMODE; }
+    } stuck(real);
+    b->surface = &stuck;
+    EXPECT_EQ(LockBlitBuffer(b), 0);
+    EXPECT_EQ(b->lockedPointer, nullptr);
+    EXPECT_TRUE(b->flags & kBlitFullCopy);
+    b->surface = real;
+    ASSERT_TRUE(WritePicture(b));
+    BlitRects(b, nullptr, 1);
+    std::string where;
+    EXPECT_EQ(ShownMismatches(b, 1, &where), 0) << where;
+    CloseBlitBuffer(b);
+  }
+}
+
 // ---- Formats and capabilities ------------------------------------------------------------------
 
 TEST(Win32Formats, DirectDrawPixelFormatsAndCapabilities) {
