@@ -119,7 +119,10 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
   const uint32_t d = (((h.height + 1) >> 1) + 7) & ~7u;
   const uint64_t lumaBytes = uint64_t(2 * uint64_t(c)) * (2 * uint64_t(d));
   const uint64_t frameBytes = lumaBytes + 2 * uint64_t(c) * d;
-  if (h.width > 0x7FFF0000u || h.height > 0x7FFF0000u || 2 * frameBytes + 2 * lumaBytes > kPictureLimit)
+  // The bundle buffers grow with the width alone (about 16 bytes a column):
+  // a wide picture of no height must not slip past the cap through them.
+  const uint64_t bundleBytes = 16 * uint64_t(2 * uint64_t(c));
+  if (h.width > 0x7FFF0000u || h.height > 0x7FFF0000u || 2 * frameBytes + 2 * lumaBytes + bundleBytes > kPictureLimit)
     return failOpen(kOutOfMemory);
   const uint32_t pitch = 2 * c, rows = 2 * d;
   const uint32_t cellsAcross = pitch / 16;
