@@ -136,6 +136,14 @@ struct MovieInfo {
 // movie. Cheap enough to call every frame.
 KIVO_API int32_t GetMovieInfo(const Movie* movie, MovieInfo* info);
 
+// Gives a movie opened without a display mode (its open flags' bits 28 to
+// 30 are 0) the display mode `mode`, 1 to 6, as if the open had found it:
+// the presented width and height are doubled as the mode says and later
+// copies and rectangles follow it. For a player that picks a doubling once
+// it knows the window; call it before the first copy. 1 when applied; 0
+// for another mode or a movie that has one already.
+KIVO_API int32_t SetMovieDisplayMode(Movie* movie, uint32_t mode);
+
 // The newest decoded picture, as planes: luma and alpha sourceWidth x
 // sourceHeight, the two chroma planes half size rounded up. Pointers stay
 // valid until the next DoFrame; alpha is null without an alpha plane.

@@ -34,6 +34,14 @@ int32_t GetMovieInfo(const Movie* m, MovieInfo* info) {
   return 1;
 }
 
+int32_t SetMovieDisplayMode(Movie* m, uint32_t mode) {
+  if (!m || mode < 1 || mode > 6 || (m->openFlags & kOpenModeMask) != 0) return 0;
+  if (mode == 3 || mode == 4 || mode == 5) m->width *= 2;
+  if (mode == 1 || mode == 2 || mode == 4 || mode == 5) m->height *= 2;
+  m->openFlags |= mode << kOpenModeShift;
+  return 1;
+}
+
 const MovieRect* GetRectList(const Movie* m) { return m ? m->rects : nullptr; }
 
 int32_t GetPicture(const Movie* m, MoviePicture* picture) {

@@ -192,6 +192,38 @@ TEST(MovieView, WithoutAlphaOrMovieNothingIsMadeUp) {
   CloseTrackDecoder(nullptr);
 }
 
+TEST(MovieView, ADisplayModeSetAfterTheOpenDoublesWhatIsPresentedAndCopied) {
+  const uint32_t w = 24, h = 16;
+  const std::vector<uint8_t> bytes = PictureMovie('i', w, h, 1);
+  Movie* movie = OpenMovie(bytes.data(), kOpenMemory);
+  ASSERT_NE(movie, nullptr) << GetErrorText();
+  EXPECT_EQ(SetMovieDisplayMode(movie, 0), 0);
+  EXPECT_EQ(SetMovieDisplayMode(movie, 7), 0);
+  ASSERT_EQ(SetMovieDisplayMode(movie, 3), 1);  // width doubled
+  EXPECT_EQ(SetMovieDisplayMode(movie, 4), 0);  // it has one now
+  MovieInfo info;
+  GetMovieInfo(movie, &info);
+  EXPECT_EQ(info.width, 2 * w);
+  EXPECT_EQ(info.height, h);
+  EXPECT_EQ(info.openFlags & kOpenModeMask, 3u << kOpenModeShift);
+  ASSERT_EQ(DoFrame(movie), 0);
+  std::vector<uint8_t> rgba(size_t(2 * w) * h * 4);
+  CopyToRgbaRows(movie, rgba.data(), int32_t(2 * w * 4), 0);
+  bool varies = false;
+  for (uint32_t y = 0; y < h; ++y)
+    for (uint32_t x = 0; x < w; ++x) {
+      const uint8_t* pair = &rgba[(size_t(y) * 2 * w + 2 * x) * 4];
+      for (int c = 0; c < 4; ++c) ASSERT_EQ(pair[c], pair[4 + c]) << x << "," << y;
+      if (x > 0 && pair[0] != pair[-8]) varies = true;
+    }
+  EXPECT_TRUE(varies);  // the pairs are of different pixels, not one flat colour
+  // Rectangles are scaled to the presented picture.
+  ASSERT_EQ(GetRects(movie, 0), 1);
+  EXPECT_EQ(GetRectList(movie)[0].width, int32_t(2 * w));
+  CloseMovie(movie);
+  EXPECT_EQ(SetMovieDisplayMode(nullptr, 1), 0);
+}
+
 // ---- Tracks ----------------------------------------------------------------
 
 struct TrackSource {
