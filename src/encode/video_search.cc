@@ -34,6 +34,19 @@ const Analysis& TheAnalysis() {
   return analysis;
 }
 
+// The SAD, given up (returning at least `bound`) once a row takes it to
+// `bound`: the search only wants sums below the best so far.
+uint32_t BoundedSad(const uint8_t want[64], const SearchPlane& ref, int x, int y, uint32_t bound) {
+  const uint8_t* r = ref.samples + size_t(y) * ref.stride + size_t(x);
+  uint32_t sum = 0;
+  for (int row = 0; row < 8 && sum < bound; ++row, r += ref.stride, want += 8) {
+    uint32_t line = 0;
+    for (int c = 0; c < 8; ++c) line += uint32_t(std::abs(int(want[c]) - int(r[c])));
+    sum += line;
+  }
+  return sum;
+}
+
 bool Inside(const SearchPlane& ref, int x, int y) {
   return x >= 0 && y >= 0 && x + 8 <= int(ref.width) && y + 8 <= int(ref.height);
 }
@@ -61,7 +74,8 @@ MotionVector SearchMotion(const uint8_t want[64], const SearchPlane& ref, int x,
   uint32_t bestSad = BlockSad(want, ref, x, y);
   auto consider = [&](int dx, int dy) {
     if (dx < -15 || dx > 15 || dy < -15 || dy > 15 || !Inside(ref, x + dx, y + dy)) return false;
-    uint32_t s = BlockSad(want, ref, x + dx, y + dy);
+    if (bestSad == 0) return false;
+    uint32_t s = BoundedSad(want, ref, x + dx, y + dy, bestSad);
     // Ties keep the earlier (shorter, cheaper to code) vector.
     if (s >= bestSad) return false;
     bestSad = s;
