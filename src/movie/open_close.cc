@@ -26,6 +26,7 @@ constexpr const char* kDamagedIndex = "The frame index of this Kivo file is dama
 // Frame and alpha buffers together stay below this, whatever the header
 // says: room for 8192 x 8192 with alpha, far from exhausting a machine.
 constexpr uint64_t kPictureLimit = 512u << 20;
+constexpr uint32_t kLargestSide = 65536;
 constexpr uint32_t kMaxRingLength = 1000;
 
 ServiceThread* readerThread = nullptr;
@@ -119,10 +120,11 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
   const uint32_t d = (((h.height + 1) >> 1) + 7) & ~7u;
   const uint64_t lumaBytes = uint64_t(2 * uint64_t(c)) * (2 * uint64_t(d));
   const uint64_t frameBytes = lumaBytes + 2 * uint64_t(c) * d;
-  // The bundle buffers grow with the width alone (about 16 bytes a column):
-  // a wide picture of no height must not slip past the cap through them.
+  // The bundle buffers grow with the width alone (about 16 bytes a column),
+  // and the decoder walks every block row even of a picture with no width: a
+  // side beyond kLargestSide must not slip past the cap when the other is 0.
   const uint64_t bundleBytes = 16 * uint64_t(2 * uint64_t(c));
-  if (h.width > 0x7FFF0000u || h.height > 0x7FFF0000u || 2 * frameBytes + 2 * lumaBytes + bundleBytes > kPictureLimit)
+  if (h.width > kLargestSide || h.height > kLargestSide || 2 * frameBytes + 2 * lumaBytes + bundleBytes > kPictureLimit)
     return failOpen(kOutOfMemory);
   const uint32_t pitch = 2 * c, rows = 2 * d;
   const uint32_t cellsAcross = pitch / 16;
@@ -357,7 +359,9 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
   // 13, 14. Sound tracks and the sound thread.
   OpenSoundTracks(m);
 
-  // 15, 16. The reader thread and the driver's lock hooks.
+  // 15, 16. The driver's lock hooks, then the reader thread: the hooks go in
+  // first, since the thread may read ahead as soon as the client is in.
+  InstallReaderLockHooks(&m->io);
   if (!m->preloaded && !(flags & kOpenNoReader)) {
     if (!readerThread) {
       readerThread = CreateServiceThread(kReaderThreadRate);
@@ -365,7 +369,6 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
     }
     if (readerThread) RegisterReaderClient(readerThread, &m->io);
   }
-  InstallReaderLockHooks(&m->io);
 
   // 17. Fill the ring buffer before returning.
   if (!m->preloaded && !(flags & kOpenNoFill)) {
