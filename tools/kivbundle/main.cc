@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "default_line.h"
+#include "kivo/version.h"
 
 namespace kivo::tools {
 namespace {
@@ -125,7 +126,8 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (arg == "--version") {
-      puts("kivbundle 0.1.0");
+      printf("kivbundle %s (Kivo library %s, ABI %u)\n", KIVO_VERSION_TEXT, kivo::GetLibraryVersionText(),
+           unsigned(KIVO_ABI_VERSION));
       return 0;
     }
     if ((arg == "--switches" || arg == "-o") && i + 1 >= argc) {

@@ -15,6 +15,7 @@
 #include "encode/input_y4m.h"
 #include "encode/movie_file_writer.h"
 #include "encode/video_encoder.h"
+#include "kivo/version.h"
 #include "movie/container.h"
 #include "options.h"
 
@@ -326,7 +327,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.version) {
-    puts("kivenc 0.1.0");
+    printf("kivenc %s (Kivo library %s, ABI %u)\n", KIVO_VERSION_TEXT, kivo::GetLibraryVersionText(),
+           unsigned(KIVO_ABI_VERSION));
     return 0;
   }
   signal(SIGINT, OnInterrupt);
