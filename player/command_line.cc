@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "movie/movie.h"
+#include "kivo/movie.h"
 #include "platform/platform.h"
 
 namespace kivo {

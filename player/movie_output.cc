@@ -1,9 +1,7 @@
 // The picture copy and the sound-driver choice.
 #include "player/movie_output.h"
 
-#include "convert/copy_to_buffer.h"
-#include "display/blit_buffer.h"
-#include "sound/sound_system.h"
+#include "kivo/kivo.h"
 
 namespace kivo {
 

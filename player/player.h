@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "movie/statistics.h"
+#include "kivo/movie.h"
 #include "platform/platform.h"
 #include "player/command_line.h"
 #include "player/player_shell.h"

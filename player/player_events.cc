@@ -1,8 +1,7 @@
 // What the player's window does with its events: focus pauses, painting,
 // the keys (pause, step, skip, quit, each of which /U can disable), the click
 // on the logo, and the picture following the window when it moves.
-#include "display/blit_buffer.h"
-#include "movie/movie_api.h"
+#include "kivo/kivo.h"
 #include "player/player.h"
 
 namespace kivo {

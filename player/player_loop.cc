@@ -5,14 +5,7 @@
 // exit with the summary.
 #include <cstring>
 
-#include "display/blit_buffer.h"
-#include "display/display_mode.h"
-#include "io/read_settings.h"
-#include "movie/clock.h"
-#include "movie/error_text.h"
-#include "movie/movie.h"
-#include "movie/movie_api.h"
-#include "movie/settings.h"
+#include "kivo/kivo.h"
 #include "player/logo_movie.h"
 #include "player/movie_list.h"
 #include "player/movie_output.h"
@@ -108,6 +101,7 @@ StepResult OpenEntry(Player* p, const MovieEntry& entry) {
     p->exitCode = 1;
     return kStepEnd;
   }
+  const char* failure = nullptr;  // the player's own file could not be opened
   if (entry.kind == kEntryFile) {
     p->movie = OpenMovie(entry.name, flags);
   } else {
@@ -117,13 +111,13 @@ StepResult OpenEntry(Player* p, const MovieEntry& entry) {
       name = ProgramPath(p, path, sizeof path) ? path : nullptr;
     }
     if (!name || !OpenStoredMovieFile(p, name, entry.offset)) {
-      SetErrorText(entry.kind == kEntryOwnProgram ? kProgramFileErrorText : kFileErrorText);
+      failure = entry.kind == kEntryOwnProgram ? kProgramFileErrorText : kFileErrorText;
     } else {
       p->movie = OpenMovie(reinterpret_cast<const void*>(p->file), flags | kOpenHandle);
     }
   }
   if (!p->movie) {
-    p->exitCode = Fail(p, GetErrorText());
+    p->exitCode = Fail(p, failure ? failure : GetErrorText());
     return kStepEnd;
   }
   return kStepDone;
@@ -191,24 +185,24 @@ StepResult StartMovie(Player* p, const MovieEntry& entry) {
 
   // The stretch kinds are the current movie's alone.
   s.bufferFlags &= ~kStretchBits;
-  StretchTargets(&s, m->width, m->height, &p->targetWidth, &p->targetHeight);
-  if ((m->openFlags & kOpenModeMask) == 0) {
-    const uint32_t mode = BuiltInDoublingMode(m->width, m->height, p->targetWidth, p->targetHeight);
-    if (mode != 0) {
+  MovieInfo info;
+  GetMovieInfo(m, &info);
+  StretchTargets(&s, info.width, info.height, &p->targetWidth, &p->targetHeight);
+  if ((info.openFlags & kOpenModeMask) == 0) {
+    const uint32_t mode = BuiltInDoublingMode(info.width, info.height, p->targetWidth, p->targetHeight);
+    if (mode != 0 && SetMovieDisplayMode(m, mode)) {
       s.bufferFlags &= ~kStretchBits;
-      if (mode != 1) m->width *= 2;
-      if (mode != 3) m->height *= 2;
-      m->openFlags |= mode << kOpenModeShift;
+      GetMovieInfo(m, &info);
     }
   }
   if (s.fillScreen || s.showStats) p->skipBlackFill = 0;
 
-  p->buffer = OpenBlitBuffer(p->window, m->width, m->height, s.bufferFlags);
+  p->buffer = OpenBlitBuffer(p->window, info.width, info.height, s.bufferFlags);
   if (p->oldBuffer) {
     // The old buffer goes only now, so that a display mode both share stays.
     CloseBlitBuffer(p->oldBuffer);
     p->oldBuffer = nullptr;
-    if (!p->buffer) p->buffer = OpenBlitBuffer(p->window, m->width, m->height, s.bufferFlags);
+    if (!p->buffer) p->buffer = OpenBlitBuffer(p->window, info.width, info.height, s.bufferFlags);
   }
   if (!p->buffer) {
     if (p->shell->showWindow) p->shell->showWindow(p->shell->context, 0);
@@ -218,7 +212,7 @@ StepResult StartMovie(Player* p, const MovieEntry& entry) {
   SetBlitSize(p->buffer, p->targetWidth, p->targetHeight);
   PlaceWindow(p);
 
-  const uint32_t mode = (m->openFlags & kOpenModeMask) >> kOpenModeShift;
+  const uint32_t mode = (info.openFlags & kOpenModeMask) >> kOpenModeShift;
   if (mode == 2 || mode == 5 || mode == 6) {
     // Interlaced modes leave every other row alone: black under them.
     if (p->shell->invalidate)
@@ -247,8 +241,10 @@ void FrameStep(Player* p) {
     UnlockBlitBuffer(b);
   }
   const int32_t n = GetRects(m, b->flags);
-  BlitRects(b, m->rects, n);
-  if (m->currentFrame == m->frameCount && --p->loopCounter == 0)
+  BlitRects(b, GetRectList(m), n);
+  MovieInfo info;
+  GetMovieInfo(m, &info);
+  if (info.currentFrame == info.frameCount && --p->loopCounter == 0)
     p->endFlag = 1;
   else
     NextFrame(m);
@@ -272,18 +268,21 @@ void ShowLogo(Player* p) {
   p->logoEnd = GetMilliseconds() + kLogoMs;
   s.showStats = 0;
   p->userPaused = 0;
+  MovieInfo shown;
+  GetMovieInfo(logo, &shown);
+  const uint32_t logoWidth = shown.width, logoHeight = shown.height;
   BlitBuffer* b = p->buffer;
-  if (b->width >= logo->width && b->height >= logo->height) {
+  if (b->width >= logoWidth && b->height >= logoHeight) {
     ClearBlitBuffer(b);
   } else {
-    if ((s.bufferFlags & kPlayerBufferModeChange) && (b->screenWidth < logo->width || b->screenHeight < logo->height)) {
+    if ((s.bufferFlags & kPlayerBufferModeChange) && (b->screenWidth < logoWidth || b->screenHeight < logoHeight)) {
       // The changed display mode cannot hold the logo: back to the user's.
       s.bufferFlags &= ~kPlayerBufferModeChange;
       s.fillScreen = 0;
       CloseBlitBuffer(b);
       b = p->buffer = nullptr;
     }
-    BlitBuffer* logoBuffer = OpenBlitBuffer(p->window, logo->width, logo->height, s.bufferFlags & ~kStretchBits);
+    BlitBuffer* logoBuffer = OpenBlitBuffer(p->window, logoWidth, logoHeight, s.bufferFlags & ~kStretchBits);
     CloseBlitBuffer(b);
     b = p->buffer = logoBuffer;
     if (!b) {
@@ -292,8 +291,8 @@ void ShowLogo(Player* p) {
       return;
     }
     if (!s.fillScreen) {
-      const int32_t x = (static_cast<int32_t>(b->screenWidth) - static_cast<int32_t>(logo->width)) / 2;
-      const int32_t y = (static_cast<int32_t>(b->screenHeight) - static_cast<int32_t>(logo->height)) / 2;
+      const int32_t x = (static_cast<int32_t>(b->screenWidth) - static_cast<int32_t>(logoWidth)) / 2;
+      const int32_t y = (static_cast<int32_t>(b->screenHeight) - static_cast<int32_t>(logoHeight)) / 2;
       if (sh->placeWindow)
         sh->placeWindow(sh->context, x, y, static_cast<int32_t>(b->windowWidth), static_cast<int32_t>(b->windowHeight));
       if (sh->redrawFrame) sh->redrawFrame(sh->context);
@@ -301,8 +300,8 @@ void ShowLogo(Player* p) {
     }
   }
   SetBlitSize(b, b->width, b->height);
-  p->pictureX += (static_cast<int32_t>(b->width) - static_cast<int32_t>(logo->width)) / 2;
-  p->pictureY += (static_cast<int32_t>(b->height) - static_cast<int32_t>(logo->height)) / 2;
+  p->pictureX += (static_cast<int32_t>(b->width) - static_cast<int32_t>(logoWidth)) / 2;
+  p->pictureY += (static_cast<int32_t>(b->height) - static_cast<int32_t>(logoHeight)) / 2;
   SetBlitPosition(b, p->pictureX, p->pictureY);
 }
 

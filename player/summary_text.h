@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "movie/statistics.h"
+#include "kivo/movie.h"
 
 namespace kivo {
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "display/blit_buffer.h"
+#include "kivo/display.h"
 #include "display/sdl/sdl_blit.h"
 #include "movie/clock.h"
 #include "player/player.h"
