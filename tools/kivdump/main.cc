@@ -6,6 +6,7 @@
 
 #include "decode.h"
 #include "info.h"
+#include "kivo/version.h"
 #include "stats.h"
 
 namespace {
@@ -25,7 +26,8 @@ const char* kUsage =
     "  --flags HEX   open flags ORed in (0x20000 grey, 0x40000 no processor extensions)\n"
     "  --offset N    the movie starts at byte N of the file\n"
     "  --quiet       no progress line\n"
-    "  --help        show this text\n";
+    "  --help        show this text\n"
+    "  --version     the version of kivdump and of the library\n";
 
 }  // namespace
 
@@ -39,6 +41,10 @@ int main(int argc, char** argv) {
     std::string a = argv[i];
     if (a == "--help" || a == "-h") {
       fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--version") {
+      printf("kivdump %s (Kivo library %s, ABI %u)\n", KIVO_VERSION_TEXT, kivo::GetLibraryVersionText(),
+             unsigned(KIVO_ABI_VERSION));
       return 0;
     } else if (a == "--info") {
       info = true;
