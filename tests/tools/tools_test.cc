@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "encode/colour_convert.h"
+#include "kivo/version.h"
 #include "movie/container.h"
 #include "movie/movie.h"
 #include "movie/movie_api.h"
@@ -417,6 +418,17 @@ TEST(Kivbundle, WindowsStringResourceIsRewrittenInPlace) {
             std::string(511 - head.size(), 'x') + "' -o " + Quote(out));
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("would take 511 characters; the player has room for 510"), std::string::npos) << r.err;
+}
+
+// Every tool names the library it runs on, so a mismatched install shows.
+TEST(Tools, VersionNamesTheLibraryAndItsAbi) {
+  const std::string wanted = std::string(" (Kivo library ") + KIVO_VERSION_TEXT + ", ABI " +
+                             std::to_string(KIVO_ABI_VERSION) + ")\n";
+  for (const char* tool : {"kivenc", "kivdump", "kivbundle"}) {
+    const ToolRun r = Start(ToolPath(tool) + " --version");
+    EXPECT_EQ(r.code, 0) << tool;
+    EXPECT_EQ(r.out, std::string(tool) + " " + GetLibraryVersionText() + wanted) << tool;
+  }
 }
 
 TEST(Kivdump, Y4mOfALosslessMovieIsItsSourceAndBadInputFails) {
