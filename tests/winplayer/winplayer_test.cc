@@ -111,6 +111,27 @@ TEST_F(WinPlayer, PlaysAnEncodedMovieToItsEndAndShowsTheSummary) {
   EXPECT_EQ(SummaryLine(summary, "Video mode:"), mode) << summary;
 }
 
+// The primary surface written in place with the picture centred and the
+// cursor over it (hidden around every lock): each run must reach its summary
+// with every frame played. Locking the whole screen per frame made Wine read
+// and write all of it back, which stretched a two-second movie past the bound
+// or stalled it.
+TEST_F(WinPlayer, ThePrimarySurfaceCentredUnderTheCursorPlaysEveryFrame) {
+  if (!ColourScreen()) GTEST_SKIP() << "a screen of 256 colours: nothing can be played";
+  SetCursorPos(GetSystemMetrics(SM_CXSCREEN) / 2, GetSystemMetrics(SM_CYSCREEN) / 2);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    ChildProcess run;
+    ASSERT_TRUE(run.Start(player, Quoted(movie) + " /S /B1"));
+    const std::string summary = AnswerBox(run, kSummaryCaption, IDOK, 15000);
+    ASSERT_FALSE(summary.empty()) << "run " << attempt << ": no summary within 15 s";
+    EXPECT_EQ(run.Wait(10000), 0) << attempt;
+    if (SummaryLine(summary, "Blitting style:") != "Blitting style: DirectDraw primary surface")
+      GTEST_SKIP() << "no primary surface here: " << summary;
+    EXPECT_EQ(SummaryLine(summary, "Total frames played:"), "Total frames played: 50") << attempt << summary;
+    EXPECT_EQ(SummaryLine(summary, "Skipped frames:"), "Skipped frames: 0") << attempt << summary;
+  }
+}
+
 TEST_F(WinPlayer, BothSoundDriversPlayTheTrackWithoutASkip) {
   if (!ColourScreen()) GTEST_SKIP() << "a screen of 256 colours: nothing can be played";
   for (const char* driver : {"/Z", ""}) {

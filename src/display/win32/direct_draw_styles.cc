@@ -122,26 +122,39 @@ int32_t PrimaryLock(BlitBuffer* b) {
   IDirectDrawSurface* primary = DirectDraw().primary;
   if (!primary) return 0;
   FollowWindow(b);
+  // The copy writes the whole picture: it must lie on the screen's memory.
+  DDSURFACEDESC screen;
+  memset(&screen, 0, sizeof screen);
+  screen.dwSize = sizeof screen;
+  if (primary->GetSurfaceDesc(&screen) != DD_OK || b->clientX < 0 || b->clientY < 0 ||
+      int64_t(b->clientX) + b->width > int64_t(screen.dwWidth) ||
+      int64_t(b->clientY) + b->height > int64_t(screen.dwHeight)) {
+    b->flags |= kBlitFullCopy;
+    return 0;
+  }
   HideCursorOverPicture(b);
+  // Only the picture's rectangle is locked: a system that keeps the screen
+  // apart from the surface (a windowed emulation) then reads it back and
+  // writes it out again for that rectangle alone, not the whole screen on
+  // every frame, and leaves what other windows draw elsewhere alone.
+  RECT area{b->clientX, b->clientY, LONG(b->clientX + b->width), LONG(b->clientY + b->height)};
   DDSURFACEDESC desc;
   bool lost = false;
-  if (LockSurface(primary, &desc, &lost) != DD_OK || !desc.lpSurface) {
+  if (LockSurface(primary, &desc, &lost, &area) != DD_OK || !desc.lpSurface) {
     ShowHiddenCursor(b);
+    b->flags |= kBlitFullCopy;
     return 0;
   }
   if (lost) b->flags |= kBlitFullCopy;
-  // The copy writes the whole picture: it must lie on the screen's memory.
-  const uint32_t bytes = desc.ddpfPixelFormat.dwRGBBitCount / 8;
-  if (b->clientX < 0 || b->clientY < 0 || int64_t(b->clientX) + b->width > int64_t(desc.dwWidth) ||
-      int64_t(b->clientY) + b->height > int64_t(desc.dwHeight) || bytes == 0) {
+  if (desc.ddpfPixelFormat.dwRGBBitCount / 8 == 0) {
     primary->Unlock(desc.lpSurface);
     ShowHiddenCursor(b);
     b->flags |= kBlitFullCopy;
     return 0;
   }
+  // The lock hands back the rectangle's first pixel.
   b->lockedSurfaceMemory = desc.lpSurface;
-  b->lockedPointer = static_cast<uint8_t*>(desc.lpSurface) + ptrdiff_t(b->clientY) * desc.lPitch +
-                     ptrdiff_t(b->clientX) * bytes;
+  b->lockedPointer = static_cast<uint8_t*>(desc.lpSurface);
   b->lockedPitch = desc.lPitch;
   return 1;
 }

@@ -32,9 +32,10 @@ inline HWND WindowOf(const BlitBuffer* b) { return static_cast<HWND>(b->window);
 // The destination code of a surface's pixel format.
 int32_t SurfaceCode(const DDPIXELFORMAT& format);
 
-// Locks a surface with the wait flag, restoring it once when it was lost
-// (then *lost is set). DD_OK or the error of the last attempt.
-HRESULT LockSurface(IDirectDrawSurface* surface, DDSURFACEDESC* desc, bool* lost);
+// Locks a surface (only `area` of it when given) with the wait flag,
+// restoring it once when it was lost (then *lost is set). DD_OK or the error
+// of the last attempt.
+HRESULT LockSurface(IDirectDrawSurface* surface, DDSURFACEDESC* desc, bool* lost, RECT* area = nullptr);
 
 // The client area's top-left on the screen now; false when it cannot be had.
 bool ClientOrigin(HWND window, POINT* origin);

@@ -226,16 +226,16 @@ int32_t SurfaceCode(const DDPIXELFORMAT& f) {
                                              f.dwBBitMask, f.dwRGBAlphaBitMask);
 }
 
-HRESULT LockSurface(IDirectDrawSurface* surface, DDSURFACEDESC* desc, bool* lost) {
+HRESULT LockSurface(IDirectDrawSurface* surface, DDSURFACEDESC* desc, bool* lost, RECT* area) {
   memset(desc, 0, sizeof *desc);
   desc->dwSize = sizeof *desc;
-  HRESULT result = surface->Lock(nullptr, desc, DDLOCK_WAIT, nullptr);
+  HRESULT result = surface->Lock(area, desc, DDLOCK_WAIT, nullptr);
   if (result == DDERR_SURFACELOST) {
     *lost = true;
     surface->Restore();
     memset(desc, 0, sizeof *desc);
     desc->dwSize = sizeof *desc;
-    result = surface->Lock(nullptr, desc, DDLOCK_WAIT, nullptr);
+    result = surface->Lock(area, desc, DDLOCK_WAIT, nullptr);
   }
   return result;
 }
