@@ -1,6 +1,8 @@
 // The audio track encoder: block cutting, band quantisers, chunk schedule.
 #include "encode/audio_encoder.h"
 
+#include "encode/encode_error.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -13,11 +15,6 @@ namespace {
 
 constexpr double kMaskRatio = 0.1;             // -10 dB
 constexpr double kFirstBlockNoise = 1.0 / 16;  // -12 dB
-
-bool Fail(std::string* error, const std::string& text) {
-  if (error) *error = text;
-  return false;
-}
 
 // Sample frames the track must have handed out once the next movie frame
 // is decoded: the lead-in plus the time of the frames before it, rounded up.

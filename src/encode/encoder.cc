@@ -2,6 +2,8 @@
 // block, Fill for flat blocks, Raw for the rest.
 #include "encode/encoder.h"
 
+#include "encode/encode_error.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -9,11 +11,6 @@
 
 namespace kivo::encode {
 namespace {
-
-bool Fail(std::string* error, const std::string& text) {
-  if (error) *error = text;
-  return false;
-}
 
 constexpr uint32_t kLargestSide = 16384;
 

@@ -2,6 +2,8 @@
 // one picture is held at a time.
 #include "encode/input_png.h"
 
+#include "encode/encode_error.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -16,11 +18,6 @@ namespace {
 
 constexpr uint32_t kLargestSide = 16384;
 constexpr uint32_t kMostFiles = 10000000;
-
-bool Fail(std::string* error, const std::string& text) {
-  if (error) *error = text;
-  return false;
-}
 
 bool Exists(const std::string& path) {
   FILE* f = fopen(path.c_str(), "rb");

@@ -2,6 +2,8 @@
 // chunk on the way; samples are then read in caller-sized pieces.
 #include "encode/input_wav.h"
 
+#include "encode/encode_error.h"
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -9,11 +11,6 @@
 
 namespace kivo::encode {
 namespace {
-
-bool Fail(std::string* error, const std::string& text) {
-  if (error) *error = text;
-  return false;
-}
 
 uint32_t Le16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
 uint32_t Le32(const uint8_t* p) { return Le16(p) | Le16(p + 2) << 16; }

@@ -2,6 +2,8 @@
 // planes Y, Cb, Cr (or Y alone for mono).
 #include "encode/input_y4m.h"
 
+#include "encode/encode_error.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -12,11 +14,6 @@ namespace {
 
 constexpr uint32_t kLargestSide = 16384;
 constexpr size_t kLongestLine = 4096;
-
-bool Fail(std::string* error, const std::string& text) {
-  if (error) *error = text;
-  return false;
-}
 
 // Reads up to and without the next '\n'; false at end of file or for a line
 // that runs on too long.

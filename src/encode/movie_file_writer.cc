@@ -2,6 +2,8 @@
 // over files instead of one in memory.
 #include "encode/movie_file_writer.h"
 
+#include "encode/encode_error.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -11,11 +13,6 @@
 
 namespace kivo::encode {
 namespace {
-
-bool Fail(std::string* error, const std::string& text) {
-  if (error) *error = text;
-  return false;
-}
 
 bool Put32(FILE* f, uint32_t v) {
   uint8_t b[4];

@@ -3,6 +3,8 @@
 // 8x8 picture a block stands for, and parameter fits from wanted pixels.
 #include "encode/video_blocks.h"
 
+#include "encode/encode_error.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -30,11 +32,6 @@ const uint8_t kRunPatterns[16][64] = {
     {0, 8, 9, 1, 2, 10, 18, 17, 16, 24, 25, 26, 27, 19, 11, 3, 7, 6, 14, 15, 23, 22, 21, 13, 5, 4, 12, 20, 28, 29, 30, 31, 63, 62, 54, 55, 47, 46, 45, 53, 61, 60, 52, 44, 36, 37, 38, 39, 56, 48, 49, 57, 58, 50, 42, 41, 40, 32, 33, 34, 35, 43, 51, 59},
     {0, 1, 8, 9, 16, 17, 24, 25, 32, 33, 40, 41, 48, 49, 56, 57, 58, 59, 50, 51, 42, 43, 34, 35, 26, 27, 18, 19, 10, 11, 2, 3, 4, 5, 12, 13, 20, 21, 28, 29, 36, 37, 44, 45, 52, 53, 60, 61, 62, 63, 54, 55, 46, 47, 38, 39, 30, 31, 22, 23, 14, 15, 6, 7},
 };
-
-bool Fail(std::string* error, const std::string& text) {
-  if (error) *error = text;
-  return false;
-}
 
 bool PushColour(RowValues& row, uint8_t sample, bool oldColours, std::string* error) {
   int stored = StoredColour(sample, oldColours);

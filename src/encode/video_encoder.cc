@@ -2,6 +2,8 @@
 // over pairs of block rows, and the one-second-window rate control.
 #include "encode/video_encoder.h"
 
+#include "encode/encode_error.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -14,11 +16,6 @@
 namespace kivo::encode {
 
 namespace {
-
-bool Fail(std::string* error, const std::string& text) {
-  if (error) *error = text;
-  return false;
-}
 
 // Estimated bits of the values a block puts into the bundles (their trees
 // are fitted per plane, so these are typical code lengths, not exact ones).

@@ -4,6 +4,8 @@
 // the order the decoder reads them. Also the reference drawing of a plane.
 #include "encode/video_writer.h"
 
+#include "encode/encode_error.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -26,11 +28,6 @@ enum : int {
   kTreeRunLengths = 22,
   kTreeTotal = 23,
 };
-
-bool Fail(std::string* error, const std::string& text) {
-  if (error) *error = text;
-  return false;
-}
 
 uint32_t BitLength(uint32_t v) {
   uint32_t n = 0;
