@@ -114,6 +114,19 @@ KIVO_API void SetBlitPosition(BlitBuffer* buffer, int32_t x, int32_t y);
 KIVO_API void AdjustWindowPosition(BlitBuffer* buffer, int32_t* windowX, int32_t* windowY);
 KIVO_API int32_t ClearBlitBuffer(BlitBuffer* buffer);
 
+// ---- A band over the picture -----------------------------------------------
+// Some buffers (the SDL renderer styles) draw the whole window at every
+// blit, which paints over whatever a program drew on the window itself.
+// ShowWindowBand hands such a window a band of 32-bit ARGB pixels (`pitch`
+// in bytes, (x, y) in window coordinates): it is shown at once and drawn
+// over the picture at every blit after, also by the next buffer opened on
+// the window. 0 when no buffer of `window` draws it whole: draw the band on
+// the window yourself then. EraseWindowBand paints over an area: a band it
+// touches is no longer drawn. Call both from the thread that blits.
+KIVO_API int32_t ShowWindowBand(void* window, const void* pixels, int32_t pitch, int32_t x, int32_t y,
+                                int32_t width, int32_t height);
+KIVO_API void EraseWindowBand(void* window, int32_t x, int32_t y, int32_t width, int32_t height);
+
 // A buffer of plain memory in any destination format (codes 0 to 15), for
 // tools and tests; its style name is "Memory buffer".
 KIVO_API BlitBuffer* OpenMemoryBlitBuffer(uint32_t width, uint32_t height, int32_t destinationCode);

@@ -7,8 +7,7 @@
 #include <cstring>
 
 #include "kivo/display.h"
-#include "display/sdl/sdl_blit.h"
-#include "movie/clock.h"
+#include "platform/platform.h"
 #include "player/player.h"
 #include "player/text_font.h"
 
@@ -122,7 +121,7 @@ void FillBlackOp(void* context, int32_t x, int32_t y, int32_t width, int32_t hei
   if (!surface) {
     // A renderer clears around the picture at every blit; only the text
     // drawn over the window has to go.
-    if (s->window) EraseSdlWindowBand(s->window, x, y, width, height);
+    if (s->window) EraseWindowBand(s->window, x, y, width, height);
     return;
   }
   const int64_t x1 = int64_t(x) + width, y1 = int64_t(y) + height;
@@ -170,7 +169,7 @@ void DrawTextOp(void* context, const char* text, int32_t x, int32_t y, const Pla
   SDL_UnlockSurface(scratch);
   SDL_Surface* surface = DirectSurface(s);
   if (!surface) {
-    ShowSdlWindowBand(s->window, scratch->pixels, scratch->pitch, band.left, band.top, w, h);
+    ShowWindowBand(s->window, scratch->pixels, scratch->pitch, band.left, band.top, w, h);
     return;
   }
   SDL_Rect from{0, 0, w, h};
@@ -230,7 +229,7 @@ int32_t PumpEventOp(void* context, Player* player) {
   return 1;
 }
 
-void SleepOp(void*, uint32_t ms) { SleepMilliseconds(ms); }
+void SleepOp(void*, uint32_t ms) { os::SleepMs(ms); }
 
 int32_t MessageBoxOp(void* context, const char* text, const char* caption, int32_t kind, int32_t owned) {
   SdlShellState* s = StateOf(context);

@@ -117,6 +117,17 @@ const BlitSystem* DefaultBlitSystem() {
 const BlitSystem* CurrentBlitSystem() { return chosenSystem ? chosenSystem : DefaultBlitSystem(); }
 void SetBlitSystem(const BlitSystem* system) { chosenSystem = system; }
 
+int32_t ShowWindowBand(void* window, const void* pixels, int32_t pitch, int32_t x, int32_t y, int32_t width,
+                       int32_t height) {
+  const BlitSystem* sys = CurrentBlitSystem();
+  return window && sys->showBand ? sys->showBand(window, pixels, pitch, x, y, width, height) : 0;
+}
+
+void EraseWindowBand(void* window, int32_t x, int32_t y, int32_t width, int32_t height) {
+  const BlitSystem* sys = CurrentBlitSystem();
+  if (window && sys->eraseBand) sys->eraseBand(window, x, y, width, height);
+}
+
 BlitBuffer* OpenBlitBuffer(void* window, uint32_t width, uint32_t height, uint32_t flags) {
   if (width == 0 || height == 0) return nullptr;
   if (!window) return OpenMemoryBlitBuffer(width, height, kDestBgrx32);

@@ -56,6 +56,12 @@ struct BlitSystem {
   // 1 when another buffer's device owns the display mode (the device's own
   // way applies). May be null.
   int32_t (*modeHeldByDevice)(const BlitBuffer* buffer);
+  // A band of pixels kept over a window that a renderer draws whole at every
+  // blit (ShowWindowBand, EraseWindowBand). Null: buffers of this system
+  // leave what is drawn on the window alone.
+  int32_t (*showBand)(void* window, const void* pixels, int32_t pitch, int32_t x, int32_t y, int32_t width,
+                      int32_t height);
+  void (*eraseBand)(void* window, int32_t x, int32_t y, int32_t width, int32_t height);
 };
 
 // The system OpenBlitBuffer uses; the build's own one unless replaced (tests).

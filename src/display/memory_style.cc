@@ -73,6 +73,7 @@ const BlitSystem kMemorySystem = {
     nullptr,        // no device styles
     &kMemoryStyle,
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr, nullptr,  // nothing redraws a window
 };
 
 }  // namespace

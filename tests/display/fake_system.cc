@@ -96,6 +96,7 @@ void RestoreMode(BlitBuffer*) {
 const BlitSystem kSystem = {
     "Fake device is not available", Acquire, Release, Style, &kStyles[2],
     MeasureWindow, MeasureScreen, SetMode, DisplayBits, RestoreMode, nullptr,
+    nullptr, nullptr,
 };
 
 }  // namespace

@@ -66,7 +66,7 @@ void FakeMeasureScreen(BlitBuffer* b) {
 
 const BlitSystem kFakeSystem = {
     "No fake device.", nullptr, nullptr, nullptr, &kFakeStyle, FakeMeasureWindow, FakeMeasureScreen,
-    nullptr,           nullptr, nullptr, nullptr,
+    nullptr,           nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
 // ---- Shell ------------------------------------------------------------------

@@ -94,6 +94,8 @@ const BlitSystem kSdlSystem = {
     SdlDisplayBits,
     SdlRestoreMode,
     nullptr,
+    ShowSdlWindowBand,
+    EraseSdlWindowBand,
 };
 
 }  // namespace

@@ -215,6 +215,8 @@ const BlitSystem kSystem = {
     DisplayBits,
     RestoreMode,
     ModeHeldByDevice,
+    nullptr,  // every style leaves the window's other pixels alone
+    nullptr,
 };
 
 }  // namespace

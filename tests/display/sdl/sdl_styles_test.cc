@@ -237,7 +237,7 @@ TEST_F(SdlDummy, TextBandStaysOverEveryPresentUntilPaintedOver) {
   const Band band;
   const int pitch = Band::kWidth * 4;
   // Nothing renders the window yet: the caller draws on its surface itself.
-  EXPECT_EQ(ShowSdlWindowBand(window, band.pixels, pitch, 0, 0, Band::kWidth, Band::kHeight), 0);
+  EXPECT_EQ(ShowWindowBand(window, band.pixels, pitch, 0, 0, Band::kWidth, Band::kHeight), 0);
 
   BlitBuffer* b = OpenBlitBuffer(window, 40, 24, 2);
   ASSERT_NE(b, nullptr) << GetBlitBufferError();
@@ -248,7 +248,7 @@ TEST_F(SdlDummy, TextBandStaysOverEveryPresentUntilPaintedOver) {
   ASSERT_TRUE(testing::ReadRenderer(window, &shown));
   EXPECT_LT(Band::Shown(shown), Band::kWidth * Band::kHeight);
 
-  EXPECT_EQ(ShowSdlWindowBand(window, band.pixels, pitch, 0, 0, Band::kWidth, Band::kHeight), 1);
+  EXPECT_EQ(ShowWindowBand(window, band.pixels, pitch, 0, 0, Band::kWidth, Band::kHeight), 1);
   ASSERT_TRUE(testing::ReadRenderer(window, &shown));
   EXPECT_EQ(Band::Shown(shown), Band::kWidth * Band::kHeight) << "shown at once";
   EXPECT_EQ(PatternMismatches(shown, 8, 16, kDestBgrx32, 40, 24), 0);
@@ -273,23 +273,23 @@ TEST_F(SdlDummy, TextBandStaysOverEveryPresentUntilPaintedOver) {
   EXPECT_EQ(PatternMismatches(shown, 8, 16, kDestBgrx32, 24, 24), 0);
 
   // Paint beside the band leaves it; paint over any of it takes it away.
-  EraseSdlWindowBand(window, 0, Band::kHeight, 96, 54);
+  EraseWindowBand(window, 0, Band::kHeight, 96, 54);
   BlitRects(next, nullptr, 1);
   ASSERT_TRUE(testing::ReadRenderer(window, &shown));
   EXPECT_EQ(Band::Shown(shown), Band::kWidth * Band::kHeight);
-  EraseSdlWindowBand(window, 95, 9, 1, 1);
+  EraseWindowBand(window, 95, 9, 1, 1);
   BlitRects(next, nullptr, 1);
   ASSERT_TRUE(testing::ReadRenderer(window, &shown));
   EXPECT_EQ(shown.at(0, 0).r + shown.at(0, 0).g, 0);
   EXPECT_EQ(PatternMismatches(shown, 8, 16, kDestBgrx32, 24, 24), 0);
   // Shown again by the next line, a smaller one in the same texture.
-  EXPECT_EQ(ShowSdlWindowBand(window, band.pixels, pitch, 0, 0, 40, 4), 1);
+  EXPECT_EQ(ShowWindowBand(window, band.pixels, pitch, 0, 0, 40, 4), 1);
   ASSERT_TRUE(testing::ReadRenderer(window, &shown));
   EXPECT_EQ(shown.at(0, 3).g, 255);
   EXPECT_EQ(shown.at(0, 4).g, 0);
   EXPECT_EQ(shown.at(44, 0).g, 0);
   CloseBlitBuffer(next);
-  EXPECT_EQ(ShowSdlWindowBand(window, band.pixels, pitch, 0, 0, 40, 4), 0);
+  EXPECT_EQ(ShowWindowBand(window, band.pixels, pitch, 0, 0, 40, 4), 0);
 }
 
 TEST_F(SdlDummy, DisplayModeAsFullScreen) {
