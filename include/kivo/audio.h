@@ -21,7 +21,14 @@ struct TrackInfo {
   uint32_t bits;        // of the sound output: 16, or 8 for tracks meant for 8-bit devices
   int32_t playable;     // the track is coded in a way the library decodes
   uint32_t maxBytes;    // the most PCM bytes one frame of the track decodes to
+  uint32_t coding;      // kTrackCodingNone, kTrackCodingRdft or kTrackCodingDct
+  uint32_t audioWord;   // the track table's format word as stored: rate, bits, channels, coding
 };
+
+// TrackInfo::coding: how the track's audio is transformed.
+constexpr uint32_t kTrackCodingNone = 0;  // neither coding bit: not playable
+constexpr uint32_t kTrackCodingRdft = 1;  // the real DFT
+constexpr uint32_t kTrackCodingDct = 2;   // the DCT
 
 // Track `index` (0 .. MovieInfo::trackCount - 1, in file order); 0 (and the
 // record cleared) when there is no such track.

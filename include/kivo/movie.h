@@ -130,6 +130,15 @@ struct MovieInfo {
   int32_t readError;                   // the file ended early: no more frames decode
   int32_t paused;
   int32_t soundOn;
+  // The file's own tables, for tools that show them.
+  uint32_t revision;            // the stream revision letter: 'f', 'g', 'h' or 'i'
+  uint32_t largestFrame;        // bytes of the largest frame packet (as the header says, at most the movie's size)
+  uint32_t indexLast;           // frame index entries minus one, at least frameCount
+  // The frame index, indexLast + 1 words, valid until CloseMovie: word n - 1
+  // is the offset of frame n from the movie's first byte with bit 0 set for a
+  // key frame, and word frameCount the end of the last frame, so frame n
+  // takes (word n & ~1) - (word n - 1 & ~1) bytes.
+  const uint32_t* frameIndex;
 };
 
 // Copies the movie's current values; 0 (and the record cleared) for a null

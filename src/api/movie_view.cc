@@ -31,6 +31,10 @@ int32_t GetMovieInfo(const Movie* m, MovieInfo* info) {
   info->readError = m->readError;
   info->paused = m->paused;
   info->soundOn = m->soundOn;
+  info->revision = m->revision;
+  info->largestFrame = m->largestFrame;
+  info->indexLast = m->indexLast;
+  info->frameIndex = m->frameIndex;
   return 1;
 }
 

@@ -34,6 +34,9 @@ int32_t GetTrackInfo(const Movie* m, uint32_t index, TrackInfo* info) {
   info->bits = (word & kAudio16Bit) ? 16 : 8;
   info->playable = Playable(word) ? 1 : 0;
   info->maxBytes = m->trackMaxBytes[index];
+  // Coding A wins when both bits are set, as the decoder's choice does.
+  info->coding = (word & kAudioCodingA) ? kTrackCodingRdft : (word & kAudioCodingB) ? kTrackCodingDct : kTrackCodingNone;
+  info->audioWord = word;
   return 1;
 }
 

@@ -459,6 +459,74 @@ TEST(Kivdump, Y4mOfALosslessMovieIsItsSourceAndBadInputFails) {
   EXPECT_NE(r.err.find("no track with id 9"), std::string::npos) << r.err;
 }
 
+// --info shows the file's own header, track table and index: every value is
+// read back here from the bytes the container writer wrote.
+TEST(Kivdump, InfoIsTheHeaderTracksAndIndexAsStored) {
+  encode::MovieLayout layout;
+  layout.revision = 'h';
+  layout.width = 40;
+  layout.height = 24;
+  layout.rateNum = 2;
+  layout.rateDen = 1;
+  layout.videoFlags = kVideoAlpha | (3u << kVideoModeShift);
+  layout.tracks = {{kAudioCodingA | kAudio16Bit | kAudioStereo | 22050, 4, 0},  // real DFT
+                   {kAudioCodingB | 11025, 0, 777},                            // DCT, 8-bit mono
+                   {kAudio16Bit | 8000, 9, 0},                                 // no coding
+                   {kAudioCodingA | kAudioCodingB | kAudio16Bit | 44100, 2, 0}};  // both bits: the real DFT
+  const uint32_t videoBytes[] = {100, 51, 300, 280, 10, 60};
+  std::vector<encode::FramePacket> frames(6);
+  for (size_t i = 0; i < frames.size(); ++i) {
+    frames[i].key = i == 0 || i == 3;
+    frames[i].video.assign(videoBytes[i], uint8_t(i));
+    frames[i].audio.resize(4);
+    frames[i].audio[0] = {uint8_t(i * 40), 3, 0, 0, 1, 2, 3};  // decoded bytes in the first word
+  }
+  const std::vector<uint8_t> bytes = encode::BuildMovie(layout, frames);
+  const std::string movie = test::WriteTestFile("info.kiv", bytes);
+  ToolRun r = Start(ToolPath("kivdump") + " " + Quote(movie) + " --info");
+  ASSERT_EQ(r.code, 0) << r.err;
+  auto word = [&](size_t at) { return ReadLe32(bytes.data() + at); };
+  auto has = [&](const std::string& text) { EXPECT_NE(r.out.find(text), std::string::npos) << text << "\n" << r.out; };
+  has("\"revision\": \"h\"");
+  has("\"dataSize\": " + std::to_string(word(4)));
+  has("\"largestFrame\": " + std::to_string(word(12)) + ",\n  \"indexLast\": 6,");
+  has("\"width\": 40,\n  \"height\": 24,\n  \"rateNum\": 2,\n  \"rateDen\": 1,");
+  has("\"videoFlags\": \"0x30100000\",\n  \"alpha\": true,\n  \"grey\": false,\n  \"displayMode\": 3,");
+  has("\"allKeyFrames\": false");
+  const size_t index = kHeaderSize + 12 * 4;
+  // The busiest second is frames 3 and 4.
+  has("\"peakDataRate\": " + std::to_string(word(index + 16) - word(index + 8)) + ",\n  \"peakDataFrame\": 3,");
+  const char* codings[] = {"rdft", "dct", "none", "rdft"};
+  const uint32_t channels[] = {2, 1, 1, 1}, bits[] = {16, 8, 16, 16};
+  for (uint32_t t = 0; t < 4; ++t) {
+    char line[200];
+    snprintf(line, sizeof line,
+             "{\"id\": %u, \"rate\": %u, \"bits\": %u, \"channels\": %u, \"coding\": \"%s\", "
+             "\"audioWord\": \"0x%08X\", \"largestDecodedBytes\": %u}",
+             layout.tracks[t].id, layout.tracks[t].audioWord & kAudioRateMask, bits[t], channels[t], codings[t],
+             layout.tracks[t].audioWord, word(kHeaderSize + 4 * t));
+    has(line);
+  }
+  for (uint32_t n = 1; n <= 6; ++n) {
+    const uint32_t entry = word(index + 4 * (n - 1)), next = word(index + 4 * n);
+    has("{\"frame\": " + std::to_string(n) + ", \"offset\": " + std::to_string(entry & ~1u) +
+        ", \"size\": " + std::to_string((next & ~1u) - (entry & ~1u)) + ", \"key\": " +
+        ((entry & 1) ? "true" : "false") + "}");
+  }
+  EXPECT_EQ(word(index) & 1, 1u);
+  EXPECT_EQ(word(index + 12) & 1, 1u);
+  // The same movie stored 6 bytes into another file.
+  std::vector<uint8_t> inside(6, 0xEE);
+  inside.insert(inside.end(), bytes.begin(), bytes.end());
+  const std::string outer = test::WriteTestFile("info_inside.bin", inside);
+  const ToolRun at = Start(ToolPath("kivdump") + " " + Quote(outer) + " --offset 6 --info");
+  EXPECT_EQ(at.code, 0) << at.err;
+  EXPECT_EQ(at.out, r.out);
+  const ToolRun past = Start(ToolPath("kivdump") + " " + Quote(outer) + " --offset 99999 --info");
+  EXPECT_EQ(past.code, 1);
+  EXPECT_NE(past.err.find("cannot read"), std::string::npos) << past.err;
+}
+
 #endif  // !_WIN32
 
 }  // namespace

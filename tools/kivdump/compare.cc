@@ -6,7 +6,41 @@
 #include <algorithm>
 #include <cmath>
 
+#include "encode/input_y4m.h"
+
 namespace kivo::tools {
+
+struct SourceFrames {
+  encode::Y4mInput in;
+  encode::SourcePicture picture;
+  ~SourceFrames() { encode::CloseY4m(in); }
+};
+
+Comparison::Comparison() = default;
+Comparison::~Comparison() = default;
+
+std::string OpenComparison(Comparison& c, const std::string& path, uint32_t width, uint32_t height) {
+  c.path = path;
+  c.source = std::make_unique<SourceFrames>();
+  std::string why;
+  if (!encode::OpenY4m(c.source->in, path, &why)) return why;
+  if (c.source->in.width != width || c.source->in.height != height)
+    return path + " is " + std::to_string(c.source->in.width) + "x" + std::to_string(c.source->in.height) +
+           ", the movie " + std::to_string(width) + "x" + std::to_string(height);
+  return "";
+}
+
+std::string CompareFrame(Comparison& c, const MoviePicture& p, bool colour) {
+  std::string why;
+  const encode::SourcePicture& s = c.source->picture;
+  const int got = encode::ReadY4mFrame(c.source->in, c.source->picture, &why);
+  if (got < 0) return why;
+  if (got == 0) return c.path + " has fewer frames than the movie";
+  colour = colour && !s.cb.empty();
+  MeasureFrame(c.meter, p.width, p.height, p.luma, p.pitch, colour ? p.u : nullptr, colour ? p.v : nullptr,
+               p.chromaPitch, s.luma.data(), colour ? s.cb.data() : nullptr, colour ? s.cr.data() : nullptr);
+  return "";
+}
 namespace {
 
 double Squares(uint32_t width, uint32_t height, const uint8_t* a, uint32_t pitchA, const uint8_t* b,

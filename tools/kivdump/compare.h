@@ -5,7 +5,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
+
+#include "kivo/movie.h"
 
 namespace kivo::tools {
 
@@ -31,6 +34,24 @@ double PsnrOf(double squares, uint64_t samples);
 // Mean SSIM of two luma planes over 8x8 windows on a 4-sample grid.
 double LumaSsim(uint32_t width, uint32_t height, const uint8_t* a, uint32_t pitchA, const uint8_t* b,
                 uint32_t pitchB);
+
+// A movie's pictures measured, frame after frame, against the frames of a
+// YUV4MPEG2 source read alongside.
+struct SourceFrames;
+struct Comparison {
+  std::string path;
+  QualityMeter meter;
+  std::unique_ptr<SourceFrames> source;
+  Comparison();
+  ~Comparison();
+};
+
+// Opens the source, which must have the movie's size. Returns the error
+// text, empty on success.
+std::string OpenComparison(Comparison& c, const std::string& path, uint32_t width, uint32_t height);
+// Reads the source's next frame and measures `picture` against it, chroma
+// too when both are in colour. Returns the error text, empty on success.
+std::string CompareFrame(Comparison& c, const MoviePicture& picture, bool colour);
 
 // One line: "luma PSNR 38.21 dB, chroma PSNR 41.02 dB, luma SSIM 0.9712,
 // lowest frame 31.20 dB (frame 113), 500 frames".

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "info.h"
 #include "movie/container.h"
+#include "platform/platform.h"
 #include "video/blocks.h"
 #include "video/bundles.h"
 #include "video/idct.h"
@@ -16,6 +16,52 @@
 
 namespace kivo::tools {
 namespace {
+
+// The header and tables as stored, read straight from the file so that a
+// movie whose index the library refuses can still be walked frame by frame.
+struct MovieTables {
+  MovieHeader header{};
+  std::vector<uint32_t> index;  // indexLast + 1 entries
+};
+
+// An open movie file: closed when it goes.
+struct MovieFile {
+  os::FileHandle handle = os::kNoFile;
+  uint64_t offset = 0;  // the movie's first byte
+  uint64_t size = 0;    // bytes from there to the end of the file
+  MovieFile() = default;
+  MovieFile(const MovieFile&) = delete;
+  MovieFile& operator=(const MovieFile&) = delete;
+  ~MovieFile() { os::CloseFile(handle); }
+};
+
+bool ReadAt(os::FileHandle f, uint64_t at, void* to, uint32_t size) {
+  return os::SeekFile(f, static_cast<int64_t>(at)) && os::ReadFileBytes(f, to, size) == size;
+}
+
+// Opens the movie at `offset` in the file and reads its header and index,
+// checked as an open checks them. Returns the error text, empty on success.
+std::string ReadMovieTables(const char* path, uint64_t offset, MovieFile* file, MovieTables* tables) {
+  file->handle = os::OpenFileRead(path, true);
+  file->offset = offset;
+  if (file->handle == os::kNoFile) return std::string("cannot open ") + path;
+  int64_t fileSize = os::FileSize(file->handle);
+  if (fileSize < 0 || uint64_t(fileSize) < offset) return std::string("cannot read ") + path;
+  file->size = uint64_t(fileSize) - offset;
+  uint8_t bytes[kHeaderSize];
+  if (!ReadAt(file->handle, offset, bytes, kHeaderSize)) return kNotKivoText;
+  MovieHeader& h = tables->header;
+  ParseMovieHeader(bytes, &h);
+  if (const char* bad = CheckMovieHeader(h)) return bad;
+  if (const char* bad = CheckMovieTables(h, file->size)) return bad;
+  const size_t count = static_cast<size_t>(h.indexLast) + 1;
+  std::vector<uint8_t> raw(count * 4);
+  if (!ReadAt(file->handle, offset + kHeaderSize + TrackTableBytes(h), raw.data(), static_cast<uint32_t>(raw.size())))
+    return "This Kivo file is truncated.";
+  tables->index.resize(count);
+  for (size_t i = 0; i < count; ++i) tables->index[i] = ReadLe32(raw.data() + 4 * i);
+  return "";
+}
 
 constexpr int kColumns = 11;  // types 0 to 9, then 10 to 15 together
 const char* const kColumnNames[kColumns] = {"unch", "dbl16", "move", "runs", "mres", "intra",
