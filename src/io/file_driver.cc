@@ -1,7 +1,8 @@
 // The default file driver: reads a movie from a file (or from a stretch of a
 // larger file) through a read-ahead ring buffer. ReadAhead is the ring's only
-// producer and ReadFrame its only consumer; `buffered` and `freeBytes` hand
-// bytes between them, so buffered data is delivered without the lock.
+// producer and the two frame reads its only consumer; `buffered` and
+// `freeBytes` hand bytes between them, so buffered data is delivered without
+// the lock, copied out or (ReadFrameInPlace) lent in place until the next read.
 #include <cstring>
 
 #include "io/io_driver.h"
@@ -34,8 +35,34 @@ void SetFillTargetFromPosition(IoDriver* io) {
   io->fillTarget.store(Smaller(io->dataSize - io->consumerPos, io->bufferSize), std::memory_order_relaxed);
 }
 
+// Moves `readPtr` on by `count` bytes taken out of the ring, which are then
+// no longer buffered; they become free space only by Release.
+void Take(IoDriver* io, uint32_t count) {
+  io->readPtr += count;
+  if (io->readPtr >= io->bufferEnd) io->readPtr -= io->bufferSize;
+  io->buffered.fetch_sub(count, std::memory_order_relaxed);
+}
+
+// Hands ring space back to the producer. The release store orders every
+// read of those bytes before the producer's next write into them.
+void Release(IoDriver* io, uint32_t count) { io->freeBytes.fetch_add(count, std::memory_order_release); }
+
+// Moves `readPtr` on by `count` bytes that have left the ring.
+void Consume(IoDriver* io, uint32_t count) {
+  Take(io, count);
+  Release(io, count);
+}
+
+// The packet handed out in place stays occupied until the next read call.
+void ReleaseHeld(IoDriver* io) {
+  if (io->heldBytes == 0) return;
+  Release(io, io->heldBytes);
+  io->heldBytes = 0;
+}
+
 uint32_t FileReadHeader(IoDriver* io, int64_t offset, void* destination, uint32_t size) {
   Lock(io);
+  ReleaseHeld(io);
   if (offset != -1 && offset != io->filePos) {
     if (!os::SeekFile(io->file, static_cast<int64_t>(io->baseOffset) + offset)) {
       Unlock(io);
@@ -51,21 +78,18 @@ uint32_t FileReadHeader(IoDriver* io, int64_t offset, void* destination, uint32_
   return got;
 }
 
-// Moves `readPtr` on by `count` bytes that have left the ring.
-void Consume(IoDriver* io, uint32_t count) {
-  io->readPtr += count;
-  if (io->readPtr >= io->bufferEnd) io->readPtr -= io->bufferSize;
-  io->buffered.fetch_sub(count, std::memory_order_relaxed);
-  io->freeBytes.fetch_add(count, std::memory_order_release);
-}
-
-uint32_t FileReadFrame(IoDriver* io, uint32_t frame, uint32_t offset, void* destination, uint32_t size) {
-  (void)frame;
+// Both frame reads. With `inRing` given, a packet that lies whole and
+// unbroken in the ring is not copied: *inRing receives its address and its
+// bytes are held. Otherwise (and always without `inRing`) the packet is
+// copied to `destination`. The lock is taken in the same cases either way:
+// for a jump, or when less than the packet is buffered.
+uint32_t Deliver(IoDriver* io, uint32_t offset, uint8_t* destination, uint32_t size, uint8_t** inRing) {
+  ReleaseHeld(io);
   if (io->endOfData.load(std::memory_order_relaxed)) return 0;
   uint32_t start = GetMilliseconds();
   bool locked = false;
   uint32_t delivered = 0;
-  uint8_t* out = static_cast<uint8_t*>(destination);
+  uint8_t* out = destination;
 
   if (offset != kCurrentPosition && offset != io->consumerPos) {
     Lock(io);
@@ -81,6 +105,24 @@ uint32_t FileReadFrame(IoDriver* io, uint32_t frame, uint32_t offset, void* dest
       io->freeBytes.store(io->bufferSize, std::memory_order_relaxed);
       io->buffered.store(0, std::memory_order_relaxed);
       io->readPtr = io->writePtr = io->bufferStart;
+    }
+  }
+
+  if (inRing && size > 0) {
+    uint32_t ready = io->buffered.load(std::memory_order_acquire);
+    if (ready < size && !locked) {
+      // The reader thread may add the rest while we wait for the lock.
+      Lock(io);
+      locked = true;
+      ready = io->buffered.load(std::memory_order_acquire);
+    }
+    if (ready >= size && size <= static_cast<uint32_t>(io->bufferEnd - io->readPtr)) {
+      *inRing = io->readPtr;
+      io->consumerPos += size;
+      delivered = size;
+      Take(io, size);
+      io->heldBytes = size;
+      size = 0;
     }
   }
 
@@ -130,6 +172,20 @@ uint32_t FileReadFrame(IoDriver* io, uint32_t frame, uint32_t offset, void* dest
   return delivered;
 }
 
+uint32_t FileReadFrame(IoDriver* io, uint32_t frame, uint32_t offset, void* destination, uint32_t size) {
+  (void)frame;
+  return Deliver(io, offset, static_cast<uint8_t*>(destination), size, nullptr);
+}
+
+uint8_t* FileReadFrameInPlace(IoDriver* io, uint32_t frame, uint32_t offset, uint8_t* destination, uint32_t size,
+                              uint32_t* delivered) {
+  (void)frame;
+  uint8_t* where = destination;
+  uint32_t count = Deliver(io, offset, destination, size, &where);
+  if (delivered) *delivered = count;
+  return where;
+}
+
 uint32_t FileGetBufferSize(IoDriver* io, uint32_t requested) {
   (void)io;
   constexpr uint32_t kLargest = 0xFFFFFFFFu & ~(kReadChunk - 1);
@@ -145,6 +201,7 @@ void FileSetBuffer(IoDriver* io, uint8_t* memory, uint32_t size, uint32_t dataSi
   io->bufferEnd = memory ? memory + io->bufferSize : memory;
   io->freeBytes.store(io->bufferSize, std::memory_order_relaxed);
   io->buffered.store(0, std::memory_order_relaxed);
+  io->heldBytes = 0;
   io->dataSize = dataSize;
   io->simulatedSpeed = simulatedSpeed;
   Unlock(io);
@@ -206,6 +263,7 @@ int32_t FileReadAhead(IoDriver* io) {
 
 void FileClose(IoDriver* io) {
   Lock(io);
+  ReleaseHeld(io);
   if (!io->borrowedHandle) os::CloseFile(io->file);
   io->file = os::kNoFile;  // a second Close does nothing
   Unlock(io);
@@ -218,6 +276,7 @@ void ClearDriver(IoDriver* io) {
   io->SetBuffer = nullptr;
   io->ReadAhead = nullptr;
   io->Close = nullptr;
+  io->ReadFrameInPlace = nullptr;
   io->owner = nullptr;
   io->endOfData.store(0);
   io->chunkInProgress.store(0);
@@ -236,6 +295,7 @@ void ClearDriver(IoDriver* io) {
   io->consumerPos = 0;
   io->readPtr = nullptr;
   io->freeBytes.store(0);
+  io->heldBytes = 0;
   io->bufferStart = nullptr;
   io->bufferEnd = nullptr;
   io->writePtr = nullptr;
@@ -273,6 +333,7 @@ int32_t OpenFileDriver(IoDriver* io, const void* source, uint32_t openFlags) {
   io->SetBuffer = FileSetBuffer;
   io->ReadAhead = FileReadAhead;
   io->Close = FileClose;
+  io->ReadFrameInPlace = FileReadFrameInPlace;
   return 1;
 }
 

@@ -1,5 +1,6 @@
-// The reading record inside every movie: six operations, the read-ahead ring
-// buffer with its shared counters, reading statistics and four lock hooks.
+// The reading record inside every movie: its table of operations, the
+// read-ahead ring buffer with its shared counters, reading statistics and
+// four lock hooks.
 #pragma once
 
 #include <atomic>
@@ -26,6 +27,15 @@ struct IoDriver {
   void (*SetBuffer)(IoDriver* io, uint8_t* memory, uint32_t size, uint32_t dataSize, uint32_t simulatedSpeed);
   int32_t (*ReadAhead)(IoDriver* io);
   void (*Close)(IoDriver* io);
+  // ReadFrame without the copy where it can be spared: returns the packet's
+  // address inside the ring when it lies there whole and unbroken, otherwise
+  // copies it into `destination` exactly as ReadFrame does and returns that.
+  // Bytes handed out in the ring stay untouched until the next read call on
+  // this driver (ReadFrame, ReadFrameInPlace, ReadHeader, SetBuffer, Close);
+  // ReadAhead never releases them. *delivered (when given) gets ReadFrame's
+  // count.
+  uint8_t* (*ReadFrameInPlace)(IoDriver* io, uint32_t frame, uint32_t offset, uint8_t* destination, uint32_t size,
+                               uint32_t* delivered);
   Movie* owner;
   std::atomic<int32_t> endOfData;
   std::atomic<int32_t> chunkInProgress;
@@ -44,6 +54,10 @@ struct IoDriver {
   uint32_t consumerPos;
   uint8_t* readPtr;
   std::atomic<uint32_t> freeBytes;
+  // Foreground only: bytes of the packet last handed out in place, just
+  // behind readPtr. They are neither buffered nor free until released, so
+  // the ring holds buffered + freeBytes + heldBytes = bufferSize.
+  uint32_t heldBytes;
   uint8_t* bufferStart;
   uint8_t* bufferEnd;
   uint8_t* writePtr;
@@ -69,7 +83,7 @@ constexpr uint32_t kIoFromHandle = 0x00800000;
 
 // Clears the whole record (hooks included), then opens `source`: a file name,
 // or with kIoFromHandle an os::FileHandle cast to a pointer, which is borrowed
-// and read relative to its current position. Installs the file driver's six
+// and read relative to its current position. Installs the file driver's
 // operations. 1 on success, 0 when the file cannot be opened.
 int32_t OpenFileDriver(IoDriver* io, const void* source, uint32_t openFlags);
 

@@ -248,7 +248,10 @@ void GotoFrame(Movie* m, uint32_t n) {
     if (size > m->largestFrame) {
       m->io.endOfData = 1;
     } else {
-      m->io.ReadFrame(&m->io, k, offset, m->frameData, size);
+      // Every reader of the packet (the decoders, the track decoders of
+      // callers) is done with it before the next read, which is when the
+      // ring lets go of a packet lent in place.
+      m->frameData = m->io.ReadFrameInPlace(&m->io, k, offset, m->frameBuffer, size, nullptr);
     }
   }
   ServiceSound(m);

@@ -34,7 +34,8 @@ struct Movie {
   uint32_t trackCount;
   uint32_t peakDataRate, peakDataFrame;
   int32_t paused;
-  uint8_t* frameData;              // packet of currentFrame
+  uint8_t* frameData;              // packet of currentFrame (in the ring, or in frameBuffer)
+  uint8_t* frameBuffer;            // largestFrame bytes: a packet that cannot be used in the ring
   uint8_t* preloaded;              // frame 1 of a preloaded or in-memory movie
   uint32_t* frameIndex;
   IoDriver io;

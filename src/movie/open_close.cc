@@ -54,6 +54,7 @@ void CopyDriver(IoDriver* to, const IoDriver& from) {
   to->SetBuffer = from.SetBuffer;
   to->ReadAhead = from.ReadAhead;
   to->Close = from.Close;
+  to->ReadFrameInPlace = from.ReadFrameInPlace;
   to->endOfData.store(from.endOfData.load());
   to->bytesRead.store(from.bytesRead.load());
   to->readMs.store(from.readMs.load());
@@ -342,7 +343,7 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
       m->readBlock = static_cast<uint8_t*>(AllocatePlan(m->readBufferSize));
       if (!m->readBlock) return failMovie(kOutOfMemory);
       m->memoryUsed += readTotal;
-      m->frameData = frameBuffer;
+      m->frameData = m->frameBuffer = frameBuffer;
       m->io.SetBuffer(&m->io, m->readBufferSize ? m->readBlock : nullptr, m->readBufferSize, movieSize, speed);
     }
   }
