@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "encode/colour_convert.h"
+#include "kivo/audio.h"
 #include "kivo/version.h"
 #include "movie/container.h"
 #include "movie/movie.h"
@@ -525,6 +526,48 @@ TEST(Kivdump, InfoIsTheHeaderTracksAndIndexAsStored) {
   const ToolRun past = Start(ToolPath("kivdump") + " " + Quote(outer) + " --offset 99999 --info");
   EXPECT_EQ(past.code, 1);
   EXPECT_NE(past.err.find("cannot read"), std::string::npos) << past.err;
+}
+
+// The demo movie the build makes carries its sound as track 0: the whole
+// movie's length of stereo, its melody louder on the side the ball is on.
+TEST(DemoMovie, SoundLastsTheMovieAndFollowsTheBall) {
+  const std::string demo = (std::filesystem::path(ToolPath("kivdump")).parent_path().parent_path() /
+                            "samples" / "demo.kiv").string();
+  if (!std::filesystem::exists(demo)) GTEST_SKIP() << demo << " is not built (target demo_movie)";
+  Movie* movie = OpenMovie(demo.c_str(), kOpenNoReader);
+  ASSERT_NE(movie, nullptr) << GetErrorText();
+  TrackInfo track;
+  ASSERT_EQ(GetTrackInfo(movie, 0, &track), 1);
+  EXPECT_EQ(track.id, 0u);
+  EXPECT_EQ(track.sampleRate, 22050u);
+  EXPECT_EQ(track.channels, 2u);
+  TrackDecoder* decoder = OpenTrackDecoder(movie, 0);
+  ASSERT_NE(decoder, nullptr);
+  std::vector<int16_t> pcm;
+  const AudioSink keep = [](void* context, const int16_t* samples, uint32_t bytes) {
+    auto* all = static_cast<std::vector<int16_t>*>(context);
+    all->insert(all->end(), samples, samples + bytes / 2);
+  };
+  const uint32_t frames = movie->frameCount;
+  for (uint32_t n = 1; n <= frames; ++n) {
+    DecodeTrackAudio(decoder, movie, keep, &pcm);
+    ASSERT_EQ(DoFrame(movie), 0);
+    NextFrame(movie);
+  }
+  CloseTrackDecoder(decoder);
+  const uint32_t rateNum = movie->fileRateNum, rateDen = movie->fileRateDen;
+  CloseMovie(movie);
+  EXPECT_EQ(pcm.size(), uint64_t(22050) * frames * rateDen / rateNum * 2);
+  // Loudness of each side over a tenth of a second from `seconds` on.
+  auto power = [&](double seconds, int side) {
+    const size_t from = size_t(seconds * 22050) * 2 + side, to = from + 2205 * 2;
+    double sum = 0;
+    for (size_t i = from; i < to && i < pcm.size(); i += 2) sum += double(pcm[i]) * pcm[i];
+    return sum;
+  };
+  EXPECT_GT(power(0.05, 0), 2 * power(0.05, 1));  // the ball starts at the left
+  EXPECT_GT(power(0.9, 1), 1.5 * power(0.9, 0));  // and turns at the right
+  EXPECT_GT(power(1.85, 0), 1.5 * power(1.85, 1));  // and comes back
 }
 
 #endif  // !_WIN32
