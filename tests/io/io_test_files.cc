@@ -72,7 +72,8 @@ bool OpenTestDriver(IoDriver* io, const TestMovie& movie, uint8_t* ring, uint32_
 }
 
 bool RingConsistent(const IoDriver& io) {
-  return io.buffered.load() + io.freeBytes.load() == io.bufferSize && io.filePos == io.consumerPos + io.buffered.load();
+  return io.buffered.load() + io.freeBytes.load() + io.heldBytes == io.bufferSize &&
+         io.filePos == io.consumerPos + io.buffered.load();
 }
 
 void UseVirtualClock() {

@@ -32,8 +32,9 @@ TestMovie MakeTestMovie(const std::string& name, const std::vector<uint32_t>& vi
 bool OpenTestDriver(IoDriver* io, const TestMovie& movie, uint8_t* ring, uint32_t ringSize, uint32_t speed = 0,
                     uint32_t dataSize = 0);
 
-// Checks the ring's bookkeeping: counters add up to the ring and the file
-// position is the consumer's position plus what is buffered.
+// Checks the ring's bookkeeping: counters (with a packet held in place) add
+// up to the ring and the file position is the consumer's position plus what
+// is buffered.
 bool RingConsistent(const IoDriver& io);
 
 // A clock for GetMilliseconds that moves only when the code sleeps: a
