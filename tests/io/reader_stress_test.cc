@@ -105,5 +105,74 @@ TEST(ReaderThreadStress, ForegroundReadsJumpsAndClosesWhileTheThreadReadsAhead) 
   EXPECT_EQ(last, kReaderThreadDestroyed);
 }
 
+// Frames lent in place are checked once at once and again after the reader
+// thread has had the chance to run, as a decoder still reading them would:
+// the thread must treat the lent packet as occupied.
+TEST(ReaderThreadStress, FramesLentInPlaceStayIntactWhileTheThreadReadsAhead) {
+  constexpr int kPlayers = 3;
+  std::vector<test::TestMovie> movies;
+  for (int m = 0; m < kPlayers; ++m) {
+    std::vector<uint32_t> sizes;
+    for (uint32_t i = 0; i < 120; ++i) sizes.push_back(400 + (i * 2654435761u >> 9) % (2500 + 1500 * m));
+    char name[] = "io_lent0.kiv";
+    name[7] = static_cast<char>('0' + m);
+    movies.push_back(test::MakeTestMovie(name, sizes));
+  }
+  ServiceThread* thread = CreateServiceThread(500);
+  ASSERT_NE(thread, nullptr);
+  StartServiceThread(thread);
+  Player players[kPlayers];
+  for (int m = 0; m < kPlayers; ++m) {
+    players[m].movie = &movies[m];
+    OpenPlayer(&players[m], thread, 2 + m);
+  }
+
+  uint32_t seed = 777;
+  std::vector<uint8_t> spare;
+  int lent = 0, waited = 0;
+  for (int op = 0; op < 3000; ++op) {
+    Player& p = players[random32(&seed) % kPlayers];
+    const test::TestMovie& movie = *p.movie;
+    if (!p.open) {
+      OpenPlayer(&p, thread, 2 + random32(&seed) % 5);
+      continue;
+    }
+    uint32_t choice = random32(&seed) % 100;
+    if (choice < 2) {
+      ClosePlayer(&p, thread, 0);
+      continue;
+    }
+    if (choice < 5) p.next = 1 + random32(&seed) % (movie.index.size() - 1);
+    const uint32_t n = p.next;
+    spare.resize(movie.Size(n));
+    uint32_t got = 0;
+    p.io.foregroundBusy.store(1);
+    const uint8_t* data = p.io.ReadFrameInPlace(&p.io, n - 1, movie.Offset(n), spare.data(), movie.Size(n), &got);
+    ASSERT_EQ(got, movie.Size(n)) << "frame " << n;
+    ASSERT_EQ(memcmp(data, movie.Bytes(movie.Offset(n)), got), 0) << "frame " << n;
+    if (data != spare.data()) ++lent;
+    if (choice < 40) {
+      // Decoding takes a while: the thread wakes (every 2 ms) and tops up,
+      // and the foreground reads ahead too, as the frame cycle does.
+      const uint32_t before = p.io.bytesRead.load();
+      for (int i = 0; i < 4 && p.io.bytesRead.load() == before; ++i) os::SleepMs(1);
+      if (p.io.bytesRead.load() != before) ++waited;
+      if (TryLockClient(&p.io.readerClient)) {
+        p.io.ReadAhead(&p.io);
+        UnlockClient(&p.io.readerClient);
+      }
+      ASSERT_EQ(memcmp(data, movie.Bytes(movie.Offset(n)), got), 0) << "frame " << n << " changed while lent";
+    }
+    p.io.foregroundBusy.store(0);
+    p.next = n + 1 < movie.index.size() ? n + 1 : 1;
+  }
+  EXPECT_GT(lent, 1500);
+  EXPECT_GT(waited, 200);  // the thread did read while frames were lent
+  uint32_t last = 0;
+  for (Player& p : players)
+    if (p.open) last = ClosePlayer(&p, thread, kDestroyEmptyThreads);
+  EXPECT_EQ(last, kReaderThreadDestroyed);
+}
+
 }  // namespace
 }  // namespace kivo
