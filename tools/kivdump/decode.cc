@@ -1,4 +1,5 @@
-// kivdump's decoding: every frame through the frame cycle, then its planes
+// kivdump's decoding: every frame through the library's frame cycle, then
+// its planes, its pictures in the player's colours and its tracks' PCM
 // written out.
 #include "decode.h"
 

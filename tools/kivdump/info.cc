@@ -31,6 +31,7 @@ std::string WriteMovieInfo(const char* path, uint64_t offset, FILE* out) {
   const uint32_t* index = m.frameIndex;
   bool allKeys = true;
   for (uint32_t n = 1; n <= m.frameCount && allKeys; ++n) allKeys = Key(index, n);
+  // The header's video flags use the open flags' bits for alpha, grey and the display mode.
   const uint32_t mode = (m.videoFlags & kOpenModeMask) >> kOpenModeShift;
 
   fprintf(out, "{\n  \"revision\": \"%c\",\n  \"dataSize\": %u,\n  \"frameCount\": %u,\n", char(m.revision),
