@@ -208,7 +208,11 @@ int32_t MessageBoxOp(void* context, const char* text, const char* caption, int32
   return answer == IDYES ? kBoxAnswerYes : 0;
 }
 
-void OpenWebPageOp(void*, const char* url) { os::OpenWebPage(url); }
+// Owned by the player window and shown as the window asks; whether a browser
+// started is not examined.
+void OpenWebPageOp(void* context, const char* url) {
+  ShellExecuteA(Hwnd(StateOf(context)), "open", url, nullptr, nullptr, SW_SHOW);
+}
 
 bool ProgramPathOp(void*, char* out, uint32_t size) {
   // The program's path is taken at its first 255 characters.
