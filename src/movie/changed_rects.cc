@@ -99,11 +99,12 @@ int32_t GetRects(Movie* m, uint32_t copyFlags) {
     }
   }
 
-  // Top to bottom, then left to right.
+  // Top to bottom, then left to right. The key is 64-bit: rows of a
+  // picture 65536 high times 65536 do not fit in 32 bits.
   for (int32_t i = 1; i < count; ++i) {
     Box key = boxes[i];
     int32_t j = i - 1;
-    while (j >= 0 && (boxes[j].y * 65536 + boxes[j].x) > (key.y * 65536 + key.x)) {
+    while (j >= 0 && (int64_t(boxes[j].y) * 65536 + boxes[j].x) > (int64_t(key.y) * 65536 + key.x)) {
       boxes[j + 1] = boxes[j];
       --j;
     }

@@ -80,6 +80,25 @@ TEST_F(RectsTest, AtMostEightOrderedTopToBottomThenLeftToRight) {
     }
 }
 
+// Rows beyond 32768 pixels: the order's key no longer fits in 32 bits (a
+// fuzzed movie 50,000 rows high found it).
+TEST_F(RectsTest, TheTallestPicturesAreOrderedToo) {
+  Shape(32, 65536);
+  const uint32_t marks[][2] = {{1, 4000}, {0, 100}, {1, 2100}, {0, 3000}, {0, 4095}, {1, 2047}};
+  for (const auto& m : marks) Mark(m[0], m[1]);
+  std::vector<MovieRect> r = Rects();
+  ASSERT_GE(r.size(), 4u);
+  for (size_t i = 1; i < r.size(); ++i)
+    EXPECT_LT(int64_t(r[i - 1].y) * 65536 + r[i - 1].x, int64_t(r[i].y) * 65536 + r[i].x) << i;
+  for (const auto& m : marks) {
+    bool covered = false;
+    for (const MovieRect& q : r)
+      covered |= int32_t(m[0] * 16) >= q.x && int32_t(m[0] * 16) < q.x + q.width && int32_t(m[1] * 16) >= q.y &&
+                 int32_t(m[1] * 16) < q.y + q.height;
+    EXPECT_TRUE(covered) << m[0] << "," << m[1];
+  }
+}
+
 TEST_F(RectsTest, TheLargerSavingPicksTheCut) {
   Shape(640, 480);
   // Two cells in one column, far apart vertically: only the cut across the
