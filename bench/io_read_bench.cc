@@ -53,70 +53,36 @@ const BenchMovie& Movie() {
   return movie;
 }
 
-void PlainRead(benchmark::State& state) {
+// Plain reads of every frame, each into one buffer (span 0), or landing one
+// after another through `span` bytes as the ring receives them: the same
+// destination traffic as the read-ahead passes, without the driver.
+void PlainReads(benchmark::State& state, uint32_t span) {
   const BenchMovie& movie = Movie();
-  std::vector<uint8_t> frame(kFrameBytes + 8);
-  for (auto _ : state) {
-    os::FileHandle file = os::OpenFileRead(movie.path.c_str(), true);
-    os::SeekFile(file, movie.index[0]);
-    for (uint32_t f = 0; f < kFrames; ++f)
-      os::ReadFileBytes(file, frame.data(), movie.index[f + 1] - movie.index[f]);
-    benchmark::DoNotOptimize(frame.data());
-    os::CloseFile(file);
-  }
-  state.SetBytesProcessed(int64_t(state.iterations()) * (movie.size - movie.index[0]));
-}
-
-// Plain reads again, but each frame lands where the ring would put it (one
-// after another through a buffer of the ring's size) instead of in one small
-// buffer that stays in the first-level cache: the same destination traffic
-// as the read-ahead passes, without the driver.
-void PlainReadThroughRingSizedBuffer(benchmark::State& state) {
-  const BenchMovie& movie = Movie();
-  std::vector<uint8_t> ring(kRingBytes + kFrameBytes + 8);
+  std::vector<uint8_t> buffer(span + kFrameBytes + 8);
   for (auto _ : state) {
     os::FileHandle file = os::OpenFileRead(movie.path.c_str(), true);
     os::SeekFile(file, movie.index[0]);
     uint32_t at = 0;
     for (uint32_t f = 0; f < kFrames; ++f) {
       const uint32_t size = movie.index[f + 1] - movie.index[f];
-      if (at + size > kRingBytes) at = 0;
-      os::ReadFileBytes(file, ring.data() + at, size);
-      at += size;
+      if (at + size > span) at = 0;
+      os::ReadFileBytes(file, buffer.data() + at, size);
+      if (span) at += size;
     }
-    benchmark::DoNotOptimize(ring.data());
+    benchmark::DoNotOptimize(buffer.data());
     os::CloseFile(file);
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * (movie.size - movie.index[0]));
 }
 
-// As the frame cycle does in the foreground: top the ring up, then take the
-// frame from it.
-void ReadFrameWithReadAhead(benchmark::State& state) {
-  const BenchMovie& movie = Movie();
-  std::vector<uint8_t> frame(kFrameBytes + 8);
-  std::vector<uint8_t> ring(kRingBytes + kReadChunk);
-  std::vector<uint8_t> tables(movie.index[0]);
-  for (auto _ : state) {
-    IoDriver io;
-    OpenFileDriver(&io, movie.path.c_str(), 0);
-    io.ReadHeader(&io, 0, tables.data(), movie.index[0]);
-    io.SetBuffer(&io, ring.data(), io.GetBufferSize(&io, kRingBytes), movie.size, 0);
-    for (uint32_t f = 0; f < kFrames; ++f) {
-      while (io.ReadAhead(&io) > 0) {
-      }
-      io.ReadFrame(&io, f, movie.index[f], frame.data(), movie.index[f + 1] - movie.index[f]);
-    }
-    benchmark::DoNotOptimize(frame.data());
-    io.Close(&io);
-  }
-  state.SetBytesProcessed(int64_t(state.iterations()) * (movie.size - movie.index[0]));
-}
+void PlainRead(benchmark::State& state) { PlainReads(state, 0); }
+void PlainReadThroughRingSizedBuffer(benchmark::State& state) { PlainReads(state, kRingBytes); }
 
-// The frame cycle's way: the packet is used where it lies in the ring (and
-// copied only when it wraps). The first byte of each is touched so that the
-// lent bytes are really read, as a decoder would.
-void ReadFrameInPlaceWithReadAhead(benchmark::State& state) {
+// The frame cycle's two ways of taking a packet after topping the ring up:
+// ReadFrame copies it out; ReadFrameInPlace uses it where it lies in the
+// ring (copying only packets that wrap). The first byte of each is touched
+// so that lent bytes are really read, as a decoder would.
+void ReadThroughDriver(benchmark::State& state, bool inPlace) {
   const BenchMovie& movie = Movie();
   std::vector<uint8_t> frame(kFrameBytes + 8);
   std::vector<uint8_t> ring(kRingBytes + kReadChunk);
@@ -130,8 +96,12 @@ void ReadFrameInPlaceWithReadAhead(benchmark::State& state) {
     for (uint32_t f = 0; f < kFrames; ++f) {
       while (io.ReadAhead(&io) > 0) {
       }
-      const uint8_t* data =
-          io.ReadFrameInPlace(&io, f, movie.index[f], frame.data(), movie.index[f + 1] - movie.index[f], nullptr);
+      const uint32_t size = movie.index[f + 1] - movie.index[f];
+      const uint8_t* data = frame.data();
+      if (inPlace)
+        data = io.ReadFrameInPlace(&io, f, movie.index[f], frame.data(), size, nullptr);
+      else
+        io.ReadFrame(&io, f, movie.index[f], frame.data(), size);
       sum += data[0];
     }
     benchmark::DoNotOptimize(sum);
@@ -139,6 +109,9 @@ void ReadFrameInPlaceWithReadAhead(benchmark::State& state) {
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * (movie.size - movie.index[0]));
 }
+
+void ReadFrameWithReadAhead(benchmark::State& state) { ReadThroughDriver(state, false); }
+void ReadFrameInPlaceWithReadAhead(benchmark::State& state) { ReadThroughDriver(state, true); }
 
 BENCHMARK(PlainRead)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(ReadFrameWithReadAhead)->Unit(benchmark::kMillisecond)->MinTime(2.0);

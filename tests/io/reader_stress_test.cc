@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "io/io_driver.h"
@@ -45,24 +46,38 @@ uint32_t ClosePlayer(Player* p, ServiceThread* thread, uint32_t flags) {
   return result;
 }
 
+// `count` movies named <stem>0.kiv, <stem>1.kiv ..., of `frames` packets of
+// base + (a spread hash) % (spread + spreadStep * m) bytes each.
+std::vector<test::TestMovie> StressMovies(const char* stem, int count, uint32_t frames, uint32_t base, int shift,
+                                          uint32_t spread, uint32_t spreadStep) {
+  std::vector<test::TestMovie> movies;
+  for (int m = 0; m < count; ++m) {
+    std::vector<uint32_t> sizes;
+    for (uint32_t i = 0; i < frames; ++i) sizes.push_back(base + (i * 2654435761u >> shift) % (spread + spreadStep * m));
+    movies.push_back(test::MakeTestMovie(std::string(stem) + char('0' + m) + ".kiv", sizes));
+  }
+  return movies;
+}
+
+// A started reader thread with every movie open on it, the m-th with a ring
+// of firstChunks + m chunks.
+ServiceThread* StartPlayers(Player* players, const std::vector<test::TestMovie>& movies, uint32_t firstChunks) {
+  ServiceThread* thread = CreateServiceThread(500);
+  if (!thread) return nullptr;
+  StartServiceThread(thread);
+  for (size_t m = 0; m < movies.size(); ++m) {
+    players[m].movie = &movies[m];
+    OpenPlayer(&players[m], thread, firstChunks + uint32_t(m));
+  }
+  return thread;
+}
+
 TEST(ReaderThreadStress, ForegroundReadsJumpsAndClosesWhileTheThreadReadsAhead) {
   constexpr int kPlayers = 4;
-  std::vector<test::TestMovie> movies;
-  for (int m = 0; m < kPlayers; ++m) {
-    std::vector<uint32_t> sizes;
-    for (uint32_t i = 0; i < 160; ++i) sizes.push_back(300 + (i * 2654435761u >> 7) % (3000 + 2000 * m));
-    char name[] = "io_stress0.kiv";
-    name[9] = static_cast<char>('0' + m);
-    movies.push_back(test::MakeTestMovie(name, sizes));
-  }
-  ServiceThread* thread = CreateServiceThread(500);
-  ASSERT_NE(thread, nullptr);
-  StartServiceThread(thread);
+  const std::vector<test::TestMovie> movies = StressMovies("io_stress", kPlayers, 160, 300, 7, 3000, 2000);
   Player players[kPlayers];
-  for (int m = 0; m < kPlayers; ++m) {
-    players[m].movie = &movies[m];
-    OpenPlayer(&players[m], thread, 3 + m);
-  }
+  ServiceThread* thread = StartPlayers(players, movies, 3);
+  ASSERT_NE(thread, nullptr);
 
   uint32_t seed = 12345;
   std::vector<uint8_t> frame;
@@ -110,22 +125,10 @@ TEST(ReaderThreadStress, ForegroundReadsJumpsAndClosesWhileTheThreadReadsAhead) 
 // the thread must treat the lent packet as occupied.
 TEST(ReaderThreadStress, FramesLentInPlaceStayIntactWhileTheThreadReadsAhead) {
   constexpr int kPlayers = 3;
-  std::vector<test::TestMovie> movies;
-  for (int m = 0; m < kPlayers; ++m) {
-    std::vector<uint32_t> sizes;
-    for (uint32_t i = 0; i < 120; ++i) sizes.push_back(400 + (i * 2654435761u >> 9) % (2500 + 1500 * m));
-    char name[] = "io_lent0.kiv";
-    name[7] = static_cast<char>('0' + m);
-    movies.push_back(test::MakeTestMovie(name, sizes));
-  }
-  ServiceThread* thread = CreateServiceThread(500);
-  ASSERT_NE(thread, nullptr);
-  StartServiceThread(thread);
+  const std::vector<test::TestMovie> movies = StressMovies("io_lent", kPlayers, 120, 400, 9, 2500, 1500);
   Player players[kPlayers];
-  for (int m = 0; m < kPlayers; ++m) {
-    players[m].movie = &movies[m];
-    OpenPlayer(&players[m], thread, 2 + m);
-  }
+  ServiceThread* thread = StartPlayers(players, movies, 2);
+  ASSERT_NE(thread, nullptr);
 
   uint32_t seed = 777;
   std::vector<uint8_t> spare;
