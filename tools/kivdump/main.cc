@@ -1,4 +1,5 @@
 // kivdump: reads a Kivo movie and writes what it holds in ordinary formats.
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,12 +9,13 @@
 #include "info.h"
 #include "kivo/version.h"
 #include "stats.h"
+#include "thumbnail.h"
 
 namespace {
 
 const char* kUsage =
     "usage: kivdump MOVIE [--info] [--stats] [--y4m OUT] [--alpha OUT] [--png DIR] [--pcm ID OUT] [--wav ID OUT]\n"
-    "               [--flags HEX] [--offset N]\n"
+    "               [--thumbnail SIZE OUT] [--flags HEX] [--offset N]\n"
     "               [--compare SOURCE.y4m]\n"
     "  --info        print the header, tracks and frame index as JSON\n"
     "  --stats       per frame its size, key bit, and bytes and block types per plane, then totals\n"
@@ -22,6 +24,7 @@ const char* kUsage =
     "  --png DIR     every frame as DIR/frameNNNNN.png, in the player's colours (RGBA with alpha)\n"
     "  --pcm ID OUT  the decoded audio of the track with that id as raw signed 16-bit PCM\n"
     "  --wav ID OUT  the same as a WAV file\n"
+    "  --thumbnail SIZE OUT  a PNG of a representative picture, its longer side SIZE pixels (1 to 4096)\n"
     "  --compare SRC luma and chroma PSNR and luma SSIM of the decoded pictures against their source\n"
     "  --flags HEX   open flags ORed in (0x20000 grey, 0x40000 no processor extensions)\n"
     "  --offset N    the movie starts at byte N of the file\n"
@@ -37,6 +40,7 @@ int main(int argc, char** argv) {
   bool stats = false;
   uint64_t offset = 0;
   kivo::tools::DumpRequest dump;
+  kivo::tools::ThumbnailRequest thumbnail;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--help" || a == "-h") {
@@ -64,6 +68,18 @@ int main(int argc, char** argv) {
         return 1;
       }
       dump.tracks.push_back({static_cast<uint32_t>(id), argv[i + 2], a == "--wav"});
+      i += 2;
+    } else if (a == "--thumbnail" && i + 2 < argc) {
+      char* end = nullptr;
+      const unsigned long size = strtoul(argv[i + 1], &end, 10);
+      if (!isdigit(static_cast<unsigned char>(argv[i + 1][0])) || *end || size < 1 ||
+          size > kivo::tools::kMaxThumbnailSize) {
+        fprintf(stderr, "kivdump: the thumbnail size must be 1 to %u, not '%s'\n", kivo::tools::kMaxThumbnailSize,
+                argv[i + 1]);
+        return 1;
+      }
+      thumbnail.size = static_cast<uint32_t>(size);
+      thumbnail.out = argv[i + 2];
       i += 2;
     } else if (a == "--quiet") {
       dump.progress = false;
@@ -94,7 +110,7 @@ int main(int argc, char** argv) {
   }
   const bool decode = !dump.y4m.empty() || !dump.alpha.empty() || !dump.pngFolder.empty() || !dump.tracks.empty() ||
                       !dump.compare.empty();
-  if (!movie || (!info && !stats && !decode)) {
+  if (!movie || (!info && !stats && !decode && thumbnail.out.empty())) {
     fputs(kUsage, stderr);
     return 1;
   }
@@ -105,6 +121,14 @@ int main(int argc, char** argv) {
     dump.movie = movie;
     dump.offset = offset;
     error = kivo::tools::DumpMovie(dump);
+  }
+  if (error.empty() && !thumbnail.out.empty()) {
+    thumbnail.movie = movie;
+    thumbnail.offset = offset;
+    kivo::tools::Thumbnail made;
+    error = kivo::tools::WriteThumbnail(thumbnail, &made);
+    if (error.empty() && dump.progress)
+      fprintf(stderr, "kivdump: thumbnail of frame %u, %ux%u\n", made.frame, made.width, made.height);
   }
   if (!error.empty()) {
     fprintf(stderr, "kivdump: %s: %s\n", movie, error.c_str());
