@@ -323,6 +323,101 @@ TEST(Kivenc, PngColoursComeBackWithinRoundingAndSizesMayNotChange) {
   EXPECT_FALSE(std::filesystem::exists(out + ".frames.tmp"));
 }
 
+// RGB bytes of a PNG file, with its size; empty when it cannot be read.
+std::vector<uint8_t> ReadRgb(const std::string& path, uint32_t* w, uint32_t* h) {
+  png_image image = {};
+  image.version = PNG_IMAGE_VERSION;
+  std::vector<uint8_t> rgb;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return rgb;
+  image.format = PNG_FORMAT_RGB;
+  rgb.resize(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) rgb.clear();
+  *w = image.width;
+  *h = image.height;
+  return rgb;
+}
+
+// 24 frames of 64x32, shown at twice the width (display mode 3): frames 1
+// to 12 plain grey, then one picture whose top-left corner changes from frame
+// to frame, so that the rest is coded as unchanged from the frame before. Key
+// frames are 1 and 14 only.
+std::string ThumbnailMovie() {
+  const uint32_t w = 64, h = 32;
+  std::string bytes = "YUV4MPEG2 W64 H32 F24:1 C420jpeg\n";
+  for (uint32_t f = 1; f <= 24; ++f) {
+    bytes += "FRAME\n";
+    const uint32_t corner = f * 37;
+    for (uint32_t y = 0; y < h; ++y)
+      for (uint32_t x = 0; x < w; ++x)
+        bytes.push_back(char(f <= 12 ? 100 : (x * 9 + y * 5 + (x < 16 && y < 16 ? corner : 0)) % 200 + 20));
+    for (uint32_t i = 0; i < 2 * (w / 2) * (h / 2); ++i) bytes.push_back(char(f <= 12 ? 128 : 90 + i % 80));
+  }
+  const std::string in = InFolder("thumb.y4m"), movie = InFolder("thumb.kiv");
+  FILE* file = fopen(in.c_str(), "wb");
+  fwrite(bytes.data(), 1, bytes.size(), file);
+  fclose(file);
+  const ToolRun r = Start(ToolPath("kivenc") + " " + Quote(in) + " -o " + Quote(movie) +
+                          " --lossless --key-interval 13 --display-mode 3 --quiet");
+  EXPECT_EQ(r.code, 0) << r.err;
+  return movie;
+}
+
+// The thumbnail passes over the plain frames a third of the way in and in
+// the middle to frame 16 at two thirds (decoded from key frame 14), in the
+// shown shape (128x32 to 16x4), each pixel the mean of the 4x8 pixels of
+// kivdump's picture it covers.
+TEST(Kivdump, ThumbnailIsAPatternedFrameAveragedToTheAskedSize) {
+  const std::string movie = ThumbnailMovie(), out = InFolder("thumb.png"), folder = InFolder("thumb_frames");
+  std::filesystem::remove(out);
+  const ToolRun r = Start(ToolPath("kivdump") + " " + Quote(movie) + " --thumbnail 16 " + Quote(out));
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("thumbnail of frame 16, 16x4"), std::string::npos) << r.err;
+  std::filesystem::create_directories(folder);
+  ASSERT_EQ(Start(ToolPath("kivdump") + " " + Quote(movie) + " --png " + Quote(folder) + " --quiet").code, 0);
+  uint32_t tw = 0, th = 0, fw = 0, fh = 0;
+  const std::vector<uint8_t> thumb = ReadRgb(out, &tw, &th), frame = ReadRgb(folder + "/frame00016.png", &fw, &fh);
+  ASSERT_EQ(tw, 16u);
+  ASSERT_EQ(th, 4u);
+  ASSERT_EQ(fw, 64u);
+  ASSERT_EQ(fh, 32u);
+  int worst = 0;
+  for (uint32_t y = 0; y < th; ++y)
+    for (uint32_t x = 0; x < tw; ++x)
+      for (uint32_t c = 0; c < 3; ++c) {
+        double sum = 0;
+        for (uint32_t sy = y * 8; sy < y * 8 + 8; ++sy)
+          for (uint32_t sx = x * 4; sx < x * 4 + 4; ++sx) sum += frame[(sy * fw + sx) * 3 + c];
+        worst = std::max(worst, std::abs(int(std::lround(sum / 32)) - thumb[(y * tw + x) * 3 + c]));
+      }
+  EXPECT_LE(worst, 1);
+}
+
+// A foreign file, a movie cut inside the frames the thumbnail needs, and
+// sizes 0 and 4097 fail with a message and leave the output as it was.
+TEST(Kivdump, ThumbnailOfBadInputFailsAndWritesNothing) {
+  const std::string movie = ThumbnailMovie(), out = InFolder("bad_thumb.png");
+  const std::string bytes = Slurp(movie);
+  const uint32_t frame16 = ReadLe32(reinterpret_cast<const uint8_t*>(bytes.data()) + kHeaderSize + 15 * 4) & ~1u;
+  const std::string cut =
+      test::WriteTestFile("thumb_cut.kiv", std::vector<uint8_t>(bytes.begin(), bytes.begin() + frame16 + 10));
+  struct Case {
+    std::string file, size, text;
+  } cases[] = {
+      {InFolder("thumb.y4m"), "16", "Not a Kivo file."},
+      {cut, "16", "the file ends early"},
+      {movie, "0", "the thumbnail size must be 1 to 4096"},
+      {movie, "4097", "the thumbnail size must be 1 to 4096"},
+  };
+  for (const Case& c : cases) {
+    test::WriteTestFile("bad_thumb.png", {'o', 'l', 'd'});
+    const ToolRun r = Start(ToolPath("kivdump") + " " + Quote(c.file) + " --thumbnail " + c.size + " " + Quote(out));
+    EXPECT_EQ(r.code, 1) << c.file << " " << c.size;
+    EXPECT_NE(r.err.find(c.text), std::string::npos) << r.err;
+    EXPECT_TRUE(Slurp(out) == "old") << c.file << " " << c.size;
+    EXPECT_FALSE(std::filesystem::exists(out + ".part"));
+  }
+}
+
 #endif
 
 TEST(Kivbundle, CopyReadsTheLineNamingItsMoviesWhichOpenAtThoseOffsets) {
