@@ -148,6 +148,17 @@ std::vector<uint8_t> Resample(const std::vector<uint8_t>& picture, uint32_t widt
   return out;
 }
 
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  if (rename(from.c_str(), to.c_str()) == 0) return true;
+#ifdef _WIN32
+  // Windows renames only onto a name that is free.
+  remove(to.c_str());
+  return rename(from.c_str(), to.c_str()) == 0;
+#else
+  return false;
+#endif
+}
+
 }  // namespace
 
 std::string WriteThumbnail(const ThumbnailRequest& r, Thumbnail* result) {
@@ -201,7 +212,7 @@ std::string WriteThumbnail(const ThumbnailRequest& r, Thumbnail* result) {
   // part of a picture, and a failure leaves what was there.
   const std::string part = r.out + ".part";
   if (!WritePng(part, small.data(), result->width, result->height, info.openFlags & kOpenAlpha) ||
-      rename(part.c_str(), r.out.c_str()) != 0) {
+      !ReplaceFile(part, r.out)) {
     remove(part.c_str());
     return "cannot write " + r.out;
   }
