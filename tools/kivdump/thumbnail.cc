@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "kivo/kivo.h"
@@ -16,6 +17,9 @@
 
 namespace kivo::tools {
 namespace {
+
+// The largest picture made into a thumbnail: its RGBA copy is then 256 MiB.
+constexpr uint64_t kMaxPicturePixels = uint64_t(1) << 26;
 
 // A picture whose luma spreads less than this (standard deviation in
 // levels) is taken for a blank, a fade or a title card.
@@ -182,6 +186,8 @@ std::string WriteThumbnail(const ThumbnailRequest& r, Thumbnail* result) {
   MovieInfo info;
   GetMovieInfo(movie, &info);
   const uint32_t w = info.width, h = info.height;
+  if (uint64_t(w) * h > kMaxPicturePixels)
+    return "the picture (" + std::to_string(w) + "x" + std::to_string(h) + ") is too large for a thumbnail";
 
   std::vector<uint8_t> picture(size_t(w) * h * 4);
   uint32_t decoded = 0, best = 0;
