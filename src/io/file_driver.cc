@@ -30,9 +30,11 @@ uint32_t Smaller(uint32_t a, uint32_t b) { return a < b ? a : b; }
 
 constexpr uint32_t kReadBatch = 16 * kReadChunk;
 
-// dataSize - consumerPos (unsigned) capped by the ring size.
+// What is left up to dataSize, capped by the ring size. Packets may run on
+// past dataSize: nothing is left then, rather than a wrapped-around count.
 void SetFillTargetFromPosition(IoDriver* io) {
-  io->fillTarget.store(Smaller(io->dataSize - io->consumerPos, io->bufferSize), std::memory_order_relaxed);
+  const uint32_t left = io->consumerPos < io->dataSize ? io->dataSize - io->consumerPos : 0;
+  io->fillTarget.store(Smaller(left, io->bufferSize), std::memory_order_relaxed);
 }
 
 // Moves `readPtr` on by `count` bytes taken out of the ring, which are then

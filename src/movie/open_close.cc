@@ -33,14 +33,14 @@ ServiceThread* readerThread = nullptr;
 
 void Fail(const char* text) { SetErrorText(text); }
 
-// Entries must grow, start after the tables and stay inside the movie, so
+// Entries must grow, start after the tables and stay within `limit`, so
 // that every frame size is what its packet really spans.
-bool IndexIsSound(const uint32_t* index, uint32_t frameCount, uint32_t tablesEnd, uint32_t movieSize) {
+bool IndexIsSound(const uint32_t* index, uint32_t frameCount, uint32_t tablesEnd, uint32_t limit) {
   uint32_t previous = index[0] & ~1u;
-  if (previous < tablesEnd || previous > movieSize) return false;
+  if (previous < tablesEnd || previous > limit) return false;
   for (uint32_t i = 1; i <= frameCount; ++i) {
     uint32_t at = index[i] & ~1u;
-    if (at < previous || at > movieSize) return false;
+    if (at < previous || at > limit) return false;
     previous = at;
   }
   return true;
@@ -265,10 +265,19 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
   }
   const uint32_t tablesEnd = static_cast<uint32_t>(kHeaderSize + TrackTableBytes(h) + IndexBytes(h));
   const uint32_t movieSize = h.dataSize + 8;
-  if (!IndexIsSound(m->frameIndex, h.frameCount, tablesEnd, movieSize)) return failMovie(kDamagedIndex);
-  // The largest packet cannot exceed the movie, nor the bytes the file really
-  // holds; a header claiming more would only make the frame buffer absurd.
-  const uint32_t available = sourceSize < movieSize ? static_cast<uint32_t>(sourceSize) : movieSize;
+  // Writers put the end of the last packet at dataSize + 8, but nothing else
+  // relies on it: packets may run on past it as long as they are in the file.
+  // A movie in memory (or a file of unknown size) is only known to hold
+  // dataSize + 8 bytes, and no packet may end beyond them.
+  uint32_t indexLimit = movieSize;
+  if (!inMemory && sourceSize != UINT64_MAX && sourceSize > movieSize)
+    indexLimit = sourceSize > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(sourceSize);
+  if (!IndexIsSound(m->frameIndex, h.frameCount, tablesEnd, indexLimit)) return failMovie(kDamagedIndex);
+  const uint32_t lastEnd = m->frameIndex[h.frameCount] & ~1u;
+  const uint32_t dataEnd = lastEnd > movieSize ? lastEnd : movieSize;
+  // The largest packet cannot exceed the movie's data, nor the bytes the file
+  // really holds; a header claiming more would only make the frame buffer absurd.
+  const uint32_t available = sourceSize < dataEnd ? static_cast<uint32_t>(sourceSize) : dataEnd;
   if (m->largestFrame > available) m->largestFrame = available;
   PeakDataRate peak = ComputePeakDataRate(m->frameIndex, h.frameCount, fileRate);
   m->peakDataRate = peak.rate;
@@ -324,7 +333,7 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
     if (m->openFlags & kOpenPreload) {
       // Only what the file holds is loaded; a file shorter than its header
       // says ends its data at once, as the short read of the whole would.
-      const uint32_t wholeData = movieSize - firstFrame;
+      const uint32_t wholeData = dataEnd - firstFrame;
       const uint32_t inFile = available > firstFrame ? available - firstFrame : 0;
       const uint32_t bytesToLoad = wholeData < inFile ? wholeData : inFile;
       m->preloaded = static_cast<uint8_t*>(MemAlloc(bytesToLoad ? bytesToLoad : 1));

@@ -69,6 +69,41 @@ TEST(OpenMovie, AbsurdTablesFailWithoutAllocatingThem) {
   EXPECT_STREQ(GetErrorText(), "The frame index of this Kivo file is damaged.");
 }
 
+// Nothing but the index says where packets end: a dataSize short of the last
+// entry is played as long as the packets are in the file (read ahead,
+// preloaded), and refused where a packet would lie beyond it.
+TEST(OpenMovie, PacketsPastDataSizeArePlayedWhileInsideTheSource) {
+  const uint32_t frames = 40, videoBytes = 3000;
+  const std::vector<uint8_t> whole = test::FillerMovie(frames, 64, 48, 5, videoBytes);
+  // The last two packets lie past dataSize + 8.
+  const std::vector<uint8_t> bytes = WithWord(whole, 4, uint32_t(whole.size() - 8 - 2 * videoBytes + 10));
+  for (uint32_t flags : {0u, uint32_t(kOpenPreload)}) {
+    Movie* m = OpenBytes(bytes, "past-data-size.kiv", flags);
+    ASSERT_NE(m, nullptr) << GetErrorText();
+    EXPECT_EQ((m->openFlags & kOpenPreload) != 0, flags != 0);
+    for (uint32_t n : {1u, frames - 1, frames, 2u}) {
+      GotoFrame(m, n);
+      ASSERT_EQ(m->currentFrame, n);
+      ASSERT_NE(m->frameData, nullptr);
+      EXPECT_EQ(m->io.endOfData.load(), 0) << "frame " << n;
+      EXPECT_EQ(memcmp(m->frameData, whole.data() + (m->frameIndex[n - 1] & ~1u), videoBytes), 0) << "frame " << n;
+      // Past dataSize nothing is left to read ahead: the ring counts as full.
+      if (n == frames) {
+        EXPECT_EQ(m->io.fillTarget.load(), m->io.buffered.load());
+      }
+    }
+    CloseMovie(m);
+  }
+  // Cut inside the last packet: it would be read from beyond the file.
+  EXPECT_EQ(OpenBytes(std::vector<uint8_t>(bytes.begin(), bytes.end() - 1), "past-file.kiv"), nullptr);
+  EXPECT_STREQ(GetErrorText(), "The frame index of this Kivo file is damaged.");
+  // In memory only dataSize + 8 bytes are known to be there.
+  std::vector<uint32_t> aligned((bytes.size() + 3) / 4);
+  memcpy(aligned.data(), bytes.data(), bytes.size());
+  EXPECT_EQ(OpenMovie(aligned.data(), kOpenMemory), nullptr);
+  EXPECT_STREQ(GetErrorText(), "The frame index of this Kivo file is damaged.");
+}
+
 TEST(OpenMovie, AHugeLargestFrameIsBoundedByTheMovie) {
   std::vector<uint8_t> movie = WithWord(test::FillerMovie(4), 12, 0xFFFFFFF0u);
   Movie* m = OpenBytes(movie, "largest.kiv");
