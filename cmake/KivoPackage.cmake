@@ -55,7 +55,8 @@ if(KIVO_SCDOC AND KIVO_GZIP)
     set(page ${CMAKE_CURRENT_BINARY_DIR}/man/${program}.1.gz)
     add_custom_command(OUTPUT ${page}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
-      COMMAND sh -c [["$0" < "$2" | "$1" -9n > "$3.tmp" && mv "$3.tmp" "$3"]] ${KIVO_SCDOC} ${KIVO_GZIP} ${source} ${page}
+      COMMAND sh -c [["$0" < "$2" > "$3.roff" && "$1" -9n < "$3.roff" > "$3.tmp" && mv "$3.tmp" "$3" && rm "$3.roff"]]
+              ${KIVO_SCDOC} ${KIVO_GZIP} ${source} ${page}
       DEPENDS ${source}
       COMMENT "Manual page ${program}(1)" VERBATIM)
     list(APPEND kivo_pages ${page})
