@@ -28,8 +28,6 @@ uint32_t ReadFromFile(IoDriver* io, void* destination, uint32_t size) {
 
 uint32_t Smaller(uint32_t a, uint32_t b) { return a < b ? a : b; }
 
-constexpr uint32_t kReadBatch = 16 * kReadChunk;
-
 // What is left up to dataSize, capped by the ring size. Packets may run on
 // past dataSize: nothing is left then, rather than a wrapped-around count.
 void SetFillTargetFromPosition(IoDriver* io) {
@@ -211,13 +209,13 @@ void FileSetBuffer(IoDriver* io, uint8_t* memory, uint32_t size, uint32_t dataSi
 
 // Whole chunks for one ReadAhead: one, or with no simulated speed as many as
 // fit before the ring's end, in its free space and in the movie, up to
-// kReadBatch. Fewer, larger reads cost far less in system calls, and chunks
-// still start at multiples of kReadChunk and never cross the ring's end.
+// readBatch. Fewer, larger reads cost less in system calls, and chunks still
+// start at multiples of kReadChunk and never cross the ring's end.
 uint32_t ChunksToRead(const IoDriver* io) {
   if (io->simulatedSpeed) return kReadChunk;
   uint32_t room = Smaller(io->freeBytes.load(std::memory_order_acquire),
                           static_cast<uint32_t>(io->bufferEnd - io->writePtr));
-  room = Smaller(Smaller(room, io->dataSize - io->filePos), kReadBatch);
+  room = Smaller(Smaller(room, io->dataSize - io->filePos), io->readBatch);
   return room & ~(kReadChunk - 1);
 }
 
@@ -306,6 +304,7 @@ void ClearDriver(IoDriver* io) {
   io->dataSize = 0;
   io->simulatedSpeed = 0;
   io->simulatedDebt = 0;
+  io->readBatch = kReadBatch;
   io->Lock = nullptr;
   io->TryLock = nullptr;
   io->Unlock = nullptr;

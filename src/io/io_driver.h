@@ -66,6 +66,10 @@ struct IoDriver {
   uint32_t dataSize;
   uint32_t simulatedSpeed;
   int32_t simulatedDebt;
+  // Most bytes one ReadAhead reads when no speed is simulated, whole chunks:
+  // kReadBatch from OpenFileDriver; kReadChunk reads one a call, as a
+  // simulated speed always does.
+  uint32_t readBatch;
   IoHook Lock;
   IoTryHook TryLock;
   IoHook Unlock;
@@ -75,6 +79,8 @@ struct IoDriver {
 
 // Read-ahead works in chunks of this size; ring sizes are multiples of it.
 constexpr uint32_t kReadChunk = 4096;
+// Without a simulated speed one ReadAhead reads up to this many bytes at once.
+constexpr uint32_t kReadBatch = 16 * kReadChunk;
 // Offset meaning "where the file now stands".
 constexpr uint32_t kCurrentPosition = 0xFFFFFFFFu;
 // The open flag saying the source is an open file handle positioned at the

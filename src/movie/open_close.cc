@@ -67,6 +67,7 @@ void CopyDriver(IoDriver* to, const IoDriver& from) {
   to->borrowedHandle = from.borrowedHandle;
   to->baseOffset = from.baseOffset;
   to->dataSize = from.dataSize;
+  to->readBatch = from.readBatch;
 }
 
 void FreeRecord(Movie* m) {

@@ -164,6 +164,21 @@ TEST_F(ReadingFixture, NearTheEndReadAheadStopsAndCountsTheRingFull) {
   EXPECT_EQ(io.fillTarget.load(), 2u * 4096);
 }
 
+// Without a simulated speed one call reads as many whole chunks as the ring
+// has room for, up to its end and readBatch; readBatch = one chunk reads one.
+TEST_F(ReadingFixture, OneReadAheadReadsABatchOfChunks) {
+  TestMovie movie = MakeTestMovie("io_batch.kiv", std::vector<uint32_t>(40, 4000));
+  Open(movie, 8 * 4096, false);
+  EXPECT_EQ(io.ReadAhead(&io), 8 * 4096);
+  ExpectFrame(movie, 1);
+  ExpectFrame(movie, 2);
+  EXPECT_EQ(io.ReadAhead(&io), 4096);  // the one whole chunk freed, at the ring's start
+  io.Close(&io);
+  Open(movie, 8 * 4096, false);
+  io.readBatch = kReadChunk;
+  EXPECT_EQ(io.ReadAhead(&io), 4096);
+}
+
 TEST_F(ReadingFixture, ShortReadEndsAllReading) {
   // The header claims more data than the file holds.
   TestMovie movie = MakeTestMovie("io_short.kiv", {5000, 5000});
