@@ -5,11 +5,13 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "player/command_line.h"
 #include "player/version_check.h"
+#include "player/e2e_support.h"
 #include "player_fixture.h"
 #include "support/test_movies.h"
 
@@ -119,9 +121,38 @@ TEST(VersionCheck, TheDateIsStoredBeforeTheQuestionAndYesOpensThePage) {
   Harness yes;
   yes.yes = true;
   EXPECT_EQ(RunVersionCheck(yes.Services(kBuildDate)), kVersionQuit);
-  EXPECT_EQ(yes.pages, (std::vector<std::string>{"https://kivo.example.org/scripts/kivover.asp?ver=1.5a"}));
+  EXPECT_EQ(yes.pages, (std::vector<std::string>{VersionPageAddress()}));
   EXPECT_EQ(yes.sleeps, (std::vector<uint32_t>{250}));
   EXPECT_EQ(yes.writes.size(), 2u);  // again after the page
+}
+
+TEST(VersionCheck, ThePageIsABuildSettingAndNoPageMeansNoOffer) {
+  Harness given;
+  given.yes = true;
+  VersionCheckServices s = given.Services(kBuildDate);
+  s.pageAddress = "https://updates.example.net/kivo?v=1.5a&os=any";
+  EXPECT_EQ(RunVersionCheck(s), kVersionQuit);
+  EXPECT_EQ(given.pages, (std::vector<std::string>{s.pageAddress}));
+
+  // Switched off: however old the build and the stored date, nothing is
+  // asked and nothing is written.
+  Harness off;
+  off.yes = true;
+  off.stored = "1999-01-01";
+  s = off.Services("1999-01-01");
+  s.pageAddress = "";
+  EXPECT_EQ(RunVersionCheck(s), kVersionGoOn);
+  EXPECT_EQ(off.questions, 0);
+  EXPECT_TRUE(off.writes.empty());
+
+#if !defined(_WIN32)
+  // The player's own address is the build setting's value.
+  std::ifstream cache(e2e::BuildDir() + "/CMakeCache.txt");
+  std::string line, configured = "(not in the cache)";
+  while (std::getline(cache, line))
+    if (line.rfind("KIVO_VERSION_CHECK_URL:", 0) == 0) configured = line.substr(line.find('=') + 1);
+  EXPECT_EQ(configured, VersionPageAddress());
+#endif
 }
 
 #if !defined(_WIN32)
