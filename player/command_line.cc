@@ -393,12 +393,17 @@ void BuildLinuxHelpText(char* out, size_t size) {
       "  An argument naming an existing file is a movie, whatever slashes it holds;\n"
       "  other arguments beginning with '/' are switches, glued ones too (/S/J).\n"
       "  SYNTAX: kivoplay <Kivo1 Kivo2 ...> [/Switches]:\n");
-  // The Windows switch lines from /P up to /B, the sound line replaced.
+  // The Windows switch lines from /P up to /B, the sound driver and the
+  // window style as this build has them.
   const char* from = strstr(kWindowsHelpText, "    /P  ");
   const char* to = strstr(kWindowsHelpText, "    /B##");
   for (const char* line = from; line < to;) {
     const char* end = strchr(line, '\n') + 1;
-    if (strncmp(line, "    /Z  ", 8) == 0) {
+    if (strncmp(line, "    /I# ", 8) == 0) {
+      PutWrapped(&t, "/I# ",
+                 "Window style: 0=normal, 1=framed (SDL cannot drop the caption alone), 2=nothing.  "
+                 "Add 100 for always-on-top.");
+    } else if (strncmp(line, "    /Z  ", 8) == 0) {
 #if defined(KIVO_HAVE_SDL)
       PutWrapped(&t, "/Z  ", "Play sound through the SDL audio buffer queue instead of the SDL audio looping buffer.");
 #else

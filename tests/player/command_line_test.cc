@@ -371,10 +371,11 @@ TEST(CommandLine, HelpTextLines) {
   for (const char* gnu : {"\n  -h, --help\t", "\n  --version\t", "\n  --\t"})
     EXPECT_NE(linux.find(gnu), std::string::npos) << gnu;
   for (const Line& l : lines) {
-    if (!l.column || !strcmp(l.column, "/Z  ") || !strcmp(l.column, "/B##")) continue;
+    if (!l.column || !strcmp(l.column, "/Z  ") || !strcmp(l.column, "/I# ") || !strcmp(l.column, "/B##")) continue;
     EXPECT_NE(linux.find(std::string("\n    ") + l.column + "\t- " + l.text + "\n"), std::string::npos) << l.column;
   }
   EXPECT_NE(linux.find("\n    /Z  \t- "), std::string::npos);
+  EXPECT_NE(linux.find("\n    /I# \t- Window style: 0=normal, 1=framed"), std::string::npos);
   // Joined back into one line, the styles read as GetBlitStyleName gives them.
   std::string styles = linux.substr(linux.find("\n    /B##\t- "));
   for (size_t at; (at = styles.find("\n        \t    ")) != std::string::npos;) styles.replace(at, 14, " ");
