@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "display/blit_style.h"
+#include "kivo/display.h"
 #include "kivo/movie.h"
 #include "platform/platform.h"
 
@@ -415,13 +415,12 @@ void BuildLinuxHelpText(char* out, size_t size) {
     line = end;
   }
   // The blitting styles by the names the display buffer gives them here.
-  const BlitSystem* system = DefaultBlitSystem();
   char styles[1024];
   size_t n = static_cast<size_t>(snprintf(styles, sizeof styles, "Blitting style: 0=Automatic (1, then 2)"));
   for (int32_t number = 1; number <= kBlitStyleLast && n < sizeof styles; ++number) {
-    const BlitStyle* style = number == kBlitStyleDib ? system->fallback : system->style ? system->style(number) : nullptr;
-    if (!style || !style->name || !style->name[0]) continue;
-    n += static_cast<size_t>(snprintf(styles + n, sizeof styles - n, "; %i=%s", int(number), style->name));
+    const char* name = GetBlitStyleNameByNumber(number);
+    if (!name[0]) continue;
+    n += static_cast<size_t>(snprintf(styles + n, sizeof styles - n, "; %i=%s", int(number), name));
   }
   if (n < sizeof styles) snprintf(styles + n, sizeof styles - n, ".");
   PutWrapped(&t, "/B##", styles);

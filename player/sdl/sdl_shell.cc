@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "display/sdl/sdl_blit.h"
 #include "kivo/display.h"
 #include "platform/platform.h"
 #include "player/player.h"
@@ -232,7 +231,7 @@ int32_t PumpEventOp(void* context, Player* player) {
         case SDL_WINDOWEVENT_FOCUS_LOST: PlayerOnFocus(player, false); break;
         case SDL_WINDOWEVENT_EXPOSED: PlayerOnPaint(player); break;
         case SDL_WINDOWEVENT_MOVED: WindowMoved(s, player); break;
-        case SDL_WINDOWEVENT_LEAVE: TrackSdlCursor(player->buffer); break;
+        case SDL_WINDOWEVENT_LEAVE: TrackBlitCursor(player->buffer); break;
         default: break;
       }
       break;
@@ -242,7 +241,7 @@ int32_t PumpEventOp(void* context, Player* player) {
       break;
     }
     case SDL_MOUSEMOTION:
-      TrackSdlCursor(player->buffer);
+      TrackBlitCursor(player->buffer);
       break;
     case SDL_MOUSEBUTTONUP:
       if (e.button.button == SDL_BUTTON_LEFT) PlayerOnLeftButtonUp(player);

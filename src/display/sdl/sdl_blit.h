@@ -7,7 +7,6 @@
 
 namespace kivo {
 
-struct BlitBuffer;
 struct BlitSystem;
 
 const BlitSystem* SdlBlitSystem();
@@ -22,11 +21,6 @@ uint32_t SdlFormatBits(uint32_t sdlFormat);
 // Buffers written in place hide the cursor only when it is shown.
 void SetWindowCursorHidden(bool hidden);
 
-// A buffer written in place keeps the cursor hidden while the pointer is
-// over its picture; its window calls this when the pointer moves or leaves,
-// so that the cursor comes back as soon as it is off the picture. Other
-// buffers are left alone.
-void TrackSdlCursor(BlitBuffer* buffer);
 
 // A band of 32-bit ARGB pixels (the statistics line) over a window that a
 // renderer draws whole at every blit: kept with the window's renderer, drawn

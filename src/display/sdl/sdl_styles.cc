@@ -247,6 +247,13 @@ void SurfaceUnlock(BlitBuffer* b) {
   b->lockedSurfaceMemory = nullptr;
 }
 
+// Kept in step with the window: the cursor follows the pointer on or off the
+// picture (called after a move or resize, and when the pointer moves).
+void SurfacePlace(BlitBuffer* b, int32_t) {
+  auto* state = static_cast<SurfaceState*>(b->styleState);
+  if (state && WindowAlive(state->windowId, b->window)) TrackCursor(b);
+}
+
 void SurfaceBlit(BlitBuffer* b, const MovieRect* rects, int32_t count) {
   auto* state = static_cast<SurfaceState*>(b->styleState);
   SDL_Window* w = WindowOf(b);
@@ -444,7 +451,7 @@ void TextureBlit(BlitBuffer* b, const MovieRect* rects, int32_t count) {
 const BlitStyle kSdlStyles[kBlitStyleLast + 1] = {
     {"", 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
     {"SDL window surface", 1, NoStretch, SurfaceOpen, SurfaceClose, SurfaceLock, SurfaceUnlock,
-     SurfaceBlit, nullptr},
+     SurfaceBlit, SurfacePlace},
     KIVO_TEXTURE_STYLE("SDL RGB texture", 2),
     KIVO_TEXTURE_STYLE("SDL YV12 texture, accelerated renderer", 3),
     KIVO_TEXTURE_STYLE("SDL YUY2 texture, accelerated renderer", 4),
@@ -484,12 +491,6 @@ void EraseSdlWindowBand(void* window, int32_t x, int32_t y, int32_t width, int32
   const SDL_Rect& r = s->bandAt;
   const int64_t x1 = int64_t(x) + width, y1 = int64_t(y) + height;
   if (x < int64_t(r.x) + r.w && x1 > r.x && y < int64_t(r.y) + r.h && y1 > r.y) s->bandShown = false;
-}
-
-void TrackSdlCursor(BlitBuffer* buffer) {
-  if (!buffer || buffer->ops != &kSdlStyles[1]) return;
-  auto* state = static_cast<SurfaceState*>(buffer->styleState);
-  if (state && WindowAlive(state->windowId, buffer->window)) TrackCursor(buffer);
 }
 
 const BlitStyle* SdlStyle(int32_t number) {
