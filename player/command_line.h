@@ -1,7 +1,9 @@
 // The player's command line: putting the working line together from the
 // stored default line, the real line and the profile's quick-play switches,
 // parsing every switch into PlayerSettings, leaving the movie list, and
-// deciding on the help text. Also the stretch-size rule and the /D tables.
+// deciding on the help text; the Linux program's split arguments turned into
+// a real line, and the help text of each build. Also the stretch-size rule
+// and the /D tables.
 #pragma once
 
 #include <cstdint>
