@@ -502,25 +502,50 @@ bool NamesMovie(const char* arg, const FileFacts& facts) {
   return facts.isDirectory(facts.context, path);
 }
 
+// How a movie's name must be written so that the movie list reads back the
+// file it names.
+enum NameFix : uint32_t {
+  kNameAsIs = 0,
+  kNameHere = 1,          // "./" before a name that begins with ':' (read as
+                          // a movie inside the player's own program file)
+  kNameAtOffsetZero = 2,  // "|0" after a name the list would add ".kiv" to
+                          // or one holding a '|' (read as an offset)
+};
+
+uint32_t NameFixFor(const char* arg, const FileFacts& facts) {
+  if (!facts.isFile || !facts.isFile(facts.context, arg)) return kNameAsIs;
+  uint32_t fix = arg[0] == ':' ? kNameHere : kNameAsIs;
+  bool hasExtension = false;
+  for (const char* c = arg; *c; ++c) {
+    if (*c == '/' || *c == '\\' || *c == ':') hasExtension = false;
+    if (*c == '.') hasExtension = true;
+  }
+  // The file named wins over one with ".kiv" added.
+  if (strchr(arg, '|') || !hasExtension) fix |= kNameAtOffsetZero;
+  return fix;
+}
+
 // Appends one argument, as a switch text or as a movie name; false when it
 // does not fit (it is then left out whole).
-bool AppendArgument(const char* arg, bool isSwitch, bool isFile, char* out, uint32_t size, uint32_t* len) {
+bool AppendArgument(const char* arg, bool isSwitch, uint32_t fix, char* out, uint32_t size, uint32_t* len) {
   const uint32_t n = static_cast<uint32_t>(strlen(arg));
   bool hasBlank = false;
   for (uint32_t k = 0; k < n; ++k) hasBlank = hasBlank || IsBlank(arg[k]);
   const bool quote = !isSwitch && hasBlank && !strchr(arg, '"');
-  // A file whose name begins with ':' would read as a movie inside the
-  // player's own program file.
-  const bool prefix = isFile && arg[0] == ':';
-  const uint64_t need = (*len ? 1u : 0u) + uint64_t(n) + (quote ? 2u : 0u) + (prefix ? 2u : 0u);
+  const uint64_t need = (*len ? 1u : 0u) + uint64_t(n) + (quote ? 2u : 0u) + ((fix & kNameHere) ? 2u : 0u) +
+                        ((fix & kNameAtOffsetZero) ? 2u : 0u);
   if (*len + need + 1 > size) return false;
   if (*len) out[(*len)++] = ' ';
   if (quote) out[(*len)++] = '"';
-  if (prefix) {
+  if (fix & kNameHere) {
     out[(*len)++] = '.';
     out[(*len)++] = '\\';
   }
   for (uint32_t k = 0; k < n; ++k) out[(*len)++] = (!isSwitch && arg[k] == '/') ? '\\' : arg[k];
+  if (fix & kNameAtOffsetZero) {
+    out[(*len)++] = '|';
+    out[(*len)++] = '0';
+  }
   if (quote) out[(*len)++] = '"';
   out[*len] = 0;
   return true;
@@ -551,8 +576,7 @@ ProgramArguments JoinProgramArguments(int argc, const char* const* argv, const F
       if (!movie && arg[0] == '-' && arg[1] != 0) return ProgramArguments{kActionBadOption, 0, arg};
       isSwitch = !movie && arg[0] == '/';
     }
-    const bool isFile = arg[0] == ':' && facts.isFile && facts.isFile(facts.context, arg);
-    AppendArgument(arg, isSwitch, isFile, out, size, &result.length);
+    AppendArgument(arg, isSwitch, isSwitch ? kNameAsIs : NameFixFor(arg, facts), out, size, &result.length);
   }
   return result;
 }

@@ -82,8 +82,10 @@ FileFacts SystemFileFacts();
 // -h, --help and --version answer at once; any other argument beginning
 // with '-' that is no file is a bad option. A movie's '/' become '\' (movie
 // names take them back, see movie_list.h) so that the switch parser never
-// sees them, and it is quoted when it holds a blank. Arguments that do not
-// fit in `size` are left out whole.
+// sees them, and it is quoted when it holds a blank; an existing file the
+// movie list would misread (no extension, a '|', a leading ':') is written
+// so that it names that file. Arguments that do not fit in `size` are left
+// out whole.
 ProgramArguments JoinProgramArguments(int argc, const char* const* argv, const FileFacts& facts, char* out,
                                       uint32_t size);
 

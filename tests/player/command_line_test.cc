@@ -243,7 +243,8 @@ struct FakeFiles {
 
 TEST(CommandLine, ProgramArgumentsBecomeTheRealLine) {
   FakeFiles fs;
-  fs.files = {"/home/me/my movie", "dir/a.kiv", "movie.kiv", "/movie.kiv", "/films/intro.kiv", "-odd.kiv", ":12"};
+  fs.files = {"/home/me/my movie", "dir/a.kiv", "movie.kiv", "/movie.kiv", "/films/intro.kiv", "-odd.kiv", ":12",
+              "clip", "a|12", "/films/intro"};
   fs.folders = {"/home/me", "/films", "dir"};
   struct Case {
     std::vector<const char*> args;
@@ -253,19 +254,22 @@ TEST(CommandLine, ProgramArgumentsBecomeTheRealLine) {
       // Movies with any slashes; switches kept as they are, glued ones too.
       {{"/L2", "/home/me/my movie", "dir/a.kiv", "/-d", "", "/F30000;1001"},
        kActionPlay,
-       "/L2 \"\\home\\me\\my movie\" dir\\a.kiv /-d /F30000;1001"},
+       "/L2 \"\\home\\me\\my movie|0\" dir\\a.kiv /-d /F30000;1001"},
       {{"movie.kiv", "/S/J/F"}, kActionPlay, "movie.kiv /S/J/F"},
       {{"/movie.kiv", "/S"}, kActionPlay, "\\movie.kiv /S"},
       // A name the movie list adds ".kiv" to, and a missing movie in a
       // folder that exists: movies (the second one is reported by name).
-      {{"/films/intro"}, kActionPlay, "\\films\\intro"},
+      {{"dir/a"}, kActionPlay, "dir\\a"},
       {{"/home/me/gone.kiv"}, kActionPlay, "\\home\\me\\gone.kiv"},
       // Nothing there: a switch, which the parser then refuses.
       {{"/gone.kiv", "/nowhere/x.kiv"}, kActionPlay, "/gone.kiv /nowhere/x.kiv"},
       // "--" ends the options; a file named like an option is a movie.
       {{"--", "/S", "-h", "--"}, kActionPlay, "\\S -h --"},
       {{"-odd.kiv"}, kActionPlay, "-odd.kiv"},
-      {{":12", ":34"}, kActionPlay, ".\\:12 :34"},
+      // Files the movie list would misread are written to name them: no
+      // extension (the file named wins over one with ".kiv"), a bar, a colon.
+      {{":12", ":34"}, kActionPlay, ".\\:12|0 :34"},
+      {{"clip", "a|12", "/films/intro"}, kActionPlay, "clip|0 a|12|0 \\films\\intro|0"},
       // GNU options answer at once, wherever they stand.
       {{"movie.kiv", "-h"}, kActionHelp, ""},
       {{"--help", "-x"}, kActionHelp, ""},

@@ -86,7 +86,8 @@ TEST_F(Program, ASelfPlayingCopyTakesAMovieNameAsItsFirstArgument) {
   const std::string bundler = build + "/tools/kivbundle";
   if (access(bundler.c_str(), X_OK) != 0) GTEST_SKIP() << "no kivbundle built";
   const std::string stored = test::WriteTestFile("program_stored.kiv", test::FillerMovie(3, 32, 16));
-  const std::string other = test::WriteTestFile("program_other.kiv", test::FillerMovie(2, 48, 32));
+  // Named without an extension: the file itself, not one with ".kiv" added.
+  const std::string other = test::WriteTestFile("program_other", test::FillerMovie(2, 48, 32));
   const std::string copy = folder + "/program_copy";
   ASSERT_EQ(Run({bundler, player, stored, "--switches", "/F", "-o", copy}), 0) << err;
   // The stored movie, then the named one, then the logo.
