@@ -371,17 +371,17 @@ TEST(CommandLine, HelpTextLines) {
 
   // The Linux text: the GNU options, the same switches, and the sound
   // driver and blitting styles this build has, by the names it shows.
-  const std::string linux = LinuxHelpText();
+  const std::string linuxHelp = LinuxHelpText();
   for (const char* gnu : {"\n  -h, --help\t", "\n  --version\t", "\n  --\t"})
-    EXPECT_NE(linux.find(gnu), std::string::npos) << gnu;
+    EXPECT_NE(linuxHelp.find(gnu), std::string::npos) << gnu;
   for (const Line& l : lines) {
     if (!l.column || !strcmp(l.column, "/Z  ") || !strcmp(l.column, "/I# ") || !strcmp(l.column, "/B##")) continue;
-    EXPECT_NE(linux.find(std::string("\n    ") + l.column + "\t- " + l.text + "\n"), std::string::npos) << l.column;
+    EXPECT_NE(linuxHelp.find(std::string("\n    ") + l.column + "\t- " + l.text + "\n"), std::string::npos) << l.column;
   }
-  EXPECT_NE(linux.find("\n    /Z  \t- "), std::string::npos);
-  EXPECT_NE(linux.find("\n    /I# \t- Window style: 0=normal, 1=framed"), std::string::npos);
+  EXPECT_NE(linuxHelp.find("\n    /Z  \t- "), std::string::npos);
+  EXPECT_NE(linuxHelp.find("\n    /I# \t- Window style: 0=normal, 1=framed"), std::string::npos);
   // Joined back into one line, the styles read as GetBlitStyleName gives them.
-  std::string styles = linux.substr(linux.find("\n    /B##\t- "));
+  std::string styles = linuxHelp.substr(linuxHelp.find("\n    /B##\t- "));
   for (size_t at; (at = styles.find("\n        \t    ")) != std::string::npos;) styles.replace(at, 14, " ");
   const BlitSystem* system = DefaultBlitSystem();
   for (int32_t number = 1; number <= kBlitStyleLast; ++number) {
@@ -391,7 +391,7 @@ TEST(CommandLine, HelpTextLines) {
     }
   }
   for (const char* foreign : {"DirectDraw", "DirectSound", "waveOut", "DIBSection"})
-    EXPECT_EQ(linux.find(foreign), std::string::npos) << foreign;
+    EXPECT_EQ(linuxHelp.find(foreign), std::string::npos) << foreign;
 #if defined(_WIN32)
   EXPECT_EQ(HelpText(), WindowsHelpText());
 #else
