@@ -2,7 +2,8 @@
 // 0xFF bytes into the stored default line, the real line and the profile's
 // quick-play value; the parsed settings then go through the stretch rule and
 // the movie list is taken apart entry by entry, in both name styles. The real
-// line is also split at blanks and joined again as program arguments.
+// line is also split into program arguments and joined again by the Linux
+// rules (files, switches, "--", the GNU options), then parsed.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -41,6 +42,13 @@ void TakeAll(const char* list, kivo::MovieNameStyle style) {
   }
 }
 
+// Decides which names exist, the same way for the same name within one run.
+uint32_t NameHash(const char* p) {
+  uint32_t h = 2166136261u;
+  for (; *p; ++p) h = (h ^ uint8_t(*p)) * 16777619u;
+  return h;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -75,11 +83,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TakeAll(parsed.movieList, kivo::kPosixNames);
   }
 
-  // The real line as split arguments, joined into a small and a full buffer.
+  // The real line as split arguments (split at blanks, and at 0x01 so that
+  // arguments may hold blanks), joined into a small and a full buffer. What
+  // exists is decided by the bytes of each name, so every rule is reached:
+  // files, files found with ".kiv" added, folders, switches, "--", the GNU
+  // options and bad options.
   std::vector<std::string> args{"player"};
   std::string word;
   for (char ch : parts[1] + ' ') {
-    if (ch == ' ') {
+    if (ch == ' ' || ch == '\x01') {
       if (!word.empty()) args.push_back(word);
       word.clear();
     } else {
@@ -88,10 +100,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   std::vector<const char*> argv;
   for (const std::string& a : args) argv.push_back(a.c_str());
+  uint32_t seed = size ? data[size / 2] : 0;
+  kivo::FileFacts facts{[](void* c, const char* p) { return ((NameHash(p) ^ *static_cast<uint32_t*>(c)) & 3) == 0; },
+                        [](void* c, const char* p) { return ((NameHash(p) ^ *static_cast<uint32_t*>(c)) & 3) == 1; },
+                        &seed};
   for (uint32_t room : {16u, kivo::kCommandLineSize}) {
     std::vector<char> out(room, '\x7f');
-    uint32_t n = kivo::JoinProgramArguments(static_cast<int>(argv.size()), argv.data(), out.data(), room);
-    if (n >= room || out[n] != 0) __builtin_trap();
+    const kivo::ProgramArguments r =
+        kivo::JoinProgramArguments(static_cast<int>(argv.size()), argv.data(), facts, out.data(), room);
+    if (r.action < kivo::kActionPlay || r.action > kivo::kActionBadOption) __builtin_trap();
+    if (r.action == kivo::kActionBadOption) {
+      bool found = false;
+      for (const char* a : argv) found = found || a == r.badOption;
+      if (!found || r.badOption[0] != '-') __builtin_trap();
+    }
+    if (r.action != kivo::kActionPlay) continue;
+    if (r.length >= room || out[r.length] != 0 || strlen(out.data()) != r.length) __builtin_trap();
+    // What was joined parses like any real line.
+    static kivo::ParsedCommandLine joined;
+    kivo::CommandLineSources again{parts[0].c_str(), out.data(), nullptr, nullptr, screenW, screenH};
+    if (kivo::ParseCommandLine(again, &joined) == 1) TakeAll(joined.movieList, kivo::kPosixNames);
   }
   return 0;
 }

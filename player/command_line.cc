@@ -2,8 +2,12 @@
 // parsed into PlayerSettings, the movie list left behind, the help text.
 #include "player/command_line.h"
 
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <cstring>
 
+#include "kivo/display.h"
 #include "kivo/movie.h"
 #include "platform/platform.h"
 
@@ -299,7 +303,7 @@ uint32_t ReadQuickPlayFromProfile(void*, char* out, uint32_t size) {
   return os::ReadProfileText(kProfileSection, kQuickPlayKey, "", out, size);
 }
 
-const char kHelpText[] =
+const char kWindowsHelpText[] =
     "KivoPlay  V 1.5a  -  plays Kivo movies\n"
     "  SYNTAX: KivoPlay <Kivo1 Kivo2 ...> [/Switches]:\n"
     "    /P  \t- Preload the entire Kivo video into memory.\n"
@@ -325,7 +329,7 @@ const char kHelpText[] =
     "    /J  \t- Don't pause the video when the focus is lost.\n"
     "    /I# \t- Window style: 0=normal, 1=no caption, 2=nothing.  Add 100 for always-on-top.\n"
     "    /A##\t- Display options: 1=2x height doubled, 2=2x height interlaced, 3=2x width doubled,\n"
-    "        \t    4=2x width and height interlaced, 5=2x width and height doubled,\n"
+    "        \t    4=2x width and height doubled, 5=2x width doubled and height interlaced,\n"
     "        \t    6=1x height interlaced, 7=force none. Add 100 for grayscale.\n"
     "    /D##\t- Display resolution: 1=320x200, 2=320x240, 3=320x400, 4=400x300, 5=480x360,\n"
     "        \t    6=512x384, 7=640x400, 8=640x480, 9=800x600, 10=960x720, 11=1024x768,\n"
@@ -338,6 +342,89 @@ const char kHelpText[] =
     "        \t    4=YUY2 overlay, 5=UYVY overlay, 6=YV12 off-screen, 7=YUY2 off-screen,\n"
     "        \t    8=UYVY off-screen, 9=DirectDraw RGB video memory off-screen,\n"
     "        \t    10=DirectDraw RGB system memory off-screen.\n";
+
+// The Linux help: the Windows text's switch lines with the sound driver and
+// the blitting styles of this build, after the GNU options.
+struct TextOut {
+  char* s;
+  size_t size;
+  size_t len;
+};
+
+void Put(TextOut* t, const char* text, size_t n) {
+  if (t->len + n + 1 > t->size) n = t->size - t->len - 1;
+  memcpy(t->s + t->len, text, n);
+  t->len += n;
+  t->s[t->len] = 0;
+}
+void Put(TextOut* t, const char* text) { Put(t, text, strlen(text)); }
+
+// A switch's description cut into lines at blanks, the later ones indented
+// as continuation lines.
+void PutWrapped(TextOut* t, const char* column, const char* text) {
+  constexpr size_t kWidth = 76;
+  Put(t, "    ");
+  Put(t, column);
+  Put(t, "\t- ");
+  for (bool first = true; *text; first = false) {
+    size_t n = strlen(text);
+    if (n > kWidth) {
+      n = kWidth;
+      while (n > 0 && text[n] != ' ') --n;
+      if (n == 0) n = kWidth;
+    }
+    if (!first) Put(t, "        \t    ");
+    Put(t, text, n);
+    Put(t, "\n");
+    text += n;
+    while (*text == ' ') ++text;
+  }
+}
+
+void BuildLinuxHelpText(char* out, size_t size) {
+  TextOut t{out, size, 0};
+  out[0] = 0;
+  Put(&t,
+      "kivoplay  V 1.5a  -  plays Kivo movies\n"
+      "Usage: kivoplay [OPTION]... MOVIE... [/SWITCHES]\n"
+      "  -h, --help\tshow this help and exit\n"
+      "  --version\tshow the version and exit\n"
+      "  --\t\tend of the options: every later argument is a movie\n"
+      "  An argument naming an existing file is a movie, whatever slashes it holds;\n"
+      "  other arguments beginning with '/' are switches, glued ones too (/S/J).\n"
+      "  SYNTAX: kivoplay <Kivo1 Kivo2 ...> [/Switches]:\n");
+  // The Windows switch lines from /P up to /B, the sound driver and the
+  // window style as this build has them.
+  const char* from = strstr(kWindowsHelpText, "    /P  ");
+  const char* to = strstr(kWindowsHelpText, "    /B##");
+  for (const char* line = from; line < to;) {
+    const char* end = strchr(line, '\n') + 1;
+    if (strncmp(line, "    /I# ", 8) == 0) {
+      PutWrapped(&t, "/I# ",
+                 "Window style: 0=normal, 1=framed (SDL cannot drop the caption alone), 2=nothing.  "
+                 "Add 100 for always-on-top.");
+    } else if (strncmp(line, "    /Z  ", 8) == 0) {
+#if defined(KIVO_HAVE_SDL)
+      PutWrapped(&t, "/Z  ", "Play sound through the SDL audio buffer queue instead of the SDL audio looping buffer.");
+#else
+      PutWrapped(&t, "/Z  ", "No effect: this build has no sound output (movies play silent).");
+#endif
+    } else {
+      Put(&t, line, size_t(end - line));
+    }
+    line = end;
+  }
+  // The blitting styles by the names the display buffer gives them here.
+  char styles[1024];
+  size_t n = static_cast<size_t>(snprintf(styles, sizeof styles, "Blitting style: 0=Automatic (1, then 2)"));
+  for (int32_t number = 1; number <= kBlitStyleLast && n < sizeof styles; ++number) {
+    const char* name = GetBlitStyleNameByNumber(number);
+    if (!name[0]) continue;
+    n += static_cast<size_t>(snprintf(styles + n, sizeof styles - n, "; %i=%s", int(number), name));
+  }
+  if (n < sizeof styles) snprintf(styles + n, sizeof styles - n, ".");
+  PutWrapped(&t, "/B##", styles);
+}
 
 }  // namespace
 
@@ -381,30 +468,134 @@ int32_t ParseProgramCommandLine(const char* realLine, int32_t screenWidth, int32
   return ParseCommandLine(sources, out);
 }
 
-uint32_t JoinProgramArguments(int argc, const char* const* argv, char* out, uint32_t size) {
-  if (!out || size == 0) return 0;
-  uint32_t len = 0;
+namespace {
+
+bool SystemIsFile(void*, const char* path) {
+  struct stat st;
+  return stat(path, &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool SystemIsDirectory(void*, const char* path) {
+  struct stat st;
+  return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Names a movie: an existing file as given or with the ".kiv" the movie list
+// adds to a name without an extension, or a name in an existing folder.
+bool NamesMovie(const char* arg, const FileFacts& facts) {
+  if (facts.isFile && facts.isFile(facts.context, arg)) return true;
+  const char* slash = strrchr(arg, '/');
+  const char* base = slash ? slash + 1 : arg;
+  char path[kCommandLineSize + 8];
+  const size_t n = strlen(arg);
+  if (n >= kCommandLineSize) return false;
+  if (!strchr(base, '.') && facts.isFile) {
+    memcpy(path, arg, n);
+    memcpy(path + n, ".kiv", 5);
+    if (facts.isFile(facts.context, path)) return true;
+  }
+  // "/home/me/gone.kiv": a folder that exists, so a movie to report missing.
+  // A folder at the top alone ("/L") does not count: that is a switch.
+  if (!slash || slash == arg || !facts.isDirectory) return false;
+  memcpy(path, arg, size_t(slash - arg));
+  path[slash - arg] = 0;
+  return facts.isDirectory(facts.context, path);
+}
+
+// How a movie's name must be written so that the movie list reads back the
+// file it names.
+enum NameFix : uint32_t {
+  kNameAsIs = 0,
+  kNameHere = 1,          // "./" before a name that begins with ':' (read as
+                          // a movie inside the player's own program file)
+  kNameAtOffsetZero = 2,  // "|0" after a name the list would add ".kiv" to
+                          // or one holding a '|' (read as an offset)
+};
+
+uint32_t NameFixFor(const char* arg, const FileFacts& facts) {
+  if (!facts.isFile || !facts.isFile(facts.context, arg)) return kNameAsIs;
+  uint32_t fix = arg[0] == ':' ? kNameHere : kNameAsIs;
+  bool hasExtension = false;
+  for (const char* c = arg; *c; ++c) {
+    if (*c == '/' || *c == '\\' || *c == ':') hasExtension = false;
+    if (*c == '.') hasExtension = true;
+  }
+  // The file named wins over one with ".kiv" added.
+  if (strchr(arg, '|') || !hasExtension) fix |= kNameAtOffsetZero;
+  return fix;
+}
+
+// Appends one argument, as a switch text or as a movie name; false when it
+// does not fit (it is then left out whole).
+bool AppendArgument(const char* arg, bool isSwitch, uint32_t fix, char* out, uint32_t size, uint32_t* len) {
+  const uint32_t n = static_cast<uint32_t>(strlen(arg));
+  bool hasBlank = false;
+  for (uint32_t k = 0; k < n; ++k) hasBlank = hasBlank || IsBlank(arg[k]);
+  const bool quote = !isSwitch && hasBlank && !strchr(arg, '"');
+  const uint64_t need = (*len ? 1u : 0u) + uint64_t(n) + (quote ? 2u : 0u) + ((fix & kNameHere) ? 2u : 0u) +
+                        ((fix & kNameAtOffsetZero) ? 2u : 0u);
+  if (*len + need + 1 > size) return false;
+  if (*len) out[(*len)++] = ' ';
+  if (quote) out[(*len)++] = '"';
+  if (fix & kNameHere) {
+    out[(*len)++] = '.';
+    out[(*len)++] = '\\';
+  }
+  for (uint32_t k = 0; k < n; ++k) out[(*len)++] = (!isSwitch && arg[k] == '/') ? '\\' : arg[k];
+  if (fix & kNameAtOffsetZero) {
+    out[(*len)++] = '|';
+    out[(*len)++] = '0';
+  }
+  if (quote) out[(*len)++] = '"';
+  out[*len] = 0;
+  return true;
+}
+
+}  // namespace
+
+FileFacts SystemFileFacts() { return FileFacts{SystemIsFile, SystemIsDirectory, nullptr}; }
+
+ProgramArguments JoinProgramArguments(int argc, const char* const* argv, const FileFacts& facts, char* out,
+                                      uint32_t size) {
+  ProgramArguments result{kActionPlay, 0, nullptr};
+  if (!out || size == 0) return result;
   out[0] = 0;
+  bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (!arg || !*arg) continue;
-    uint32_t n = static_cast<uint32_t>(strlen(arg));
-    bool isSwitch = arg[0] == '/' && !strchr(arg + 1, '/');
-    bool hasBlank = false;
-    for (uint32_t k = 0; k < n; ++k) hasBlank = hasBlank || IsBlank(arg[k]);
-    bool quote = !isSwitch && hasBlank && !strchr(arg, '"');
-    uint32_t need = (len ? 1 : 0) + n + (quote ? 2 : 0);
-    if (len + need + 1 > size) break;
-    if (len) out[len++] = ' ';
-    if (quote) out[len++] = '"';
-    for (uint32_t k = 0; k < n; ++k) out[len++] = (!isSwitch && arg[k] == '/') ? '\\' : arg[k];
-    if (quote) out[len++] = '"';
-    out[len] = 0;
+    bool isSwitch = false;
+    if (!optionsEnded) {
+      if (strcmp(arg, "--") == 0) {
+        optionsEnded = true;
+        continue;
+      }
+      if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0) return ProgramArguments{kActionHelp, 0, nullptr};
+      if (strcmp(arg, "--version") == 0) return ProgramArguments{kActionVersion, 0, nullptr};
+      const bool movie = NamesMovie(arg, facts);
+      if (!movie && arg[0] == '-' && arg[1] != 0) return ProgramArguments{kActionBadOption, 0, arg};
+      isSwitch = !movie && arg[0] == '/';
+    }
+    AppendArgument(arg, isSwitch, isSwitch ? kNameAsIs : NameFixFor(arg, facts), out, size, &result.length);
   }
-  return len;
+  return result;
 }
 
-const char* HelpText() { return kHelpText; }
+const char* WindowsHelpText() { return kWindowsHelpText; }
+
+const char* LinuxHelpText() {
+  static char text[6144];
+  if (!text[0]) BuildLinuxHelpText(text, sizeof text);
+  return text;
+}
+
+const char* HelpText() {
+#if defined(_WIN32)
+  return kWindowsHelpText;
+#else
+  return LinuxHelpText();
+#endif
+}
 
 bool DisplayResolution(uint32_t index, int32_t* width, int32_t* height) {
   static const int32_t kSizes[13][2] = {{320, 200}, {320, 240}, {320, 400}, {400, 300},  {480, 360},

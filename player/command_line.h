@@ -1,7 +1,9 @@
 // The player's command line: putting the working line together from the
 // stored default line, the real line and the profile's quick-play switches,
 // parsing every switch into PlayerSettings, leaving the movie list, and
-// deciding on the help text. Also the stretch-size rule and the /D tables.
+// deciding on the help text; the Linux program's split arguments turned into
+// a real line, and the help text of each build. Also the stretch-size rule
+// and the /D tables.
 #pragma once
 
 #include <cstdint>
@@ -46,16 +48,54 @@ int32_t ParseCommandLine(const CommandLineSources& sources, ParsedCommandLine* o
 int32_t ParseProgramCommandLine(const char* realLine, int32_t screenWidth, int32_t screenHeight,
                                 ParsedCommandLine* out);
 
-// Turns program arguments into a real command line where the system hands
-// them over split (argv). Arguments that look like switches (a '/' and no
-// other '/') are kept as they are; any other is a movie name: its '/'
-// become '\' (movie names take them back, see movie_list.h) so that the
-// switch parser never sees them, and it is quoted when it holds a blank.
-// Arguments that do not fit in `size` are left out whole. Returns the length.
-uint32_t JoinProgramArguments(int argc, const char* const* argv, char* out, uint32_t size);
+// What the program is to do with its split arguments (argv, where the system
+// hands them over that way).
+enum ProgramAction : int32_t {
+  kActionPlay = 0,        // the real command line is ready
+  kActionHelp = 1,        // -h or --help: the help text, exit code 0
+  kActionVersion = 2,     // --version
+  kActionBadOption = 3,   // an option that is neither a file nor known
+};
 
-// The message-box body of the help text.
+struct ProgramArguments {
+  int32_t action;
+  uint32_t length;        // of the real command line
+  const char* badOption;  // the argument of kActionBadOption
+};
+
+// Whether a name is an existing file (not a directory), and whether it is an
+// existing directory; given so that tests need no file system.
+struct FileFacts {
+  bool (*isFile)(void* context, const char* path);
+  bool (*isDirectory)(void* context, const char* path);
+  void* context;
+};
+// The real file system.
+FileFacts SystemFileFacts();
+
+// Turns argv into a real command line. An argument naming an existing file
+// (as given, or with ".kiv" added as the movie list would) is a movie
+// whatever slashes it holds, and so is one whose folder exists (a movie that
+// is missing is then reported by name, not taken for switches); other
+// arguments beginning with '/' are switches, several glued together
+// included (/S/J); "--" ends the options, everything after it is a movie;
+// -h, --help and --version answer at once; any other argument beginning
+// with '-' that is no file is a bad option. A movie's '/' become '\' (movie
+// names take them back, see movie_list.h) so that the switch parser never
+// sees them, and it is quoted when it holds a blank; an existing file the
+// movie list would misread (no extension, a '|', a leading ':') is written
+// so that it names that file. Arguments that do not fit in `size` are left
+// out whole.
+ProgramArguments JoinProgramArguments(int argc, const char* const* argv, const FileFacts& facts, char* out,
+                                      uint32_t size);
+
+// The help text of this build: the Windows text there, the Linux text here.
 const char* HelpText();
+// The Windows program's help text, the message-box body.
+const char* WindowsHelpText();
+// The Linux program's: the same switches, each blitting style and sound
+// driver named as this build has it, and the GNU options.
+const char* LinuxHelpText();
 
 // /D resolution index 1-13 -> size; false outside the table.
 bool DisplayResolution(uint32_t index, int32_t* width, int32_t* height);

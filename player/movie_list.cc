@@ -2,6 +2,10 @@
 // names.
 #include "player/movie_list.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace kivo {
@@ -63,6 +67,30 @@ void ClassifyMovieEntry(const char* text, MovieEntry* entry, MovieNameStyle styl
     if (*c == '.') hasExtension = true;
   }
   if (!hasExtension) strcat(entry->name, ".kiv");
+}
+
+void DescribeOpenFailure(const char* fileName, const char* openText, char* out, size_t size) {
+  if (!out || size == 0) return;
+  if (!fileName) {
+    snprintf(out, size, "cannot name the player's own program file");
+    return;
+  }
+  // Asked again here: the open's own reason is gone by now.
+  const char* reason = nullptr;
+  struct stat st;
+  if (stat(fileName, &st) != 0) {
+    reason = strerror(errno);
+  } else if (S_ISDIR(st.st_mode)) {
+    reason = strerror(EISDIR);
+  } else if (FILE* f = fopen(fileName, "rb")) {
+    fclose(f);
+  } else {
+    reason = strerror(errno);
+  }
+  if (reason)
+    snprintf(out, size, "cannot open '%s': %s", fileName, reason);
+  else
+    snprintf(out, size, "cannot play '%s': %s", fileName, openText && openText[0] ? openText : "unknown error");
 }
 
 bool TakeMovieEntry(char* list, MovieEntry* entry, MovieNameStyle style) {

@@ -4,6 +4,7 @@
 // program file).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "player/command_line.h"
@@ -36,6 +37,13 @@ struct MovieEntry {
 // Takes the first entry off `list` (a text of the working buffer, changed in
 // place and left stripped of blanks at both ends). False when it holds none.
 bool TakeMovieEntry(char* list, MovieEntry* entry, MovieNameStyle style = kNativeNameStyle);
+
+// The line that names an entry that could not be played, and why: the
+// system's reason when the file cannot be opened ("cannot open 'x.kiv': No
+// such file or directory"), else the open's own text ("cannot play 'x.kiv':
+// Not a Kivo file."). `fileName` null: the player's own program file could
+// not be named.
+void DescribeOpenFailure(const char* fileName, const char* openText, char* out, size_t size);
 
 // What one entry's text names.
 void ClassifyMovieEntry(const char* text, MovieEntry* entry, MovieNameStyle style = kNativeNameStyle);

@@ -102,11 +102,11 @@ StepResult OpenEntry(Player* p, const MovieEntry& entry) {
     return kStepEnd;
   }
   const char* failure = nullptr;  // the player's own file could not be opened
+  char path[kCommandLineSize + 8];
+  const char* name = entry.name;
   if (entry.kind == kEntryFile) {
     p->movie = OpenMovie(entry.name, flags);
   } else {
-    char path[kCommandLineSize + 8];
-    const char* name = entry.name;
     if (entry.kind == kEntryOwnProgram) {
       name = ProgramPath(p, path, sizeof path) ? path : nullptr;
     }
@@ -117,7 +117,13 @@ StepResult OpenEntry(Player* p, const MovieEntry& entry) {
     }
   }
   if (!p->movie) {
-    p->exitCode = Fail(p, failure ? failure : GetErrorText());
+    const char* text = failure ? failure : GetErrorText();
+    if (p->shell->reportError) {
+      char line[kCommandLineSize + 160];
+      DescribeOpenFailure(name, text, line, sizeof line);
+      p->shell->reportError(p->shell->context, line);
+    }
+    p->exitCode = Fail(p, text);
     return kStepEnd;
   }
   return kStepDone;

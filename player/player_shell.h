@@ -75,6 +75,10 @@ struct PlayerShell {
   // The player's own program file, for movies stored inside it; false when
   // it cannot be named.
   bool (*programPath)(void* context, char* out, uint32_t size);
+  // One line for a terminal besides the box, naming what could not be
+  // played and why ("cannot open 'x.kiv': No such file or directory"). May
+  // be null where the program has no terminal.
+  void (*reportError)(void* context, const char* text);
 };
 
 // ---- Events a shell turns its window's messages into --------------------

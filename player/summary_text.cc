@@ -77,14 +77,14 @@ void BuildSummaryText(char* out, size_t size, const MovieSummary& s, const char*
            "Frame rate obtained: %s frames/sec\nSkipped frames: %i\nSkipped blits: %i\nSound skips: %i\n\n"
            "Percentage spent decompressing video: %s\nPercentage spent decompressing audio: %s\n"
            "Percentage spent blitting: %s\nPercentage spent reading: %s\nPercentage spent reading while idle: %s\n"
-           "Percentage spent reading in background: %s\nSpeed of playback device: %i bytes/sec\n\n"
+           "Percentage spent reading in background: %s\nSpeed of playback device: %u bytes/sec\n\n"
            "Total playback time: %s\nTotal open time: %s\nSlowest frame: %i (%s frames/sec)\n%s\n"
            "Average data rate: %i\nAverage frame size: %i\nPeak data rate: %i bytes/sec (frame: %i)\n\n"
            "Total memory used: %i\nTotal input memory: %i\nHighest input memory used: %i\n\n"
            "Blitting style: %s\nVideo mode: %i x %i at %i bits\n",
            AsInt(s.width), AsInt(s.height), fileRate, AsInt(s.frameCount), AsInt(s.framesPlayed), playRate, obtained,
            AsInt(s.framesSkipped), AsInt(s.skippedBlits), AsInt(s.soundSkips), shares[0], shares[1], shares[2],
-           shares[3], shares[4], shares[5], AsInt(s.deviceSpeed), duration, openTime, AsInt(s.slowestFrame), slowRate,
+           shares[3], shares[4], shares[5], unsigned(s.deviceSpeed), duration, openTime, AsInt(s.slowestFrame), slowRate,
            secondLine, AsInt(s.averageDataRate), AsInt(s.averageFrameSize), AsInt(s.peakDataRate),
            AsInt(s.peakDataFrame), AsInt(s.memoryUsed), AsInt(s.inputMemory), AsInt(s.inputMemoryUsed),
            styleName ? styleName : "", AsInt(screenWidth), AsInt(screenHeight), AsInt(screenBits));

@@ -65,10 +65,17 @@ VersionCheckServices VersionCheckFromSystem() {
   return s;
 }
 
-void VersionPageAddress(char* out, size_t size) { snprintf(out, size, "%s%s", kWebSiteRoot, kVersionPagePath); }
+// Set by the build; the fall-back is for builds that do not pass it.
+#ifndef KIVO_VERSION_CHECK_URL
+#define KIVO_VERSION_CHECK_URL "https://kivo.example.org/scripts/kivover.asp?ver=1.5a"
+#endif
+
+const char* VersionPageAddress() { return KIVO_VERSION_CHECK_URL; }
 
 VersionCheckResult RunVersionCheck(const VersionCheckServices& s) {
-  if (!s.today) return kVersionGoOn;
+  const char* address = s.pageAddress ? s.pageAddress : VersionPageAddress();
+  // No page to send anyone to (a distribution's package): nothing to offer.
+  if (!s.today || !address[0]) return kVersionGoOn;
   const char* build = s.buildDate ? s.buildDate : kBuildDate;
   const os::LocalDate today = s.today(s.context);
   char twoMonthsAgo[kDateTextSize], weekAgo[kDateTextSize];
@@ -87,8 +94,6 @@ VersionCheckResult RunVersionCheck(const VersionCheckServices& s) {
   StoreToday(s);
   if (!s.askYesNo || !s.askYesNo(s.askContext, kVersionCheckQuestion, kVersionCheckCaption)) return kVersionGoOn;
 
-  char address[128];
-  VersionPageAddress(address, sizeof address);
   if (s.openPage) s.openPage(s.askContext, address);
   if (s.sleepMs) s.sleepMs(s.context, 250);
   StoreToday(s);

@@ -1,7 +1,7 @@
 // The reminder to look for a newer player: offered before a movie named by a
 // path is opened, only when the build is more than about two months old and
 // at most about once a week, whatever the answer. Yes opens the page and
-// ends the player.
+// ends the player. A build without a page address never offers it.
 #pragma once
 
 #include <cstddef>
@@ -19,9 +19,6 @@ constexpr char kVersionCheckQuestion[] =
     "It's been a while since you checked for a more recent Kivo version.\n\n"
     "Would you like to check for a newer version of Kivo on the Internet?\n\n"
     "If you choose to check for a new version, Kivo will close to allow the update to install.";
-// Our web-site root: a reserved example host until the project has a home.
-constexpr char kWebSiteRoot[] = "https://kivo.example.org";
-constexpr char kVersionPagePath[] = "/scripts/kivover.asp?ver=1.5a";
 
 constexpr size_t kDateTextSize = 11;  // "YYYY-MM-DD" and the terminator
 
@@ -37,6 +34,9 @@ void WeekAgoText(char out[kDateTextSize], os::LocalDate today);
 // the build date and the answers. The player passes VersionCheckFromSystem().
 struct VersionCheckServices {
   const char* buildDate;
+  // The page Yes opens: null = the one the player was built with
+  // (VersionPageAddress); empty = the offer is never made.
+  const char* pageAddress;
   os::LocalDate (*today)(void* context);
   // The stored date (default: the build date) and its rewrite.
   uint32_t (*readStored)(void* context, const char* fallback, char* out, uint32_t size);
@@ -60,7 +60,8 @@ enum VersionCheckResult : int32_t { kVersionGoOn = 0, kVersionQuit = 1 };
 // date rewritten; the caller destroys its window and ends with exit code 1.
 VersionCheckResult RunVersionCheck(const VersionCheckServices& services);
 
-// The page address the offer opens.
-void VersionPageAddress(char* out, size_t size);
+// The page address the player was built with (the build setting
+// KIVO_VERSION_CHECK_URL); empty when the offer is switched off.
+const char* VersionPageAddress();
 
 }  // namespace kivo

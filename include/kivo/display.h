@@ -109,6 +109,13 @@ KIVO_API void BlitRects(BlitBuffer* buffer, const MovieRect* rects, int32_t coun
 // 1 when both dimensions were accepted; 0 means the screen's size.
 KIVO_API int32_t SetBlitSize(BlitBuffer* buffer, uint32_t width, uint32_t height);
 KIVO_API const char* GetBlitStyleName(const BlitBuffer* buffer);
+// The name style `style` (1 to kBlitStyleLast) has in this build, as
+// GetBlitStyleName gives it; "" for a style the build does not offer.
+KIVO_API const char* GetBlitStyleNameByNumber(int32_t style);
+// The pointer moved over the window or left it: a buffer that hides the
+// cursor while the pointer is over its picture shows it again once the
+// pointer is off (and hides it when it comes back). Nothing for the others.
+KIVO_API void TrackBlitCursor(BlitBuffer* buffer);
 KIVO_API const char* GetBlitBufferError();
 KIVO_API void SetBlitPosition(BlitBuffer* buffer, int32_t x, int32_t y);
 KIVO_API void AdjustWindowPosition(BlitBuffer* buffer, int32_t* windowX, int32_t* windowY);

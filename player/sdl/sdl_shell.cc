@@ -42,8 +42,10 @@ int32_t CreateWindowOp(void* context, const ShellWindowRequest& request, void** 
   SdlShellState* s = StateOf(context);
   *window = nullptr;
   if (!s->video) return kWindowCreated;  // no display: the picture goes to memory
+  // SDL has no frame without a caption: window style 1 keeps the frame the
+  // window manager gives, style 2 has none; neither can be resized.
   Uint32 flags = SDL_WINDOW_HIDDEN;
-  if (!request.caption) flags |= SDL_WINDOW_BORDERLESS;
+  if (!request.dialogFrame) flags |= SDL_WINDOW_BORDERLESS;
   if (request.topMost) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
   // A parent window handle means nothing here: the window stands alone.
   s->window = SDL_CreateWindow(request.title, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, request.width,
@@ -191,6 +193,23 @@ uint32_t KeyCharacter(SDL_Keycode key) {
   }
 }
 
+// A move by the user (or by PlaceWindowOp) lands where a move by the
+// player would: the picture's aligned position. Moving it there sends one
+// more move event, which then changes nothing.
+void WindowMoved(SdlShellState* s, Player* player) {
+  if (s->window) {
+    int32_t x = 0, y = 0;
+    WindowCornerOp(s, &x, &y);
+    int32_t adjustedX = x, adjustedY = y;
+    PlayerOnWindowMoving(player, &adjustedX, &adjustedY);
+    if (adjustedX != x || adjustedY != y) {
+      const Borders b = BordersOf(s->window);
+      SDL_SetWindowPosition(s->window, adjustedX + b.left, adjustedY + b.top);
+    }
+  }
+  PlayerOnWindowMoved(player);
+}
+
 int32_t PumpEventOp(void* context, Player* player) {
   SdlShellState* s = StateOf(context);
   if (s->paintPending) {
@@ -211,7 +230,8 @@ int32_t PumpEventOp(void* context, Player* player) {
         case SDL_WINDOWEVENT_FOCUS_GAINED: PlayerOnFocus(player, true); break;
         case SDL_WINDOWEVENT_FOCUS_LOST: PlayerOnFocus(player, false); break;
         case SDL_WINDOWEVENT_EXPOSED: PlayerOnPaint(player); break;
-        case SDL_WINDOWEVENT_MOVED: PlayerOnWindowMoved(player); break;
+        case SDL_WINDOWEVENT_MOVED: WindowMoved(s, player); break;
+        case SDL_WINDOWEVENT_LEAVE: TrackBlitCursor(player->buffer); break;
         default: break;
       }
       break;
@@ -220,6 +240,9 @@ int32_t PumpEventOp(void* context, Player* player) {
       if (c) PlayerOnCharacter(player, c);
       break;
     }
+    case SDL_MOUSEMOTION:
+      TrackBlitCursor(player->buffer);
+      break;
     case SDL_MOUSEBUTTONUP:
       if (e.button.button == SDL_BUTTON_LEFT) PlayerOnLeftButtonUp(player);
       break;
@@ -259,6 +282,12 @@ int32_t MessageBoxOp(void* context, const char* text, const char* caption, int32
 void OpenWebPageOp(void*, const char* url) { os::OpenWebPage(url); }
 
 bool ProgramPathOp(void*, char* out, uint32_t size) { return os::ProgramFilePath(out, size); }
+
+void ReportErrorOp(void* context, const char* text) {
+  const SdlShellState* s = StateOf(context);
+  fprintf(stderr, "%s: %s\n", s->programName ? s->programName : "kivoplay", text);
+  fflush(stderr);
+}
 
 }  // namespace
 
@@ -302,6 +331,7 @@ PlayerShell MakeSdlShell(SdlShellState* state) {
   shell.messageBox = MessageBoxOp;
   shell.openWebPage = OpenWebPageOp;
   shell.programPath = ProgramPathOp;
+  shell.reportError = ReportErrorOp;
   return shell;
 }
 

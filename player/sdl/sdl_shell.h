@@ -20,6 +20,7 @@ struct SdlShellState {
   SDL_Surface* textSurface; // scratch for the statistics line, made with the window
   bool hidden;
   bool paintPending;        // an area was marked for painting
+  const char* programName;  // for the lines on standard error; null = "kivoplay"
 };
 
 // Starts SDL video when it can; false means no display (the shell still works).

@@ -257,6 +257,22 @@ const char* GetBlitStyleName(const BlitBuffer* buffer) {
   return buffer && buffer->ops && buffer->ops->name ? buffer->ops->name : "";
 }
 
+const char* GetBlitStyleNameByNumber(int32_t style) {
+  const BlitSystem* system = DefaultBlitSystem();
+  const BlitStyle* s = nullptr;
+  if (style == kBlitStyleDib)
+    s = system->fallback;
+  else if (style >= 1 && style <= kBlitStyleLast && system->style)
+    s = system->style(style);
+  return s && s->name ? s->name : "";
+}
+
+void TrackBlitCursor(BlitBuffer* buffer) {
+  // Only a buffer written in place hides the cursor; its placement keeps the
+  // cursor in step with the pointer.
+  if (buffer && buffer->usesPrimary && buffer->ops && buffer->ops->place) buffer->ops->place(buffer, 0);
+}
+
 void SetBlitPosition(BlitBuffer* buffer, int32_t x, int32_t y) {
   if (!buffer) return;
   buffer->destinationX = x;

@@ -32,7 +32,9 @@ void GetSummary(Movie* m, MovieSummary* s) {
   s->audioMs = m->audioMs;
   s->idleReadMs = io.idleReadMs;
   s->backgroundReadMs = io.backgroundReadMs;
-  s->deviceSpeed = static_cast<uint32_t>(uint64_t(io.bytesRead) * 1000 / (uint64_t(io.readMs) + 1));
+  // A fast device over a short time exceeds 32 bits: kept at the field's top.
+  const uint64_t speed = uint64_t(io.bytesRead) * 1000 / (uint64_t(io.readMs) + 1);
+  s->deviceSpeed = speed > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(speed);
   s->slowestMs = m->slowestMs;
   s->secondSlowestMs = m->secondSlowestMs;
   s->slowestFrame = m->slowestFrame;

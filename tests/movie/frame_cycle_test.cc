@@ -176,12 +176,17 @@ TEST_F(FrameCycle, OneFramePerSecondStillHasAWindow) {
   EXPECT_EQ(r.spanMs, 1000u);
 }
 
-TEST_F(FrameCycle, DeviceSpeedIsZeroBeforeAnyRead) {
+TEST_F(FrameCycle, DeviceSpeedIsZeroBeforeAnyReadAndNeverWraps) {
   Open(test::FillerMovie(5), kOpenNoFill | kOpenNoReader);
   movie->io.bytesRead = 0;
   MovieSummary s;
   GetSummary(movie, &s);
   EXPECT_EQ(s.deviceSpeed, 0u);
+  // Four gigabytes in under a millisecond: more than 32 bits hold.
+  movie->io.bytesRead = 0xFFFFFFFFu;
+  movie->io.readMs = 0;
+  GetSummary(movie, &s);
+  EXPECT_EQ(s.deviceSpeed, 0xFFFFFFFFu);
 }
 
 TEST_F(FrameCycle, PlayingAllocatesNothing) {

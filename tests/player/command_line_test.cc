@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <string>
+#include <vector>
 
+#include "display/blit_style.h"
 #include "player/command_line.h"
 
 namespace kivo {
@@ -229,15 +232,86 @@ TEST(CommandLine, OverLongLinesAreCutAtAWholeEntry) {
   EXPECT_EQ(Parse("", std::string(1100, 'a').c_str()).showHelp, 1);
 }
 
-TEST(CommandLine, JoinsProgramArgumentsForTheParser) {
-  const char* argv[] = {"kivoplay", "/L2", "/home/me/my movie", "dir/a.kiv", "/-d", "", "/F30000;1001"};
-  char out[64];
-  uint32_t n = JoinProgramArguments(7, argv, out, sizeof out);
-  EXPECT_EQ(n, strlen(out));
-  EXPECT_STREQ(out, "/L2 \"\\home\\me\\my movie\" dir\\a.kiv /-d /F30000;1001");
+// A file system of a few names, for the rules that ask what exists.
+struct FakeFiles {
+  std::set<std::string> files, folders;
+  FileFacts Facts() {
+    return FileFacts{[](void* c, const char* p) { return static_cast<FakeFiles*>(c)->files.count(p) > 0; },
+                     [](void* c, const char* p) { return static_cast<FakeFiles*>(c)->folders.count(p) > 0; }, this};
+  }
+};
+
+TEST(CommandLine, ProgramArgumentsBecomeTheRealLine) {
+  FakeFiles fs;
+  fs.files = {"/home/me/my movie", "dir/a.kiv", "movie.kiv", "/movie.kiv", "/films/intro.kiv", "-odd.kiv", ":12",
+              "clip", "a|12", "/films/intro"};
+  fs.folders = {"/home/me", "/films", "dir"};
+  struct Case {
+    std::vector<const char*> args;
+    int32_t action;
+    const char* line;  // the real line, or the bad option
+  } cases[] = {
+      // Movies with any slashes; switches kept as they are, glued ones too.
+      {{"/L2", "/home/me/my movie", "dir/a.kiv", "/-d", "", "/F30000;1001"},
+       kActionPlay,
+       "/L2 \"\\home\\me\\my movie|0\" dir\\a.kiv /-d /F30000;1001"},
+      {{"movie.kiv", "/S/J/F"}, kActionPlay, "movie.kiv /S/J/F"},
+      {{"/movie.kiv", "/S"}, kActionPlay, "\\movie.kiv /S"},
+      // A name the movie list adds ".kiv" to, and a missing movie in a
+      // folder that exists: movies (the second one is reported by name).
+      {{"dir/a"}, kActionPlay, "dir\\a"},
+      {{"/home/me/gone.kiv"}, kActionPlay, "\\home\\me\\gone.kiv"},
+      // Nothing there: a switch, which the parser then refuses.
+      {{"/gone.kiv", "/nowhere/x.kiv"}, kActionPlay, "/gone.kiv /nowhere/x.kiv"},
+      // "--" ends the options; a file named like an option is a movie.
+      {{"--", "/S", "-h", "--"}, kActionPlay, "\\S -h --"},
+      {{"-odd.kiv"}, kActionPlay, "-odd.kiv"},
+      // Files the movie list would misread are written to name them: no
+      // extension (the file named wins over one with ".kiv"), a bar, a colon.
+      {{":12", ":34"}, kActionPlay, ".\\:12|0 :34"},
+      {{"clip", "a|12", "/films/intro"}, kActionPlay, "clip|0 a|12|0 \\films\\intro|0"},
+      // GNU options answer at once, wherever they stand.
+      {{"movie.kiv", "-h"}, kActionHelp, ""},
+      {{"--help", "-x"}, kActionHelp, ""},
+      {{"/S", "--version"}, kActionVersion, ""},
+      {{"movie.kiv", "-x", "--help"}, kActionBadOption, "-x"},
+      {{"--verbose"}, kActionBadOption, "--verbose"},
+  };
+  for (const Case& c : cases) {
+    std::vector<const char*> argv{"kivoplay"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    char out[128];
+    const ProgramArguments r = JoinProgramArguments(int(argv.size()), argv.data(), fs.Facts(), out, sizeof out);
+    EXPECT_EQ(r.action, c.action) << c.args[0];
+    if (r.action == kActionBadOption) {
+      EXPECT_STREQ(r.badOption, c.line);
+    } else if (r.action == kActionPlay) {
+      EXPECT_STREQ(out, c.line) << c.args[0];
+      EXPECT_EQ(r.length, strlen(out));
+    }
+  }
   // An argument that does not fit is left out whole.
-  EXPECT_EQ(JoinProgramArguments(4, argv, out, 20), 3u);
+  const char* argv[] = {"kivoplay", "/L2", "/home/me/my movie"};
+  char out[20];
+  EXPECT_EQ(JoinProgramArguments(3, argv, fs.Facts(), out, sizeof out).length, 3u);
   EXPECT_STREQ(out, "/L2");
+
+  // Through the parser: glued switches all count, a top-level movie plays,
+  // a missing top-level name is a switch left over.
+  const auto parse = [&](std::vector<const char*> args, ParsedCommandLine* parsed) {
+    args.insert(args.begin(), "kivoplay");
+    char real[kCommandLineSize];
+    JoinProgramArguments(int(args.size()), args.data(), fs.Facts(), real, sizeof real);
+    return ParseCommandLine(CommandLineSources{"", real, nullptr, nullptr, 800, 600}, parsed);
+  };
+  static ParsedCommandLine parsed;
+  ASSERT_EQ(parse({"movie.kiv", "/S/J/F"}, &parsed), 1);
+  EXPECT_EQ(parsed.settings.showSummary, 1);
+  EXPECT_EQ(parsed.settings.ignoreFocus, 1);
+  EXPECT_EQ(parsed.settings.rateNum, 0);
+  EXPECT_EQ(std::string(parsed.movieList), "movie.kiv ");
+  EXPECT_EQ(parse({"/movie.kiv"}, &parsed), 1);
+  EXPECT_EQ(parse({"/gone.kiv"}, &parsed), 0);
 }
 
 TEST(CommandLine, HelpTextLines) {
@@ -265,7 +339,7 @@ TEST(CommandLine, HelpTextLines) {
       {"/J  ", "Don't pause the video when the focus is lost."},
       {"/I# ", "Window style: 0=normal, 1=no caption, 2=nothing.  Add 100 for always-on-top."},
       {"/A##", "Display options: 1=2x height doubled, 2=2x height interlaced, 3=2x width doubled,"},
-      {nullptr, "    4=2x width and height interlaced, 5=2x width and height doubled,"},
+      {nullptr, "    4=2x width and height doubled, 5=2x width doubled and height interlaced,"},
       {nullptr, "    6=1x height interlaced, 7=force none. Add 100 for grayscale."},
       {"/D##", "Display resolution: 1=320x200, 2=320x240, 3=320x400, 4=400x300, 5=480x360,"},
       {nullptr, "    6=512x384, 7=640x400, 8=640x480, 9=800x600, 10=960x720, 11=1024x768,"},
@@ -279,7 +353,7 @@ TEST(CommandLine, HelpTextLines) {
       {nullptr, "    8=UYVY off-screen, 9=DirectDraw RGB video memory off-screen,"},
       {nullptr, "    10=DirectDraw RGB system memory off-screen."},
   };
-  std::string help = HelpText();
+  std::string help = WindowsHelpText();
   ASSERT_EQ(help.rfind("KivoPlay  V 1.5a", 0), 0u);
   std::string expected = help.substr(0, help.find('\n') + 1);
   expected += "  SYNTAX: KivoPlay <Kivo1 Kivo2 ...> [/Switches]:\n";
@@ -294,6 +368,35 @@ TEST(CommandLine, HelpTextLines) {
   }
   EXPECT_EQ(help, expected);
   EXPECT_STREQ(kHelpCaption, "Kivo Video Player Help");
+
+  // The Linux text: the GNU options, the same switches, and the sound
+  // driver and blitting styles this build has, by the names it shows.
+  const std::string linuxHelp = LinuxHelpText();
+  for (const char* gnu : {"\n  -h, --help\t", "\n  --version\t", "\n  --\t"})
+    EXPECT_NE(linuxHelp.find(gnu), std::string::npos) << gnu;
+  for (const Line& l : lines) {
+    if (!l.column || !strcmp(l.column, "/Z  ") || !strcmp(l.column, "/I# ") || !strcmp(l.column, "/B##")) continue;
+    EXPECT_NE(linuxHelp.find(std::string("\n    ") + l.column + "\t- " + l.text + "\n"), std::string::npos) << l.column;
+  }
+  EXPECT_NE(linuxHelp.find("\n    /Z  \t- "), std::string::npos);
+  EXPECT_NE(linuxHelp.find("\n    /I# \t- Window style: 0=normal, 1=framed"), std::string::npos);
+  // Joined back into one line, the styles read as GetBlitStyleName gives them.
+  std::string styles = linuxHelp.substr(linuxHelp.find("\n    /B##\t- "));
+  for (size_t at; (at = styles.find("\n        \t    ")) != std::string::npos;) styles.replace(at, 14, " ");
+  const BlitSystem* system = DefaultBlitSystem();
+  for (int32_t number = 1; number <= kBlitStyleLast; ++number) {
+    const BlitStyle* style = number == kBlitStyleDib ? system->fallback : system->style(number);
+    if (style) {
+      EXPECT_NE(styles.find(std::to_string(number) + "=" + style->name), std::string::npos) << styles;
+    }
+  }
+  for (const char* foreign : {"DirectDraw", "DirectSound", "waveOut", "DIBSection"})
+    EXPECT_EQ(linuxHelp.find(foreign), std::string::npos) << foreign;
+#if defined(_WIN32)
+  EXPECT_EQ(HelpText(), WindowsHelpText());
+#else
+  EXPECT_EQ(HelpText(), LinuxHelpText());
+#endif
 }
 
 }  // namespace

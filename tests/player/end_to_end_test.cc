@@ -310,7 +310,11 @@ TEST_F(EndToEnd, AMissingMovieIsAnErrorBoxAndExitCodeOne) {
   ASSERT_FALSE(box.empty()) << run.Errors();
   Key(box, "Return");
   EXPECT_EQ(run.Wait(5000), 1);
-  EXPECT_EQ(run.Errors().rfind("Kivo Error:\n", 0), 0u) << run.Errors();
+  EXPECT_EQ(run.Errors().rfind("kivoplay: cannot open '" + folder + "/e2e_no_such_movie.kiv': No such file or directory\n"
+                               "Kivo Error:\n",
+                               0),
+            0u)
+      << run.Errors();
 }
 
 long ResidentKilobytes(pid_t pid) {

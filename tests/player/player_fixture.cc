@@ -197,7 +197,7 @@ int32_t RunWithArguments(FakeShell& shell, const std::vector<std::string>& argum
   std::vector<const char*> argv{"kivoplay"};
   for (const std::string& a : arguments) argv.push_back(a.c_str());
   char line[kCommandLineSize];
-  JoinProgramArguments(int(argv.size()), argv.data(), line, sizeof line);
+  JoinProgramArguments(int(argv.size()), argv.data(), SystemFileFacts(), line, sizeof line);
   CommandLineSources sources{"", line, nullptr, nullptr, int32_t(display.screenWidth),
                              int32_t(display.screenHeight)};
   if (!ParseCommandLine(sources, &parsed)) return -1;

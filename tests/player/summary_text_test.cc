@@ -117,6 +117,10 @@ TEST(SummaryText, TheWholeSummaryInItsFormat) {
             "\n"
             "Blitting style: Memory buffer\n"
             "Video mode: 1024 x 768 at 32 bits\n");
+  // A fast device is never shown as a negative speed.
+  MovieSummary fast = Example();
+  fast.deviceSpeed = 2862960000u;
+  EXPECT_NE(Summary(fast).find("\nSpeed of playback device: 2862960000 bytes/sec\n"), std::string::npos);
 }
 
 TEST(SummaryText, RatesAreCutNotRoundedAndOneFrameHasNoSecondSlowest) {

@@ -5,11 +5,13 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "player/command_line.h"
 #include "player/version_check.h"
+#include "player/e2e_support.h"
 #include "player_fixture.h"
 #include "support/test_movies.h"
 
@@ -41,6 +43,7 @@ TEST(VersionCheckDates, MonthsAreThirtyDaysAndDaysAreKept) {
 
 // Services over a stored date in memory, a chosen day and scripted answers.
 struct Harness {
+  static constexpr char kPage[] = "https://kivo.example.org/scripts/kivover.asp?ver=1.5a";
   os::LocalDate today{2024, 5, 20};
   std::string stored;  // empty: no key
   std::vector<std::string> writes;
@@ -53,6 +56,8 @@ struct Harness {
   VersionCheckServices Services(const char* buildDate) {
     VersionCheckServices s{};
     s.buildDate = buildDate;
+    // Its own page, whatever address the build was given.
+    s.pageAddress = kPage;
     s.context = this;
     s.askContext = this;
     s.today = [](void* c) { return static_cast<Harness*>(c)->today; };
@@ -119,9 +124,49 @@ TEST(VersionCheck, TheDateIsStoredBeforeTheQuestionAndYesOpensThePage) {
   Harness yes;
   yes.yes = true;
   EXPECT_EQ(RunVersionCheck(yes.Services(kBuildDate)), kVersionQuit);
-  EXPECT_EQ(yes.pages, (std::vector<std::string>{"https://kivo.example.org/scripts/kivover.asp?ver=1.5a"}));
+  EXPECT_EQ(yes.pages, (std::vector<std::string>{Harness::kPage}));
   EXPECT_EQ(yes.sleeps, (std::vector<uint32_t>{250}));
   EXPECT_EQ(yes.writes.size(), 2u);  // again after the page
+}
+
+TEST(VersionCheck, ThePageIsABuildSettingAndNoPageMeansNoOffer) {
+  Harness given;
+  given.yes = true;
+  VersionCheckServices s = given.Services(kBuildDate);
+  s.pageAddress = "https://updates.example.net/kivo?v=1.5a&os=any";
+  EXPECT_EQ(RunVersionCheck(s), kVersionQuit);
+  EXPECT_EQ(given.pages, (std::vector<std::string>{s.pageAddress}));
+
+  // Switched off: however old the build and the stored date, nothing is
+  // asked and nothing is written.
+  Harness off;
+  off.yes = true;
+  off.stored = "1999-01-01";
+  s = off.Services("1999-01-01");
+  s.pageAddress = "";
+  EXPECT_EQ(RunVersionCheck(s), kVersionGoOn);
+  EXPECT_EQ(off.questions, 0);
+  EXPECT_TRUE(off.writes.empty());
+
+  // Without an address of its own the check takes the build's: asked and
+  // opened when the build has one, never offered when it has none.
+  Harness built;
+  built.yes = true;
+  s = built.Services(kBuildDate);
+  s.pageAddress = nullptr;
+  const bool offered = VersionPageAddress()[0] != 0;
+  EXPECT_EQ(RunVersionCheck(s), offered ? kVersionQuit : kVersionGoOn);
+  EXPECT_EQ(built.questions, offered ? 1 : 0);
+  EXPECT_EQ(built.pages, offered ? std::vector<std::string>{VersionPageAddress()} : std::vector<std::string>{});
+
+#if !defined(_WIN32)
+  // The build's address is the build setting's value.
+  std::ifstream cache(e2e::BuildDir() + "/CMakeCache.txt");
+  std::string line, configured = "(not in the cache)";
+  while (std::getline(cache, line))
+    if (line.rfind("KIVO_VERSION_CHECK_URL:", 0) == 0) configured = line.substr(line.find('=') + 1);
+  EXPECT_EQ(configured, VersionPageAddress());
+#endif
 }
 
 #if !defined(_WIN32)
@@ -131,6 +176,7 @@ TEST(VersionCheck, TheStoredDateGoesToTheUserProfile) {
   const std::string saved = old ? old : "";
   setenv("XDG_CONFIG_HOME", home.c_str(), 1);
   VersionCheckServices s = VersionCheckFromSystem();
+  s.pageAddress = Harness::kPage;
   s.today = [](void*) { return os::LocalDate{2031, 7, 4}; };
   int asked = 0;
   s.askContext = &asked;

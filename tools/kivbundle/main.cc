@@ -79,6 +79,9 @@ void Run(const std::string& playerPath, const std::vector<std::string>& movies, 
     offset += CheckMovie(movie);
   }
   if (!switches.empty()) line += " " + switches;
+  // The player joins its real command line on without a separator: the blank
+  // keeps a movie named there apart from the last offset or switch.
+  line += ' ';
   if (line.size() > LongestLine(area))
     throw Failure{"the default command line would take " + std::to_string(line.size()) +
                   " characters; the player has room for " + std::to_string(LongestLine(area))};

@@ -18,8 +18,9 @@ int32_t DestinationCodeFromSdlFormat(uint32_t sdlFormat);
 uint32_t SdlFormatBits(uint32_t sdlFormat);
 
 // Hides the mouse cursor over the program's windows (or shows it again).
-// Buffers written in place hide the cursor while locked only when it is shown.
+// Buffers written in place hide the cursor only when it is shown.
 void SetWindowCursorHidden(bool hidden);
+
 
 // A band of 32-bit ARGB pixels (the statistics line) over a window that a
 // renderer draws whole at every blit: kept with the window's renderer, drawn

@@ -146,6 +146,33 @@ struct SurfaceState {
 uint32_t NoStretch(const BlitStyle*, const BlitBuffer*) { return 0; }
 uint32_t AnyStretch(const BlitStyle*, const BlitBuffer*) { return kStretchAny; }
 
+bool CursorOverPicture(const BlitBuffer* b) {
+  int mx = 0, my = 0, wx = 0, wy = 0;
+  SDL_GetGlobalMouseState(&mx, &my);
+  SDL_GetWindowPosition(WindowOf(b), &wx, &wy);
+  const int64_t px = int64_t(wx) + b->destinationX, py = int64_t(wy) + b->destinationY;
+  const int kCursorSize = 32;
+  return mx < px + b->width && mx + kCursorSize > px && my < py + b->height &&
+         my + kCursorSize > py;
+}
+
+void ShowHiddenCursor(BlitBuffer* b) {
+  for (; b->hiddenCursorCount > 0; --b->hiddenCursorCount) SDL_ShowCursor(SDL_ENABLE);
+}
+
+// The cursor is hidden once while the pointer is over the picture written in
+// place and shown again when it leaves, not around every lock (which makes
+// it flicker). Left alone when something else hid it.
+void TrackCursor(BlitBuffer* b) {
+  const bool over = b->hideCursor && CursorOverPicture(b);
+  if (over && b->hiddenCursorCount == 0 && SDL_ShowCursor(SDL_QUERY) == SDL_ENABLE) {
+    SDL_ShowCursor(SDL_DISABLE);
+    b->hiddenCursorCount = 1;
+  } else if (!over) {
+    ShowHiddenCursor(b);
+  }
+}
+
 int32_t SurfaceOpen(BlitBuffer* b, uint32_t) {
   SDL_Window* w = WindowOf(b);
   // A renderer already draws this window; the surface and it cannot share.
@@ -177,32 +204,26 @@ int32_t SurfaceOpen(BlitBuffer* b, uint32_t) {
 }
 
 void SurfaceClose(BlitBuffer* b) {
+  if (b->hiddenCursorCount > 0) ShowHiddenCursor(b);
   MemFree(b->styleState);
   b->styleState = nullptr;
   b->surface = nullptr;
 }
 
-bool CursorOverPicture(const BlitBuffer* b) {
-  int mx = 0, my = 0, wx = 0, wy = 0;
-  SDL_GetGlobalMouseState(&mx, &my);
-  SDL_GetWindowPosition(WindowOf(b), &wx, &wy);
-  const int64_t px = int64_t(wx) + b->destinationX, py = int64_t(wy) + b->destinationY;
-  const int kCursorSize = 32;
-  return mx < px + b->width && mx + kCursorSize > px && my < py + b->height &&
-         my + kCursorSize > py;
-}
-
-void ShowHiddenCursor(BlitBuffer* b) {
-  for (; b->hiddenCursorCount > 0; --b->hiddenCursorCount) SDL_ShowCursor(SDL_ENABLE);
+// A lock that fails asks for a full copy at the next one: the picture on the
+// surface is not known to be the last one copied.
+int32_t SurfaceLockFailed(BlitBuffer* b) {
+  b->flags |= kBlitFullCopy;
+  return 0;
 }
 
 int32_t SurfaceLock(BlitBuffer* b) {
   auto* state = static_cast<SurfaceState*>(b->styleState);
   SDL_Window* w = WindowOf(b);
-  if (!state || !WindowAlive(state->windowId, w)) return 0;
+  if (!state || !WindowAlive(state->windowId, w)) return SurfaceLockFailed(b);
   // A resized window has a new surface, whose contents are new too.
   SDL_Surface* s = SDL_GetWindowSurface(w);
-  if (!s || DestinationCodeFromSdlFormat(s->format->format) != state->code) return 0;
+  if (!s || DestinationCodeFromSdlFormat(s->format->format) != state->code) return SurfaceLockFailed(b);
   if (s != b->surface) {
     b->surface = s;
     b->flags |= kBlitFullCopy;
@@ -210,16 +231,9 @@ int32_t SurfaceLock(BlitBuffer* b) {
   // The whole picture must lie on the surface: the copy writes all of it.
   if (b->destinationX < 0 || b->destinationY < 0 ||
       int64_t(b->destinationX) + b->width > s->w || int64_t(b->destinationY) + b->height > s->h)
-    return 0;
-  b->hiddenCursorCount = 0;
-  if (b->hideCursor && SDL_ShowCursor(SDL_QUERY) == SDL_ENABLE && CursorOverPicture(b)) {
-    SDL_ShowCursor(SDL_DISABLE);
-    b->hiddenCursorCount = 1;
-  }
-  if (SDL_MUSTLOCK(s) && SDL_LockSurface(s) != 0) {
-    ShowHiddenCursor(b);
-    return 0;
-  }
+    return SurfaceLockFailed(b);
+  TrackCursor(b);
+  if (SDL_MUSTLOCK(s) && SDL_LockSurface(s) != 0) return SurfaceLockFailed(b);
   b->lockedSurfaceMemory = s->pixels;
   b->lockedPointer = static_cast<uint8_t*>(s->pixels) + ptrdiff_t(b->destinationY) * s->pitch +
                      ptrdiff_t(b->destinationX) * s->format->BytesPerPixel;
@@ -231,7 +245,13 @@ void SurfaceUnlock(BlitBuffer* b) {
   auto* s = static_cast<SDL_Surface*>(b->surface);
   if (s && SDL_MUSTLOCK(s)) SDL_UnlockSurface(s);
   b->lockedSurfaceMemory = nullptr;
-  ShowHiddenCursor(b);
+}
+
+// Kept in step with the window: the cursor follows the pointer on or off the
+// picture (called after a move or resize, and when the pointer moves).
+void SurfacePlace(BlitBuffer* b, int32_t) {
+  auto* state = static_cast<SurfaceState*>(b->styleState);
+  if (state && WindowAlive(state->windowId, b->window)) TrackCursor(b);
 }
 
 void SurfaceBlit(BlitBuffer* b, const MovieRect* rects, int32_t count) {
@@ -431,7 +451,7 @@ void TextureBlit(BlitBuffer* b, const MovieRect* rects, int32_t count) {
 const BlitStyle kSdlStyles[kBlitStyleLast + 1] = {
     {"", 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
     {"SDL window surface", 1, NoStretch, SurfaceOpen, SurfaceClose, SurfaceLock, SurfaceUnlock,
-     SurfaceBlit, nullptr},
+     SurfaceBlit, SurfacePlace},
     KIVO_TEXTURE_STYLE("SDL RGB texture", 2),
     KIVO_TEXTURE_STYLE("SDL YV12 texture, accelerated renderer", 3),
     KIVO_TEXTURE_STYLE("SDL YUY2 texture, accelerated renderer", 4),

@@ -154,7 +154,7 @@ TEST_F(SdlDummy, StylesTheDriverCannotGiveFallForward) {
   EXPECT_STREQ(GetBlitBufferError(), "No capable blitting style available.");
 }
 
-TEST_F(SdlDummy, CursorHiddenWhileWrittenInPlaceUnderIt) {
+TEST_F(SdlDummy, CursorHiddenOnceWhileOverThePictureAndAFailedLockAsksForAFullCopy) {
   SDL_SetWindowPosition(window, 0, 0);
   BlitBuffer* b = OpenBlitBuffer(window, 64, 48, 1);
   ASSERT_NE(b, nullptr);
@@ -162,15 +162,36 @@ TEST_F(SdlDummy, CursorHiddenWhileWrittenInPlaceUnderIt) {
   int mx, my;
   SDL_GetGlobalMouseState(&mx, &my);
   ASSERT_LT(mx, 64);
-  ASSERT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
-  ASSERT_TRUE(LockBlitBuffer(b));
+  // Hidden once the picture is placed under the pointer, and kept so from
+  // frame to frame: no flicker.
   EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
-  EXPECT_EQ(b->hiddenCursorCount, 1);
-  UnlockBlitBuffer(b);
+  for (int frame = 0; frame < 3; ++frame) {
+    ASSERT_TRUE(LockBlitBuffer(b));
+    EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
+    UnlockBlitBuffer(b);
+    EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE) << frame;
+    EXPECT_EQ(b->hiddenCursorCount, 1);
+  }
+  // The pointer is off the picture once the window moves: shown again at
+  // once when its window hears of it, and not hidden by the next lock.
+  SDL_SetWindowPosition(window, 600, 400);
+  TrackBlitCursor(b);
   EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
   EXPECT_EQ(b->hiddenCursorCount, 0);
+  ASSERT_TRUE(LockBlitBuffer(b));
+  EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
+  UnlockBlitBuffer(b);
 
-  // Hidden over the window for good: locking leaves it so.
+  // A lock that fails (the picture no longer wholly on the surface) asks
+  // for a full copy next time.
+  EXPECT_EQ(b->flags & kBlitFullCopy, 0u);
+  b->destinationX = 90;
+  EXPECT_FALSE(LockBlitBuffer(b));
+  EXPECT_NE(b->flags & kBlitFullCopy, 0u);
+  b->destinationX = 0;
+
+  // Hidden over the window for good: the buffer leaves it so.
+  SDL_SetWindowPosition(window, 0, 0);
   SetWindowCursorHidden(true);
   ASSERT_TRUE(LockBlitBuffer(b));
   EXPECT_EQ(b->hiddenCursorCount, 0);
@@ -178,13 +199,12 @@ TEST_F(SdlDummy, CursorHiddenWhileWrittenInPlaceUnderIt) {
   EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
   SetWindowCursorHidden(false);
 
-  // Away from the picture the cursor stays.
-  SDL_SetWindowPosition(window, 600, 400);
-  SetBlitPosition(b, 0, 0);
+  // Closing a buffer that hid the cursor shows it.
   ASSERT_TRUE(LockBlitBuffer(b));
-  EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
   UnlockBlitBuffer(b);
+  ASSERT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
   CloseBlitBuffer(b);
+  EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
 }
 
 TEST_F(SdlDummy, BuffersOnOneWindowShareItsRenderer) {

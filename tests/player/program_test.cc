@@ -1,0 +1,102 @@
+// kivoplay as a program typed at a terminal, on SDL's dummy drivers: the GNU
+// options and their exit codes, the line on standard error that names a
+// movie which cannot be played, and a self-playing copy made by kivbundle
+// that takes a movie name as its first argument.
+#include <gtest/gtest.h>
+
+#if !defined(_WIN32)
+
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "player/command_line.h"
+#include "player/e2e_support.h"
+#include "support/test_movies.h"
+
+namespace kivo {
+namespace {
+
+class Program : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    build = e2e::BuildDir();
+    player = build + "/player/kivoplay";
+    if (access(player.c_str(), X_OK) != 0) GTEST_SKIP() << "no player built";
+    folder = test::TestFolder();
+    e2e::WriteQuietProfile(folder + "/program_profile");
+    env = {"SDL_VIDEODRIVER=dummy", "SDL_VIDEO_DRIVER=dummy", "SDL_AUDIODRIVER=dummy", "SDL_AUDIO_DRIVER=dummy",
+           "XDG_CONFIG_HOME=" + folder + "/program_profile"};
+  }
+
+  // Runs a program with its standard output and error kept; the exit code.
+  int Run(std::vector<std::string> args) {
+    std::string command = "exec";
+    for (const std::string& a : args) command += " '" + a + "'";
+    command += " >'" + folder + "/program_out.txt'";
+    e2e::Child child;
+    if (!child.Start({"/bin/sh", "-c", command}, env, folder + "/program_err.txt")) return -3;
+    const int code = child.Wait(30000);
+    out = Slurp(folder + "/program_out.txt");
+    err = child.Errors();
+    return code;
+  }
+
+  static std::string Slurp(const std::string& path) {
+    std::ifstream f(path);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+  }
+
+  std::string build, player, folder, out, err;
+  std::vector<std::string> env;
+};
+
+TEST_F(Program, GnuOptionsAnswerAtOnce) {
+  EXPECT_EQ(Run({player, "--help"}), 0);
+  EXPECT_EQ(out, LinuxHelpText());
+  EXPECT_EQ(Run({player, "movie.kiv", "-h"}), 0);
+  EXPECT_EQ(out, LinuxHelpText());
+  EXPECT_EQ(Run({player, "--version"}), 0);
+  EXPECT_EQ(out.rfind("kivoplay ", 0), 0u) << out;
+  EXPECT_NE(out.find("Kivo library"), std::string::npos) << out;
+  EXPECT_EQ(Run({player, "-q"}), 1);
+  EXPECT_EQ(err, "kivoplay: unknown option '-q'\nTry 'kivoplay --help' for more information.\n");
+  EXPECT_TRUE(out.empty());
+  // No movie: the help text in its box, exit code 1.
+  EXPECT_EQ(Run({player, "/S"}), 1);
+  EXPECT_EQ(err.rfind(std::string("Kivo Video Player Help:\n") + LinuxHelpText(), 0), 0u) << err;
+}
+
+TEST_F(Program, AMovieThatCannotBePlayedIsNamedWithTheReason) {
+  const std::string missing = folder + "/program_missing.kiv";
+  EXPECT_EQ(Run({player, missing}), 1);
+  EXPECT_EQ(err.rfind("kivoplay: cannot open '" + missing + "': No such file or directory\nKivo Error:\n", 0), 0u)
+      << err;
+  const std::string text = test::WriteTestFile("program_text.kiv", std::vector<uint8_t>(64, 'x'));
+  EXPECT_EQ(Run({player, text}), 1);
+  EXPECT_EQ(err, "kivoplay: cannot play '" + text + "': Not a Kivo file.\nKivo Error:\nNot a Kivo file.\n");
+}
+
+TEST_F(Program, ASelfPlayingCopyTakesAMovieNameAsItsFirstArgument) {
+  const std::string bundler = build + "/tools/kivbundle";
+  if (access(bundler.c_str(), X_OK) != 0) GTEST_SKIP() << "no kivbundle built";
+  const std::string stored = test::WriteTestFile("program_stored.kiv", test::FillerMovie(3, 32, 16));
+  // Named without an extension: the file itself, not one with ".kiv" added.
+  const std::string other = test::WriteTestFile("program_other", test::FillerMovie(2, 48, 32));
+  const std::string copy = folder + "/program_copy";
+  ASSERT_EQ(Run({bundler, player, stored, "--switches", "/F", "-o", copy}), 0) << err;
+  // The stored movie, then the named one, then the logo.
+  EXPECT_EQ(Run({copy, other}), 0) << err;
+  EXPECT_EQ(Run({copy, "program_none.kiv"}), 1);
+  EXPECT_EQ(err.rfind("program_copy: cannot open 'program_none.kiv': No such file or directory\n", 0), 0u) << err;
+}
+
+}  // namespace
+}  // namespace kivo
+
+#endif  // !_WIN32
