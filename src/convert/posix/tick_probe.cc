@@ -11,6 +11,8 @@
 #endif
 
 namespace kivo {
+
+#if defined(__i386__) || defined(__x86_64__)
 namespace {
 
 sigjmp_buf probeJump;
@@ -18,6 +20,7 @@ sigjmp_buf probeJump;
 void OnFault(int) { siglongjmp(probeJump, 1); }
 
 }  // namespace
+#endif
 
 int32_t ProbeTimeStampCounter() {
 #if defined(__i386__) || defined(__x86_64__)

@@ -1,0 +1,47 @@
+// The calls the player page makes into the WebAssembly module (see
+// kivo_page.cc). The page reads KwState's words straight from the module's
+// memory, so the record holds 32-bit words only and its order is fixed:
+// player.js names the same fields at the same word offsets.
+#pragma once
+
+#include <cstdint>
+
+extern "C" {
+
+struct KwState {
+  // Set by kw_open.
+  uint32_t width, height;          // the presented picture (RGBA rows of kw_copy)
+  uint32_t frameCount;
+  uint32_t rateNum, rateDen;       // the rate to play at; rateNum 0 = as fast as possible
+  uint32_t alpha;                  // the picture has an alpha plane
+  uint32_t trackRate;              // Hz of the sound track played, 0 = none (silent)
+  uint32_t trackChannels;
+  uint32_t pcm, rgba;              // addresses of the PCM and RGBA buffers
+  // Set by kw_decode.
+  uint32_t frame;                  // the frame just decoded (from 1)
+  uint32_t pcmBytes;               // its PCM: 16-bit signed, interleaved
+  uint32_t readError;              // the file ended early: no more frames decode
+  uint32_t luma, u, v, alphaPlane; // the decoded planes (alphaPlane 0 without)
+  uint32_t sourceWidth, sourceHeight, chromaWidth, chromaHeight;
+  uint32_t pitch, chromaPitch;
+};
+
+// Opens the movie file at `path` with sound track `trackId`; extraFlags may
+// add grey, never-skip and a display mode. 1 on success, else 0 with the
+// reason in kw_error_text. Closes the movie open before.
+int32_t kw_open(const char* path, uint32_t trackId, uint32_t extraFlags);
+const char* kw_error_text();
+KwState* kw_state();
+// Decodes the loaded frame's sound and picture; 1 after a read error.
+int32_t kw_decode();
+// The picture decoded last into the RGBA rows.
+void kw_copy();
+// Loads the next frame (frame 1 after the last, the sound starting over).
+void kw_next();
+// Pauses (1) or resumes (0) the library's clock, for its statistics.
+void kw_pause(int32_t pause);
+// The statistics line of the last second of frames.
+const char* kw_stats_line();
+void kw_close();
+
+}  // extern "C"
