@@ -67,10 +67,9 @@ extern "C" {
 
 int32_t kw_open(const char* path, uint32_t trackId, uint32_t extraFlags) {
   kw_close();
-  // The movie is read whole into memory (the page has it in memory anyway)
-  // and decoded without the library's reader and sound threads.
-  const uint32_t flags = (extraFlags & (kOpenGrey | kOpenNeverSkip | kOpenModeMask)) | kOpenPreload | kOpenNoReader |
-                         kOpenAlpha;
+  // Read and decoded on the page's thread: no reader or sound threads. (Not
+  // preloaded: a movie cut short then still plays up to where it ends.)
+  const uint32_t flags = (extraFlags & (kOpenGrey | kOpenNeverSkip | kOpenModeMask)) | kOpenNoReader | kOpenAlpha;
   Movie* movie = OpenMovie(path, flags);
   if (!movie) return 0;
   MovieInfo info;
