@@ -67,8 +67,8 @@ extern "C" {
 
 int32_t kw_open(const char* path, uint32_t trackId, uint32_t extraFlags) {
   kw_close();
-  // Read and decoded on the page's thread: no reader or sound threads. (Not
-  // preloaded: a movie cut short then still plays up to where it ends.)
+  // Read (through the read-ahead buffer, as kivdump reads) and decoded on
+  // the page's thread: no reader or sound threads.
   const uint32_t flags = (extraFlags & (kOpenGrey | kOpenNeverSkip | kOpenModeMask)) | kOpenNoReader | kOpenAlpha;
   Movie* movie = OpenMovie(path, flags);
   if (!movie) return 0;
