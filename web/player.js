@@ -312,6 +312,17 @@ class KivoPlayer {
 
   tick() {
     this.rafPending = false;
+    try {
+      this.cycle();
+    } catch (e) {
+      // Whatever went wrong ends the movie with its message, never a stuck page.
+      const name = this.movie ? this.movie.name + ': ' : '';
+      this.stop();
+      this.setMessage(name + (e.message || e));
+    }
+  }
+
+  cycle() {
     const mv = this.movie;
     if (!mv || mv.ended || this.userPaused) return;
     const began = performance.now();

@@ -38,7 +38,7 @@ def check(ok, what, detail=''):
 class Browser:
     """Headless Chromium with one page, spoken to over the DevTools pipe."""
 
-    def __init__(self, chromium, log):
+    def __init__(self, chromium, log, autoplay=True):
         self.profile = tempfile.mkdtemp(prefix='kivo-chromium-')
         to_child_r, self.to_child = os.pipe()
         self.from_child, from_child_w = os.pipe()
@@ -50,9 +50,10 @@ class Browser:
 
         args = [chromium, '--headless=new', '--no-sandbox', '--disable-gpu', '--no-first-run',
                 '--disable-background-networking', '--disable-component-update', '--disable-sync',
-                '--user-data-dir=' + self.profile, '--remote-debugging-pipe',
-                '--autoplay-policy=no-user-gesture-required', '--force-color-profile=srgb',
+                '--user-data-dir=' + self.profile, '--remote-debugging-pipe', '--force-color-profile=srgb',
                 '--force-device-scale-factor=1', '--window-size=1024,768', 'about:blank']
+        if autoplay:
+            args.insert(-1, '--autoplay-policy=no-user-gesture-required')
         self.proc = subprocess.Popen(args, preexec_fn=pipes, close_fds=False, stdin=subprocess.DEVNULL,
                                      stdout=log, stderr=log)
         os.close(to_child_r)
@@ -339,6 +340,14 @@ def main():
               done and 'shown %d, copies skipped %d, sound skips %d, picture after sound: median %.1f ms' % (
                   done['shown'], done['skippedBlits'], done['soundSkips'], done['syncMedianMs'] or 0))
 
+        # A single movie looping goes on from its last frame to frame 1.
+        open_page('?movie=alpha.kiv&loop=1')
+        looped = browser.wait_for('kivoProbe.player().movie && kivoProbe.player().movie.shown >= 9 && '
+                                  'kivoProbe.player()', timeout=15)
+        check(bool(looped) and looped['movie']['name'] == 'alpha.kiv' and not looped['message'],
+              'alpha.kiv (6 frames) with loop=1 plays on past its last frame',
+              looped and 'shown %d' % looped['movie']['shown'])
+
         # 4. Damaged movies: one message each, and the page still answers.
         for name, expected in (('not-a-movie.kiv', 'Not a Kivo file'), ('truncated.kiv', 'ends early'),
                                ('scrambled.kiv', None), ('empty.kiv', None)):
@@ -353,14 +362,35 @@ def main():
                 check(bool(state) and answered, name + ' gives a message or plays to its end',
                       state and (state['message'] or 'played to frame %d' % state['last']['frame']))
 
+        errors = browser.console_errors()
+        check(not errors, 'no uncaught script errors', json.dumps(errors)[:400])
+
+        # 5. As a visitor's browser does: sound held back until the page is touched.
+        shy = Browser(args.chromium, log, autoplay=False)
+        try:
+            shy.navigate(base + 'index.html?movie=demo.kiv')
+            shy.wait_for('!!window.kivoPage')
+            shy.evaluate(probe)
+            waiting = shy.wait_for('kivoProbe.player().movie && /Click/.test(document.getElementById("hint")'
+                                   '.textContent) && kivoProbe.player()', timeout=10)
+            time.sleep(0.3)
+            still = shy.evaluate('kivoProbe.player()')
+            check(bool(waiting) and still['movie']['shown'] == 0, 'without autoplay the movie waits for a touch')
+            for kind in ('mousePressed', 'mouseReleased'):
+                shy.call('Input.dispatchMouseEvent', {'type': kind, 'x': 500, 'y': 200, 'button': 'left',
+                                                      'clickCount': 1}, session=True)
+            playing = shy.wait_for('kivoProbe.player().movie && kivoProbe.player().movie.shown >= 5 && '
+                                   'kivoProbe.player()', timeout=10)
+            check(bool(playing) and playing['audio'] == 'running', 'a click starts it with its sound')
+        finally:
+            shy.close()
+
         if args.bench:
             browser.navigate(base + 'bench.html?movie=bench.kiv&seconds=5')
             fps = browser.wait_for('document.getElementById("result").dataset.fps || '
                                    'document.getElementById("result").dataset.error && "error"', timeout=60)
             text = browser.evaluate('document.getElementById("result").textContent')
             print('bench ' + text, flush=True)
-        errors = browser.console_errors()
-        check(not errors, 'no uncaught script errors', json.dumps(errors)[:400])
     finally:
         browser.close()
         server.shutdown()
