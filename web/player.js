@@ -12,7 +12,6 @@
 const kStateFields = ['width', 'height', 'frameCount', 'rateNum', 'rateDen', 'alpha', 'trackRate', 'trackChannels',
   'pcm', 'rgba', 'frame', 'pcmBytes', 'readError', 'luma', 'u', 'v', 'alphaPlane', 'sourceWidth', 'sourceHeight',
   'chromaWidth', 'chromaHeight', 'pitch', 'chromaPitch'];
-const kOpenGrey = 0x00020000;
 
 class KivoDecoder {
   static async load() {
@@ -122,7 +121,8 @@ class KivoPlayer {
     this.setMessage('');
     this.setHint('');
     this.userPaused = false;
-    const error = this.decoder.open(entry.bytes, entry.track || 0, entry.grey ? kOpenGrey : 0);
+    this.waitingForGesture = false;
+    const error = this.decoder.open(entry.bytes, entry.track || 0);
     if (error) {
       this.setMessage(entry.name + ': ' + error);
       this.setStatus('');
@@ -176,8 +176,8 @@ class KivoPlayer {
     this.movie = null;
     this.decoder.close();
     this.ui.stats.textContent = '';
-    if (this.audio && this.audio.state === 'running') {
-      // Drops whatever sound is still scheduled.
+    if (this.audio) {
+      // Drops whatever sound is still scheduled, paused or not.
       this.audio.close();
       this.audio = null;
     }
@@ -188,11 +188,8 @@ class KivoPlayer {
   async start() {
     const mv = this.movie;
     if (mv.sound) {
-      if (!this.audio || this.audio.sampleRate !== mv.s.trackRate) {
-        if (this.audio) this.audio.close();
-        // At the track's own rate, so that each frame's sound starts on a sample.
-        this.audio = new AudioContext({ sampleRate: mv.s.trackRate, latencyHint: 'playback' });
-      }
+      // At the track's own rate, so that each frame's sound starts on a sample.
+      if (!this.audio) this.audio = new AudioContext({ sampleRate: mv.s.trackRate, latencyHint: 'playback' });
       if (this.audio.state !== 'running') {
         // Browsers hold sound back until the visitor has touched the page.
         const resumed = this.audio.resume();
