@@ -117,11 +117,27 @@ class KivoPlayer {
     this.closeMovie();
   }
 
+  // Opens and starts a movie; whatever fails gives its one message.
   openMovie(entry, stopAtFrame = 0) {
     this.setMessage('');
     this.setHint('');
     this.userPaused = false;
     this.waitingForGesture = false;
+    try {
+      return this.setUp(entry, stopAtFrame);
+    } catch (e) {
+      this.fail(entry.name, e);
+      return false;
+    }
+  }
+
+  // Ends the movie with the message of what went wrong.
+  fail(name, e) {
+    this.stop();
+    this.setMessage(name + ': ' + (e.message || e));
+  }
+
+  setUp(entry, stopAtFrame) {
     const error = this.decoder.open(entry.bytes, entry.track || 0);
     if (error) {
       this.setMessage(entry.name + ': ' + error);
@@ -187,9 +203,24 @@ class KivoPlayer {
 
   async start() {
     const mv = this.movie;
+    try {
+      await this.startSound(mv);
+    } catch (e) {
+      if (mv === this.movie) this.fail(mv.name, e);
+    }
+  }
+
+  async startSound(mv) {
     if (mv.sound) {
-      // At the track's own rate, so that each frame's sound starts on a sample.
-      if (!this.audio) this.audio = new AudioContext({ sampleRate: mv.s.trackRate, latencyHint: 'playback' });
+      if (!this.audio) {
+        try {
+          // At the track's own rate, so that each frame's sound starts on a sample.
+          this.audio = new AudioContext({ sampleRate: mv.s.trackRate, latencyHint: 'playback' });
+        } catch (e) {
+          // A browser that cannot run at that rate resamples the frames' sound instead.
+          this.audio = new AudioContext({ latencyHint: 'playback' });
+        }
+      }
       if (this.audio.state !== 'running') {
         // Browsers hold sound back until the visitor has touched the page.
         const resumed = this.audio.resume();
@@ -313,9 +344,7 @@ class KivoPlayer {
       this.cycle();
     } catch (e) {
       // Whatever went wrong ends the movie with its message, never a stuck page.
-      const name = this.movie ? this.movie.name + ': ' : '';
-      this.stop();
-      this.setMessage(name + (e.message || e));
+      this.fail(this.movie ? this.movie.name : 'Kivo', e);
     }
   }
 
