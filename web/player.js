@@ -264,6 +264,13 @@ class KivoPlayer {
     return performance.now() / 1000 - mv.anchor;
   }
 
+  // Seconds of the current play scheduled so far: sound queued for earlier
+  // than this is too late to be played.
+  scheduled() {
+    const mv = this.movie;
+    return (mv.sound ? this.audio.currentTime : performance.now() / 1000) - mv.anchor;
+  }
+
   // The frame's sound, queued right after the sound before it.
   queueSound(pcm) {
     const mv = this.movie;
@@ -361,7 +368,7 @@ class KivoPlayer {
         if (!mv.frameSeconds) break;  // as fast as possible: one picture per animation frame
       }
       const due = mv.played * mv.frameSeconds;
-      if (this.now() < due - kDecodeAhead) break;
+      if (this.scheduled() < due - kDecodeAhead) break;
       if (!this.decodeOne()) {
         this.endMovie(true);
         return;
