@@ -333,6 +333,15 @@ def main():
         stopped = browser.wait_for('!kivoProbe.player().movie && kivoProbe.player()', timeout=10)
         check(bool(stopped), 'Esc stops')
 
+        # Opening a file with the page's button.
+        document = browser.call('DOM.getDocument', session=True)['root']['nodeId']
+        node = browser.call('DOM.querySelector', {'nodeId': document, 'selector': '#file'}, session=True)['nodeId']
+        browser.call('DOM.setFileInputFiles', {'nodeId': node, 'files': [
+            os.path.abspath(os.path.join(refs, 'alpha.kiv'))]}, session=True)
+        chosen = browser.wait_for('kivoProbe.player().movie && kivoProbe.player().movie.shown >= 2 && '
+                                  'kivoProbe.player()', timeout=10)
+        check(bool(chosen) and chosen['movie']['name'] == 'alpha.kiv', 'a movie chosen with "Open movies" plays')
+
         # The sound clock over a whole play (reported; a loaded machine moves it).
         open_page('?movie=demo.kiv')
         done = browser.wait_for('!kivoProbe.player().movie && kivoProbe.player().last', timeout=30)
