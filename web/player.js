@@ -477,6 +477,27 @@ class KivoPlayer {
     if (!this.userPaused) this.kick();
   }
 
+  // Enter while paused: the next frame, shown at once. Its sound is queued in
+  // its place, so after the pause the pictures wait for the sound to catch up.
+  step() {
+    const mv = this.movie;
+    if (!mv || !this.userPaused || mv.ended || !mv.started) return;
+    if (!mv.pending) {
+      if (!this.decodeOne()) {
+        this.endMovie(true);
+        return;
+      }
+      mv.pendingLast = mv.s.frame >= mv.s.frameCount;
+      mv.pendingCopied = false;
+      this.decoder.next();
+    }
+    mv.pending = false;
+    // The planes are still those of this frame: nothing was decoded since.
+    if (!mv.pendingCopied) this.decoder.copy();
+    this.present(null);
+    if (mv.pendingLast) this.afterLast();
+  }
+
   // Picture minus sound at the frames shown so far, the median, in ms.
   syncMedianMs() {
     const o = (this.movie ? this.movie.offsets : []).slice().sort((a, b) => a - b);
@@ -562,6 +583,7 @@ async function startPage() {
     if (player.gesture()) return;
     if (e.target instanceof HTMLInputElement && e.target.type !== 'checkbox') return;
     if (e.key === ' ') player.togglePause();
+    else if (e.key === 'Enter') player.step();
     else if (e.key === '.') player.openNext();
     else if (e.key === 'Escape') player.stop();
     else return;

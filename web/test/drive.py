@@ -311,8 +311,9 @@ def main():
         def key(k, code, vk):
             for kind in ('keyDown', 'keyUp'):
                 browser.call('Input.dispatchKeyEvent', {'type': kind, 'key': k, 'code': code,
-                                                        'windowsVirtualKeyCode': vk, 'text': k if k != 'Escape'
-                                                        else ''}, session=True)
+                                                        'windowsVirtualKeyCode': vk,
+                                                        'text': {'Escape': '', 'Enter': '\r'}.get(k, k)},
+                         session=True)
 
         key(' ', 'Space', 32)
         paused = browser.evaluate('kivoProbe.player()')
@@ -321,6 +322,13 @@ def main():
         check(paused['paused'] and later['movie']['shown'] == paused['movie']['shown'],
               'space pauses (no picture while paused)', '%d then %d' % (paused['movie']['shown'],
                                                                       later['movie']['shown']))
+        key('Enter', 'Enter', 13)
+        stepped = browser.wait_for('kivoProbe.player().movie.shown === %d && kivoProbe.player()'
+                                   % (later['movie']['shown'] + 1), timeout=5)
+        time.sleep(0.3)
+        still = browser.evaluate('kivoProbe.player()')
+        check(bool(stepped) and still['paused'] and still['movie']['shown'] == later['movie']['shown'] + 1,
+              'Enter while paused shows one frame more')
         key(' ', 'Space', 32)
         resumed = browser.wait_for('kivoProbe.player().movie.shown > %d && kivoProbe.player()'
                                    % later['movie']['shown'], timeout=10)
