@@ -567,9 +567,16 @@ async function startPage() {
     }
   };
   document.getElementById('file').onchange = (e) => open(() => readFiles(e.target.files));
-  document.getElementById('pause').onclick = () => player.togglePause();
-  document.getElementById('next').onclick = () => player.openNext();
-  document.getElementById('stop').onclick = () => player.stop();
+  // The buttons give the focus back, so that space never presses one again.
+  const button = (id, action) => {
+    document.getElementById(id).onclick = (e) => {
+      e.currentTarget.blur();
+      action();
+    };
+  };
+  button('pause', () => player.togglePause());
+  button('next', () => player.openNext());
+  button('stop', () => player.stop());
   const drop = document.body;
   drop.addEventListener('dragover', (e) => { e.preventDefault(); drop.classList.add('dropping'); });
   drop.addEventListener('dragleave', () => drop.classList.remove('dropping'));
