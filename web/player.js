@@ -84,7 +84,9 @@ class KivoPlayer {
     this.showStats = false;
     this.audio = null;        // the AudioContext, made at the first movie with sound
     this.movie = null;        // the open movie's state record and playback state
-    this.userPaused = false;
+    this.userPaused = false;  // space
+    this.hidden = false;      // the page is not visible
+    this.paused = false;      // either of the two
     this.tick = this.tick.bind(this);
     this.rafPending = false;
   }
@@ -122,6 +124,7 @@ class KivoPlayer {
     this.setMessage('');
     this.setHint('');
     this.userPaused = false;
+    this.paused = false;
     this.waitingForGesture = false;
     try {
       return this.setUp(entry, stopAtFrame);
@@ -357,7 +360,7 @@ class KivoPlayer {
 
   cycle() {
     const mv = this.movie;
-    if (!mv || mv.ended || this.userPaused) return;
+    if (!mv || mv.ended || this.paused) return;
     const began = performance.now();
     for (;;) {
       if (mv.pending) {
@@ -460,21 +463,35 @@ class KivoPlayer {
   // ---- Keys ----
 
   togglePause() {
-    const mv = this.movie;
-    if (!mv) return;
+    if (!this.movie) return;
     this.userPaused = !this.userPaused;
-    this.decoder.pause(this.userPaused);
+    this.applyPause();
+    this.setHint(this.userPaused ? 'Paused.' : '');
+  }
+
+  // A hidden page (another tab, a minimised window) pauses the movie and its
+  // sound; shown again, it goes on unless the visitor had paused it.
+  setHidden(hidden) {
+    this.hidden = hidden;
+    if (this.movie) this.applyPause();
+  }
+
+  applyPause() {
+    const mv = this.movie;
+    const paused = this.userPaused || this.hidden;
+    if (paused === this.paused) return;
+    this.paused = paused;
+    this.decoder.pause(paused);
     if (mv.sound && this.audio) {
-      if (this.userPaused) this.audio.suspend(); else this.audio.resume();
-    } else if (this.userPaused) {
+      if (paused) this.audio.suspend(); else this.audio.resume();
+    } else if (paused) {
       mv.pausedAt = performance.now() / 1000;
     } else if (mv.pausedAt) {
       // A pause is not made up afterwards.
       mv.anchor += performance.now() / 1000 - mv.pausedAt;
       mv.pausedAt = 0;
     }
-    this.setHint(this.userPaused ? 'Paused.' : '');
-    if (!this.userPaused) this.kick();
+    if (!paused) this.kick();
   }
 
   // Enter while paused: the next frame, shown at once. Its sound is queued in
@@ -586,6 +603,7 @@ async function startPage() {
     open(() => readFiles(e.dataTransfer.files));
   });
   document.addEventListener('pointerdown', () => player.gesture());
+  document.addEventListener('visibilitychange', () => player.setHidden(document.hidden));
   document.addEventListener('keydown', (e) => {
     if (player.gesture()) return;
     if (e.target instanceof HTMLInputElement && e.target.type !== 'checkbox') return;

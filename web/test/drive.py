@@ -300,7 +300,7 @@ def main():
                   '%dx%d against %dx%d, %d of %d bytes differ' % (w, h, w2, h2, differing, len(b''.join(rows2))))
 
         # 3. Playing: keys, the statistics line, the sound clock.
-        open_page('?movie=demo.kiv&movie=alpha.kiv&stats=1')
+        open_page('?movie=demo.kiv&movie=alpha.kiv&stats=1&loop=1')
         state = browser.wait_for('kivoProbe.player().movie && kivoProbe.player().movie.shown >= 10 && '
                                  'kivoProbe.player()')
         check(bool(state) and state['movie']['sound'] and state['audio'] == 'running',
@@ -333,6 +333,20 @@ def main():
         resumed = browser.wait_for('kivoProbe.player().movie.shown > %d && kivoProbe.player()'
                                    % later['movie']['shown'], timeout=10)
         check(bool(resumed) and not resumed['paused'], 'space again resumes')
+        def hide(hidden):
+            browser.evaluate('Object.defineProperty(document, "hidden", {configurable: true, get: () => %s}); '
+                             'document.dispatchEvent(new Event("visibilitychange"))' % ('true' if hidden else 'false'))
+
+        hide(True)
+        hidden = browser.wait_for('kivoProbe.player().audio === "suspended" && kivoProbe.player()', timeout=5)
+        time.sleep(0.5)
+        still = browser.evaluate('kivoProbe.player()')
+        check(bool(hidden) and still['movie']['shown'] == hidden['movie']['shown'],
+              'a hidden page pauses the movie and its sound')
+        hide(False)
+        shown = browser.wait_for('kivoProbe.player().movie.shown > %d && kivoProbe.player()'
+                                 % still['movie']['shown'], timeout=10)
+        check(bool(shown) and shown['audio'] == 'running', 'shown again, it plays on')
         key('.', 'Period', 190)
         nxt = browser.wait_for('kivoProbe.player().movie && kivoProbe.player().movie.name === "alpha.kiv" && '
                                'kivoProbe.player()', timeout=10)
