@@ -418,7 +418,7 @@ def main():
 
         if args.bench:
             browser.navigate(base + 'bench.html?movie=bench.kiv&seconds=5')
-            fps = browser.wait_for('document.getElementById("result").dataset.fps || '
+            fps = browser.wait_for('document.getElementById("result").dataset.best || '
                                    'document.getElementById("result").dataset.error && "error"', timeout=60)
             text = browser.evaluate('document.getElementById("result").textContent')
             print('bench ' + text, flush=True)
