@@ -238,6 +238,13 @@ def main():
     args = parser.parse_args()
 
     root = tempfile.mkdtemp(prefix='kivo-web-')
+    try:
+        return run(args, root)
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
+
+
+def run(args, root):
     for folder in (args.site, args.refs):
         for name in os.listdir(folder):
             if not os.path.exists(os.path.join(root, name)):
@@ -425,7 +432,6 @@ def main():
     finally:
         browser.close()
         server.shutdown()
-        shutil.rmtree(root, ignore_errors=True)
     if FAILURES:
         print('%d check(s) failed' % len(FAILURES))
         return 1
