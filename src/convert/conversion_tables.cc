@@ -3,6 +3,7 @@
 #include "convert/conversion_tables.h"
 
 #include <cstring>
+#include <mutex>
 
 #include "convert/processor.h"
 
@@ -10,7 +11,7 @@ namespace kivo {
 namespace {
 
 ConversionTables tables;
-bool colourBuilt = false;
+std::once_flag colourOnce;
 int32_t lastPrepared = -1;
 
 // Division rounding toward zero, as every table formula is written.
@@ -91,10 +92,7 @@ PackLayout PackLayoutOf(int32_t code) {
 
 const ConversionTables& PrepareConversionTables(int32_t code) {
   TickCounterAvailable();  // the guarded probe runs on the first preparation
-  if (!colourBuilt) {
-    BuildColour();
-    colourBuilt = true;
-  }
+  std::call_once(colourOnce, BuildColour);
   if (code != lastPrepared && code != -1) {
     lastPrepared = code;
     BuildPack(code);
