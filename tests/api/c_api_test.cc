@@ -13,8 +13,11 @@
 #include <thread>
 #include <vector>
 
+#include "convert/converters.h"
+#include "convert/row_walk.h"
 #include "encode/container_writer.h"
 #include "encode/encoder.h"
+#include "kivo/convert.h"
 #include "kivo/kivo_dec.h"
 #include "movie/container.h"
 #include "platform/platform.h"
@@ -139,6 +142,7 @@ struct TestMovie {
 // U, V), alpha apart, and each track's PCM.
 struct Decoded {
   std::string planes, alpha;
+  std::string pixels;  // the pictures converted, when a format was asked for
   std::vector<std::string> pcm;
   int32_t status = KIVO_DEC_OK;
 };
@@ -220,7 +224,7 @@ enum class Via { kFile, kMemory, kIo };
 
 // Decodes `path` from frame `from` (a key frame, or 1) to the end, the way a
 // framework would: packets split, the audio primed at a seek.
-Decoded Decode(const std::string& path, Via via, uint32_t from = 1) {
+Decoded Decode(const std::string& path, Via via, uint32_t from = 1, uint32_t convertFlags = 0) {
   Decoded out;
   KivoMovie* m = nullptr;
   std::string bytes;
@@ -271,6 +275,15 @@ Decoded Decode(const std::string& path, Via via, uint32_t from = 1) {
     rows(out.planes, p.u, p.chroma_pitch, p.chroma_width, p.chroma_height);
     rows(out.planes, p.v, p.chroma_pitch, p.chroma_width, p.chroma_height);
     if (p.alpha) rows(out.alpha, p.alpha, p.pitch, p.width, p.height);
+    if (convertFlags) {
+      // The player's conversion runs on the decoding thread too.
+      const uint32_t paddedRows = 2 * (((p.height + 1) / 2 + 7) & ~7u);
+      const ConvertSource source = {p.y, nullptr, p.pitch, paddedRows, p.width, p.height};
+      std::vector<uint8_t> target(size_t(p.width) * 2 * 4 * p.height * 2);
+      const ConvertTarget to = {target.data(), int32_t(p.width * 2 * 4), 0, 0};
+      ConvertFull(DescriptorFor(convertFlags & 15, false), to, source, 0, 0, convertFlags);
+      out.pixels.append(target.begin(), target.end());
+    }
   }
   for (KivoAudioDecoder* a : audio) kivo_audio_close(a);
   kivo_video_close(video);
@@ -337,13 +350,16 @@ TEST_F(CApi, EveryFrameAndTrackEqualsKivdumpFromTheStartAndFromEachKeyFrame) {
 
 TEST_F(CApi, FourMoviesOnFourThreadsAtOnceGiveTheSingleThreadedOutput) {
   ASSERT_EQ(movies->size(), 4u);
+  // Each thread also converts its pictures, each to another format: RGB32,
+  // 16-bit with the red/blue exchange, doubled rows, YUY2.
+  const uint32_t convert[4] = {3, 10 | kCopyExchangeRedBlue, 4 | 1u << kCopyOptionShift, 13 | kCopyGray};
   std::vector<Decoded> alone;
-  for (const TestMovie& t : *movies) alone.push_back(Decode(t.path, Via::kFile));
+  for (size_t i = 0; i < 4; ++i) alone.push_back(Decode((*movies)[i].path, Via::kFile, 1, convert[i]));
   std::vector<Decoded> together(4);
   const Via vias[4] = {Via::kFile, Via::kMemory, Via::kIo, Via::kFile};
   std::vector<std::thread> threads;
   for (size_t i = 0; i < 4; ++i)
-    threads.emplace_back([&, i] { together[i] = Decode((*movies)[i].path, vias[i], i == 3 ? 5 : 1); });
+    threads.emplace_back([&, i] { together[i] = Decode((*movies)[i].path, vias[i], i == 3 ? 5 : 1, convert[i]); });
   for (std::thread& t : threads) t.join();
   for (size_t i = 0; i < 4; ++i) {
     SCOPED_TRACE((*movies)[i].path);
@@ -351,6 +367,8 @@ TEST_F(CApi, FourMoviesOnFourThreadsAtOnceGiveTheSingleThreadedOutput) {
     const uint32_t from = i == 3 ? 5 : 1;
     const size_t skip = (from - 1) * FrameBytes(40, 30);
     EXPECT_TRUE(together[i].planes == alone[i].planes.substr(i == 3 ? skip : 0));
+    EXPECT_GT(together[i].pixels.size(), 0u);
+    EXPECT_TRUE(together[i].pixels == alone[i].pixels.substr(alone[i].pixels.size() - together[i].pixels.size()));
     for (size_t k = 0; k < alone[i].pcm.size(); ++k) EXPECT_TRUE(together[i].pcm[k] == alone[i].pcm[k]);
   }
 }
