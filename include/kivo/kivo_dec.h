@@ -227,6 +227,11 @@ KIVO_API void kivo_audio_close(KivoAudioDecoder* decoder);
  * the track's last chunk before that frame. Reads packets through the
  * movie's buffer, so call it before reading `frame`'s packet. */
 KIVO_API int32_t kivo_movie_prime_audio(KivoMovie* movie, uint32_t index, uint32_t frame, KivoAudioDecoder* decoder);
+/* For callers whose decoder is elsewhere (a framework's decoder element):
+ * the frame whose chunk of track `index` carries the sound into `frame`,
+ * in *carry (0 when there is none). Decoding that chunk without output
+ * after a reset is what kivo_movie_prime_audio does. */
+KIVO_API int32_t kivo_movie_audio_carry(KivoMovie* movie, uint32_t index, uint32_t frame, uint32_t* carry);
 /* The PCM bytes track `index` holds before frame `frame`'s chunk (the sum
  * of the chunks' byte counts), so that its sound can be timed: reads the
  * chunk heads of every frame before. */

@@ -559,9 +559,9 @@ void kivo_audio_close(KivoAudioDecoder* a) {
   MemFree(a);
 }
 
-int32_t kivo_movie_prime_audio(KivoMovie* m, uint32_t index, uint32_t frame, KivoAudioDecoder* a) {
-  if (!m || !a || index >= m->header.trackCount || frame < 1) return KIVO_DEC_ERROR_ARGUMENT;
-  ResetAudioDecoder(a->decoder);
+int32_t kivo_movie_audio_carry(KivoMovie* m, uint32_t index, uint32_t frame, uint32_t* carry) {
+  if (carry) *carry = 0;
+  if (!m || !carry || index >= m->header.trackCount || frame < 1) return KIVO_DEC_ERROR_ARGUMENT;
   if (frame > m->header.frameCount + 1) frame = m->header.frameCount + 1;
   // Only the last block decoded carries over (its tail is blended into the
   // next block), so the latest chunk that decodes a block is enough.
@@ -574,11 +574,26 @@ int32_t kivo_movie_prime_audio(KivoMovie* m, uint32_t index, uint32_t frame, Kiv
     uint32_t chunkSize;
     if (FindAudioChunk(data, size, m->header.trackCount, index, &chunk, &chunkSize) && chunkSize > 4 &&
         Le32(chunk) > 0) {
-      DecodeAudioChunk(a->decoder, chunk, chunkSize, nullptr, nullptr);
+      *carry = f;
       return KIVO_DEC_OK;
     }
   }
   return KIVO_DEC_OK;
+}
+
+int32_t kivo_movie_prime_audio(KivoMovie* m, uint32_t index, uint32_t frame, KivoAudioDecoder* a) {
+  if (!m || !a) return KIVO_DEC_ERROR_ARGUMENT;
+  ResetAudioDecoder(a->decoder);
+  uint32_t carry;
+  int32_t status = kivo_movie_audio_carry(m, index, frame, &carry);
+  if (status != KIVO_DEC_OK || carry == 0) return status;
+  KivoPacket packet;
+  status = kivo_movie_read_packet(m, carry, &packet);
+  if (status != KIVO_DEC_OK) return status;
+  const uint8_t* chunk;
+  uint32_t size;
+  kivo_packet_audio(&packet, index, &chunk, &size);
+  return kivo_audio_decode(a, chunk, size, nullptr, 0, nullptr);
 }
 
 int32_t kivo_movie_audio_offset(KivoMovie* m, uint32_t index, uint32_t frame, uint64_t* bytes) {
