@@ -73,7 +73,7 @@ std::vector<uint8_t> MakeMovie() {
   return enc::BuildMovie(layout, packets);
 }
 
-const std::vector<uint8_t>& Movie() {
+const std::vector<uint8_t>& BenchMovie() {
   static const std::vector<uint8_t> movie = [] {
     if (const char* path = getenv("KIVO_BENCH_MOVIE")) {
       std::vector<uint8_t> bytes;
@@ -93,7 +93,7 @@ const std::vector<uint8_t>& Movie() {
 // sound output (as kivdump does).
 void BM_MovieApi(benchmark::State& state) {
   using namespace kivo;
-  const std::vector<uint8_t>& bytes = Movie();
+  const std::vector<uint8_t>& bytes = BenchMovie();
   uint64_t frames = 0;
   for (auto _ : state) {
     Movie* m = OpenMovie(bytes.data(), kOpenMemory | kOpenAlpha | kOpenNoReader | (7u << kOpenModeShift));
@@ -125,7 +125,7 @@ void BM_MovieApi(benchmark::State& state) {
 }
 
 void BM_CApi(benchmark::State& state) {
-  const std::vector<uint8_t>& bytes = Movie();
+  const std::vector<uint8_t>& bytes = BenchMovie();
   uint64_t frames = 0;
   std::vector<int16_t> pcm(1 << 20);
   for (auto _ : state) {

@@ -1,9 +1,12 @@
 // Helpers for the plugin's tests:
-//   gst_test_movie make OUT.kiv      a 12 s movie, 160x96 at 10 fps, key frames
+//   gst_test_movie make OUT.kiv [alpha|grey]
+//                                    a 12 s movie, 160x96 at 10 fps, key frames
 //                                    every 30 frames, tracks 4 (stereo) and 7 (mono)
-//   gst_test_movie planes IN.y4m OUT [FIRST]
+//   gst_test_movie planes IN.y4m OUT [FIRST [luma|ALPHA]]
 //                                    the planes of a Y4M file from frame FIRST
-//                                    (from 1) on, without the frame headers
+//                                    (from 1) on, without the frame headers: the
+//                                    luma alone, or each frame followed by its
+//                                    alpha plane from the raw file ALPHA
 //   gst_test_movie offset IN.kiv TRACK FRAME
 //                                    the PCM bytes of track TRACK (0-based) before
 //                                    frame FRAME's chunk
@@ -24,7 +27,7 @@ namespace {
 
 namespace enc = kivo::encode;
 
-int Make(const char* path) {
+int Make(const char* path, const std::string& kind) {
   constexpr uint32_t w = 160, h = 96, frames = 120, rate = 10;
   enc::VideoCoderSettings vs;
   vs.width = w;
@@ -32,6 +35,8 @@ int Make(const char* path) {
   vs.rateNum = rate;
   vs.keyInterval = 30;
   vs.effort = 0;
+  vs.alpha = kind == "alpha";
+  vs.grey = kind == "grey";
   enc::VideoCoder coder;
   std::string error;
   if (!enc::OpenVideoCoder(coder, vs, &error)) return fprintf(stderr, "%s\n", error.c_str()), 1;
@@ -39,6 +44,7 @@ int Make(const char* path) {
   layout.width = w;
   layout.height = h;
   layout.rateNum = rate;
+  layout.videoFlags = (vs.alpha ? 0x100000u : 0) | (vs.grey ? 0x20000u : 0);
   std::vector<enc::FramePacket> packets(frames);
   const enc::AudioTrackSettings tracks[2] = {{22050, 2, 16, enc::AudioMode::kRdft, 75},
                                              {11025, 1, 16, enc::AudioMode::kDct, 75}};
@@ -60,8 +66,14 @@ int Make(const char* path) {
     p.width = w;
     p.height = h;
     p.luma.resize(size_t(w) * h);
-    p.cr.resize(size_t(w / 2) * (h / 2));
-    p.cb.resize(p.cr.size());
+    if (!vs.grey) {
+      p.cr.resize(size_t(w / 2) * (h / 2));
+      p.cb.resize(p.cr.size());
+    }
+    if (vs.alpha) {
+      p.alpha.resize(p.luma.size());
+      for (size_t i = 0; i < p.alpha.size(); ++i) p.alpha[i] = uint8_t((i % w) * 255 / (w - 1) ^ (f & 31));
+    }
     for (uint32_t y = 0; y < h; ++y)
       for (uint32_t x = 0; x < w; ++x) {
         const uint32_t sx = x + 2 * f;
@@ -85,7 +97,7 @@ int Make(const char* path) {
   return 0;
 }
 
-int Planes(const char* in, const char* out, uint32_t first) {
+int Planes(const char* in, const char* out, uint32_t first, const std::string& extra) {
   FILE* f = fopen(in, "rb");
   if (!f) return 1;
   char header[256];
@@ -99,11 +111,19 @@ int Planes(const char* in, const char* out, uint32_t first) {
   std::vector<char> frame(frameBytes);
   FILE* o = fopen(out, "wb");
   if (!o) return 1;
+  const bool lumaOnly = extra == "luma";
+  FILE* alpha = !extra.empty() && !lumaOnly ? fopen(extra.c_str(), "rb") : nullptr;
+  if (!extra.empty() && !lumaOnly && !alpha) return 1;
+  std::vector<char> alphaPlane(size_t(w) * h);
   char mark[6];
   for (uint32_t n = 1; fread(mark, 1, 6, f) == 6; ++n) {
     if (fread(frame.data(), 1, frameBytes, f) != frameBytes) return 1;
-    if (n >= first) fwrite(frame.data(), 1, frameBytes, o);
+    if (alpha && fread(alphaPlane.data(), 1, alphaPlane.size(), alpha) != alphaPlane.size()) return 1;
+    if (n < first) continue;
+    fwrite(frame.data(), 1, lumaOnly ? alphaPlane.size() : frameBytes, o);
+    if (alpha) fwrite(alphaPlane.data(), 1, alphaPlane.size(), o);
   }
+  if (alpha) fclose(alpha);
   fclose(f);
   return fclose(o) == 0 ? 0 : 1;
 }
@@ -122,10 +142,10 @@ int Offset(const char* path, uint32_t track, uint32_t frame) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 3 && !strcmp(argv[1], "make")) return Make(argv[2]);
-  if ((argc == 4 || argc == 5) && !strcmp(argv[1], "planes"))
-    return Planes(argv[2], argv[3], argc == 5 ? uint32_t(atoi(argv[4])) : 1);
+  if ((argc == 3 || argc == 4) && !strcmp(argv[1], "make")) return Make(argv[2], argc == 4 ? argv[3] : "");
+  if (argc >= 4 && argc <= 6 && !strcmp(argv[1], "planes"))
+    return Planes(argv[2], argv[3], argc >= 5 ? uint32_t(atoi(argv[4])) : 1, argc == 6 ? argv[5] : "");
   if (argc == 5 && !strcmp(argv[1], "offset")) return Offset(argv[2], uint32_t(atoi(argv[3])), uint32_t(atoi(argv[4])));
-  fprintf(stderr, "usage: gst_test_movie make OUT.kiv | planes IN.y4m OUT [FIRST] | offset IN.kiv TRACK FRAME\n");
+  fprintf(stderr, "usage: gst_test_movie make OUT.kiv [alpha|grey] | planes IN.y4m OUT [FIRST [luma|ALPHA]] | offset IN.kiv TRACK FRAME\n");
   return 2;
 }
