@@ -90,9 +90,11 @@ int32_t Fail(KivoDecError* error, int32_t code, const char* message) {
   return code;
 }
 
+// The header check answers with its message; the same text may sit at
+// another address in each unit that names it.
 int32_t CodeOfHeaderText(const char* text) {
-  if (text == kNotKivoText) return KIVO_DEC_ERROR_NOT_KIVO;
-  if (text == kNoFramesText) return KIVO_DEC_ERROR_NO_FRAMES;
+  if (strcmp(text, kNotKivoText) == 0) return KIVO_DEC_ERROR_NOT_KIVO;
+  if (strcmp(text, kNoFramesText) == 0) return KIVO_DEC_ERROR_NO_FRAMES;
   return KIVO_DEC_ERROR_DAMAGED;
 }
 
