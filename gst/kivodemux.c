@@ -44,6 +44,7 @@ struct _GstKivoDemux {
   gboolean videoDiscont;
   gboolean primeAudio; /* after a seek: send each track's carrying chunk first */
   guint32 seqnum;
+  gboolean seekDone; /* the seek of `seqnum` has been done */
 
   /* Push mode. */
   GstAdapter* adapter;
@@ -291,15 +292,19 @@ pause:
 
 /* Seeks in time, or by frame (format default), to the key frame at or
  * before the target; the segment starts there. */
-static gboolean do_seek(GstKivoDemux* self, GstEvent* event) {
+static gboolean do_seek(GstKivoDemux* self, GstPad* pad, GstEvent* event) {
   if (!self->pull || !self->movie) return FALSE;
+  /* Every sink of a pipeline sends the pipeline's seek up: do it once. */
+  if (self->seekDone && gst_event_get_seqnum(event) == self->seqnum) return TRUE;
   gdouble rate;
   GstFormat format;
   GstSeekFlags flags;
   GstSeekType startType, stopType;
   gint64 start, stop;
   gst_event_parse_seek(event, &rate, &format, &flags, &startType, &start, &stopType, &stop);
-  if (rate <= 0.0 || (format != GST_FORMAT_TIME && format != GST_FORMAT_DEFAULT)) return FALSE;
+  /* Frames are the video's default unit; an audio pad's would be samples. */
+  if (rate <= 0.0 || (format != GST_FORMAT_TIME && !(format == GST_FORMAT_DEFAULT && pad == self->videopad)))
+    return FALSE;
   if (format == GST_FORMAT_DEFAULT) {
     /* Frames counted from 0, as GStreamer counts them. */
     if (startType == GST_SEEK_TYPE_SET) start = (gint64)frame_time(self, (uint32_t)MIN(start, G_MAXUINT32 - 1) + 1);
@@ -348,6 +353,7 @@ static gboolean do_seek(GstKivoDemux* self, GstEvent* event) {
   self->primeAudio = TRUE;
   gst_flow_combiner_reset(self->combiner);
   if (flags & GST_SEEK_FLAG_SEGMENT) GST_WARNING_OBJECT(self, "segment seeks play as plain seeks");
+  self->seekDone = TRUE;
   gst_pad_start_task(self->sinkpad, (GstTaskFunction)pull_loop, self->sinkpad, NULL);
   GST_PAD_STREAM_UNLOCK(self->sinkpad);
   return TRUE;
@@ -436,7 +442,7 @@ static gboolean sink_event(GstPad* pad, GstObject* parent, GstEvent* event) {
 static gboolean src_event(GstPad* pad, GstObject* parent, GstEvent* event) {
   GstKivoDemux* self = GST_KIVO_DEMUX(parent);
   if (GST_EVENT_TYPE(event) == GST_EVENT_SEEK) {
-    gboolean done = do_seek(self, event);
+    gboolean done = do_seek(self, pad, event);
     gst_event_unref(event);
     return done;
   }
@@ -521,6 +527,7 @@ static void reset(GstKivoDemux* self) {
   self->primeAudio = FALSE;
   self->videoDiscont = TRUE;
   self->seqnum = 0;
+  self->seekDone = FALSE;
 }
 
 static GstStateChangeReturn change_state(GstElement* element, GstStateChange transition) {

@@ -4,7 +4,8 @@
  * error message (printed), 2 when nothing happens in 60 s. (gst-launch-1.0
  * can hang when an element fails before it has made its pads.)
  *
- *   gst_seek_check SECONDS|play PIPELINE-DESCRIPTION */
+ *   gst_seek_check SECONDS|frame:N|play PIPELINE-DESCRIPTION
+ * (frame:N seeks to frame N, counted from 0, in the default format). */
 #include <string.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -50,8 +51,10 @@ int main(int argc, char** argv) {
   gst_element_set_state(pipeline, GST_STATE_PAUSED);
   int result = wait_for(pipeline, GST_MESSAGE_ASYNC_DONE);
   if (result == 0) {
-    const gint64 at = (gint64)(atof(argv[1]) * GST_SECOND);
-    if (!gst_element_seek_simple(pipeline, GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT, at)) {
+    const gboolean frames = !strncmp(argv[1], "frame:", 6);
+    const gint64 at = frames ? atoll(argv[1] + 6) : (gint64)(atof(argv[1]) * GST_SECOND);
+    if (!gst_element_seek_simple(pipeline, frames ? GST_FORMAT_DEFAULT : GST_FORMAT_TIME,
+                                 GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT, at)) {
       fprintf(stderr, "gst_seek_check: the seek was refused\n");
       result = 1;
     }
