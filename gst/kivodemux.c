@@ -144,13 +144,13 @@ static void expose(GstKivoDemux* self) {
                                       (gint)self->info.rate_num, (gint)(self->info.rate_den ? self->info.rate_den : 1),
                                       "revision", G_TYPE_INT, (gint)self->info.revision, "video-flags", G_TYPE_INT,
                                       (gint)((self->info.alpha ? 0x100000 : 0) | (self->info.grey ? 0x20000 : 0)),
-                                      NULL);
+                                      "display-mode", G_TYPE_INT, (gint)self->info.display_mode, NULL);
   add_stream(self, self->videopad, caps, "video");
 
   for (uint32_t i = 0; i < self->info.track_count && self->audioCount < MAX_TRACKS; ++i) {
     KivoTrackInfo track;
     kivo_movie_track(self->movie, i, &track);
-    if (!track.playable) continue;
+    if (!track.playable || track.sample_rate == 0) continue;
     AudioStream* a = &self->audio[self->audioCount];
     gchar* name = g_strdup_printf("audio_%u", track.id);
     a->pad = gst_pad_new_from_static_template(&audio_template, name);
