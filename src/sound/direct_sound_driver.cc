@@ -137,7 +137,12 @@ void Apply(LoopDriverState& s) {
   s.device->SetVolume(s.soundBuffer, VolumeLevel(s.volume));
 }
 
-void StartPlayback(LoopDriverState& s) {
+// Starts the buffer and waits until the device has taken the start: for a
+// first start until the cursor is within the first chunk, for a resume until
+// the cursor moves on from where it stopped (waiting for it to come round
+// would hold the picture while the sound already plays). A start the device
+// did not take is issued again after 50 ms.
+void StartPlayback(LoopDriverState& s, bool resume) {
   s.playing = 1;
   PlayRetry(s);
   s.devicePaused = 0;
@@ -149,35 +154,64 @@ void StartPlayback(LoopDriverState& s) {
     s.device->GetPosition(s.soundBuffer, &s.lastPlay, &s.lastWrite);
     const uint32_t now = GetMilliseconds();
     if (s.lastPlay == p0 && now - t0 > 50) {
-      // A start the device did not take: issue it again.
       PlayRetry(s);
       s.devicePaused = 0;
       t0 = now;
       s.device->GetPosition(s.soundBuffer, &p0, &w);
     }
-    if (s.lastPlay <= s.chunk || now - begin >= kStartWaitLimitMs) break;
+    const bool started = resume ? s.lastPlay != p0 : s.lastPlay <= s.chunk;
+    if (started || now - begin >= kStartWaitLimitMs) break;
     SleepMilliseconds(1);
   }
   s.lastReadyTime = GetMilliseconds();
 }
 
-// Playback nearly overtook the data, or nobody asked for so long that it may
-// have: silence fills the buffer up to half a buffer past the write cursor.
-// Sound written beyond the write cursor and not yet played stays: the
-// silence starts behind it.
-void Reprime(SoundTrack* t, uint32_t playCursor, uint32_t writeCursor) {
+uint32_t BytesPerSecond(const LoopDriverState& s) { return s.rate * s.channels * s.bits / 8; }
+
+// What is still ours ahead of the cursor: what was there at the last look
+// less what the time since allows the device to have played (reckoned 2 %
+// slow, so that no real device gets ahead of the reckoning), and never more
+// than the cursor readings say. This tells a full buffer from one the cursor
+// has gone round, which the cursors alone cannot.
+void Account(LoopDriverState& s, uint32_t playCursor, uint32_t now) {
+  const uint64_t played = uint64_t(now - s.lastReadyTime) * BytesPerSecond(s) * 98 / 100000;
+  uint32_t ahead = played < s.aheadBytes ? s.aheadBytes - static_cast<uint32_t>(played) : 0;
+  if (ahead) {
+    uint32_t distance = Distance(s.writePos, playCursor, s.secondarySize);
+    if (distance == 0) distance = s.secondarySize;
+    if (distance < ahead) ahead = distance;
+  }
+  s.aheadBytes = ahead;
+  s.lastReadyTime = now;
+}
+
+// Playback overtook everything we wrote: half a buffer of silence from the
+// write cursor on, so that the buffer never plays old sound again, and the
+// next data at the write cursor, to be heard as soon as it comes. The skip is
+// raised once per dry spell; while nothing comes the silence is renewed.
+void Overtaken(SoundTrack* t, uint32_t playCursor, uint32_t writeCursor) {
   LoopDriverState& s = State(t);
   const uint32_t size = s.secondarySize;
-  t->soundSkipped = 1;
-  const uint32_t half = size / 2;
-  const uint32_t end = (writeCursor + half) % size;
-  uint32_t from = writeCursor % size;
-  const uint32_t unplayed = Distance(s.writePos, playCursor, size);
-  if (unplayed > Distance(writeCursor, playCursor, size) && unplayed < Distance(end, playCursor, size))
-    from = s.writePos;
-  const uint32_t bytes = Distance(end, from, size);
-  if (bytes) Silence(s, from, bytes);
-  s.writePos = end;
+  if (!s.dry) t->soundSkipped = 1;
+  s.dry = 1;
+  // Whole sample frames, whatever the cursor reads.
+  const uint32_t align = s.channels * s.bits / 8;
+  const uint32_t from = (writeCursor + align - 1) / align * align % size;
+  Silence(s, from, size / 2);
+  s.writePos = from;
+  s.aheadBytes = Distance(from, playCursor, size);
+  s.presilenced = 0;
+}
+
+// Our data runs low: silence goes in behind it, where the next data will be
+// written, so that the device plays silence rather than old sound should the
+// data not come in time. The data already written plays on untouched, and
+// the next data follows it without a gap.
+void Presilence(LoopDriverState& s, uint32_t room) {
+  const uint32_t half = s.secondarySize / 2;
+  const uint32_t bytes = room - 1024 < half ? room - 1024 : half;
+  if (bytes) Silence(s, s.writePos, bytes & ~3u);
+  s.presilenced = 1;
 }
 
 int32_t Ready(SoundTrack* t) {
@@ -192,24 +226,14 @@ int32_t Ready(SoundTrack* t) {
   if (dP - dW > size / 2 || dW - dP > size / 2) return 0;  // an implausible reading
   s.lastWrite = w;
   s.lastPlay = p;
-  const uint32_t now = GetMilliseconds();
-  // The watchdog restarts its count too, or every later call would re-prime
-  // over the data just written.
-  bool reprimed = now - s.lastReadyTime >= s.watchdogMs;
-  s.lastReadyTime = now;
-  if (reprimed) Reprime(t, p, w);
-  for (;;) {
-    const uint32_t played = Distance(p, s.writePos, size);
-    const uint32_t room = played < 1024 ? 0 : (played - 1024) & ~3u;
-    if (room < s.chunk && (s.allowance == 0 || room == 0)) return 0;
-    if (room >= s.refillLimit && !reprimed) {
-      Reprime(t, p, w);
-      reprimed = true;
-      continue;
-    }
-    s.allowance = room;
-    return 1;
-  }
+  Account(s, p, GetMilliseconds());
+  if (s.aheadBytes == 0) Overtaken(t, p, w);
+  const uint32_t played = Distance(p, s.writePos, size);
+  const uint32_t room = played < 1024 ? 0 : (played - 1024) & ~3u;
+  if (room < s.chunk && (s.allowance == 0 || room == 0)) return 0;
+  if (room >= s.refillLimit && !s.dry && !s.presilenced) Presilence(s, room);
+  s.allowance = room;
+  return 1;
 }
 
 int32_t Lock(SoundTrack* t, uint8_t** address, uint32_t* count) {
@@ -238,10 +262,12 @@ int32_t Unlock(SoundTrack* t, uint32_t n) {
   if (n > s.allowance) n = s.allowance;
   s.writePos = (s.writePos + n) % s.secondarySize;
   s.allowance -= n;
+  s.aheadBytes += n;
+  if (n) s.dry = s.presilenced = 0;
   s.device->Unlock(s.soundBuffer, s.region1, s.region1Size, s.region2, s.region2Size);
   s.region1 = s.region2 = nullptr;
   s.region1Size = s.region2Size = 0;
-  if (!s.playing && s.allowance == 0 && !s.devicePaused) StartPlayback(s);
+  if (!s.playing && s.allowance == 0 && !s.devicePaused) StartPlayback(s, false);
   return 1;
 }
 
@@ -284,11 +310,16 @@ void SetSpeakerVolumes(SoundTrack* t, const uint32_t* speakers, const uint32_t* 
 int32_t Pause(SoundTrack* t, int32_t pause) {
   LoopDriverState& s = State(t);
   if (pause) {
-    if (s.playing) s.device->Stop(s.soundBuffer);
+    if (s.playing) {
+      s.device->Stop(s.soundBuffer);
+      // What played until now counts; the pause does not.
+      uint32_t p = 0, w = 0;
+      if (!s.devicePaused && s.device->GetPosition(s.soundBuffer, &p, &w) >= 0) Account(s, p, GetMilliseconds());
+    }
     s.devicePaused = 1;
     return 1;
   }
-  if (s.playing || s.allowance == 0) StartPlayback(s);
+  if (s.playing || s.allowance == 0) StartPlayback(s, s.playing);
   s.devicePaused = 0;
   return 0;
 }
@@ -297,6 +328,7 @@ int32_t OnOff(SoundTrack* t, int32_t on) {
   LoopDriverState& s = State(t);
   if (on && !t->deviceOn) {
     s.playing = 0;
+    s.dry = s.presilenced = s.aheadBytes = 0;
     t->deviceOn = 1;
     s.writePos = 0;
     s.allowance = s.initialAmount;
@@ -328,8 +360,28 @@ void Close(SoundTrack* t) {
   }
 }
 
-const SoundDriver kDirectSoundDriver = {Ready,   Lock,  Unlock, SetVolume,   SetPan,
-                                        Pause,   OnOff, Close,  SetSpeakers, SetSpeakerVolumes};
+int32_t Held(SoundTrack* t, uint32_t* bytes) {
+  LoopDriverState& s = State(t);
+  if (!s.playing || s.devicePaused || !t->deviceOn || s.dry || !s.aheadBytes) return 0;
+  uint32_t p = 0, w = 0;
+  if (s.device->GetPosition(s.soundBuffer, &p, &w) < 0) return 0;
+  // The service keeps 1024 bytes clear ahead of the cursor once it plays:
+  // the cursor on our write position is a full buffer, at the start.
+  uint32_t ahead = Distance(s.writePos, p, s.secondarySize);
+  if (ahead == 0) ahead = s.secondarySize;
+  *bytes = ahead + s.device->Latency(s.soundBuffer);
+  return 1;
+}
+
+void Start(SoundTrack* t) {
+  LoopDriverState& s = State(t);
+  if (s.playing || s.devicePaused || !t->deviceOn || s.allowance == s.initialAmount) return;
+  s.allowance = 0;
+  StartPlayback(s, false);
+}
+
+const SoundDriver kDirectSoundDriver = {Ready, Lock,  Unlock, SetVolume,   SetPan,            Pause,
+                                        OnOff, Close, SetSpeakers, SetSpeakerVolumes, Held, Start};
 
 }  // namespace
 

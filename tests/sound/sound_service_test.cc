@@ -54,7 +54,8 @@ int32_t OnOff(SoundTrack* t, int32_t on) {
   t->deviceOn = on ? rec->turnOn : 0;
   return static_cast<int32_t>(t->deviceOn);
 }
-const SoundDriver kRecorder = {Ready, Lock, Unlock, nullptr, nullptr, nullptr, OnOff, nullptr, nullptr, nullptr};
+const SoundDriver kRecorder = {Ready, Lock, Unlock, nullptr, nullptr, nullptr, OnOff, nullptr, nullptr, nullptr,
+                               nullptr, nullptr};
 
 struct ServiceFixture : ::testing::Test {
   Recorder recorder;

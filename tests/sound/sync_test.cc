@@ -309,7 +309,7 @@ TEST_P(SyncTest, PictureAndSoundStayInStep) {
   for (uint32_t t = 0; t < blocks.size(); ++t) {
     const Heard heard = HeardOf(t);
     const std::vector<uint8_t>& pcm = movie.pcm[t];
-    const size_t window = kRate * 4 * 4;  // four seconds of sound
+    const size_t window = kRate * 4 * 12;  // twelve seconds of sound
     size_t cursor = 0;
     std::vector<std::vector<double>> offsets;
     std::vector<uint32_t> frames;
