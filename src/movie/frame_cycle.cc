@@ -158,11 +158,11 @@ int32_t WaitFrame(Movie* m) {
 namespace {
 
 // Decodes the audio packets at the front of the loaded frame into the rings
-// of the open tracks (or only steps over them); returns where the video data
-// begins.
-uint32_t DecodeAudioPackets(Movie* m, const uint8_t* packet, uint32_t size, bool decode = true) {
+// of the open tracks, or only steps over them; returns where the video data
+// begins. `sizes` gets each open track's packet size (0 = no sound).
+uint32_t DecodeAudioPackets(Movie* m, const uint8_t* packet, uint32_t size, bool decode,
+                            uint32_t* sizes = nullptr) {
   uint32_t at = 0;
-  uint32_t brought[kMaxSoundTracks] = {};
   if (!SoundOpen(m)) decode = false;
   if (decode) LockClient(&m->soundClient);
   for (uint32_t t = 0; t < m->trackCount; ++t) {
@@ -176,17 +176,22 @@ uint32_t DecodeAudioPackets(Movie* m, const uint8_t* packet, uint32_t size, bool
     int open = -1;
     for (uint32_t i = 0; i < m->openTrackCount; ++i)
       if (m->selectedTracks[i] == t) open = static_cast<int>(i);
-    if (decode && open >= 0 && p != 0) {
-      DecodeSoundPacket(m, static_cast<uint32_t>(open), packet + at, p);
-      brought[open] = p;
-    }
+    if (open >= 0 && sizes) sizes[open] = p;
+    if (decode && open >= 0 && p != 0) DecodeSoundPacket(m, static_cast<uint32_t>(open), packet + at, p);
     at += p;
   }
-  if (decode) {
-    NoteSoundPackets(m, brought);
-    UnlockClient(&m->soundClient);
-  }
+  if (decode) UnlockClient(&m->soundClient);
   return at;
+}
+
+// Which tracks the packet just loaded brings sound for; a track that gets
+// none hands over all it holds, and starts playing if it was still waiting
+// for more.
+void NoteLoadedPacket(Movie* m, uint32_t size) {
+  if (!SoundOpen(m) || !m->frameData || m->readError || m->io.endOfData) return;
+  uint32_t sizes[kMaxSoundTracks] = {};
+  DecodeAudioPackets(m, m->frameData, size, false, sizes);
+  NoteSoundPackets(m, sizes);
 }
 
 }  // namespace
@@ -239,7 +244,6 @@ int32_t DoFrame(Movie* m) {
   ServiceSound(m);
   m->rectCount = -1;
   m->framesDecoded += 1;
-  if (SoundOpen(m)) StartSound(m);
   EnsureClockBase(m);
   uint32_t b = GetMilliseconds();
   m->audioMs += a - m->decodeStart;
@@ -316,14 +320,16 @@ void GotoFrame(Movie* m, uint32_t n) {
   }
   m->currentFrame = n;
   m->audioDecodedAhead = 0;
+  NoteLoadedPacket(m, size);
   // At a loop frame 1's sound goes in as soon as its packet is there, a
   // frame before the picture: the device gets the next pass's sound while it
   // still plays the last frame's, and plays on without a gap.
   if (loop && SoundOpen(m) && m->framesDecoded && m->frameData && !m->readError && !m->io.endOfData) {
-    DecodeAudioPackets(m, m->frameData, size);
+    DecodeAudioPackets(m, m->frameData, size, true);
     m->audioDecodedAhead = 1;
   }
   ServiceSound(m);
+  if (SoundOpen(m) && m->framesDecoded) StartSound(m);
 }
 
 int32_t PauseMovie(Movie* m, int32_t pause) {

@@ -168,20 +168,21 @@ void StartPlayback(LoopDriverState& s, bool resume) {
 
 uint32_t BytesPerSecond(const LoopDriverState& s) { return s.rate * s.channels * s.bits / 8; }
 
-// What is still ours ahead of the cursor: what was there at the last look
-// less what the time since allows the device to have played (reckoned 2 %
-// slow, so that no real device gets ahead of the reckoning), and never more
-// than the cursor readings say. This tells a full buffer from one the cursor
-// has gone round, which the cursors alone cannot.
+// What is still ours ahead of the cursor. The distance from the cursor to
+// our write position only shrinks while nothing is written: once it has
+// grown, the cursor went past our data. And once the time since the last
+// look is more than the device could take without playing all of it (even
+// reckoned 2 % slow and a tenth of a second late, as a device that takes its
+// sound in periods may be), the distance may be a lap off. A full buffer and
+// an empty one read alike; what was there before tells them apart.
 void Account(LoopDriverState& s, uint32_t playCursor, uint32_t now) {
-  const uint64_t played = uint64_t(now - s.lastReadyTime) * BytesPerSecond(s) * 98 / 100000;
-  uint32_t ahead = played < s.aheadBytes ? s.aheadBytes - static_cast<uint32_t>(played) : 0;
-  if (ahead) {
-    uint32_t distance = Distance(s.writePos, playCursor, s.secondarySize);
-    if (distance == 0) distance = s.secondarySize;
-    if (distance < ahead) ahead = distance;
-  }
-  s.aheadBytes = ahead;
+  const uint64_t perSecond = BytesPerSecond(s);
+  const uint64_t played = uint64_t(now - s.lastReadyTime) * perSecond * 98 / 100000;
+  const uint64_t late = perSecond / 10;
+  uint32_t distance = Distance(s.writePos, playCursor, s.secondarySize);
+  if (distance == 0 && s.aheadBytes >= s.secondarySize) distance = s.secondarySize;
+  if (played >= s.aheadBytes + late || distance > s.aheadBytes) distance = 0;
+  s.aheadBytes = distance;
   s.lastReadyTime = now;
 }
 

@@ -190,10 +190,10 @@ int32_t CheckSoundSkips(Movie* m) {
     SoundTrack* t = &m->soundTracks[i];
     if (!t->soundSkipped) continue;
     t->soundSkipped = 0;
-    // Only a track that had sound for the frames to come ran dry because
-    // the frames fell behind; one whose sound ended just went quiet.
-    const bool hadSound = t->streamWritten > StreamPosition(m, t, m->framesDecoded) + FrameBytes(m, t);
-    if (m->currentFrame > 1 && t->endZoneFrame >= static_cast<int32_t>(m->currentFrame) && hadSound) due = 1;
+    // Only a track whose frames bring sound ran dry because the frames fell
+    // behind; one whose sound ended just went quiet.
+    if (m->currentFrame > 1 && t->endZoneFrame >= static_cast<int32_t>(m->currentFrame) && !t->packetsEnded)
+      due = 1;
   }
   UnlockClient(&m->soundClient);
   return due;
@@ -260,7 +260,10 @@ void RestartSound(Movie* m, uint32_t n) {
 }
 
 void NoteSoundPackets(Movie* m, const uint32_t* bytes) {
-  for (uint32_t i = 0; m && i < m->openTrackCount; ++i) m->soundTracks[i].packetsEnded = bytes[i] == 0;
+  if (!m || !m->openTrackCount) return;
+  LockClient(&m->soundClient);
+  for (uint32_t i = 0; i < m->openTrackCount; ++i) m->soundTracks[i].packetsEnded = bytes[i] == 0;
+  UnlockClient(&m->soundClient);
 }
 
 void DecodeSoundPacket(Movie* m, uint32_t openIndex, const uint8_t* chunk, uint32_t size) {

@@ -38,8 +38,8 @@ void SoundService(Movie* movie);
 // restarts the frame clock. Nonzero when a device is on afterwards.
 int32_t SwitchSound(Movie* movie, int32_t on);
 
-// Starts every device that is still waiting for more sound before it plays:
-// called once a frame's sound is in, so that a movie with less sound than the
+// Starts every device that is still waiting for more sound before it plays
+// although its frames bring no more: a track with less sound than the
 // drivers' initial amounts is heard from its start.
 void StartSound(Movie* movie);
 
@@ -63,8 +63,8 @@ void LoopSound(Movie* movie);
 // in, so that frame n's packet sound lands at frame n's time.
 void RestartSound(Movie* movie, uint32_t n);
 
-// Which open tracks the frame just loaded brings sound for; tracks without
-// any hand over what they hold. Caller holds the sound lock.
+// Each open track's packet size in the frame just loaded (0: the frame brings
+// no sound for it, and the service hands over all the track holds).
 void NoteSoundPackets(Movie* movie, const uint32_t* bytes);
 
 // SoundPause on every open track in order, then one feed when frames were
@@ -73,7 +73,8 @@ void NoteSoundPackets(Movie* movie, const uint32_t* bytes);
 void PauseSoundTracks(Movie* movie, int32_t pause);
 
 // Clears every track's ran-dry flag; 1 when one of them counts as a sound
-// skip: raised after frame 1 and before the track's end zone.
+// skip: raised after frame 1 and before the track's end zone, while the
+// track's frames still bring sound (one whose sound ended just goes quiet).
 int32_t CheckSoundSkips(Movie* movie);
 
 // The chunk loop of one frame for open track `openIndex`: `chunk` follows

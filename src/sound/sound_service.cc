@@ -12,6 +12,10 @@
 namespace kivo {
 namespace {
 
+// Sound the device needs decoded beyond the frame on show: a frame, the
+// device's own buffering, a service period and a feeding step.
+constexpr int64_t kSoundLeadMs = 250;
+
 uint32_t Offset(const SoundTrack* t, const uint8_t* p) { return static_cast<uint32_t>(p - t->ringStart); }
 
 // Copies m ring bytes from ringRead to the device, or m/2 bytes of 8-bit
@@ -167,6 +171,13 @@ int32_t SoundDueIn(Movie* movie, uint32_t frame, int32_t* ms) {
     const int64_t ahead = static_cast<int64_t>(at - next) + int64_t(t->eightBit ? uint64_t(held) * 2 : held);
     const int64_t perSecond = int64_t(t->sampleRate) * (t->channels ? t->channels : 1) * 2;
     *ms = static_cast<int32_t>(ahead * 1000 / perSecond);
+    // A picture shown when its sound is heard leaves the device only the
+    // sound decoded beyond it. A movie that carries too little ahead of its
+    // frames (the encoder leads by 0.75 s) would starve the device: its
+    // picture keeps ahead of its sound by what is missing, while sound still
+    // comes.
+    const int64_t leadMs = static_cast<int64_t>(t->streamWritten - at) * 1000 / perSecond;
+    if (leadMs < kSoundLeadMs && !t->packetsEnded) *ms -= static_cast<int32_t>(kSoundLeadMs - leadMs);
     found = 1;
   }
   UnlockClient(&movie->soundClient);
@@ -178,7 +189,7 @@ void StartSound(Movie* movie) {
   if (!TryLockClient(&movie->soundClient)) return;
   for (uint32_t i = 0; i < movie->openTrackCount; ++i) {
     SoundTrack* t = &movie->soundTracks[i];
-    if (t->ops.SoundStart) t->ops.SoundStart(t);
+    if (t->ops.SoundStart && t->packetsEnded) t->ops.SoundStart(t);
   }
   UnlockClient(&movie->soundClient);
 }

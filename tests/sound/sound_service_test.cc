@@ -316,7 +316,7 @@ TEST_F(ServiceFixture, SwitchingOnReportsWhetherAnyDeviceCameOn) {
   EXPECT_EQ(recorder.onOffCalls, 0);
 }
 
-TEST_F(ServiceFixture, RanDryFlagsCountOnlyBetweenFrameOneAndTheEndZone) {
+TEST_F(ServiceFixture, RanDryFlagsCountOnlyBetweenFrameOneAndTheEndZoneWhileFramesBringSound) {
   movie->openTrackCount = 2;
   struct Case {
     uint32_t frame;
@@ -329,6 +329,10 @@ TEST_F(ServiceFixture, RanDryFlagsCountOnlyBetweenFrameOneAndTheEndZone) {
     EXPECT_EQ(movie.track(1).soundSkipped, 0u);
   }
   movie->currentFrame = 5;
+  EXPECT_EQ(CheckSoundSkips(movie.get()), 0);
+  // A track whose frames bring no more sound just went quiet.
+  movie.track(1).packetsEnded = 1;
+  movie.track(1).soundSkipped = 1;
   EXPECT_EQ(CheckSoundSkips(movie.get()), 0);
 }
 
