@@ -54,10 +54,11 @@ void EnsureClockBase(Movie* m) {
 }
 
 // Once a frame, the schedule is moved towards the sound the device plays:
-// by an eighth of the difference (at least a millisecond), so that a device
-// clock a little fast or slow is followed without a jump; a difference of
-// more than the late limit (the sound restarted, or went on without the
-// picture) is taken at once.
+// by an eighth of the difference (at least a millisecond) once it reaches
+// 4 ms, so that a device clock a little fast or slow is followed without a
+// jump and the readings' jitter moves nothing; a difference of more than
+// the late limit (the sound restarted, or went on without the picture) is
+// taken at once.
 void FollowSound(Movie* m, uint32_t now) {
   if (m->syncFrame == m->framesDecoded || m->clockBase == 0) return;
   int32_t dueIn = 0;
@@ -69,9 +70,9 @@ void FollowSound(Movie* m, uint32_t now) {
   if (error > limit || error < -limit) {
     if (m->catchUpMs) return;  // a catch-up already under way ends first
     step = error;
-  } else if (m->catchUpMs == 0) {
+  } else if (m->catchUpMs == 0 && (error >= 4 || error <= -4)) {
     step = error / 8;
-    if (step == 0 && (error >= 2 || error <= -2)) step = error > 0 ? 1 : -1;
+    if (step == 0) step = error > 0 ? 1 : -1;
   }
   m->clockBase -= static_cast<uint32_t>(step);
   if (m->clockBase == 0) m->clockBase = 1;

@@ -172,11 +172,13 @@ int32_t SoundDueIn(Movie* movie, uint32_t frame, int32_t* ms) {
     const int64_t perSecond = int64_t(t->sampleRate) * (t->channels ? t->channels : 1) * 2;
     *ms = static_cast<int32_t>(ahead * 1000 / perSecond);
     // A picture shown when its sound is heard leaves the device only the
-    // sound decoded beyond it. A movie that carries too little ahead of its
-    // frames (the encoder leads by 0.75 s) would starve the device: its
-    // picture keeps ahead of its sound by what is missing, while sound still
-    // comes.
-    const int64_t leadMs = static_cast<int64_t>(t->streamWritten - at) * 1000 / perSecond;
+    // sound its packets carry ahead of it (the first packet's lead, less the
+    // frame it belongs to). A movie that carries too little ahead (the
+    // encoder leads by 0.75 s) would starve the device: its picture keeps
+    // ahead of its sound by what is missing, while sound still comes.
+    const uint64_t frameBytes = StreamPosition(movie, t, frame + 1) - at;
+    const int64_t lead = t->leadBytes > frameBytes ? int64_t(t->leadBytes - frameBytes) : 0;
+    const int64_t leadMs = lead * 1000 / perSecond;
     if (leadMs < kSoundLeadMs && !t->packetsEnded) *ms -= static_cast<int32_t>(kSoundLeadMs - leadMs);
     found = 1;
   }
