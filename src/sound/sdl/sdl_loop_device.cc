@@ -56,12 +56,12 @@ void Scale(const SdlLoop* b, uint8_t* bytes, uint32_t n) {
 void SDLCALL Callback(void* context, Uint8* stream, int length) {
   SdlLoop* b = static_cast<SdlLoop*>(context);
   const uint32_t want = static_cast<uint32_t>(length);
+  // Silence takes its period to play too.
+  NoteSdlCallback(&b->clock, want);
   if (!b->playing || !b->size) {
     std::memset(stream, b->format.bits == 8 ? 0x80 : 0, want);
-    NoteSdlCallback(&b->clock, 0);
     return;
   }
-  NoteSdlCallback(&b->clock, want);
   for (uint32_t at = 0; at < want;) {
     const uint32_t take = b->size - b->cursor < want - at ? b->size - b->cursor : want - at;
     std::memcpy(stream + at, b->memory + b->cursor, take);

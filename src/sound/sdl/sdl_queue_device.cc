@@ -65,7 +65,7 @@ void SDLCALL Callback(void* context, Uint8* stream, int length) {
   if (q->scaled) Scale(q, stream, at);
   std::memset(stream + at, q->format.bits == 8 ? 0x80 : 0, want - at);
   q->position += at;
-  NoteSdlCallback(&q->clock, at);
+  NoteSdlCallback(&q->clock, want);  // the silence after a dry queue plays its time too
 }
 
 void* Open(const SoundFormat* format) {
