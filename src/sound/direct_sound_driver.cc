@@ -229,7 +229,10 @@ int32_t Ready(SoundTrack* t) {
   s.lastPlay = p;
   Account(s, p, GetMilliseconds());
   if (s.aheadBytes == 0) Overtaken(t, p, w);
-  const uint32_t played = Distance(p, s.writePos, size);
+  // The cursor on our write position: a full buffer, or (nothing of ours
+  // ahead, on a device whose write cursor is its play cursor) an empty one.
+  uint32_t played = Distance(p, s.writePos, size);
+  if (played == 0 && s.aheadBytes == 0) played = size;
   const uint32_t room = played < 1024 ? 0 : (played - 1024) & ~3u;
   if (room < s.chunk && (s.allowance == 0 || room == 0)) return 0;
   if (room >= s.refillLimit && !s.dry && !s.presilenced) Presilence(s, room);
