@@ -327,6 +327,7 @@ int32_t LoopGetPosition(void* handle, uint32_t* play, uint32_t* write) {
   Advance(d);
   uint32_t lead = writeLead;
   if (!lead) lead = d->frequency * BlockAlign(d->format) / 100 / BlockAlign(d->format) * BlockAlign(d->format);
+  if (lead == kVirtualNoWriteLead) lead = 0;
   *play = d->cursor;
   *write = d->playing ? (d->cursor + lead) % d->size : d->cursor;
   return kLoopOk;

@@ -59,7 +59,10 @@ void LoseVirtualBuffers(uint32_t count);
 // The next `count` starts of a looping buffer are taken without starting it.
 void IgnoreVirtualPlays(uint32_t count);
 // The looping buffer's write cursor runs this many bytes ahead of its play
-// cursor while playing (default 0: ahead by 10 ms of sound).
+// cursor while playing (default 0: ahead by 10 ms of sound;
+// kVirtualNoWriteLead: on it, as on an output that takes sound a period at
+// a time).
+constexpr uint32_t kVirtualNoWriteLead = 0xFFFFFFFFu;
 void SetVirtualWriteLead(uint32_t bytes);
 
 uint32_t VirtualDeviceCount();  // opened since the reset

@@ -183,6 +183,35 @@ TEST_F(DirectSoundTest, DataRunningLowGetsSilenceBehindItAndRunningOutIsASkip) {
   EXPECT_TRUE(test::AllZero(Buffer(), 0, w + 26624));
 }
 
+TEST_F(DirectSoundTest, AfterRunningDryNewDataIsHeardAtOnceWithOrWithoutAWriteLead) {
+  for (const uint32_t lead : {0u, kVirtualNoWriteLead}) {
+    SCOPED_TRACE(lead);
+    OpenAndStart();
+    SetVirtualWriteLead(lead);
+    for (int i = 0; i < 20 && !State().dry; ++i) {
+      test::AdvanceClock(40);
+      SoundService(movie.get());
+    }
+    ASSERT_EQ(State().dry, 1u);
+    const size_t before = capture.Played(0).size();
+    const std::vector<uint8_t> pcm = Pattern(8820, 7);
+    movie.Append(0, pcm);
+    SoundService(movie.get());
+    EXPECT_EQ(State().dry, 0u);
+    test::AdvanceClock(120);
+    SoundService(movie.get());
+    // Within 120 ms the device played the new sound, not silence only.
+    const std::vector<uint8_t> played = capture.Played(0);
+    const std::vector<uint8_t> after(played.begin() + long(before), played.end());
+    EXPECT_GE(test::Find(after, std::vector<uint8_t>(pcm.begin(), pcm.begin() + 1024)), 0);
+    movie.Close();
+    ResetVirtualSound();
+    capture.bytes.clear();
+    capture.runs.clear();
+    capture.Attach();
+  }
+}
+
 TEST_F(DirectSoundTest, ImplausibleCursorReadingsAreIgnored) {
   OpenAndStart();
   SetVirtualWriteLead(30000);  // the write cursor leaps alone
