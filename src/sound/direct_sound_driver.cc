@@ -1,8 +1,9 @@
 // The looping-buffer sound driver: one looping device buffer of about 0.6 s
 // per track on a device object shared by the process. It writes into the
 // part of the buffer that has already played, keeps 1024 bytes clear ahead of
-// the play cursor, and re-primes half a buffer with silence when it finds
-// that playback overtook the data (or that it was not asked for 540 ms).
+// the play cursor, puts silence behind its data when the data runs low, and
+// re-primes half a buffer with silence when playback overtook the data (told
+// by what it wrote and the time since, as the cursors alone cannot).
 #include <cmath>
 #include <cstring>
 
@@ -410,7 +411,6 @@ int32_t DirectSoundSoundOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint32
   s.chunk = (perSecond * 50 / 1000 + 255) & ~255u;
   s.refillLimit = s.secondarySize * 90 / 100;
   t->soundSkipped = 0;
-  s.watchdogMs = 540;
   t->latencyMs = 0;
   uint64_t whole = s.chunk;
   if (movie && movie->playRateNum && movie->playRateDen) {

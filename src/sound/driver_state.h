@@ -48,7 +48,6 @@ struct LoopDriverState {
   uint32_t lastWrite, lastPlay;
   uint32_t refillLimit;
   uint32_t lastReadyTime;
-  uint32_t watchdogMs;
   void* region1;
   uint32_t region1Size;
   void* region2;

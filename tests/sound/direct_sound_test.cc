@@ -59,7 +59,6 @@ TEST_F(DirectSoundTest, SizesFollowTheFormat) {
   EXPECT_EQ(State().refillLimit, 47923u);
   EXPECT_EQ(Track().minWrite, 4608u);
   EXPECT_EQ(State().initialAmount, 53248u);
-  EXPECT_EQ(State().watchdogMs, 540u);
   EXPECT_EQ(State().allowance, 53248u);
   EXPECT_NE(Track().ops.SoundSetSpeakers, nullptr);
   // Opened silent, at its rate, full volume, centred.
