@@ -324,7 +324,8 @@ int32_t Pause(SoundTrack* t, int32_t pause) {
     s.devicePaused = 1;
     return 1;
   }
-  if (s.playing || s.allowance == 0) StartPlayback(s, s.playing);
+  // A buffer that plays and was not paused has nothing to resume.
+  if ((s.playing && s.devicePaused) || (!s.playing && s.allowance == 0)) StartPlayback(s, s.playing);
   s.devicePaused = 0;
   return 0;
 }
