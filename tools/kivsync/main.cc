@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -223,7 +224,8 @@ int Run(bool queue, uint32_t passes, uint32_t pauseMs, double maxMs, const std::
   }
   uint32_t samples = 256;
   while (samples < 4096 && samples * 40 < track.sampleRate) samples *= 2;
-  const std::string output = "/tmp/kivsync-" + std::to_string(getpid()) + ".raw";
+  const std::string output =
+      (std::filesystem::temp_directory_path() / ("kivsync-" + std::to_string(getpid()) + ".raw")).string();
   const std::string delay = std::to_string(samples * 1000 / track.sampleRate);
   setenv("SDL_AUDIODRIVER", "disk", 1);
   setenv("SDL_AUDIO_DRIVER", "disk", 1);

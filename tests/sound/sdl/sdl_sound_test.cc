@@ -76,11 +76,6 @@ TEST_P(SdlSoundTest, TheDiskDriversFileHoldsTheDecodedPcm) {
   const std::vector<uint8_t> written = ReadFile(path);
   ASSERT_GE(written.size(), pm.pcm.size());
   EXPECT_GE(test::Find(written, pm.pcm), 0);
-  if (getenv("DBG")) {
-    FILE* f = fopen("/tmp/pcm_ref.raw", "wb");
-    fwrite(pm.pcm.data(), 1, pm.pcm.size(), f);
-    fclose(f);
-  }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothDrivers, SdlSoundTest, ::testing::Values(true, false),
