@@ -1,6 +1,7 @@
-// The frame cycle: the schedule and its re-basing, lateness and skipped
-// copies, sound skips, loading and decoding frame packets, and the changed
-// area cut into at most eight rectangles.
+// The frame cycle: the schedule and its re-basing (kept on the sound the
+// device plays when there is sound), lateness and skipped copies, sound
+// skips, loops and jumps, loading and decoding frame packets, and the
+// changed area cut into at most eight rectangles.
 #include <cstring>
 
 #include "io/service_thread.h"
@@ -26,15 +27,55 @@ void SetClockBase(Movie* m, uint32_t now) {
   m->clockBaseFrame = m->framesDecoded - 1;
 }
 
-void EnsureClockBase(Movie* m) {
-  if (m->clockBase == 0) SetClockBase(m, GetMilliseconds());
-}
-
 // Due time of the next frame, relative to clockBase.
 uint32_t ScheduleOffset(const Movie* m) {
   uint32_t frames = (m->framesDecoded - m->clockBaseFrame) * 1000u;
   uint32_t t = m->playRateNum ? static_cast<uint32_t>(uint64_t(frames) * m->playRateDen / m->playRateNum) : 0;
   return static_cast<uint32_t>(uint64_t(t) * m->soundTracks[0].timeScale / 65536u);
+}
+
+// A schedule set from the sound puts the next frame where its sound is
+// heard. 0 stays the mark of an unset clock.
+void SetClockFromSound(Movie* m, uint32_t now, int32_t dueIn) {
+  SetClockBase(m, now);
+  m->clockBase = now + static_cast<uint32_t>(dueIn) - ScheduleOffset(m);
+  if (m->clockBase == 0) m->clockBase = 1;
+  m->syncFrame = m->framesDecoded;
+}
+
+void EnsureClockBase(Movie* m) {
+  if (m->clockBase != 0) return;
+  const uint32_t now = GetMilliseconds();
+  int32_t dueIn = 0;
+  if (m->soundOn && m->framesDecoded && SoundDueIn(m, m->framesDecoded, &dueIn))
+    SetClockFromSound(m, now, dueIn);
+  else
+    SetClockBase(m, now);
+}
+
+// Once a frame, the schedule is moved towards the sound the device plays:
+// by an eighth of the difference (at least a millisecond) once it reaches
+// 4 ms, so that a device clock a little fast or slow is followed without a
+// jump and the readings' jitter moves nothing; a difference of more than
+// the late limit (the sound restarted, or went on without the picture) is
+// taken at once.
+void FollowSound(Movie* m, uint32_t now) {
+  if (m->syncFrame == m->framesDecoded || m->clockBase == 0) return;
+  int32_t dueIn = 0;
+  if (!SoundDueIn(m, m->framesDecoded, &dueIn)) return;
+  m->syncFrame = m->framesDecoded;
+  const int32_t error = static_cast<int32_t>(m->clockBase + ScheduleOffset(m) - (now + static_cast<uint32_t>(dueIn)));
+  const int32_t limit = static_cast<int32_t>(m->lateLimit);
+  int32_t step = 0;
+  if (error > limit || error < -limit) {
+    if (m->catchUpMs) return;  // a catch-up already under way ends first
+    step = error;
+  } else if (m->catchUpMs == 0 && (error >= 4 || error <= -4)) {
+    step = error / 8;
+    if (step == 0) step = error > 0 ? 1 : -1;
+  }
+  m->clockBase -= static_cast<uint32_t>(step);
+  if (m->clockBase == 0) m->clockBase = 1;
 }
 
 uint32_t Elapsed(const Movie* m, uint32_t now) { return now - m->catchUpMs - m->clockBase; }
@@ -91,6 +132,7 @@ int32_t WaitFrame(Movie* m) {
   if (!m->paused) {
     if (m->playRateNum == 0) return 0;
     uint32_t now = GetMilliseconds();
+    if (followsSound) FollowSound(m, now);
     uint32_t e = Elapsed(m, now);
     uint32_t t = ScheduleOffset(m);
     if (static_cast<int32_t>(e - t) >= 0) {
@@ -117,29 +159,40 @@ int32_t WaitFrame(Movie* m) {
 namespace {
 
 // Decodes the audio packets at the front of the loaded frame into the rings
-// of the open tracks; returns where the video data begins.
-uint32_t DecodeAudioPackets(Movie* m, const uint8_t* packet, uint32_t size) {
+// of the open tracks, or only steps over them; returns where the video data
+// begins. `sizes` gets each open track's packet size (0 = no sound).
+uint32_t DecodeAudioPackets(Movie* m, const uint8_t* packet, uint32_t size, bool decode,
+                            uint32_t* sizes = nullptr) {
   uint32_t at = 0;
-  bool locked = false;
+  if (!SoundOpen(m)) decode = false;
+  if (decode) LockClient(&m->soundClient);
   for (uint32_t t = 0; t < m->trackCount; ++t) {
-    if (size - at < 4) return size;
+    if (size - at < 4) {
+      at = size;
+      break;
+    }
     uint32_t p = ReadLe32(packet + at);
     at += 4;
     if (p > size - at) p = size - at;  // a packet cannot run past its frame
     int open = -1;
     for (uint32_t i = 0; i < m->openTrackCount; ++i)
       if (m->selectedTracks[i] == t) open = static_cast<int>(i);
-    if (open >= 0 && p != 0) {
-      if (!locked) {
-        LockClient(&m->soundClient);
-        locked = true;
-      }
-      DecodeSoundPacket(m, static_cast<uint32_t>(open), packet + at, p);
-    }
+    if (open >= 0 && sizes) sizes[open] = p;
+    if (decode && open >= 0 && p != 0) DecodeSoundPacket(m, static_cast<uint32_t>(open), packet + at, p);
     at += p;
   }
-  if (locked) UnlockClient(&m->soundClient);
+  if (decode) UnlockClient(&m->soundClient);
   return at;
+}
+
+// Which tracks the packet just loaded brings sound for; a track that gets
+// none hands over all it holds, and starts playing if it was still waiting
+// for more.
+void NoteLoadedPacket(Movie* m, uint32_t size) {
+  if (!SoundOpen(m) || !m->frameData || m->readError || m->io.endOfData) return;
+  uint32_t sizes[kMaxSoundTracks] = {};
+  DecodeAudioPackets(m, m->frameData, size, false, sizes);
+  NoteSoundPackets(m, sizes);
 }
 
 }  // namespace
@@ -171,7 +224,8 @@ int32_t DoFrame(Movie* m) {
   if (m->readError || !m->frameData) return 1;
 
   uint32_t size = FrameSize(m->frameIndex, m->currentFrame);
-  uint32_t videoAt = DecodeAudioPackets(m, m->frameData, size);
+  uint32_t videoAt = DecodeAudioPackets(m, m->frameData, size, !m->audioDecodedAhead);
+  m->audioDecodedAhead = 0;
 
   uint32_t a = GetMilliseconds();
   if (m->videoOn) {
@@ -229,8 +283,19 @@ void GotoFrame(Movie* m, uint32_t n) {
   if (n > m->frameCount) n = m->frameCount;
   uint32_t k = n - 1;
   ServiceSound(m);
+  const bool loop = n == 1 && m->currentFrame >= m->frameCount;
   m->lastFrame = m->currentFrame;
-  if (n == 1) {
+  if (SoundOpen(m) && m->framesDecoded) {
+    // The sound plays on through a loop, and the schedule with it; a jump
+    // starts both again from frame n.
+    if (loop) {
+      LoopSound(m);
+    } else if (n != m->currentFrame + 1) {
+      RestartSound(m, n);
+      m->clockBase = 0;
+      m->catchUpMs = 0;
+    }
+  } else if (n == 1) {
     if (m->soundOn) {
       SwitchSound(m, 0);
       SwitchSound(m, 1);
@@ -254,8 +319,18 @@ void GotoFrame(Movie* m, uint32_t n) {
       m->frameData = m->io.ReadFrameInPlace(&m->io, k, offset, m->frameBuffer, size, nullptr);
     }
   }
-  ServiceSound(m);
   m->currentFrame = n;
+  m->audioDecodedAhead = 0;
+  NoteLoadedPacket(m, size);
+  // At a loop frame 1's sound goes in as soon as its packet is there, a
+  // frame before the picture: the device gets the next pass's sound while it
+  // still plays the last frame's, and plays on without a gap.
+  if (loop && SoundOpen(m) && m->framesDecoded && m->frameData && !m->readError && !m->io.endOfData) {
+    DecodeAudioPackets(m, m->frameData, size, true);
+    m->audioDecodedAhead = 1;
+  }
+  ServiceSound(m);
+  if (SoundOpen(m) && m->framesDecoded) StartSound(m);
 }
 
 int32_t PauseMovie(Movie* m, int32_t pause) {

@@ -78,6 +78,8 @@ struct Movie {
   uint8_t* bundleBuffers[kBundleCount];
   uint32_t lateRun;
   uint32_t catchUpMs, catchUpStep;
+  uint32_t syncFrame;              // framesDecoded when the schedule was last set by the sound
+  int32_t audioDecodedAhead;       // the loaded packet's sound went in when it was loaded (a loop)
   ServiceClient soundClient;
   // Kept by the open for the frame cycle and the summary.
   uint8_t revision;

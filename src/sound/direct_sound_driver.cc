@@ -1,8 +1,9 @@
 // The looping-buffer sound driver: one looping device buffer of about 0.6 s
 // per track on a device object shared by the process. It writes into the
 // part of the buffer that has already played, keeps 1024 bytes clear ahead of
-// the play cursor, and re-primes half a buffer with silence when it finds
-// that playback overtook the data (or that it was not asked for 540 ms).
+// the play cursor, puts silence behind its data when the data runs low, and
+// re-primes half a buffer with silence when playback overtook the data (told
+// by what it wrote and the time since, as the cursors alone cannot).
 #include <cmath>
 #include <cstring>
 
@@ -137,7 +138,12 @@ void Apply(LoopDriverState& s) {
   s.device->SetVolume(s.soundBuffer, VolumeLevel(s.volume));
 }
 
-void StartPlayback(LoopDriverState& s) {
+// Starts the buffer and waits until the device has taken the start: for a
+// first start until the cursor is within the first chunk, for a resume until
+// the cursor moves on from where it stopped (waiting for it to come round
+// would hold the picture while the sound already plays). A start the device
+// did not take is issued again after 50 ms.
+void StartPlayback(LoopDriverState& s, bool resume) {
   s.playing = 1;
   PlayRetry(s);
   s.devicePaused = 0;
@@ -149,35 +155,65 @@ void StartPlayback(LoopDriverState& s) {
     s.device->GetPosition(s.soundBuffer, &s.lastPlay, &s.lastWrite);
     const uint32_t now = GetMilliseconds();
     if (s.lastPlay == p0 && now - t0 > 50) {
-      // A start the device did not take: issue it again.
       PlayRetry(s);
       s.devicePaused = 0;
       t0 = now;
       s.device->GetPosition(s.soundBuffer, &p0, &w);
     }
-    if (s.lastPlay <= s.chunk || now - begin >= kStartWaitLimitMs) break;
+    const bool started = resume ? s.lastPlay != p0 : s.lastPlay <= s.chunk;
+    if (started || now - begin >= kStartWaitLimitMs) break;
     SleepMilliseconds(1);
   }
   s.lastReadyTime = GetMilliseconds();
 }
 
-// Playback nearly overtook the data, or nobody asked for so long that it may
-// have: silence fills the buffer up to half a buffer past the write cursor.
-// Sound written beyond the write cursor and not yet played stays: the
-// silence starts behind it.
-void Reprime(SoundTrack* t, uint32_t playCursor, uint32_t writeCursor) {
+uint32_t BytesPerSecond(const LoopDriverState& s) { return s.rate * s.channels * s.bits / 8; }
+
+// What is still ours ahead of the cursor. The distance from the cursor to
+// our write position only shrinks while nothing is written: once it has
+// grown, the cursor went past our data. And once the time since the last
+// look is more than the device could take without playing all of it (even
+// reckoned 2 % slow and a tenth of a second late, as a device that takes its
+// sound in periods may be), the distance may be a lap off. A full buffer and
+// an empty one read alike; what was there before tells them apart.
+void Account(LoopDriverState& s, uint32_t playCursor, uint32_t now) {
+  const uint64_t perSecond = BytesPerSecond(s);
+  const uint64_t played = uint64_t(now - s.lastReadyTime) * perSecond * 98 / 100000;
+  const uint64_t late = perSecond / 10;
+  uint32_t distance = Distance(s.writePos, playCursor, s.secondarySize);
+  if (distance == 0 && s.aheadBytes >= s.secondarySize) distance = s.secondarySize;
+  if (played >= s.aheadBytes + late || distance > s.aheadBytes) distance = 0;
+  s.aheadBytes = distance;
+  s.lastReadyTime = now;
+}
+
+// Playback overtook everything we wrote: half a buffer of silence from the
+// write cursor on, so that the buffer never plays old sound again, and the
+// next data at the write cursor, to be heard as soon as it comes. The skip is
+// raised once per dry spell; while nothing comes the silence is renewed.
+void Overtaken(SoundTrack* t, uint32_t playCursor, uint32_t writeCursor) {
   LoopDriverState& s = State(t);
   const uint32_t size = s.secondarySize;
-  t->soundSkipped = 1;
-  const uint32_t half = size / 2;
-  const uint32_t end = (writeCursor + half) % size;
-  uint32_t from = writeCursor % size;
-  const uint32_t unplayed = Distance(s.writePos, playCursor, size);
-  if (unplayed > Distance(writeCursor, playCursor, size) && unplayed < Distance(end, playCursor, size))
-    from = s.writePos;
-  const uint32_t bytes = Distance(end, from, size);
-  if (bytes) Silence(s, from, bytes);
-  s.writePos = end;
+  if (!s.dry) t->soundSkipped = 1;
+  s.dry = 1;
+  // Whole sample frames, whatever the cursor reads.
+  const uint32_t align = s.channels * s.bits / 8;
+  const uint32_t from = (writeCursor + align - 1) / align * align % size;
+  Silence(s, from, size / 2);
+  s.writePos = from;
+  s.aheadBytes = Distance(from, playCursor, size);
+  s.presilenced = 0;
+}
+
+// Our data runs low: silence goes in behind it, where the next data will be
+// written, so that the device plays silence rather than old sound should the
+// data not come in time. The data already written plays on untouched, and
+// the next data follows it without a gap.
+void Presilence(LoopDriverState& s, uint32_t room) {
+  const uint32_t half = s.secondarySize / 2;
+  const uint32_t bytes = room - 1024 < half ? room - 1024 : half;
+  if (bytes) Silence(s, s.writePos, bytes & ~3u);
+  s.presilenced = 1;
 }
 
 int32_t Ready(SoundTrack* t) {
@@ -192,24 +228,17 @@ int32_t Ready(SoundTrack* t) {
   if (dP - dW > size / 2 || dW - dP > size / 2) return 0;  // an implausible reading
   s.lastWrite = w;
   s.lastPlay = p;
-  const uint32_t now = GetMilliseconds();
-  // The watchdog restarts its count too, or every later call would re-prime
-  // over the data just written.
-  bool reprimed = now - s.lastReadyTime >= s.watchdogMs;
-  s.lastReadyTime = now;
-  if (reprimed) Reprime(t, p, w);
-  for (;;) {
-    const uint32_t played = Distance(p, s.writePos, size);
-    const uint32_t room = played < 1024 ? 0 : (played - 1024) & ~3u;
-    if (room < s.chunk && (s.allowance == 0 || room == 0)) return 0;
-    if (room >= s.refillLimit && !reprimed) {
-      Reprime(t, p, w);
-      reprimed = true;
-      continue;
-    }
-    s.allowance = room;
-    return 1;
-  }
+  Account(s, p, GetMilliseconds());
+  if (s.aheadBytes == 0) Overtaken(t, p, w);
+  // The cursor on our write position: a full buffer, or (nothing of ours
+  // ahead, on a device whose write cursor is its play cursor) an empty one.
+  uint32_t played = Distance(p, s.writePos, size);
+  if (played == 0 && s.aheadBytes == 0) played = size;
+  const uint32_t room = played < 1024 ? 0 : (played - 1024) & ~3u;
+  if (room < s.chunk && (s.allowance == 0 || room == 0)) return 0;
+  if (room >= s.refillLimit && !s.dry && !s.presilenced) Presilence(s, room);
+  s.allowance = room;
+  return 1;
 }
 
 int32_t Lock(SoundTrack* t, uint8_t** address, uint32_t* count) {
@@ -238,10 +267,12 @@ int32_t Unlock(SoundTrack* t, uint32_t n) {
   if (n > s.allowance) n = s.allowance;
   s.writePos = (s.writePos + n) % s.secondarySize;
   s.allowance -= n;
+  s.aheadBytes += n;
+  if (n) s.dry = s.presilenced = 0;
   s.device->Unlock(s.soundBuffer, s.region1, s.region1Size, s.region2, s.region2Size);
   s.region1 = s.region2 = nullptr;
   s.region1Size = s.region2Size = 0;
-  if (!s.playing && s.allowance == 0 && !s.devicePaused) StartPlayback(s);
+  if (!s.playing && s.allowance == 0 && !s.devicePaused) StartPlayback(s, false);
   return 1;
 }
 
@@ -284,11 +315,17 @@ void SetSpeakerVolumes(SoundTrack* t, const uint32_t* speakers, const uint32_t* 
 int32_t Pause(SoundTrack* t, int32_t pause) {
   LoopDriverState& s = State(t);
   if (pause) {
-    if (s.playing) s.device->Stop(s.soundBuffer);
+    if (s.playing) {
+      s.device->Stop(s.soundBuffer);
+      // What played until now counts; the pause does not.
+      uint32_t p = 0, w = 0;
+      if (!s.devicePaused && s.device->GetPosition(s.soundBuffer, &p, &w) >= 0) Account(s, p, GetMilliseconds());
+    }
     s.devicePaused = 1;
     return 1;
   }
-  if (s.playing || s.allowance == 0) StartPlayback(s);
+  // A buffer that plays and was not paused has nothing to resume.
+  if ((s.playing && s.devicePaused) || (!s.playing && s.allowance == 0)) StartPlayback(s, s.playing);
   s.devicePaused = 0;
   return 0;
 }
@@ -297,6 +334,7 @@ int32_t OnOff(SoundTrack* t, int32_t on) {
   LoopDriverState& s = State(t);
   if (on && !t->deviceOn) {
     s.playing = 0;
+    s.dry = s.presilenced = s.aheadBytes = 0;
     t->deviceOn = 1;
     s.writePos = 0;
     s.allowance = s.initialAmount;
@@ -328,8 +366,28 @@ void Close(SoundTrack* t) {
   }
 }
 
-const SoundDriver kDirectSoundDriver = {Ready,   Lock,  Unlock, SetVolume,   SetPan,
-                                        Pause,   OnOff, Close,  SetSpeakers, SetSpeakerVolumes};
+int32_t Held(SoundTrack* t, uint32_t* bytes) {
+  LoopDriverState& s = State(t);
+  if (!s.playing || s.devicePaused || !t->deviceOn || s.dry || !s.aheadBytes) return 0;
+  uint32_t p = 0, w = 0;
+  if (s.device->GetPosition(s.soundBuffer, &p, &w) < 0) return 0;
+  // The service keeps 1024 bytes clear ahead of the cursor once it plays:
+  // the cursor on our write position is a full buffer, at the start.
+  uint32_t ahead = Distance(s.writePos, p, s.secondarySize);
+  if (ahead == 0) ahead = s.secondarySize;
+  *bytes = ahead + s.device->Latency(s.soundBuffer);
+  return 1;
+}
+
+void Start(SoundTrack* t) {
+  LoopDriverState& s = State(t);
+  if (s.playing || s.devicePaused || !t->deviceOn || s.allowance == s.initialAmount) return;
+  s.allowance = 0;
+  StartPlayback(s, false);
+}
+
+const SoundDriver kDirectSoundDriver = {Ready, Lock,  Unlock, SetVolume,   SetPan,            Pause,
+                                        OnOff, Close, SetSpeakers, SetSpeakerVolumes, Held, Start};
 
 }  // namespace
 
@@ -354,7 +412,6 @@ int32_t DirectSoundSoundOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint32
   s.chunk = (perSecond * 50 / 1000 + 255) & ~255u;
   s.refillLimit = s.secondarySize * 90 / 100;
   t->soundSkipped = 0;
-  s.watchdogMs = 540;
   t->latencyMs = 0;
   uint64_t whole = s.chunk;
   if (movie && movie->playRateNum && movie->playRateDen) {

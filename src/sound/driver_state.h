@@ -28,6 +28,7 @@ struct QueueDriverState {
   QueueHeader** headers;
   uint8_t* bufferMemory;    // the buffers, then the header pointers, then the headers
   const QueueDevice* device;
+  uint32_t queuedBytes;     // handed to the device since it was opened (wrapping)
 };
 
 constexpr uint32_t kMaxSpeakers = 8;
@@ -47,7 +48,6 @@ struct LoopDriverState {
   uint32_t lastWrite, lastPlay;
   uint32_t refillLimit;
   uint32_t lastReadyTime;
-  uint32_t watchdogMs;
   void* region1;
   uint32_t region1Size;
   void* region2;
@@ -59,6 +59,9 @@ struct LoopDriverState {
   uint32_t speakerVolumeCount;
   const LoopDevice* device;
   uint32_t holdsObject;     // this track counts among the shared object's users
+  uint32_t dry;             // playback overtook our data: the buffer plays silence
+  uint32_t aheadBytes;      // ours (sound or silence) ahead of the cursor at lastReadyTime
+  uint32_t presilenced;     // silence already stands behind our data
 };
 
 union SoundDriverState {

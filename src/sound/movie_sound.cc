@@ -1,6 +1,6 @@
 // A movie's sound tracks from open to close: which tracks are taken, their
 // devices, rings and decoders, the sound thread they are fed from, pausing,
-// the sound-skip check and the release at close.
+// loops and jumps, the sound-skip check and the release at close.
 #include <cmath>
 
 #include "audio/audio_decoder.h"
@@ -167,6 +167,21 @@ void PauseSoundTracks(Movie* m, int32_t pause) {
   if (m->framesDecoded) SoundService(m);
 }
 
+namespace {
+
+// Ring bytes of one frame's sound in track t.
+uint64_t FrameBytes(const Movie* m, const SoundTrack* t) {
+  return StreamPosition(m, t, m->framesDecoded + 1) - StreamPosition(m, t, m->framesDecoded);
+}
+
+// From here on the stream position `at` is heard with the next frame.
+void Anchor(const Movie* m, SoundTrack* t, uint64_t at) {
+  t->anchorFrame = m->framesDecoded;
+  t->anchorPos = at;
+}
+
+}  // namespace
+
 int32_t CheckSoundSkips(Movie* m) {
   if (!m || !m->openTrackCount) return 0;
   int32_t due = 0;
@@ -175,17 +190,98 @@ int32_t CheckSoundSkips(Movie* m) {
     SoundTrack* t = &m->soundTracks[i];
     if (!t->soundSkipped) continue;
     t->soundSkipped = 0;
-    if (m->currentFrame > 1 && t->endZoneFrame >= static_cast<int32_t>(m->currentFrame)) due = 1;
+    // Only a track whose frames bring sound ran dry because the frames fell
+    // behind; one whose sound ended just went quiet.
+    if (m->currentFrame > 1 && t->endZoneFrame >= static_cast<int32_t>(m->currentFrame) && !t->packetsEnded)
+      due = 1;
   }
   UnlockClient(&m->soundClient);
   return due;
+}
+
+void LoopSound(Movie* m) {
+  if (!m || !m->openTrackCount) return;
+  LockClient(&m->soundClient);
+  for (uint32_t i = 0; i < m->openTrackCount; ++i) {
+    SoundTrack* t = &m->soundTracks[i];
+    if (!t->ringStart) continue;
+    const uint64_t pass = StreamPosition(m, t, m->framesDecoded);
+    if (pass >= t->streamWritten) {
+      const uint64_t gap = pass - t->streamWritten;
+      if (gap <= 2 * FrameBytes(m, t) && gap <= t->ringSize - t->ringBuffered) {
+        // Rounding, or a track a little shorter than the picture.
+        AppendSilence(t, static_cast<uint32_t>(gap));
+      } else {
+        // The track ended well before the picture: its device has played
+        // out, and starts again with frame 1's sound.
+        if (t->ops.SoundOnOff && t->ops.SoundOnOff(t, 0) == 0) t->ops.SoundOnOff(t, 1);
+        EmptyRing(t);
+        Anchor(m, t, t->streamWritten);
+      }
+    } else {
+      // Sound beyond the picture's end: what the ring still holds of it is
+      // cut; what the device already has plays first.
+      const uint32_t frameBytes = 2 * (t->channels ? t->channels : 1);
+      const uint64_t excess = t->streamWritten - pass;
+      const uint32_t cut = static_cast<uint32_t>(excess < t->ringBuffered ? excess : t->ringBuffered) / frameBytes * frameBytes;
+      uint32_t write = static_cast<uint32_t>(t->ringWrite - t->ringStart);
+      write = write >= cut ? write - cut : write + t->ringSize - cut;
+      t->ringWrite = t->ringStart + write;
+      t->ringBuffered -= cut;
+      t->streamWritten -= cut;
+      if (excess > cut) Anchor(m, t, t->streamWritten);
+    }
+  }
+  UnlockClient(&m->soundClient);
+}
+
+void RestartSound(Movie* m, uint32_t n) {
+  if (!m || !m->openTrackCount) return;
+  if (m->soundOn) {
+    SwitchSound(m, 0);
+    SwitchSound(m, 1);
+  }
+  LockClient(&m->soundClient);
+  for (uint32_t i = 0; i < m->openTrackCount; ++i) {
+    SoundTrack* t = &m->soundTracks[i];
+    if (!t->ringStart) continue;
+    // Frame n's packet carries sound a lead-in (less one frame) ahead of its
+    // own time: silence stands in for what the jump left out.
+    uint32_t lead = 0;
+    if (n > 1) {
+      const uint64_t frame = FrameBytes(m, t);
+      lead = t->leadBytes > frame ? static_cast<uint32_t>(t->leadBytes - frame) : t->prefillBytes;
+      lead &= ~3u;
+    }
+    PrefillRing(t, lead);
+    Anchor(m, t, t->streamWritten - t->ringBuffered);
+  }
+  UnlockClient(&m->soundClient);
+}
+
+void NoteSoundPackets(Movie* m, const uint32_t* bytes) {
+  if (!m || !m->openTrackCount) return;
+  LockClient(&m->soundClient);
+  for (uint32_t i = 0; i < m->openTrackCount; ++i) m->soundTracks[i].packetsEnded = bytes[i] == 0;
+  UnlockClient(&m->soundClient);
 }
 
 void DecodeSoundPacket(Movie* m, uint32_t openIndex, const uint8_t* chunk, uint32_t size) {
   if (!m || openIndex >= m->openTrackCount) return;
   SoundTrack* t = &m->soundTracks[openIndex];
   if (!t->decoder) return;
+  const uint64_t before = t->streamWritten;
   DecodeAudioChunk(t->decoder, chunk, size, AppendPcmSink, t);
+  if (m->currentFrame == 1 && t->leadBytes == 0 && t->streamWritten > before) {
+    // The first packet's sound leads the picture: after a sound skip the
+    // silence put in stands for that lead, less the frame it belongs to.
+    t->leadBytes = static_cast<uint32_t>(t->streamWritten - before);
+    const uint64_t frame = FrameBytes(m, t);
+    if (t->leadBytes > frame) {
+      const uint32_t prefill = static_cast<uint32_t>(t->leadBytes - frame) & ~3u;
+      t->prefillBytes = prefill < t->ringSize ? prefill : t->ringSize;
+    }
+  }
 }
 
 void AppendPcmSink(void* track, const int16_t* samples, uint32_t bytes) {

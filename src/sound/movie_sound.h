@@ -38,13 +38,43 @@ void SoundService(Movie* movie);
 // restarts the frame clock. Nonzero when a device is on afterwards.
 int32_t SwitchSound(Movie* movie, int32_t on);
 
+// Starts every device that is still waiting for more sound before it plays
+// although its frames bring no more: a track with less sound than the
+// drivers' initial amounts is heard from its start.
+void StartSound(Movie* movie);
+
+// The stream position (ring bytes) at which frame `frame` (counted like the
+// movie's framesDecoded) is heard in track t.
+uint64_t StreamPosition(const Movie* movie, const SoundTrack* t, uint32_t frame);
+
+// In how many milliseconds from now frame `frame` (counted like
+// framesDecoded) is heard, by the first track whose sound for it is decoded
+// and playing; 0 when no track can tell (or the sound lock is busy).
+int32_t SoundDueIn(Movie* movie, uint32_t frame, int32_t* ms);
+
+// The loop from the last frame back to frame 1 without a gap: each track's
+// next pass starts exactly one pass after the last, with silence put in for
+// a track shorter than the picture and a longer track's excess cut from the
+// ring. A track whose device ran dry starts again from frame 1's sound.
+void LoopSound(Movie* movie);
+
+// A jump to frame n (not the next one): the devices are restarted, the rings
+// emptied, and for n > 1 the silence of the lead-in the jump skipped is put
+// in, so that frame n's packet sound lands at frame n's time.
+void RestartSound(Movie* movie, uint32_t n);
+
+// Each open track's packet size in the frame just loaded (0: the frame brings
+// no sound for it, and the service hands over all the track holds).
+void NoteSoundPackets(Movie* movie, const uint32_t* bytes);
+
 // SoundPause on every open track in order, then one feed when frames were
 // decoded. Takes the sound lock, so that the drivers never pause while the
 // sound thread feeds them.
 void PauseSoundTracks(Movie* movie, int32_t pause);
 
 // Clears every track's ran-dry flag; 1 when one of them counts as a sound
-// skip: raised after frame 1 and before the track's end zone.
+// skip: raised after frame 1 and before the track's end zone, while the
+// track's frames still bring sound (one whose sound ended just goes quiet).
 int32_t CheckSoundSkips(Movie* movie);
 
 // The chunk loop of one frame for open track `openIndex`: `chunk` follows

@@ -61,6 +61,11 @@ struct QueueDevice {
   // Brings the done flags up to date, for a device that has no thread of its
   // own; null when the device updates them by itself.
   void (*Poll)(void* device);
+  // Bytes played since the open (wrapping at 2^32).
+  uint32_t (*Position)(void* device);
+  // Bytes the output holds beyond the position: taken from the queue but not
+  // heard yet. The period asked for where the system reports nothing.
+  uint32_t (*Latency)(void* device);
 };
 
 // ---- Looping buffer ------------------------------------------------------
@@ -100,6 +105,9 @@ struct LoopDevice {
   int32_t (*SetPan)(void* buffer, int32_t pan);        // hundredths of a dB, -10000..10000
   int32_t (*SetVolume)(void* buffer, int32_t volume);  // hundredths of a dB, -10000..0
   int32_t (*Restore)(void* buffer);
+  // Bytes the output holds beyond the play cursor: played from the buffer
+  // but not heard yet. The period asked for where the system reports nothing.
+  uint32_t (*Latency)(void* buffer);
 };
 
 // ---- Choice --------------------------------------------------------------

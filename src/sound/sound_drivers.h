@@ -2,7 +2,8 @@
 // 1/16 s, playback held back until half a second is collected, running dry
 // when every buffer came back) and the looping-buffer driver (one buffer of
 // about 0.6 s per track on a shared device object, written behind the play
-// cursor, re-primed with silence when playback overtook the data).
+// cursor, re-primed with silence when playback overtook the data). Both say
+// what they hold that has not been heard yet, the output's latency included.
 #pragma once
 
 #include <cstdint>

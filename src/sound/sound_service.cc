@@ -1,7 +1,8 @@
 // The track rings and the sound service: appending decoded PCM, moving it
 // into the drivers (converting to 8 bits on the way when the device takes
 // 8-bit samples), switching the devices off and on with the prefill silence,
-// and the sound client the sound thread runs.
+// where the picture stands in each track's sound, and the sound client the
+// sound thread runs.
 #include <cstring>
 
 #include "io/service_thread.h"
@@ -10,6 +11,10 @@
 
 namespace kivo {
 namespace {
+
+// Sound the device needs decoded beyond the frame on show: a frame, the
+// device's own buffering, a service period and a feeding step.
+constexpr int64_t kSoundLeadMs = 250;
 
 uint32_t Offset(const SoundTrack* t, const uint8_t* p) { return static_cast<uint32_t>(p - t->ringStart); }
 
@@ -45,7 +50,9 @@ void FeedTracks(Movie* movie) {
     // Ring bytes of one sample frame: what is handed over is always whole.
     const uint32_t frameBytes = 2 * (t->channels ? t->channels : 1);
     for (;;) {
-      const bool endZone = static_cast<int32_t>(t->serviceFrame) > t->endZoneFrame;
+      // In the last 750 ms, and once the frames bring no more sound, every
+      // byte goes out: nothing comes after it to make up a whole write.
+      const bool endZone = static_cast<int32_t>(t->serviceFrame) > t->endZoneFrame || t->packetsEnded;
       if (t->ringBuffered <= t->minWrite && !(endZone && t->ringBuffered >= frameBytes)) break;
       uint8_t* address = nullptr;
       uint32_t count = 0;
@@ -78,11 +85,13 @@ void Service(Movie* movie, bool foreground) {
   UnlockClient(&movie->soundClient);
 }
 
-// The ring emptied, then prefillBytes of silence ending at ringWrite.
-void Prefill(SoundTrack* t) {
-  t->ringWrite = t->ringRead = t->ringStart;
-  t->ringBuffered = 0;
-  const uint32_t fill = t->prefillBytes < t->ringSize ? t->prefillBytes : t->ringSize;
+}  // namespace
+
+// The ring emptied, then `bytes` of silence ending at ringWrite: the silence
+// takes the stream positions just before the sound that follows.
+void PrefillRing(SoundTrack* t, uint32_t bytes) {
+  EmptyRing(t);
+  const uint32_t fill = bytes < t->ringSize ? bytes : t->ringSize;
   uint32_t read = Offset(t, t->ringWrite);
   if (read >= fill) {
     read -= fill;
@@ -97,10 +106,9 @@ void Prefill(SoundTrack* t) {
   t->ringBuffered = fill;
 }
 
-}  // namespace
-
 void AppendPcm(SoundTrack* t, const uint8_t* data, uint32_t n) {
   if (!t || !t->ringStart || !t->ringSize || !data || !n) return;
+  t->streamWritten += n;
   const uint32_t size = t->ringSize;
   if (n > size) {
     // More than the ring holds: only the newest ringSize bytes could stay.
@@ -128,6 +136,71 @@ void AppendPcm(SoundTrack* t, const uint8_t* data, uint32_t n) {
   }
 }
 
+void AppendSilence(SoundTrack* t, uint32_t n) {
+  static const uint8_t kZeros[4096] = {};
+  while (n) {
+    const uint32_t k = n < sizeof(kZeros) ? n : static_cast<uint32_t>(sizeof(kZeros));
+    AppendPcm(t, kZeros, k);
+    n -= k;
+  }
+}
+
+uint64_t StreamPosition(const Movie* movie, const SoundTrack* t, uint32_t frame) {
+  const uint64_t perSecond = uint64_t(t->sampleRate) * (t->channels ? t->channels : 1) * 2;
+  if (!movie->playRateNum) return t->anchorPos;
+  const uint64_t frames = frame - t->anchorFrame;
+  const uint64_t q = perSecond * movie->playRateDen;
+  const uint64_t bytes = frames * (q / movie->playRateNum) + frames * (q % movie->playRateNum) / movie->playRateNum;
+  const uint32_t frameBytes = 2 * (t->channels ? t->channels : 1);
+  return t->anchorPos + bytes / frameBytes * frameBytes;
+}
+
+int32_t SoundDueIn(Movie* movie, uint32_t frame, int32_t* ms) {
+  if (!movie || !movie->openTrackCount || !movie->soundTracks) return 0;
+  if (!TryLockClient(&movie->soundClient)) return 0;
+  int32_t found = 0;
+  for (uint32_t i = 0; i < movie->openTrackCount && !found; ++i) {
+    SoundTrack* t = &movie->soundTracks[i];
+    uint32_t held = 0;
+    if (!t->ringStart || !t->ops.SoundHeld || !t->sampleRate) continue;
+    // A frame whose sound is not decoded yet (the track ended, or the frames
+    // fell behind) cannot be timed by this track.
+    const uint64_t at = StreamPosition(movie, t, frame);
+    if (at > t->streamWritten || !t->ops.SoundHeld(t, &held)) continue;
+    const uint64_t next = t->streamWritten - t->ringBuffered;  // the next byte the device gets
+    const int64_t ahead = static_cast<int64_t>(at - next) + int64_t(t->eightBit ? uint64_t(held) * 2 : held);
+    const int64_t perSecond = int64_t(t->sampleRate) * (t->channels ? t->channels : 1) * 2;
+    *ms = static_cast<int32_t>(ahead * 1000 / perSecond);
+    // A picture shown when its sound is heard leaves the device only the
+    // sound its packets carry ahead of it (the first packet's lead, less the
+    // frame it belongs to). A movie that carries too little ahead (the
+    // encoder leads by 0.75 s) would starve the device: its picture keeps
+    // ahead of its sound by what is missing, while sound still comes.
+    const uint64_t frameBytes = StreamPosition(movie, t, frame + 1) - at;
+    const int64_t lead = t->leadBytes > frameBytes ? int64_t(t->leadBytes - frameBytes) : 0;
+    const int64_t leadMs = lead * 1000 / perSecond;
+    if (leadMs < kSoundLeadMs && !t->packetsEnded) *ms -= static_cast<int32_t>(kSoundLeadMs - leadMs);
+    found = 1;
+  }
+  UnlockClient(&movie->soundClient);
+  return found;
+}
+
+void StartSound(Movie* movie) {
+  if (!movie || !movie->openTrackCount) return;
+  if (!TryLockClient(&movie->soundClient)) return;
+  for (uint32_t i = 0; i < movie->openTrackCount; ++i) {
+    SoundTrack* t = &movie->soundTracks[i];
+    if (t->ops.SoundStart && t->packetsEnded) t->ops.SoundStart(t);
+  }
+  UnlockClient(&movie->soundClient);
+}
+
+void EmptyRing(SoundTrack* t) {
+  t->ringWrite = t->ringRead = t->ringStart;
+  t->ringBuffered = 0;
+}
+
 void SoundService(Movie* movie) { Service(movie, true); }
 
 int32_t SwitchSound(Movie* movie, int32_t on) {
@@ -150,7 +223,7 @@ int32_t SwitchSound(Movie* movie, int32_t on) {
       }
     } else if (movie->soundOn) {
       // Only the first track that goes off is emptied and pre-filled.
-      if (t->ringStart) Prefill(t);
+      if (t->ringStart) PrefillRing(t, t->prefillBytes);
       movie->soundOn = 0;
     }
   }

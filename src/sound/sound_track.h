@@ -12,7 +12,7 @@ namespace kivo {
 struct SoundTrack;
 struct AudioDecoder;
 
-// The ten slots a driver's open fills in. Counts are device bytes.
+// The slots a driver's open fills in. Counts are device bytes.
 struct SoundDriver {
   int32_t (*SoundReady)(SoundTrack* track);
   int32_t (*SoundLock)(SoundTrack* track, uint8_t** address, uint32_t* count);
@@ -25,6 +25,13 @@ struct SoundDriver {
   void (*SoundSetSpeakers)(SoundTrack* track, const uint32_t* speakers, uint32_t count);
   void (*SoundSetSpeakerVolumes)(SoundTrack* track, const uint32_t* speakers, const uint32_t* volumes,
                                  uint32_t count);
+  // 1 while the track's sound is playing, with the device bytes handed over
+  // and not yet heard (the output's latency included); 0 while nothing of
+  // ours plays (not started, paused, off, or run dry).
+  int32_t (*SoundHeld)(SoundTrack* track, uint32_t* bytes);
+  // Starts playing what was handed over even when it is less than the
+  // driver waits for before it starts: all the sound there is for now.
+  void (*SoundStart)(SoundTrack* track);
 };
 
 // A plain record: a driver's open clears it whole before filling its part.
@@ -54,10 +61,25 @@ struct SoundTrack {
   // the end zone by it, so that it never reads the movie's frame counter
   // while the foreground changes it.
   uint32_t serviceFrame;
+  // Where the picture is in the sound: ring bytes appended since the track
+  // began (ringWrite's place in the stream), and the stream position at which
+  // the frame numbered `anchorFrame` by the movie's framesDecoded is heard.
+  uint64_t streamWritten;
+  uint64_t anchorPos;
+  uint32_t anchorFrame;
+  uint32_t leadBytes;     // ring bytes of the first frame's packet, once decoded
+  uint32_t packetsEnded;  // the last frame decoded brought no sound for this track
 };
 
 // Puts n decoded bytes into the ring; when they do not fit, the oldest bytes
 // are dropped. Caller holds the movie's sound lock.
 void AppendPcm(SoundTrack* track, const uint8_t* data, uint32_t bytes);
+// Appends n bytes of silence.
+void AppendSilence(SoundTrack* track, uint32_t bytes);
+// Empties the ring (its stream position is kept).
+void EmptyRing(SoundTrack* track);
+// Empties the ring and puts in `bytes` of silence (at most the ring) ending
+// at ringWrite: the stream positions just before the sound that follows.
+void PrefillRing(SoundTrack* track, uint32_t bytes);
 
 }  // namespace kivo

@@ -14,6 +14,9 @@ namespace {
 
 constexpr uint32_t kMaxDevices = 32;
 constexpr uint32_t kFifoSize = 64;
+// Speeds are kept in millionths of normal; times are milliseconds.
+constexpr uint64_t kNormalSpeed = 1000000;
+constexpr uint64_t kSpeedScale = kNormalSpeed * 1000;
 
 struct Device {
   bool used;
@@ -26,7 +29,7 @@ struct Device {
   bool volumeSet;
   bool playing;
   uint32_t lastTime;
-  uint64_t carry;  // the fraction of a byte owed, in 1/100000
+  uint64_t carry;  // the fraction of a byte owed, in 1/kSpeedScale
   uint64_t played;
   uint32_t playCalls;
   // Queue.
@@ -50,7 +53,8 @@ uint32_t objectsCreated = 0;
 uint32_t primaryFormats = 0;
 VirtualSink sink = nullptr;
 void* sinkContext = nullptr;
-uint32_t speed = 100;
+uint64_t speed = kNormalSpeed;
+uint32_t latencyMs = 0;
 uint32_t failures = 0;
 uint32_t lostLocks = 0;
 uint32_t ignoredPlays = 0;
@@ -58,25 +62,35 @@ uint32_t writeLead = 0;
 
 uint32_t Index(const Device* d) { return static_cast<uint32_t>(d - devices); }
 
-void Play(Device* d, const uint8_t* bytes, uint32_t n) {
+uint64_t ByteRate(const Device* d) {
+  return uint64_t(d->looping ? d->frequency : d->format.rate) * BlockAlign(d->format);
+}
+
+// Hands n bytes taken at `takenMs` (at `perMs` bytes a millisecond) to the sink.
+void Play(Device* d, const uint8_t* bytes, uint32_t n, double takenMs, double perMs) {
   d->played += n;
-  if (sink && n) sink(sinkContext, Index(d), bytes, n);
+  if (sink && n) sink(sinkContext, Index(d), bytes, n, takenMs + latencyMs, perMs);
 }
 
 void Advance(Device* d) {
   const uint32_t now = GetMilliseconds();
   const uint32_t elapsed = now - d->lastTime;
+  const uint32_t start = d->lastTime;
   d->lastTime = now;
   if (!d->open || !d->playing) return;
-  const uint64_t rate = uint64_t(d->looping ? d->frequency : d->format.rate) * BlockAlign(d->format);
+  const uint64_t rate = ByteRate(d);
   const uint64_t owed = uint64_t(elapsed) * rate * speed + d->carry;
-  uint64_t budget = owed / 100000;
-  d->carry = owed % 100000;
+  uint64_t budget = owed / kSpeedScale;
+  // The carried fraction of a byte began playing before `start`.
+  const double perMs = double(rate) * double(speed) / double(kSpeedScale);
+  double at = perMs > 0 ? start - double(d->carry) / (double(rate) * double(speed)) : 0;
+  d->carry = owed % kSpeedScale;
   if (d->looping) {
     if (!d->size) return;
     while (budget) {
       const uint32_t take = static_cast<uint32_t>(budget < d->size - d->cursor ? budget : d->size - d->cursor);
-      Play(d, d->memory + d->cursor, take);
+      Play(d, d->memory + d->cursor, take, at, perMs);
+      at += take / perMs;
       d->cursor = (d->cursor + take) % d->size;
       budget -= take;
     }
@@ -86,7 +100,8 @@ void Advance(Device* d) {
     QueueHeader* h = d->fifo[d->head];
     const uint32_t left = h->bufferLength > d->offset ? h->bufferLength - d->offset : 0;
     const uint32_t take = static_cast<uint32_t>(budget < left ? budget : left);
-    Play(d, h->data + d->offset, take);
+    Play(d, h->data + d->offset, take, at, perMs);
+    at += take / perMs;
     d->offset += take;
     budget -= take;
     if (take < left) break;
@@ -188,9 +203,25 @@ void QueuePoll(void* handle) {
   Advance(Get(handle));
 }
 
-const QueueDevice kVirtualQueue = {"virtual",  QueueOpen,  QueuePrepare, QueueUnprepare,
-                                   QueueWrite, QueuePause, QueueRestart, QueueReset,
-                                   QueueClose, QueueSetVolume, QueuePoll};
+uint32_t QueuePosition(void* handle) {
+  std::lock_guard<std::mutex> g(lock);
+  Advance(Get(handle));
+  return static_cast<uint32_t>(Get(handle)->played);
+}
+
+uint32_t LatencyBytes(const Device* d) {
+  return static_cast<uint32_t>(ByteRate(d) * latencyMs / 1000 / BlockAlign(d->format) * BlockAlign(d->format));
+}
+
+uint32_t QueueLatency(void* handle) {
+  std::lock_guard<std::mutex> g(lock);
+  return LatencyBytes(Get(handle));
+}
+
+const QueueDevice kVirtualQueue = {"virtual",      QueueOpen,     QueuePrepare, QueueUnprepare,
+                                   QueueWrite,     QueuePause,    QueueRestart, QueueReset,
+                                   QueueClose,     QueueSetVolume, QueuePoll,   QueuePosition,
+                                   QueueLatency};
 
 // ---- Looping buffer ------------------------------------------------------
 
@@ -296,6 +327,7 @@ int32_t LoopGetPosition(void* handle, uint32_t* play, uint32_t* write) {
   Advance(d);
   uint32_t lead = writeLead;
   if (!lead) lead = d->frequency * BlockAlign(d->format) / 100 / BlockAlign(d->format) * BlockAlign(d->format);
+  if (lead == kVirtualNoWriteLead) lead = 0;
   *play = d->cursor;
   *write = d->playing ? (d->cursor + lead) % d->size : d->cursor;
   return kLoopOk;
@@ -338,11 +370,16 @@ int32_t LoopSetVolume(void* handle, int32_t volume) {
 
 int32_t LoopRestore(void*) { return kLoopOk; }
 
+uint32_t LoopLatency(void* handle) {
+  std::lock_guard<std::mutex> g(lock);
+  return LatencyBytes(Get(handle));
+}
+
 const LoopDevice kVirtualLoop = {"virtual",        LoopLoad,        LoopCreateObject, LoopReleaseObject,
                                  LoopCooperate,    LoopPrimaryFormat, LoopCreateBuffer, LoopReleaseBuffer,
                                  LoopLock,         LoopUnlock,      LoopPlay,         LoopStop,
                                  LoopGetPosition,  LoopSetPosition, LoopGetStatus,    LoopSetFrequency,
-                                 LoopSetPan,       LoopSetVolume,   LoopRestore};
+                                 LoopSetPan,       LoopSetVolume,   LoopRestore,      LoopLatency};
 
 }  // namespace
 
@@ -359,7 +396,8 @@ void ResetVirtualSound() {
   objectsCreated = primaryFormats = 0;
   sink = nullptr;
   sinkContext = nullptr;
-  speed = 100;
+  speed = kNormalSpeed;
+  latencyMs = 0;
   failures = lostLocks = ignoredPlays = writeLead = 0;
 }
 
@@ -369,10 +407,15 @@ void SetVirtualSink(VirtualSink s, void* context) {
   sinkContext = context;
 }
 
-void SetVirtualSpeed(uint32_t percent) {
+void SetVirtualSpeed(double percent) {
   std::lock_guard<std::mutex> g(lock);
   for (uint32_t i = 0; i < deviceCount; ++i) Advance(&devices[i]);
-  speed = percent;
+  speed = percent > 0 ? static_cast<uint64_t>(percent * double(kNormalSpeed) / 100.0 + 0.5) : 0;
+}
+
+void SetVirtualLatency(uint32_t ms) {
+  std::lock_guard<std::mutex> g(lock);
+  latencyMs = ms;
 }
 
 void SetVirtualFailures(uint32_t bits) {

@@ -15,8 +15,11 @@ const LoopDevice* VirtualLoopDevice();
 
 // Receives the bytes a device played, in order. `device` numbers the devices
 // (queues and looping buffers alike) in the order they were opened since the
-// last reset, from 0. Called with the virtual devices' lock held.
-using VirtualSink = void (*)(void* context, uint32_t device, const uint8_t* bytes, uint32_t count);
+// last reset, from 0. The first byte is heard at `heardMs` on the library
+// clock (the device latency included), each further one 1 / `bytesPerMs`
+// later. Called with the virtual devices' lock held.
+using VirtualSink = void (*)(void* context, uint32_t device, const uint8_t* bytes, uint32_t count, double heardMs,
+                             double bytesPerMs);
 
 // Failures and misbehaviour to simulate; bits of SetVirtualFailures.
 constexpr uint32_t kVirtualFailOpen = 0x01;        // the queue's open, the looping object's creation
@@ -44,15 +47,22 @@ struct VirtualDeviceInfo {
 // Only between tests: no device may be open.
 void ResetVirtualSound();
 void SetVirtualSink(VirtualSink sink, void* context);
-// Consumption speed in percent of real time (100 normal, 0 stalled).
-void SetVirtualSpeed(uint32_t percent);
+// Consumption speed in percent of the library clock (100 normal, 0 stalled,
+// 100.5 a device clock half a percent fast).
+void SetVirtualSpeed(double percent);
+// Sound the output holds beyond the device's buffers: it is heard this long
+// after the device took it, and the devices report it as their latency.
+void SetVirtualLatency(uint32_t ms);
 void SetVirtualFailures(uint32_t failures);
 // The next `count` looping-buffer locks answer "buffer lost".
 void LoseVirtualBuffers(uint32_t count);
 // The next `count` starts of a looping buffer are taken without starting it.
 void IgnoreVirtualPlays(uint32_t count);
 // The looping buffer's write cursor runs this many bytes ahead of its play
-// cursor while playing (default 0: ahead by 10 ms of sound).
+// cursor while playing (default 0: ahead by 10 ms of sound;
+// kVirtualNoWriteLead: on it, as on an output that takes sound a period at
+// a time).
+constexpr uint32_t kVirtualNoWriteLead = 0xFFFFFFFFu;
 void SetVirtualWriteLead(uint32_t bytes);
 
 uint32_t VirtualDeviceCount();  // opened since the reset

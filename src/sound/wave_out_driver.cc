@@ -24,7 +24,14 @@ void Queue(QueueDriverState& s, int32_t i, uint32_t length) {
   QueueHeader* h = s.headers[i];
   h->bufferLength = length;
   ClearHeaderFlags(h, kHeaderDone);
+  s.queuedBytes += length;
   s.device->Write(s.waveHandle, h);
+}
+
+// The collected buffers go to the device in the order they were filled.
+void StartQueue(QueueDriverState& s) {
+  s.started = 1;
+  for (int32_t i = 0; i <= s.lastWritten; ++i) Queue(s, i, s.headers[i]->bufferLength);
 }
 
 int32_t OpenDevice(SoundTrack* t) {
@@ -38,6 +45,7 @@ int32_t OpenDevice(SoundTrack* t) {
   s.collected = 0;
   s.lastWritten = -1;
   s.currentBuffer = -1;
+  s.queuedBytes = 0;
   if (s.bufferBytes == 0) return 0;
 
   // Buffers, then the header pointers, then the headers.
@@ -149,10 +157,7 @@ int32_t Unlock(SoundTrack* t, uint32_t n) {
     s.headers[s.lastWritten]->bufferLength = n;
     // Starting when the last buffer is filled keeps the next fill from
     // landing on collected sound that was never played.
-    if (s.collected >= s.startThreshold || s.lastWritten == kQueueBufferCount - 1) {
-      s.started = 1;
-      for (int32_t i = 0; i <= s.lastWritten; ++i) Queue(s, i, s.headers[i]->bufferLength);
-    }
+    if (s.collected >= s.startThreshold || s.lastWritten == kQueueBufferCount - 1) StartQueue(s);
   }
   return 1;
 }
@@ -195,7 +200,27 @@ int32_t OnOff(SoundTrack* t, int32_t on) {
 
 void Close(SoundTrack* t) { CloseDevice(t); }
 
-const SoundDriver kWaveOutDriver = {Ready, Lock, Unlock, SetVolume, SetPan, Pause, OnOff, Close, nullptr, nullptr};
+int32_t Held(SoundTrack* t, uint32_t* bytes) {
+  QueueDriverState& s = State(t);
+  if (!s.waveHandle || !s.started || s.devicePaused || !t->deviceOn) return 0;
+  if (s.device->Poll) s.device->Poll(s.waveHandle);
+  // What the queue still holds bounds what the position may claim.
+  uint32_t queued = 0;
+  for (int32_t i = 0; i < kQueueBufferCount; ++i)
+    if (!Done(s, i)) queued += s.headers[i]->bufferLength;
+  if (queued == 0) return 0;
+  const uint32_t unplayed = s.queuedBytes - s.device->Position(s.waveHandle);
+  *bytes = (unplayed < queued ? unplayed : queued) + s.device->Latency(s.waveHandle);
+  return 1;
+}
+
+void Start(SoundTrack* t) {
+  QueueDriverState& s = State(t);
+  if (s.waveHandle && !s.started && !s.devicePaused && t->deviceOn && s.lastWritten >= 0) StartQueue(s);
+}
+
+const SoundDriver kWaveOutDriver = {Ready, Lock,    Unlock,  SetVolume, SetPan, Pause,
+                                    OnOff, Close,   nullptr, nullptr,   Held,   Start};
 
 }  // namespace
 

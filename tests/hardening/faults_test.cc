@@ -182,7 +182,9 @@ TEST_P(SoundFaults, ADeviceThatGoesAwayAtARestartLeavesTheMoviePlayingSilently) 
   ASSERT_EQ(m->openTrackCount, 1u);
   for (uint32_t f = 1; f <= 30; ++f) PlayFrame(m);
   SetVirtualFailures(kVirtualFailOpen);
-  // On through the restart at frame 1 and a second pass.
+  // A loop plays on without restarting the sound: a jump back to frame 1
+  // restarts it. On through that restart and a second pass.
+  GotoFrame(m, 1);
   for (uint32_t f = 31; f <= 110; ++f) PlayFrame(m);
   EXPECT_EQ(m->framesDecoded, 110u);
   // Spaced as the schedule says, without catching up on a sound that is not

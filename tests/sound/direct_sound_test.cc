@@ -1,6 +1,6 @@
 // The looping-buffer driver on the virtual looping device and clock: its
 // sizes, the initial fill and start, the room kept ahead of the play cursor,
-// the watchdog and the overtaken buffer re-primed with silence, implausible
+// data running low followed by silence, an overtaken buffer re-primed, implausible
 // cursors, lost buffers, starts the device did not take, pausing, switching
 // off and on, volume and pan, the shared device object, and delivery.
 #include <gtest/gtest.h>
@@ -59,7 +59,6 @@ TEST_F(DirectSoundTest, SizesFollowTheFormat) {
   EXPECT_EQ(State().refillLimit, 47923u);
   EXPECT_EQ(Track().minWrite, 4608u);
   EXPECT_EQ(State().initialAmount, 53248u);
-  EXPECT_EQ(State().watchdogMs, 540u);
   EXPECT_EQ(State().allowance, 53248u);
   EXPECT_NE(Track().ops.SoundSetSpeakers, nullptr);
   // Opened silent, at its rate, full volume, centred.
@@ -129,48 +128,87 @@ TEST_F(DirectSoundTest, RoomIsTheBytesPlayedBehindTheDataLessTheKilobyteAheadOfT
   EXPECT_EQ(Track().soundSkipped, 0u);
 }
 
-TEST_F(DirectSoundTest, AServiceAbsentFor540MsRaisesTheSkipAndSilencesHalfABuffer) {
+TEST_F(DirectSoundTest, AServiceAbsentTooLongRaisesTheSkipAndSilencesHalfABuffer) {
   OpenAndStart();
   SetVirtualSpeed(0);  // the cursors stand still: only the time counts
   test::AdvanceClock(539);
   EXPECT_EQ(Ready(), 0);
   EXPECT_EQ(Track().soundSkipped, 0u);
-  test::AdvanceClock(540);
+  // 800 ms after that look the device could have played the whole buffer
+  // (a tenth of a second late at that), and the cursor cannot tell one lap
+  // from the next.
+  test::AdvanceClock(800);
   const uint32_t w = 880;  // the virtual write cursor runs 10 ms ahead
   EXPECT_EQ(Ready(), 1);
   EXPECT_EQ(Track().soundSkipped, 1u);
-  EXPECT_EQ(State().writePos, w + 26624);
+  // The next data goes at the write cursor, silence behind it.
+  EXPECT_EQ(State().writePos, w);
   const std::vector<uint8_t> buffer = Buffer();
   const std::vector<uint8_t> pcm = Pattern(53248);
   EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + w, pcm.begin()));
   EXPECT_TRUE(test::AllZero(buffer, w, w + 26624));
   EXPECT_TRUE(std::equal(buffer.begin() + w + 26624, buffer.end(), pcm.begin() + w + 26624));
-  EXPECT_EQ(State().allowance, 53248u - 26624 - w - 1024);
-  // The next call finds the watchdog restarted: no second re-prime.
+  EXPECT_EQ(State().allowance, 53248u - w - 1024);
+  // The next call finds the reckoning restarted: no second re-prime.
   Track().soundSkipped = 0;
   EXPECT_EQ(Ready(), 1);
   EXPECT_EQ(Track().soundSkipped, 0u);
-  EXPECT_EQ(State().writePos, w + 26624);
+  EXPECT_EQ(State().writePos, w);
 }
 
-TEST_F(DirectSoundTest, PlaybackOvertakingTheDataIsRepairedWithSilence) {
+TEST_F(DirectSoundTest, DataRunningLowGetsSilenceBehindItAndRunningOutIsASkip) {
   OpenAndStart();
-  // Served every 40 ms but given nothing: 90% of the buffer plays out.
+  // Served every 40 ms but given nothing.
   uint32_t ms = 0;
   while (Track().soundSkipped == 0 && ms < 1000) {
     test::AdvanceClock(40);
     ms += 40;
     SoundService(movie.get());
+    if (ms == 560) {
+      // Past refillLimit: the data still playing stays, silence follows it.
+      EXPECT_EQ(Track().soundSkipped, 0u);
+      const std::vector<uint8_t> buffer = Buffer();
+      const std::vector<uint8_t> pcm = Pattern(53248);
+      EXPECT_TRUE(std::equal(buffer.begin() + 49392, buffer.end(), pcm.begin() + 49392));
+      EXPECT_TRUE(test::AllZero(buffer, 0, 26624));
+      EXPECT_EQ(State().writePos, 0u);
+    }
   }
+  // The skip comes with the first look after the last byte played (603 ms).
   EXPECT_EQ(Track().soundSkipped, 1u);
-  EXPECT_EQ(ms, 560u);  // 48947 bytes played: the first look past refillLimit
-  const uint32_t w = (49392 + 880) % 53248;
-  EXPECT_EQ(State().writePos, (w + 26624) % 53248);
-  // The sound not yet played stays; the silence begins behind it.
-  const std::vector<uint8_t> buffer = Buffer();
-  const std::vector<uint8_t> pcm = Pattern(53248);
-  EXPECT_TRUE(std::equal(buffer.begin() + 49392, buffer.end(), pcm.begin() + 49392));
-  EXPECT_TRUE(test::AllZero(buffer, 0, State().writePos));
+  EXPECT_EQ(ms, 640u);
+  const uint32_t w = (56448 + 880) % 53248;
+  EXPECT_EQ(State().writePos, w);
+  EXPECT_TRUE(test::AllZero(Buffer(), 0, w + 26624));
+}
+
+TEST_F(DirectSoundTest, AfterRunningDryNewDataIsHeardAtOnceWithOrWithoutAWriteLead) {
+  for (const uint32_t lead : {0u, kVirtualNoWriteLead}) {
+    SCOPED_TRACE(lead);
+    OpenAndStart();
+    SetVirtualWriteLead(lead);
+    for (int i = 0; i < 20 && !State().dry; ++i) {
+      test::AdvanceClock(40);
+      SoundService(movie.get());
+    }
+    ASSERT_EQ(State().dry, 1u);
+    const size_t before = capture.Played(0).size();
+    const std::vector<uint8_t> pcm = Pattern(8820, 7);
+    movie.Append(0, pcm);
+    SoundService(movie.get());
+    EXPECT_EQ(State().dry, 0u);
+    test::AdvanceClock(120);
+    SoundService(movie.get());
+    // Within 120 ms the device played the new sound, not silence only.
+    const std::vector<uint8_t> played = capture.Played(0);
+    const std::vector<uint8_t> after(played.begin() + long(before), played.end());
+    EXPECT_GE(test::Find(after, std::vector<uint8_t>(pcm.begin(), pcm.begin() + 1024)), 0);
+    movie.Close();
+    ResetVirtualSound();
+    capture.bytes.clear();
+    capture.runs.clear();
+    capture.Attach();
+  }
 }
 
 TEST_F(DirectSoundTest, ImplausibleCursorReadingsAreIgnored) {
@@ -204,11 +242,12 @@ TEST_F(DirectSoundTest, AStartTheDeviceDidNotTakeIsIssuedAgainAfter50Ms) {
   const VirtualDeviceInfo info = GetVirtualDevice(0);
   EXPECT_EQ(info.playCalls, 3u);
   EXPECT_TRUE(info.playing);
-  // 51 ms standing still, then the rest of the buffer from 17640 to its end.
-  EXPECT_GE(GetMilliseconds() - before, 51u + (53248 - 17640 - 4608) / 89);
+  // 51 ms standing still, then going on as soon as the cursor moves.
+  EXPECT_GE(GetMilliseconds() - before, 51u);
+  EXPECT_LE(GetMilliseconds() - before, 55u);
 }
 
-TEST_F(DirectSoundTest, PauseStopsTheBufferAndResumeWaitsForTheCursorToComeRound) {
+TEST_F(DirectSoundTest, PauseStopsTheBufferAndResumeGoesOnAtOnce) {
   OpenAndStart();
   test::AdvanceClock(200);
   PauseSoundTracks(movie.get(), 1);
@@ -218,18 +257,25 @@ TEST_F(DirectSoundTest, PauseStopsTheBufferAndResumeWaitsForTheCursorToComeRound
   EXPECT_EQ(stoppedAt, 17640u);
   test::AdvanceClock(5000);
   EXPECT_EQ(GetVirtualDevice(0).playCursor, stoppedAt);
+  const uint32_t before = GetMilliseconds();
   PauseSoundTracks(movie.get(), 0);
   EXPECT_TRUE(GetVirtualDevice(0).playing);
   EXPECT_EQ(State().devicePaused, 0u);
-  EXPECT_LE(State().lastPlay, State().chunk);
-  // A cursor that never comes round does not hold the resume for ever.
+  // From where it stopped, without waiting for the cursor to come round
+  // (the sound would play while the picture waited).
+  EXPECT_LE(GetMilliseconds() - before, 2u);
+  EXPECT_GT(State().lastPlay, stoppedAt);
+  EXPECT_LT(State().lastPlay, stoppedAt + 400);
+  // Five seconds of pause do not count as played: no re-prime.
+  EXPECT_EQ(Ready(), 1);
+  EXPECT_EQ(Track().soundSkipped, 0u);
+  // A cursor that never moves does not hold the resume for ever.
   PauseSoundTracks(movie.get(), 1);
-  SetCursor(30000);
   SetVirtualSpeed(0);
-  const uint32_t before = GetMilliseconds();
+  const uint32_t stuck = GetMilliseconds();
   PauseSoundTracks(movie.get(), 0);
-  EXPECT_GE(GetMilliseconds() - before, 1000u);
-  EXPECT_LT(GetMilliseconds() - before, 1100u);
+  EXPECT_GE(GetMilliseconds() - stuck, 1000u);
+  EXPECT_LT(GetMilliseconds() - stuck, 1100u);
 }
 
 TEST_F(DirectSoundTest, OffStopsRewindsAndSilencesAndOnStartsAsAfterOpen) {

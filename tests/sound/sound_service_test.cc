@@ -54,7 +54,8 @@ int32_t OnOff(SoundTrack* t, int32_t on) {
   t->deviceOn = on ? rec->turnOn : 0;
   return static_cast<int32_t>(t->deviceOn);
 }
-const SoundDriver kRecorder = {Ready, Lock, Unlock, nullptr, nullptr, nullptr, OnOff, nullptr, nullptr, nullptr};
+const SoundDriver kRecorder = {Ready, Lock, Unlock, nullptr, nullptr, nullptr, OnOff, nullptr, nullptr, nullptr,
+                               nullptr, nullptr};
 
 struct ServiceFixture : ::testing::Test {
   Recorder recorder;
@@ -315,7 +316,7 @@ TEST_F(ServiceFixture, SwitchingOnReportsWhetherAnyDeviceCameOn) {
   EXPECT_EQ(recorder.onOffCalls, 0);
 }
 
-TEST_F(ServiceFixture, RanDryFlagsCountOnlyBetweenFrameOneAndTheEndZone) {
+TEST_F(ServiceFixture, RanDryFlagsCountOnlyBetweenFrameOneAndTheEndZoneWhileFramesBringSound) {
   movie->openTrackCount = 2;
   struct Case {
     uint32_t frame;
@@ -328,6 +329,10 @@ TEST_F(ServiceFixture, RanDryFlagsCountOnlyBetweenFrameOneAndTheEndZone) {
     EXPECT_EQ(movie.track(1).soundSkipped, 0u);
   }
   movie->currentFrame = 5;
+  EXPECT_EQ(CheckSoundSkips(movie.get()), 0);
+  // A track whose frames bring no more sound just went quiet.
+  movie.track(1).packetsEnded = 1;
+  movie.track(1).soundSkipped = 1;
   EXPECT_EQ(CheckSoundSkips(movie.get()), 0);
 }
 

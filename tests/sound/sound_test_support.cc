@@ -71,10 +71,11 @@ void HandMovie::Close() {
 
 namespace {
 
-void Record(void* context, uint32_t device, const uint8_t* bytes, uint32_t count) {
+void Record(void* context, uint32_t device, const uint8_t* bytes, uint32_t count, double heardMs, double perMs) {
   Capture* c = static_cast<Capture*>(context);
   std::lock_guard<std::mutex> g(c->lock);
   std::vector<uint8_t>& v = c->bytes[device];
+  c->runs[device].push_back({v.size(), heardMs, perMs});
   v.insert(v.end(), bytes, bytes + count);
 }
 
@@ -86,6 +87,15 @@ std::vector<uint8_t> Capture::Played(uint32_t device) {
   AdvanceVirtualDevices();
   std::lock_guard<std::mutex> g(lock);
   return bytes[device];
+}
+
+double Capture::HeardAt(uint32_t device, size_t offset) {
+  std::lock_guard<std::mutex> g(lock);
+  const std::vector<Run>& r = runs[device];
+  auto it = std::upper_bound(r.begin(), r.end(), offset, [](size_t o, const Run& run) { return o < run.at; });
+  if (it == r.begin()) return 0;
+  --it;
+  return it->heardMs + double(offset - it->at) / it->bytesPerMs;
 }
 
 std::vector<uint8_t> Pattern(uint32_t bytes, uint32_t seed) {

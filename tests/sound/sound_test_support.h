@@ -46,12 +46,20 @@ struct HandMovie {
   std::vector<std::vector<uint8_t>> rings;
 };
 
-// Bytes each virtual device played, by device number. Install with Attach.
+// Bytes each virtual device played, by device number, and when each was
+// heard. Install with Attach.
 struct Capture {
+  struct Run {
+    size_t at;  // first byte's offset in the device's bytes
+    double heardMs, bytesPerMs;
+  };
   void Attach();
   std::vector<uint8_t> Played(uint32_t device);
+  // When byte `offset` of what `device` played was heard (library clock).
+  double HeardAt(uint32_t device, size_t offset);
   std::mutex lock;
   std::map<uint32_t, std::vector<uint8_t>> bytes;
+  std::map<uint32_t, std::vector<Run>> runs;
 };
 
 // 16-bit PCM whose sample k is a function of (seed, k) that never repeats

@@ -21,6 +21,7 @@ struct SdlLoop {
   bool playing;
   int32_t volume, pan;   // hundredths of a decibel
   float left, right;     // gains from the two
+  SdlOutputClock clock;
 };
 
 int32_t objectUsers = 0;
@@ -55,6 +56,8 @@ void Scale(const SdlLoop* b, uint8_t* bytes, uint32_t n) {
 void SDLCALL Callback(void* context, Uint8* stream, int length) {
   SdlLoop* b = static_cast<SdlLoop*>(context);
   const uint32_t want = static_cast<uint32_t>(length);
+  // Silence takes its period to play too.
+  NoteSdlCallback(&b->clock, want);
   if (!b->playing || !b->size) {
     std::memset(stream, b->format.bits == 8 ? 0x80 : 0, want);
     return;
@@ -103,7 +106,7 @@ int32_t CreateBuffer(void*, const SoundFormat* format, uint32_t bytes, void** ou
   b->memory = memory;
   b->size = bytes;
   b->left = b->right = 1.0f;
-  b->id = OpenSdlOutput(*format, Callback, b);
+  b->id = OpenSdlOutput(*format, Callback, b, &b->clock);
   if (!b->id) {
     MemFree(memory);
     MemFree(b);
@@ -197,10 +200,18 @@ int32_t SetVolume(void* buffer, int32_t volume) {
 
 int32_t Restore(void*) { return kLoopOk; }
 
+uint32_t Latency(void* buffer) {
+  SdlLoop* b = Get(buffer);
+  SDL_LockAudioDevice(b->id);
+  const uint32_t bytes = SdlOutputLatency(b->clock);
+  SDL_UnlockAudioDevice(b->id);
+  return bytes;
+}
+
 const LoopDevice kSdlLoop = {"sdl",       Load,        CreateObject, ReleaseObject, Cooperate,
                              PrimaryFormat, CreateBuffer, ReleaseBuffer, Lock,        Unlock,
                              Play,        Stop,        GetPosition,  SetPosition,   GetStatus,
-                             SetFrequency, SetPan,      SetVolume,    Restore};
+                             SetFrequency, SetPan,      SetVolume,    Restore,       Latency};
 
 }  // namespace
 

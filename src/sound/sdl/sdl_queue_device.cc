@@ -18,6 +18,8 @@ struct SdlQueue {
   uint32_t head, count, offset;
   uint32_t left, right;  // 0..0xFFFF each
   bool scaled;           // a volume below full was applied
+  uint32_t position;     // bytes taken from the queue since the open
+  SdlOutputClock clock;
 };
 
 SdlQueue* Get(void* device) { return static_cast<SdlQueue*>(device); }
@@ -62,6 +64,8 @@ void SDLCALL Callback(void* context, Uint8* stream, int length) {
   }
   if (q->scaled) Scale(q, stream, at);
   std::memset(stream + at, q->format.bits == 8 ? 0x80 : 0, want - at);
+  q->position += at;
+  NoteSdlCallback(&q->clock, want);  // the silence after a dry queue plays its time too
 }
 
 void* Open(const SoundFormat* format) {
@@ -74,7 +78,7 @@ void* Open(const SoundFormat* format) {
   std::memset(static_cast<void*>(q), 0, sizeof(SdlQueue));
   q->format = *format;
   q->left = q->right = 0xFFFF;
-  q->id = OpenSdlOutput(*format, Callback, q);
+  q->id = OpenSdlOutput(*format, Callback, q, &q->clock);
   if (!q->id) {
     MemFree(q);
     ReleaseSdlAudio();
@@ -130,8 +134,24 @@ void SetVolume(void* device, uint32_t rightLeft) {
   SDL_UnlockAudioDevice(q->id);
 }
 
+uint32_t Position(void* device) {
+  SdlQueue* q = Get(device);
+  SDL_LockAudioDevice(q->id);
+  const uint32_t position = q->position;
+  SDL_UnlockAudioDevice(q->id);
+  return position;
+}
+
+uint32_t Latency(void* device) {
+  SdlQueue* q = Get(device);
+  SDL_LockAudioDevice(q->id);
+  const uint32_t bytes = SdlOutputLatency(q->clock);
+  SDL_UnlockAudioDevice(q->id);
+  return bytes;
+}
+
 const QueueDevice kSdlQueue = {"sdl", Open, Prepare, Unprepare, Write, Pause, Restart, Reset, Close, SetVolume,
-                               nullptr};
+                               nullptr, Position, Latency};
 
 }  // namespace
 

@@ -163,11 +163,13 @@ int32_t SetFrequency(void* buffer, uint32_t rate) { return static_cast<int32_t>(
 int32_t SetPan(void* buffer, int32_t pan) { return static_cast<int32_t>(Buffer(buffer)->SetPan(pan)); }
 int32_t SetVolume(void* buffer, int32_t volume) { return static_cast<int32_t>(Buffer(buffer)->SetVolume(volume)); }
 int32_t Restore(void* buffer) { return static_cast<int32_t>(Buffer(buffer)->Restore()); }
+// The play cursor is the sound being played: nothing is reported beyond it.
+uint32_t Latency(void*) { return 0; }
 
 const LoopDevice kDirectSound = {"directsound", Load,         CreateObject, ReleaseObject, Cooperate,
                                  PrimaryFormat, CreateBuffer, ReleaseBuffer, Lock,         Unlock,
                                  Play,          Stop,         GetPosition,  SetPosition,   GetStatus,
-                                 SetFrequency,  SetPan,       SetVolume,    Restore};
+                                 SetFrequency,  SetPan,       SetVolume,    Restore,       Latency};
 
 }  // namespace
 

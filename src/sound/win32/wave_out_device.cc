@@ -45,8 +45,19 @@ void Reset(void* device) { waveOutReset(Handle(device)); }
 void Close(void* device) { waveOutClose(Handle(device)); }
 void SetVolume(void* device, uint32_t rightLeft) { waveOutSetVolume(Handle(device), rightLeft); }
 
+uint32_t Position(void* device) {
+  MMTIME time = {};
+  time.wType = TIME_BYTES;
+  if (waveOutGetPosition(Handle(device), &time, sizeof(MMTIME)) != MMSYSERR_NOERROR || time.wType != TIME_BYTES)
+    return 0;
+  return time.u.cb;
+}
+
+// The position is what the device plays: nothing is held beyond it.
+uint32_t Latency(void*) { return 0; }
+
 const QueueDevice kWaveOut = {"waveout", Open, Prepare, Unprepare, Write, Pause, Restart, Reset, Close, SetVolume,
-                              nullptr};
+                              nullptr, Position, Latency};
 
 }  // namespace
 
