@@ -46,8 +46,8 @@ struct PlayerShell {
   // Creates the window; *window is what the display buffer is opened on
   // (null: no display, the picture goes to memory).
   int32_t (*createWindow)(void* context, const ShellWindowRequest& request, void** window);
-  // Destroys the window; the shell then reports the quit (PlayerOnQuit),
-  // at once or from its next event.
+  // Destroys the window. The player goes to its exit at once: a quit this
+  // causes must not be left waiting for the summary box shown there.
   void (*destroyWindow)(void* context);
   // Moves and sizes the window (outer size, frame included).
   void (*placeWindow)(void* context, int32_t x, int32_t y, int32_t width, int32_t height);

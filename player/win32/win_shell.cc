@@ -108,9 +108,14 @@ int32_t CreateWindowOp(void* context, const ShellWindowRequest& request, void** 
   return kWindowCreated;
 }
 
+// The player goes to its exit once its window is gone. The quit that
+// WM_DESTROY posted is taken off the queue first: left there, it would end
+// the next modal loop (the summary box) as soon as that box appeared.
 void DestroyWindowOp(void* context) {
   WinShellState* s = StateOf(context);
   if (s->window) DestroyWindow(Hwnd(s));
+  MSG quit;
+  PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
 }
 
 void PlaceWindowOp(void* context, int32_t x, int32_t y, int32_t width, int32_t height) {

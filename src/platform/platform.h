@@ -17,8 +17,9 @@ void SystemFree(void* block);
 using FileHandle = intptr_t;
 constexpr FileHandle kNoFile = -1;
 
-// Opens an existing file for reading; kNoFile when it cannot be opened.
-// `sequential` hints that the file is read front to back.
+// Opens an existing file for reading, also one that another program holds
+// open for writing; kNoFile when it cannot be opened. `sequential` hints
+// that the file is read front to back.
 FileHandle OpenFileRead(const char* path, bool sequential);
 // Reads up to `size` bytes at the current position: the count read, -1 on error.
 int64_t ReadFileBytes(FileHandle file, void* buffer, uint32_t size);

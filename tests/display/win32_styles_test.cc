@@ -3,6 +3,7 @@
 // with and without stretching, through the DIB section), the shared
 // DirectDraw object, the cursor hidden while the primary is written, the
 // display-mode changes and their fall-back, a program without DirectDraw,
+// a picture larger than the screen, stretching only the emulation offers,
 // and the mapping of DirectDraw formats and capabilities. Skipped without a
 // display.
 #ifdef _WIN32
@@ -437,6 +438,28 @@ TEST_F(Win32Display, PrimarySurfaceWrittenInPlaceFollowsTheWindow) {
   CloseBlitBuffer(b);
 }
 
+// A picture larger than the screen could never lie wholly on it: the open
+// refuses the primary surface so that the DIB section shows it, not a
+// window that stays blank. One the screen's size is written in place.
+TEST_F(Win32Display, PrimarySurfaceRefusesAPictureLargerThanTheScreen) {
+  const uint32_t width = uint32_t(GetSystemMetrics(SM_CXSCREEN)), height = uint32_t(GetSystemMetrics(SM_CYSCREEN));
+  BlitBuffer* b = OpenBlitBuffer(window, width, height, kBlitStylePrimary);
+  if (!b || b->style != kBlitStylePrimary) {
+    CloseBlitBuffer(b);
+    GTEST_SKIP() << "no primary surface here: " << GetBlitBufferError();
+  }
+  CloseBlitBuffer(b);
+  const uint32_t sizes[2][2] = {{width + 1, height}, {width, height + 1}};
+  for (int32_t asked : {kBlitStyleAuto, kBlitStylePrimary}) {
+    for (const auto& size : sizes) {
+      b = OpenBlitBuffer(window, size[0], size[1], uint32_t(asked));
+      ASSERT_NE(b, nullptr) << GetBlitBufferError();
+      EXPECT_EQ(b->style, kBlitStyleDib) << "/B" << asked << " " << size[0] << " x " << size[1];
+      CloseBlitBuffer(b);
+    }
+  }
+}
+
 TEST_F(Win32Display, StretchedBlitsAndPartialBlits) {
   const uint32_t stretch = kStretchEnlargeXInteger | kStretchEnlargeYInteger;
   for (int32_t asked : {kBlitStyleDib, 6, 7, 8, 9, 10}) {
@@ -849,6 +872,104 @@ TEST_F(Win32Display, LostSurfaceRestoredAndCopiedWhole) {
     EXPECT_EQ(ShownMismatches(b, 1, &where), 0) << where;
     CloseBlitBuffer(b);
   }
+}
+
+// The system's DirectDraw object on a card whose blits do not stretch,
+// while the emulation layer claims every stretch.
+struct EmulatedStretchOnly final : IDirectDraw {
+  IDirectDraw* real;
+  ULONG references = 1;
+  explicit EmulatedStretchOnly(IDirectDraw* object) : real(object) {}
+  STDMETHODIMP QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++references; }
+  STDMETHODIMP_(ULONG) Release() override {
+    const ULONG left = --references;
+    if (left == 0) {
+      real->Release();
+      delete this;
+    }
+    return left;
+  }
+  STDMETHODIMP Compact() override { return real->Compact(); }
+  STDMETHODIMP CreateClipper(DWORD f, LPDIRECTDRAWCLIPPER* c, IUnknown* o) override {
+    return real->CreateClipper(f, c, o);
+  }
+  STDMETHODIMP CreatePalette(DWORD f, LPPALETTEENTRY e, LPDIRECTDRAWPALETTE* p, IUnknown* o) override {
+    return real->CreatePalette(f, e, p, o);
+  }
+  STDMETHODIMP CreateSurface(LPDDSURFACEDESC d, LPDIRECTDRAWSURFACE* s, IUnknown* o) override {
+    return real->CreateSurface(d, s, o);
+  }
+  STDMETHODIMP DuplicateSurface(LPDIRECTDRAWSURFACE s, LPDIRECTDRAWSURFACE* d) override {
+    return real->DuplicateSurface(s, d);
+  }
+  STDMETHODIMP EnumDisplayModes(DWORD f, LPDDSURFACEDESC d, LPVOID c, LPDDENUMMODESCALLBACK e) override {
+    return real->EnumDisplayModes(f, d, c, e);
+  }
+  STDMETHODIMP EnumSurfaces(DWORD f, LPDDSURFACEDESC d, LPVOID c, LPDDENUMSURFACESCALLBACK e) override {
+    return real->EnumSurfaces(f, d, c, e);
+  }
+  STDMETHODIMP FlipToGDISurface() override { return real->FlipToGDISurface(); }
+  STDMETHODIMP GetCaps(LPDDCAPS driver, LPDDCAPS emulated) override {
+    const HRESULT result = real->GetCaps(driver, emulated);
+    const DWORD stretch = DDFXCAPS_BLTSTRETCHX | DDFXCAPS_BLTSTRETCHXN | DDFXCAPS_BLTSHRINKX | DDFXCAPS_BLTSHRINKXN |
+                          DDFXCAPS_BLTSTRETCHY | DDFXCAPS_BLTSTRETCHYN | DDFXCAPS_BLTSHRINKY | DDFXCAPS_BLTSHRINKYN;
+    if (driver) {
+      driver->dwCaps &= ~DWORD(DDCAPS_BLTSTRETCH);
+      driver->dwFXCaps &= ~stretch;
+    }
+    if (emulated) {
+      emulated->dwCaps |= DDCAPS_BLTSTRETCH;
+      emulated->dwFXCaps |= stretch;
+    }
+    return result;
+  }
+  STDMETHODIMP GetDisplayMode(LPDDSURFACEDESC d) override { return real->GetDisplayMode(d); }
+  STDMETHODIMP GetFourCCCodes(LPDWORD n, LPDWORD c) override { return real->GetFourCCCodes(n, c); }
+  STDMETHODIMP GetGDISurface(LPDIRECTDRAWSURFACE* s) override { return real->GetGDISurface(s); }
+  STDMETHODIMP GetMonitorFrequency(LPDWORD f) override { return real->GetMonitorFrequency(f); }
+  STDMETHODIMP GetScanLine(LPDWORD l) override { return real->GetScanLine(l); }
+  STDMETHODIMP GetVerticalBlankStatus(WINBOOL* v) override { return real->GetVerticalBlankStatus(v); }
+  STDMETHODIMP Initialize(GUID* g) override { return real->Initialize(g); }
+  STDMETHODIMP RestoreDisplayMode() override { return real->RestoreDisplayMode(); }
+  STDMETHODIMP SetCooperativeLevel(HWND w, DWORD f) override { return real->SetCooperativeLevel(w, f); }
+  STDMETHODIMP SetDisplayMode(DWORD w, DWORD h, DWORD b) override { return real->SetDisplayMode(w, h, b); }
+  STDMETHODIMP WaitForVerticalBlank(DWORD f, HANDLE e) override { return real->WaitForVerticalBlank(f, e); }
+};
+
+HRESULT WINAPI CreateEmulatedStretchOnly(GUID* guid, LPDIRECTDRAW* out, IUnknown* outer) {
+  using Create = HRESULT(WINAPI*)(GUID*, LPDIRECTDRAW*, IUnknown*);
+  HMODULE module = GetModuleHandleA("ddraw.dll");
+  auto create = module ? reinterpret_cast<Create>(reinterpret_cast<void*>(GetProcAddress(module, "DirectDrawCreate")))
+                       : nullptr;
+  IDirectDraw* real = nullptr;
+  if (!create) return DDERR_GENERIC;
+  const HRESULT result = create(guid, &real, outer);
+  if (result != DD_OK || !real) return result != DD_OK ? result : DDERR_GENERIC;
+  *out = new EmulatedStretchOnly(real);
+  return DD_OK;
+}
+
+// Stretching that only the emulation layer does is not claimed: an
+// off-screen style asked to stretch is refused, and without stretching it
+// serves at the picture's own size.
+TEST_F(Win32Display, OffscreenStylesClaimOnlyTheCardsStretching) {
+  win32::SetDirectDrawCreate(CreateEmulatedStretchOnly);
+  const uint32_t stretch = kStretchEnlargeXInteger | kStretchEnlargeYInteger;
+  BlitBuffer* stretched = OpenBlitBuffer(window, 48, 32, 9 | stretch);
+  const std::string refusal = GetBlitBufferError();
+  BlitBuffer* plain = OpenBlitBuffer(window, 48, 32, 9);
+  win32::SetDirectDrawCreate(nullptr);
+  EXPECT_EQ(stretched, nullptr) << GetBlitStyleName(stretched);
+  EXPECT_EQ(refusal, "No capable blitting style available.");
+  ASSERT_NE(plain, nullptr) << GetBlitBufferError();
+  EXPECT_GE(plain->style, 9);
+  EXPECT_EQ(plain->stretchCapabilities, 0u);
+  EXPECT_EQ(SetBlitSize(plain, 96, 64), 0);
+  EXPECT_EQ(plain->blitWidth, 48u);
+  CloseBlitBuffer(stretched);
+  CloseBlitBuffer(plain);
+  EXPECT_FALSE(DirectDrawInUse());
 }
 
 // ---- Formats and capabilities ------------------------------------------------------------------

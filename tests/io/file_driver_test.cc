@@ -1,13 +1,20 @@
 // The file driver: delivering frames from the ring and the file, jumps,
-// borrowed handles, ring sizes, the end of the file and short reads.
+// borrowed handles, ring sizes, the end of the file and short reads, a file
+// another program is writing.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "io/io_driver.h"
 #include "io_test_files.h"
 #include "movie/container.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace kivo {
 namespace {
@@ -246,6 +253,40 @@ TEST(FileDriver, BorrowedHandleReadsFromItsPositionAndStaysOpen) {
   EXPECT_EQ(os::ReadFileBytes(handle, first, 4), 4);
   EXPECT_EQ(first[0], 0xEE);
   os::CloseFile(handle);
+}
+
+// Another program writing the movie (still making or copying it) keeps it
+// open with write access, letting others only read.
+struct WriterHold {
+#ifdef _WIN32
+  HANDLE handle;
+  explicit WriterHold(const std::string& path)
+      : handle(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+  bool Held() const { return handle != INVALID_HANDLE_VALUE; }
+  ~WriterHold() {
+    if (Held()) CloseHandle(handle);
+  }
+#else
+  std::FILE* handle;
+  explicit WriterHold(const std::string& path) : handle(std::fopen(path.c_str(), "r+b")) {}
+  bool Held() const { return handle != nullptr; }
+  ~WriterHold() {
+    if (handle) std::fclose(handle);
+  }
+#endif
+};
+
+TEST(FileDriver, OpensAMovieAnotherProgramHoldsOpenForWriting) {
+  TestMovie movie = MakeTestMovie("io_being_written.kiv", {3000, 2000});
+  WriterHold writer(movie.path);
+  ASSERT_TRUE(writer.Held());
+  IoDriver io;
+  ASSERT_EQ(OpenFileDriver(&io, movie.path.c_str(), 0), 1);
+  uint8_t header[kHeaderSize];
+  ASSERT_EQ(io.ReadHeader(&io, 0, header, kHeaderSize), kHeaderSize);
+  EXPECT_EQ(memcmp(header, movie.Bytes(0), kHeaderSize), 0);
+  io.Close(&io);
 }
 
 TEST(FileDriver, OpenFailsForAMissingFileAndAClosedHandle) {

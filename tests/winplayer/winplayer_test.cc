@@ -1,10 +1,11 @@
 // KivoPlay.exe itself under Wine: a movie made by kivenc played to its end
 // with the summary box read and dismissed, the picture on the screen
 // mid-movie, the help text and the error boxes, the keys posted to the
-// window, the version check and its profile key, and a self-playing copy
-// made by kivbundle. Skipped without a display.
+// window, the version check and its profile key, a self-playing copy made by
+// kivbundle, and a picture larger than the screen. Skipped without a display.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -93,8 +94,15 @@ TEST_F(WinPlayer, PlaysAnEncodedMovieToItsEndAndShowsTheSummary) {
   if (!ColourScreen()) GTEST_SKIP() << "a screen of 256 colours: nothing can be played";
   ChildProcess run;
   ASSERT_TRUE(run.Start(player, Quoted(movie) + " /S"));
-  const std::string summary = AnswerBox(run, kSummaryCaption, IDOK, 15000);
-  ASSERT_FALSE(summary.empty()) << "no summary box";
+  void* box = FindProcessWindow(run, kSummaryCaption, "#32770", 15000);
+  ASSERT_NE(box, nullptr) << "no summary box";
+  // The box waits for its answer, and the program for the box.
+  Sleep(1500);
+  EXPECT_TRUE(IsWindow(static_cast<HWND>(box))) << "the summary box ended by itself";
+  EXPECT_TRUE(run.Running());
+  const std::string summary = BoxText(box);
+  PressBoxButton(box, IDOK);
+  ASSERT_FALSE(summary.empty()) << "the summary box ended before it was read";
   EXPECT_EQ(run.Wait(10000), 0);
   EXPECT_EQ(summary.rfind("Video: 160 x 120 at 25.0 frames/sec\nTotal frames: 50\n\nTotal frames played: 50\n"
                           "Frame rate played: 25.0 frames/sec\n",
@@ -318,6 +326,33 @@ TEST_F(WinPlayer, WithoutDirectDrawTheDibSectionServesAndDirectDrawStylesFail) {
   EXPECT_EQ(automatic.code, 0);
   EXPECT_EQ(overlay.error, "DirectDraw is not available") << overlay.style;
   EXPECT_EQ(overlay.code, 1);
+}
+
+// A movie that /A4 doubles to more than the screen: the primary surface,
+// whose locks would refuse such a picture and leave the window blank, is
+// passed over for the DIB section, and the picture is seen.
+TEST_F(WinPlayer, APictureLargerThanTheScreenIsShownThroughTheDibSection) {
+  if (!ColourScreen()) GTEST_SKIP() << "a screen of 256 colours: nothing can be played";
+  const int width = (GetSystemMetrics(SM_CXSCREEN) / 2 + 16) & ~15;
+  const int height = (GetSystemMetrics(SM_CYSCREEN) / 2 + 16) & ~15;
+  const std::string large = folder + "\\larger_than_half_the_screen.kiv";
+  const std::string video = folder + "\\larger_than_half_the_screen.y4m";
+  DeleteFileA(large.c_str());
+  ASSERT_TRUE(WriteStripesY4m(video, width, height, 10));
+  ASSERT_EQ(RunToEnd(BuildFolder() + "\\tools\\kivenc.exe", Quoted(video) + " --quiet -o " + Quoted(large), 120000), 0);
+  const StyleRun r = PlayWithStyle(player, large, "/A4");
+  if (r.style == "Memory buffer") GTEST_SKIP() << "no display styles in this build";
+  EXPECT_EQ(r.style, "DIB Section") << r.error;
+  EXPECT_EQ(r.code, 0);
+  ASSERT_FALSE(r.screens.empty());
+  // Half of each stripe pair is bright: a window that shows the picture is
+  // far from black over the part of it on the screen.
+  const Picture& screen = r.screens.back();
+  int lit = 0, all = 0;
+  for (int y = std::max(r.y, 0); y < screen.height; y += 4)
+    for (int x = std::max(r.x, 0); x < screen.width; x += 4, ++all)
+      if ((screen.At(x, y) >> 16 & 255) + (screen.At(x, y) >> 8 & 255) + (screen.At(x, y) & 255) > 96) ++lit;
+  EXPECT_GT(lit, all / 4) << lit << " of " << all << " pixels lit";
 }
 
 TEST_F(WinPlayer, HelpTextForAnEmptyListOrALeftOverSwitch) {

@@ -92,9 +92,26 @@ uint32_t BlitCaps(const BlitStyle*, const BlitBuffer*) { return DirectDraw().bli
 
 // ---- Style 1: the primary surface ------------------------------------------------
 
+// The screen's size as the primary surface has it now; false when unknown.
+bool PrimarySize(IDirectDrawSurface* primary, int64_t* width, int64_t* height) {
+  DDSURFACEDESC screen;
+  memset(&screen, 0, sizeof screen);
+  screen.dwSize = sizeof screen;
+  if (primary->GetSurfaceDesc(&screen) != DD_OK) return false;
+  *width = screen.dwWidth;
+  *height = screen.dwHeight;
+  return true;
+}
+
 int32_t PrimaryOpen(BlitBuffer* b, uint32_t) {
   IDirectDrawSurface* primary = DirectDraw().primary;
   if (!primary) return 0;
+  // A picture larger than the screen can never lie wholly on it, and every
+  // lock would refuse it: the style is refused now, so that the next one is
+  // taken instead of a window that stays blank.
+  int64_t screenWidth = 0, screenHeight = 0;
+  if (!PrimarySize(primary, &screenWidth, &screenHeight) || b->width > screenWidth || b->height > screenHeight)
+    return 0;
   DDSURFACEDESC desc;
   bool lost = false;
   if (LockSurface(primary, &desc, &lost) != DD_OK) return 0;
@@ -123,12 +140,9 @@ int32_t PrimaryLock(BlitBuffer* b) {
   if (!primary) return 0;
   FollowWindow(b);
   // The copy writes the whole picture: it must lie on the screen's memory.
-  DDSURFACEDESC screen;
-  memset(&screen, 0, sizeof screen);
-  screen.dwSize = sizeof screen;
-  if (primary->GetSurfaceDesc(&screen) != DD_OK || b->clientX < 0 || b->clientY < 0 ||
-      int64_t(b->clientX) + b->width > int64_t(screen.dwWidth) ||
-      int64_t(b->clientY) + b->height > int64_t(screen.dwHeight)) {
+  int64_t screenWidth = 0, screenHeight = 0;
+  if (!PrimarySize(primary, &screenWidth, &screenHeight) || b->clientX < 0 || b->clientY < 0 ||
+      int64_t(b->clientX) + b->width > screenWidth || int64_t(b->clientY) + b->height > screenHeight) {
     b->flags |= kBlitFullCopy;
     return 0;
   }

@@ -27,6 +27,12 @@ struct DirectDrawState {
 
 DirectDrawState& DirectDraw();
 
+using DirectDrawCreateFunction = HRESULT(WINAPI*)(GUID*, LPDIRECTDRAW*, IUnknown*);
+// The shared object is made with `create` instead of the system's
+// DirectDrawCreate from the next first buffer on (tests: a card with other
+// capabilities); null puts the system's back.
+void SetDirectDrawCreate(DirectDrawCreateFunction create);
+
 inline HWND WindowOf(const BlitBuffer* b) { return static_cast<HWND>(b->window); }
 
 // The destination code of a surface's pixel format.

@@ -18,10 +18,11 @@ namespace win32 {
 
 namespace {
 
-using CreateFunction = HRESULT(WINAPI*)(GUID*, LPDIRECTDRAW*, IUnknown*);
+using CreateFunction = DirectDrawCreateFunction;
 
 HMODULE ddrawModule = nullptr;
 CreateFunction ddrawCreate = nullptr;
+CreateFunction createReplacement = nullptr;
 bool ddrawMissing = false;             // module or entry point absent: for good
 DirectDrawState state = {};
 
@@ -89,8 +90,10 @@ void ReadCapabilities() {
   if (state.object->GetCaps(&driver, &emulated) == DD_OK) {
     state.overlays = (driver.dwCaps & DDCAPS_OVERLAY) != 0;
     state.overlayCaps = OverlayStretchBits(driver.dwFXCaps);
-    // Blits the emulation layer does stretch as well as those of the card.
-    state.blitCaps = BlitStretchBits(driver.dwFXCaps | emulated.dwFXCaps);
+    // The card's own stretching only: what the emulation layer adds is done
+    // by the processor, and a style claiming it would be chosen to stretch
+    // and then play too slowly.
+    state.blitCaps = BlitStretchBits(driver.dwFXCaps);
   }
   DDSURFACEDESC desc;
   memset(&desc, 0, sizeof desc);
@@ -130,7 +133,8 @@ int32_t Acquire(BlitBuffer* b, uint32_t openFlags) {
     return 1;
   }
   if (!LoadDirectDraw()) return 0;
-  if (ddrawCreate(nullptr, &state.object, nullptr) != DD_OK || !state.object) {
+  const CreateFunction create = createReplacement ? createReplacement : ddrawCreate;
+  if (create(nullptr, &state.object, nullptr) != DD_OK || !state.object) {
     state = DirectDrawState{};
     return 0;
   }
@@ -222,6 +226,8 @@ const BlitSystem kSystem = {
 }  // namespace
 
 DirectDrawState& DirectDraw() { return state; }
+
+void SetDirectDrawCreate(DirectDrawCreateFunction create) { createReplacement = create; }
 
 int32_t SurfaceCode(const DDPIXELFORMAT& f) {
   return DestinationCodeFromDirectDrawFormat(f.dwFlags, f.dwFourCC, f.dwRGBBitCount, f.dwRBitMask, f.dwGBitMask,

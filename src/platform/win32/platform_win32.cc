@@ -28,8 +28,13 @@ void SystemFree(void* block) {
 
 FileHandle OpenFileRead(const char* path, bool sequential) {
   if (!path) return kNoFile;
-  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         sequential ? FILE_FLAG_SEQUENTIAL_SCAN : FILE_ATTRIBUTE_NORMAL, nullptr);
+  const DWORD attributes = FILE_ATTRIBUTE_NORMAL | (sequential ? FILE_FLAG_SEQUENTIAL_SCAN : 0);
+  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, attributes, nullptr);
+  // A file that another program holds open for writing (a movie still being
+  // made or copied) opens only when others may go on writing it.
+  if (h == INVALID_HANDLE_VALUE)
+    h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, attributes,
+                    nullptr);
   if (h == INVALID_HANDLE_VALUE) return kNoFile;
   return reinterpret_cast<FileHandle>(h);
 }
