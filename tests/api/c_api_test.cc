@@ -28,22 +28,8 @@ namespace {
 
 #if !defined(_WIN32)
 
-std::string ToolPath(const char* name) {
-  char self[4096];
-  if (!os::ProgramFilePath(self, sizeof self)) return name;
-  return (std::filesystem::path(self).parent_path().parent_path() / "tools" / name).string();
-}
-
-std::string Slurp(const std::string& path) {
-  std::string text;
-  FILE* f = fopen(path.c_str(), "rb");
-  if (!f) return text;
-  char buffer[65536];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-  fclose(f);
-  return text;
-}
+using test::Slurp;
+using test::ToolPath;
 
 void Spill(const std::string& path, const std::string& bytes) {
   FILE* f = fopen(path.c_str(), "wb");

@@ -3,6 +3,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+
+#include "platform/platform.h"
 
 namespace kivo::test {
 
@@ -12,6 +15,23 @@ std::string TestFolder() {
   dir = getenv("TEMP");
   if (dir && *dir) return dir;
   return "/tmp";
+}
+
+std::string Slurp(const std::string& path) {
+  std::string text;
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return text;
+  char buffer[65536];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+  fclose(f);
+  return text;
+}
+
+std::string ToolPath(const char* name) {
+  char self[4096];
+  if (!os::ProgramFilePath(self, sizeof self)) return name;
+  return (std::filesystem::path(self).parent_path().parent_path() / "tools" / name).string();
 }
 
 std::string WriteTestFile(const std::string& name, const std::vector<uint8_t>& bytes) {

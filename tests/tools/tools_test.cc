@@ -44,21 +44,8 @@ const bool kShowsDefaultLine = [] {
   _exit(0);
 }();
 
-std::string ToolPath(const char* name) {
-  char self[4096];
-  if (!os::ProgramFilePath(self, sizeof self)) return name;
-  return (std::filesystem::path(self).parent_path().parent_path() / "tools" / name).string();
-}
-
-std::string Slurp(const std::string& path) {
-  std::string text;
-  FILE* f = fopen(path.c_str(), "rb");
-  if (!f) return text;
-  int c;
-  while ((c = fgetc(f)) != EOF) text.push_back(char(c));
-  fclose(f);
-  return text;
-}
+using test::Slurp;
+using test::ToolPath;
 
 struct ToolRun {
   int code = -1;
