@@ -2,8 +2,9 @@
 // frame by frame apart from the sound output, for programs that want the
 // PCM itself (writing it to a file, feeding their own mixer).
 //
-// Threads: every audio decoder of the process shares one work area, so
-// decode on one thread only, the movie's.
+// Threads: a track decoder owns its work area; decode on the movie's thread
+// (the movie calls are single-threaded). Programs that decode on several
+// threads at once use the C API of kivo/kivo_dec.h.
 #pragma once
 
 #include <cstdint>

@@ -17,12 +17,6 @@ struct TrackDecoder {
   AudioDecoder* decoder;
 };
 
-namespace {
-
-bool Playable(uint32_t word) { return (word & (kAudioCodingA | kAudioCodingB)) != 0; }
-
-}  // namespace
-
 int32_t GetTrackInfo(const Movie* m, uint32_t index, TrackInfo* info) {
   if (!info) return 0;
   memset(info, 0, sizeof *info);
@@ -32,7 +26,7 @@ int32_t GetTrackInfo(const Movie* m, uint32_t index, TrackInfo* info) {
   info->sampleRate = word & kAudioRateMask;
   info->channels = (word & kAudioStereo) ? 2 : 1;
   info->bits = (word & kAudio16Bit) ? 16 : 8;
-  info->playable = Playable(word) ? 1 : 0;
+  info->playable = TrackPlayable(word) ? 1 : 0;
   info->maxBytes = m->trackMaxBytes[index];
   // Coding A wins when both bits are set, as the decoder's choice does.
   info->coding = (word & kAudioCodingA) ? kTrackCodingRdft : (word & kAudioCodingB) ? kTrackCodingDct : kTrackCodingNone;
@@ -46,13 +40,11 @@ TrackDecoder* OpenTrackDecoder(const Movie* m, uint32_t trackId) {
   while (i < m->trackCount && m->trackIds[i] != trackId) ++i;
   if (i == m->trackCount) return nullptr;
   const uint32_t word = m->trackAudioWords[i];
-  if (!Playable(word)) return nullptr;
+  if (!TrackPlayable(word)) return nullptr;
   TrackDecoder* t = static_cast<TrackDecoder*>(MemAlloc(sizeof(TrackDecoder)));
   if (!t) return nullptr;
   t->position = i;
-  // Coding B alone is the DCT layout; with coding A the real transform wins.
-  t->decoder = OpenAudioDecoder(word & kAudioRateMask, (word & kAudioStereo) ? 2 : 1,
-                                (word & kAudioCodingB) && !(word & kAudioCodingA));
+  t->decoder = OpenAudioDecoder(word & kAudioRateMask, (word & kAudioStereo) ? 2 : 1, TrackUsesDct(word));
   if (!t->decoder) {
     MemFree(t);
     return nullptr;

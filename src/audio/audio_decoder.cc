@@ -15,8 +15,6 @@
 
 namespace kivo {
 
-float* audioScratch = nullptr;
-
 namespace {
 
 inline uint32_t Le32(const uint8_t* p) {
@@ -93,11 +91,13 @@ AudioDecoder* OpenAudioDecoder(uint32_t sampleRate, uint32_t channels, int32_t d
   int32_t* work = nullptr;
   float* table = nullptr;
   int16_t* save = nullptr;
+  float* coefficients = nullptr;
   PlanBlock(&output, layout.blockBytes);
   PlanBlock(&edges, 4 * (layout.bandCount + 1));
   PlanBlock(&work, 4 * TransformWorkEntries(n));
   PlanBlock(&table, 4 * TransformTableFloats(n, layout.dct));
   PlanBlock(&save, layout.blockBytes / 2);
+  PlanBlock(&coefficients, 4 * n * layout.codedChannels);
   AudioDecoder* d = static_cast<AudioDecoder*>(AllocatePlan(sizeof(AudioDecoder)));
   if (!d) return nullptr;
   d->blockSize = n;
@@ -112,6 +112,7 @@ AudioDecoder* OpenAudioDecoder(uint32_t sampleRate, uint32_t channels, int32_t d
   d->transformWork = work;
   d->transformTable = table;
   d->overlapSave = save;
+  d->coefficients = coefficients;
   d->flags = layout.dct ? kAudioDecoderDct : 0;
   memcpy(edges, layout.bandEdges, 4 * (layout.bandCount + 1));
   memset(work, 0, 4 * TransformWorkEntries(n));
@@ -122,6 +123,13 @@ AudioDecoder* OpenAudioDecoder(uint32_t sampleRate, uint32_t channels, int32_t d
 
 void CloseAudioDecoder(AudioDecoder* decoder) { MemFree(decoder); }
 
+void ResetAudioDecoder(AudioDecoder* d) {
+  if (!d) return;
+  d->firstBlock = 1;
+  memset(d->output, 0, d->blockBytes);
+  memset(d->overlapSave, 0, d->blockBytes / 2);
+}
+
 uint32_t DecodeAudioBlock(AudioDecoder* d, const uint8_t* input, const uint8_t* end, const int16_t** samples,
                           const uint8_t** next) {
   if (!d) {
@@ -129,18 +137,13 @@ uint32_t DecodeAudioBlock(AudioDecoder* d, const uint8_t* input, const uint8_t* 
     return 0;
   }
   if (samples) *samples = d->output;
-  if (!audioScratch) audioScratch = static_cast<float*>(MemAlloc(kAudioScratchFloats * sizeof(float)));
-  if (!audioScratch) {
-    if (next) *next = end;
-    return 0;
-  }
   const uint32_t n = d->blockSize;
   const bool dct = d->flags & kAudioDecoderDct;
   AudioBits bits;
   StartAudioBits(&bits, input, end);
   if (dct) ReadAudioBits(&bits, 2);
   for (uint32_t c = 0; c < d->codedChannels; ++c) {
-    float* k = audioScratch + c * n;
+    float* k = d->coefficients + c * n;
     DecodeChannel(d, &bits, k);
     if (dct)
       InverseCosineTransform(n, k, d->transformWork, d->transformTable);
@@ -148,8 +151,8 @@ uint32_t DecodeAudioBlock(AudioDecoder* d, const uint8_t* input, const uint8_t* 
       RealInverseTransform(n, k, d->transformWork, d->transformTable);
   }
   int16_t* out = d->output;
-  CurrentAudioKernels()->toPcm(audioScratch, d->codedChannels == 2 ? audioScratch + n : nullptr, n, d->outputScale,
-                               out);
+  CurrentAudioKernels()->toPcm(d->coefficients, d->codedChannels == 2 ? d->coefficients + n : nullptr, n,
+                               d->outputScale, out);
 
   const uint32_t v = d->overlapBytes / 2;
   if (d->firstBlock) {

@@ -1,7 +1,7 @@
 // The audio decoder: one track's state, the decoding of a block into 16-bit
 // PCM, the chunk loop that runs a frame's chunk through it, and the two
-// in-place inverse transforms it rebuilds each channel with. The decoders of
-// a process share one scratch area, so they run on one thread only.
+// in-place inverse transforms it rebuilds each channel with. A decoder owns
+// all it writes, so decoders of different tracks run on any threads at once.
 #pragma once
 
 #include <cstdint>
@@ -23,19 +23,18 @@ struct AudioDecoder {
   int32_t* transformWork;    // entry 0 = 0 until the transform tables are built
   float* transformTable;
   int16_t* overlapSave;      // the held-back tail of the previous block
+  float* coefficients;       // codedChannels * N: coded channel c at floats c*N .. c*N+N-1
   uint32_t flags;
 };
 
 constexpr uint32_t kAudioDecoderDct = 1;  // flags: channels coded apart, DCT
 
-// The shared coefficient area: 4096 floats, made by the first decode of the
-// process and kept to its end. Coded channel c occupies floats c*N .. c*N+N-1.
-extern float* audioScratch;
-
 // A decoder for `channels` (1 or 2) at `sampleRate` Hz; `dct` nonzero for DCT
 // mode. Null when memory is short or the channel count is neither 1 nor 2.
 AudioDecoder* OpenAudioDecoder(uint32_t sampleRate, uint32_t channels, int32_t dct);
 void CloseAudioDecoder(AudioDecoder* decoder);
+// Back to the state of a new decoder: the next block is a first block.
+void ResetAudioDecoder(AudioDecoder* decoder);
 
 // Decodes the block at `input`, reading nothing at or beyond `end`. Returns
 // the PCM bytes made available (blockBytes - overlapBytes), which start at
@@ -43,7 +42,7 @@ void CloseAudioDecoder(AudioDecoder* decoder);
 // the next call on this decoder. *next (when given) receives where the next
 // block starts, never beyond `end`: a block whose bits run out before its
 // end is finished with zero bits and gives `end`. Returns 0 (and `end`) only
-// for a null decoder or when the scratch area cannot be had.
+// for a null decoder.
 uint32_t DecodeAudioBlock(AudioDecoder* decoder, const uint8_t* input, const uint8_t* end, const int16_t** samples,
                           const uint8_t** next);
 

@@ -84,9 +84,13 @@ void PrepareTables(uint32_t n, uint32_t nc, int32_t* work, float* table) {
 
 bool AudioAvxAvailable() {
 #if defined(__i386__) || defined(__x86_64__)
-  if (!avxAudioKernels) return false;
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx");
+  // Probed once, under the language's guard: decoders on several threads ask.
+  static const bool available = [] {
+    if (!avxAudioKernels) return false;
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx") != 0;
+  }();
+  return available;
 #else
   return false;
 #endif

@@ -1,17 +1,27 @@
-// Builds the conversion tables: the colour tables once, the 16-bit tables
-// again whenever another 16-bit layout is asked for.
+// Builds the conversion tables: one read-only set per format code and
+// red/blue arrangement, each on first use.
 #include "convert/conversion_tables.h"
 
 #include <cstring>
+#include <mutex>
 
 #include "convert/processor.h"
 
 namespace kivo {
 namespace {
 
-ConversionTables tables;
-bool colourBuilt = false;
-int32_t lastPrepared = -1;
+// One table set per 16-bit format code (their layouts differ), one for every
+// other code, each in both red/blue arrangements: built once on first use
+// and read-only afterwards, so conversions run on any threads at once.
+// Sets never used stay untouched zero pages.
+constexpr int32_t kCodeSlots = 7;  // slot 0: no 16-bit layout; 1 to 6: codes 7 to 12
+ConversionTables sets[2][kCodeSlots];
+std::once_flag setOnce[2][kCodeSlots];
+
+// The thread's own choice for Tables(): the code last prepared (-1 = none
+// yet) and whether the exchange is in force.
+thread_local int32_t lastPrepared = -1;
+thread_local int32_t exchangedNow = 0;
 
 // Division rounding toward zero, as every table formula is written.
 int32_t Trunc(int32_t numerator, int32_t denominator) { return numerator / denominator; }
@@ -21,7 +31,7 @@ int32_t Lanes(int32_t v) {
   return static_cast<int32_t>(low | (low << 16));
 }
 
-void BuildColour() {
+void BuildColour(ConversionTables& tables) {
   for (int32_t i = 0; i < 256; ++i) {
     int32_t y = i - 16;
     y = y < 0 ? 0 : y > 219 ? 219 : y;
@@ -45,6 +55,18 @@ void BuildColour() {
   tables.pack.code = -1;
 }
 
+// Puts the exchanged chroma terms in force: the red term from the Cb->B
+// table and so on; with the chroma planes swapped too this writes red where
+// blue was.
+void Exchange(ConversionTables& tables) {
+  static constexpr int kFrom[4] = {kCbToB, kCbToG, kCrToG, kCrToR};
+  for (int t = 0; t < 4; ++t) {
+    std::memcpy(tables.chroma[t], tables.saved[kFrom[t]], sizeof tables.chroma[t]);
+    std::memcpy(tables.lanes[t], tables.savedLanes[kFrom[t]], sizeof tables.lanes[t]);
+  }
+  tables.exchanged = 1;
+}
+
 // (i >> (8 - w)) << s over 0..255, 0 below, the whole field above.
 void BuildField(uint32_t* plain, uint32_t* twice, uint32_t width, uint32_t shift) {
   for (int32_t i = 0; i < kClampSize; ++i) {
@@ -59,8 +81,7 @@ void BuildField(uint32_t* plain, uint32_t* twice, uint32_t width, uint32_t shift
   }
 }
 
-void BuildPack(int32_t code) {
-  PackTables& p = tables.pack;
+void BuildPack(PackTables& p, int32_t code) {
   p.code = code;
   p.layout = PackLayoutOf(code);
   const PackLayout& l = p.layout;
@@ -89,37 +110,26 @@ PackLayout PackLayoutOf(int32_t code) {
   }
 }
 
+const ConversionTables& TablesFor(int32_t code, int32_t exchanged) {
+  const int32_t x = exchanged ? 1 : 0;
+  const int32_t slot = code >= 7 && code <= 12 ? code - 6 : 0;
+  std::call_once(setOnce[x][slot], [x, slot] {
+    TickCounterAvailable();  // the guarded probe runs on the first preparation
+    ConversionTables& t = sets[x][slot];
+    BuildColour(t);
+    if (x) Exchange(t);
+    if (slot) BuildPack(t.pack, slot + 6);
+  });
+  return sets[x][slot];
+}
+
 const ConversionTables& PrepareConversionTables(int32_t code) {
-  TickCounterAvailable();  // the guarded probe runs on the first preparation
-  if (!colourBuilt) {
-    BuildColour();
-    colourBuilt = true;
-  }
-  if (code != lastPrepared && code != -1) {
-    lastPrepared = code;
-    BuildPack(code);
-  }
-  return tables;
+  if (code != -1) lastPrepared = code;
+  return TablesFor(lastPrepared, exchangedNow);
 }
 
-const ConversionTables& Tables() { return tables; }
+const ConversionTables& Tables() { return TablesFor(lastPrepared, exchangedNow); }
 
-void ExchangeChromaTables(int32_t exchange) {
-  exchange = exchange ? 1 : 0;
-  if (exchange == tables.exchanged) return;
-  tables.exchanged = exchange;
-  if (exchange) {
-    // Red term from the Cb->B table and so on; with the chroma planes
-    // swapped too this writes red where blue was.
-    static constexpr int kFrom[4] = {kCbToB, kCbToG, kCrToG, kCrToR};
-    for (int t = 0; t < 4; ++t) {
-      std::memcpy(tables.chroma[t], tables.saved[kFrom[t]], sizeof tables.chroma[t]);
-      std::memcpy(tables.lanes[t], tables.savedLanes[kFrom[t]], sizeof tables.lanes[t]);
-    }
-  } else {
-    std::memcpy(tables.chroma, tables.saved, sizeof tables.chroma);
-    std::memcpy(tables.lanes, tables.savedLanes, sizeof tables.lanes);
-  }
-}
+void ExchangeChromaTables(int32_t exchange) { exchangedNow = exchange ? 1 : 0; }
 
 }  // namespace kivo

@@ -24,7 +24,7 @@ struct PackLayout {
   uint16_t graySaturate;    // paddsw/psubusw constant holding it to its field
 };
 
-// The 16-bit tables, rebuilt whenever a different code is prepared.
+// The 16-bit tables of one format code.
 struct PackTables {
   int32_t code;  // the code they were built for, -1 = none yet
   PackLayout layout;
@@ -53,15 +53,17 @@ struct ConversionTables {
   PackTables pack;
 };
 
-// The process-wide tables. PrepareConversionTables builds the colour tables
-// on first use and, when `code` differs from the last one prepared (and is
-// not -1), rebuilds the 16-bit tables for it. Not for concurrent use: only
-// the foreground thread converts.
+// The tables for format `code` (its 16-bit tables; -1 or a code without
+// them gives none, with pack.code -1) with the chroma terms built (`exchanged` 0) or exchanged
+// (Cb->B as the red term, and so on). Each set is built once, on first use,
+// and never changes after: any thread may convert at any time.
+const ConversionTables& TablesFor(int32_t code, int32_t exchanged);
+
+// The calling thread's choice of set, for code that keeps one in force:
+// PrepareConversionTables makes `code` the thread's (-1 keeps the last one)
+// and ExchangeChromaTables its arrangement; Tables gives that set.
 const ConversionTables& PrepareConversionTables(int32_t code);
 const ConversionTables& Tables();
-
-// Puts the exchanged chroma tables in force (Cb->B as the red term, and so
-// on) or restores the built ones; a call that changes nothing costs nothing.
 void ExchangeChromaTables(int32_t exchange);
 
 // The layout of a 16-bit code (all zero for codes outside 7 to 12).

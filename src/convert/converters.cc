@@ -1,5 +1,7 @@
 // The members of the converter family: each layout's packer and lane kernel
 // put into a descriptor of twelve group routines and eight row/pixel pairs.
+// Each thread has its own descriptors: their tuning words learn the timings
+// of the conversions that thread runs, and nothing is shared.
 #include "convert/converters.h"
 
 #include "convert/lane_kernels.h"
@@ -64,20 +66,18 @@ FormatDescriptor MakeDescriptor() {
   return d;
 }
 
-FormatDescriptor bgrx32 = MakeDescriptor<plain::Pack32<false, false>, kLaneBgrx32>();
-FormatDescriptor rgbx32 = MakeDescriptor<plain::Pack32<true, false>, kLaneRgbx32>();
-FormatDescriptor bgra32 = MakeDescriptor<plain::Pack32<false, true>, kLaneBgra32>();
-FormatDescriptor rgba32 = MakeDescriptor<plain::Pack32<true, true>, kLaneRgba32>();
-FormatDescriptor bgr24 = MakeDescriptor<plain::Pack24<false>, kLaneBgr24>();
-FormatDescriptor rgb24 = MakeDescriptor<plain::Pack24<true>, kLaneRgb24>();
-FormatDescriptor words16 = MakeDescriptor<plain::Pack16<plain::kNoAlpha16>, kLane16>();
-FormatDescriptor words16Alpha4 = MakeDescriptor<plain::Pack16<plain::kAlpha4>, kLane16Alpha4>();
-FormatDescriptor words16Alpha1 = MakeDescriptor<plain::Pack16<plain::kAlpha1>, kLane16Alpha1>();
-FormatDescriptor yuy2 = MakeDescriptor<plain::PackYuv<false>, kLaneYuy2>();
-FormatDescriptor uyvy = MakeDescriptor<plain::PackYuv<true>, kLaneUyvy>();
+thread_local FormatDescriptor bgrx32 = MakeDescriptor<plain::Pack32<false, false>, kLaneBgrx32>();
+thread_local FormatDescriptor rgbx32 = MakeDescriptor<plain::Pack32<true, false>, kLaneRgbx32>();
+thread_local FormatDescriptor bgra32 = MakeDescriptor<plain::Pack32<false, true>, kLaneBgra32>();
+thread_local FormatDescriptor rgba32 = MakeDescriptor<plain::Pack32<true, true>, kLaneRgba32>();
+thread_local FormatDescriptor bgr24 = MakeDescriptor<plain::Pack24<false>, kLaneBgr24>();
+thread_local FormatDescriptor rgb24 = MakeDescriptor<plain::Pack24<true>, kLaneRgb24>();
+thread_local FormatDescriptor words16 = MakeDescriptor<plain::Pack16<plain::kNoAlpha16>, kLane16>();
+thread_local FormatDescriptor words16Alpha4 = MakeDescriptor<plain::Pack16<plain::kAlpha4>, kLane16Alpha4>();
+thread_local FormatDescriptor words16Alpha1 = MakeDescriptor<plain::Pack16<plain::kAlpha1>, kLane16Alpha1>();
+thread_local FormatDescriptor yuy2 = MakeDescriptor<plain::PackYuv<false>, kLaneYuy2>();
+thread_local FormatDescriptor uyvy = MakeDescriptor<plain::PackYuv<true>, kLaneUyvy>();
 
-FormatDescriptor* const kAll[] = {&bgrx32, &rgbx32, &bgra32, &rgba32, &bgr24, &rgb24,
-                                  &words16, &words16Alpha4, &words16Alpha1, &yuy2, &uyvy};
 
 }  // namespace
 
@@ -102,7 +102,9 @@ FormatDescriptor* DescriptorFor(uint32_t code, bool hasAlpha) {
 }
 
 void ResetTuning() {
-  for (FormatDescriptor* d : kAll) {
+  FormatDescriptor* const all[] = {&bgrx32, &rgbx32, &bgra32, &rgba32, &bgr24,        &rgb24,
+                                   &words16, &words16Alpha4, &words16Alpha1, &yuy2, &uyvy};
+  for (FormatDescriptor* d : all) {
     for (uint32_t& w : d->leadTuning) w = 0;
     for (uint32_t& w : d->doubleTuning) w = 0;
   }

@@ -2,6 +2,8 @@
 // processor's feature bits, and the time-stamp counter behind the tuning.
 #include "convert/processor.h"
 
+#include <atomic>
+
 #if defined(__i386__) || defined(__x86_64__)
 #include <x86intrin.h>
 #define KIVO_X86 1
@@ -10,11 +12,12 @@
 namespace kivo {
 namespace {
 
-int32_t detectedTier = -1;
-int32_t tierLimit = -1;
-int32_t counterProbed = -1;
-TickSource tickSource = nullptr;
-int32_t tickSourceAvailable = 0;
+// The probes are answered once under the language's guard; the limit and
+// the replaced counter are test settings, atomic so that conversions on
+// other threads read them cleanly.
+std::atomic<int32_t> tierLimit{-1};
+std::atomic<TickSource> tickSource{nullptr};
+std::atomic<int32_t> tickSourceAvailable{0};
 
 int32_t DetectTier() {
 #ifdef KIVO_X86
@@ -28,25 +31,26 @@ int32_t DetectTier() {
 }  // namespace
 
 int32_t DetectedLaneTier() {
-  if (detectedTier < 0) detectedTier = DetectTier();
-  return detectedTier;
+  static const int32_t detected = DetectTier();
+  return detected;
 }
 
 int32_t CurrentLaneTier() {
   int32_t tier = DetectedLaneTier();
-  return tierLimit >= 0 && tierLimit < tier ? tierLimit : tier;
+  int32_t limit = tierLimit.load(std::memory_order_relaxed);
+  return limit >= 0 && limit < tier ? limit : tier;
 }
 
-void LimitLaneTier(int32_t tier) { tierLimit = tier; }
+void LimitLaneTier(int32_t tier) { tierLimit.store(tier, std::memory_order_relaxed); }
 
 int32_t TickCounterAvailable() {
-  if (tickSource) return tickSourceAvailable;
-  if (counterProbed < 0) counterProbed = ProbeTimeStampCounter();
-  return counterProbed;
+  if (tickSource.load(std::memory_order_acquire)) return tickSourceAvailable.load(std::memory_order_relaxed);
+  static const int32_t probed = ProbeTimeStampCounter();
+  return probed;
 }
 
 uint32_t ReadTicks() {
-  if (tickSource) return tickSource();
+  if (TickSource source = tickSource.load(std::memory_order_acquire)) return source();
 #ifdef KIVO_X86
   return static_cast<uint32_t>(__rdtsc());
 #else
@@ -55,8 +59,8 @@ uint32_t ReadTicks() {
 }
 
 void SetTickSource(TickSource source, int32_t available) {
-  tickSource = source;
-  tickSourceAvailable = source ? (available ? 1 : 0) : 0;
+  tickSourceAvailable.store(source ? (available ? 1 : 0) : 0, std::memory_order_relaxed);
+  tickSource.store(source, std::memory_order_release);
 }
 
 }  // namespace kivo

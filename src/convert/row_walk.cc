@@ -16,17 +16,24 @@
 namespace kivo {
 namespace {
 
-uint8_t* scratch = nullptr;
-uint32_t scratchSize = 0;
+// The rows of the copy method, kept between calls; each converting thread
+// has its own.
+struct Scratch {
+  uint8_t* rows = nullptr;
+  uint32_t size = 0;
+  ~Scratch() { MemFree(rows); }
+};
+thread_local Scratch scratchRows;
 
 // Grows the scratch rows when a call needs more; false when memory ran out.
 bool EnsureScratch(uint32_t size) {
-  if (size <= scratchSize) return true;
+  Scratch& s = scratchRows;
+  if (size <= s.size) return true;
   void* grown = MemAlloc(size);
   if (!grown) return false;
-  MemFree(scratch);
-  scratch = static_cast<uint8_t*>(grown);
-  scratchSize = size;
+  MemFree(s.rows);
+  s.rows = static_cast<uint8_t*>(grown);
+  s.size = size;
   return true;
 }
 
@@ -68,8 +75,7 @@ Plan Setup(FormatDescriptor* d, const ConvertTarget& to, const ConvertSource& fr
   p.d = d;
   // The table exchange, undone again by the first call without the flag.
   p.exchanged = (flags & kCopyExchangeRedBlue) ? 1 : 0;
-  ExchangeChromaTables(p.exchanged);
-  p.tables = &Tables();
+  p.tables = &TablesFor(static_cast<int32_t>(flags & kCopyFormatMask), p.exchanged);
   bool fast = ProbeFastPath(flags) != 0;
   int32_t tier = CurrentLaneTier();
   p.kernels = &LaneKernelsFor(tier);
@@ -166,6 +172,7 @@ void GroupStep(const Plan& p, WalkState& s, uint32_t groups) {
     s.at.dest[0] = after[0];
     s.at.dest[1] = after[1];
   } else {
+    uint8_t* scratch = scratchRows.rows;
     s.at.dest[0] = scratch;
     s.at.dest[1] = scratch + p.scratchRow;
     g(&s, groups);
@@ -325,6 +332,6 @@ void CopyYv12(const ConvertTarget& to, uint32_t destHeight, const ConvertSource&
   }
 }
 
-uint32_t RowScratchSize() { return scratchSize; }
+uint32_t RowScratchSize() { return scratchRows.size; }
 
 }  // namespace kivo

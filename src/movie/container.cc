@@ -57,6 +57,17 @@ PeakDataRate ComputePeakDataRate(const uint32_t* index, uint32_t frameCount, uin
   return best;
 }
 
+bool IndexIsSound(const uint32_t* index, uint32_t frameCount, uint32_t tablesEnd, uint32_t movieSize) {
+  uint32_t previous = index[0] & ~1u;
+  if (previous < tablesEnd || previous > movieSize) return false;
+  for (uint32_t i = 1; i <= frameCount; ++i) {
+    uint32_t at = index[i] & ~1u;
+    if (at < previous || at > movieSize) return false;
+    previous = at;
+  }
+  return true;
+}
+
 bool AllKeyFrames(const uint32_t* index, uint32_t frameCount) {
   for (uint32_t i = 0; i < frameCount; ++i)
     if (!(index[i] & 1)) return false;

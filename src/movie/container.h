@@ -21,6 +21,10 @@ constexpr uint32_t kAudioStereo = 0x20000000;
 constexpr uint32_t kAudioCodingA = 0x80000000;    // transform coding by the real DFT
 constexpr uint32_t kAudioCodingB = 0x10000000;    // by the DCT when bit 31 is clear
 
+// A track is playable when either coding bit is set; coding A wins when both are.
+inline bool TrackPlayable(uint32_t audioWord) { return (audioWord & (kAudioCodingA | kAudioCodingB)) != 0; }
+inline bool TrackUsesDct(uint32_t audioWord) { return (audioWord & kAudioCodingB) && !(audioWord & kAudioCodingA); }
+
 struct MovieHeader {
   uint8_t magic[3];
   uint8_t revision;
@@ -82,6 +86,10 @@ struct PeakDataRate {
   uint32_t frame;  // first 0-based index where it is reached
 };
 PeakDataRate ComputePeakDataRate(const uint32_t* frameIndex, uint32_t frameCount, uint32_t roundedRate);
+
+// Entries must grow, start after the tables (`tablesEnd`) and stay inside
+// the movie, so that every frame size is what its packet really spans.
+bool IndexIsSound(const uint32_t* frameIndex, uint32_t frameCount, uint32_t tablesEnd, uint32_t movieSize);
 
 bool AllKeyFrames(const uint32_t* frameIndex, uint32_t frameCount);
 

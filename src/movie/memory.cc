@@ -53,55 +53,66 @@ struct PlanEntry {
   uint32_t share;
 };
 
-PlanEntry staticEntries[32];
-PlanEntry* entries = staticEntries;
-uint32_t entryCount = 0;
-uint32_t entryCapacity = 32;
-uint32_t planTotal = 0;
-// Set when the plan could not grow: the next AllocatePlan fails rather than
-// hand out a block with buffers missing.
-bool planBroken = false;
+// Each thread plans its own blocks, so that movies and decoders can be
+// opened on several threads at once. A plan lives within one open.
+struct Plan {
+  PlanEntry staticEntries[32];
+  PlanEntry* entries = staticEntries;
+  uint32_t entryCount = 0;
+  uint32_t entryCapacity = 32;
+  uint32_t total = 0;
+  // Set when the plan could not grow: the next AllocatePlan fails rather than
+  // hand out a block with buffers missing.
+  bool broken = false;
+  ~Plan() {
+    if (entries != staticEntries) MemFree(entries);
+  }
+};
+
+thread_local Plan plan;
 
 }  // namespace
 
 void PlanBlock(void* pointerVariable, uint32_t size) {
-  if (entryCount == entryCapacity) {
-    PlanEntry* grown = static_cast<PlanEntry*>(MemAlloc(entryCapacity * 2 * sizeof(PlanEntry)));
+  Plan& p = plan;
+  if (p.entryCount == p.entryCapacity) {
+    PlanEntry* grown = static_cast<PlanEntry*>(MemAlloc(p.entryCapacity * 2 * sizeof(PlanEntry)));
     if (!grown) {
-      planBroken = true;
+      p.broken = true;
       return;
     }
-    memcpy(grown, entries, entryCount * sizeof(PlanEntry));
-    if (entries != staticEntries) MemFree(entries);
-    entries = grown;
-    entryCapacity *= 2;
+    memcpy(grown, p.entries, p.entryCount * sizeof(PlanEntry));
+    if (p.entries != p.staticEntries) MemFree(p.entries);
+    p.entries = grown;
+    p.entryCapacity *= 2;
   }
   uint32_t a = (size + 31) & ~31u;
-  if (size > 0xFFFFFFFFu - 31) planBroken = true;
-  uint32_t pad = ((planTotal / 32 - a / 32 + 1) % 32) * 32;
-  uint64_t grownTotal = uint64_t(planTotal) + a + pad;
-  if (grownTotal > 0xFFFFFFFFu) planBroken = true;
-  entries[entryCount++] = {pointerVariable, a + pad};
-  planTotal = static_cast<uint32_t>(grownTotal);
+  if (size > 0xFFFFFFFFu - 31) p.broken = true;
+  uint32_t pad = ((p.total / 32 - a / 32 + 1) % 32) * 32;
+  uint64_t grownTotal = uint64_t(p.total) + a + pad;
+  if (grownTotal > 0xFFFFFFFFu) p.broken = true;
+  p.entries[p.entryCount++] = {pointerVariable, a + pad};
+  p.total = static_cast<uint32_t>(grownTotal);
 }
 
-uint32_t PlanTotal() { return planTotal; }
+uint32_t PlanTotal() { return plan.total; }
 
 void* AllocatePlan(uint32_t headSize) {
+  Plan& p = plan;
   uint64_t h = (uint64_t(headSize) + 31) & ~uint64_t(31);
-  uint64_t whole = h + planTotal;
-  bool broken = planBroken || whole > 0xFFFFFFFFu;
-  planTotal = 0;
-  planBroken = false;
+  uint64_t whole = h + p.total;
+  bool broken = p.broken || whole > 0xFFFFFFFFu;
+  p.total = 0;
+  p.broken = false;
   uint8_t* block = broken ? nullptr : static_cast<uint8_t*>(MemAlloc(static_cast<uint32_t>(whole)));
   if (block) {
     uint8_t* next = block + h;
-    for (uint32_t i = 0; i < entryCount; ++i) {
-      *static_cast<uint8_t**>(entries[i].variable) = next;
-      next += entries[i].share;
+    for (uint32_t i = 0; i < p.entryCount; ++i) {
+      *static_cast<uint8_t**>(p.entries[i].variable) = next;
+      next += p.entries[i].share;
     }
   }
-  entryCount = 0;
+  p.entryCount = 0;
   return block;
 }
 

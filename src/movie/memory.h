@@ -20,7 +20,7 @@ uint32_t MemLiveCount();
 uint64_t MemLiveBytes();
 
 // Plans a buffer of `size` bytes whose address goes to *pointerVariable when
-// the plan is allocated. Not safe for concurrent use: all opens run on one thread.
+// the plan is allocated. Each thread has a plan of its own.
 void PlanBlock(void* pointerVariable, uint32_t size);
 uint32_t PlanTotal();
 // One block of the head (rounded up to 32) followed by every planned buffer;

@@ -33,19 +33,6 @@ ServiceThread* readerThread = nullptr;
 
 void Fail(const char* text) { SetErrorText(text); }
 
-// Entries must grow, start after the tables and stay within `limit`, so
-// that every frame size is what its packet really spans.
-bool IndexIsSound(const uint32_t* index, uint32_t frameCount, uint32_t tablesEnd, uint32_t limit) {
-  uint32_t previous = index[0] & ~1u;
-  if (previous < tablesEnd || previous > limit) return false;
-  for (uint32_t i = 1; i <= frameCount; ++i) {
-    uint32_t at = index[i] & ~1u;
-    if (at < previous || at > limit) return false;
-    previous = at;
-  }
-  return true;
-}
-
 // The header is read before the record exists; the driver then moves into it.
 void CopyDriver(IoDriver* to, const IoDriver& from) {
   to->ReadHeader = from.ReadHeader;

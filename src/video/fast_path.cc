@@ -1,8 +1,6 @@
 // The processor probe: does the CPUID instruction exist and report the
-// multimedia extensions (MMX). The probe runs once per process; the switch
-// is set again from each caller's open flags right before it is read.
-#include <atomic>
-
+// multimedia extensions (MMX). The probe runs once per process; each caller
+// then decides from its own open flags, so nothing shared is rewritten.
 #include "video/video_decoder.h"
 
 #if defined(__i386__) || defined(__x86_64__)
@@ -11,9 +9,6 @@
 
 namespace kivo {
 namespace {
-
-std::atomic<int32_t> haveMultimedia{-1};
-std::atomic<int32_t> useFastPath{0};
 
 int32_t ProbeProcessor() {
 #if defined(__i386__) || defined(__x86_64__)
@@ -30,16 +25,8 @@ int32_t ProbeProcessor() {
 }  // namespace
 
 int32_t ProbeFastPath(uint32_t openFlags) {
-  int32_t have = haveMultimedia.load(std::memory_order_relaxed);
-  if (have < 0) {
-    have = ProbeProcessor();
-    haveMultimedia.store(have, std::memory_order_relaxed);
-  }
-  int32_t use = (have == 1 && !(openFlags & kNoFastPath)) ? 1 : 0;
-  useFastPath.store(use, std::memory_order_relaxed);
-  return use;
+  static const int32_t have = ProbeProcessor();  // initialised once, under the language's guard
+  return (have == 1 && !(openFlags & kNoFastPath)) ? 1 : 0;
 }
-
-int32_t FastPathInUse() { return useFastPath.load(std::memory_order_relaxed); }
 
 }  // namespace kivo

@@ -19,12 +19,11 @@ constexpr uint32_t kNoFastPath = 0x40000;       // openFlags: refuse processor e
 // Sizes in bytes of the nine bundle scratch buffers for luma pitch `pitch`.
 void ComputeBundleSizes(uint32_t pitch, uint32_t sizes[kBundleCount]);
 
-// Probes the processor once per process (CPUID present and reporting MMX),
-// then sets and returns the fast-path switch: 1 when the processor has the
-// extensions and openFlags lacks 0x40000, else 0. The refusal is applied here.
+// Probes the processor once per process (CPUID present and reporting MMX)
+// and answers for one caller: 1 when the processor has the extensions and
+// openFlags lacks 0x40000, else 0. Nothing shared changes, so decoders and
+// conversions with different flags may run at once.
 int32_t ProbeFastPath(uint32_t openFlags);
-// The switch as the last ProbeFastPath set it (0 before any call).
-int32_t FastPathInUse();
 
 // Clears both frame buffers (luma 0, chroma 128) and both alpha buffers (0),
 // so that whatever a stream leaves undrawn is black and transparent.

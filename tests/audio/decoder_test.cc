@@ -321,16 +321,12 @@ TEST(AudioBlocks, NothingIsAllocatedAfterTheFirstBlock) {
   AudioChannelCode ch = test::RandomChannel(layout, gen, 8);
   const std::vector<uint8_t> block = encode::WriteAudioBlock(layout, &ch);
   Decoder warm(44100, 2, false);
-  warm.Decode(block);  // the scratch area exists from here on
+  warm.Decode(block);  // any table built on first use exists from here on
   const uint32_t before = MemAllocCount();
   Decoder dec(44100, 2, false);
   EXPECT_EQ(MemAllocCount(), before + 1);  // the record and its arrays are one block
   for (int i = 0; i < 500; ++i) dec.Decode(block);
   EXPECT_EQ(MemAllocCount(), before + 1);
-  const float* scratch = audioScratch;
-  Decoder other(11025, 1, true);
-  other.Decode(encode::WriteAudioBlock(Layout(11025, 1, true), &ch) );
-  EXPECT_EQ(audioScratch, scratch);
 }
 
 }  // namespace

@@ -340,13 +340,11 @@ TEST(Frame, DecodingAllocatesNothing) {
 
 TEST(FastPath, RefusedByTheOpenFlagWhateverTheProcessor) {
   int32_t use = ProbeFastPath(0);
-  EXPECT_EQ(FastPathInUse(), use);
 #if defined(__i386__) || defined(__x86_64__)
   EXPECT_EQ(use, 1);  // every x86 processor these builds run on has MMX
 #endif
   EXPECT_EQ(ProbeFastPath(kNoFastPath), 0);
-  EXPECT_EQ(FastPathInUse(), 0);
-  EXPECT_EQ(ProbeFastPath(0), use);
+  EXPECT_EQ(ProbeFastPath(0), use);  // a refusal is the caller's own, not left behind
 }
 
 }  // namespace

@@ -1,0 +1,572 @@
+/* kivodemux: a Kivo file into one video stream (each packet's video data)
+ * and one stream per playable sound track (its chunks), timed from the frame
+ * rate and the tracks' byte counts, key frames marked. Pulls from a seekable
+ * source (seeking in time or by frame to the key frame at or before the
+ * target, the sound carried over exactly), and takes pushed data in order
+ * from the start otherwise. */
+#include <string.h>
+
+#include <gst/base/gstadapter.h>
+#include <gst/base/gstflowcombiner.h>
+
+#include "gstkivo.h"
+#include "kivo/kivo_dec.h"
+
+GST_DEBUG_CATEGORY_STATIC(kivo_demux_debug);
+#define GST_CAT_DEFAULT kivo_demux_debug
+
+#define MAX_TRACKS 32
+
+typedef struct {
+  GstPad* pad;
+  uint32_t index;           /* in the file's track table */
+  uint32_t bytesPerSecond;  /* of the decoded sound */
+  guint64 bytes;            /* decoded bytes before the next chunk */
+  gboolean discont;
+} AudioStream;
+
+struct _GstKivoDemux {
+  GstElement parent;
+  GstPad* sinkpad;
+  GstPad* videopad;
+  AudioStream audio[MAX_TRACKS];
+  guint audioCount;
+  GstFlowCombiner* combiner;
+
+  KivoMovie* movie;
+  KivoMovieInfo info;
+  gboolean pull;
+  guint64 readOffset; /* pull mode: where the C API's reads stand */
+  uint32_t nextFrame;
+  uint32_t lastFrame; /* the segment's end */
+  GstSegment segment;
+  gboolean needSegment;
+  gboolean videoDiscont;
+  gboolean primeAudio; /* after a seek: send each track's carrying chunk first */
+  guint32 seqnum;
+  gboolean seekDone; /* the seek of `seqnum` has been done */
+
+  /* Push mode. */
+  GstAdapter* adapter;
+  guint64 adapterOffset; /* file offset of the adapter's first byte */
+  guint8* tables;        /* the header and tables, which the movie reads in place */
+};
+
+G_DEFINE_TYPE(GstKivoDemux, gst_kivo_demux, GST_TYPE_ELEMENT)
+
+static GstStaticPadTemplate sink_template =
+    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS(KIVO_FILE_CAPS));
+static GstStaticPadTemplate video_template =
+    GST_STATIC_PAD_TEMPLATE("video_%u", GST_PAD_SRC, GST_PAD_SOMETIMES, GST_STATIC_CAPS(KIVO_VIDEO_CAPS));
+static GstStaticPadTemplate audio_template =
+    GST_STATIC_PAD_TEMPLATE("audio_%u", GST_PAD_SRC, GST_PAD_SOMETIMES, GST_STATIC_CAPS(KIVO_AUDIO_CAPS));
+
+/* ---- Reading through the C API's callbacks (pull mode) -------------------- */
+
+static int64_t pull_read(void* opaque, void* buffer, size_t size) {
+  GstKivoDemux* self = opaque;
+  GstBuffer* got = NULL;
+  if (gst_pad_pull_range(self->sinkpad, self->readOffset, (guint)size, &got) != GST_FLOW_OK) return -1;
+  gsize n = gst_buffer_extract(got, 0, buffer, size);
+  gst_buffer_unref(got);
+  self->readOffset += n;
+  return (int64_t)n;
+}
+
+static int32_t pull_seek(void* opaque, uint64_t offset) {
+  ((GstKivoDemux*)opaque)->readOffset = offset;
+  return 0;
+}
+
+static int64_t pull_size(void* opaque) {
+  GstKivoDemux* self = opaque;
+  gint64 size = -1;
+  if (!gst_pad_peer_query_duration(self->sinkpad, GST_FORMAT_BYTES, &size)) return -1;
+  return size;
+}
+
+static const KivoIo pull_io = {pull_read, pull_seek, pull_size};
+
+/* ---- Streams --------------------------------------------------------------- */
+
+static GstClockTime frame_time(GstKivoDemux* self, uint32_t frame) {
+  return (GstClockTime)kivo_movie_frame_time(self->movie, frame);
+}
+
+static GstClockTime audio_time(const AudioStream* a, guint64 bytes) {
+  return a->bytesPerSecond ? gst_util_uint64_scale(bytes, GST_SECOND, a->bytesPerSecond) : 0;
+}
+
+static void add_stream(GstKivoDemux* self, GstPad* pad, GstCaps* caps, const gchar* stream) {
+  gst_pad_use_fixed_caps(pad);
+  gst_pad_set_active(pad, TRUE);
+  gchar* id = gst_pad_create_stream_id(pad, GST_ELEMENT(self), stream);
+  GstEvent* start = gst_event_new_stream_start(id);
+  gst_event_set_group_id(start, 1);
+  gst_pad_push_event(pad, start);
+  g_free(id);
+  gst_pad_set_caps(pad, caps);
+  gst_caps_unref(caps);
+  gst_element_add_pad(GST_ELEMENT(self), pad);
+  gst_flow_combiner_add_pad(self->combiner, pad);
+}
+
+static gboolean src_event(GstPad* pad, GstObject* parent, GstEvent* event);
+static gboolean src_query(GstPad* pad, GstObject* parent, GstQuery* query);
+
+/* Makes the pads once the movie is open. */
+static void expose(GstKivoDemux* self) {
+  kivo_movie_info(self->movie, &self->info);
+  self->lastFrame = self->info.frame_count;
+  self->nextFrame = 1;
+  gst_segment_init(&self->segment, GST_FORMAT_TIME);
+  self->segment.duration = self->info.duration_ns;
+  self->needSegment = TRUE;
+
+  self->videopad = gst_pad_new_from_static_template(&video_template, "video_0");
+  gst_pad_set_event_function(self->videopad, src_event);
+  gst_pad_set_query_function(self->videopad, src_query);
+  GstCaps* caps = gst_caps_new_simple(KIVO_VIDEO_CAPS, "width", G_TYPE_INT, (gint)self->info.width, "height",
+                                      G_TYPE_INT, (gint)self->info.height, "framerate", GST_TYPE_FRACTION,
+                                      (gint)self->info.rate_num, (gint)(self->info.rate_den ? self->info.rate_den : 1),
+                                      "revision", G_TYPE_INT, (gint)self->info.revision, "video-flags", G_TYPE_INT,
+                                      (gint)((self->info.alpha ? 0x100000 : 0) | (self->info.grey ? 0x20000 : 0)),
+                                      NULL);
+  add_stream(self, self->videopad, caps, "video");
+
+  for (uint32_t i = 0; i < self->info.track_count && self->audioCount < MAX_TRACKS; ++i) {
+    KivoTrackInfo track;
+    kivo_movie_track(self->movie, i, &track);
+    if (!track.playable) continue;
+    AudioStream* a = &self->audio[self->audioCount];
+    gchar* name = g_strdup_printf("audio_%u", track.id);
+    a->pad = gst_pad_new_from_static_template(&audio_template, name);
+    g_free(name);
+    a->index = i;
+    a->bytesPerSecond = track.sample_rate * track.channels * 2;
+    a->bytes = 0;
+    a->discont = TRUE;
+    gst_pad_set_event_function(a->pad, src_event);
+    gst_pad_set_query_function(a->pad, src_query);
+    caps = gst_caps_new_simple(KIVO_AUDIO_CAPS, "rate", G_TYPE_INT, (gint)track.sample_rate, "channels", G_TYPE_INT,
+                               (gint)track.channels, "audio-word", G_TYPE_UINT, (guint)track.audio_word, "track-id",
+                               G_TYPE_UINT, (guint)track.id, NULL);
+    gchar* stream = g_strdup_printf("audio-%u", track.id);
+    add_stream(self, a->pad, caps, stream);
+    g_free(stream);
+    self->audioCount++;
+  }
+  gst_element_no_more_pads(GST_ELEMENT(self));
+}
+
+static void push_to_all(GstKivoDemux* self, GstEvent* event) {
+  if (self->videopad) gst_pad_push_event(self->videopad, gst_event_ref(event));
+  for (guint i = 0; i < self->audioCount; ++i) gst_pad_push_event(self->audio[i].pad, gst_event_ref(event));
+  gst_event_unref(event);
+}
+
+/* A damaged packet can leave a stream nothing: an empty buffer then. */
+static GstBuffer* copy_bytes(const uint8_t* data, uint32_t size) {
+  return size && data ? gst_buffer_new_memdup(data, size) : gst_buffer_new();
+}
+
+static void send_segment(GstKivoDemux* self) {
+  if (!self->needSegment) return;
+  GstEvent* seg = gst_event_new_segment(&self->segment);
+  if (self->seqnum) gst_event_set_seqnum(seg, self->seqnum);
+  push_to_all(self, seg);
+  self->needSegment = FALSE;
+}
+
+/* Pushes one split packet: each track's chunk, then the video data. */
+static GstFlowReturn push_packet(GstKivoDemux* self, const KivoPacket* packet, uint32_t frame) {
+  send_segment(self);
+  GstFlowReturn ret = GST_FLOW_OK;
+  for (guint i = 0; i < self->audioCount; ++i) {
+    AudioStream* a = &self->audio[i];
+    const uint8_t* chunk;
+    uint32_t size;
+    kivo_packet_audio(packet, a->index, &chunk, &size);
+    const uint32_t bytes = kivo_audio_chunk_bytes(chunk, size);
+    if (size <= 4 || bytes == 0) continue;  /* no sound in this frame */
+    GstBuffer* b = copy_bytes(chunk, size);
+    GST_BUFFER_PTS(b) = audio_time(a, a->bytes);
+    GST_BUFFER_DURATION(b) = audio_time(a, a->bytes + bytes) - GST_BUFFER_PTS(b);
+    GST_BUFFER_OFFSET(b) = frame;
+    if (a->discont) GST_BUFFER_FLAG_SET(b, GST_BUFFER_FLAG_DISCONT);
+    a->discont = FALSE;
+    a->bytes += bytes;
+    ret = gst_flow_combiner_update_pad_flow(self->combiner, a->pad, gst_pad_push(a->pad, b));
+    if (ret != GST_FLOW_OK) return ret;
+  }
+  GstBuffer* v = copy_bytes(packet->video, packet->video_size);
+  GST_BUFFER_PTS(v) = GST_BUFFER_DTS(v) = frame_time(self, frame);
+  GST_BUFFER_DURATION(v) = frame_time(self, frame + 1) - frame_time(self, frame);
+  GST_BUFFER_OFFSET(v) = frame - 1;
+  if (!packet->key_frame) GST_BUFFER_FLAG_SET(v, GST_BUFFER_FLAG_DELTA_UNIT);
+  if (self->videoDiscont) GST_BUFFER_FLAG_SET(v, GST_BUFFER_FLAG_DISCONT);
+  self->videoDiscont = FALSE;
+  self->segment.position = GST_BUFFER_PTS(v);
+  return gst_flow_combiner_update_pad_flow(self->combiner, self->videopad, gst_pad_push(self->videopad, v));
+}
+
+/* After a seek to `key`: each track's chunk that carries its sound into the
+ * key frame goes first, marked decode-only. */
+static GstFlowReturn push_carry(GstKivoDemux* self, uint32_t key) {
+  send_segment(self);
+  for (guint i = 0; i < self->audioCount; ++i) {
+    AudioStream* a = &self->audio[i];
+    uint32_t carry = 0;
+    KivoPacket packet;
+    const uint8_t* chunk;
+    uint32_t size;
+    if (kivo_movie_audio_carry(self->movie, a->index, key, &carry) != KIVO_DEC_OK || carry == 0) continue;
+    if (kivo_movie_read_packet(self->movie, carry, &packet) != KIVO_DEC_OK) continue;
+    kivo_packet_audio(&packet, a->index, &chunk, &size);
+    GstBuffer* b = copy_bytes(chunk, size);
+    GST_BUFFER_FLAG_SET(b, GST_BUFFER_FLAG_DECODE_ONLY);
+    GST_BUFFER_FLAG_SET(b, GST_BUFFER_FLAG_DISCONT);
+    a->discont = FALSE;
+    GstFlowReturn ret = gst_flow_combiner_update_pad_flow(self->combiner, a->pad, gst_pad_push(a->pad, b));
+    if (ret != GST_FLOW_OK) return ret;
+  }
+  return GST_FLOW_OK;
+}
+
+static void post_read_error(GstKivoDemux* self, int32_t status, uint32_t frame) {
+  GST_ELEMENT_ERROR(self, STREAM, DEMUX, ("Frame %u of this Kivo file cannot be read: %s", frame,
+                                          kivo_dec_error_text(status)),
+                    (NULL));
+}
+
+/* ---- Pull mode ------------------------------------------------------------- */
+
+static void pull_loop(GstPad* pad) {
+  GstKivoDemux* self = GST_KIVO_DEMUX(gst_pad_get_parent(pad));
+  GstFlowReturn ret = GST_FLOW_OK;
+  if (!self->movie) {
+    KivoDecError error;
+    self->readOffset = 0;
+    if (kivo_movie_open_io(&pull_io, self, &self->movie, &error) != KIVO_DEC_OK) {
+      GST_ELEMENT_ERROR(self, STREAM, DEMUX, ("%s", error.message), (NULL));
+      ret = GST_FLOW_ERROR;
+      goto pause;
+    }
+    expose(self);
+  }
+  if (self->primeAudio) {
+    self->primeAudio = FALSE;
+    ret = push_carry(self, self->nextFrame);
+    if (ret != GST_FLOW_OK) goto pause;
+  }
+  if (self->nextFrame > self->lastFrame) {
+    ret = GST_FLOW_EOS;
+    goto pause;
+  }
+  KivoPacket packet;
+  int32_t status = kivo_movie_read_packet(self->movie, self->nextFrame, &packet);
+  if (status != KIVO_DEC_OK) {
+    post_read_error(self, status, self->nextFrame);
+    ret = GST_FLOW_ERROR;
+    goto pause;
+  }
+  ret = push_packet(self, &packet, self->nextFrame);
+  self->nextFrame++;
+  if (ret != GST_FLOW_OK) goto pause;
+  gst_object_unref(self);
+  return;
+
+pause:
+  GST_DEBUG_OBJECT(self, "pausing: %s", gst_flow_get_name(ret));
+  gst_pad_pause_task(pad);
+  if (ret == GST_FLOW_EOS) {
+    GstEvent* eos = gst_event_new_eos();
+    if (self->seqnum) gst_event_set_seqnum(eos, self->seqnum);
+    push_to_all(self, eos);
+  } else if (ret == GST_FLOW_NOT_LINKED || ret < GST_FLOW_EOS) {
+    if (ret != GST_FLOW_ERROR) GST_ELEMENT_FLOW_ERROR(self, ret);
+    push_to_all(self, gst_event_new_eos());
+  }
+  gst_object_unref(self);
+}
+
+/* Seeks in time, or by frame (format default), to the key frame at or
+ * before the target; the segment starts there. */
+static gboolean do_seek(GstKivoDemux* self, GstPad* pad, GstEvent* event) {
+  if (!self->pull || !self->movie) return FALSE;
+  /* Every sink of a pipeline sends the pipeline's seek up: do it once. */
+  if (self->seekDone && gst_event_get_seqnum(event) == self->seqnum) return TRUE;
+  gdouble rate;
+  GstFormat format;
+  GstSeekFlags flags;
+  GstSeekType startType, stopType;
+  gint64 start, stop;
+  gst_event_parse_seek(event, &rate, &format, &flags, &startType, &start, &stopType, &stop);
+  /* Frames are the video's default unit; an audio pad's would be samples. */
+  if (rate <= 0.0 || (format != GST_FORMAT_TIME && !(format == GST_FORMAT_DEFAULT && pad == self->videopad)))
+    return FALSE;
+  if (format == GST_FORMAT_DEFAULT) {
+    /* Frames counted from 0, as GStreamer counts them. */
+    if (startType == GST_SEEK_TYPE_SET) start = (gint64)frame_time(self, (uint32_t)MIN(start, G_MAXUINT32 - 1) + 1);
+    if (stopType == GST_SEEK_TYPE_SET && stop >= 0) stop = (gint64)frame_time(self, (uint32_t)MIN(stop, G_MAXUINT32 - 1) + 1);
+  }
+  const gboolean flush = (flags & GST_SEEK_FLAG_FLUSH) != 0;
+  self->seqnum = gst_event_get_seqnum(event);
+  if (flush) {
+    GstEvent* e = gst_event_new_flush_start();
+    gst_event_set_seqnum(e, self->seqnum);
+    push_to_all(self, gst_event_ref(e));
+    gst_pad_push_event(self->sinkpad, e);
+  } else {
+    gst_pad_pause_task(self->sinkpad);
+  }
+  GST_PAD_STREAM_LOCK(self->sinkpad);
+  if (flush) {
+    GstEvent* e = gst_event_new_flush_stop(TRUE);
+    gst_event_set_seqnum(e, self->seqnum);
+    push_to_all(self, gst_event_ref(e));
+    gst_pad_push_event(self->sinkpad, e);
+  }
+  uint32_t target = startType == GST_SEEK_TYPE_SET ? kivo_movie_frame_at(self->movie, (uint64_t)MAX(start, 0))
+                                                   : self->nextFrame;
+  uint32_t key = kivo_movie_key_frame_before(self->movie, target);
+  self->nextFrame = key;
+  self->lastFrame = self->info.frame_count;
+  if (stopType == GST_SEEK_TYPE_SET && stop >= 0) {
+    /* Frames that start before the stop are played. */
+    uint32_t last = kivo_movie_frame_at(self->movie, (uint64_t)stop);
+    if (last > 1 && frame_time(self, last) >= (GstClockTime)stop) --last;
+    self->lastFrame = MAX(last, key);
+  }
+  gst_segment_init(&self->segment, GST_FORMAT_TIME);
+  self->segment.rate = rate;
+  self->segment.duration = self->info.duration_ns;
+  self->segment.start = self->segment.time = self->segment.position = frame_time(self, key);
+  if (self->lastFrame < self->info.frame_count) self->segment.stop = frame_time(self, self->lastFrame + 1);
+  for (guint i = 0; i < self->audioCount; ++i) {
+    AudioStream* a = &self->audio[i];
+    kivo_movie_audio_offset(self->movie, a->index, key, &a->bytes);
+    a->discont = TRUE;
+  }
+  self->videoDiscont = TRUE;
+  self->needSegment = TRUE;
+  self->primeAudio = TRUE;
+  gst_flow_combiner_reset(self->combiner);
+  if (flags & GST_SEEK_FLAG_SEGMENT) GST_WARNING_OBJECT(self, "segment seeks play as plain seeks");
+  self->seekDone = TRUE;
+  gst_pad_start_task(self->sinkpad, (GstTaskFunction)pull_loop, self->sinkpad, NULL);
+  GST_PAD_STREAM_UNLOCK(self->sinkpad);
+  return TRUE;
+}
+
+/* ---- Push mode ------------------------------------------------------------- */
+
+static GstFlowReturn push_chain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {
+  GstKivoDemux* self = GST_KIVO_DEMUX(parent);
+  gst_adapter_push(self->adapter, buffer);
+  if (!self->movie) {
+    /* The header, then the header with the track table and the index. */
+    if (gst_adapter_available(self->adapter) < 44) return GST_FLOW_OK;
+    guint8 head[44];
+    gst_adapter_copy(self->adapter, head, 0, 44);
+    const guint64 tracks = GST_READ_UINT32_LE(head + 40), indexLast = GST_READ_UINT32_LE(head + 16);
+    guint64 need = 44 + 12 * tracks + 4 * (indexLast + 1);
+    if (memcmp(head, "KIV", 3) != 0 || need > (64u << 20)) need = 44; /* let the open say what is wrong */
+    if (gst_adapter_available(self->adapter) < need) return GST_FLOW_OK;
+    self->tables = g_malloc(need);
+    gst_adapter_copy(self->adapter, self->tables, 0, need);
+    KivoDecError error;
+    if (kivo_movie_open_memory(self->tables, need, &self->movie, &error) != KIVO_DEC_OK) {
+      GST_ELEMENT_ERROR(self, STREAM, DEMUX, ("%s", error.message), (NULL));
+      return GST_FLOW_ERROR;
+    }
+    self->adapterOffset = 0;
+    expose(self);
+  }
+  /* Whole packets, in order. */
+  while (self->nextFrame <= self->lastFrame) {
+    guint64 offset;
+    uint32_t size;
+    kivo_movie_packet_place(self->movie, self->nextFrame, &offset, &size);
+    if (offset < self->adapterOffset) {
+      GST_ELEMENT_ERROR(self, STREAM, DEMUX, ("The data arrives out of order."), (NULL));
+      return GST_FLOW_ERROR;
+    }
+    const gsize skip = (gsize)(offset - self->adapterOffset);
+    if (gst_adapter_available(self->adapter) < skip + size) return GST_FLOW_OK;
+    gst_adapter_flush(self->adapter, skip);
+    self->adapterOffset += skip;
+    const guint8* data = size ? gst_adapter_map(self->adapter, size) : NULL;
+    KivoPacket packet;
+    kivo_packet_split(data, size, self->info.track_count, &packet);
+    packet.key_frame = kivo_movie_is_key_frame(self->movie, self->nextFrame);
+    GstFlowReturn ret = push_packet(self, &packet, self->nextFrame);
+    if (size) gst_adapter_unmap(self->adapter);
+    gst_adapter_flush(self->adapter, size);
+    self->adapterOffset += size;
+    self->nextFrame++;
+    if (ret != GST_FLOW_OK) return ret;
+  }
+  return GST_FLOW_OK;
+}
+
+static gboolean sink_event(GstPad* pad, GstObject* parent, GstEvent* event) {
+  GstKivoDemux* self = GST_KIVO_DEMUX(parent);
+  switch (GST_EVENT_TYPE(event)) {
+    case GST_EVENT_SEGMENT:
+    case GST_EVENT_CAPS:
+    case GST_EVENT_STREAM_START:
+      /* The demuxer makes its own for its streams. */
+      gst_event_unref(event);
+      return TRUE;
+    case GST_EVENT_EOS:
+      if (!self->movie) {
+        GST_ELEMENT_ERROR(self, STREAM, DEMUX, ("This Kivo file ends before its tables do."), (NULL));
+      } else if (self->nextFrame <= self->lastFrame) {
+        post_read_error(self, KIVO_DEC_ERROR_READ, self->nextFrame);
+      }
+      push_to_all(self, event);
+      return TRUE;
+    case GST_EVENT_FLUSH_STOP:
+      gst_adapter_clear(self->adapter);
+      push_to_all(self, event);
+      return TRUE;
+    default:
+      push_to_all(self, event);
+      return TRUE;
+  }
+}
+
+/* ---- Source pads ------------------------------------------------------------ */
+
+static gboolean src_event(GstPad* pad, GstObject* parent, GstEvent* event) {
+  GstKivoDemux* self = GST_KIVO_DEMUX(parent);
+  if (GST_EVENT_TYPE(event) == GST_EVENT_SEEK) {
+    gboolean done = do_seek(self, pad, event);
+    gst_event_unref(event);
+    return done;
+  }
+  return gst_pad_event_default(pad, parent, event);
+}
+
+static gboolean src_query(GstPad* pad, GstObject* parent, GstQuery* query) {
+  GstKivoDemux* self = GST_KIVO_DEMUX(parent);
+  GstFormat format;
+  switch (GST_QUERY_TYPE(query)) {
+    case GST_QUERY_DURATION:
+      gst_query_parse_duration(query, &format, NULL);
+      if (!self->movie) return FALSE;
+      if (format == GST_FORMAT_TIME) gst_query_set_duration(query, format, (gint64)self->info.duration_ns);
+      else if (format == GST_FORMAT_DEFAULT && pad == self->videopad)
+        gst_query_set_duration(query, format, self->info.frame_count);
+      else
+        return FALSE;
+      return TRUE;
+    case GST_QUERY_POSITION:
+      gst_query_parse_position(query, &format, NULL);
+      if (!self->movie) return FALSE;
+      if (format == GST_FORMAT_TIME) gst_query_set_position(query, format, (gint64)self->segment.position);
+      else if (format == GST_FORMAT_DEFAULT && pad == self->videopad)
+        gst_query_set_position(query, format, kivo_movie_frame_at(self->movie, self->segment.position) - 1);
+      else
+        return FALSE;
+      return TRUE;
+    case GST_QUERY_SEEKING:
+      gst_query_parse_seeking(query, &format, NULL, NULL, NULL);
+      if (format != GST_FORMAT_TIME && format != GST_FORMAT_DEFAULT) return FALSE;
+      gst_query_set_seeking(query, format, self->pull && self->movie != NULL, 0,
+                            format == GST_FORMAT_TIME ? (gint64)self->info.duration_ns : (gint64)self->info.frame_count);
+      return TRUE;
+    default:
+      return gst_pad_query_default(pad, parent, query);
+  }
+}
+
+/* ---- Activation and states --------------------------------------------------- */
+
+static gboolean sink_activate(GstPad* pad, GstObject* parent) {
+  GstQuery* query = gst_query_new_scheduling();
+  gboolean pull = gst_pad_peer_query(pad, query) &&
+                  gst_query_has_scheduling_mode_with_flags(query, GST_PAD_MODE_PULL, GST_SCHEDULING_FLAG_SEEKABLE);
+  gst_query_unref(query);
+  return gst_pad_activate_mode(pad, pull ? GST_PAD_MODE_PULL : GST_PAD_MODE_PUSH, TRUE);
+}
+
+static gboolean sink_activate_mode(GstPad* pad, GstObject* parent, GstPadMode mode, gboolean active) {
+  GstKivoDemux* self = GST_KIVO_DEMUX(parent);
+  if (mode == GST_PAD_MODE_PUSH) {
+    self->pull = FALSE;
+    return TRUE;
+  }
+  if (mode != GST_PAD_MODE_PULL) return FALSE;
+  if (active) {
+    self->pull = TRUE;
+    return gst_pad_start_task(pad, (GstTaskFunction)pull_loop, pad, NULL);
+  }
+  return gst_pad_stop_task(pad);
+}
+
+static void reset(GstKivoDemux* self) {
+  if (self->videopad) {
+    gst_flow_combiner_remove_pad(self->combiner, self->videopad);
+    gst_element_remove_pad(GST_ELEMENT(self), self->videopad);
+  }
+  self->videopad = NULL;
+  for (guint i = 0; i < self->audioCount; ++i) {
+    gst_flow_combiner_remove_pad(self->combiner, self->audio[i].pad);
+    gst_element_remove_pad(GST_ELEMENT(self), self->audio[i].pad);
+  }
+  self->audioCount = 0;
+  kivo_movie_close(self->movie);
+  self->movie = NULL;
+  g_free(self->tables);
+  self->tables = NULL;
+  gst_adapter_clear(self->adapter);
+  self->adapterOffset = 0;
+  self->nextFrame = 1;
+  self->primeAudio = FALSE;
+  self->videoDiscont = TRUE;
+  self->seqnum = 0;
+  self->seekDone = FALSE;
+}
+
+static GstStateChangeReturn change_state(GstElement* element, GstStateChange transition) {
+  GstKivoDemux* self = GST_KIVO_DEMUX(element);
+  GstStateChangeReturn ret = GST_ELEMENT_CLASS(gst_kivo_demux_parent_class)->change_state(element, transition);
+  if (transition == GST_STATE_CHANGE_PAUSED_TO_READY) reset(self);
+  return ret;
+}
+
+static void finalize(GObject* object) {
+  GstKivoDemux* self = GST_KIVO_DEMUX(object);
+  kivo_movie_close(self->movie);
+  g_free(self->tables);
+  g_object_unref(self->adapter);
+  gst_flow_combiner_free(self->combiner);
+  G_OBJECT_CLASS(gst_kivo_demux_parent_class)->finalize(object);
+}
+
+static void gst_kivo_demux_class_init(GstKivoDemuxClass* klass) {
+  GstElementClass* element = GST_ELEMENT_CLASS(klass);
+  G_OBJECT_CLASS(klass)->finalize = finalize;
+  element->change_state = GST_DEBUG_FUNCPTR(change_state);
+  gst_element_class_add_static_pad_template(element, &sink_template);
+  gst_element_class_add_static_pad_template(element, &video_template);
+  gst_element_class_add_static_pad_template(element, &audio_template);
+  gst_element_class_set_static_metadata(element, "Kivo demuxer", "Codec/Demuxer",
+                                        "Splits a Kivo movie into its video and sound tracks", "Kivo");
+  GST_DEBUG_CATEGORY_INIT(kivo_demux_debug, "kivodemux", 0, "Kivo demuxer");
+}
+
+static void gst_kivo_demux_init(GstKivoDemux* self) {
+  self->sinkpad = gst_pad_new_from_static_template(&sink_template, "sink");
+  gst_pad_set_activate_function(self->sinkpad, sink_activate);
+  gst_pad_set_activatemode_function(self->sinkpad, sink_activate_mode);
+  gst_pad_set_chain_function(self->sinkpad, push_chain);
+  gst_pad_set_event_function(self->sinkpad, sink_event);
+  gst_element_add_pad(GST_ELEMENT(self), self->sinkpad);
+  self->adapter = gst_adapter_new();
+  self->combiner = gst_flow_combiner_new();
+  self->nextFrame = 1;
+  self->videoDiscont = TRUE;
+}

@@ -1,0 +1,73 @@
+/* Runs a pipeline to its end, or from a seek: prerolls it, seeks (flushing,
+ * to the key frame at or before the time), prints the position it landed on
+ * and plays it to the end. Exit code 0 at the end of the stream, 1 on an
+ * error message (printed), 2 when nothing happens in 60 s. (gst-launch-1.0
+ * can hang when an element fails before it has made its pads.)
+ *
+ *   gst_seek_check SECONDS|frame:N|play PIPELINE-DESCRIPTION
+ * (frame:N seeks to frame N, counted from 0, in the default format). */
+#include <string.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <gst/gst.h>
+
+static int wait_for(GstElement* pipeline, GstMessageType types) {
+  GstBus* bus = gst_element_get_bus(pipeline);
+  GstMessage* m = gst_bus_timed_pop_filtered(bus, 60 * GST_SECOND, types | GST_MESSAGE_ERROR);
+  gst_object_unref(bus);
+  if (!m) return 2;
+  int result = 0;
+  if (GST_MESSAGE_TYPE(m) == GST_MESSAGE_ERROR) {
+    GError* error = NULL;
+    gst_message_parse_error(m, &error, NULL);
+    fprintf(stderr, "gst_seek_check: %s\n", error ? error->message : "error");
+    g_clear_error(&error);
+    result = 1;
+  }
+  gst_message_unref(m);
+  return result;
+}
+
+int main(int argc, char** argv) {
+  gst_init(&argc, &argv);
+  if (argc != 3) {
+    fprintf(stderr, "usage: gst_seek_check SECONDS PIPELINE\n");
+    return 2;
+  }
+  GError* error = NULL;
+  GstElement* pipeline = gst_parse_launch(argv[2], &error);
+  if (!pipeline) {
+    fprintf(stderr, "gst_seek_check: %s\n", error ? error->message : "no pipeline");
+    return 1;
+  }
+  if (!strcmp(argv[1], "play")) {
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    int result = wait_for(pipeline, GST_MESSAGE_EOS);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    return result;
+  }
+  gst_element_set_state(pipeline, GST_STATE_PAUSED);
+  int result = wait_for(pipeline, GST_MESSAGE_ASYNC_DONE);
+  if (result == 0) {
+    const gboolean frames = !strncmp(argv[1], "frame:", 6);
+    const gint64 at = frames ? atoll(argv[1] + 6) : (gint64)(atof(argv[1]) * GST_SECOND);
+    if (!gst_element_seek_simple(pipeline, frames ? GST_FORMAT_DEFAULT : GST_FORMAT_TIME,
+                                 GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT, at)) {
+      fprintf(stderr, "gst_seek_check: the seek was refused\n");
+      result = 1;
+    }
+  }
+  if (result == 0) result = wait_for(pipeline, GST_MESSAGE_ASYNC_DONE);
+  if (result == 0) {
+    gint64 position = -1;
+    gst_element_query_position(pipeline, GST_FORMAT_TIME, &position);
+    printf("%.3f\n", position / (double)GST_SECOND);
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    result = wait_for(pipeline, GST_MESSAGE_EOS);
+  }
+  gst_element_set_state(pipeline, GST_STATE_NULL);
+  gst_object_unref(pipeline);
+  return result;
+}

@@ -1,0 +1,633 @@
+// The C decoding API: the container read from a file, memory or the
+// caller's callbacks, packets split into audio chunks and video data, and
+// the video and audio decoders of the movie core wrapped in handles that own
+// all they write, so that any number run at once on any threads.
+#include "kivo/kivo_dec.h"
+
+#include <cstring>
+
+#include "audio/audio_decoder.h"
+#include "movie/container.h"
+#include "movie/memory.h"
+#include "platform/platform.h"
+#include "video/video_decoder.h"
+
+using namespace kivo;
+
+namespace {
+
+// Frame and alpha buffers together stay below this whatever the header
+// says, as for the player's movies.
+constexpr uint64_t kPictureLimit = 512u << 20;
+constexpr uint32_t kLargestSide = 65536;
+// A caller's source of unknown size still cannot make one packet buffer
+// larger than this.
+constexpr uint32_t kLargestUnknownPacket = 256u << 20;
+
+enum SourceKind { kSourceMemory, kSourceFile, kSourceIo };
+
+struct Source {
+  SourceKind kind;
+  const uint8_t* memory;
+  os::FileHandle file;
+  KivoIo io;
+  void* opaque;
+  uint64_t size;  // UINT64_MAX when unknown
+};
+
+// Reads exactly `size` bytes at `offset`; false when the source has fewer.
+bool ReadAt(Source* s, uint64_t offset, void* buffer, uint32_t size) {
+  if (size == 0) return true;
+  if (s->size != UINT64_MAX && (offset > s->size || size > s->size - offset)) return false;
+  uint8_t* out = static_cast<uint8_t*>(buffer);
+  switch (s->kind) {
+    case kSourceMemory:
+      memcpy(out, s->memory + offset, size);
+      return true;
+    case kSourceFile:
+      if (!os::SeekFile(s->file, static_cast<int64_t>(offset))) return false;
+      while (size > 0) {
+        const int64_t got = os::ReadFileBytes(s->file, out, size);
+        if (got <= 0) return false;
+        out += got;
+        size -= static_cast<uint32_t>(got);
+      }
+      return true;
+    case kSourceIo:
+      if (s->io.seek(s->opaque, offset) != 0) return false;
+      while (size > 0) {
+        const int64_t got = s->io.read(s->opaque, out, size);
+        if (got <= 0 || uint64_t(got) > size) return false;
+        out += got;
+        size -= static_cast<uint32_t>(got);
+      }
+      return true;
+  }
+  return false;
+}
+
+void CloseSource(Source* s) {
+  if (s->kind == kSourceFile && s->file != os::kNoFile) os::CloseFile(s->file);
+  s->file = os::kNoFile;
+}
+
+// a * b / c rounded down, without overflow for any 64-bit a and 32-bit b, c.
+uint64_t MulDiv(uint64_t a, uint64_t b, uint64_t c) {
+  if (c == 0) return 0;
+#if defined(__SIZEOF_INT128__)
+  return static_cast<uint64_t>(static_cast<unsigned __int128>(a) * b / c);
+#else
+  const uint64_t q = a / c, r = a % c;
+  return q * b + static_cast<uint64_t>(static_cast<long double>(r) * b / c);
+#endif
+}
+
+int32_t Fail(KivoDecError* error, int32_t code, const char* message) {
+  if (error) {
+    error->code = code;
+    error->message = message ? message : kivo_dec_error_text(code);
+  }
+  return code;
+}
+
+// The header check answers with its message; the same text may sit at
+// another address in each unit that names it.
+int32_t CodeOfHeaderText(const char* text) {
+  if (strcmp(text, kNotKivoText) == 0) return KIVO_DEC_ERROR_NOT_KIVO;
+  if (strcmp(text, kNoFramesText) == 0) return KIVO_DEC_ERROR_NO_FRAMES;
+  return KIVO_DEC_ERROR_DAMAGED;
+}
+
+inline uint32_t Le32(const uint8_t* p) { return ReadLe32(p); }
+
+}  // namespace
+
+struct KivoMovie {
+  Source source;
+  MovieHeader header;
+  uint32_t* index;        // indexLast + 1 entries
+  uint32_t* trackMax;     // the three track arrays
+  uint32_t* trackWords;
+  uint32_t* trackIds;
+  uint8_t* packet;        // the packet buffer; null for a movie in memory
+  uint32_t largestPacket;
+  uint32_t keyFrames;
+  uint64_t movieSize;
+};
+
+struct KivoVideoDecoder {
+  PlaneSet planes;
+  uint8_t* bundles[kBundleCount];
+  uint32_t width, height;
+  uint32_t decodeFlags;  // the open flags the decoder reads
+  uint32_t videoFlags;
+};
+
+struct KivoAudioDecoder {
+  AudioDecoder* decoder;
+};
+
+extern "C" {
+
+const char* kivo_dec_error_text(int32_t code) {
+  switch (code) {
+    case KIVO_DEC_OK: return "No error.";
+    case KIVO_DEC_ERROR_ARGUMENT: return "A missing handle or pointer, or a frame or track out of range.";
+    case KIVO_DEC_ERROR_OPEN: return "Error opening file.";
+    case KIVO_DEC_ERROR_NOT_KIVO: return kNotKivoText;
+    case KIVO_DEC_ERROR_NO_FRAMES: return kNoFramesText;
+    case KIVO_DEC_ERROR_DAMAGED: return "The tables of this Kivo file are damaged.";
+    case KIVO_DEC_ERROR_MEMORY: return "Out of memory.";
+    case KIVO_DEC_ERROR_READ: return "The file ends before this frame does.";
+    case KIVO_DEC_ERROR_BUFFER: return "The buffer is too small.";
+    case KIVO_DEC_ERROR_DATA: return "The data is damaged; what could be decoded was.";
+    default: return "Unknown error.";
+  }
+}
+
+}  // extern "C"
+
+namespace {
+
+// Reads and checks the header and tables and makes the movie; closes the
+// source on failure.
+int32_t OpenSource(Source* source, KivoMovie** out, KivoDecError* error) {
+  if (error) *error = KivoDecError{KIVO_DEC_OK, kivo_dec_error_text(KIVO_DEC_OK)};
+  auto fail = [&](int32_t code, const char* text) {
+    CloseSource(source);
+    return Fail(error, code, text);
+  };
+  uint8_t bytes[kHeaderSize];
+  if (!ReadAt(source, 0, bytes, kHeaderSize)) {
+    if (source->size == UINT64_MAX || source->size >= kHeaderSize) return fail(KIVO_DEC_ERROR_OPEN, "Error reading file.");
+    // A few bytes only: a movie cut short, or no movie at all.
+    uint8_t magic[3] = {};
+    const uint32_t have = source->size < 3 ? static_cast<uint32_t>(source->size) : 3;
+    if (have < 3 || !ReadAt(source, 0, magic, 3) || memcmp(magic, "KIV", 3) != 0)
+      return fail(KIVO_DEC_ERROR_NOT_KIVO, kNotKivoText);
+    return fail(KIVO_DEC_ERROR_DAMAGED, "This Kivo file is truncated.");
+  }
+  MovieHeader h;
+  ParseMovieHeader(bytes, &h);
+  if (const char* bad = CheckMovieHeader(h)) return fail(CodeOfHeaderText(bad), bad);
+  if (const char* bad = CheckMovieTables(h, source->size)) return fail(KIVO_DEC_ERROR_DAMAGED, bad);
+
+  const uint32_t tableBytes = static_cast<uint32_t>(TrackTableBytes(h) + IndexBytes(h));
+  uint8_t* tables = nullptr;
+  PlanBlock(&tables, tableBytes);
+  KivoMovie* m = static_cast<KivoMovie*>(AllocatePlan(sizeof(KivoMovie)));
+  if (!m) return fail(KIVO_DEC_ERROR_MEMORY, nullptr);
+  memset(static_cast<void*>(m), 0, sizeof *m);
+  m->source = *source;
+  m->header = h;
+  auto failMovie = [&](int32_t code, const char* text) {
+    MemFree(m->packet);
+    MemFree(m);
+    return fail(code, text);
+  };
+  if (!ReadAt(source, kHeaderSize, tables, tableBytes)) return failMovie(KIVO_DEC_ERROR_DAMAGED, "This Kivo file is truncated.");
+  uint32_t* words = reinterpret_cast<uint32_t*>(tables);
+  for (uint32_t i = 0; i < tableBytes / 4; ++i) words[i] = Le32(tables + 4 * i);
+  m->trackMax = words;
+  m->trackWords = words + h.trackCount;
+  m->trackIds = words + 2 * h.trackCount;
+  m->index = words + 3 * h.trackCount;
+
+  const uint32_t movieSize = h.dataSize + 8;
+  if (!IndexIsSound(m->index, h.frameCount, kHeaderSize + tableBytes, movieSize))
+    return failMovie(KIVO_DEC_ERROR_DAMAGED, "The frame index of this Kivo file is damaged.");
+  m->movieSize = movieSize;
+  for (uint32_t n = 1; n <= h.frameCount; ++n) {
+    const uint32_t size = FrameSize(m->index, n);
+    if (size > m->largestPacket) m->largestPacket = size;
+    if (IsKeyFrame(m->index, n)) ++m->keyFrames;
+  }
+  if (source->kind != kSourceMemory) {
+    if (source->size == UINT64_MAX && m->largestPacket > kLargestUnknownPacket)
+      return failMovie(KIVO_DEC_ERROR_MEMORY, nullptr);
+    m->packet = static_cast<uint8_t*>(MemAlloc(m->largestPacket ? m->largestPacket : 1));
+    if (!m->packet) return failMovie(KIVO_DEC_ERROR_MEMORY, nullptr);
+  }
+  *out = m;
+  return KIVO_DEC_OK;
+}
+
+bool ValidFrame(const KivoMovie* m, uint32_t frame) { return m && frame >= 1 && frame <= m->header.frameCount; }
+
+// The packet of `frame`, from memory in place or read into the buffer.
+int32_t LoadPacket(KivoMovie* m, uint32_t frame, const uint8_t** data, uint32_t* size) {
+  const uint32_t offset = FrameOffset(m->index, frame);
+  const uint32_t bytes = FrameSize(m->index, frame);
+  *size = bytes;
+  if (m->source.kind == kSourceMemory) {
+    if (uint64_t(offset) + bytes > m->source.size) return KIVO_DEC_ERROR_READ;
+    *data = m->source.memory + offset;
+    return KIVO_DEC_OK;
+  }
+  if (!ReadAt(&m->source, offset, m->packet, bytes)) return KIVO_DEC_ERROR_READ;
+  *data = m->packet;
+  return KIVO_DEC_OK;
+}
+
+void FillPicture(const KivoVideoDecoder* d, KivoPicture* p) {
+  const PlaneSet& planes = d->planes;
+  const uint32_t k = uint32_t(planes.current) & 1;
+  const uint8_t* frame = planes.frameBuffers[k];
+  const uint8_t* first = frame + size_t(planes.pitch) * planes.rows;
+  const uint8_t* second = first + size_t(planes.chromaPitch) * planes.chromaRows;
+  // The stream's chroma order: V then U from revision 'h' on, U then V before.
+  const bool uFirst = (d->decodeFlags & 0x10000) != 0;
+  p->y = frame;
+  p->u = uFirst ? first : second;
+  p->v = uFirst ? second : first;
+  p->alpha = (d->decodeFlags & kDecodeAlpha) ? planes.alphaBuffers[k] : nullptr;
+  p->width = d->width;
+  p->height = d->height;
+  p->chroma_width = (d->width + 1) / 2;
+  p->chroma_height = (d->height + 1) / 2;
+  p->pitch = planes.pitch;
+  p->chroma_pitch = planes.chromaPitch;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t kivo_movie_open_file(const char* path, KivoMovie** movie, KivoDecError* error) {
+  if (!movie) return Fail(error, KIVO_DEC_ERROR_ARGUMENT, nullptr);
+  *movie = nullptr;
+  if (!path) return Fail(error, KIVO_DEC_ERROR_ARGUMENT, nullptr);
+  Source s{};
+  s.kind = kSourceFile;
+  s.file = os::OpenFileRead(path, false);
+  if (s.file == os::kNoFile) return Fail(error, KIVO_DEC_ERROR_OPEN, nullptr);
+  const int64_t size = os::FileSize(s.file);
+  s.size = size >= 0 ? uint64_t(size) : UINT64_MAX;
+  return OpenSource(&s, movie, error);
+}
+
+int32_t kivo_movie_open_memory(const void* data, size_t size, KivoMovie** movie, KivoDecError* error) {
+  if (!movie) return Fail(error, KIVO_DEC_ERROR_ARGUMENT, nullptr);
+  *movie = nullptr;
+  if (!data) return Fail(error, KIVO_DEC_ERROR_ARGUMENT, nullptr);
+  Source s{};
+  s.kind = kSourceMemory;
+  s.memory = static_cast<const uint8_t*>(data);
+  s.size = size;
+  s.file = os::kNoFile;
+  return OpenSource(&s, movie, error);
+}
+
+int32_t kivo_movie_open_io(const KivoIo* io, void* opaque, KivoMovie** movie, KivoDecError* error) {
+  if (!movie) return Fail(error, KIVO_DEC_ERROR_ARGUMENT, nullptr);
+  *movie = nullptr;
+  if (!io || !io->read || !io->seek) return Fail(error, KIVO_DEC_ERROR_ARGUMENT, nullptr);
+  Source s{};
+  s.kind = kSourceIo;
+  s.io = *io;
+  s.opaque = opaque;
+  s.file = os::kNoFile;
+  const int64_t size = io->size ? io->size(opaque) : -1;
+  s.size = size >= 0 ? uint64_t(size) : UINT64_MAX;
+  return OpenSource(&s, movie, error);
+}
+
+void kivo_movie_close(KivoMovie* m) {
+  if (!m) return;
+  CloseSource(&m->source);
+  MemFree(m->packet);
+  MemFree(m);
+}
+
+int32_t kivo_movie_info(const KivoMovie* m, KivoMovieInfo* info) {
+  if (!m || !info) return KIVO_DEC_ERROR_ARGUMENT;
+  memset(info, 0, sizeof *info);
+  const MovieHeader& h = m->header;
+  info->width = h.width;
+  info->height = h.height;
+  info->rate_num = h.rateNum;
+  info->rate_den = h.rateDen;
+  info->frame_count = h.frameCount;
+  info->duration_ns = kivo_movie_frame_time(m, h.frameCount + 1);
+  info->alpha = (h.videoFlags & kVideoAlpha) ? 1 : 0;
+  info->grey = (h.videoFlags & kVideoGrey) ? 1 : 0;
+  info->revision = h.revision;
+  info->display_mode = (h.videoFlags & kVideoModeMask) >> kVideoModeShift;
+  info->track_count = h.trackCount;
+  info->largest_packet = m->largestPacket;
+  info->key_frame_count = m->keyFrames;
+  info->size = m->movieSize;
+  return KIVO_DEC_OK;
+}
+
+int32_t kivo_movie_track(const KivoMovie* m, uint32_t index, KivoTrackInfo* t) {
+  if (t) memset(t, 0, sizeof *t);
+  if (!m || !t || index >= m->header.trackCount) return KIVO_DEC_ERROR_ARGUMENT;
+  const uint32_t word = m->trackWords[index];
+  t->id = m->trackIds[index];
+  t->sample_rate = word & kAudioRateMask;
+  t->channels = (word & kAudioStereo) ? 2 : 1;
+  t->bits = (word & kAudio16Bit) ? 16 : 8;
+  t->coding = !TrackPlayable(word) ? KIVO_CODING_NONE : TrackUsesDct(word) ? KIVO_CODING_DCT : KIVO_CODING_RDFT;
+  t->playable = TrackPlayable(word) ? 1 : 0;
+  t->max_bytes = m->trackMax[index];
+  t->audio_word = word;
+  return KIVO_DEC_OK;
+}
+
+int32_t kivo_movie_is_key_frame(const KivoMovie* m, uint32_t frame) {
+  return ValidFrame(m, frame) && IsKeyFrame(m->index, frame) ? 1 : 0;
+}
+
+uint32_t kivo_movie_key_frame_before(const KivoMovie* m, uint32_t frame) {
+  if (!m) return 0;
+  if (frame > m->header.frameCount) frame = m->header.frameCount;
+  while (frame > 1 && !IsKeyFrame(m->index, frame)) --frame;
+  return frame ? frame : 1;
+}
+
+uint64_t kivo_movie_frame_time(const KivoMovie* m, uint32_t frame) {
+  if (!m || frame < 1 || m->header.rateNum == 0) return 0;
+  return MulDiv(uint64_t(frame - 1) * 1000000000u, m->header.rateDen, m->header.rateNum);
+}
+
+uint32_t kivo_movie_frame_at(const KivoMovie* m, uint64_t timeNs) {
+  if (!m) return 0;
+  const MovieHeader& h = m->header;
+  if (h.rateNum == 0 || h.rateDen == 0) return 1;
+  if (timeNs >= kivo_movie_frame_time(m, h.frameCount)) return h.frameCount;
+  // The last frame whose start is at or before the time.
+  uint64_t n = MulDiv(timeNs, h.rateNum, uint64_t(h.rateDen)) / 1000000000u + 1;
+  if (n > h.frameCount) n = h.frameCount;
+  while (n > 1 && kivo_movie_frame_time(m, uint32_t(n)) > timeNs) --n;
+  while (n < h.frameCount && kivo_movie_frame_time(m, uint32_t(n + 1)) <= timeNs) ++n;
+  return uint32_t(n);
+}
+
+int32_t kivo_packet_split(const uint8_t* data, uint32_t size, uint32_t trackCount, KivoPacket* p) {
+  if (!p) return KIVO_DEC_ERROR_ARGUMENT;
+  memset(p, 0, sizeof *p);
+  if (!data && size) return KIVO_DEC_ERROR_ARGUMENT;
+  p->data = data;
+  p->size = size;
+  p->track_count = trackCount;
+  // Each chunk is cut to what the packet holds; a packet that ends inside
+  // the chunks has no video data.
+  uint32_t at = 0;
+  for (uint32_t t = 0; t < trackCount; ++t) {
+    if (size - at < 4) {
+      at = size;
+      break;
+    }
+    uint32_t chunk = Le32(data + at);
+    at += 4;
+    if (chunk > size - at) chunk = size - at;
+    at += chunk;
+  }
+  p->video = data ? data + at : nullptr;
+  p->video_size = size - at;
+  return KIVO_DEC_OK;
+}
+
+int32_t kivo_packet_audio(const KivoPacket* p, uint32_t index, const uint8_t** chunk, uint32_t* size) {
+  if (chunk) *chunk = nullptr;
+  if (size) *size = 0;
+  if (!p || !chunk || !size || index >= p->track_count) return KIVO_DEC_ERROR_ARGUMENT;
+  if (!p->data || !FindAudioChunk(p->data, p->size, p->track_count, index, chunk, size)) {
+    *chunk = nullptr;
+    *size = 0;
+  }
+  return KIVO_DEC_OK;
+}
+
+int32_t kivo_movie_packet_place(const KivoMovie* m, uint32_t frame, uint64_t* offset, uint32_t* size) {
+  if (!ValidFrame(m, frame) || !offset || !size) return KIVO_DEC_ERROR_ARGUMENT;
+  *offset = FrameOffset(m->index, frame);
+  *size = FrameSize(m->index, frame);
+  return KIVO_DEC_OK;
+}
+
+int32_t kivo_movie_read_packet(KivoMovie* m, uint32_t frame, KivoPacket* packet) {
+  if (packet) memset(packet, 0, sizeof *packet);
+  if (!ValidFrame(m, frame) || !packet) return KIVO_DEC_ERROR_ARGUMENT;
+  const uint8_t* data;
+  uint32_t size;
+  const int32_t status = LoadPacket(m, frame, &data, &size);
+  if (status != KIVO_DEC_OK) return status;
+  kivo_packet_split(data, size, m->header.trackCount, packet);
+  packet->frame = frame;
+  packet->key_frame = IsKeyFrame(m->index, frame) ? 1 : 0;
+  return KIVO_DEC_OK;
+}
+
+int32_t kivo_movie_video_params(const KivoMovie* m, KivoVideoParams* params) {
+  if (params) memset(params, 0, sizeof *params);
+  if (!m || !params) return KIVO_DEC_ERROR_ARGUMENT;
+  params->width = m->header.width;
+  params->height = m->header.height;
+  params->video_flags = m->header.videoFlags;
+  params->revision = m->header.revision;
+  return KIVO_DEC_OK;
+}
+
+int32_t kivo_video_open(const KivoVideoParams* params, KivoVideoDecoder** out) {
+  if (!out) return KIVO_DEC_ERROR_ARGUMENT;
+  *out = nullptr;
+  if (!params) return KIVO_DEC_ERROR_ARGUMENT;
+  const uint32_t width = params->width, height = params->height;
+  const uint32_t c = uint32_t(((uint64_t(width) + 1) / 2 + 7) & ~uint64_t(7));
+  const uint32_t d = uint32_t(((uint64_t(height) + 1) / 2 + 7) & ~uint64_t(7));
+  const uint64_t lumaBytes = uint64_t(2 * uint64_t(c)) * (2 * uint64_t(d));
+  const uint64_t frameBytes = lumaBytes + 2 * uint64_t(c) * d;
+  const uint64_t bundleBytes = 16 * uint64_t(2 * uint64_t(c));
+  if (width > kLargestSide || height > kLargestSide || 2 * frameBytes + 2 * lumaBytes + bundleBytes > kPictureLimit)
+    return KIVO_DEC_ERROR_MEMORY;
+  const bool alpha = (params->video_flags & kVideoAlpha) && !(params->options & KIVO_VIDEO_NO_ALPHA);
+  uint32_t flags = (params->video_flags & kDecodeGrey) | RevisionFlags(uint8_t(params->revision));
+  if (alpha) flags |= kDecodeAlpha;
+  if (params->options & KIVO_VIDEO_NO_SIMD) flags |= kNoFastPath;
+
+  const uint32_t pitch = 2 * c, rows = 2 * d;
+  uint8_t* frames[2];
+  uint8_t* alphas[2] = {nullptr, nullptr};
+  uint8_t* cells;
+  uint8_t* bundles[kBundleCount];
+  uint32_t bundleSizes[kBundleCount];
+  ComputeBundleSizes(pitch, bundleSizes);
+  for (uint8_t*& f : frames) PlanBlock(&f, static_cast<uint32_t>(frameBytes));
+  if (alpha)
+    for (uint8_t*& a : alphas) PlanBlock(&a, static_cast<uint32_t>(lumaBytes));
+  PlanBlock(&cells, (pitch / 16) * (rows / 16) + 16);
+  for (int i = 0; i < kBundleCount; ++i) PlanBlock(&bundles[i], bundleSizes[i]);
+  KivoVideoDecoder* v = static_cast<KivoVideoDecoder*>(AllocatePlan(sizeof(KivoVideoDecoder)));
+  if (!v) return KIVO_DEC_ERROR_MEMORY;
+  memset(static_cast<void*>(v), 0, sizeof *v);
+  v->planes.frameBuffers[0] = frames[0];
+  v->planes.frameBuffers[1] = frames[1];
+  v->planes.alphaBuffers[0] = alphas[0];
+  v->planes.alphaBuffers[1] = alphas[1];
+  v->planes.pitch = pitch;
+  v->planes.rows = rows;
+  v->planes.chromaPitch = c;
+  v->planes.chromaRows = d;
+  v->planes.changedCells = cells;
+  memcpy(v->bundles, bundles, sizeof bundles);
+  v->width = width;
+  v->height = height;
+  v->decodeFlags = flags;
+  v->videoFlags = params->video_flags;
+  kivo_video_reset(v);
+  *out = v;
+  return KIVO_DEC_OK;
+}
+
+void kivo_video_reset(KivoVideoDecoder* v) {
+  if (!v) return;
+  v->planes.current = 0;
+  ClearPictureBuffers(&v->planes);
+  memset(v->planes.changedCells, 0, (v->planes.pitch / 16) * (v->planes.rows / 16) + 16);
+}
+
+int32_t kivo_video_decode(KivoVideoDecoder* v, const uint8_t* data, uint32_t size, KivoPicture* picture) {
+  if (picture) memset(picture, 0, sizeof *picture);
+  if (!v || (!data && size)) return KIVO_DEC_ERROR_ARGUMENT;
+  const int32_t clean = DecodeVideoFrame(&v->planes, v->bundles, data, size, v->width, v->height, 0,
+                                         v->decodeFlags, v->videoFlags);
+  v->planes.current ^= 1;
+  if (picture) FillPicture(v, picture);
+  return clean ? KIVO_DEC_OK : KIVO_DEC_ERROR_DATA;
+}
+
+int32_t kivo_video_picture(const KivoVideoDecoder* v, KivoPicture* picture) {
+  if (picture) memset(picture, 0, sizeof *picture);
+  if (!v || !picture) return KIVO_DEC_ERROR_ARGUMENT;
+  FillPicture(v, picture);
+  return KIVO_DEC_OK;
+}
+
+void kivo_video_close(KivoVideoDecoder* v) { MemFree(v); }
+
+int32_t kivo_audio_open(uint32_t word, KivoAudioDecoder** out) {
+  if (!out) return KIVO_DEC_ERROR_ARGUMENT;
+  *out = nullptr;
+  if (!TrackPlayable(word)) return KIVO_DEC_ERROR_ARGUMENT;
+  KivoAudioDecoder* a = static_cast<KivoAudioDecoder*>(MemAlloc(sizeof(KivoAudioDecoder)));
+  if (!a) return KIVO_DEC_ERROR_MEMORY;
+  a->decoder = OpenAudioDecoder(word & kAudioRateMask, (word & kAudioStereo) ? 2 : 1, TrackUsesDct(word));
+  if (!a->decoder) {
+    MemFree(a);
+    return KIVO_DEC_ERROR_MEMORY;
+  }
+  *out = a;
+  return KIVO_DEC_OK;
+}
+
+uint32_t kivo_audio_chunk_bytes(const uint8_t* chunk, uint32_t size) {
+  return chunk && size >= 4 ? Le32(chunk) : 0;
+}
+
+namespace {
+
+struct PcmOut {
+  uint8_t* at;
+};
+
+void AppendPcm(void* context, const int16_t* samples, uint32_t bytes) {
+  PcmOut* out = static_cast<PcmOut*>(context);
+  memcpy(out->at, samples, bytes);
+  out->at += bytes;
+}
+
+}  // namespace
+
+int32_t kivo_audio_decode(KivoAudioDecoder* a, const uint8_t* chunk, uint32_t size, int16_t* pcm, uint32_t capacity,
+                          uint32_t* bytes) {
+  if (bytes) *bytes = 0;
+  if (!a || (!chunk && size)) return KIVO_DEC_ERROR_ARGUMENT;
+  if (pcm && capacity < kivo_audio_chunk_bytes(chunk, size)) return KIVO_DEC_ERROR_BUFFER;
+  PcmOut out{reinterpret_cast<uint8_t*>(pcm)};
+  const uint32_t total = DecodeAudioChunk(a->decoder, chunk, size, pcm ? AppendPcm : nullptr, &out);
+  if (bytes) *bytes = total;
+  return KIVO_DEC_OK;
+}
+
+void kivo_audio_reset(KivoAudioDecoder* a) {
+  if (a) ResetAudioDecoder(a->decoder);
+}
+
+void kivo_audio_close(KivoAudioDecoder* a) {
+  if (!a) return;
+  CloseAudioDecoder(a->decoder);
+  MemFree(a);
+}
+
+int32_t kivo_movie_audio_carry(KivoMovie* m, uint32_t index, uint32_t frame, uint32_t* carry) {
+  if (carry) *carry = 0;
+  if (!m || !carry || index >= m->header.trackCount || frame < 1) return KIVO_DEC_ERROR_ARGUMENT;
+  if (frame > m->header.frameCount + 1) frame = m->header.frameCount + 1;
+  // Only the last block decoded carries over (its tail is blended into the
+  // next block), so the latest chunk that decodes a block is enough.
+  for (uint32_t f = frame - 1; f >= 1; --f) {
+    const uint8_t* data;
+    uint32_t size;
+    const int32_t status = LoadPacket(m, f, &data, &size);
+    if (status != KIVO_DEC_OK) return status;
+    const uint8_t* chunk;
+    uint32_t chunkSize;
+    if (FindAudioChunk(data, size, m->header.trackCount, index, &chunk, &chunkSize) && chunkSize > 4 &&
+        Le32(chunk) > 0) {
+      *carry = f;
+      return KIVO_DEC_OK;
+    }
+  }
+  return KIVO_DEC_OK;
+}
+
+int32_t kivo_movie_prime_audio(KivoMovie* m, uint32_t index, uint32_t frame, KivoAudioDecoder* a) {
+  if (!m || !a) return KIVO_DEC_ERROR_ARGUMENT;
+  ResetAudioDecoder(a->decoder);
+  uint32_t carry;
+  int32_t status = kivo_movie_audio_carry(m, index, frame, &carry);
+  if (status != KIVO_DEC_OK || carry == 0) return status;
+  KivoPacket packet;
+  status = kivo_movie_read_packet(m, carry, &packet);
+  if (status != KIVO_DEC_OK) return status;
+  const uint8_t* chunk;
+  uint32_t size;
+  kivo_packet_audio(&packet, index, &chunk, &size);
+  return kivo_audio_decode(a, chunk, size, nullptr, 0, nullptr);
+}
+
+int32_t kivo_movie_audio_offset(KivoMovie* m, uint32_t index, uint32_t frame, uint64_t* bytes) {
+  if (bytes) *bytes = 0;
+  if (!m || !bytes || index >= m->header.trackCount || frame < 1) return KIVO_DEC_ERROR_ARGUMENT;
+  if (frame > m->header.frameCount + 1) frame = m->header.frameCount + 1;
+  uint64_t total = 0;
+  for (uint32_t f = 1; f < frame; ++f) {
+    // Only the size words on the way to the track's chunk, and its first word.
+    const uint64_t base = FrameOffset(m->index, f);
+    const uint32_t size = FrameSize(m->index, f);
+    uint32_t at = 0;
+    for (uint32_t t = 0;; ++t) {
+      if (size - at < 4) break;
+      uint8_t word[4];
+      if (!ReadAt(&m->source, base + at, word, 4)) return KIVO_DEC_ERROR_READ;
+      const uint32_t p = Le32(word);
+      at += 4;
+      const uint32_t room = size - at;
+      if (t == index) {
+        if ((p < room ? p : room) > 4) {
+          if (!ReadAt(&m->source, base + at, word, 4)) return KIVO_DEC_ERROR_READ;
+          total += Le32(word);
+        }
+        break;
+      }
+      if (p > room) break;
+      at += p;
+    }
+  }
+  *bytes = total;
+  return KIVO_DEC_OK;
+}
+
+}  // extern "C"
