@@ -46,6 +46,7 @@ struct Plan {
   uint32_t* doubleWord;
   bool tall;           // rows written twice (options 1 and 4)
   bool fast;           // the group routines are the lane kernels
+  bool gray, wide;
   bool ticks;          // the tick counter can be read
   uint32_t bpp;
   uint32_t wideness;   // destination pixels per source pixel
@@ -88,6 +89,8 @@ Plan Setup(FormatDescriptor* d, const ConvertTarget& to, const ConvertSource& fr
   uint32_t variant = (wide ? 1u : 0u) + (p.tall ? 2u : 0u);
   p.rows = d->rows[variant * 2 + (gray ? 1 : 0)];
   p.fast = fast;
+  p.gray = gray;
+  p.wide = wide;
   const GroupSlot* g = d->groups + (fast ? kGroupFastBase : 0);
   if (gray) {
     const GroupSlot& slot = g[wide ? kGroupWideGray : kGroupGray];
@@ -288,6 +291,23 @@ void ConvertStretch(const Plan& p, uint32_t sx, uint32_t sy, uint32_t w) {
   }
   *p.leadWord = AgeLeadWord(*p.leadWord, 16);
   uint32_t colBytes = (sx - p.sx0) * p.bpp * p.wideness;
+  if (p.fast) {
+    // What the fast group routine would hand over, row pair by row pair.
+    LaneKernel kernel = (w < 32 ? p.narrow : p.kernels)->run[p.d->laneKind][p.gray][p.wide];
+    RowPointers at;
+    LaneJob job = {&at, w, 0, p.exchanged, p.tables};
+    for (uint32_t row = sy; row < sy + 16; row += 2) {
+      for (int slot = 0; slot < 2; ++slot) {
+        at.luma[slot] = p.luma + ptrdiff_t(row + slot) * p.lumaPitch + sx;
+        at.alpha[slot] = p.alpha ? p.alpha + ptrdiff_t(row + slot) * p.lumaPitch + sx : nullptr;
+        at.dest[slot] = p.origin + (ptrdiff_t(row + slot) - ptrdiff_t(p.sy0)) * p.walkPitch + colBytes;
+      }
+      at.cr = p.cr + ptrdiff_t(row >> 1) * p.chromaPitch + (sx >> 1);
+      at.cb = p.cb + ptrdiff_t(row >> 1) * p.chromaPitch + (sx >> 1);
+      kernel(job);
+    }
+    return;
+  }
   WalkState s = {};
   s.exchanged = p.exchanged;
   s.tables = p.tables;
@@ -357,9 +377,12 @@ void ConvertChanged(FormatDescriptor* d, const ConvertTarget& to, const ConvertS
     const uint8_t* m1 = halfRows ? m0 + rowLength : nullptr;
     auto changed = [&](uint32_t i) { return m0[i] != 0 || (m1 && m1[i] != 0); };
     uint32_t y = band * 16;
-    // The stretches of this band: changed cells with the short gaps between.
-    uint32_t c = 0;
-    bool whole = false;
+    // A band with at least half its cells changed is converted whole; else
+    // its stretches: changed cells with the short gaps between.
+    uint32_t count = 0;
+    for (uint32_t i = 0; i < cells; ++i) count += changed(i) ? 1 : 0;
+    bool whole = count > 0 && 2 * count >= cells;
+    uint32_t c = whole ? cells : 0;
     while (c < cells) {
       if (!changed(c)) {
         ++c;

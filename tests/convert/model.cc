@@ -151,9 +151,9 @@ struct Rect {
 
 // The areas a conversion walks, in the rows the option converts. Changed
 // cells go in pairs while a stretch's start would move the fast routines'
-// groups (`anyWay` false); else in stretches of changed cells with gaps of
-// up to three (fast) or no (plain) unchanged ones, bands whose stretch spans
-// every cell gathered into one area.
+// groups (`anyWay` false); else bands with at least half their cells
+// changed whole, the others in stretches of changed cells with gaps of up to
+// three (fast) or no (plain) unchanged ones.
 std::vector<Rect> Areas(const Job& job, uint32_t sy0, uint32_t w, uint32_t h, bool anyWay) {
   if (!job.map) return {{job.sx, sy0, w, h}};
   std::vector<Rect> out;
@@ -175,6 +175,12 @@ std::vector<Rect> Areas(const Job& job, uint32_t sy0, uint32_t w, uint32_t h, bo
         else if (right)
           out.push_back({16 * c + 16, 16 * band, 16, 16});
       }
+      continue;
+    }
+    uint32_t count = 0;
+    for (uint32_t i = 0; i < cells; ++i) count += changed(i) ? 1 : 0;
+    if (count > 0 && 2 * count >= cells) {
+      out.push_back({0, 16 * band, 16 * cells, 16});
       continue;
     }
     for (uint32_t c = 0; c < cells;) {
