@@ -377,11 +377,13 @@ void ConvertChanged(FormatDescriptor* d, const ConvertTarget& to, const ConvertS
     const uint8_t* m1 = halfRows ? m0 + rowLength : nullptr;
     auto changed = [&](uint32_t i) { return m0[i] != 0 || (m1 && m1[i] != 0); };
     uint32_t y = band * 16;
-    // A band with at least half its cells changed is converted whole; else
-    // its stretches: changed cells with the short gaps between.
+    // A band with at least half its cells changed is converted whole on
+    // the fast path (the plain routines take long enough per pixel that only
+    // a band changed throughout is); else its stretches: changed cells with
+    // the short gaps between.
     uint32_t count = 0;
     for (uint32_t i = 0; i < cells; ++i) count += changed(i) ? 1 : 0;
-    bool whole = count > 0 && 2 * count >= cells;
+    bool whole = count > 0 && (p.fast ? 2 * count >= cells : count == cells);
     uint32_t c = whole ? cells : 0;
     while (c < cells) {
       if (!changed(c)) {

@@ -152,7 +152,7 @@ struct Rect {
 // The areas a conversion walks, in the rows the option converts. Changed
 // cells go in pairs while a stretch's start would move the fast routines'
 // groups (`anyWay` false); else bands with at least half their cells
-// changed whole, the others in stretches of changed cells with gaps of up to
+// changed (fast) or all of them (plain) whole, the others in stretches of changed cells with gaps of up to
 // three (fast) or no (plain) unchanged ones.
 std::vector<Rect> Areas(const Job& job, uint32_t sy0, uint32_t w, uint32_t h, bool anyWay) {
   if (!job.map) return {{job.sx, sy0, w, h}};
@@ -179,7 +179,7 @@ std::vector<Rect> Areas(const Job& job, uint32_t sy0, uint32_t w, uint32_t h, bo
     }
     uint32_t count = 0;
     for (uint32_t i = 0; i < cells; ++i) count += changed(i) ? 1 : 0;
-    if (count > 0 && 2 * count >= cells) {
+    if (count > 0 && (job.fast ? 2 * count >= cells : count == cells)) {
       out.push_back({0, 16 * band, 16 * cells, 16});
       continue;
     }
