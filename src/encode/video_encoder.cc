@@ -523,6 +523,7 @@ void HelperMain(void* arg) {
 // Codes every plane of the frame with the caller's thread and the helpers.
 void CodePlanes(VideoCoder& coder, bool inter, double lambda) {
   CoderWorkers& w = *coder.workers;
+  w.coder = &coder;  // set per pass: the coder may have moved since it was opened
   for (uint32_t i = 0; i < w.firstRow[4]; ++i) w.done[i].store(0, std::memory_order_relaxed);
   for (WorkerState& state : w.states) std::memset(state.counts, 0, sizeof state.counts);
   w.inter = inter;
@@ -577,7 +578,6 @@ bool OpenVideoCoder(VideoCoder& coder, const VideoCoderSettings& s, std::string*
   const uint32_t threads = std::clamp<uint32_t>(s.threads, 1, std::min<uint32_t>(64, coder.planes[1].height / 8));
   coder.workers.reset(new CoderWorkers);
   CoderWorkers& w = *coder.workers;
-  w.coder = &coder;
   for (int p = 0; p < 4; ++p) {
     const VideoCoderPlane& plane = coder.planes[p];
     w.firstRow[p + 1] = w.firstRow[p] + (plane.present ? plane.height / 8 : 0);
