@@ -3,7 +3,8 @@
  * rate and the tracks' byte counts, key frames marked. Pulls from a seekable
  * source (seeking in time or by frame to the key frame at or before the
  * target, the sound carried over exactly), and takes pushed data in order
- * from the start otherwise. */
+ * otherwise (a seek then asks upstream for the bytes from the first packet
+ * and counts its way to the key frame). */
 #include <string.h>
 
 #include <gst/base/gstadapter.h>
@@ -17,12 +18,21 @@ GST_DEBUG_CATEGORY_STATIC(kivo_demux_debug);
 
 #define MAX_TRACKS 32
 
+/* What a seek asks for, in frames: the key frame at or before its start
+ * (where the segment starts) and the last frame that starts before its stop. */
+typedef struct {
+  guint32 seqnum;
+  gdouble rate;
+  uint32_t key, last;
+} SeekPlan;
+
 typedef struct {
   GstPad* pad;
   uint32_t index;           /* in the file's track table */
   uint32_t bytesPerSecond;  /* of the decoded sound */
   guint64 bytes;            /* decoded bytes before the next chunk */
   gboolean discont;
+  GByteArray* carry;        /* push mode, after a seek: the chunk carrying the sound over */
 } AudioStream;
 
 struct _GstKivoDemux {
@@ -50,6 +60,9 @@ struct _GstKivoDemux {
   GstAdapter* adapter;
   guint64 adapterOffset; /* file offset of the adapter's first byte */
   guint8* tables;        /* the header and tables, which the movie reads in place */
+  uint32_t skipUntil;    /* after a seek: frames before this one only count their sound */
+  gboolean seekPending;  /* a seek waits for upstream's flush (object lock) */
+  SeekPlan pendingSeek;
 };
 
 G_DEFINE_TYPE(GstKivoDemux, gst_kivo_demux, GST_TYPE_ELEMENT)
@@ -131,13 +144,13 @@ static void expose(GstKivoDemux* self) {
                                       (gint)self->info.rate_num, (gint)(self->info.rate_den ? self->info.rate_den : 1),
                                       "revision", G_TYPE_INT, (gint)self->info.revision, "video-flags", G_TYPE_INT,
                                       (gint)((self->info.alpha ? 0x100000 : 0) | (self->info.grey ? 0x20000 : 0)),
-                                      NULL);
+                                      "display-mode", G_TYPE_INT, (gint)self->info.display_mode, NULL);
   add_stream(self, self->videopad, caps, "video");
 
   for (uint32_t i = 0; i < self->info.track_count && self->audioCount < MAX_TRACKS; ++i) {
     KivoTrackInfo track;
     kivo_movie_track(self->movie, i, &track);
-    if (!track.playable) continue;
+    if (!track.playable || track.sample_rate == 0) continue;
     AudioStream* a = &self->audio[self->audioCount];
     gchar* name = g_strdup_printf("audio_%u", track.id);
     a->pad = gst_pad_new_from_static_template(&audio_template, name);
@@ -146,6 +159,7 @@ static void expose(GstKivoDemux* self) {
     a->bytesPerSecond = track.sample_rate * track.channels * 2;
     a->bytes = 0;
     a->discont = TRUE;
+    a->carry = g_byte_array_new();
     gst_pad_set_event_function(a->pad, src_event);
     gst_pad_set_query_function(a->pad, src_query);
     caps = gst_caps_new_simple(KIVO_AUDIO_CAPS, "rate", G_TYPE_INT, (gint)track.sample_rate, "channels", G_TYPE_INT,
@@ -290,12 +304,7 @@ pause:
   gst_object_unref(self);
 }
 
-/* Seeks in time, or by frame (format default), to the key frame at or
- * before the target; the segment starts there. */
-static gboolean do_seek(GstKivoDemux* self, GstPad* pad, GstEvent* event) {
-  if (!self->pull || !self->movie) return FALSE;
-  /* Every sink of a pipeline sends the pipeline's seek up: do it once. */
-  if (self->seekDone && gst_event_get_seqnum(event) == self->seqnum) return TRUE;
+static gboolean plan_seek(GstKivoDemux* self, GstPad* pad, GstEvent* event, SeekPlan* plan, gboolean* flush) {
   gdouble rate;
   GstFormat format;
   GstSeekFlags flags;
@@ -310,8 +319,87 @@ static gboolean do_seek(GstKivoDemux* self, GstPad* pad, GstEvent* event) {
     if (startType == GST_SEEK_TYPE_SET) start = (gint64)frame_time(self, (uint32_t)MIN(start, G_MAXUINT32 - 1) + 1);
     if (stopType == GST_SEEK_TYPE_SET && stop >= 0) stop = (gint64)frame_time(self, (uint32_t)MIN(stop, G_MAXUINT32 - 1) + 1);
   }
-  const gboolean flush = (flags & GST_SEEK_FLAG_FLUSH) != 0;
-  self->seqnum = gst_event_get_seqnum(event);
+  if (flags & GST_SEEK_FLAG_SEGMENT) GST_WARNING_OBJECT(self, "segment seeks play as plain seeks");
+  *flush = (flags & GST_SEEK_FLAG_FLUSH) != 0;
+  const uint32_t target = startType == GST_SEEK_TYPE_SET ? kivo_movie_frame_at(self->movie, (uint64_t)MAX(start, 0))
+                                                         : self->nextFrame;
+  plan->seqnum = gst_event_get_seqnum(event);
+  plan->rate = rate;
+  plan->key = kivo_movie_key_frame_before(self->movie, target);
+  plan->last = self->info.frame_count;
+  if (stopType == GST_SEEK_TYPE_SET && stop >= 0) {
+    /* Frames that start before the stop are played. */
+    uint32_t last = kivo_movie_frame_at(self->movie, (uint64_t)stop);
+    if (last > 1 && frame_time(self, last) >= (GstClockTime)stop) --last;
+    plan->last = MAX(last, plan->key);
+  }
+  return TRUE;
+}
+
+/* Puts a planned seek in force; the streaming thread is stopped. */
+static void apply_seek(GstKivoDemux* self, const SeekPlan* plan) {
+  const uint32_t key = plan->key;
+  self->seqnum = plan->seqnum;
+  self->lastFrame = plan->last;
+  gst_segment_init(&self->segment, GST_FORMAT_TIME);
+  self->segment.rate = plan->rate;
+  self->segment.duration = self->info.duration_ns;
+  self->segment.start = self->segment.time = self->segment.position = frame_time(self, key);
+  if (self->lastFrame < self->info.frame_count) self->segment.stop = frame_time(self, self->lastFrame + 1);
+  for (guint i = 0; i < self->audioCount; ++i) self->audio[i].discont = TRUE;
+  self->videoDiscont = TRUE;
+  self->needSegment = TRUE;
+  gst_flow_combiner_reset(self->combiner);
+  if (self->pull) {
+    self->nextFrame = key;
+    for (guint i = 0; i < self->audioCount; ++i)
+      kivo_movie_audio_offset(self->movie, self->audio[i].index, key, &self->audio[i].bytes);
+    self->primeAudio = TRUE;
+  } else {
+    /* Pushed data is read again from the first packet: the frames before
+     * the key frame only count their sound and keep each track's last
+     * chunk, which carries its sound into the key frame. */
+    self->nextFrame = 1;
+    self->skipUntil = key;
+    for (guint i = 0; i < self->audioCount; ++i) {
+      self->audio[i].bytes = 0;
+      g_byte_array_set_size(self->audio[i].carry, 0);
+    }
+  }
+  self->seekDone = TRUE;
+}
+
+/* Seeks in time, or by frame (format default), to the key frame at or
+ * before the target; the segment starts there. A pulling demuxer reads
+ * from there; a pushed one asks upstream for the bytes from the first
+ * packet on. */
+static gboolean do_seek(GstKivoDemux* self, GstPad* pad, GstEvent* event) {
+  if (!self->movie) return FALSE;
+  /* Every sink of a pipeline sends the pipeline's seek up: do it once. */
+  if (self->seekDone && gst_event_get_seqnum(event) == self->seqnum) return TRUE;
+  SeekPlan plan;
+  gboolean flush;
+  if (!plan_seek(self, pad, event, &plan, &flush)) return FALSE;
+  if (!self->pull) {
+    uint64_t first;
+    uint32_t size;
+    kivo_movie_packet_place(self->movie, 1, &first, &size);
+    GST_OBJECT_LOCK(self);
+    self->pendingSeek = plan;
+    self->seekPending = TRUE;
+    GST_OBJECT_UNLOCK(self);
+    GstEvent* e = gst_event_new_seek(1.0, GST_FORMAT_BYTES, GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE,
+                                     GST_SEEK_TYPE_SET, (gint64)first, GST_SEEK_TYPE_NONE, -1);
+    gst_event_set_seqnum(e, plan.seqnum);
+    const gboolean done = gst_pad_push_event(self->sinkpad, e);
+    if (!done) {
+      GST_OBJECT_LOCK(self);
+      self->seekPending = FALSE;
+      GST_OBJECT_UNLOCK(self);
+    }
+    return done;
+  }
+  self->seqnum = plan.seqnum;
   if (flush) {
     GstEvent* e = gst_event_new_flush_start();
     gst_event_set_seqnum(e, self->seqnum);
@@ -327,39 +415,45 @@ static gboolean do_seek(GstKivoDemux* self, GstPad* pad, GstEvent* event) {
     push_to_all(self, gst_event_ref(e));
     gst_pad_push_event(self->sinkpad, e);
   }
-  uint32_t target = startType == GST_SEEK_TYPE_SET ? kivo_movie_frame_at(self->movie, (uint64_t)MAX(start, 0))
-                                                   : self->nextFrame;
-  uint32_t key = kivo_movie_key_frame_before(self->movie, target);
-  self->nextFrame = key;
-  self->lastFrame = self->info.frame_count;
-  if (stopType == GST_SEEK_TYPE_SET && stop >= 0) {
-    /* Frames that start before the stop are played. */
-    uint32_t last = kivo_movie_frame_at(self->movie, (uint64_t)stop);
-    if (last > 1 && frame_time(self, last) >= (GstClockTime)stop) --last;
-    self->lastFrame = MAX(last, key);
-  }
-  gst_segment_init(&self->segment, GST_FORMAT_TIME);
-  self->segment.rate = rate;
-  self->segment.duration = self->info.duration_ns;
-  self->segment.start = self->segment.time = self->segment.position = frame_time(self, key);
-  if (self->lastFrame < self->info.frame_count) self->segment.stop = frame_time(self, self->lastFrame + 1);
-  for (guint i = 0; i < self->audioCount; ++i) {
-    AudioStream* a = &self->audio[i];
-    kivo_movie_audio_offset(self->movie, a->index, key, &a->bytes);
-    a->discont = TRUE;
-  }
-  self->videoDiscont = TRUE;
-  self->needSegment = TRUE;
-  self->primeAudio = TRUE;
-  gst_flow_combiner_reset(self->combiner);
-  if (flags & GST_SEEK_FLAG_SEGMENT) GST_WARNING_OBJECT(self, "segment seeks play as plain seeks");
-  self->seekDone = TRUE;
+  apply_seek(self, &plan);
   gst_pad_start_task(self->sinkpad, (GstTaskFunction)pull_loop, self->sinkpad, NULL);
   GST_PAD_STREAM_UNLOCK(self->sinkpad);
   return TRUE;
 }
 
 /* ---- Push mode ------------------------------------------------------------- */
+
+/* A frame before the key frame of a seek: its sound is counted, and each
+ * track's latest chunk that decodes something is kept. */
+static void skip_packet(GstKivoDemux* self, const KivoPacket* packet) {
+  for (guint i = 0; i < self->audioCount; ++i) {
+    AudioStream* a = &self->audio[i];
+    const uint8_t* chunk;
+    uint32_t size;
+    kivo_packet_audio(packet, a->index, &chunk, &size);
+    const uint32_t bytes = kivo_audio_chunk_bytes(chunk, size);
+    if (size <= 4 || bytes == 0) continue;
+    a->bytes += bytes;
+    g_byte_array_set_size(a->carry, 0);
+    g_byte_array_append(a->carry, chunk, size);
+  }
+}
+
+static GstFlowReturn push_kept_carry(GstKivoDemux* self) {
+  send_segment(self);
+  for (guint i = 0; i < self->audioCount; ++i) {
+    AudioStream* a = &self->audio[i];
+    if (a->carry->len == 0) continue;
+    GstBuffer* b = copy_bytes(a->carry->data, a->carry->len);
+    GST_BUFFER_FLAG_SET(b, GST_BUFFER_FLAG_DECODE_ONLY);
+    GST_BUFFER_FLAG_SET(b, GST_BUFFER_FLAG_DISCONT);
+    a->discont = FALSE;
+    g_byte_array_set_size(a->carry, 0);
+    GstFlowReturn ret = gst_flow_combiner_update_pad_flow(self->combiner, a->pad, gst_pad_push(a->pad, b));
+    if (ret != GST_FLOW_OK) return ret;
+  }
+  return GST_FLOW_OK;
+}
 
 static GstFlowReturn push_chain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {
   GstKivoDemux* self = GST_KIVO_DEMUX(parent);
@@ -400,7 +494,14 @@ static GstFlowReturn push_chain(GstPad* pad, GstObject* parent, GstBuffer* buffe
     KivoPacket packet;
     kivo_packet_split(data, size, self->info.track_count, &packet);
     packet.key_frame = kivo_movie_is_key_frame(self->movie, self->nextFrame);
-    GstFlowReturn ret = push_packet(self, &packet, self->nextFrame);
+    GstFlowReturn ret = GST_FLOW_OK;
+    if (self->nextFrame < self->skipUntil) {
+      skip_packet(self, &packet);
+    } else {
+      if (self->skipUntil) ret = push_kept_carry(self);
+      self->skipUntil = 0;
+      if (ret == GST_FLOW_OK) ret = push_packet(self, &packet, self->nextFrame);
+    }
     if (size) gst_adapter_unmap(self->adapter);
     gst_adapter_flush(self->adapter, size);
     self->adapterOffset += size;
@@ -413,10 +514,20 @@ static GstFlowReturn push_chain(GstPad* pad, GstObject* parent, GstBuffer* buffe
 static gboolean sink_event(GstPad* pad, GstObject* parent, GstEvent* event) {
   GstKivoDemux* self = GST_KIVO_DEMUX(parent);
   switch (GST_EVENT_TYPE(event)) {
-    case GST_EVENT_SEGMENT:
+    case GST_EVENT_SEGMENT: {
+      /* Upstream's byte segment says where its data starts; the demuxer
+       * makes its own time segment for its streams. */
+      const GstSegment* segment;
+      gst_event_parse_segment(event, &segment);
+      if (segment->format == GST_FORMAT_BYTES && self->movie) {
+        gst_adapter_clear(self->adapter);
+        self->adapterOffset = segment->start;
+      }
+      gst_event_unref(event);
+      return TRUE;
+    }
     case GST_EVENT_CAPS:
     case GST_EVENT_STREAM_START:
-      /* The demuxer makes its own for its streams. */
       gst_event_unref(event);
       return TRUE;
     case GST_EVENT_EOS:
@@ -427,10 +538,18 @@ static gboolean sink_event(GstPad* pad, GstObject* parent, GstEvent* event) {
       }
       push_to_all(self, event);
       return TRUE;
-    case GST_EVENT_FLUSH_STOP:
+    case GST_EVENT_FLUSH_STOP: {
       gst_adapter_clear(self->adapter);
+      /* A seek of ours upstream: in force from here, before its data. */
+      GST_OBJECT_LOCK(self);
+      const gboolean pending = self->seekPending;
+      const SeekPlan plan = self->pendingSeek;
+      self->seekPending = FALSE;
+      GST_OBJECT_UNLOCK(self);
+      if (pending) apply_seek(self, &plan);
       push_to_all(self, event);
       return TRUE;
+    }
     default:
       push_to_all(self, event);
       return TRUE;
@@ -438,6 +557,15 @@ static gboolean sink_event(GstPad* pad, GstObject* parent, GstEvent* event) {
 }
 
 /* ---- Source pads ------------------------------------------------------------ */
+
+/* Pushed data can be sought when upstream seeks in bytes. */
+static gboolean upstream_seekable(GstKivoDemux* self) {
+  GstQuery* q = gst_query_new_seeking(GST_FORMAT_BYTES);
+  gboolean seekable = FALSE;
+  if (gst_pad_peer_query(self->sinkpad, q)) gst_query_parse_seeking(q, NULL, &seekable, NULL, NULL);
+  gst_query_unref(q);
+  return seekable;
+}
 
 static gboolean src_event(GstPad* pad, GstObject* parent, GstEvent* event) {
   GstKivoDemux* self = GST_KIVO_DEMUX(parent);
@@ -474,7 +602,7 @@ static gboolean src_query(GstPad* pad, GstObject* parent, GstQuery* query) {
     case GST_QUERY_SEEKING:
       gst_query_parse_seeking(query, &format, NULL, NULL, NULL);
       if (format != GST_FORMAT_TIME && format != GST_FORMAT_DEFAULT) return FALSE;
-      gst_query_set_seeking(query, format, self->pull && self->movie != NULL, 0,
+      gst_query_set_seeking(query, format, self->movie != NULL && (self->pull || upstream_seekable(self)), 0,
                             format == GST_FORMAT_TIME ? (gint64)self->info.duration_ns : (gint64)self->info.frame_count);
       return TRUE;
     default:
@@ -515,6 +643,7 @@ static void reset(GstKivoDemux* self) {
   for (guint i = 0; i < self->audioCount; ++i) {
     gst_flow_combiner_remove_pad(self->combiner, self->audio[i].pad);
     gst_element_remove_pad(GST_ELEMENT(self), self->audio[i].pad);
+    g_byte_array_unref(self->audio[i].carry);
   }
   self->audioCount = 0;
   kivo_movie_close(self->movie);
@@ -528,6 +657,8 @@ static void reset(GstKivoDemux* self) {
   self->videoDiscont = TRUE;
   self->seqnum = 0;
   self->seekDone = FALSE;
+  self->seekPending = FALSE;
+  self->skipUntil = 0;
 }
 
 static GstStateChangeReturn change_state(GstElement* element, GstStateChange transition) {

@@ -36,10 +36,11 @@ static void close_decoder(GstKivoVideoDec* self) {
 static gboolean kivo_video_set_format(GstVideoDecoder* dec, GstVideoCodecState* state) {
   GstKivoVideoDec* self = GST_KIVO_VIDEO_DEC(dec);
   GstStructure* s = gst_caps_get_structure(state->caps, 0);
-  gint width = 0, height = 0, revision = 'i', flags = 0;
+  gint width = 0, height = 0, revision = 'i', flags = 0, mode = 0;
   if (!gst_structure_get_int(s, "width", &width) || !gst_structure_get_int(s, "height", &height)) return FALSE;
   gst_structure_get_int(s, "revision", &revision);
   gst_structure_get_int(s, "video-flags", &flags);
+  gst_structure_get_int(s, "display-mode", &mode);
   close_decoder(self);
   KivoVideoParams params;
   memset(&params, 0, sizeof params);
@@ -59,6 +60,11 @@ static gboolean kivo_video_set_format(GstVideoDecoder* dec, GstVideoCodecState* 
   self->input = gst_video_codec_state_ref(state);
   GstVideoFormat format = self->alpha ? GST_VIDEO_FORMAT_A420 : self->grey ? GST_VIDEO_FORMAT_GRAY8 : GST_VIDEO_FORMAT_I420;
   GstVideoCodecState* out = gst_video_decoder_set_output_state(dec, format, (guint)width, (guint)height, state);
+  /* The doubling the file asks a player for, as the shape of its pixels:
+   * height doubled (modes 1 and 2) makes them twice as tall, width doubled
+   * (3) twice as wide, both (4 and 5) or neither leaves them square. */
+  out->info.par_n = mode == 3 ? 2 : 1;
+  out->info.par_d = mode == 1 || mode == 2 ? 2 : 1;
   gst_video_codec_state_unref(out);
   return gst_video_decoder_negotiate(dec);
 }

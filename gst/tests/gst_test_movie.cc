@@ -1,7 +1,8 @@
 // Helpers for the plugin's tests:
-//   gst_test_movie make OUT.kiv [alpha|grey]
+//   gst_test_movie make OUT.kiv [alpha|grey|tall]
 //                                    a 12 s movie, 160x96 at 10 fps, key frames
-//                                    every 30 frames, tracks 4 (stereo) and 7 (mono)
+//                                    every 30 frames, tracks 4 (stereo) and 7 (mono);
+//                                    tall: meant to be shown at double height
 //   gst_test_movie planes IN.y4m OUT [FIRST [luma|ALPHA]]
 //                                    the planes of a Y4M file from frame FIRST
 //                                    (from 1) on, without the frame headers: the
@@ -44,7 +45,7 @@ int Make(const char* path, const std::string& kind) {
   layout.width = w;
   layout.height = h;
   layout.rateNum = rate;
-  layout.videoFlags = (vs.alpha ? 0x100000u : 0) | (vs.grey ? 0x20000u : 0);
+  layout.videoFlags = (vs.alpha ? 0x100000u : 0) | (vs.grey ? 0x20000u : 0) | (kind == "tall" ? 1u << 28 : 0);
   std::vector<enc::FramePacket> packets(frames);
   const enc::AudioTrackSettings tracks[2] = {{22050, 2, 16, enc::AudioMode::kRdft, 75},
                                              {11025, 1, 16, enc::AudioMode::kDct, 75}};
@@ -146,6 +147,6 @@ int main(int argc, char** argv) {
   if (argc >= 4 && argc <= 6 && !strcmp(argv[1], "planes"))
     return Planes(argv[2], argv[3], argc >= 5 ? uint32_t(atoi(argv[4])) : 1, argc == 6 ? argv[5] : "");
   if (argc == 5 && !strcmp(argv[1], "offset")) return Offset(argv[2], uint32_t(atoi(argv[3])), uint32_t(atoi(argv[4])));
-  fprintf(stderr, "usage: gst_test_movie make OUT.kiv [alpha|grey] | planes IN.y4m OUT [FIRST [luma|ALPHA]] | offset IN.kiv TRACK FRAME\n");
+  fprintf(stderr, "usage: gst_test_movie make OUT.kiv [alpha|grey|tall] | planes IN.y4m OUT [FIRST [luma|ALPHA]] | offset IN.kiv TRACK FRAME\n");
   return 2;
 }
