@@ -280,9 +280,9 @@ bool StretchesAnyWay(const Plan& p) { return !p.fast || (p.alignedX & 3) == 0; }
 
 // The w x 16 stretch of a band at source (sx, sy). Where the walk would
 // start every row pair with its groups and need no tail (the destination
-// column aligned, w a whole number of groups), the group routine is called
-// straight away: that is all the walk would do, at a fraction of the cost
-// for a single cell.
+// column aligned, w a whole number of groups), the group routine (on the
+// fast path its lane kernel) is called straight away: that is all the walk
+// would do, at a fraction of the cost for a single cell.
 void ConvertStretch(const Plan& p, uint32_t sx, uint32_t sy, uint32_t w) {
   uint32_t xd = p.alignedX + (sx - p.sx0) * p.wideness;
   if (p.tall || (xd & 3) || (sx & 1) || (w & ((1u << p.granularity) - 1)) || (sy & 1)) {
