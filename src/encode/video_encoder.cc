@@ -1,5 +1,6 @@
-// Rate-distortion choice of every block of a frame, the doubled-block pass
-// over pairs of block rows, and the one-second-window rate control.
+// Rate-distortion choice of every block of a frame (block rows shared among
+// threads), the doubled-block pass over pairs of block rows, and the
+// one-second-window rate control.
 #include "encode/video_encoder.h"
 
 #include "encode/encode_error.h"
