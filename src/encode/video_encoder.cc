@@ -380,13 +380,13 @@ struct alignas(64) WorkerState {
 // motion it takes as predictors, the one to its left and the two above it
 // (the row above must be two columns ahead), so every block sees exactly
 // what a single thread would have given it and the movie does not depend on
-// the number of threads. The thread of a pair's second row walks the pair
-// for doubled blocks a column behind its own choices.
+// the number of threads. Each pair of rows is walked for doubled blocks a
+// column or two behind the choices it needs.
 struct CoderWorkers {
   VideoCoder* coder = nullptr;
   std::vector<os::Thread*> helpers;
   std::vector<WorkerState> states;      // [0] the caller's
-  std::vector<BlockChoice> choices[4];  // two block rows of candidates per plane
+  std::vector<BlockChoice> choices[4];  // four block rows of candidates per plane
   std::unique_ptr<std::atomic<uint32_t>[]> done;  // columns finished, per block row of every plane
   uint32_t firstRow[5] = {};            // each plane's first row in `done`; [4] the total
   // The pass under way.
@@ -468,12 +468,21 @@ void CodeRow(CoderWorkers& w, WorkerState& state, int p, uint32_t row) {
   ctx.fit = &state.fit;
   std::atomic<uint32_t>* done = w.done.get() + w.firstRow[p];
   const uint32_t top = row & ~1u, dr = row - top, pairRows = std::min<uint32_t>(2, rows - top);
-  // The pair's last row walks it.
-  const bool walks = dr + 1 == pairRows;
-  BlockChoice* choices = w.choices[p].data();
-  uint32_t walked = 0;
+  // Walking a pair for doubled blocks costs about as much as choosing its
+  // blocks, so that the rows share it the pairs are walked alternately by
+  // their second row and by the first row of the pair below (two columns
+  // behind that row's choices, as far as the row above it has chosen). The
+  // candidates of two pairs are kept for that.
+  auto deferred = [&](uint32_t pairTop) { return ((pairTop / 2) & 1) != 0 && pairTop + 2 < rows; };
+  const bool walksOwn = dr + 1 == pairRows && !deferred(top);
+  const bool walksAbove = dr == 0 && top >= 2 && deferred(top - 2);
+  BlockChoice* own = w.choices[p].data() + size_t(top % 4) * columns;
+  BlockChoice* above = w.choices[p].data() + size_t((top + 2) % 4) * columns;  // the pair from top - 2
+  uint32_t walked = 0, walkedAbove = 0;
   for (uint32_t c = 0; c < columns; ++c) {
     if (row > 0) WaitForColumns(done[row - 1], std::min(c + 2, columns));
+    if (walksAbove)
+      walkedAbove = WalkPair(ctx, plane, above, top - 2, 2, walkedAbove, std::min(c + 2, columns), state, state.counts[p]);
     MotionVector predictors[4];
     int n = 0;
     int8_t* mv = plane.motion.data() + 2 * (size_t(row) * columns + c);
@@ -482,15 +491,16 @@ void CodeRow(CoderWorkers& w, WorkerState& state, int p, uint32_t row) {
     if (row > 0) predictors[n++] = {mv[-2 * std::ptrdiff_t(columns)], mv[1 - 2 * std::ptrdiff_t(columns)]};
     if (row > 0 && c + 1 < columns)
       predictors[n++] = {mv[2 - 2 * std::ptrdiff_t(columns)], mv[3 - 2 * std::ptrdiff_t(columns)]};
-    BlockChoice& choice = choices[size_t(dr) * columns + c];
+    BlockChoice& choice = own[size_t(dr) * columns + c];
     ChooseBlock(ctx, c * 8, row * 8, predictors, n, choice);
     const uint8_t t = choice.spec.type;
     const bool moves = t == kMoved || t == kInter || t == kMovedResidue;
     mv[0] = moves ? choice.spec.dx : 0;
     mv[1] = moves ? choice.spec.dy : 0;
-    // Candidates left of `walked` may be overwritten by the rows two below
-    // once this row has said how far it got: those rows wait for that.
-    if (walks) walked = WalkPair(ctx, plane, choices, top, pairRows, walked, c + 1, state, state.counts[p]);
+    // Candidates a walk has passed may be overwritten by the rows of the
+    // next pair but one once this row has said how far it got: those rows
+    // wait for that.
+    if (walksOwn) walked = WalkPair(ctx, plane, own, top, pairRows, walked, c + 1, state, state.counts[p]);
     done[row].store(c + 1, std::memory_order_release);
     done[row].notify_all();
   }
@@ -582,7 +592,7 @@ bool OpenVideoCoder(VideoCoder& coder, const VideoCoderSettings& s, std::string*
   for (int p = 0; p < 4; ++p) {
     const VideoCoderPlane& plane = coder.planes[p];
     w.firstRow[p + 1] = w.firstRow[p] + (plane.present ? plane.height / 8 : 0);
-    if (plane.present) w.choices[p].resize(2 * size_t(plane.width / 8));
+    if (plane.present) w.choices[p].resize(4 * size_t(plane.width / 8));
   }
   w.done.reset(new std::atomic<uint32_t>[w.firstRow[4]]);
   w.states.resize(threads);
