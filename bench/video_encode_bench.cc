@@ -38,9 +38,11 @@ double LumaPsnr(const VideoCoder& coder, const SourcePicture& picture) {
   return mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
 }
 
-// Encodes the scene's second once per iteration; reports frames per second,
-// bytes per second of movie, the busiest second and the mean luma PSNR.
-void Encode(benchmark::State& state, Scene scene, uint32_t effort, uint32_t quality, uint32_t target) {
+// Encodes the scene's second once per iteration; reports frames per second
+// (of wall-clock time, so that threads count), bytes per second of movie,
+// the busiest second and the mean luma PSNR.
+void Encode(benchmark::State& state, Scene scene, uint32_t effort, uint32_t quality, uint32_t target,
+            uint32_t threads) {
   const auto& pictures = Pictures(scene);
   double psnr = 0, bytes = 0, busiest = 0;
   uint64_t frames = 0;
@@ -51,6 +53,7 @@ void Encode(benchmark::State& state, Scene scene, uint32_t effort, uint32_t qual
     s.effort = effort;
     s.quality = quality;
     s.targetBytesPerSecond = target;
+    s.threads = threads;
     VideoCoder coder;
     std::string error;
     if (!OpenVideoCoder(coder, s, &error)) {
@@ -82,13 +85,23 @@ void Register() {
   for (const auto& [name, scene] : scenes) {
     for (uint32_t effort : {0u, 1u, 2u})
       benchmark::RegisterBenchmark(("speed/" + std::string(name) + "/effort" + std::to_string(effort)).c_str(),
-                                   Encode, scene, effort, 75u, 0u)
+                                   Encode, scene, effort, 75u, 0u, 1u)
           ->Unit(benchmark::kMillisecond)
+          ->UseRealTime()
           ->Iterations(1);
+    // The default setting on one thread and on two, one after the other, for
+    // the ratio.
+    for (uint32_t threads : {1u, 2u})
+      benchmark::RegisterBenchmark(("threads/" + std::string(name) + "/" + std::to_string(threads)).c_str(), Encode,
+                                   scene, 1u, 75u, 0u, threads)
+          ->Unit(benchmark::kMillisecond)
+          ->UseRealTime()
+          ->Iterations(3);
     for (uint32_t target : {500000u, 1000000u, 2000000u})
       benchmark::RegisterBenchmark(("rate/" + std::string(name) + "/" + std::to_string(target)).c_str(), Encode,
-                                   scene, 1u, 100u, target)
+                                   scene, 1u, 100u, target, 1u)
           ->Unit(benchmark::kMillisecond)
+          ->UseRealTime()
           ->Iterations(1);
   }
 }

@@ -42,6 +42,7 @@ FormatDescriptor MakeDescriptor() {
   constexpr uint32_t kFastGray = 3;
   FormatDescriptor d = {};
   d.bytesPerPixel = P::kBytes;
+  d.laneKind = kKind;
   d.groups[kGroupColourEven] = {2, GroupRoutine<P, false, false, false>};
   d.groups[kGroupColourOdd] = {2, GroupRoutine<P, false, false, true>};
   d.groups[kGroupGray] = {2, GroupRoutine<P, true, false, false>};

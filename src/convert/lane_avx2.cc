@@ -1,5 +1,5 @@
-// The fast routines in AVX2 for the 32-bit and 16-bit layouts: 32 pixels of
-// a row pair per block. The chroma terms are worked out once per sample and
+// The fast routines in AVX2 for the 32-bit and 16-bit layouts and packed
+// YUV at single width: 32 pixels of a row pair per block. The chroma terms are worked out once per sample and
 // spread over the two pixels of each pair, in the lane order the luma
 // widening gives, so that the saturating pack returns the channels in
 // pixel order. Other layouts keep their SSE2 kernels.
@@ -164,6 +164,51 @@ KIVO_AVX2 inline __m256i Field(__m256i c, uint32_t width, uint32_t shift) {
                           _mm_cvtsi32_si128(static_cast<int>(shift)));
 }
 
+// Packed YUV of 32 pixels of one row: the chroma byte of each pixel (U at
+// even source x, V at odd) interleaved with the luma. A whole row is written
+// before the next (the chroma is read twice): two rows at a time would keep
+// more streams going than the stores keep up with.
+template <int32_t kKind, bool kGray>
+KIVO_AVX2 inline void YuvRow(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* d, uint32_t blocks,
+                             uint32_t phase) {
+  for (uint32_t i = 0; i < blocks; ++i, y += 32, cb += 16, cr += 16, d += 64) {
+    __m128i lo = _mm_set1_epi8(static_cast<char>(128)), hi = lo;  // pixels 0-15 and 16-31
+    if (!kGray) {
+      __m128i u = Load16(cb), v = Load16(cr);
+      lo = _mm_unpacklo_epi8(u, v);
+      hi = _mm_unpackhi_epi8(u, v);
+      if (phase) {  // from an odd x the first pixel takes V of its sample
+        lo = _mm_or_si128(_mm_srli_si128(lo, 1), _mm_slli_si128(hi, 15));
+        hi = _mm_or_si128(_mm_srli_si128(hi, 1), _mm_slli_si128(_mm_cvtsi32_si128(cb[16]), 15));
+      }
+    }
+    const __m256i c = _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+    const __m256i luma = Load32(y);
+    __m256i first = kKind == kLaneYuy2 ? _mm256_unpacklo_epi8(luma, c) : _mm256_unpacklo_epi8(c, luma);
+    __m256i second = kKind == kLaneYuy2 ? _mm256_unpackhi_epi8(luma, c) : _mm256_unpackhi_epi8(c, luma);
+    Put(d, _mm256_permute2x128_si256(first, second, 0x20));
+    Put(d + 32, _mm256_permute2x128_si256(first, second, 0x31));
+  }
+}
+
+template <int32_t kKind, bool kGray>
+KIVO_AVX2_ENTRY void YuvKernel(const LaneJob& job) {
+  const RowPointers& at = *job.at;
+  const uint32_t blocks = job.pixels / 32, whole = blocks * 32;
+  for (int row = 0; row < 2; ++row)
+    YuvRow<kKind, kGray>(at.luma[row], at.cb, at.cr, at.dest[row], blocks, job.phase);
+  if (whole == job.pixels) return;
+  RowPointers rest = at;
+  for (int r = 0; r < 2; ++r) {
+    rest.luma[r] += whole;
+    rest.dest[r] += whole * 2;
+  }
+  rest.cr += whole / 2;
+  rest.cb += whole / 2;
+  LaneJob part = {&rest, job.pixels - whole, job.phase, job.exchanged, job.tables};
+  LaneKernelsFor(kLaneSse2).run[kKind][kGray][0](part);
+}
+
 template <int32_t kKind, bool kGray, bool kWide>
 KIVO_AVX2 void Block(const LaneBlock& b, const LaneJob& job) {
   const uint8_t* const ys[2] = {b.y0, b.y1};
@@ -278,6 +323,11 @@ void FillAvx2Kernels(LaneKernels* k) {
   FillKind<kLane16>(k);
   FillKind<kLane16Alpha4>(k);
   FillKind<kLane16Alpha1>(k);
+  // Packed YUV at single width; doubled, the SSE2 kernels stay.
+  for (int gray = 0; gray < 2; ++gray) {
+    k->run[kLaneYuy2][gray][0] = gray ? YuvKernel<kLaneYuy2, true> : YuvKernel<kLaneYuy2, false>;
+    k->run[kLaneUyvy][gray][0] = gray ? YuvKernel<kLaneUyvy, true> : YuvKernel<kLaneUyvy, false>;
+  }
 }
 
 }  // namespace kivo

@@ -45,6 +45,8 @@ struct Plan {
   uint32_t* leadWord;
   uint32_t* doubleWord;
   bool tall;           // rows written twice (options 1 and 4)
+  bool fast;           // the group routines are the lane kernels
+  bool gray, wide;
   bool ticks;          // the tick counter can be read
   uint32_t bpp;
   uint32_t wideness;   // destination pixels per source pixel
@@ -86,6 +88,9 @@ Plan Setup(FormatDescriptor* d, const ConvertTarget& to, const ConvertSource& fr
   p.tall = option == kOptionTallDoubled || option == kOptionWideTall;
   uint32_t variant = (wide ? 1u : 0u) + (p.tall ? 2u : 0u);
   p.rows = d->rows[variant * 2 + (gray ? 1 : 0)];
+  p.fast = fast;
+  p.gray = gray;
+  p.wide = wide;
   const GroupSlot* g = d->groups + (fast ? kGroupFastBase : 0);
   if (gray) {
     const GroupSlot& slot = g[wide ? kGroupWideGray : kGroupGray];
@@ -259,6 +264,71 @@ void ConvertFull(FormatDescriptor* d, const ConvertTarget& to, const ConvertSour
   ConvertRect(p, p.sx0, p.sy0, p.width, p.height);
 }
 
+namespace {
+
+// Cells of a band converted as one stretch: a gap of up to this many
+// unchanged cells between changed ones is converted with them, as that
+// costs less than starting another stretch on every row pair (the fast
+// routines convert a cell in a fraction of that).
+uint32_t JoinCells(const Plan& p) { return p.fast ? 3 : 0; }
+
+// Whether the pixels of a cell come out the same however the cells of a
+// band are gathered into stretches. The plain routines give the same pixel
+// wherever it falls; the fast ones only convert the groups, so every
+// stretch must start on a destination column that needs no leading pixels.
+bool StretchesAnyWay(const Plan& p) { return !p.fast || (p.alignedX & 3) == 0; }
+
+// The w x 16 stretch of a band at source (sx, sy). Where the walk would
+// start every row pair with its groups and need no tail (the destination
+// column aligned, w a whole number of groups), the group routine (on the
+// fast path its lane kernel) is called straight away: that is all the walk
+// would do, at a fraction of the cost for a single cell.
+void ConvertStretch(const Plan& p, uint32_t sx, uint32_t sy, uint32_t w) {
+  uint32_t xd = p.alignedX + (sx - p.sx0) * p.wideness;
+  if (p.tall || (xd & 3) || (sx & 1) || (w & ((1u << p.granularity) - 1)) || (sy & 1)) {
+    ConvertRect(p, sx, sy, w, 16);
+    return;
+  }
+  *p.leadWord = AgeLeadWord(*p.leadWord, 16);
+  uint32_t colBytes = (sx - p.sx0) * p.bpp * p.wideness;
+  if (p.fast) {
+    // What the fast group routine would hand over, row pair by row pair.
+    LaneKernel kernel = (w < 32 ? p.narrow : p.kernels)->run[p.d->laneKind][p.gray][p.wide];
+    RowPointers at;
+    LaneJob job = {&at, w, 0, p.exchanged, p.tables};
+    for (uint32_t row = sy; row < sy + 16; row += 2) {
+      for (int slot = 0; slot < 2; ++slot) {
+        at.luma[slot] = p.luma + ptrdiff_t(row + slot) * p.lumaPitch + sx;
+        at.alpha[slot] = p.alpha ? p.alpha + ptrdiff_t(row + slot) * p.lumaPitch + sx : nullptr;
+        at.dest[slot] = p.origin + (ptrdiff_t(row + slot) - ptrdiff_t(p.sy0)) * p.walkPitch + colBytes;
+      }
+      at.cr = p.cr + ptrdiff_t(row >> 1) * p.chromaPitch + (sx >> 1);
+      at.cb = p.cb + ptrdiff_t(row >> 1) * p.chromaPitch + (sx >> 1);
+      kernel(job);
+    }
+    return;
+  }
+  WalkState s = {};
+  s.exchanged = p.exchanged;
+  s.tables = p.tables;
+  s.kernels = p.kernels;
+  s.narrow = p.narrow;
+  uint32_t groups = w >> p.granularity;
+  for (uint32_t row = sy; row < sy + 16; row += 2) {
+    for (int slot = 0; slot < 2; ++slot) {
+      s.at.luma[slot] = p.luma + ptrdiff_t(row + slot) * p.lumaPitch + sx;
+      s.at.alpha[slot] = p.alpha ? p.alpha + ptrdiff_t(row + slot) * p.lumaPitch + sx : nullptr;
+      s.at.dest[slot] = p.origin + (ptrdiff_t(row + slot) - ptrdiff_t(p.sy0)) * p.walkPitch + colBytes;
+    }
+    s.at.cr = p.cr + ptrdiff_t(row >> 1) * p.chromaPitch + (sx >> 1);
+    s.at.cb = p.cb + ptrdiff_t(row >> 1) * p.chromaPitch + (sx >> 1);
+    s.x = sx;
+    p.even(&s, groups);
+  }
+}
+
+}  // namespace
+
 void ConvertChanged(FormatDescriptor* d, const ConvertTarget& to, const ConvertSource& from, const uint8_t* map,
                     uint32_t rowLength, uint32_t flags) {
   if (!d || !to.pixels || !from.planes) return;
@@ -270,24 +340,75 @@ void ConvertChanged(FormatDescriptor* d, const ConvertTarget& to, const ConvertS
   Plan p = Setup(d, to, from, 0, 0, flags);
   bool halfRows = CopyOption(flags) == kOptionHalfRows;
   uint32_t w = p.width, h = p.height;
-  uint32_t cells = w / 16;
-  for (uint32_t band = 0; band < h / 16; ++band) {
+  uint32_t cells = w / 16, bands = h / 16;
+  uint32_t x0 = cells * 16, y0 = bands * 16;
+  if (!StretchesAnyWay(p)) {
+    // Cells in pairs, as they always were converted.
+    for (uint32_t band = 0; band < bands; ++band) {
+      const uint8_t* m0 = map + size_t(halfRows ? 2 * band : band) * rowLength;
+      const uint8_t* m1 = halfRows ? m0 + rowLength : nullptr;
+      auto changed = [&](uint32_t i) { return m0[i] != 0 || (m1 && m1[i] != 0); };
+      uint32_t y = band * 16;
+      for (uint32_t pair = 0; pair < cells / 2; ++pair) {
+        bool left = changed(2 * pair), right = changed(2 * pair + 1);
+        if (left && right)
+          ConvertRect(p, 32 * pair, y, 32, 16);
+        else if (left)
+          ConvertRect(p, 32 * pair, y, 16, 16);
+        else if (right)
+          ConvertRect(p, 32 * pair + 16, y, 16, 16);
+      }
+      if ((cells & 1) && changed(cells - 1)) ConvertRect(p, 16 * (cells - 1), y, 16, 16);
+    }
+    if (x0 < w) ConvertRect(p, x0, 0, w - x0, h);
+    if (y0 < h) ConvertRect(p, 0, y0, w, h - y0);
+    return;
+  }
+  uint32_t join = JoinCells(p);
+  // Bands changed over their whole width are gathered and converted as one
+  // area, as the full conversion would.
+  uint32_t wholeFrom = 0, wholeBands = 0;
+  auto flushWhole = [&] {
+    if (wholeBands) ConvertRect(p, 0, wholeFrom * 16, cells * 16, wholeBands * 16);
+    wholeBands = 0;
+  };
+  for (uint32_t band = 0; band < bands; ++band) {
     const uint8_t* m0 = map + size_t(halfRows ? 2 * band : band) * rowLength;
     const uint8_t* m1 = halfRows ? m0 + rowLength : nullptr;
     auto changed = [&](uint32_t i) { return m0[i] != 0 || (m1 && m1[i] != 0); };
     uint32_t y = band * 16;
-    for (uint32_t pair = 0; pair < w / 32; ++pair) {
-      bool left = changed(2 * pair), right = changed(2 * pair + 1);
-      if (left && right)
-        ConvertRect(p, 32 * pair, y, 32, 16);
-      else if (left)
-        ConvertRect(p, 32 * pair, y, 16, 16);
-      else if (right)
-        ConvertRect(p, 32 * pair + 16, y, 16, 16);
+    // A band with at least half its cells changed is converted whole on
+    // the fast path (the plain routines take long enough per pixel that only
+    // a band changed throughout is); else its stretches: changed cells with
+    // the short gaps between.
+    uint32_t count = 0;
+    for (uint32_t i = 0; i < cells; ++i) count += changed(i) ? 1 : 0;
+    bool whole = count > 0 && (p.fast ? 2 * count >= cells : count == cells);
+    uint32_t c = whole ? cells : 0;
+    while (c < cells) {
+      if (!changed(c)) {
+        ++c;
+        continue;
+      }
+      uint32_t start = c, end = c + 1;
+      for (uint32_t i = end; i < cells && i <= end + join; ++i)
+        if (changed(i)) end = i + 1;
+      c = end;
+      if (start == 0 && end == cells) {
+        whole = true;
+        break;
+      }
+      flushWhole();
+      ConvertStretch(p, 16 * start, y, 16 * (end - start));
     }
-    if ((cells & 1) && changed(cells - 1)) ConvertRect(p, 16 * (cells - 1), y, 16, 16);
+    if (!whole) {
+      flushWhole();
+    } else {
+      if (wholeBands == 0) wholeFrom = band;
+      ++wholeBands;
+    }
   }
-  uint32_t x0 = cells * 16, y0 = (h / 16) * 16;
+  flushWhole();
   if (x0 < w) ConvertRect(p, x0, 0, w - x0, h);
   if (y0 < h) ConvertRect(p, 0, y0, w, h - y0);
 }

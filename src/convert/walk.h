@@ -65,6 +65,7 @@ constexpr int32_t kRoutineSets = 16;
 
 struct FormatDescriptor {
   uint32_t bytesPerPixel;
+  int32_t laneKind;  // what the fast routines' kernels write
   GroupSlot groups[12];
   RowPixelPair rows[8];
   uint32_t leadTuning[kRoutineSets];    // which leading count a row pair starts with

@@ -1,10 +1,12 @@
-// Rate-distortion choice of every block of a frame, the doubled-block pass
-// over pairs of block rows, and the one-second-window rate control.
+// Rate-distortion choice of every block of a frame (block rows shared among
+// threads), the doubled-block pass over pairs of block rows, and the
+// one-second-window rate control.
 #include "encode/video_encoder.h"
 
 #include "encode/encode_error.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -12,6 +14,7 @@
 #include "encode/video_coefficients.h"
 #include "encode/video_dct.h"
 #include "encode/video_search.h"
+#include "platform/platform.h"
 
 namespace kivo::encode {
 
@@ -361,69 +364,198 @@ void PutPicture(VideoCoderPlane& plane, uint32_t x, uint32_t y, const uint8_t pi
   }
 }
 
-// Codes one plane: two block rows at a time, each block chosen on its own,
-// then each pair of columns turned into a doubled block where that is
-// cheaper than its four blocks.
-void CodePlane(VideoCoder& coder, VideoCoderPlane& plane, bool inter, double lambda, bool luma,
-               uint32_t counts[16]) {
+// What one thread works with while it chooses blocks.
+struct alignas(64) WorkerState {
+  CoderWorkers* owner = nullptr;
+  BitWriter scratch;
+  BlockSpec fit;        // scratch for the writer's fitting helpers
+  BlockChoice doubled;  // the doubled candidate being judged
+  uint32_t counts[4][16] = {};
+};
+
+}  // namespace
+
+// Block rows are handed out in order (every plane's rows, plane after plane)
+// to whichever thread is free. A block waits only for the blocks whose
+// motion it takes as predictors, the one to its left and the two above it
+// (the row above must be two columns ahead), so every block sees exactly
+// what a single thread would have given it and the movie does not depend on
+// the number of threads. Each pair of rows is walked for doubled blocks a
+// column or two behind the choices it needs.
+struct CoderWorkers {
+  VideoCoder* coder = nullptr;
+  std::vector<os::Thread*> helpers;
+  std::vector<WorkerState> states;      // [0] the caller's
+  std::vector<BlockChoice> choices[4];  // four block rows of candidates per plane
+  std::unique_ptr<std::atomic<uint32_t>[]> done;  // columns finished, per block row of every plane
+  uint32_t firstRow[5] = {};            // each plane's first row in `done`; [4] the total
+  // The pass under way.
+  bool inter = false;
+  double lambda = 0;
+  std::atomic<uint32_t> nextRow{0};
+  std::atomic<uint32_t> generation{0};  // a new pass (or the end) for the helpers
+  std::atomic<uint32_t> helpersDone{0};
+  std::atomic<bool> stop{false};
+};
+
+namespace {
+
+// Blocks take a few microseconds, so the row above is usually only a moment
+// away: spinning first spares a sleep and a wake-up per block.
+void WaitForColumns(const std::atomic<uint32_t>& done, uint32_t wanted) {
+  uint32_t seen = done.load(std::memory_order_acquire);
+  for (int spin = 0; spin < 1000 && seen < wanted; ++spin) {
+#if defined(__i386__) || defined(__x86_64__)
+    __builtin_ia32_pause();
+#endif
+    seen = done.load(std::memory_order_acquire);
+  }
+  while (seen < wanted) {
+    done.wait(seen, std::memory_order_acquire);
+    seen = done.load(std::memory_order_acquire);
+  }
+}
+
+// The pair of block rows from `top` turns each pair of columns into a
+// doubled block where that is cheaper than its four blocks, else takes the
+// blocks as chosen. Walks from column `from` as far as the `chosen` columns
+// of both rows allow; returns where it stopped.
+uint32_t WalkPair(PlaneContext& ctx, VideoCoderPlane& plane, BlockChoice* choices, uint32_t top, uint32_t pairRows,
+                  uint32_t from, uint32_t chosen, WorkerState& state, uint32_t counts[16]) {
+  const uint32_t columns = plane.width / 8;
+  uint32_t c = from;
+  while (c < chosen) {
+    if (pairRows == 2 && c + 1 < columns) {
+      if (c + 1 >= chosen) break;
+      double four = 0;
+      for (uint32_t dr = 0; dr < 2; ++dr)
+        for (uint32_t dc = 0; dc < 2; ++dc) four += choices[size_t(dr) * columns + c + dc].cost;
+      if (four > 4 * ctx.lambda * kTypeBits && ChooseDoubled(ctx, c * 8, top * 8, state.doubled) < four) {
+        SetDoubled(plane.spec, c, top, state.doubled.spec);
+        PutPicture(plane, c * 8, top * 8, state.doubled.picture, true);
+        counts[kDoubled] += 1;
+        c += 2;
+        continue;
+      }
+    }
+    for (uint32_t dr = 0; dr < pairRows; ++dr) {
+      BlockChoice& choice = choices[size_t(dr) * columns + c];
+      BlockAt(plane.spec, c, top + dr) = choice.spec;
+      PutPicture(plane, c * 8, (top + dr) * 8, choice.picture, false);
+      counts[choice.spec.type] += 1;
+    }
+    ++c;
+  }
+  return c;
+}
+
+// Chooses every block of one row of plane p.
+void CodeRow(CoderWorkers& w, WorkerState& state, int p, uint32_t row) {
+  VideoCoderPlane& plane = w.coder->planes[p];
   const uint32_t columns = plane.width / 8, rows = plane.height / 8;
   PlaneContext ctx;
   ctx.wanted = plane.wanted.data();
   ctx.width = plane.width;
   ctx.height = plane.height;
   ctx.reference = {plane.reference.data(), plane.width, plane.height, plane.width};
-  ctx.inter = inter;
-  ctx.lambda = lambda;
-  ctx.q = QuantiserFor(lambda);
-  ctx.effort = int(coder.settings.effort);
-  ctx.luma = luma;
-  ctx.scratch = &coder.scratch;
-  BlockSpec fit;
-  ctx.fit = &fit;
-  BlockChoice doubled;
-  for (uint32_t top = 0; top < rows; top += 2) {
-    const uint32_t pairRows = std::min<uint32_t>(2, rows - top);
-    for (uint32_t dr = 0; dr < pairRows; ++dr) {
-      const uint32_t row = top + dr;
-      for (uint32_t c = 0; c < columns; ++c) {
-        MotionVector predictors[4];
-        int n = 0;
-        int8_t* mv = plane.motion.data() + 2 * (size_t(row) * columns + c);
-        predictors[n++] = {mv[0], mv[1]};  // this position in the last frame
-        if (c > 0) predictors[n++] = {mv[-2], mv[-1]};
-        if (row > 0) predictors[n++] = {mv[-2 * std::ptrdiff_t(columns)], mv[1 - 2 * std::ptrdiff_t(columns)]};
-        if (row > 0 && c + 1 < columns)
-          predictors[n++] = {mv[2 - 2 * std::ptrdiff_t(columns)], mv[3 - 2 * std::ptrdiff_t(columns)]};
-        BlockChoice& choice = coder.choices[size_t(dr) * columns + c];
-        ChooseBlock(ctx, c * 8, row * 8, predictors, n, choice);
-        const uint8_t t = choice.spec.type;
-        const bool moves = t == kMoved || t == kInter || t == kMovedResidue;
-        mv[0] = moves ? choice.spec.dx : 0;
-        mv[1] = moves ? choice.spec.dy : 0;
-      }
-    }
-    for (uint32_t c = 0; c < columns;) {
-      if (pairRows == 2 && c + 1 < columns) {
-        double four = 0;
-        for (uint32_t dr = 0; dr < 2; ++dr)
-          for (uint32_t dc = 0; dc < 2; ++dc) four += coder.choices[size_t(dr) * columns + c + dc].cost;
-        if (four > 4 * lambda * kTypeBits && ChooseDoubled(ctx, c * 8, top * 8, doubled) < four) {
-          SetDoubled(plane.spec, c, top, doubled.spec);
-          PutPicture(plane, c * 8, top * 8, doubled.picture, true);
-          counts[kDoubled] += 1;
-          c += 2;
-          continue;
-        }
-      }
-      for (uint32_t dr = 0; dr < pairRows; ++dr) {
-        BlockChoice& choice = coder.choices[size_t(dr) * columns + c];
-        BlockAt(plane.spec, c, top + dr) = choice.spec;
-        PutPicture(plane, c * 8, (top + dr) * 8, choice.picture, false);
-        counts[choice.spec.type] += 1;
-      }
-      ++c;
-    }
+  ctx.inter = w.inter;
+  // Chroma errors count for less than luma errors.
+  ctx.lambda = p >= 2 ? 1.5 * w.lambda : w.lambda;
+  ctx.q = QuantiserFor(ctx.lambda);
+  ctx.effort = int(w.coder->settings.effort);
+  ctx.luma = p == 1;
+  ctx.scratch = &state.scratch;
+  ctx.fit = &state.fit;
+  std::atomic<uint32_t>* done = w.done.get() + w.firstRow[p];
+  const uint32_t top = row & ~1u, dr = row - top, pairRows = std::min<uint32_t>(2, rows - top);
+  // Walking a pair for doubled blocks costs about as much as choosing its
+  // blocks, so that the rows share it the pairs are walked alternately by
+  // their second row and by the first row of the pair below (two columns
+  // behind that row's choices, as far as the row above it has chosen). The
+  // candidates of two pairs are kept for that.
+  auto deferred = [&](uint32_t pairTop) { return ((pairTop / 2) & 1) != 0 && pairTop + 2 < rows; };
+  const bool walksOwn = dr + 1 == pairRows && !deferred(top);
+  const bool walksAbove = dr == 0 && top >= 2 && deferred(top - 2);
+  BlockChoice* own = w.choices[p].data() + size_t(top % 4) * columns;
+  BlockChoice* above = w.choices[p].data() + size_t((top + 2) % 4) * columns;  // the pair from top - 2
+  uint32_t walked = 0, walkedAbove = 0;
+  for (uint32_t c = 0; c < columns; ++c) {
+    if (row > 0) WaitForColumns(done[row - 1], std::min(c + 2, columns));
+    if (walksAbove)
+      walkedAbove = WalkPair(ctx, plane, above, top - 2, 2, walkedAbove, std::min(c + 2, columns), state, state.counts[p]);
+    MotionVector predictors[4];
+    int n = 0;
+    int8_t* mv = plane.motion.data() + 2 * (size_t(row) * columns + c);
+    predictors[n++] = {mv[0], mv[1]};  // this position in the last frame
+    if (c > 0) predictors[n++] = {mv[-2], mv[-1]};
+    if (row > 0) predictors[n++] = {mv[-2 * std::ptrdiff_t(columns)], mv[1 - 2 * std::ptrdiff_t(columns)]};
+    if (row > 0 && c + 1 < columns)
+      predictors[n++] = {mv[2 - 2 * std::ptrdiff_t(columns)], mv[3 - 2 * std::ptrdiff_t(columns)]};
+    BlockChoice& choice = own[size_t(dr) * columns + c];
+    ChooseBlock(ctx, c * 8, row * 8, predictors, n, choice);
+    const uint8_t t = choice.spec.type;
+    const bool moves = t == kMoved || t == kInter || t == kMovedResidue;
+    mv[0] = moves ? choice.spec.dx : 0;
+    mv[1] = moves ? choice.spec.dy : 0;
+    // Candidates a walk has passed may be overwritten by the rows of the
+    // next pair but one once this row has said how far it got: those rows
+    // wait for that.
+    if (walksOwn) walked = WalkPair(ctx, plane, own, top, pairRows, walked, c + 1, state, state.counts[p]);
+    done[row].store(c + 1, std::memory_order_release);
+    done[row].notify_all();
   }
+}
+
+// Takes rows until none is left.
+void RunRows(CoderWorkers& w, WorkerState& state) {
+  for (;;) {
+    const uint32_t i = w.nextRow.fetch_add(1, std::memory_order_relaxed);
+    if (i >= w.firstRow[4]) return;
+    int p = 0;
+    while (i >= w.firstRow[p + 1]) ++p;
+    CodeRow(w, state, p, i - w.firstRow[p]);
+  }
+}
+
+void HelperMain(void* arg) {
+  WorkerState& state = *static_cast<WorkerState*>(arg);
+  CoderWorkers& w = *state.owner;
+  uint32_t seen = 0;
+  for (;;) {
+    w.generation.wait(seen, std::memory_order_acquire);
+    seen = w.generation.load(std::memory_order_acquire);
+    if (w.stop.load(std::memory_order_acquire)) return;
+    RunRows(w, state);
+    w.helpersDone.fetch_add(1, std::memory_order_acq_rel);
+    w.helpersDone.notify_all();
+  }
+}
+
+// Codes every plane of the frame with the caller's thread and the helpers.
+void CodePlanes(VideoCoder& coder, bool inter, double lambda) {
+  CoderWorkers& w = *coder.workers;
+  w.coder = &coder;  // set per pass: the coder may have moved since it was opened
+  for (uint32_t i = 0; i < w.firstRow[4]; ++i) w.done[i].store(0, std::memory_order_relaxed);
+  for (WorkerState& state : w.states) std::memset(state.counts, 0, sizeof state.counts);
+  w.inter = inter;
+  w.lambda = lambda;
+  w.nextRow.store(0, std::memory_order_relaxed);
+  w.helpersDone.store(0, std::memory_order_relaxed);
+  const uint32_t helpers = uint32_t(w.helpers.size());
+  if (helpers) {
+    w.generation.fetch_add(1, std::memory_order_release);
+    w.generation.notify_all();
+  }
+  RunRows(w, w.states[0]);
+  uint32_t finished = w.helpersDone.load(std::memory_order_acquire);
+  while (finished < helpers) {
+    w.helpersDone.wait(finished, std::memory_order_acquire);
+    finished = w.helpersDone.load(std::memory_order_acquire);
+  }
+  std::memset(coder.counts, 0, sizeof coder.counts);
+  for (const WorkerState& state : w.states)
+    for (int p = 0; p < 4; ++p)
+      for (int t = 0; t < 16; ++t) coder.counts[p][t] += state.counts[p][t];
 }
 
 double FramesPerSecond(const VideoCoderSettings& s) { return double(s.rateNum) / double(s.rateDen); }
@@ -440,7 +572,6 @@ bool OpenVideoCoder(VideoCoder& coder, const VideoCoderSettings& s, std::string*
   coder.settings.quality = std::clamp<uint32_t>(s.quality, 1, 100);
   coder.qualityLambda = QualityLambda(coder.settings.quality);
   coder.lambda = coder.qualityLambda;
-  uint32_t widest = 0;
   for (int p = 0; p < 4; ++p) {
     VideoCoderPlane& plane = coder.planes[p];
     plane.present = p == 0 ? s.alpha : p == 1 ? true : !s.grey;
@@ -453,15 +584,35 @@ bool OpenVideoCoder(VideoCoder& coder, const VideoCoderSettings& s, std::string*
     plane.picture.assign(bytes, 0);
     plane.motion.assign(2 * (bytes / 64), 0);
     InitPlane(plane.spec, plane.width, plane.height);
-    widest = std::max(widest, plane.width / 8);
   }
-  coder.choices.resize(2 * size_t(widest));
+  // Threads beyond the block rows of a frame would find nothing to do.
+  const uint32_t threads = std::clamp<uint32_t>(s.threads, 1, std::min<uint32_t>(64, coder.planes[1].height / 8));
+  coder.workers.reset(new CoderWorkers);
+  CoderWorkers& w = *coder.workers;
+  for (int p = 0; p < 4; ++p) {
+    const VideoCoderPlane& plane = coder.planes[p];
+    w.firstRow[p + 1] = w.firstRow[p] + (plane.present ? plane.height / 8 : 0);
+    if (plane.present) w.choices[p].resize(4 * size_t(plane.width / 8));
+  }
+  w.done.reset(new std::atomic<uint32_t>[w.firstRow[4]]);
+  w.states.resize(threads);
+  for (WorkerState& state : w.states) state.owner = &w;
+  for (uint32_t i = 1; i < threads; ++i)
+    if (os::Thread* t = os::StartThread(HelperMain, &w.states[i])) w.helpers.push_back(t);
   const double fps = FramesPerSecond(s);
   coder.window.assign(std::max<uint32_t>(1, uint32_t(std::lround(fps))), 0);
   return true;
 }
 
 void CloseVideoCoder(VideoCoder& coder) { coder = VideoCoder{}; }
+
+void CoderWorkersRelease::operator()(CoderWorkers* w) const {
+  w->stop.store(true, std::memory_order_release);
+  w->generation.fetch_add(1, std::memory_order_release);
+  w->generation.notify_all();
+  for (os::Thread* t : w->helpers) os::JoinThread(t);
+  delete w;
+}
 
 const uint8_t* CodedPlane(const VideoCoder& coder, int p) {
   if (p < 0 || p > 3 || !coder.planes[p].present || !coder.haveReference) return nullptr;
@@ -520,13 +671,7 @@ bool EncodeVideoPicture(VideoCoder& coder, const SourcePicture& picture, bool ke
   }
   double lambda = coder.lambda;
   for (int attempt = 0;; ++attempt) {
-    std::memset(coder.counts, 0, sizeof coder.counts);
-    for (int p = 0; p < 4; ++p) {
-      VideoCoderPlane& plane = coder.planes[p];
-      if (!plane.present) continue;
-      // Chroma errors count for less than luma errors.
-      CodePlane(coder, plane, inter, p >= 2 ? 1.5 * lambda : lambda, p == 1, coder.counts[p]);
-    }
+    CodePlanes(coder, inter, lambda);
     FrameSpec frame;
     frame.revision = s.revision;
     frame.alpha = s.alpha ? &coder.planes[0].spec : nullptr;

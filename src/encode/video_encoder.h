@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,9 @@ struct VideoCoderSettings {
   uint32_t rateNum = 25, rateDen = 1;  // frames per second
   uint32_t keyInterval = 0;            // a key frame every n frames; 0: only the first
   uint32_t effort = 1;                 // 0 fastest, 1 default, 2 exhaustive motion search
+  // Threads that choose blocks (the caller's included); the movie written
+  // is the same for every count.
+  uint32_t threads = 1;
 };
 
 // One plane (0 alpha, 1 luma, 2 and 3 chroma in stream order) over its
@@ -37,6 +41,12 @@ struct VideoCoderPlane {
   std::vector<uint8_t> picture;    // the decoder's picture of the frame just coded
   std::vector<int8_t> motion;      // last vector per block position (dx, dy)
   PlaneSpec spec;
+};
+
+// The helper threads and what each thread works with (video_encoder.cc).
+struct CoderWorkers;
+struct CoderWorkersRelease {
+  void operator()(CoderWorkers* workers) const;
 };
 
 // One block's best candidate so far: its description, the cost (squared
@@ -60,8 +70,7 @@ struct VideoCoder {
   uint64_t windowSum = 0;
   uint64_t busiestSecond = 0;  // largest window sum seen
   uint32_t counts[4][16] = {};  // block types of the last frame per plane
-  std::vector<BlockChoice> choices;  // two block rows of candidates
-  BitWriter scratch;
+  std::unique_ptr<CoderWorkers, CoderWorkersRelease> workers;
 };
 
 // Checks the settings and prepares the planes. False, with *error set, for

@@ -98,7 +98,21 @@ inline uint32_t ReadColour(BitReader* __restrict r, const CodeTree* __restrict h
 uint32_t StoreColours(BitReader* __restrict r, const CodeTree* __restrict high,
                       const CodeTree* __restrict low, uint32_t context, bool remap,
                       uint8_t* __restrict out, uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) out[i] = uint8_t(ReadColour(r, high, low, &context, remap));
+  uint32_t i = 0;
+  for (; i + 2 <= count; i += 2) {
+    FillBits(r);
+    for (uint32_t k = 0; k < 2; ++k) {
+      uint32_t hi = TakeSymbol(r, &high[context]);
+      context = hi;
+      uint32_t v = hi << 4 | TakeSymbol(r, low);
+      if (remap) {
+        uint32_t mag = v & 0x7F;
+        v = (v & 0x80) ? (128 - mag) & 0xFF : 128 + mag;
+      }
+      out[i + k] = uint8_t(v);
+    }
+  }
+  for (; i < count; ++i) out[i] = uint8_t(ReadColour(r, high, low, &context, remap));
   return context;
 }
 
@@ -117,10 +131,22 @@ void RefillColours(PlaneState* state, Bundle* b, BitReader* r) {
   state->colourContext = context;
 }
 
+// The loops below fill the cache once for as many symbols as 32 bits hold
+// (four codes of at most 7 bits) rather than before every symbol.
 void StorePatterns(BitReader* __restrict r, const CodeTree* __restrict tree,
                    uint8_t* __restrict out,
                    uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) {
+  uint32_t i = 0;
+  for (; i + 2 <= count; i += 2) {
+    FillBits(r);
+    uint32_t lo = TakeSymbol(r, tree);
+    uint32_t hi = TakeSymbol(r, tree);
+    uint32_t lo2 = TakeSymbol(r, tree);
+    uint32_t hi2 = TakeSymbol(r, tree);
+    out[i] = uint8_t(lo | hi << 4);
+    out[i + 1] = uint8_t(lo2 | hi2 << 4);
+  }
+  for (; i < count; ++i) {
     uint32_t lo = ReadSymbol(r, tree);
     uint32_t hi = ReadSymbol(r, tree);
     out[i] = uint8_t(lo | hi << 4);
@@ -172,7 +198,12 @@ void RefillDc(PlaneState* state, Bundle* b, BitReader* r) {
 void StoreRuns(BitReader* __restrict r, const CodeTree* __restrict tree,
                uint8_t* __restrict out,
                uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) out[i] = uint8_t(ReadSymbol(r, tree));
+  uint32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    FillBits(r);
+    for (uint32_t k = 0; k < 4; ++k) out[i + k] = uint8_t(TakeSymbol(r, tree));
+  }
+  for (; i < count; ++i) out[i] = uint8_t(ReadSymbol(r, tree));
 }
 
 void RefillRuns(PlaneState* state, Bundle* b, BitReader* r) {

@@ -2,6 +2,7 @@
 // reading of tree headers (identity, explicit list, merge shuffle).
 #include "video/code_trees.h"
 
+#include <algorithm>
 #include <array>
 
 namespace kivo {
@@ -97,6 +98,8 @@ constexpr std::array<uint32_t, kTreeCount> BuildLongest() {
   return l;
 }
 constexpr std::array<uint32_t, kTreeCount> kLongest = BuildLongest();
+// The bundle refills take four codes from one fill of 32 bits.
+static_assert(*std::max_element(kLongest.begin(), kLongest.end()) <= 7, "a code longer than 7 bits");
 
 constexpr std::array<uint32_t, kTreeCount> BuildOffsets() {
   std::array<uint32_t, kTreeCount> o{};

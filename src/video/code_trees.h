@@ -31,6 +31,15 @@ uint32_t FixedTreeLongest(uint32_t t);
 // set, so the header always consumes what it says and the tree stays usable.
 bool ReadTree(BitReader* reader, CodeTree* tree);
 
+// A symbol from bits already in the cache: the caller has made at least
+// `longest` bits available (a fill gives 32, enough for four symbols, since
+// no code is longer than 7 bits).
+inline uint32_t TakeSymbol(BitReader* reader, const CodeTree* tree) {
+  uint32_t entry = tree->lookup[uint32_t(reader->cache) & ((1u << tree->longest) - 1)];
+  SkipBits(reader, entry >> 4);
+  return entry & 15;
+}
+
 inline uint32_t ReadSymbol(BitReader* reader, const CodeTree* tree) {
   uint32_t entry = tree->lookup[PeekBits(reader, tree->longest)];
   SkipBits(reader, entry >> 4);

@@ -149,25 +149,50 @@ struct Rect {
   uint32_t x, y, w, h;
 };
 
-// The areas a conversion walks, in the rows the option converts.
-std::vector<Rect> Areas(const Job& job, uint32_t sy0, uint32_t w, uint32_t h) {
+// The areas a conversion walks, in the rows the option converts. Changed
+// cells go in pairs while a stretch's start would move the fast routines'
+// groups (`anyWay` false); else bands with at least half their cells
+// changed (fast) or all of them (plain) whole, the others in stretches of changed cells with gaps of up to
+// three (fast) or no (plain) unchanged ones.
+std::vector<Rect> Areas(const Job& job, uint32_t sy0, uint32_t w, uint32_t h, bool anyWay) {
   if (!job.map) return {{job.sx, sy0, w, h}};
   std::vector<Rect> out;
   bool half = job.option == 6;
   uint32_t cells = w / 16;
+  uint32_t join = job.fast ? 3 : 0;
   for (uint32_t band = 0; band < h / 16; ++band) {
     auto changed = [&](uint32_t i) {
       uint32_t row = half ? 2 * band : band;
       return job.map[row * job.mapRow + i] != 0 || (half && job.map[(row + 1) * job.mapRow + i] != 0);
     };
-    for (uint32_t c = 0; c < cells; c += 2) {
-      bool left = changed(c), right = c + 1 < cells && changed(c + 1);
-      if (left && right)
-        out.push_back({16 * c, 16 * band, 32, 16});
-      else if (left)
-        out.push_back({16 * c, 16 * band, 16, 16});
-      else if (right)
-        out.push_back({16 * c + 16, 16 * band, 16, 16});
+    if (!anyWay) {
+      for (uint32_t c = 0; c < cells; c += 2) {
+        bool left = changed(c), right = c + 1 < cells && changed(c + 1);
+        if (left && right)
+          out.push_back({16 * c, 16 * band, 32, 16});
+        else if (left)
+          out.push_back({16 * c, 16 * band, 16, 16});
+        else if (right)
+          out.push_back({16 * c + 16, 16 * band, 16, 16});
+      }
+      continue;
+    }
+    uint32_t count = 0;
+    for (uint32_t i = 0; i < cells; ++i) count += changed(i) ? 1 : 0;
+    if (count > 0 && (job.fast ? 2 * count >= cells : count == cells)) {
+      out.push_back({0, 16 * band, 16 * cells, 16});
+      continue;
+    }
+    for (uint32_t c = 0; c < cells;) {
+      if (!changed(c)) {
+        ++c;
+        continue;
+      }
+      uint32_t end = c + 1;
+      for (uint32_t i = end; i < cells && i - end <= join; ++i)
+        if (changed(i)) end = i + 1;
+      out.push_back({16 * c, 16 * band, 16 * (end - c), 16});
+      c = end;
     }
   }
   if (cells * 16 < w) out.push_back({cells * 16, 0, w - cells * 16, h});
@@ -198,7 +223,8 @@ void ApplyModel(const Job& job, const Planes& p, std::vector<uint8_t>& dest, siz
   if (bpp == 2 && misalign == 2) back = 1;
   if (bpp == 3 && misalign) back = 4 - misalign;
   uint32_t groupSize = 1u << job.fastGranularity;
-  for (const Rect& r : Areas(job, sy0, w, h)) {
+  bool anyWay = !job.fast || ((job.x + back) & 3) == 0;
+  for (const Rect& r : Areas(job, sy0, w, h, anyWay)) {
     uint32_t lead = std::min((0u - (job.x + back + (r.x - sx0) * wx)) & 3, r.w);
     uint32_t groups = (r.w - lead) / groupSize;
     for (uint32_t row = r.y; row < r.y + r.h; ++row) {

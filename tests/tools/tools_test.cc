@@ -188,9 +188,13 @@ TEST(Kivenc, DefaultCodingIsSmallerAndCloseAndFollowsTheDataRate) {
     EXPECT_TRUE(DecodeMovie(out, d));
     return std::filesystem::file_size(out);
   };
-  Decoded exact, coded, tight;
+  Decoded exact, coded, tight, single;
   const uint64_t exactSize = encode("--lossless", &exact);
-  const uint64_t codedSize = encode("", &coded);
+  encode("--threads 1", &single);
+  const std::string singleBytes = Slurp(InFolder("smooth.kiv"));
+  const uint64_t codedSize = encode("--threads 3", &coded);
+  // Any number of threads writes the same movie.
+  EXPECT_EQ(Slurp(InFolder("smooth.kiv")), singleBytes);
   const uint64_t tightSize = encode("--data-rate 2k", &tight);
   ASSERT_EQ(coded.luma.size(), frames);
   ASSERT_EQ(tight.luma.size(), frames);
@@ -220,6 +224,7 @@ TEST(Kivenc, ErrorsExitWithOneMessageAndLeaveNoFile) {
       {Quote(in) + " --audio 1:" + Quote(wav), "not PCM"},
       {Quote(in) + " --rate 0", "--rate"},
       {Quote(in) + " --bogus", "unknown option"},
+      {Quote(in) + " --threads 0", "--threads"},
       {Quote(InFolder("missing.y4m")), "missing.y4m"},
       {Quote(in) + " --alpha", "--alpha"},
   };

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "encode/container_writer.h"
@@ -260,6 +261,7 @@ void Run(const EncodeOptions& o) {
     c.rateDen = settings.rateDen;
     c.keyInterval = o.keyInterval;
     c.effort = o.effort;
+    c.threads = o.threads ? o.threads : std::max(1u, std::thread::hardware_concurrency());
     if (!encode::OpenVideoCoder(coder, c, &error)) throw Failure{error};
   }
 

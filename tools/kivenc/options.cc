@@ -58,6 +58,8 @@ const char* const kEncodeUsage =
     "  --quality Q           1 (smallest) to 100 (best), default 75\n"
     "  --data-rate RATE      target bytes per second for the busiest second (k, M)\n"
     "  --effort N            0 fastest, 1 default, 2 widest motion search\n"
+    "  --threads N           threads that code the pictures, 1 to 64 (default: one\n"
+    "                        per processor core); the movie is the same for any N\n"
     "  --lossless            exact pictures (unchanged, flat and raw blocks only)\n"
     "  --quiet               no progress line\n"
     "  -h, --help            this text\n"
@@ -93,6 +95,10 @@ bool ParseEncodeOptions(int argc, char** argv, EncodeOptions* o, std::string* er
       if (!value(&v)) return false;
       if (!Number(v, 0, 2, &n)) return Fail(error, "--effort takes 0, 1 or 2");
       o->effort = static_cast<uint32_t>(n);
+    } else if (arg == "--threads") {
+      if (!value(&v)) return false;
+      if (!Number(v, 1, 64, &n)) return Fail(error, "--threads takes 1 to 64");
+      o->threads = static_cast<uint32_t>(n);
     } else if (arg == "--quiet") {
       o->quiet = true;
     } else if (arg == "--display-mode") {

@@ -28,6 +28,7 @@ struct EncodeOptions {
   uint32_t quality = 75;
   uint32_t dataRate = 0;
   uint32_t effort = 1;
+  uint32_t threads = 0;  // 0: one per processor core
   bool lossless = false;  // the exact coding: Unchanged, Fill and Raw blocks only
   bool help = false, version = false;
 };
