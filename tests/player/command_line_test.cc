@@ -390,11 +390,12 @@ TEST(CommandLine, HelpTextLines) {
       EXPECT_NE(styles.find(std::to_string(number) + "=" + style->name), std::string::npos) << styles;
     }
   }
-  for (const char* foreign : {"DirectDraw", "DirectSound", "waveOut", "DIBSection"})
-    EXPECT_EQ(linuxHelp.find(foreign), std::string::npos) << foreign;
 #if defined(_WIN32)
   EXPECT_EQ(HelpText(), WindowsHelpText());
 #else
+  // Built from a Linux build's styles, the text names no Windows service.
+  for (const char* foreign : {"DirectDraw", "DirectSound", "waveOut", "DIBSection"})
+    EXPECT_EQ(linuxHelp.find(foreign), std::string::npos) << foreign;
   EXPECT_EQ(HelpText(), LinuxHelpText());
 #endif
 }
