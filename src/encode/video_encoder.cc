@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <thread>
 
 #include "encode/video_coefficients.h"
 #include "encode/video_dct.h"
@@ -396,9 +397,22 @@ struct CoderWorkers {
   std::atomic<uint32_t> generation{0};  // a new pass (or the end) for the helpers
   std::atomic<uint32_t> helpersDone{0};
   std::atomic<bool> stop{false};
+  uint16_t fpuControl = 0;  // the caller's x87 control word (32-bit x86)
 };
 
 namespace {
+
+// Waits until `value` differs from `seen`. The Windows runtime's atomic wait
+// can miss a notification (it has no futex), so there the thread polls,
+// yielding the processor and then sleeping a millisecond at a time.
+void WaitWhile(const std::atomic<uint32_t>& value, uint32_t seen) {
+#if defined(_WIN32)
+  for (uint32_t tries = 0; value.load(std::memory_order_acquire) == seen; ++tries)
+    tries < 200 ? std::this_thread::yield() : os::SleepMs(1);
+#else
+  value.wait(seen, std::memory_order_acquire);
+#endif
+}
 
 // Blocks take a few microseconds, so the row above is usually only a moment
 // away: spinning first spares a sleep and a wake-up per block.
@@ -411,10 +425,23 @@ void WaitForColumns(const std::atomic<uint32_t>& done, uint32_t wanted) {
     seen = done.load(std::memory_order_acquire);
   }
   while (seen < wanted) {
-    done.wait(seen, std::memory_order_acquire);
+    WaitWhile(done, seen);
     seen = done.load(std::memory_order_acquire);
   }
 }
+
+#if defined(__i386__)
+// On 32-bit x86 the costs are doubles in x87 registers, whose precision is a
+// per-thread setting (Windows starts threads at 53 bits, its runtime gives
+// the main thread 64): helpers take the caller's, so that costs round alike
+// on every thread and the movie does not depend on which thread chose.
+uint16_t FpuControl() {
+  uint16_t word;
+  __asm__ volatile("fnstcw %0" : "=m"(word));
+  return word;
+}
+void SetFpuControl(uint16_t word) { __asm__ volatile("fldcw %0" : : "m"(word)); }
+#endif
 
 // The pair of block rows from `top` turns each pair of columns into a
 // doubled block where that is cheaper than its four blocks, else takes the
@@ -522,9 +549,12 @@ void HelperMain(void* arg) {
   CoderWorkers& w = *state.owner;
   uint32_t seen = 0;
   for (;;) {
-    w.generation.wait(seen, std::memory_order_acquire);
+    WaitWhile(w.generation, seen);
     seen = w.generation.load(std::memory_order_acquire);
     if (w.stop.load(std::memory_order_acquire)) return;
+#if defined(__i386__)
+    SetFpuControl(w.fpuControl);
+#endif
     RunRows(w, state);
     w.helpersDone.fetch_add(1, std::memory_order_acq_rel);
     w.helpersDone.notify_all();
@@ -543,13 +573,16 @@ void CodePlanes(VideoCoder& coder, bool inter, double lambda) {
   w.helpersDone.store(0, std::memory_order_relaxed);
   const uint32_t helpers = uint32_t(w.helpers.size());
   if (helpers) {
+#if defined(__i386__)
+    w.fpuControl = FpuControl();
+#endif
     w.generation.fetch_add(1, std::memory_order_release);
     w.generation.notify_all();
   }
   RunRows(w, w.states[0]);
   uint32_t finished = w.helpersDone.load(std::memory_order_acquire);
   while (finished < helpers) {
-    w.helpersDone.wait(finished, std::memory_order_acquire);
+    WaitWhile(w.helpersDone, finished);
     finished = w.helpersDone.load(std::memory_order_acquire);
   }
   std::memset(coder.counts, 0, sizeof coder.counts);
