@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "kivo/movie.h"
 #include "audio/audio_decoder.h"
 #include "movie/container.h"
 #include "movie/memory.h"
@@ -230,23 +231,18 @@ int32_t LoadPacket(KivoMovie* m, uint32_t frame, const uint8_t** data, uint32_t*
 }
 
 void FillPicture(const KivoVideoDecoder* d, KivoPicture* p) {
-  const PlaneSet& planes = d->planes;
-  const uint32_t k = uint32_t(planes.current) & 1;
-  const uint8_t* frame = planes.frameBuffers[k];
-  const uint8_t* first = frame + size_t(planes.pitch) * planes.rows;
-  const uint8_t* second = first + size_t(planes.chromaPitch) * planes.chromaRows;
-  // The stream's chroma order: V then U from revision 'h' on, U then V before.
-  const bool uFirst = (d->decodeFlags & 0x10000) != 0;
-  p->y = frame;
-  p->u = uFirst ? first : second;
-  p->v = uFirst ? second : first;
-  p->alpha = (d->decodeFlags & kDecodeAlpha) ? planes.alphaBuffers[k] : nullptr;
+  const CurrentPlanes c =
+      GetCurrentPlanes(d->planes, (d->decodeFlags & kOpenBeforeH) != 0, (d->decodeFlags & kDecodeAlpha) != 0);
+  p->y = c.y;
+  p->u = c.u;
+  p->v = c.v;
+  p->alpha = c.alpha;
   p->width = d->width;
   p->height = d->height;
   p->chroma_width = (d->width + 1) / 2;
   p->chroma_height = (d->height + 1) / 2;
-  p->pitch = planes.pitch;
-  p->chroma_pitch = planes.chromaPitch;
+  p->pitch = d->planes.pitch;
+  p->chroma_pitch = d->planes.chromaPitch;
 }
 
 }  // namespace

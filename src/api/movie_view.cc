@@ -53,16 +53,12 @@ int32_t GetPicture(const Movie* m, MoviePicture* picture) {
   memset(picture, 0, sizeof *picture);
   if (!m) return 0;
   const PlaneSet& p = m->planes;
-  const int32_t k = p.current & 1;
-  const uint8_t* frame = p.frameBuffers[k];
-  const uint8_t* first = frame + size_t(p.pitch) * p.rows;
-  const uint8_t* second = first + size_t(p.chromaPitch) * p.chromaRows;
-  // The stream's chroma order: V then U from revision 'h' on, U then V before.
-  const bool uFirst = (m->openFlags & kOpenBeforeH) != 0;
-  picture->luma = frame;
-  picture->u = uFirst ? first : second;
-  picture->v = uFirst ? second : first;
-  picture->alpha = (m->openFlags & kOpenAlpha) ? p.alphaBuffers[k] : nullptr;
+  const CurrentPlanes c =
+      GetCurrentPlanes(p, (m->openFlags & kOpenBeforeH) != 0, (m->openFlags & kOpenAlpha) != 0);
+  picture->luma = c.y;
+  picture->u = c.u;
+  picture->v = c.v;
+  picture->alpha = c.alpha;
   picture->width = m->sourceWidth;
   picture->height = m->sourceHeight;
   picture->chromaWidth = (m->sourceWidth + 1) / 2;

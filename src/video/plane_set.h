@@ -4,6 +4,7 @@
 // Everything here is sized and allocated when the movie opens.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace kivo {
@@ -18,5 +19,20 @@ struct PlaneSet {
   uint32_t chromaPitch, chromaRows;
   uint8_t* changedCells;      // one byte per 16x16 luma cell, (pitch/16) * (rows/16), +16 spare
 };
+
+// The planes of the most recently decoded frame in Y, U, V order. The stream
+// stores V then U from revision 'h' on, U then V before (`uFirst`).
+struct CurrentPlanes {
+  const uint8_t *y, *u, *v, *alpha;  // alpha is null unless asked for
+};
+
+inline CurrentPlanes GetCurrentPlanes(const PlaneSet& p, bool uFirst, bool alpha) {
+  const uint32_t k = uint32_t(p.current) & 1;
+  const uint8_t* frame = p.frameBuffers[k];
+  const uint8_t* first = frame + size_t(p.pitch) * p.rows;
+  const uint8_t* second = first + size_t(p.chromaPitch) * p.chromaRows;
+  return {frame, uFirst ? first : second, uFirst ? second : first,
+          alpha ? p.alphaBuffers[k] : nullptr};
+}
 
 }  // namespace kivo
