@@ -192,6 +192,11 @@ static void send_segment(GstKivoDemux* self) {
   self->needSegment = FALSE;
 }
 
+/* Pushes a buffer on one pad; the answer combines every pad's flow. */
+static GstFlowReturn push_on(GstKivoDemux* self, GstPad* pad, GstBuffer* buffer) {
+  return gst_flow_combiner_update_pad_flow(self->combiner, pad, gst_pad_push(pad, buffer));
+}
+
 /* Pushes one split packet: each track's chunk, then the video data. */
 static GstFlowReturn push_packet(GstKivoDemux* self, const KivoPacket* packet, uint32_t frame) {
   send_segment(self);
@@ -210,7 +215,7 @@ static GstFlowReturn push_packet(GstKivoDemux* self, const KivoPacket* packet, u
     if (a->discont) GST_BUFFER_FLAG_SET(b, GST_BUFFER_FLAG_DISCONT);
     a->discont = FALSE;
     a->bytes += bytes;
-    ret = gst_flow_combiner_update_pad_flow(self->combiner, a->pad, gst_pad_push(a->pad, b));
+    ret = push_on(self, a->pad, b);
     if (ret != GST_FLOW_OK) return ret;
   }
   GstBuffer* v = copy_bytes(packet->video, packet->video_size);
@@ -221,7 +226,7 @@ static GstFlowReturn push_packet(GstKivoDemux* self, const KivoPacket* packet, u
   if (self->videoDiscont) GST_BUFFER_FLAG_SET(v, GST_BUFFER_FLAG_DISCONT);
   self->videoDiscont = FALSE;
   self->segment.position = GST_BUFFER_PTS(v);
-  return gst_flow_combiner_update_pad_flow(self->combiner, self->videopad, gst_pad_push(self->videopad, v));
+  return push_on(self, self->videopad, v);
 }
 
 /* After a seek to `key`: each track's chunk that carries its sound into the
@@ -241,7 +246,7 @@ static GstFlowReturn push_carry(GstKivoDemux* self, uint32_t key) {
     GST_BUFFER_FLAG_SET(b, GST_BUFFER_FLAG_DECODE_ONLY);
     GST_BUFFER_FLAG_SET(b, GST_BUFFER_FLAG_DISCONT);
     a->discont = FALSE;
-    GstFlowReturn ret = gst_flow_combiner_update_pad_flow(self->combiner, a->pad, gst_pad_push(a->pad, b));
+    GstFlowReturn ret = push_on(self, a->pad, b);
     if (ret != GST_FLOW_OK) return ret;
   }
   return GST_FLOW_OK;
@@ -449,7 +454,7 @@ static GstFlowReturn push_kept_carry(GstKivoDemux* self) {
     GST_BUFFER_FLAG_SET(b, GST_BUFFER_FLAG_DISCONT);
     a->discont = FALSE;
     g_byte_array_set_size(a->carry, 0);
-    GstFlowReturn ret = gst_flow_combiner_update_pad_flow(self->combiner, a->pad, gst_pad_push(a->pad, b));
+    GstFlowReturn ret = push_on(self, a->pad, b);
     if (ret != GST_FLOW_OK) return ret;
   }
   return GST_FLOW_OK;
