@@ -53,7 +53,7 @@ TrackDecoder* OpenTrackDecoder(const Movie* m, uint32_t trackId) {
 }
 
 uint32_t DecodeTrackAudio(TrackDecoder* t, const Movie* m, AudioSink sink, void* context) {
-  if (!t || !m || !sink || m->readError || m->io.endOfData.load(std::memory_order_relaxed)) return 0;
+  if (!t || !m || !sink || m->readError || m->packetShort) return 0;
   if (m->currentFrame < 1 || m->currentFrame > m->frameCount || !m->frameData) return 0;
   const uint8_t* chunk;
   uint32_t size;

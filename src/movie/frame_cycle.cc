@@ -189,7 +189,7 @@ uint32_t DecodeAudioPackets(Movie* m, const uint8_t* packet, uint32_t size, bool
 // none hands over all it holds, and starts playing if it was still waiting
 // for more.
 void NoteLoadedPacket(Movie* m, uint32_t size) {
-  if (!SoundOpen(m) || !m->frameData || m->readError || m->io.endOfData) return;
+  if (!SoundOpen(m) || !m->frameData || m->readError || m->packetShort) return;
   uint32_t sizes[kMaxSoundTracks] = {};
   DecodeAudioPackets(m, m->frameData, size, false, sizes);
   NoteSoundPackets(m, sizes);
@@ -220,7 +220,7 @@ int32_t DoFrame(Movie* m) {
     ServiceSound(m);
   }
   m->slowStart = m->decodeStart;
-  if (io.endOfData) m->readError = 1;
+  if (m->packetShort) m->readError = 1;
   if (m->readError || !m->frameData) return 1;
 
   uint32_t size = FrameSize(m->frameIndex, m->currentFrame);
@@ -305,27 +305,32 @@ void GotoFrame(Movie* m, uint32_t n) {
   }
   uint32_t offset = m->frameIndex[k] & ~1u;
   uint32_t size = FrameSize(m->frameIndex, n);
+  // The end of the data is reached at the first packet that does not come
+  // whole, not when the read-ahead first meets the end of the file: the
+  // packets already read before it are still played.
   if (Preloaded(m)) {
-    m->frameData = m->preloaded + offset - (m->frameIndex[0] & ~1u);
+    const uint32_t at = offset - (m->frameIndex[0] & ~1u);
+    m->packetShort = at > m->preloadedBytes || size > m->preloadedBytes - at;
+    if (!m->packetShort) m->frameData = m->preloaded + at;
+  } else if (size > m->largestFrame) {
+    // Such a packet would not fit the frame buffer: a read that came back short.
+    m->packetShort = 1;
   } else {
-    // A packet larger than the header's largest frame would not fit the
-    // frame buffer: treat it like a read that came back short.
-    if (size > m->largestFrame) {
-      m->io.endOfData = 1;
-    } else {
-      // Every reader of the packet (the decoders, the track decoders of
-      // callers) is done with it before the next read, which is when the
-      // ring lets go of a packet lent in place.
-      m->frameData = m->io.ReadFrameInPlace(&m->io, k, offset, m->frameBuffer, size, nullptr);
-    }
+    // Every reader of the packet (the decoders, the track decoders of
+    // callers) is done with it before the next read, which is when the
+    // ring lets go of a packet lent in place.
+    uint32_t delivered = 0;
+    m->frameData = m->io.ReadFrameInPlace(&m->io, k, offset, m->frameBuffer, size, &delivered);
+    m->packetShort = delivered < size;
   }
+  if (m->packetShort) m->io.endOfData = 1;
   m->currentFrame = n;
   m->audioDecodedAhead = 0;
   NoteLoadedPacket(m, size);
   // At a loop frame 1's sound goes in as soon as its packet is there, a
   // frame before the picture: the device gets the next pass's sound while it
   // still plays the last frame's, and plays on without a gap.
-  if (loop && SoundOpen(m) && m->framesDecoded && m->frameData && !m->readError && !m->io.endOfData) {
+  if (loop && SoundOpen(m) && m->framesDecoded && m->frameData && !m->readError && !m->packetShort) {
     DecodeAudioPackets(m, m->frameData, size, true);
     m->audioDecodedAhead = 1;
   }

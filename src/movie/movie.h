@@ -37,6 +37,8 @@ struct Movie {
   uint8_t* frameData;              // packet of currentFrame (in the ring, or in frameBuffer)
   uint8_t* frameBuffer;            // largestFrame bytes: a packet that cannot be used in the ring
   uint8_t* preloaded;              // frame 1 of a preloaded or in-memory movie
+  uint32_t preloadedBytes;         // of the data from frame 1 on: less than the header's when the file is cut short
+  int32_t packetShort;             // currentFrame's packet did not come whole: the data ends before it
   uint32_t* frameIndex;
   IoDriver io;
   uint8_t* readBlock;

@@ -312,6 +312,7 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
   const uint32_t firstFrame = m->frameIndex[0] & ~1u;
   if (inMemory) {
     m->preloaded = const_cast<uint8_t*>(memoryBase) + firstFrame;
+    m->preloadedBytes = available > firstFrame ? available - firstFrame : 0;
   } else {
     m->readBufferSize = m->io.GetBufferSize(&m->io, wanted);
     if (m->readBufferSize >= static_cast<uint32_t>(uint64_t(h.dataSize) * 9 / 10)) {
@@ -329,7 +330,7 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
       m->memoryUsed += bytesToLoad;
       m->readBufferSize = 0;
       m->io.SetBuffer(&m->io, nullptr, 0, movieSize, speed);
-      m->io.ReadFrame(&m->io, 0, firstFrame, m->preloaded, bytesToLoad);
+      m->preloadedBytes = m->io.ReadFrame(&m->io, 0, firstFrame, m->preloaded, bytesToLoad);
       if (bytesToLoad < wholeData) m->io.endOfData.store(1);
       m->io.Close(&m->io);
       m->io.frameReadMs = 0;

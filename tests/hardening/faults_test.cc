@@ -76,6 +76,26 @@ TEST_P(ReadFaults, AFileCutShortWhilePlayingEndsTheData) {
   CloseMovie(m);
 }
 
+// A file shorter than its header says: every packet it holds whole is
+// played, though the read-ahead (or the preload) met the end long before.
+TEST_P(ReadFaults, AFileCutShortBeforeOpeningPlaysEveryWholePacket) {
+  Movie* whole = OpenMovie(test::WriteTestFile("fault-whole.kiv", bytes).c_str(), GetParam());
+  ASSERT_NE(whole, nullptr);
+  const uint32_t kept = 30;
+  bytes.resize(whole->frameIndex[kept] & ~1u);  // frames 1 to 30, nothing of 31
+  CloseMovie(whole);
+  const std::string path = test::WriteTestFile("fault-short.kiv", bytes);
+  for (const uint32_t preload : {0u, kOpenPreload}) {
+    Movie* m = OpenMovie(path.c_str(), GetParam() | preload);
+    ASSERT_NE(m, nullptr);
+    errors = 0;
+    Cycle(m, kFrames);
+    EXPECT_EQ(m->framesDecoded, kept) << "preload " << preload;
+    EXPECT_EQ(errors, kFrames - kept);
+    CloseMovie(m);
+  }
+}
+
 #ifndef _WIN32
 // A read error of the system: the movie's file handle is made to refer to a
 // folder, which every read then refuses.
