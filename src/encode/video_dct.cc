@@ -59,19 +59,20 @@ const QuantiserTables& Tables() {
 // (x * c) >> 11 with the product wrapping at 32 bits.
 inline uint32_t Mul(int32_t c, uint32_t x) { return uint32_t(int32_t(x * uint32_t(c)) >> 11); }
 
-// One 1-D pass; all sums wrap at 32 bits (held unsigned), shifts are
-// arithmetic on the signed view.
-void Transform1D(const uint32_t e[8], uint32_t o[8]) {
-  uint32_t a0 = e[0] + e[4], a1 = e[0] - e[4];
-  uint32_t a2 = e[2] + e[6];
-  uint32_t t = Mul(2896, e[2] - e[6]) - a2;
-  uint32_t a4 = e[5] + e[3], a5 = e[5] - e[3];
-  uint32_t a6 = e[1] + e[7], a7 = e[1] - e[7];
-  uint32_t b0 = a4 + a6;
-  uint32_t b1 = Mul(3784, a5 + a7);
-  uint32_t b2 = Mul(-5352, a5) - b0 + b1;
-  uint32_t b3 = Mul(2896, a6 - a4) - b2;
-  uint32_t b4 = Mul(2217, a7) - b1 + b3;
+// The inverse transform's 1-D flow graph, over the decoder's wrapping
+// integers or over reals; `mul(c, x)` scales by c / 2048.
+template <typename T, typename Mul>
+void Butterfly(const T e[8], T o[8], Mul mul) {
+  T a0 = e[0] + e[4], a1 = e[0] - e[4];
+  T a2 = e[2] + e[6];
+  T t = mul(2896, e[2] - e[6]) - a2;
+  T a4 = e[5] + e[3], a5 = e[5] - e[3];
+  T a6 = e[1] + e[7], a7 = e[1] - e[7];
+  T b0 = a4 + a6;
+  T b1 = mul(3784, a5 + a7);
+  T b2 = mul(-5352, a5) - b0 + b1;
+  T b3 = mul(2896, a6 - a4) - b2;
+  T b4 = mul(2217, a7) - b1 + b3;
   o[0] = a0 + a2 + b0;
   o[7] = a0 + a2 - b0;
   o[1] = a1 + t + b2;
@@ -81,6 +82,10 @@ void Transform1D(const uint32_t e[8], uint32_t o[8]) {
   o[3] = a0 - a2 - b4;
   o[4] = a0 - a2 + b4;
 }
+
+// One 1-D pass; all sums wrap at 32 bits (held unsigned), shifts are
+// arithmetic on the signed view.
+void Transform1D(const uint32_t e[8], uint32_t o[8]) { Butterfly(e, o, Mul); }
 
 struct Basis {
   double column[8][8];  // column[u][x]
@@ -135,25 +140,7 @@ void Fit(const double target[64], const int32_t* table, int32_t dcMin, int32_t d
 // The same flow graph without shifts or wrapping: the linear map the fit
 // inverts. Column u of kBasis is the 1-D output of a unit input at u.
 void InverseButterflyReal(const double e[8], double o[8]) {
-  auto m = [](double c, double x) { return x * c / 2048.0; };
-  double a0 = e[0] + e[4], a1 = e[0] - e[4];
-  double a2 = e[2] + e[6];
-  double t = m(2896, e[2] - e[6]) - a2;
-  double a4 = e[5] + e[3], a5 = e[5] - e[3];
-  double a6 = e[1] + e[7], a7 = e[1] - e[7];
-  double b0 = a4 + a6;
-  double b1 = m(3784, a5 + a7);
-  double b2 = m(-5352, a5) - b0 + b1;
-  double b3 = m(2896, a6 - a4) - b2;
-  double b4 = m(2217, a7) - b1 + b3;
-  o[0] = a0 + a2 + b0;
-  o[7] = a0 + a2 - b0;
-  o[1] = a1 + t + b2;
-  o[6] = a1 + t - b2;
-  o[2] = a1 - t + b3;
-  o[5] = a1 - t - b3;
-  o[3] = a0 - a2 - b4;
-  o[4] = a0 - a2 + b4;
+  Butterfly(e, o, [](double c, double x) { return x * c / 2048.0; });
 }
 
 int32_t IntraQuantiser(uint32_t q, uint32_t position) { return Tables().intra[q & 15][position & 63]; }
