@@ -71,19 +71,9 @@ bool OpenVideoEncoder(VideoEncoder& encoder, const EncoderSettings& s, std::stri
 bool EncodeVideoFrame(VideoEncoder& e, const SourcePicture& picture, bool key, std::vector<uint8_t>& out,
                       bool* isKey, std::string* error) {
   const EncoderSettings& s = e.settings;
-  if (picture.width != s.width || picture.height != s.height) return Fail(error, "the picture size changed");
-  const size_t lumaBytes = size_t(s.width) * s.height;
-  const size_t chromaBytes = size_t(SourceChromaWidth(s.width)) * SourceChromaHeight(s.height);
-  if (picture.luma.size() != lumaBytes) return Fail(error, "the picture has no luma plane of its size");
-  if (s.alpha && picture.alpha.size() != lumaBytes) return Fail(error, "the picture has no alpha plane");
-  const bool chromaGiven = picture.cr.size() == chromaBytes && picture.cb.size() == chromaBytes;
-  // Old streams cannot store sample 0 (their colours are stored as signed
-  // offsets from 128), so their samples start at 1.
-  const uint8_t floor = s.revision < 'i' ? 1 : 0;
-  const bool cbFirst = s.revision < 'h';
-  const uint8_t* sources[4] = {s.alpha ? picture.alpha.data() : nullptr, picture.luma.data(),
-                               chromaGiven ? (cbFirst ? picture.cb : picture.cr).data() : nullptr,
-                               chromaGiven ? (cbFirst ? picture.cr : picture.cb).data() : nullptr};
+  const uint8_t* sources[4];
+  if (!PlanesInCodingOrder(picture, s.width, s.height, s.revision, s.alpha, sources, error)) return false;
+  const uint8_t floor = SampleFloor(s.revision);
   const bool useReference = e.haveReference && !key;
   e.lastCounts = BlockCounts{};
   bool anyUnchanged = false;

@@ -656,18 +656,9 @@ bool EncodeVideoPicture(VideoCoder& coder, const SourcePicture& picture, bool ke
                         bool* isKey, std::string* error) {
   const VideoCoderSettings& s = coder.settings;
   if (coder.planes[1].width == 0) return Fail(error, "the video coder is not open");
-  if (picture.width != s.width || picture.height != s.height) return Fail(error, "the picture size changed");
-  const size_t lumaBytes = size_t(s.width) * s.height;
-  const size_t chromaBytes = size_t(SourceChromaWidth(s.width)) * SourceChromaHeight(s.height);
-  if (picture.luma.size() != lumaBytes) return Fail(error, "the picture has no luma plane of its size");
-  if (s.alpha && picture.alpha.size() != lumaBytes) return Fail(error, "the picture has no alpha plane");
-  const bool chromaGiven = picture.cr.size() == chromaBytes && picture.cb.size() == chromaBytes;
-  // Old streams store colours as offsets from 128 and cannot hold sample 0.
-  const uint8_t floor = s.revision < 'i' ? 1 : 0;
-  const bool cbFirst = s.revision < 'h';
-  const uint8_t* sources[4] = {s.alpha ? picture.alpha.data() : nullptr, picture.luma.data(),
-                               chromaGiven ? (cbFirst ? picture.cb : picture.cr).data() : nullptr,
-                               chromaGiven ? (cbFirst ? picture.cr : picture.cb).data() : nullptr};
+  const uint8_t* sources[4];
+  if (!PlanesInCodingOrder(picture, s.width, s.height, s.revision, s.alpha, sources, error)) return false;
+  const uint8_t floor = SampleFloor(s.revision);
   for (int p = 0; p < 4; ++p) {
     VideoCoderPlane& plane = coder.planes[p];
     if (!plane.present) continue;
