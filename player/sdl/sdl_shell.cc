@@ -314,25 +314,25 @@ void SdlScreenSize(const SdlShellState& state, int32_t* width, int32_t* height) 
 }
 
 PlayerShell MakeSdlShell(SdlShellState* state) {
-  PlayerShell shell{};
-  shell.context = state;
-  shell.createWindow = CreateWindowOp;
-  shell.destroyWindow = DestroyWindowOp;
-  shell.placeWindow = PlaceWindowOp;
-  shell.showWindow = ShowWindowOp;
-  shell.redrawFrame = RedrawFrameOp;
-  shell.windowCorner = WindowCornerOp;
-  shell.invalidate = InvalidateOp;
-  shell.fillBlack = FillBlackOp;
-  shell.measureText = MeasureTextOp;
-  shell.drawText = DrawTextOp;
-  shell.pumpEvent = PumpEventOp;
-  shell.sleepMs = SleepOp;
-  shell.messageBox = MessageBoxOp;
-  shell.openWebPage = OpenWebPageOp;
-  shell.programPath = ProgramPathOp;
-  shell.reportError = ReportErrorOp;
-  return shell;
+  return PlayerShell{
+      .context = state,
+      .createWindow = CreateWindowOp,
+      .destroyWindow = DestroyWindowOp,
+      .placeWindow = PlaceWindowOp,
+      .showWindow = ShowWindowOp,
+      .redrawFrame = RedrawFrameOp,
+      .windowCorner = WindowCornerOp,
+      .invalidate = InvalidateOp,
+      .fillBlack = FillBlackOp,
+      .measureText = MeasureTextOp,
+      .drawText = DrawTextOp,
+      .pumpEvent = PumpEventOp,
+      .sleepMs = SleepOp,
+      .messageBox = MessageBoxOp,
+      .openWebPage = OpenWebPageOp,
+      .programPath = ProgramPathOp,
+      .reportError = ReportErrorOp,
+  };
 }
 
 }  // namespace kivo

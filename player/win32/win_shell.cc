@@ -233,24 +233,25 @@ void WinScreenSize(int32_t* width, int32_t* height) {
 
 PlayerShell MakeWinShell(WinShellState* state) {
   current = state;
-  PlayerShell shell{};
-  shell.context = state;
-  shell.createWindow = CreateWindowOp;
-  shell.destroyWindow = DestroyWindowOp;
-  shell.placeWindow = PlaceWindowOp;
-  shell.showWindow = ShowWindowOp;
-  shell.redrawFrame = RedrawFrameOp;
-  shell.windowCorner = WindowCornerOp;
-  shell.invalidate = InvalidateOp;
-  shell.fillBlack = FillBlackOp;
-  shell.measureText = MeasureTextOp;
-  shell.drawText = DrawTextOp;
-  shell.pumpEvent = PumpEventOp;
-  shell.sleepMs = SleepOp;
-  shell.messageBox = MessageBoxOp;
-  shell.openWebPage = OpenWebPageOp;
-  shell.programPath = ProgramPathOp;
-  return shell;
+  return PlayerShell{
+      .context = state,
+      .createWindow = CreateWindowOp,
+      .destroyWindow = DestroyWindowOp,
+      .placeWindow = PlaceWindowOp,
+      .showWindow = ShowWindowOp,
+      .redrawFrame = RedrawFrameOp,
+      .windowCorner = WindowCornerOp,
+      .invalidate = InvalidateOp,
+      .fillBlack = FillBlackOp,
+      .measureText = MeasureTextOp,
+      .drawText = DrawTextOp,
+      .pumpEvent = PumpEventOp,
+      .sleepMs = SleepOp,
+      .messageBox = MessageBoxOp,
+      .openWebPage = OpenWebPageOp,
+      .programPath = ProgramPathOp,
+      .reportError = nullptr,  // the message box says it all
+  };
 }
 
 }  // namespace kivo
