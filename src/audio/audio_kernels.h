@@ -1,5 +1,5 @@
 // The inner loops of the audio decoder as a table of operations: the plain
-// reference and, where the processor has it, an AVX version that performs
+// routines and, where the processor has it, an AVX version that performs
 // the same float operations in the same order (so the results agree with the
 // plain ones, up to the sign of zeros). The table in use is chosen at the
 // first decode from a processor probe; tests and benchmarks can pin a level.

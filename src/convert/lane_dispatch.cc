@@ -11,8 +11,8 @@ namespace {
 struct Families {
   LaneKernels tiers[3];
   Families() {
-    FillPortableKernels(&tiers[kLanePortable]);
-    tiers[kLaneSse2] = tiers[kLanePortable];
+    FillPlainLaneKernels(&tiers[kLanePlain]);
+    tiers[kLaneSse2] = tiers[kLanePlain];
     FillSse2Kernels(&tiers[kLaneSse2]);
     tiers[kLaneAvx2] = tiers[kLaneSse2];
     FillAvx2Kernels(&tiers[kLaneAvx2]);
@@ -23,7 +23,7 @@ struct Families {
 
 const LaneKernels& LaneKernelsFor(int32_t tier) {
   static const Families families;
-  if (tier < kLanePortable) tier = kLanePortable;
+  if (tier < kLanePlain) tier = kLanePlain;
   if (tier > kLaneAvx2) tier = kLaneAvx2;
   return families.tiers[tier];
 }

@@ -61,7 +61,7 @@ struct LaneKernels {
 // below it).
 const LaneKernels& LaneKernelsFor(int32_t tier);
 
-void FillPortableKernels(LaneKernels* k);
+void FillPlainLaneKernels(LaneKernels* k);
 void FillSse2Kernels(LaneKernels* k);
 void FillAvx2Kernels(LaneKernels* k);
 

@@ -25,7 +25,7 @@ int32_t DetectTier() {
   if (__builtin_cpu_supports("avx2")) return kLaneAvx2;
   if (__builtin_cpu_supports("sse2")) return kLaneSse2;
 #endif
-  return kLanePortable;
+  return kLanePlain;
 }
 
 }  // namespace

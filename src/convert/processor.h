@@ -9,7 +9,7 @@ namespace kivo {
 
 // Fast routine families, each giving the pixels of the lane arithmetic.
 enum LaneTier : int32_t {
-  kLanePortable = 0,  // plain C++ over 16-bit lane values
+  kLanePlain = 0,     // plain C++ over 16-bit lane values
   kLaneSse2 = 1,
   kLaneAvx2 = 2,
 };

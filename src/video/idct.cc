@@ -38,7 +38,7 @@ inline uint32_t Dequantise(int16_t coefficient, int32_t q) {
 
 }  // namespace
 
-void IdctReference(const int16_t block[64], const int32_t quantiser[64], int32_t out[64]) {
+void IdctPlain(const int16_t block[64], const int32_t quantiser[64], int32_t out[64]) {
   uint32_t scratch[64];
   for (int c = 0; c < 8; ++c) {
     uint32_t e[8], o[8];

@@ -54,7 +54,7 @@ PlaneOutcome DecodePlane(const PlaneJob& job) {
   state.remapColours = (job.openFlags & kBeforeRevisionI) != 0;
   state.faults = 0;
   IdctTransform fast = job.fastPath ? FastIdct() : nullptr;
-  state.transform = fast ? fast : IdctReference;
+  state.transform = fast ? fast : IdctPlain;
   ReadPlaneTrees(&state);
 
   BlockPlane plane = MakeBlockPlane(job, &state);

@@ -30,12 +30,12 @@ void ConvertFixture::TearDown() {
 
 std::vector<int> FamiliesToTest() {
   std::vector<int> out = {-1};
-  for (int t = kLanePortable; t <= DetectedLaneTier(); ++t) out.push_back(t);
+  for (int t = kLanePlain; t <= DetectedLaneTier(); ++t) out.push_back(t);
   return out;
 }
 
 std::string FamilyName(int family) {
-  static const char* const kNames[] = {"plain", "portable", "sse2", "avx2"};
+  static const char* const kNames[] = {"plain", "plain_lanes", "sse2", "avx2"};
   return kNames[family + 1];
 }
 

@@ -57,10 +57,10 @@ std::vector<uint8_t> RunKernel(LaneKernel k, const Rows& r, int32_t kind, bool w
   return out;
 }
 
-TEST_F(Kernels, EveryFastKernelWritesWhatThePortableOneWrites) {
-  if (DetectedLaneTier() == kLanePortable) GTEST_SKIP() << "no vector family on this processor";
+TEST_F(Kernels, EveryFastKernelWritesWhatThePlainOneWrites) {
+  if (DetectedLaneTier() == kLanePlain) GTEST_SKIP() << "no vector family on this processor";
   std::mt19937 rng(99);
-  const LaneKernels& reference = LaneKernelsFor(kLanePortable);
+  const LaneKernels& plain = LaneKernelsFor(kLanePlain);
   int compared = 0;
   for (int tier = kLaneSse2; tier <= DetectedLaneTier(); ++tier) {
     const LaneKernels& fast = LaneKernelsFor(tier);
@@ -75,11 +75,11 @@ TEST_F(Kernels, EveryFastKernelWritesWhatThePortableOneWrites) {
             for (uint32_t pixels = 0; pixels <= 70; pixels += 2 + (pixels > 40 ? 7 : 0)) {
               uint32_t phase = rng() & 1, align = rng() & 3;
               int32_t exchanged = rng() & 1;
-              // The portable kernel reads the lane tables, which the
+              // The plain lane kernel reads the lane tables, which the
               // exchange swaps; the vector kernels work from the flag.
               ExchangeChromaTables(exchanged);
               Rows r = RandomRows(rng, pixels);
-              auto want = RunKernel(reference.run[kind][gray][wide], r, kind, wide, pixels, phase, exchanged, align);
+              auto want = RunKernel(plain.run[kind][gray][wide], r, kind, wide, pixels, phase, exchanged, align);
               auto got = RunKernel(fast.run[kind][gray][wide], r, kind, wide, pixels, phase, exchanged, align);
               ASSERT_EQ(got, want) << "tier " << tier << " kind " << kind << " code " << code << " gray " << gray
                                    << " wide " << wide << " pixels " << pixels << " phase " << phase
@@ -97,7 +97,7 @@ TEST_F(Kernels, EveryFastKernelWritesWhatThePortableOneWrites) {
 
 TEST_F(Kernels, GuardBytesAroundAStretchStayUntouched) {
   std::mt19937 rng(5);
-  for (int tier = kLanePortable; tier <= DetectedLaneTier(); ++tier) {
+  for (int tier = kLanePlain; tier <= DetectedLaneTier(); ++tier) {
     const LaneKernels& k = LaneKernelsFor(tier);
     for (int32_t kind = 0; kind < kLaneKinds; ++kind) {
       for (uint32_t pixels : {0u, 2u, 6u, 16u, 18u, 32u, 34u, 64u, 66u}) {

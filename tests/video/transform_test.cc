@@ -110,7 +110,7 @@ TEST(InverseDct, MatchesTheWrappingModelOnRandomAndExtremeBlocks) {
     }
     const int32_t* q = (trial & 1) ? kIntraQuantiser[rng() % 16] : kInterQuantiser[rng() % 16];
     int32_t got[64], want[64];
-    IdctReference(block, q, got);
+    IdctPlain(block, q, got);
     ModelIdct(block, q, want);
     for (int i = 0; i < 64; ++i) ASSERT_EQ(got[i], want[i]) << "trial " << trial << " at " << i;
   }
@@ -133,7 +133,7 @@ TEST(InverseDct, FastTransformMatchesThePlainOneOnRandomBlocks) {
     }
     const int32_t* q = (trial & 1) ? kIntraQuantiser[rng() % 16] : kInterQuantiser[rng() % 16];
     int32_t plain[64], quick[64];
-    IdctReference(b, q, plain);
+    IdctPlain(b, q, plain);
     fast(b, q, quick);
     for (int i = 0; i < 64; ++i) ASSERT_EQ(quick[i], plain[i]) << "trial " << trial << " at " << i;
   }
@@ -169,7 +169,7 @@ TEST(InverseDct, StoresKeepTheLowByteWithoutClamping) {
   ramp[1] = -200;
   ramp[8] = 90;
   int32_t results[64];
-  IdctReference(ramp, kIntraQuantiser[2], results);
+  IdctPlain(ramp, kIntraQuantiser[2], results);
   memset(area, 0xCC, sizeof area);
   IdctPutDoubled(area, 16, ramp, kIntraQuantiser[2]);
   for (int r = 0; r < 16; ++r)
