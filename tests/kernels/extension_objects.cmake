@@ -1,5 +1,5 @@
-# Fails when an object built for a processor extension defines a symbol that
-# the linker merges across files (weak: inline functions, template
+# Fails when an object built for a processor extension defines code that the
+# linker merges across files (weak: inline functions, template
 # instantiations). The copy compiled with the extension could be the one kept
 # for every caller, and fault on processors without it.
 #   cmake -DNM=<nm> -DOBJECTS=<a|b|...> -P extension_objects.cmake
@@ -17,8 +17,9 @@ foreach(object ${objects})
   endif()
   string(REPLACE "\n" ";" lines "${symbols}")
   foreach(line ${lines})
-    # The personality routine's reference is data every C++ object shares.
-    if(line MATCHES " [WVu] (.+)$" AND NOT CMAKE_MATCH_1 MATCHES "^DW\\.ref\\.")
+    # Weak code only: shared data (type information, guard variables) holds
+    # no instructions.
+    if(line MATCHES " W (.+)$")
       get_filename_component(name ${object} NAME)
       list(APPEND shared "${name}: ${CMAKE_MATCH_1}")
     endif()
