@@ -338,14 +338,5 @@ TEST(Frame, DecodingAllocatesNothing) {
   EXPECT_GT(allocationCount.load() - before, 0u);
 }
 
-TEST(FastPath, RefusedByTheOpenFlagWhateverTheProcessor) {
-  uint32_t use = CpuFeaturesFor(0);
-#if defined(__i386__) || defined(__x86_64__)
-  EXPECT_NE(use & kCpuMmx, 0u);  // every x86 processor these builds run on has MMX
-#endif
-  EXPECT_EQ(CpuFeaturesFor(kNoProcessorExtensions), 0u);
-  EXPECT_EQ(CpuFeaturesFor(0), use);  // a refusal is the caller's own, not left behind
-}
-
 }  // namespace
 }  // namespace kivo
