@@ -47,11 +47,12 @@ template <bool kCosine>
 void KivoTransform(benchmark::State& state) {
   const uint32_t n = static_cast<uint32_t>(state.range(0));
   const uint32_t level = static_cast<uint32_t>(state.range(1));
-  if (SetAudioKernelLevel(level) != level) {
+  if (level && !(DetectedCpuFeatures() & kCpuAvx)) {
     state.SkipWithError("kernel level not available");
     return;
   }
-  state.SetLabel(CurrentAudioKernels()->name);
+  SetCpuFeatureMask(level ? kCpuAll : 0);
+  state.SetLabel(AudioKernelsFor(CpuFeatures()).name);
   const std::vector<float> in = Input(n);
   std::vector<float> a(n);
   std::vector<int32_t> work(TransformWorkEntries(n), 0);
@@ -65,7 +66,7 @@ void KivoTransform(benchmark::State& state) {
     benchmark::DoNotOptimize(a.data());
     benchmark::ClobberMemory();
   }
-  SetAudioKernelLevel(1);
+  SetCpuFeatureMask(kCpuAll);
 }
 
 #ifdef KIVO_HAVE_FFTW
@@ -129,10 +130,11 @@ std::vector<uint8_t> MusicChunk(const AudioLayout& layout, uint32_t blocks, std:
 void TrackDecode(benchmark::State& state) {
   const TrackLayout& t = kTracks[state.range(0)];
   const uint32_t level = static_cast<uint32_t>(state.range(1));
-  if (SetAudioKernelLevel(level) != level) {
+  if (level && !(DetectedCpuFeatures() & kCpuAvx)) {
     state.SkipWithError("kernel level not available");
     return;
   }
+  SetCpuFeatureMask(level ? kCpuAll : 0);
   AudioLayout layout;
   ComputeAudioLayout(t.rate, t.channels, t.dct, &layout);
   std::mt19937 gen(state.range(0));
@@ -147,8 +149,8 @@ void TrackDecode(benchmark::State& state) {
   state.counters["realtime"] = benchmark::Counter(seconds, benchmark::Counter::kIsIterationInvariantRate);
   state.counters["kbit/s"] = chunk.size() * 8 / seconds / 1000;
   state.SetLabel(std::to_string(t.rate) + (t.channels == 2 ? (t.dct ? " stereo DCT " : " stereo RDFT ") : " mono ") +
-                 CurrentAudioKernels()->name);
-  SetAudioKernelLevel(1);
+                 AudioKernelsFor(CpuFeatures()).name);
+  SetCpuFeatureMask(kCpuAll);
 }
 
 void Tracks(benchmark::internal::Benchmark* b) {

@@ -120,7 +120,7 @@ struct Movie {
 void BM_VideoDecode(benchmark::State& state) {
   uint32_t w = uint32_t(state.range(0)), h = uint32_t(state.range(1));
   Content content = Content(state.range(2));
-  uint32_t flags = state.range(3) ? kivo::kNoFastPath : 0;
+  uint32_t flags = state.range(3) ? kivo::kNoProcessorExtensions : 0;
   Movie movie(w, h, content);
   size_t frame = 0;
   int32_t clean = 1;

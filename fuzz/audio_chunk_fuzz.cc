@@ -65,9 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1 || size > (1u << 20)) return 0;
   const LayoutChoice& layout = kLayouts[pinned >= 0 ? pinned : data[0] % 9];
   const uint32_t chunkSize = static_cast<uint32_t>(size - 1);
-  kivo::SetAudioKernelLevel(0);
+  kivo::SetCpuFeatureMask(0);
   const std::vector<uint8_t> plain = DecodeTwice(layout, data + 1, chunkSize);
-  if (kivo::SetAudioKernelLevel(1) == 1) {
+  kivo::SetCpuFeatureMask(kivo::kCpuAll);
+  if (kivo::CpuFeatures() & kivo::kCpuAvx) {
     const std::vector<uint8_t> fast = DecodeTwice(layout, data + 1, chunkSize);
     if (fast != plain) __builtin_trap();
   }

@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                        (setup & kSetupBeforeH ? 0x10000u : 0) |
                        (setup & kSetupDecodeAlpha ? kivo::kDecodeAlpha : 0) |
                        (setup & kSetupGrey ? kivo::kDecodeGrey : 0) |
-                       (setup & kSetupNoFastPath ? kivo::kNoFastPath : 0);
+                       (setup & kSetupNoFastPath ? kivo::kNoProcessorExtensions : 0);
   uint32_t videoFlags = setup & kSetupStreamAlpha ? kivo::kVideoFlagAlpha : 0;
   // An exact copy, so that a read past the video data is seen.
   std::vector<uint8_t> video(data + 2, data + size);

@@ -441,7 +441,7 @@ int32_t kivo_video_open(const KivoVideoParams* params, KivoVideoDecoder** out) {
   const bool alpha = (params->video_flags & kVideoAlpha) && !(params->options & KIVO_VIDEO_NO_ALPHA);
   uint32_t flags = (params->video_flags & kDecodeGrey) | RevisionFlags(uint8_t(params->revision));
   if (alpha) flags |= kDecodeAlpha;
-  if (params->options & KIVO_VIDEO_NO_SIMD) flags |= kNoFastPath;
+  if (params->options & KIVO_VIDEO_NO_SIMD) flags |= kNoProcessorExtensions;
 
   const uint32_t pitch = 2 * c, rows = 2 * d;
   uint8_t* frames[2];

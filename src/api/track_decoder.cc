@@ -44,7 +44,7 @@ TrackDecoder* OpenTrackDecoder(const Movie* m, uint32_t trackId) {
   TrackDecoder* t = static_cast<TrackDecoder*>(MemAlloc(sizeof(TrackDecoder)));
   if (!t) return nullptr;
   t->position = i;
-  t->decoder = OpenAudioDecoder(word & kAudioRateMask, (word & kAudioStereo) ? 2 : 1, TrackUsesDct(word));
+  t->decoder = OpenAudioDecoder(word & kAudioRateMask, (word & kAudioStereo) ? 2 : 1, TrackUsesDct(word), m->openFlags);
   if (!t->decoder) {
     MemFree(t);
     return nullptr;

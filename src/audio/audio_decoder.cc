@@ -82,7 +82,7 @@ void DecodeChannel(const AudioDecoder* d, AudioBits* bits, float* k) {
 
 }  // namespace
 
-AudioDecoder* OpenAudioDecoder(uint32_t sampleRate, uint32_t channels, int32_t dct) {
+AudioDecoder* OpenAudioDecoder(uint32_t sampleRate, uint32_t channels, int32_t dct, uint32_t openFlags) {
   AudioLayout layout;
   if (!ComputeAudioLayout(sampleRate, channels, dct, &layout)) return nullptr;
   const uint32_t n = layout.blockSize;
@@ -114,6 +114,7 @@ AudioDecoder* OpenAudioDecoder(uint32_t sampleRate, uint32_t channels, int32_t d
   d->overlapSave = save;
   d->coefficients = coefficients;
   d->flags = layout.dct ? kAudioDecoderDct : 0;
+  d->features = CpuFeaturesFor(openFlags);
   memcpy(edges, layout.bandEdges, 4 * (layout.bandCount + 1));
   memset(work, 0, 4 * TransformWorkEntries(n));
   memset(output, 0, layout.blockBytes);
@@ -146,12 +147,12 @@ uint32_t DecodeAudioBlock(AudioDecoder* d, const uint8_t* input, const uint8_t* 
     float* k = d->coefficients + c * n;
     DecodeChannel(d, &bits, k);
     if (dct)
-      InverseCosineTransform(n, k, d->transformWork, d->transformTable);
+      InverseCosineTransform(n, k, d->transformWork, d->transformTable, d->features);
     else
-      RealInverseTransform(n, k, d->transformWork, d->transformTable);
+      RealInverseTransform(n, k, d->transformWork, d->transformTable, d->features);
   }
   int16_t* out = d->output;
-  CurrentAudioKernels()->toPcm(d->coefficients, d->codedChannels == 2 ? d->coefficients + n : nullptr, n,
+  AudioKernelsFor(d->features).toPcm(d->coefficients, d->codedChannels == 2 ? d->coefficients + n : nullptr, n,
                                d->outputScale, out);
 
   const uint32_t v = d->overlapBytes / 2;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "base/processor.h"
 #include "kivo/audio.h"  // AudioSink
 
 namespace kivo {
@@ -25,13 +26,15 @@ struct AudioDecoder {
   int16_t* overlapSave;      // the held-back tail of the previous block
   float* coefficients;       // codedChannels * N: coded channel c at floats c*N .. c*N+N-1
   uint32_t flags;
+  uint32_t features;         // processor extensions it may use (base/processor.h)
 };
 
 constexpr uint32_t kAudioDecoderDct = 1;  // flags: channels coded apart, DCT
 
 // A decoder for `channels` (1 or 2) at `sampleRate` Hz; `dct` nonzero for DCT
 // mode. Null when memory is short or the channel count is neither 1 nor 2.
-AudioDecoder* OpenAudioDecoder(uint32_t sampleRate, uint32_t channels, int32_t dct);
+// `openFlags` may refuse processor extensions (kNoProcessorExtensions).
+AudioDecoder* OpenAudioDecoder(uint32_t sampleRate, uint32_t channels, int32_t dct, uint32_t openFlags = 0);
 void CloseAudioDecoder(AudioDecoder* decoder);
 // Back to the state of a new decoder: the next block is a first block.
 void ResetAudioDecoder(AudioDecoder* decoder);
@@ -71,8 +74,9 @@ inline uint32_t TransformTableFloats(uint32_t n, int32_t dct) { return dct ? n /
 // a[2j], a[2j+1] = R[j], I[j] and gives, for k < n,
 //   (R[0] + R[n/2] cos(pi k)) / 2 + sum_{0<j<n/2} R[j] cos(2 pi jk/n) + I[j] sin(2 pi jk/n).
 // InverseCosineTransform gives C[k] = sum_j a[j] cos(pi j (k + 1/2) / n).
-// Neither scales its result.
-void RealInverseTransform(uint32_t n, float* a, int32_t* work, float* table);
-void InverseCosineTransform(uint32_t n, float* a, int32_t* work, float* table);
+// Neither scales its result. `features` chooses the kernels, which give the
+// same numbers at every level.
+void RealInverseTransform(uint32_t n, float* a, int32_t* work, float* table, uint32_t features = CpuFeatures());
+void InverseCosineTransform(uint32_t n, float* a, int32_t* work, float* table, uint32_t features = CpuFeatures());
 
 }  // namespace kivo

@@ -1,8 +1,8 @@
 // The inner loops of the audio decoder as a table of operations: the plain
-// reference and, where the processor has it, an AVX version that performs
+// routines and, where the processor has it, an AVX version that performs
 // the same float operations in the same order (so the results agree with the
-// plain ones, up to the sign of zeros). The table in use is chosen at the
-// first decode from a processor probe; tests and benchmarks can pin a level.
+// plain ones, up to the sign of zeros). Each decoder takes the table its
+// processor feature mask (base/processor.h) allows.
 #pragma once
 
 #include <cstdint>
@@ -34,20 +34,16 @@ extern const AudioKernels plainAudioKernels;
 // Null when this build has no AVX version.
 extern const AudioKernels* const avxAudioKernels;
 
-// The table in use (probed on first call).
-const AudioKernels* CurrentAudioKernels();
-// 0 = plain, 1 = AVX when the processor and the build have it. Returns the
-// level now in use. For tests and benchmarks; not for use while decoding.
-uint32_t SetAudioKernelLevel(uint32_t level);
-// Whether the processor and the build can run the AVX table.
-bool AudioAvxAvailable();
+// The fastest table a feature mask allows.
+const AudioKernels& AudioKernelsFor(uint32_t features);
 
 // Twiddle and cosine sections as the decoder's tables hold them.
 void BuildTwiddleSection(uint32_t nw, int32_t* work, float* w);
 void BuildCosineSection(uint32_t nc, int32_t* work, float* c);
 
-// i reversed in its low `bits` bits (bits from 0 to 16).
-inline uint32_t ReverseBits(uint32_t i, uint32_t bits) {
+// i reversed in its low `bits` bits (bits from 0 to 16). Static: the AVX
+// file uses it too, and the linker could otherwise keep its AVX copy for all.
+static inline uint32_t ReverseBits(uint32_t i, uint32_t bits) {
   i = ((i & 0x5555u) << 1) | ((i >> 1) & 0x5555u);
   i = ((i & 0x3333u) << 2) | ((i >> 2) & 0x3333u);
   i = ((i & 0x0F0Fu) << 4) | ((i >> 4) & 0x0F0Fu);

@@ -7,23 +7,11 @@
 
 #if defined(__i386__) || defined(__x86_64__)
 
-#include <bit>
-
-// GCC: the whole file is AVX code. On 32-bit x86 it would otherwise do the
-// scalar float parts in x87 registers, with more precision than the 64-bit
-// build; SSE arithmetic keeps both builds' numbers the same. The target is
-// set before the intrinsics header so that they agree with it.
-#if defined(__clang__)
-#define KIVO_AVX __attribute__((target("avx")))
-#else
-#if defined(__i386__)
-#pragma GCC target("avx,fpmath=sse")
-#else
-#pragma GCC target("avx")
-#endif
-#define KIVO_AVX
-#endif
-#define KIVO_AVX_INLINE KIVO_AVX __attribute__((always_inline)) inline
+// Built with AVX enabled for this file alone (see the kernel rules in
+// CMakeLists.txt), and on 32-bit x86 with SSE scalar arithmetic too: x87
+// registers would carry more precision than the 64-bit build, whose numbers
+// both builds must give.
+#define KIVO_AVX_INLINE __attribute__((always_inline)) inline
 
 #include <immintrin.h>
 
@@ -131,7 +119,7 @@ void SetGroup(float* g, float c1, float s1, float c3, float s3) {
 // A split-radix stage of p >= 32 points whose groups are stored directly:
 // block t takes k = 4t .. 4t+3 and their complements.
 template <bool kForward>
-KIVO_AVX void DirectStage(float* x, uint32_t p, const float* table, float r) {
+void DirectStage(float* x, uint32_t p, const float* table, float r) {
   const uint32_t quarter = p / 4, blocks = p / 32;
   float edge[20];
   for (uint32_t t = 0; t < blocks; ++t) {
@@ -159,7 +147,7 @@ KIVO_AVX void DirectStage(float* x, uint32_t p, const float* table, float r) {
 // The first stage over all p points: groups hold every other angle; the odd
 // ones are the half-angle sums.
 template <bool kForward>
-KIVO_AVX void TopStage(float* x, uint32_t p, const float* top, float r) {
+void TopStage(float* x, uint32_t p, const float* top, float r) {
   const uint32_t quarter = p / 4, blocks = p / 32;
   const V half = _mm256_setr_ps(top[2], top[2], top[3], top[3], top[2], top[2], top[3], top[3]);
   float edge[12];
@@ -230,7 +218,7 @@ struct SplitRadix {
   uint32_t points;
   LeafVectors leaves;
 
-  KIVO_AVX void Transform(float* x, uint32_t p) const {
+  void Transform(float* x, uint32_t p) const {
     if (p == 16) return Leaf16<kForward>(x, leaves);
     if (p == points)
       TopStage<kForward>(x, p, w + nw - p / 2, w[1]);
@@ -249,8 +237,8 @@ struct SplitRadix {
 
 // Index a * M/4 + 4b + c goes to rev(c) * M/4 + rev(b) * 4 + rev(a): a 4 x 4
 // block of rows a and lanes c, transposed with both orders reversed.
-KIVO_AVX void BitReverse(float* a, uint32_t points) {
-  const uint32_t bits = static_cast<uint32_t>(std::countr_zero(points));
+void BitReverse(float* a, uint32_t points) {
+  const uint32_t bits = static_cast<uint32_t>(__builtin_ctz(points));
   const uint32_t middle = bits - 4;
   const uint32_t row = points / 2;  // floats between rows a
   for (uint32_t b = 0; b < (1u << middle); ++b) {
@@ -278,7 +266,7 @@ KIVO_AVX void BitReverse(float* a, uint32_t points) {
 }
 
 template <bool kForward>
-KIVO_AVX void AvxFft(uint32_t n, float* a, const float* w, uint32_t nw) {
+void AvxFft(uint32_t n, float* a, const float* w, uint32_t nw) {
   const float r = w[1];
   const float c = w[nw - 16 + 4], s = w[nw - 16 + 5];
   const SplitRadix<kForward> fft{w,
@@ -291,7 +279,7 @@ KIVO_AVX void AvxFft(uint32_t n, float* a, const float* w, uint32_t nw) {
   BitReverse(a, n / 2);
 }
 
-KIVO_AVX void AvxRealSplit(uint32_t n, float* a, const float* c, uint32_t nc, int32_t forward) {
+void AvxRealSplit(uint32_t n, float* a, const float* c, uint32_t nc, int32_t forward) {
   const uint32_t m = n / 2;
   const uint32_t step = 2 * nc / m;
   const __m128 half = _mm_set1_ps(0.5f);
@@ -343,7 +331,7 @@ KIVO_AVX void AvxRealSplit(uint32_t n, float* a, const float* c, uint32_t nc, in
   }
 }
 
-KIVO_AVX void AvxCosineRotation(uint32_t n, float* a, const float* c, uint32_t nc) {
+void AvxCosineRotation(uint32_t n, float* a, const float* c, uint32_t nc) {
   const uint32_t m = n / 2;
   const uint32_t step = nc / n;
   uint32_t j = 1;
@@ -383,7 +371,7 @@ KIVO_AVX void AvxCosineRotation(uint32_t n, float* a, const float* c, uint32_t n
   a[m] *= c[0];
 }
 
-KIVO_AVX void AvxCosineFinish(uint32_t n, float* a) {
+void AvxCosineFinish(uint32_t n, float* a) {
   const float x = a[0] - a[1];
   a[0] += a[1];
   uint32_t j = 2;
@@ -405,7 +393,7 @@ KIVO_AVX_INLINE __m128i ToSamples(__m128 x, __m256d scale) {
   return _mm256_cvtpd_epi32(p);
 }
 
-KIVO_AVX void AvxToPcm(const float* left, const float* right, uint32_t count, float scale, int16_t* out) {
+void AvxToPcm(const float* left, const float* right, uint32_t count, float scale, int16_t* out) {
   const __m256d s = _mm256_set1_pd(scale);
   uint32_t i = 0;
   if (!right) {

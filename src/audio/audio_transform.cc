@@ -1,6 +1,5 @@
 // The two inverse transforms of the audio decoder, the tables they build in
 // the decoder on first use, and the choice of the kernel table they run on.
-#include <atomic>
 #include <bit>
 #include <cmath>
 
@@ -66,8 +65,6 @@ uint32_t TransformWorkEntries(uint32_t n) { return static_cast<uint32_t>(std::lr
 
 namespace {
 
-std::atomic<const AudioKernels*> current{nullptr};
-
 bool ValidLength(uint32_t n) { return n >= 64 && n <= 8192 && std::has_single_bit(n); }
 
 // Brings the twiddle section up to n/4 and the cosine section up to `nc`.
@@ -82,53 +79,28 @@ void PrepareTables(uint32_t n, uint32_t nc, int32_t* work, float* table) {
 
 }  // namespace
 
-bool AudioAvxAvailable() {
-#if defined(__i386__) || defined(__x86_64__)
-  // Probed once, under the language's guard: decoders on several threads ask.
-  static const bool available = [] {
-    if (!avxAudioKernels) return false;
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx") != 0;
-  }();
-  return available;
-#else
-  return false;
-#endif
+const AudioKernels& AudioKernelsFor(uint32_t features) {
+  return (features & kCpuAvx) && avxAudioKernels ? *avxAudioKernels : plainAudioKernels;
 }
 
-const AudioKernels* CurrentAudioKernels() {
-  const AudioKernels* k = current.load(std::memory_order_relaxed);
-  if (!k) {
-    k = AudioAvxAvailable() ? avxAudioKernels : &plainAudioKernels;
-    current.store(k, std::memory_order_relaxed);
-  }
-  return k;
-}
-
-uint32_t SetAudioKernelLevel(uint32_t level) {
-  const bool avx = level >= 1 && AudioAvxAvailable();
-  current.store(avx ? avxAudioKernels : &plainAudioKernels, std::memory_order_relaxed);
-  return avx ? 1 : 0;
-}
-
-void RealInverseTransform(uint32_t n, float* a, int32_t* work, float* table) {
+void RealInverseTransform(uint32_t n, float* a, int32_t* work, float* table, uint32_t features) {
   if (!ValidLength(n)) return;
   PrepareTables(n, n / 4, work, table);
   const uint32_t nw = static_cast<uint32_t>(work[0]);
   const uint32_t nc = static_cast<uint32_t>(work[1]);
-  const AudioKernels* k = CurrentAudioKernels();
+  const AudioKernels* k = &AudioKernelsFor(features);
   a[1] = 0.5f * (a[0] - a[1]);
   a[0] -= a[1];
   k->realSplit(n, a, table + nw, nc, 0);
   k->fftBackward(n, a, table, nw);
 }
 
-void InverseCosineTransform(uint32_t n, float* a, int32_t* work, float* table) {
+void InverseCosineTransform(uint32_t n, float* a, int32_t* work, float* table, uint32_t features) {
   if (!ValidLength(n)) return;
   PrepareTables(n, n, work, table);
   const uint32_t nw = static_cast<uint32_t>(work[0]);
   const uint32_t nc = static_cast<uint32_t>(work[1]);
-  const AudioKernels* k = CurrentAudioKernels();
+  const AudioKernels* k = &AudioKernelsFor(features);
   const float* c = table + nw;
   k->cosineRotation(n, a, c, nc);
   k->fftForward(n, a, table, nw);

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "convert/processor.h"
+#include "convert/tick_counter.h"
 
 namespace kivo {
 namespace {

@@ -70,8 +70,8 @@ void ExchangeChromaTables(int32_t exchange);
 PackLayout PackLayoutOf(int32_t code);
 
 // The gray level of the table arithmetic: trunc(255 * (y - 16) / 219),
-// 0 at or below 16, 255 from 235 up.
-constexpr int32_t GrayLevel(int32_t y) {
+// 0 at or below 16, 255 from 235 up. Static: see LaneBytesPerPixel.
+static constexpr int32_t GrayLevel(int32_t y) {
   return y <= 16 ? 0 : y >= 235 ? 255 : 255 * (y - 16) / 219;
 }
 

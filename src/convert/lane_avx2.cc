@@ -3,8 +3,10 @@
 // spread over the two pixels of each pair, in the lane order the luma
 // widening gives, so that the saturating pack returns the channels in
 // pixel order. Other layouts keep their SSE2 kernels.
+//
+// Built with AVX2 enabled for this file alone (see the kernel rules in
+// CMakeLists.txt) and entered only where the processor has it.
 #include "convert/lane_kernels.h"
-#include "convert/processor.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 
@@ -12,22 +14,29 @@
 
 #include <utility>
 
-#define KIVO_AVX2 __attribute__((target("avx2")))
 #if defined(__i386__)
-#define KIVO_AVX2_ENTRY __attribute__((target("avx2"), force_align_arg_pointer, flatten))
+#define KIVO_AVX2_ENTRY __attribute__((force_align_arg_pointer, flatten))
 #else
-#define KIVO_AVX2_ENTRY __attribute__((target("avx2"), flatten))
+#define KIVO_AVX2_ENTRY __attribute__((flatten))
 #endif
 
 namespace kivo {
 namespace {
+
+// Not std::swap: an instantiation of it here could be shared with other files.
+template <class V>
+inline void Swap(V& a, V& b) {
+  V t = a;
+  a = b;
+  b = t;
+}
 
 // Lane orders: "natural" is pixels 0..15 (or 0..31 for bytes) in order; the
 // widened halves W0 and W1 hold pixels [0-7 | 16-23] and [8-15 | 24-31],
 // which is what unpacking 32 natural bytes gives and what packing two word
 // vectors turns back into natural bytes.
 
-KIVO_AVX2 inline __m256i ApplySign(__m256i v, __m256i sign) {
+inline __m256i ApplySign(__m256i v, __m256i sign) {
   return _mm256_sub_epi16(_mm256_xor_si256(v, sign), sign);
 }
 
@@ -35,7 +44,7 @@ KIVO_AVX2 inline __m256i ApplySign(__m256i v, __m256i sign) {
 // pixels per dword, dwords 0, 2, 4, 6 in the low lane and 1, 3, 5, 7 in the
 // high one. Widened, packed and interleaved lane by lane, the pixels then
 // come out in memory order without a final cross-lane move.
-KIVO_AVX2 inline __m256i Spread(__m256i v) {
+inline __m256i Spread(__m256i v) {
   return _mm256_permutevar8x32_epi32(v, _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
 }
 
@@ -45,7 +54,7 @@ struct Terms {
 
 // The three terms of 16 samples (or pixels) d = c - 128: sign(d) times the
 // high half of 2|d| * K, exact for |d| <= 128; K = 66101 is 65536 + 565.
-KIVO_AVX2 inline void TermsOf(__m256i v, __m256i u, __m256i* r, __m256i* g, __m256i* b) {
+inline void TermsOf(__m256i v, __m256i u, __m256i* r, __m256i* g, __m256i* b) {
   const __m256i zero = _mm256_setzero_si256();
   __m256i sv = _mm256_srai_epi16(v, 15), su = _mm256_srai_epi16(u, 15);
   __m256i av = _mm256_slli_epi16(ApplySign(v, sv), 1), au = _mm256_slli_epi16(ApplySign(u, su), 1);
@@ -56,12 +65,12 @@ KIVO_AVX2 inline void TermsOf(__m256i v, __m256i u, __m256i* r, __m256i* g, __m2
   *b = ApplySign(_mm256_add_epi16(_mm256_mulhi_epu16(au, _mm256_set1_epi16(565)), au), su);
 }
 
-KIVO_AVX2 inline __m128i Load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline __m128i Load16(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 
 // Per-pixel chroma bytes of 32 pixels at odd phase, widened the way the
 // luma is (W0 and W1, natural or spread).
 template <bool kSpread>
-KIVO_AVX2 inline void OddPixels(const uint8_t* c, __m256i* w0, __m256i* w1) {
+inline void OddPixels(const uint8_t* c, __m256i* w0, __m256i* w1) {
   __m128i s = Load16(c);
   __m128i lo = _mm_unpacklo_epi8(s, s), hi = _mm_unpackhi_epi8(s, s);
   lo = _mm_or_si128(_mm_srli_si128(lo, 1), _mm_slli_si128(hi, 15));
@@ -73,7 +82,7 @@ KIVO_AVX2 inline void OddPixels(const uint8_t* c, __m256i* w0, __m256i* w1) {
 }
 
 template <bool kSpread>
-KIVO_AVX2 inline Terms ChromaTerms(const uint8_t* vp, const uint8_t* up, uint32_t phase) {
+inline Terms ChromaTerms(const uint8_t* vp, const uint8_t* up, uint32_t phase) {
   const __m256i k128 = _mm256_set1_epi16(128);
   Terms t;
   if (!phase) {
@@ -104,11 +113,11 @@ KIVO_AVX2 inline Terms ChromaTerms(const uint8_t* vp, const uint8_t* up, uint32_
   return t;
 }
 
-KIVO_AVX2 inline __m256i Load32(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
-KIVO_AVX2 inline void Put(uint8_t* d, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), v); }
+inline __m256i Load32(const uint8_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+inline void Put(uint8_t* d, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), v); }
 
 // Lane luma of 32 pixels as W0 and W1.
-KIVO_AVX2 inline void Luma(__m256i y, __m256i* l0, __m256i* l1) {
+inline void Luma(__m256i y, __m256i* l0, __m256i* l1) {
   const __m256i zero = _mm256_setzero_si256();
   const __m256i factor = _mm256_set1_epi16(0x4A85);
   __m256i s = _mm256_subs_epu8(y, _mm256_set1_epi8(16));
@@ -119,7 +128,7 @@ KIVO_AVX2 inline void Luma(__m256i y, __m256i* l0, __m256i* l1) {
 // 32 spread pixels from their channel bytes (first byte, G, third byte,
 // A): each lane's interleave holds consecutive pixels.
 template <bool kWide>
-KIVO_AVX2 inline void Put32(uint8_t* d, __m256i first, __m256i g, __m256i third, __m256i a) {
+inline void Put32(uint8_t* d, __m256i first, __m256i g, __m256i third, __m256i a) {
   __m256i lowPairs = _mm256_unpacklo_epi8(first, g), highPairs = _mm256_unpackhi_epi8(first, g);
   __m256i lowTop = _mm256_unpacklo_epi8(third, a), highTop = _mm256_unpackhi_epi8(third, a);
   __m256i q[4] = {_mm256_unpacklo_epi16(lowPairs, lowTop), _mm256_unpackhi_epi16(lowPairs, lowTop),
@@ -138,7 +147,7 @@ KIVO_AVX2 inline void Put32(uint8_t* d, __m256i first, __m256i g, __m256i third,
 
 // 32 pixel words given as W0 and W1.
 template <bool kWide>
-KIVO_AVX2 inline void PutWords(uint8_t* d, __m256i w0, __m256i w1) {
+inline void PutWords(uint8_t* d, __m256i w0, __m256i w1) {
   if (kWide) {
     __m256i a = _mm256_unpacklo_epi16(w0, w0), b = _mm256_unpackhi_epi16(w0, w0);
     __m256i c = _mm256_unpacklo_epi16(w1, w1), e = _mm256_unpackhi_epi16(w1, w1);
@@ -153,13 +162,13 @@ KIVO_AVX2 inline void PutWords(uint8_t* d, __m256i w0, __m256i w1) {
 }
 
 template <int32_t kKind>
-KIVO_AVX2 inline __m256i AlphaBits(__m256i a) {
+inline __m256i AlphaBits(__m256i a) {
   if (kKind == kLane16Alpha4) return _mm256_slli_epi16(_mm256_and_si256(a, _mm256_set1_epi16(0xF0)), 8);
   if (kKind == kLane16Alpha1) return _mm256_slli_epi16(_mm256_and_si256(a, _mm256_set1_epi16(0x80)), 8);
   return _mm256_setzero_si256();
 }
 
-KIVO_AVX2 inline __m256i Field(__m256i c, uint32_t width, uint32_t shift) {
+inline __m256i Field(__m256i c, uint32_t width, uint32_t shift) {
   return _mm256_sll_epi16(_mm256_srl_epi16(c, _mm_cvtsi32_si128(static_cast<int>(8 - width))),
                           _mm_cvtsi32_si128(static_cast<int>(shift)));
 }
@@ -169,7 +178,7 @@ KIVO_AVX2 inline __m256i Field(__m256i c, uint32_t width, uint32_t shift) {
 // before the next (the chroma is read twice): two rows at a time would keep
 // more streams going than the stores keep up with.
 template <int32_t kKind, bool kGray>
-KIVO_AVX2 inline void YuvRow(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* d, uint32_t blocks,
+inline void YuvRow(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, uint8_t* d, uint32_t blocks,
                              uint32_t phase) {
   for (uint32_t i = 0; i < blocks; ++i, y += 32, cb += 16, cr += 16, d += 64) {
     __m128i lo = _mm_set1_epi8(static_cast<char>(128)), hi = lo;  // pixels 0-15 and 16-31
@@ -210,7 +219,7 @@ KIVO_AVX2_ENTRY void YuvKernel(const LaneJob& job) {
 }
 
 template <int32_t kKind, bool kGray, bool kWide>
-KIVO_AVX2 void Block(const LaneBlock& b, const LaneJob& job) {
+void Block(const LaneBlock& b, const LaneJob& job) {
   const uint8_t* const ys[2] = {b.y0, b.y1};
   const uint8_t* const as[2] = {b.a0, b.a1};
   uint8_t* const ds[2] = {b.d0, b.d1};
@@ -249,7 +258,7 @@ KIVO_AVX2 void Block(const LaneBlock& b, const LaneJob& job) {
           __m256i r = _mm256_min_epi16(_mm256_max_epi16(_mm256_add_epi16(lh, t.r[h]), zero), max);
           __m256i g = _mm256_min_epi16(_mm256_max_epi16(_mm256_add_epi16(lh, t.g[h]), zero), max);
           __m256i bl = _mm256_min_epi16(_mm256_max_epi16(_mm256_add_epi16(lh, t.b[h]), zero), max);
-          if (job.exchanged) std::swap(r, bl);
+          if (job.exchanged) Swap(r, bl);
           __m256i v = _mm256_or_si256(Field(r, l.redWidth, l.redShift), Field(g, l.greenWidth, l.greenShift));
           v = _mm256_or_si256(v, Field(bl, l.blueWidth, l.blueShift));
           w[h] = _mm256_or_si256(v, AlphaBits<kKind>(h ? a1 : a0));
@@ -270,7 +279,7 @@ KIVO_AVX2 void Block(const LaneBlock& b, const LaneJob& job) {
         r = _mm256_packus_epi16(_mm256_add_epi16(l0, t.r[0]), _mm256_add_epi16(l1, t.r[1]));
         g = _mm256_packus_epi16(_mm256_add_epi16(l0, t.g[0]), _mm256_add_epi16(l1, t.g[1]));
         bl = _mm256_packus_epi16(_mm256_add_epi16(l0, t.b[0]), _mm256_add_epi16(l1, t.b[1]));
-        if (job.exchanged) std::swap(r, bl);
+        if (job.exchanged) Swap(r, bl);
       }
       bool blueFirst = kKind == kLaneBgrx32 || kKind == kLaneBgra32;
       Put32<kWide>(ds[row], blueFirst ? bl : r, g, blueFirst ? r : bl, a);
@@ -315,7 +324,6 @@ void FillKind(LaneKernels* k) {
 }  // namespace
 
 void FillAvx2Kernels(LaneKernels* k) {
-  if (!__builtin_cpu_supports("avx2")) return;
   FillKind<kLaneBgrx32>(k);
   FillKind<kLaneRgbx32>(k);
   FillKind<kLaneBgra32>(k);

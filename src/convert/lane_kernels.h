@@ -57,21 +57,33 @@ struct LaneKernels {
   LaneKernel run[kLaneKinds][2][2];  // [kind][gray][2x width]
 };
 
-// The kernels of a family (a family the build lacks falls back to the one
-// below it).
+// Fast routine families, each giving the pixels of the lane arithmetic.
+enum LaneTier : int32_t {
+  kLanePlain = 0,  // plain C++ over 16-bit lane values
+  kLaneSse2 = 1,
+  kLaneAvx2 = 2,
+};
+
+// The best family a feature mask (base/processor.h) allows.
+int32_t LaneTierFor(uint32_t features);
+// The kernels of a family. A family the processor lacks falls back to the
+// one below it, as does one the build lacks.
 const LaneKernels& LaneKernelsFor(int32_t tier);
 
-void FillPortableKernels(LaneKernels* k);
+void FillPlainLaneKernels(LaneKernels* k);
 void FillSse2Kernels(LaneKernels* k);
 void FillAvx2Kernels(LaneKernels* k);
 
-constexpr uint32_t LaneBytesPerPixel(int32_t kind) {
+// The helpers below have internal linkage (static): the files built for a
+// processor extension use them, and a shared copy compiled there could be
+// the one the linker keeps for every caller.
+static constexpr uint32_t LaneBytesPerPixel(int32_t kind) {
   return kind <= kLaneRgba32 ? 4 : kind <= kLaneRgb24 ? 3 : 2;
 }
-constexpr bool LaneHasAlpha(int32_t kind) {
+static constexpr bool LaneHasAlpha(int32_t kind) {
   return kind == kLaneBgra32 || kind == kLaneRgba32 || kind == kLane16Alpha4 || kind == kLane16Alpha1;
 }
-constexpr bool LaneIsYuv(int32_t kind) { return kind == kLaneYuy2 || kind == kLaneUyvy; }
+static constexpr bool LaneIsYuv(int32_t kind) { return kind == kLaneYuy2 || kind == kLaneUyvy; }
 
 // Pointers of one block of a kernel.
 struct LaneBlock {
@@ -89,7 +101,7 @@ struct LaneBlock {
 // stretch: whole blocks in place, the last partial block through padded
 // copies on the stack, so that nothing is read or written beyond them.
 template <uint32_t kBlock, uint32_t kOutBytes, class BlockFn>
-inline void RunInBlocks(const LaneJob& job, uint32_t pixels, BlockFn block) {
+static inline void RunInBlocks(const LaneJob& job, uint32_t pixels, BlockFn block) {
   // A local copy the compiler can keep in registers: the destination stores
   // might otherwise alias the job and force a reload per block.
   const LaneJob local = {job.at, pixels, job.phase, job.exchanged, job.tables};

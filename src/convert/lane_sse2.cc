@@ -1,7 +1,8 @@
 // The fast routines in SSE2: sixteen pixels of a row pair per block, the
 // chroma terms worked out in the lanes (no table lookups), channels held to
-// 0..255 by the saturating pack. Every function carries its own target, so
-// the 32-bit build runs them only when the processor has SSE2.
+// 0..255 by the saturating pack. Built with SSE2 enabled for this file
+// alone (see the kernel rules in CMakeLists.txt) and entered only where the
+// processor has it.
 #include "convert/lane_kernels.h"
 
 #if defined(__i386__) || defined(__x86_64__)
@@ -10,26 +11,33 @@
 
 #include <utility>
 
-#define KIVO_SSE2 __attribute__((target("sse2")))
 #if defined(__i386__)
 // Entered through a pointer from code that may keep the stack 4-byte aligned.
-#define KIVO_SSE2_ENTRY __attribute__((target("sse2"), force_align_arg_pointer, flatten))
+#define KIVO_SSE2_ENTRY __attribute__((force_align_arg_pointer, flatten))
 #else
-#define KIVO_SSE2_ENTRY __attribute__((target("sse2"), flatten))
+#define KIVO_SSE2_ENTRY __attribute__((flatten))
 #endif
 
 namespace kivo {
 namespace {
 
+// Not std::swap: an instantiation of it here could be shared with other files.
+template <class V>
+inline void Swap(V& a, V& b) {
+  V t = a;
+  a = b;
+  b = t;
+}
+
 // The chroma sample of each of 16 pixels from source x parity `phase`.
-KIVO_SSE2 inline __m128i ChromaPixels(const uint8_t* c, uint32_t phase) {
+inline __m128i ChromaPixels(const uint8_t* c, uint32_t phase) {
   __m128i samples = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c));
   __m128i pixels = _mm_unpacklo_epi8(samples, samples);
   if (phase) pixels = _mm_or_si128(_mm_srli_si128(pixels, 1), _mm_slli_si128(_mm_cvtsi32_si128(c[8]), 15));
   return pixels;
 }
 
-KIVO_SSE2 inline __m128i ApplySign(__m128i v, __m128i sign) { return _mm_sub_epi16(_mm_xor_si128(v, sign), sign); }
+inline __m128i ApplySign(__m128i v, __m128i sign) { return _mm_sub_epi16(_mm_xor_si128(v, sign), sign); }
 
 struct Terms {
   __m128i r[2], g[2], b[2];  // pixels 0-7 and 8-15
@@ -38,7 +46,7 @@ struct Terms {
 // trunc(d * K / 32768) for d = sample - 128 is sign(d) * floor(2|d| * K / 65536):
 // the high half of an unsigned product, exact for |d| <= 128. K = 66101
 // is 65536 + 565.
-KIVO_SSE2 inline Terms ChromaTerms(__m128i vPixels, __m128i uPixels) {
+inline Terms ChromaTerms(__m128i vPixels, __m128i uPixels) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i k128 = _mm_set1_epi16(128);
   Terms t;
@@ -59,7 +67,7 @@ KIVO_SSE2 inline Terms ChromaTerms(__m128i vPixels, __m128i uPixels) {
 }
 
 // ((saturate(Y - 16) * 4) * 0x4A85) >> 16 in 16-bit lanes.
-KIVO_SSE2 inline void Luma(__m128i y, __m128i* low, __m128i* high) {
+inline void Luma(__m128i y, __m128i* low, __m128i* high) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i factor = _mm_set1_epi16(0x4A85);
   __m128i s = _mm_subs_epu8(y, _mm_set1_epi8(16));
@@ -67,12 +75,12 @@ KIVO_SSE2 inline void Luma(__m128i y, __m128i* low, __m128i* high) {
   *high = _mm_mulhi_epu16(_mm_slli_epi16(_mm_unpackhi_epi8(s, zero), 2), factor);
 }
 
-KIVO_SSE2 inline __m128i Channel(__m128i l0, __m128i l1, const __m128i* term) {
+inline __m128i Channel(__m128i l0, __m128i l1, const __m128i* term) {
   return _mm_packus_epi16(_mm_add_epi16(l0, term[0]), _mm_add_epi16(l1, term[1]));
 }
 
 // Four registers of four 32-bit pixels: bytes first, G, third, A.
-KIVO_SSE2 inline void Dwords(__m128i first, __m128i g, __m128i third, __m128i a, __m128i p[4]) {
+inline void Dwords(__m128i first, __m128i g, __m128i third, __m128i a, __m128i p[4]) {
   __m128i lowPairs = _mm_unpacklo_epi8(first, g), highPairs = _mm_unpackhi_epi8(first, g);
   __m128i lowTop = _mm_unpacklo_epi8(third, a), highTop = _mm_unpackhi_epi8(third, a);
   p[0] = _mm_unpacklo_epi16(lowPairs, lowTop);
@@ -81,10 +89,10 @@ KIVO_SSE2 inline void Dwords(__m128i first, __m128i g, __m128i third, __m128i a,
   p[3] = _mm_unpackhi_epi16(highPairs, highTop);
 }
 
-KIVO_SSE2 inline void Put(uint8_t* d, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v); }
+inline void Put(uint8_t* d, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(d), v); }
 
 template <bool kWide>
-KIVO_SSE2 inline void PutDwords(uint8_t* d, const __m128i p[4]) {
+inline void PutDwords(uint8_t* d, const __m128i p[4]) {
   for (int i = 0; i < 4; ++i) {
     if (kWide) {
       Put(d + 32 * i, _mm_unpacklo_epi32(p[i], p[i]));
@@ -97,7 +105,7 @@ KIVO_SSE2 inline void PutDwords(uint8_t* d, const __m128i p[4]) {
 
 // 24-bit pixels go through a small array: each pixel's low three bytes.
 template <bool kWide>
-KIVO_SSE2 inline void PutTriples(uint8_t* d, const __m128i p[4]) {
+inline void PutTriples(uint8_t* d, const __m128i p[4]) {
   alignas(16) uint32_t px[16];
   for (int i = 0; i < 4; ++i) _mm_store_si128(reinterpret_cast<__m128i*>(px + 4 * i), p[i]);
   constexpr int kCount = kWide ? 32 : 16;
@@ -106,14 +114,14 @@ KIVO_SSE2 inline void PutTriples(uint8_t* d, const __m128i p[4]) {
 }
 
 template <int32_t kKind>
-KIVO_SSE2 inline __m128i AlphaBits(__m128i a) {
+inline __m128i AlphaBits(__m128i a) {
   if (kKind == kLane16Alpha4) return _mm_slli_epi16(_mm_and_si128(a, _mm_set1_epi16(0xF0)), 8);
   if (kKind == kLane16Alpha1) return _mm_slli_epi16(_mm_and_si128(a, _mm_set1_epi16(0x80)), 8);
   return _mm_setzero_si128();
 }
 
 template <bool kWide>
-KIVO_SSE2 inline void PutWords(uint8_t* d, __m128i w0, __m128i w1) {
+inline void PutWords(uint8_t* d, __m128i w0, __m128i w1) {
   if (kWide) {
     Put(d, _mm_unpacklo_epi16(w0, w0));
     Put(d + 16, _mm_unpackhi_epi16(w0, w0));
@@ -126,7 +134,7 @@ KIVO_SSE2 inline void PutWords(uint8_t* d, __m128i w0, __m128i w1) {
 }
 
 template <int32_t kKind, bool kWide>
-KIVO_SSE2 inline void Put16(uint8_t* d, __m128i r, __m128i g, __m128i b, __m128i a, const PackLayout& l) {
+inline void Put16(uint8_t* d, __m128i r, __m128i g, __m128i b, __m128i a, const PackLayout& l) {
   const __m128i zero = _mm_setzero_si128();
   __m128i w[2];
   for (int h = 0; h < 2; ++h) {
@@ -147,7 +155,7 @@ KIVO_SSE2 inline void Put16(uint8_t* d, __m128i r, __m128i g, __m128i b, __m128i
 // Gray in a 16-bit layout: a gray value of the narrowest field, held to that
 // field by the saturation constant, multiplied into all three fields.
 template <int32_t kKind, bool kWide>
-KIVO_SSE2 inline void Put16Gray(uint8_t* d, __m128i y, __m128i a, const PackLayout& l) {
+inline void Put16Gray(uint8_t* d, __m128i y, __m128i a, const PackLayout& l) {
   const __m128i zero = _mm_setzero_si128();
   const __m128i factor = _mm_set1_epi16(static_cast<short>(l.grayFactor));
   const __m128i top = _mm_set1_epi16(static_cast<short>(l.graySaturate));
@@ -165,7 +173,7 @@ KIVO_SSE2 inline void Put16Gray(uint8_t* d, __m128i y, __m128i a, const PackLayo
 }
 
 template <int32_t kKind, bool kWide>
-KIVO_SSE2 inline void PutYuv(uint8_t* d, __m128i y, __m128i u, __m128i v, uint32_t phase) {
+inline void PutYuv(uint8_t* d, __m128i y, __m128i u, __m128i v, uint32_t phase) {
   const bool yuy2 = kKind == kLaneYuy2;
   if (kWide) {
     __m128i lowU = yuy2 ? _mm_unpacklo_epi8(y, u) : _mm_unpacklo_epi8(u, y);
@@ -185,10 +193,10 @@ KIVO_SSE2 inline void PutYuv(uint8_t* d, __m128i y, __m128i u, __m128i v, uint32
   Put(d + 16, yuy2 ? _mm_unpackhi_epi8(y, c) : _mm_unpackhi_epi8(c, y));
 }
 
-KIVO_SSE2 inline __m128i Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline __m128i Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 
 template <int32_t kKind, bool kGray, bool kWide>
-KIVO_SSE2 void Block(const LaneBlock& b, const LaneJob& job) {
+void Block(const LaneBlock& b, const LaneJob& job) {
   const uint8_t* const ys[2] = {b.y0, b.y1};
   const uint8_t* const as[2] = {b.a0, b.a1};
   uint8_t* const ds[2] = {b.d0, b.d1};
@@ -227,7 +235,7 @@ KIVO_SSE2 void Block(const LaneBlock& b, const LaneJob& job) {
         r = Channel(l0, l1, t.r);
         g = Channel(l0, l1, t.g);
         bl = Channel(l0, l1, t.b);
-        if (job.exchanged) std::swap(r, bl);
+        if (job.exchanged) Swap(r, bl);
       }
       if (kKind >= kLane16) {
         Put16<kKind, kWide>(ds[row], r, g, bl, a, l);
@@ -267,7 +275,7 @@ void FillKinds(LaneKernels* k, std::integer_sequence<int32_t, kKinds...>) {
 }  // namespace
 
 void FillSse2Kernels(LaneKernels* k) {
-  if (__builtin_cpu_supports("sse2")) FillKinds(k, std::make_integer_sequence<int32_t, kLaneKinds>{});
+  FillKinds(k, std::make_integer_sequence<int32_t, kLaneKinds>{});
 }
 
 }  // namespace kivo

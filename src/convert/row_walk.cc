@@ -6,12 +6,12 @@
 
 #include <cstring>
 
+#include "base/processor.h"
 #include "convert/copy_flags.h"
 #include "convert/lane_kernels.h"
-#include "convert/processor.h"
+#include "convert/tick_counter.h"
 #include "convert/tuning.h"
 #include "movie/memory.h"
-#include "video/video_decoder.h"
 
 namespace kivo {
 namespace {
@@ -71,6 +71,8 @@ struct Plan {
 
 uint32_t Min(uint32_t a, uint32_t b) { return a < b ? a : b; }
 
+static_assert(kCopyNoSimd == kNoProcessorExtensions, "the copy's flag is the open flag");
+
 Plan Setup(FormatDescriptor* d, const ConvertTarget& to, const ConvertSource& from, uint32_t sx, uint32_t sy,
            uint32_t flags) {
   Plan p = {};
@@ -78,8 +80,9 @@ Plan Setup(FormatDescriptor* d, const ConvertTarget& to, const ConvertSource& fr
   // The table exchange, undone again by the first call without the flag.
   p.exchanged = (flags & kCopyExchangeRedBlue) ? 1 : 0;
   p.tables = &TablesFor(static_cast<int32_t>(flags & kCopyFormatMask), p.exchanged);
-  bool fast = ProbeFastPath(flags) != 0;
-  int32_t tier = CurrentLaneTier();
+  const uint32_t features = CpuFeaturesFor(flags);
+  bool fast = (features & kCpuMmx) != 0;
+  int32_t tier = LaneTierFor(features);
   p.kernels = &LaneKernelsFor(tier);
   p.narrow = &LaneKernelsFor(tier < kLaneSse2 ? tier : kLaneSse2);
   bool gray = (flags & kCopyGray) != 0;

@@ -71,7 +71,7 @@ bool OpenTrack(Movie* m, SoundTrack* t, uint32_t track, SoundOpenFunction open) 
   }
   // A track without its decoder must never be decoded: it is dropped.
   const int32_t dct = (word & kAudioCodingB) && !(word & kAudioCodingA);
-  AudioDecoder* decoder = OpenAudioDecoder(fileRate, channels, dct);
+  AudioDecoder* decoder = OpenAudioDecoder(fileRate, channels, dct, m->openFlags);
   if (!decoder) {
     t->ops.SoundClose(t);
     MemFree(ring);

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "base/processor.h"
+
 namespace kivo {
 namespace {
 
@@ -38,7 +40,7 @@ inline uint32_t Dequantise(int16_t coefficient, int32_t q) {
 
 }  // namespace
 
-void IdctReference(const int16_t block[64], const int32_t quantiser[64], int32_t out[64]) {
+void IdctPlain(const int16_t block[64], const int32_t quantiser[64], int32_t out[64]) {
   uint32_t scratch[64];
   for (int c = 0; c < 8; ++c) {
     uint32_t e[8], o[8];
@@ -95,6 +97,13 @@ void IdctAdd(uint8_t* dst, uint32_t pitch, const int16_t block[64], const int32_
   for (int r = 0; r < 8; ++r)
     for (int c = 0; c < 8; ++c)
       dst[r * pitch + c] = uint8_t(uint32_t(prediction[8 * r + c]) + uint32_t(out[8 * r + c]));
+}
+
+IdctTransform IdctFor(uint32_t features) {
+#if defined(__i386__) || defined(__x86_64__)
+  if (features & kCpuSse2) return IdctSse2;
+#endif
+  return IdctPlain;
 }
 
 }  // namespace kivo

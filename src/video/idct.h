@@ -11,19 +11,21 @@ namespace kivo {
 using IdctTransform = void (*)(const int16_t block[64], const int32_t quantiser[64],
                                int32_t out[64]);
 
-// The plain transform; the reference every fast path must match.
-void IdctReference(const int16_t block[64], const int32_t quantiser[64], int32_t out[64]);
-// The SSE2 transform when this processor has SSE2, else null.
-IdctTransform FastIdct();
+// The plain transform, which every fast one matches exactly.
+void IdctPlain(const int16_t block[64], const int32_t quantiser[64], int32_t out[64]);
+// The SSE2 transform (x86 builds only).
+void IdctSse2(const int16_t block[64], const int32_t quantiser[64], int32_t out[64]);
+// The fastest transform a feature mask (base/processor.h) allows.
+IdctTransform IdctFor(uint32_t features);
 
 // block: 64 coefficients in natural order; quantiser: one row of a table.
 void IdctPut(uint8_t* dst, uint32_t pitch, const int16_t block[64], const int32_t quantiser[64],
-             IdctTransform transform = IdctReference);
+             IdctTransform transform = IdctPlain);
 // Every result written as a 2x2 square of a 16x16 area.
 void IdctPutDoubled(uint8_t* dst, uint32_t pitch, const int16_t block[64],
-                    const int32_t quantiser[64], IdctTransform transform = IdctReference);
+                    const int32_t quantiser[64], IdctTransform transform = IdctPlain);
 // dst = prediction + result, prediction being 8 rows of 8 bytes.
 void IdctAdd(uint8_t* dst, uint32_t pitch, const int16_t block[64], const int32_t quantiser[64],
-             const uint8_t prediction[64], IdctTransform transform = IdctReference);
+             const uint8_t prediction[64], IdctTransform transform = IdctPlain);
 
 }  // namespace kivo

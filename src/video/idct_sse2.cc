@@ -1,32 +1,30 @@
 // The inverse DCT with SSE2: four columns (then four rows) per register in
 // 32-bit lanes, the wrapping 32-bit products built from two unsigned 32x32
-// multiplies. Gives exactly the plain transform's results.
+// multiplies. Gives exactly the plain transform's results. Built with SSE2
+// enabled for this file alone (see the kernel rules in CMakeLists.txt).
 #include "video/idct.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 
-#include <cpuid.h>
 #include <emmintrin.h>
 
 namespace kivo {
 namespace {
 
-#define KIVO_SSE2 __attribute__((target("sse2")))
-
 // Low 32 bits of each lane's product: what wrapping multiplication gives.
-KIVO_SSE2 inline __m128i MulLow(__m128i a, __m128i b) {
+inline __m128i MulLow(__m128i a, __m128i b) {
   __m128i even = _mm_mul_epu32(a, b);
   __m128i odd = _mm_mul_epu32(_mm_srli_epi64(a, 32), _mm_srli_epi64(b, 32));
   return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
                             _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
 }
 
-KIVO_SSE2 inline __m128i M(int32_t c, __m128i x) {
+inline __m128i M(int32_t c, __m128i x) {
   return _mm_srai_epi32(MulLow(x, _mm_set1_epi32(c)), 11);
 }
 
 // The eight-point transform, lane by lane; e and o may be the same array.
-KIVO_SSE2 inline void Transform8(const __m128i e[8], __m128i o[8]) {
+inline void Transform8(const __m128i e[8], __m128i o[8]) {
   __m128i a0 = _mm_add_epi32(e[0], e[4]), a1 = _mm_sub_epi32(e[0], e[4]);
   __m128i a2 = _mm_add_epi32(e[2], e[6]);
   __m128i t = _mm_sub_epi32(M(2896, _mm_sub_epi32(e[2], e[6])), a2);
@@ -49,7 +47,7 @@ KIVO_SSE2 inline void Transform8(const __m128i e[8], __m128i o[8]) {
   o[4] = _mm_add_epi32(d02, b4);
 }
 
-KIVO_SSE2 inline void Transpose4(__m128i& r0, __m128i& r1, __m128i& r2, __m128i& r3) {
+inline void Transpose4(__m128i& r0, __m128i& r1, __m128i& r2, __m128i& r3) {
   __m128i t0 = _mm_unpacklo_epi32(r0, r1), t1 = _mm_unpacklo_epi32(r2, r3);
   __m128i t2 = _mm_unpackhi_epi32(r0, r1), t3 = _mm_unpackhi_epi32(r2, r3);
   r0 = _mm_unpacklo_epi64(t0, t1);
@@ -58,7 +56,9 @@ KIVO_SSE2 inline void Transpose4(__m128i& r0, __m128i& r1, __m128i& r2, __m128i&
   r3 = _mm_unpackhi_epi64(t2, t3);
 }
 
-KIVO_SSE2 void IdctSse2(const int16_t block[64], const int32_t quantiser[64], int32_t out[64]) {
+}  // namespace
+
+void IdctSse2(const int16_t block[64], const int32_t quantiser[64], int32_t out[64]) {
   // half[h][r]: row r of the column results for columns 4h .. 4h + 3.
   __m128i half[2][8];
   for (int r = 0; r < 8; ++r) {
@@ -102,25 +102,6 @@ KIVO_SSE2 void IdctSse2(const int16_t block[64], const int32_t quantiser[64], in
   }
 }
 
-bool HaveSse2() {
-  unsigned eax, ebx, ecx, edx;
-  if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx)) return false;
-  return (edx & (1u << 26)) != 0;
-}
-
-}  // namespace
-
-IdctTransform FastIdct() {
-  static const bool have = HaveSse2();
-  return have ? IdctSse2 : nullptr;
-}
-
-}  // namespace kivo
-
-#else
-
-namespace kivo {
-IdctTransform FastIdct() { return nullptr; }
 }  // namespace kivo
 
 #endif

@@ -53,8 +53,7 @@ PlaneOutcome DecodePlane(const PlaneJob& job) {
   SetUpBundles(&state, job.bundleBuffers, job.bundleSizes, job.areaWidth);
   state.remapColours = (job.openFlags & kBeforeRevisionI) != 0;
   state.faults = 0;
-  IdctTransform fast = job.fastPath ? FastIdct() : nullptr;
-  state.transform = fast ? fast : IdctReference;
+  state.transform = IdctFor(job.features);
   ReadPlaneTrees(&state);
 
   BlockPlane plane = MakeBlockPlane(job, &state);

@@ -24,7 +24,7 @@ struct PlaneJob {
   uint8_t* const* bundleBuffers;
   const uint32_t* bundleSizes;
   uint32_t openFlags;
-  bool fastPath;             // use the processor's fast transform where there is one
+  uint32_t features;         // processor extensions the plane may use (base/processor.h)
 };
 
 struct PlaneOutcome {

@@ -96,7 +96,7 @@ int32_t DecodeVideoFrame(PlaneSet* planes, uint8_t* const bundleBuffers[kBundleC
                          uint32_t sourceHeight, int32_t keyFrame, uint32_t openFlags,
                          uint32_t videoFlags) {
   (void)keyFrame;
-  const bool fastPath = ProbeFastPath(openFlags) != 0;
+  const uint32_t features = CpuFeaturesFor(openFlags);
   Geometry g = GeometryOf(sourceWidth, sourceHeight);
   if (!planes || g.pitch != planes->pitch || g.rows != planes->rows ||
       g.chromaPitch != planes->chromaPitch || g.chromaRows != planes->chromaRows ||
@@ -118,7 +118,7 @@ int32_t DecodeVideoFrame(PlaneSet* planes, uint8_t* const bundleBuffers[kBundleC
   f.job.bundleBuffers = bundleBuffers;
   f.job.bundleSizes = sizes;
   f.job.openFlags = openFlags;
-  f.job.fastPath = fastPath;
+  f.job.features = features;
   f.data = data;
   f.clean = true;
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "base/processor.h"
 #include "video/plane_set.h"
 
 namespace kivo {
@@ -14,16 +15,9 @@ constexpr uint32_t kVideoFlagAlpha = 0x100000;  // videoFlags: the stream has al
 constexpr uint32_t kDecodeAlpha = 0x100000;     // openFlags: decode it
 constexpr uint32_t kDecodeGrey = 0x20000;       // openFlags: no chroma planes
 constexpr uint32_t kBeforeRevisionI = 0x8000;   // openFlags: no luma size word, colours offset
-constexpr uint32_t kNoFastPath = 0x40000;       // openFlags: refuse processor extensions
 
 // Sizes in bytes of the nine bundle scratch buffers for luma pitch `pitch`.
 void ComputeBundleSizes(uint32_t pitch, uint32_t sizes[kBundleCount]);
-
-// Probes the processor once per process (CPUID present and reporting MMX)
-// and answers for one caller: 1 when the processor has the extensions and
-// openFlags lacks 0x40000, else 0. Nothing shared changes, so decoders and
-// conversions with different flags may run at once.
-int32_t ProbeFastPath(uint32_t openFlags);
 
 // Clears both frame buffers (luma 0, chroma 128) and both alpha buffers (0),
 // so that whatever a stream leaves undrawn is black and transparent.

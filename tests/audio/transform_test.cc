@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -15,6 +14,9 @@
 
 namespace kivo {
 namespace {
+
+// Whether this processor and build run the AVX kernels.
+bool HaveAvx() { return &AudioKernelsFor(DetectedCpuFeatures()) != &plainAudioKernels; }
 
 constexpr double kPi = 3.14159265358979323846;
 
@@ -77,10 +79,10 @@ double RelativeError(const std::vector<float>& got, const std::vector<double>& w
 class TransformLevels : public ::testing::TestWithParam<uint32_t> {
  protected:
   void SetUp() override {
-    if (GetParam() == 1 && !AudioAvxAvailable()) GTEST_SKIP() << "no AVX here";
-    ASSERT_EQ(SetAudioKernelLevel(GetParam()), GetParam());
+    if (GetParam() == 1 && !HaveAvx()) GTEST_SKIP() << "no AVX here";
+    SetCpuFeatureMask(GetParam() ? kCpuAll : 0);
   }
-  void TearDown() override { SetAudioKernelLevel(1); }
+  void TearDown() override { SetCpuFeatureMask(kCpuAll); }
 };
 
 TEST_P(TransformLevels, MatchDefiningSumsAtEveryLength) {
@@ -185,63 +187,13 @@ TEST(TransformTables, TwiddleAndCosineValues) {
   EXPECT_EQ(c[1024 - 100], static_cast<float>(0.5 * std::sin(100 * cd)));
 }
 
-// The AVX table must give the plain results, value for value, where plain
-// float arithmetic is done in float (FLT_EVAL_METHOD 0). A 32-bit x87 build
-// keeps wider intermediates in its plain code: there the two agree to float
-// accuracy only.
-bool SameValue(float plain, float avx, float largest) {
-  if (FLT_EVAL_METHOD == 0) return plain == avx;
-  return std::fabs(plain - avx) <= 1e-6f * largest;
-}
-
-TEST(TransformKernels, AvxMatchesPlain) {
-  if (!AudioAvxAvailable()) GTEST_SKIP() << "no AVX here";
-  for (uint32_t n = 64; n <= 8192; n *= 2) {
-    for (bool dct : {false, true}) {
-      for (uint32_t seed = 0; seed < 3; ++seed) {
-        Tables t(n, dct);
-        std::vector<float> in = RandomArray(n, 100 * n + seed);
-        if (seed == 2)
-          for (float& v : in) v *= 1e20f;
-        std::vector<float> plain = in, avx = in;
-        SetAudioKernelLevel(0);
-        (dct ? InverseCosineTransform : RealInverseTransform)(n, plain.data(), t.work.data(), t.table.data());
-        SetAudioKernelLevel(1);
-        (dct ? InverseCosineTransform : RealInverseTransform)(n, avx.data(), t.work.data(), t.table.data());
-        float largest = 0;
-        for (float v : plain) largest = std::max(largest, std::fabs(v));
-        for (uint32_t i = 0; i < n; ++i) ASSERT_TRUE(SameValue(plain[i], avx[i], largest)) << plain[i] << " " << avx[i] << " " << "n = " << n << " dct " << dct << " i " << i;
-      }
-    }
-  }
-}
-
-TEST(TransformKernels, PcmConversionAvxMatchesPlain) {
-  if (!AudioAvxAvailable()) GTEST_SKIP() << "no AVX here";
-  std::mt19937 gen(9);
-  std::uniform_real_distribution<float> dist(-40000.0f, 40000.0f);
-  for (uint32_t count : {1u, 3u, 8u, 13u, 512u, 2048u}) {
-    std::vector<float> left(count), right(count);
-    for (uint32_t i = 0; i < count; ++i) {
-      left[i] = dist(gen);
-      right[i] = i % 3 ? std::nearbyint(dist(gen)) + 0.5f : dist(gen);
-    }
-    for (bool stereo : {false, true}) {
-      std::vector<int16_t> a(2 * count), b(2 * count);
-      plainAudioKernels.toPcm(left.data(), stereo ? right.data() : nullptr, count, 1.0f, a.data());
-      avxAudioKernels->toPcm(left.data(), stereo ? right.data() : nullptr, count, 1.0f, b.data());
-      EXPECT_EQ(a, b) << count << " stereo " << stereo;
-    }
-  }
-}
-
 TEST(TransformKernels, PcmConversionRoundsToEvenAndClamps) {
   const float in[] = {0.5f, 1.5f, 2.5f, -0.5f, -1.5f, -2.5f, 2.4999998f, 32766.5f, 32767.4f, 32767.6f, 1e30f,
                       -32768.5f, -32768.6f, -1e30f};
   const int16_t want[] = {0, 2, 2, 0, -2, -2, 2, 32766, 32767, 32767, 32767, -32768, -32768, -32768};
   const uint32_t count = sizeof(in) / sizeof(in[0]);
   for (const AudioKernels* k : {&plainAudioKernels, avxAudioKernels}) {
-    if (!k || (k == avxAudioKernels && !AudioAvxAvailable())) continue;
+    if (!k || (k == avxAudioKernels && !HaveAvx())) continue;
     int16_t out[count];
     k->toPcm(in, nullptr, count, 1.0f, out);
     for (uint32_t i = 0; i < count; ++i) EXPECT_EQ(out[i], want[i]) << k->name << " " << in[i];

@@ -7,7 +7,9 @@
 #include "convert/conversion_tables.h"
 #include "convert/converters.h"
 #include "convert/copy_flags.h"
-#include "convert/processor.h"
+#include "base/processor.h"
+#include "convert/lane_kernels.h"
+#include "convert/tick_counter.h"
 #include "convert/row_walk.h"
 
 namespace kivo::test {
@@ -24,18 +26,18 @@ void ConvertFixture::SetUp() {
 
 void ConvertFixture::TearDown() {
   SetTickSource(nullptr, 0);
-  LimitLaneTier(-1);
+  SetCpuFeatureMask(kCpuAll);
   ResetTuning();
 }
 
 std::vector<int> FamiliesToTest() {
   std::vector<int> out = {-1};
-  for (int t = kLanePortable; t <= DetectedLaneTier(); ++t) out.push_back(t);
+  for (int t = kLanePlain; t <= LaneTierFor(DetectedCpuFeatures()); ++t) out.push_back(t);
   return out;
 }
 
 std::string FamilyName(int family) {
-  static const char* const kNames[] = {"plain", "portable", "sse2", "avx2"};
+  static const char* const kNames[] = {"plain", "plain_lanes", "sse2", "avx2"};
   return kNames[family + 1];
 }
 
@@ -67,7 +69,7 @@ Output RunJob(Job job, const Planes& p, int family, uint32_t align) {
 
   uint32_t flags = uint32_t(job.code) | job.option << kCopyOptionShift | (job.gray ? kCopyGray : 0) |
                    (job.exchange ? kCopyExchangeRedBlue : 0) | (family < 0 ? kCopyNoSimd : 0);
-  if (family >= 0) LimitLaneTier(family);
+  if (family >= 0) SetCpuFeatureMask(family == kLanePlain ? kCpuMmx : family == kLaneSse2 ? kCpuMmx | kCpuSse2 : kCpuAll);
   PrepareConversionTables(job.code);
   FormatDescriptor* d = DescriptorFor(uint32_t(job.code), job.hasAlpha);
   bool alphaMember = job.hasAlpha && job.code >= 5 && job.code <= 8;
@@ -77,7 +79,7 @@ Output RunJob(Job job, const Planes& p, int family, uint32_t align) {
     ConvertChanged(d, to, from, job.map, job.mapRow, flags);
   else
     ConvertFull(d, to, from, job.sx, job.sy, flags);
-  LimitLaneTier(-1);
+  SetCpuFeatureMask(kCpuAll);
   out.got.assign(window, window + size);
   for (size_t i = 0; i < out.got.size(); ++i) {
     if (out.got[i] != out.expected[i]) {

@@ -8,7 +8,8 @@
 #include "convert/converters.h"
 #include "convert/harness.h"
 #include "convert/conversion_tables.h"
-#include "convert/processor.h"
+#include "base/processor.h"
+#include "convert/tick_counter.h"
 #include "convert/row_walk.h"
 #include "convert/tuning.h"
 
@@ -120,7 +121,7 @@ std::vector<uint8_t> RedBytes(uint32_t width, uint32_t height, uint32_t option) 
   int32_t pitch = int32_t((1 + width) * 4);
   std::vector<uint8_t> buffer(size_t(pitch) * rows + 32);
   uint8_t* base = buffer.data() + (32 - reinterpret_cast<uintptr_t>(buffer.data()) % 32) % 32;
-  LimitLaneTier(kLaneSse2);
+  SetCpuFeatureMask(kCpuMmx | kCpuSse2);
   PrepareConversionTables(3);
   ConvertTarget to = {base, pitch, 1, 0};
   ConvertSource from = {p.block.data(), nullptr, p.pitch, p.rows, width, height};
@@ -132,7 +133,7 @@ std::vector<uint8_t> RedBytes(uint32_t width, uint32_t height, uint32_t option) 
 }
 
 TEST_F(Tuning, TheWalkLearnsWhichLeadingCountToStartGroupsAfter) {
-  if (DetectedLaneTier() < kLaneSse2) GTEST_SKIP() << "needs a vector family";
+  if (!(DetectedCpuFeatures() & kCpuSse2)) GTEST_SKIP() << "needs a vector family";
   // Ticks before and after each pair: the destination-aligned count (three
   // single pixels first) takes 100, the source-aligned one (none) 50.
   steps = {1, 100, 1, 50};
@@ -159,7 +160,7 @@ TEST_F(Tuning, TheWalkLearnsWhichLeadingCountToStartGroupsAfter) {
 }
 
 TEST_F(Tuning, LeadingCountWaitsWhileTheRowDoublingIsTimed) {
-  if (DetectedLaneTier() < kLaneSse2) GTEST_SKIP() << "needs a vector family";
+  if (!(DetectedCpuFeatures() & kCpuSse2)) GTEST_SKIP() << "needs a vector family";
   steps = {1, 100, 1, 50};
   stepAt = 0;
   SetTickSource(PatternTicks, 1);

@@ -331,20 +331,11 @@ TEST(Frame, DecodingAllocatesNothing) {
   FrameHarness f(64, 48, true);
   uint64_t before = allocationCount.load();
   int32_t clean = 1;
-  for (int i = 0; i < 2000; ++i) clean &= f.Step(data, uint32_t(i & 1) * kNoFastPath);
+  for (int i = 0; i < 2000; ++i) clean &= f.Step(data, uint32_t(i & 1) * kNoProcessorExtensions);
   EXPECT_EQ(allocationCount.load() - before, 0u);
   EXPECT_EQ(clean, 1);
   std::vector<int> probe(4);  // the counter does see allocations
   EXPECT_GT(allocationCount.load() - before, 0u);
-}
-
-TEST(FastPath, RefusedByTheOpenFlagWhateverTheProcessor) {
-  int32_t use = ProbeFastPath(0);
-#if defined(__i386__) || defined(__x86_64__)
-  EXPECT_EQ(use, 1);  // every x86 processor these builds run on has MMX
-#endif
-  EXPECT_EQ(ProbeFastPath(kNoFastPath), 0);
-  EXPECT_EQ(ProbeFastPath(0), use);  // a refusal is the caller's own, not left behind
 }
 
 }  // namespace

@@ -141,7 +141,7 @@ TEST(RoundTrip, RandomPlanesDecodeAsTheWriterDrawsThem) {
     test::PlaneHarness p(width, height, width + 16, height + 8);
     p.ref = Reference(rng, p.ref.size());
     p.openFlags = o.oldColours ? kBeforeRevisionI : 0;
-    p.fastPath = trial % 2 == 1;  // both transforms must give the writer's pixels
+    p.features = trial % 2 == 1 ? CpuFeatures() : 0;  // both transforms must give the writer's pixels
     std::vector<uint8_t> expected = p.dst;
     enc::DrawPlane(spec, p.ref.data(), expected.data(), p.pitch);
     PlaneOutcome outcome = p.Decode(bytes);
@@ -212,7 +212,7 @@ TEST(RoundTrip, FramesOfEveryRevisionWithAlphaAndGrey) {
 
     uint32_t flags = (revision < 'i' ? kBeforeRevisionI : 0) | (revision < 'h' ? 0x10000 : 0) |
                      (grey ? kDecodeGrey : 0) | (alpha ? kDecodeAlpha : 0) |
-                     (trial % 4 < 2 ? kNoFastPath : 0);
+                     (trial % 4 < 2 ? kNoProcessorExtensions : 0);
     EXPECT_EQ(DecodeVideoFrame(&ps, bundles.bufferPointers, data.data(), uint32_t(data.size()),
                                width, height, 1, flags, alpha ? kVideoFlagAlpha : 0),
               1)

@@ -126,7 +126,7 @@ struct PlaneHarness {
   uint32_t sizes[kBundleCount];
   uint8_t* bufferPointers[kBundleCount];
   uint32_t openFlags = 0;
-  bool fastPath = false;
+  uint32_t features = 0;  // processor extensions the plane may use
 
   PlaneHarness(uint32_t w, uint32_t h, uint32_t linePitch = 0, uint32_t rows = 0,
                uint32_t step = 1)
@@ -161,7 +161,7 @@ struct PlaneHarness {
     job.bundleBuffers = bufferPointers;
     job.bundleSizes = sizes;
     job.openFlags = openFlags;
-    job.fastPath = fastPath;
+    job.features = features;
     return DecodePlane(job);
   }
 

@@ -120,7 +120,7 @@ bool WalkPlane(Walker& w, uint8_t* dst, const uint8_t* ref, uint32_t areaWidth, 
   SetUpBundles(&state, w.bundles, w.sizes, areaWidth);
   state.remapColours = (w.openFlags & kBeforeRevisionI) != 0;
   state.faults = 0;
-  state.transform = IdctReference;
+  state.transform = IdctPlain;
   ReadPlaneTrees(&state);
   BlockPlane plane{&state, dst, ref, pitch, pitch * planeRows, areaWidth, areaHeight, false};
 

@@ -4,7 +4,7 @@
 #include <csetjmp>
 #include <csignal>
 
-#include "convert/processor.h"
+#include "convert/tick_counter.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <x86intrin.h>

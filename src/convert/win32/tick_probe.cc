@@ -5,7 +5,7 @@
 
 #include <x86intrin.h>
 
-#include "convert/processor.h"
+#include "convert/tick_counter.h"
 
 namespace kivo {
 namespace {

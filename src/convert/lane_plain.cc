@@ -132,6 +132,6 @@ void FillKinds(LaneKernels* k, std::integer_sequence<int32_t, kKinds...>) {
 
 }  // namespace
 
-void FillPortableKernels(LaneKernels* k) { FillKinds(k, std::make_integer_sequence<int32_t, kLaneKinds>{}); }
+void FillPlainLaneKernels(LaneKernels* k) { FillKinds(k, std::make_integer_sequence<int32_t, kLaneKinds>{}); }
 
 }  // namespace kivo
