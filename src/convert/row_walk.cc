@@ -6,11 +6,11 @@
 
 #include <cstring>
 
+#include "base/memory.h"
 #include "convert/copy_flags.h"
 #include "convert/lane_kernels.h"
 #include "convert/processor.h"
 #include "convert/tuning.h"
-#include "movie/memory.h"
 #include "video/video_decoder.h"
 
 namespace kivo {

@@ -4,8 +4,8 @@
 // changed area cut into at most eight rectangles.
 #include <cstring>
 
+#include "base/clock.h"
 #include "io/service_thread.h"
-#include "movie/clock.h"
 #include "movie/container.h"
 #include "movie/movie_api.h"
 #include "movie/movie_internal.h"

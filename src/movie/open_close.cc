@@ -4,13 +4,13 @@
 #include <cstring>
 #include <new>
 
+#include "base/clock.h"
+#include "base/error_text.h"
+#include "base/memory.h"
 #include "io/io_driver.h"
 #include "io/read_settings.h"
 #include "io/service_thread.h"
-#include "movie/clock.h"
 #include "movie/container.h"
-#include "movie/error_text.h"
-#include "movie/memory.h"
 #include "movie/movie_api.h"
 #include "movie/movie_internal.h"
 #include "movie/settings.h"

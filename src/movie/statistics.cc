@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "movie/clock.h"
+#include "base/clock.h"
 #include "movie/container.h"
 #include "movie/movie_internal.h"
 

@@ -7,10 +7,10 @@
 #include <cstring>
 #include <random>
 
+#include "base/error_text.h"
+#include "base/memory.h"
 #include "convert/copy_to_buffer.h"
 #include "convert/harness.h"
-#include "movie/error_text.h"
-#include "movie/memory.h"
 #include "movie/movie_api.h"
 #include "support/test_movies.h"
 #include "support/virtual_clock.h"

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "hardening_support.h"
 #include "io/service_thread.h"
-#include "movie/clock.h"
 #include "movie/movie_api.h"
 #include "platform/platform.h"
 #include "sound/movie_sound.h"

@@ -2,12 +2,12 @@
 // sound, pausing, looping, read errors, statistics, and no allocation.
 #include <gtest/gtest.h>
 
-#include "movie/clock.h"
-#include "movie/memory.h"
+#include "base/clock.h"
+#include "base/error_text.h"
+#include "base/memory.h"
 #include "movie/movie_api.h"
 #include "movie/settings.h"
 #include "movie/statistics.h"
-#include "movie/error_text.h"
 #include "support/test_movies.h"
 #include "support/virtual_clock.h"
 

@@ -4,11 +4,11 @@
 
 #include <cstring>
 
+#include "base/error_text.h"
+#include "base/memory.h"
 #include "io/read_settings.h"
 #include "io/service_thread.h"
 #include "movie/container.h"
-#include "movie/error_text.h"
-#include "movie/memory.h"
 #include "movie/movie_api.h"
 #include "movie/settings.h"
 #include "platform/platform.h"

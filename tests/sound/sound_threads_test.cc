@@ -3,7 +3,7 @@
 // TSan to check the locking), and the virtual devices played to the end.
 #include <gtest/gtest.h>
 
-#include "movie/clock.h"
+#include "base/clock.h"
 #include "movie/movie_api.h"
 #include "sound/movie_sound.h"
 #include "sound/sound_device.h"

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "audio/audio_decoder.h"
+#include "base/clock.h"
 #include "encode/audio_encoder.h"
 #include "encode/container_writer.h"
 #include "io/service_thread.h"
-#include "movie/clock.h"
 #include "movie/movie_api.h"
 #include "sound/movie_sound.h"
 #include "sound/sound_drivers.h"

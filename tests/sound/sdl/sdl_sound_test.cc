@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "movie/clock.h"
+#include "base/clock.h"
 #include "movie/movie_api.h"
 #include "sound/movie_sound.h"
 #include "sound/sound_device.h"

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "movie/clock.h"
+#include "base/clock.h"
 #include "sound/movie_sound.h"
 #include "sound/sound_device.h"
 #include "sound/sound_drivers.h"
