@@ -87,9 +87,16 @@ KIVO_API int32_t CheckLate(Movie* movie, uint32_t copyFlags);
 // Works out the changed areas of the newest picture (at most 8 rectangles,
 // in the presented picture's coordinates, top to bottom) and returns how
 // many; 0 when nothing needs showing. GetRectList gives the rectangles.
-// Pass the copy flags with the display buffer's flags OR-ed in: its
-// kBlitNoBlits bit gives 0 (nothing to blit), kBlitStretched one rectangle.
+// Pass the flags of the copy just made (its display option scales the
+// rectangles; the movie's own is added) with the display buffer's flags
+// OR-ed in: its kBlitNoBlits bit gives 0 (nothing to blit), kBlitStretched
+// one rectangle. After a copy CheckLate skipped it gives 0 (the changes add
+// up for the next copy made), unless never-skip is in force.
 KIVO_API int32_t GetRects(Movie* movie, uint32_t copyFlags);
+// The display buffer's bits GetRects reads (kBlitNoBlits and kBlitStretched
+// are these): no rectangles at all, or one of the whole picture.
+constexpr uint32_t kRectsNone = 0x04000000;
+constexpr uint32_t kRectsWhole = 0x08000000;
 // The movie's rectangle array, which the last GetRects filled (its result
 // says how many are valid); the pointer stays valid until CloseMovie.
 KIVO_API const MovieRect* GetRectList(const Movie* movie);

@@ -82,18 +82,24 @@ uint32_t Elapsed(const Movie* m, uint32_t now) { return now - m->catchUpMs - m->
 
 bool Preloaded(const Movie* m) { return m->preloaded != nullptr; }
 
-void ReadAheadIfFree(Movie* m) {
-  IoDriver& io = m->io;
-  if (io.TryLock && !io.TryLock(&io)) return;
-  io.ReadAhead(&io);
-  if (io.Unlock) io.Unlock(&io);
-}
-
 bool NeverSkip(const Movie* m, uint32_t copyFlags) {
   return (copyFlags & kOpenNeverSkip) || (m->openFlags & kOpenNeverSkip);
 }
 
 }  // namespace
+
+void TopUpReadAhead(Movie* m, TopUp when) {
+  IoDriver& io = m->io;
+  if (Preloaded(m) || !io.ReadAhead) return;
+  const bool aroundWork = when == TopUp::kAroundWork;
+  if (aroundWork && (io.chunkInProgress.load(std::memory_order_relaxed) || FillPercent(&io) >= 75)) return;
+  if (!io.TryLock || io.TryLock(&io)) {
+    io.ReadAhead(&io);
+    if (io.Unlock) io.Unlock(&io);
+  } else if (aroundWork && !(m->openFlags & kOpenNoReader) && io.Yield) {
+    io.Yield(&io);
+  }
+}
 
 void CountBlitTime(Movie* m) {
   if (m->decodeEnd != 0) {
@@ -152,7 +158,7 @@ int32_t WaitFrame(Movie* m) {
       return 0;
     }
   }
-  if (!Preloaded(m)) ReadAheadIfFree(m);
+  TopUpReadAhead(m, TopUp::kWhileWaiting);
   return 1;
 }
 
@@ -229,15 +235,8 @@ int32_t DoFrame(Movie* m) {
 
   uint32_t a = GetMilliseconds();
   if (m->videoOn) {
-    if (!m->keepChangedCells) memset(m->planes.changedCells, 0, m->cellCount);
-    if (!Preloaded(m) && !io.chunkInProgress && FillPercent(&io) < 75) {
-      if (!io.TryLock || io.TryLock(&io)) {
-        io.ReadAhead(&io);
-        if (io.Unlock) io.Unlock(&io);
-      } else if (!(m->openFlags & kOpenNoReader) && io.Yield) {
-        io.Yield(&io);
-      }
-    }
+    if (!m->copySkipped) memset(m->planes.changedCells, 0, m->cellCount);
+    TopUpReadAhead(m, TopUp::kAroundWork);
     DecodeVideoFrame(&m->planes, m->bundleBuffers, m->frameData + videoAt, size - videoAt, m->sourceWidth,
                      m->sourceHeight, IsKeyFrame(m->frameIndex, m->currentFrame), m->openFlags, m->videoFlags);
     m->planes.current ^= 1;
@@ -353,11 +352,11 @@ int32_t CheckLate(Movie* m, uint32_t copyFlags) {
   uint32_t e = Elapsed(m, GetMilliseconds());
   uint32_t t = ScheduleOffset(m);
   if (e < t) {
-    m->keepChangedCells = 0;
+    m->copySkipped = 0;
     return 0;
   }
   if (e - t <= m->lateLimit) {
-    m->keepChangedCells = 0;
+    m->copySkipped = 0;
     m->lateRun = 0;
     return 0;
   }
@@ -367,7 +366,7 @@ int32_t CheckLate(Movie* m, uint32_t copyFlags) {
     return 0;
   }
   if (NeverSkip(m, copyFlags)) return 0;
-  m->keepChangedCells = 1;
+  m->copySkipped = 1;
   m->skippedBlits += 1;
   m->io.foregroundBusy.store(0, std::memory_order_release);
   return 1;

@@ -68,12 +68,11 @@ struct Movie {
   uint32_t* readRing;
   uint32_t* idleReadRing;
   uint32_t* backReadRing;
-  uint32_t lastCopyFlags;
   uint32_t decodedFrame;
   uint32_t openTrackCount;
   uint32_t soundSkips;
   SoundTrack* soundTracks;
-  int32_t keepChangedCells;
+  int32_t copySkipped;             // CheckLate skipped the last copy: changed cells add up until one is made
   uint32_t skippedBlits;
   uint8_t* bundleBuffers[kBundleCount];
   uint32_t lateRun;
