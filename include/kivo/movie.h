@@ -223,7 +223,10 @@ static_assert(sizeof(RealtimeStats) == 14 * 4, "the realtime record is 14 words"
 
 // The whole playback so far. Nothing happens when either pointer is null.
 KIVO_API void GetSummary(Movie* movie, MovieSummary* summary);
-// The last `window` frames (0 = one second of frames).
+// The last `window` frames. 0, or a window of a second's frames or more,
+// gives one frame less than a second's frames (the file's rate rounded, at
+// most 1000): 24 for a movie of 25 frames a second. Shorter near the
+// movie's start; at least 1. The record's `window` says what was used.
 KIVO_API void GetRealtime(Movie* movie, RealtimeStats* stats, uint32_t window);
 
 }  // namespace kivo

@@ -209,16 +209,17 @@ int32_t DoFrame(Movie* m) {
   IoDriver& io = m->io;
   io.foregroundBusy.store(1, std::memory_order_release);
   m->decodeStart = GetMilliseconds();
-  uint32_t* rings[7] = {m->timeRing, m->videoRing, m->audioRing, m->blitRing,
-                        m->readRing, m->idleReadRing, m->backReadRing};
-  uint32_t values[7] = {m->decodeStart, m->videoMs, m->audioMs, m->blitMs,
-                        io.frameReadMs, io.idleReadMs, io.backgroundReadMs};
-  for (int r = 0; r < 7; ++r) {
-    memmove(rings[r] + 1, rings[r], m->ringShift);
-    rings[r][0] = values[r];
-  }
+  uint32_t now[kHistoryFigures];
+  now[kHistoryTime] = m->decodeStart;
+  now[kHistoryVideo] = m->videoMs;
+  now[kHistoryAudio] = m->audioMs;
+  now[kHistoryBlit] = m->blitMs;
+  now[kHistoryRead] = io.frameReadMs;
+  now[kHistoryIdleRead] = io.idleReadMs;
+  now[kHistoryBackgroundRead] = io.backgroundReadMs;
+  RecordFrame(&m->history, now);
   if (m->firstFrameTime == 0) {
-    m->timeRing[1] = m->decodeStart - (m->fileRateNum ? 1000u * m->fileRateDen / m->fileRateNum : 0);
+    m->history.samples[kHistoryTime][1] = m->decodeStart - (m->fileRateNum ? 1000u * m->fileRateDen / m->fileRateNum : 0);
     io.idleReadMs = 0;
     io.backgroundReadMs = 0;
     m->firstFrameTime = m->decodeStart;

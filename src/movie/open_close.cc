@@ -27,7 +27,6 @@ constexpr const char* kDamagedIndex = "The frame index of this Kivo file is dama
 // says: room for 8192 x 8192 with alpha, far from exhausting a machine.
 constexpr uint64_t kPictureLimit = 512u << 20;
 constexpr uint32_t kLargestSide = 65536;
-constexpr uint32_t kMaxRingLength = 1000;
 
 ServiceThread* readerThread = nullptr;
 
@@ -145,9 +144,7 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
     }
   }
   const uint32_t fileRate = RoundedFrameRate(h.rateNum, h.rateDen);
-  // The statistics rings hold one second of frames, shifted on every frame:
-  // a header claiming millions of frames a second gets rings of a sane size.
-  const uint32_t r = fileRate < kMaxRingLength ? fileRate : kMaxRingLength;
+  const uint32_t historyFrames = HistoryFrames(fileRate);
 
   // 7. The record with its small arrays.
   uint32_t requested = 0;
@@ -155,7 +152,7 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
   const uint32_t records = requested ? requested : 1;
   Movie* planned = nullptr;  // addresses land in these until the record exists
   uint8_t* changedCells;
-  uint32_t* rings[7];
+  uint32_t* history[kHistoryFigures];
   SoundTrack* tracks;
   uint32_t* selected;
   uint8_t* bundles[kBundleCount];
@@ -164,9 +161,7 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
   uint32_t bundleSizes[kBundleCount];
   ComputeBundleSizes(pitch, bundleSizes);
   PlanBlock(&changedCells, cellCount + 16);
-  // One entry more than the rate: the window of R frames reads entry R, and a
-  // one-frame-per-second movie still has an entry 1.
-  for (uint32_t*& ring : rings) PlanBlock(&ring, (r + 1) * 4);
+  for (uint32_t*& samples : history) PlanBlock(&samples, HistorySampleBytes(historyFrames));
   PlanBlock(&tracks, records * sizeof(SoundTrack));
   PlanBlock(&selected, records * 4);
   for (int i = 0; i < kBundleCount; ++i) PlanBlock(&bundles[i], bundleSizes[i]);
@@ -205,16 +200,11 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
   m->sourceHeight = h.height;
   m->fileRateNum = h.rateNum;
   m->fileRateDen = h.rateDen;
-  m->roundedRate = r;
-  m->ringShift = r * 4;
-  m->timeRing = rings[0];
-  m->audioRing = rings[1];
-  m->videoRing = rings[2];
-  m->blitRing = rings[3];
-  m->readRing = rings[4];
-  m->idleReadRing = rings[5];
-  m->backReadRing = rings[6];
-  for (uint32_t* ring : rings) memset(ring, 0, (r + 1) * 4);
+  m->history.frames = historyFrames;
+  for (uint32_t f = 0; f < kHistoryFigures; ++f) {
+    m->history.samples[f] = history[f];
+    memset(history[f], 0, HistorySampleBytes(historyFrames));
+  }
   m->soundTracks = tracks;
   memset(static_cast<void*>(tracks), 0, records * sizeof(SoundTrack));
   m->selectedTracks = selected;
