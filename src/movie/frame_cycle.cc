@@ -9,7 +9,7 @@
 #include "movie/container.h"
 #include "movie/movie_api.h"
 #include "movie/movie_internal.h"
-#include "sound/movie_sound.h"
+#include "movie/movie_sound.h"
 #include "sound/sound_track.h"
 #include "video/video_decoder.h"
 

@@ -13,8 +13,8 @@
 #include "movie/container.h"
 #include "movie/movie_api.h"
 #include "movie/movie_internal.h"
+#include "movie/movie_sound.h"
 #include "movie/settings.h"
-#include "sound/movie_sound.h"
 #include "sound/sound_track.h"
 #include "video/video_decoder.h"
 

@@ -5,7 +5,7 @@
 
 #include "base/clock.h"
 #include "movie/movie_api.h"
-#include "sound/movie_sound.h"
+#include "movie/movie_sound.h"
 #include "sound/sound_device.h"
 #include "sound/sound_system.h"
 #include "sound_test_support.h"

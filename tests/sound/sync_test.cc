@@ -18,7 +18,7 @@
 #include "encode/container_writer.h"
 #include "io/service_thread.h"
 #include "movie/movie_api.h"
-#include "sound/movie_sound.h"
+#include "movie/movie_sound.h"
 #include "sound/sound_drivers.h"
 #include "sound_test_support.h"
 #include "support/virtual_clock.h"

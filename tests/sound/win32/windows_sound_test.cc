@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "base/clock.h"
-#include "sound/movie_sound.h"
+#include "movie/movie_sound.h"
 #include "sound/sound_device.h"
 #include "sound/sound_drivers.h"
 #include "sound/sound_system.h"

@@ -7,7 +7,7 @@
 
 #include "io/service_thread.h"
 #include "movie/movie.h"
-#include "sound/movie_sound.h"
+#include "movie/movie_sound.h"
 
 namespace kivo {
 namespace {

@@ -8,8 +8,8 @@
 #include "io/service_thread.h"
 #include "movie/container.h"
 #include "movie/movie.h"
+#include "movie/movie_sound.h"
 #include "movie/settings.h"
-#include "sound/movie_sound.h"
 #include "sound/sound_system.h"
 
 namespace kivo {
