@@ -2,6 +2,7 @@
 // the area each cut saves, then scaled to the presented picture and clipped.
 #include "kivo/convert.h"  // the display options and copy flags
 #include "movie/movie_api.h"
+#include "movie/movie_internal.h"
 
 namespace kivo {
 namespace {
@@ -133,9 +134,9 @@ int32_t GetRects(Movie* m, uint32_t copyFlags) {
   if (!m) return 0;
   copyFlags |= m->openFlags & kCopyMovieFlags;  // as the copy took them
   if (copyFlags & kRectsNone) return 0;
-  // The lateness check before the copy decided whether there is anything to
-  // show; the copy's flags say how it was scaled.
-  if (m->copySkipped && !((copyFlags | m->openFlags) & kCopyNeverSkip)) return 0;
+  // The lateness check the copy ran first decides whether there is anything
+  // to show; the copy's flags say how it was scaled.
+  if (CopySkipped(m, copyFlags)) return 0;
   if (m->rectCount != -1) return m->rectCount;
   Box boxes[8];
   const int32_t count = CutChangedCells(m, (copyFlags & kRectsWhole) != 0, boxes);

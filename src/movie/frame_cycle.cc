@@ -82,11 +82,13 @@ uint32_t Elapsed(const Movie* m, uint32_t now) { return now - m->catchUpMs - m->
 
 bool Preloaded(const Movie* m) { return m->preloaded != nullptr; }
 
+}  // namespace
+
 bool NeverSkip(const Movie* m, uint32_t copyFlags) {
   return (copyFlags & kOpenNeverSkip) || (m->openFlags & kOpenNeverSkip);
 }
 
-}  // namespace
+bool CopySkipped(const Movie* m, uint32_t copyFlags) { return m->copySkipped && !NeverSkip(m, copyFlags); }
 
 void TopUpReadAhead(Movie* m, TopUp when) {
   IoDriver& io = m->io;

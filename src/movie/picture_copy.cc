@@ -11,8 +11,6 @@
 namespace kivo {
 namespace {
 
-bool NeverSkip(const Movie* m, uint32_t flags) { return ((flags | m->openFlags) & kCopyNeverSkip) != 0; }
-
 CopySource NewestPicture(const Movie* m) {
   const PlaneSet& planes = m->planes;
   CopySource from = {};
