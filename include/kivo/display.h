@@ -22,8 +22,8 @@ struct BlitSystem;
 
 // The buffer's flags word (OR-ed into the copy flags by the caller).
 constexpr uint32_t kBlitCodeMask = 0x0000000F;    // destination format code
-constexpr uint32_t kBlitNoBlits = 0x04000000;     // the picture reaches the screen without per-frame blits
-constexpr uint32_t kBlitStretched = 0x08000000;   // stretching was asked at open
+constexpr uint32_t kBlitNoBlits = kRectsNone;     // the picture reaches the screen without per-frame blits
+constexpr uint32_t kBlitStretched = kRectsWhole;  // stretching was asked at open
 constexpr uint32_t kBlitFullCopy = 0x80000000;    // the next copy must be a full one
 
 // OpenBlitBuffer flags.

@@ -87,9 +87,16 @@ KIVO_API int32_t CheckLate(Movie* movie, uint32_t copyFlags);
 // Works out the changed areas of the newest picture (at most 8 rectangles,
 // in the presented picture's coordinates, top to bottom) and returns how
 // many; 0 when nothing needs showing. GetRectList gives the rectangles.
-// Pass the copy flags with the display buffer's flags OR-ed in: its
-// kBlitNoBlits bit gives 0 (nothing to blit), kBlitStretched one rectangle.
+// Pass the flags of the copy just made (its display option scales the
+// rectangles; the movie's own is added) with the display buffer's flags
+// OR-ed in: its kBlitNoBlits bit gives 0 (nothing to blit), kBlitStretched
+// one rectangle. After a copy CheckLate skipped it gives 0 (the changes add
+// up for the next copy made), unless never-skip is in force.
 KIVO_API int32_t GetRects(Movie* movie, uint32_t copyFlags);
+// The display buffer's bits GetRects reads (kBlitNoBlits and kBlitStretched
+// are these): no rectangles at all, or one of the whole picture.
+constexpr uint32_t kRectsNone = 0x04000000;
+constexpr uint32_t kRectsWhole = 0x08000000;
 // The movie's rectangle array, which the last GetRects filled (its result
 // says how many are valid); the pointer stays valid until CloseMovie.
 KIVO_API const MovieRect* GetRectList(const Movie* movie);
@@ -216,7 +223,10 @@ static_assert(sizeof(RealtimeStats) == 14 * 4, "the realtime record is 14 words"
 
 // The whole playback so far. Nothing happens when either pointer is null.
 KIVO_API void GetSummary(Movie* movie, MovieSummary* summary);
-// The last `window` frames (0 = one second of frames).
+// The last `window` frames. 0, or a window of a second's frames or more,
+// gives one frame less than a second's frames (the file's rate rounded, at
+// most 1000): 24 for a movie of 25 frames a second. Shorter near the
+// movie's start; at least 1. The record's `window` says what was used.
 KIVO_API void GetRealtime(Movie* movie, RealtimeStats* stats, uint32_t window);
 
 }  // namespace kivo

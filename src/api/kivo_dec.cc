@@ -8,8 +8,8 @@
 
 #include "kivo/movie.h"
 #include "audio/audio_decoder.h"
+#include "base/memory.h"
 #include "movie/container.h"
-#include "movie/memory.h"
 #include "platform/platform.h"
 #include "video/video_decoder.h"
 

@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "audio/audio_decoder.h"
+#include "base/memory.h"
 #include "movie/container.h"
-#include "movie/memory.h"
 #include "movie/movie.h"
 
 namespace kivo {

@@ -11,7 +11,7 @@
 #include "audio/audio_bits.h"
 #include "audio/audio_format.h"
 #include "audio/audio_kernels.h"
-#include "movie/memory.h"
+#include "base/memory.h"
 
 namespace kivo {
 

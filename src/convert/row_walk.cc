@@ -6,12 +6,12 @@
 
 #include <cstring>
 
+#include "base/memory.h"
 #include "base/processor.h"
 #include "convert/copy_flags.h"
 #include "convert/lane_kernels.h"
 #include "convert/tick_counter.h"
 #include "convert/tuning.h"
-#include "movie/memory.h"
 
 namespace kivo {
 namespace {

@@ -5,12 +5,11 @@
 
 #include <cstring>
 
+#include "base/memory.h"
 #include "display/blit_geometry.h"
 #include "display/blit_style.h"
 #include "display/display_mode.h"
 #include "display/pixel_layout.h"
-#include "movie/memory.h"
-#include "movie/movie.h"
 
 #if defined(KIVO_HAVE_SDL)
 #include "display/sdl/sdl_blit.h"

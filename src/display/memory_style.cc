@@ -3,9 +3,9 @@
 // plays into it.
 #include <cstring>
 
+#include "base/memory.h"
 #include "display/blit_style.h"
 #include "display/pixel_layout.h"
-#include "movie/memory.h"
 
 namespace kivo {
 

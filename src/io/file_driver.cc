@@ -5,9 +5,9 @@
 // the lock, copied out or (ReadFrameInPlace) lent in place until the next read.
 #include <cstring>
 
+#include "base/clock.h"
 #include "io/io_driver.h"
 #include "io/read_timing.h"
-#include "movie/clock.h"
 
 namespace kivo {
 namespace {

@@ -1,8 +1,8 @@
 // Read timing and the simulated read speed.
 #include "io/read_timing.h"
 
+#include "base/clock.h"
 #include "io/io_driver.h"
-#include "movie/clock.h"
 
 namespace kivo {
 void ApplySimulatedSpeed(IoDriver* io, uint32_t count, uint32_t start) {

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <new>
 
-#include "movie/memory.h"
+#include "base/memory.h"
 
 namespace kivo {
 

@@ -1,6 +1,8 @@
 // GetRects: the changed-cell map cut into at most eight rectangles, chosen by
 // the area each cut saves, then scaled to the presented picture and clipped.
+#include "kivo/convert.h"  // the display options and copy flags
 #include "movie/movie_api.h"
+#include "movie/movie_internal.h"
 
 namespace kivo {
 namespace {
@@ -63,24 +65,16 @@ Split WorkOutSplit(const Movie* m, const Box& r) {
   return best;
 }
 
-}  // namespace
-
-int32_t GetRects(Movie* m, uint32_t copyFlags) {
-  if (!m) return 0;
-  if (copyFlags & 0x04000000u) return 0;
-  if (m->keepChangedCells && !((copyFlags & kOpenNeverSkip) || (m->openFlags & kOpenNeverSkip))) return 0;
-  if (m->rectCount != -1) return m->rectCount;
-
-  const Box whole = {0, 0, static_cast<int32_t>(m->planes.pitch), static_cast<int32_t>(m->planes.rows)};
-  Box boxes[8];
+// The changed cells of the newest picture cut into at most eight boxes, in
+// the picture's own pixels, top to bottom then left to right; `whole` gives
+// the picture itself when anything changed.
+int32_t CutChangedCells(const Movie* m, bool whole, Box boxes[8]) {
+  const Box picture = {0, 0, static_cast<int32_t>(m->planes.pitch), static_cast<int32_t>(m->planes.rows)};
+  Box first = BoundingBox(m, picture);
+  if (first.w == 0) return 0;
   int32_t count = 0;
-  Box first = BoundingBox(m, whole);
-  if (first.w == 0) {
-    m->rectCount = 0;
-    return 0;
-  }
-  if (copyFlags & 0x08000000u) {
-    boxes[count++] = whole;
+  if (whole) {
+    boxes[count++] = picture;
   } else {
     Split splits[8];
     boxes[count] = first;
@@ -98,9 +92,8 @@ int32_t GetRects(Movie* m, uint32_t copyFlags) {
       splits[count - 1] = WorkOutSplit(m, b);
     }
   }
-
-  // Top to bottom, then left to right. The key is 64-bit: rows of a
-  // picture 65536 high times 65536 do not fit in 32 bits.
+  // The key is 64-bit: rows of a picture 65536 high times 65536 do not fit
+  // in 32 bits.
   for (int32_t i = 1; i < count; ++i) {
     Box key = boxes[i];
     int32_t j = i - 1;
@@ -110,10 +103,15 @@ int32_t GetRects(Movie* m, uint32_t copyFlags) {
     }
     boxes[j + 1] = key;
   }
+  return count;
+}
 
-  uint32_t mode = (m->lastCopyFlags & kOpenModeMask) >> kOpenModeShift;
-  bool doubleY = mode == 1 || mode == 2 || mode == 4 || mode == 5;
-  bool doubleX = mode == 3 || mode == 4 || mode == 5;
+// Boxes in the decoded picture's pixels as rectangles of the presented
+// picture: doubled as display option `option` doubles the copy, clipped.
+void Present(Movie* m, const Box* boxes, int32_t count, uint32_t option) {
+  const bool doubleY = option == kOptionTallDoubled || option == kOptionTallInterlaced || option == kOptionWideTall ||
+                       option == kOptionWideInterlaced;
+  const bool doubleX = option == kOptionWide || option == kOptionWideTall || option == kOptionWideInterlaced;
   for (int32_t i = 0; i < count; ++i) {
     MovieRect r = {boxes[i].x, boxes[i].y, boxes[i].w, boxes[i].h};
     if (doubleX) {
@@ -128,6 +126,21 @@ int32_t GetRects(Movie* m, uint32_t copyFlags) {
     if (uint32_t(r.y) + uint32_t(r.height) > m->height) r.height = static_cast<int32_t>(m->height - uint32_t(r.y));
     m->rects[i] = r;
   }
+}
+
+}  // namespace
+
+int32_t GetRects(Movie* m, uint32_t copyFlags) {
+  if (!m) return 0;
+  copyFlags |= m->openFlags & kCopyMovieFlags;  // as the copy took them
+  if (copyFlags & kRectsNone) return 0;
+  // The lateness check the copy ran first decides whether there is anything
+  // to show; the copy's flags say how it was scaled.
+  if (CopySkipped(m, copyFlags)) return 0;
+  if (m->rectCount != -1) return m->rectCount;
+  Box boxes[8];
+  const int32_t count = CutChangedCells(m, (copyFlags & kRectsWhole) != 0, boxes);
+  Present(m, boxes, count, CopyOption(copyFlags));
   m->rectCount = count;
   return count;
 }

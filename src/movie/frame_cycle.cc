@@ -4,12 +4,12 @@
 // changed area cut into at most eight rectangles.
 #include <cstring>
 
+#include "base/clock.h"
 #include "io/service_thread.h"
-#include "movie/clock.h"
 #include "movie/container.h"
 #include "movie/movie_api.h"
 #include "movie/movie_internal.h"
-#include "sound/movie_sound.h"
+#include "movie/movie_sound.h"
 #include "sound/sound_track.h"
 #include "video/video_decoder.h"
 
@@ -82,18 +82,26 @@ uint32_t Elapsed(const Movie* m, uint32_t now) { return now - m->catchUpMs - m->
 
 bool Preloaded(const Movie* m) { return m->preloaded != nullptr; }
 
-void ReadAheadIfFree(Movie* m) {
-  IoDriver& io = m->io;
-  if (io.TryLock && !io.TryLock(&io)) return;
-  io.ReadAhead(&io);
-  if (io.Unlock) io.Unlock(&io);
-}
+}  // namespace
 
 bool NeverSkip(const Movie* m, uint32_t copyFlags) {
   return (copyFlags & kOpenNeverSkip) || (m->openFlags & kOpenNeverSkip);
 }
 
-}  // namespace
+bool CopySkipped(const Movie* m, uint32_t copyFlags) { return m->copySkipped && !NeverSkip(m, copyFlags); }
+
+void TopUpReadAhead(Movie* m, TopUp when) {
+  IoDriver& io = m->io;
+  if (Preloaded(m) || !io.ReadAhead) return;
+  const bool aroundWork = when == TopUp::kAroundWork;
+  if (aroundWork && (io.chunkInProgress.load(std::memory_order_relaxed) || FillPercent(&io) >= 75)) return;
+  if (!io.TryLock || io.TryLock(&io)) {
+    io.ReadAhead(&io);
+    if (io.Unlock) io.Unlock(&io);
+  } else if (aroundWork && !(m->openFlags & kOpenNoReader) && io.Yield) {
+    io.Yield(&io);
+  }
+}
 
 void CountBlitTime(Movie* m) {
   if (m->decodeEnd != 0) {
@@ -152,7 +160,7 @@ int32_t WaitFrame(Movie* m) {
       return 0;
     }
   }
-  if (!Preloaded(m)) ReadAheadIfFree(m);
+  TopUpReadAhead(m, TopUp::kWhileWaiting);
   return 1;
 }
 
@@ -203,16 +211,17 @@ int32_t DoFrame(Movie* m) {
   IoDriver& io = m->io;
   io.foregroundBusy.store(1, std::memory_order_release);
   m->decodeStart = GetMilliseconds();
-  uint32_t* rings[7] = {m->timeRing, m->videoRing, m->audioRing, m->blitRing,
-                        m->readRing, m->idleReadRing, m->backReadRing};
-  uint32_t values[7] = {m->decodeStart, m->videoMs, m->audioMs, m->blitMs,
-                        io.frameReadMs, io.idleReadMs, io.backgroundReadMs};
-  for (int r = 0; r < 7; ++r) {
-    memmove(rings[r] + 1, rings[r], m->ringShift);
-    rings[r][0] = values[r];
-  }
+  uint32_t now[kHistoryFigures];
+  now[kHistoryTime] = m->decodeStart;
+  now[kHistoryVideo] = m->videoMs;
+  now[kHistoryAudio] = m->audioMs;
+  now[kHistoryBlit] = m->blitMs;
+  now[kHistoryRead] = io.frameReadMs;
+  now[kHistoryIdleRead] = io.idleReadMs;
+  now[kHistoryBackgroundRead] = io.backgroundReadMs;
+  RecordFrame(&m->history, now);
   if (m->firstFrameTime == 0) {
-    m->timeRing[1] = m->decodeStart - (m->fileRateNum ? 1000u * m->fileRateDen / m->fileRateNum : 0);
+    m->history.samples[kHistoryTime][1] = m->decodeStart - (m->fileRateNum ? 1000u * m->fileRateDen / m->fileRateNum : 0);
     io.idleReadMs = 0;
     io.backgroundReadMs = 0;
     m->firstFrameTime = m->decodeStart;
@@ -229,15 +238,8 @@ int32_t DoFrame(Movie* m) {
 
   uint32_t a = GetMilliseconds();
   if (m->videoOn) {
-    if (!m->keepChangedCells) memset(m->planes.changedCells, 0, m->cellCount);
-    if (!Preloaded(m) && !io.chunkInProgress && FillPercent(&io) < 75) {
-      if (!io.TryLock || io.TryLock(&io)) {
-        io.ReadAhead(&io);
-        if (io.Unlock) io.Unlock(&io);
-      } else if (!(m->openFlags & kOpenNoReader) && io.Yield) {
-        io.Yield(&io);
-      }
-    }
+    if (!m->copySkipped) memset(m->planes.changedCells, 0, m->cellCount);
+    TopUpReadAhead(m, TopUp::kAroundWork);
     DecodeVideoFrame(&m->planes, m->bundleBuffers, m->frameData + videoAt, size - videoAt, m->sourceWidth,
                      m->sourceHeight, IsKeyFrame(m->frameIndex, m->currentFrame), m->openFlags, m->videoFlags);
     m->planes.current ^= 1;
@@ -358,11 +360,11 @@ int32_t CheckLate(Movie* m, uint32_t copyFlags) {
   uint32_t e = Elapsed(m, GetMilliseconds());
   uint32_t t = ScheduleOffset(m);
   if (e < t) {
-    m->keepChangedCells = 0;
+    m->copySkipped = 0;
     return 0;
   }
   if (e - t <= m->lateLimit) {
-    m->keepChangedCells = 0;
+    m->copySkipped = 0;
     m->lateRun = 0;
     return 0;
   }
@@ -372,7 +374,7 @@ int32_t CheckLate(Movie* m, uint32_t copyFlags) {
     return 0;
   }
   if (NeverSkip(m, copyFlags)) return 0;
-  m->keepChangedCells = 1;
+  m->copySkipped = 1;
   m->skippedBlits += 1;
   m->io.foregroundBusy.store(0, std::memory_order_release);
   return 1;

@@ -8,6 +8,7 @@
 #include "io/io_driver.h"
 #include "io/service_thread.h"
 #include "kivo/movie.h"
+#include "movie/statistics.h"
 #include "video/plane_set.h"
 
 namespace kivo {
@@ -61,21 +62,12 @@ struct Movie {
   uint32_t videoMs, audioMs, blitMs;
   uint32_t openMs;
   uint32_t fileRateNum, fileRateDen;
-  uint32_t roundedRate;
-  uint32_t ringShift;
-  uint32_t* timeRing;
-  uint32_t* audioRing;
-  uint32_t* videoRing;
-  uint32_t* blitRing;
-  uint32_t* readRing;
-  uint32_t* idleReadRing;
-  uint32_t* backReadRing;
-  uint32_t lastCopyFlags;
+  FrameHistory history;            // the statistics' running totals of recent frames
   uint32_t decodedFrame;
   uint32_t openTrackCount;
   uint32_t soundSkips;
   SoundTrack* soundTracks;
-  int32_t keepChangedCells;
+  int32_t copySkipped;             // CheckLate skipped the last copy: changed cells add up until one is made
   uint32_t skippedBlits;
   uint8_t* bundleBuffers[kBundleCount];
   uint32_t lateRun;

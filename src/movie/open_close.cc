@@ -4,17 +4,17 @@
 #include <cstring>
 #include <new>
 
+#include "base/clock.h"
+#include "base/error_text.h"
+#include "base/memory.h"
 #include "io/io_driver.h"
 #include "io/read_settings.h"
 #include "io/service_thread.h"
-#include "movie/clock.h"
 #include "movie/container.h"
-#include "movie/error_text.h"
-#include "movie/memory.h"
 #include "movie/movie_api.h"
 #include "movie/movie_internal.h"
+#include "movie/movie_sound.h"
 #include "movie/settings.h"
-#include "sound/movie_sound.h"
 #include "sound/sound_track.h"
 #include "video/video_decoder.h"
 
@@ -27,7 +27,6 @@ constexpr const char* kDamagedIndex = "The frame index of this Kivo file is dama
 // says: room for 8192 x 8192 with alpha, far from exhausting a machine.
 constexpr uint64_t kPictureLimit = 512u << 20;
 constexpr uint32_t kLargestSide = 65536;
-constexpr uint32_t kMaxRingLength = 1000;
 
 ServiceThread* readerThread = nullptr;
 
@@ -64,140 +63,198 @@ void FreeRecord(Movie* m) {
   MemFree(m);
 }
 
-}  // namespace
-
-Movie* OpenMovie(const void* source, uint32_t flags) {
-  // 1. Settings and the clock.
-  if (!(flags & kOpenSoundTracks)) ResetSoundTrackRequest();
-  const uint32_t start = GetMilliseconds();
-  SetErrorText("");
-  const bool inMemory = (flags & kOpenMemory) != 0;
-
-  // 2. Header.
-  uint8_t bytes[kHeaderSize];
-  IoDriver io{};
-  uint64_t sourceSize = UINT64_MAX;
-  if (inMemory) {
-    if (!source) {
-      Fail("Error opening file.");
-      return nullptr;
-    }
-    memcpy(bytes, source, kHeaderSize);
-  } else {
-    if (!OpenFileDriver(&io, source, flags)) {
-      if (!*GetErrorText()) Fail("Error opening file.");
-      return nullptr;
-    }
-    int64_t fileSize = os::FileSize(io.file);
-    if (fileSize >= 0 && uint64_t(fileSize) >= io.baseOffset) sourceSize = uint64_t(fileSize) - io.baseOffset;
-    if (io.ReadHeader(&io, 0, bytes, kHeaderSize) != kHeaderSize) memset(bytes, 0, sizeof bytes);
-  }
-  auto failOpen = [&](const char* text) -> Movie* {
-    Fail(text);
-    if (!inMemory) io.Close(&io);
-    return nullptr;
-  };
-
-  // 3. Checks, then the tables against what the source can hold.
+// What the open has found out so far, handed from step to step.
+struct Opening {
+  const void* source;
+  uint32_t flags;       // the caller's; kOpenPreload is added when the movie fits the read-ahead
+  bool inMemory;
+  uint32_t start;       // the clock when the open began
+  IoDriver io;          // the file driver, until the record holds it
+  uint64_t sourceSize;  // bytes from the movie's first byte to the file's end; UINT64_MAX: unknown
   MovieHeader h;
-  ParseMovieHeader(bytes, &h);
-  if (const char* bad = CheckMovieHeader(h)) return failOpen(bad);
-  if (const char* bad = CheckMovieTables(h, sourceSize)) return failOpen(bad);
+  // The planes: chroma c x d, luma and alpha pitch x rows.
+  uint32_t c, d, pitch, rows, cellsAcross, cellCount;
+  uint64_t lumaBytes, frameBytes;
+  // The effective flags, the presented size, the rates.
+  uint32_t effective, width, height;
+  uint32_t playNum, playDen, fileRate;
+  // Found with the tables: where the movie's data ends and what the source holds of it.
+  uint32_t movieSize, dataEnd, available;
+  bool allKeys;
+};
 
-  // 4. Geometry.
-  const uint32_t c = (((h.width + 1) >> 1) + 7) & ~7u;
-  const uint32_t d = (((h.height + 1) >> 1) + 7) & ~7u;
-  const uint64_t lumaBytes = uint64_t(2 * uint64_t(c)) * (2 * uint64_t(d));
-  const uint64_t frameBytes = lumaBytes + 2 * uint64_t(c) * d;
+// Before the record exists: the driver is closed again.
+Movie* FailBeforeRecord(Opening* o, const char* text) {
+  Fail(text);
+  if (!o->inMemory) o->io.Close(&o->io);
+  return nullptr;
+}
+
+// After it: the driver, the pictures and the record go.
+Movie* FailWithRecord(Movie* m, const Opening& o, const char* text) {
+  Fail(text);
+  if (!o.inMemory) m->io.Close(&m->io);
+  if (m->picturesBlock) MemFree(m->picturesBlock);
+  FreeRecord(m);
+  return nullptr;
+}
+
+// The one-shot settings the flags do not ask for go back to their defaults,
+// the clock starts and the last open's error is forgotten.
+void BeginOpen(Opening* o, const void* source, uint32_t flags) {
+  if (!(flags & kOpenSoundTracks)) ResetSoundTrackRequest();
+  o->source = source;
+  o->flags = flags;
+  o->start = GetMilliseconds();
+  SetErrorText("");
+  o->inMemory = (flags & kOpenMemory) != 0;
+  o->sourceSize = UINT64_MAX;
+}
+
+// The header's bytes, from memory or through a newly opened file driver;
+// false (with the error text set) when there is no source to read.
+bool ReadMovieHeader(Opening* o, uint8_t (&bytes)[kHeaderSize]) {
+  if (o->inMemory) {
+    if (!o->source) {
+      Fail("Error opening file.");
+      return false;
+    }
+    memcpy(bytes, o->source, kHeaderSize);
+    return true;
+  }
+  IoDriver& io = o->io;
+  if (!OpenFileDriver(&io, o->source, o->flags)) {
+    if (!*GetErrorText()) Fail("Error opening file.");
+    return false;
+  }
+  int64_t fileSize = os::FileSize(io.file);
+  if (fileSize >= 0 && uint64_t(fileSize) >= io.baseOffset) o->sourceSize = uint64_t(fileSize) - io.baseOffset;
+  if (io.ReadHeader(&io, 0, bytes, kHeaderSize) != kHeaderSize) memset(bytes, 0, kHeaderSize);
+  return true;
+}
+
+// The plane sizes; the error text when the pictures would be absurdly large.
+const char* WorkOutGeometry(Opening* o) {
+  const MovieHeader& h = o->h;
+  o->c = (((h.width + 1) >> 1) + 7) & ~7u;
+  o->d = (((h.height + 1) >> 1) + 7) & ~7u;
+  o->lumaBytes = uint64_t(2 * uint64_t(o->c)) * (2 * uint64_t(o->d));
+  o->frameBytes = o->lumaBytes + 2 * uint64_t(o->c) * o->d;
   // The bundle buffers grow with the width alone (about 16 bytes a column),
   // and the decoder walks every block row even of a picture with no width: a
   // side beyond kLargestSide must not slip past the cap when the other is 0.
-  const uint64_t bundleBytes = 16 * uint64_t(2 * uint64_t(c));
-  if (h.width > kLargestSide || h.height > kLargestSide || 2 * frameBytes + 2 * lumaBytes + bundleBytes > kPictureLimit)
-    return failOpen(kOutOfMemory);
-  const uint32_t pitch = 2 * c, rows = 2 * d;
-  const uint32_t cellsAcross = pitch / 16;
-  const uint32_t cellCount = cellsAcross * (rows / 16);
+  const uint64_t bundleBytes = 16 * uint64_t(2 * uint64_t(o->c));
+  if (h.width > kLargestSide || h.height > kLargestSide ||
+      2 * o->frameBytes + 2 * o->lumaBytes + bundleBytes > kPictureLimit)
+    return kOutOfMemory;
+  o->pitch = 2 * o->c;
+  o->rows = 2 * o->d;
+  o->cellsAcross = o->pitch / 16;
+  o->cellCount = o->cellsAcross * (o->rows / 16);
+  return nullptr;
+}
 
-  // 5. Flags and display mode.
-  uint32_t effective = (flags | (h.videoFlags & kOpenGrey)) & ~kOpenModeMask;
+// The effective flags with the display mode (the caller's, else the file's)
+// and the presented size it gives.
+void WorkOutFlagsAndMode(Opening* o) {
+  const MovieHeader& h = o->h;
+  uint32_t effective = (o->flags | (h.videoFlags & kOpenGrey)) & ~kOpenModeMask;
   if (!(h.videoFlags & kVideoAlpha)) effective &= ~kOpenAlpha;
-  uint32_t mode = (flags & kOpenModeMask) >> kOpenModeShift;
+  uint32_t mode = (o->flags & kOpenModeMask) >> kOpenModeShift;
   if (mode == 7)
     mode = 0;
   else if (mode == 0)
     mode = (h.videoFlags & kVideoModeMask) >> kVideoModeShift;
   effective |= mode << kOpenModeShift;
   effective |= RevisionFlags(h.revision);
-  uint32_t width = h.width, height = h.height;
-  if (mode == 3 || mode == 4 || mode == 5) width *= 2;
-  if (mode == 1 || mode == 2 || mode == 4 || mode == 5) height *= 2;
+  o->effective = effective;
+  o->width = h.width;
+  o->height = h.height;
+  if (mode == 3 || mode == 4 || mode == 5) o->width *= 2;
+  if (mode == 1 || mode == 2 || mode == 4 || mode == 5) o->height *= 2;
+}
 
-  // 6. Frame rate.
-  uint32_t playNum = h.rateNum, playDen = h.rateDen;
-  if (flags & kOpenRateOverride) {
+// The rate played: the file's, or the override the flags ask for.
+void WorkOutRates(Opening* o) {
+  o->playNum = o->h.rateNum;
+  o->playDen = o->h.rateDen;
+  if (o->flags & kOpenRateOverride) {
     int32_t num, den;
     GetFrameRateOverride(&num, &den);
     if (num != -1) {
-      playNum = static_cast<uint32_t>(num);
-      playDen = static_cast<uint32_t>(den);
+      o->playNum = static_cast<uint32_t>(num);
+      o->playDen = static_cast<uint32_t>(den);
       ResetFrameRateOverride();
     }
   }
-  const uint32_t fileRate = RoundedFrameRate(h.rateNum, h.rateDen);
-  // The statistics rings hold one second of frames, shifted on every frame:
-  // a header claiming millions of frames a second gets rings of a sane size.
-  const uint32_t r = fileRate < kMaxRingLength ? fileRate : kMaxRingLength;
+  o->fileRate = RoundedFrameRate(o->h.rateNum, o->h.rateDen);
+}
 
-  // 7. The record with its small arrays.
+// The record in one block with its small arrays (changed cells, statistics
+// history, sound track records, bundle buffers, and for a file the tables),
+// cleared. Null when the block cannot be had.
+Movie* MakeRecord(const Opening& o, uint32_t** trackArrays, uint32_t** frameIndex) {
+  const MovieHeader& h = o.h;
   uint32_t requested = 0;
   SoundTrackRequest(&requested);
   const uint32_t records = requested ? requested : 1;
-  Movie* planned = nullptr;  // addresses land in these until the record exists
+  const uint32_t historyFrames = HistoryFrames(o.fileRate);
   uint8_t* changedCells;
-  uint32_t* rings[7];
+  uint32_t* history[kHistoryFigures];
   SoundTrack* tracks;
   uint32_t* selected;
   uint8_t* bundles[kBundleCount];
-  uint32_t* frameIndex = nullptr;
-  uint32_t* trackArrays = nullptr;
   uint32_t bundleSizes[kBundleCount];
-  ComputeBundleSizes(pitch, bundleSizes);
-  PlanBlock(&changedCells, cellCount + 16);
-  // One entry more than the rate: the window of R frames reads entry R, and a
-  // one-frame-per-second movie still has an entry 1.
-  for (uint32_t*& ring : rings) PlanBlock(&ring, (r + 1) * 4);
+  ComputeBundleSizes(o.pitch, bundleSizes);
+  PlanBlock(&changedCells, o.cellCount + 16);
+  for (uint32_t*& samples : history) PlanBlock(&samples, HistorySampleBytes(historyFrames));
   PlanBlock(&tracks, records * sizeof(SoundTrack));
   PlanBlock(&selected, records * 4);
   for (int i = 0; i < kBundleCount; ++i) PlanBlock(&bundles[i], bundleSizes[i]);
-  if (!inMemory) {
-    PlanBlock(&frameIndex, static_cast<uint32_t>(IndexBytes(h)));
-    PlanBlock(&trackArrays, h.trackCount ? h.trackCount * 12 : 4);
+  if (!o.inMemory) {
+    PlanBlock(frameIndex, static_cast<uint32_t>(IndexBytes(h)));
+    PlanBlock(trackArrays, h.trackCount ? h.trackCount * 12 : 4);
   }
   const uint32_t planTotal = PlanTotal();
   void* block = AllocatePlan(sizeof(Movie));
-  (void)planned;
-  if (!block) return failOpen(kOutOfMemory);
+  if (!block) return nullptr;
   Movie* m = new (block) Movie();
   m->memoryUsed = planTotal + sizeof(Movie);
-  CopyDriver(&m->io, io);
+  m->planes.changedCells = changedCells;
+  m->history.frames = historyFrames;
+  for (uint32_t f = 0; f < kHistoryFigures; ++f) {
+    m->history.samples[f] = history[f];
+    memset(history[f], 0, HistorySampleBytes(historyFrames));
+  }
+  m->soundTracks = tracks;
+  memset(static_cast<void*>(tracks), 0, records * sizeof(SoundTrack));
+  m->selectedTracks = selected;
+  m->requestedTracks = records;
+  for (int i = 0; i < kBundleCount; ++i) m->bundleBuffers[i] = bundles[i];
+  return m;
+}
+
+// The record takes over the file driver and what the header and the open's
+// reckoning said.
+void FillRecord(Movie* m, const Opening& o) {
+  const MovieHeader& h = o.h;
+  CopyDriver(&m->io, o.io);
   m->io.owner = m;
-  m->width = width;
-  m->height = height;
+  m->width = o.width;
+  m->height = o.height;
   m->frameCount = h.frameCount;
-  m->playRateNum = playNum;
-  m->playRateDen = playDen;
-  m->openFlags = effective;
+  m->playRateNum = o.playNum;
+  m->playRateDen = o.playDen;
+  m->openFlags = o.effective;
   m->videoFlags = h.videoFlags;
   m->dataSize = h.dataSize;
   m->rectCount = -1;
-  m->planes.pitch = pitch;
-  m->planes.rows = rows;
-  m->planes.chromaPitch = c;
-  m->planes.chromaRows = d;
-  m->planes.changedCells = changedCells;
-  m->cellsAcross = cellsAcross;
-  m->cellCount = cellCount;
+  m->planes.pitch = o.pitch;
+  m->planes.rows = o.rows;
+  m->planes.chromaPitch = o.c;
+  m->planes.chromaRows = o.d;
+  m->cellsAcross = o.cellsAcross;
+  m->cellCount = o.cellCount;
   m->largestFrame = h.largestFrame;
   m->indexLast = h.indexLast;
   m->trackCount = h.trackCount;
@@ -205,178 +262,217 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
   m->sourceHeight = h.height;
   m->fileRateNum = h.rateNum;
   m->fileRateDen = h.rateDen;
-  m->roundedRate = r;
-  m->ringShift = r * 4;
-  m->timeRing = rings[0];
-  m->audioRing = rings[1];
-  m->videoRing = rings[2];
-  m->blitRing = rings[3];
-  m->readRing = rings[4];
-  m->idleReadRing = rings[5];
-  m->backReadRing = rings[6];
-  for (uint32_t* ring : rings) memset(ring, 0, (r + 1) * 4);
-  m->soundTracks = tracks;
-  memset(static_cast<void*>(tracks), 0, records * sizeof(SoundTrack));
-  m->selectedTracks = selected;
-  m->requestedTracks = records;
-  for (int i = 0; i < kBundleCount; ++i) m->bundleBuffers[i] = bundles[i];
   m->revision = h.revision;
-  auto failMovie = [&](const char* text) -> Movie* {
-    Fail(text);
-    if (!inMemory) m->io.Close(&m->io);
-    if (m->picturesBlock) MemFree(m->picturesBlock);
-    FreeRecord(m);
-    return nullptr;
-  };
+}
 
-  // 8. Tables.
-  const uint8_t* memoryBase = static_cast<const uint8_t*>(source);
-  if (inMemory) {
+// The track tables and the frame index: read in place from a movie in
+// memory, else read from the file into the record's arrays.
+bool ReadTables(Movie* m, const Opening& o, uint32_t* trackArrays, uint32_t* frameIndex) {
+  const MovieHeader& h = o.h;
+  if (o.inMemory) {
     // A movie in memory is read in place; the words are little-endian and
     // 4-byte aligned inside it.
-    const uint32_t* words = reinterpret_cast<const uint32_t*>(memoryBase + kHeaderSize);
+    const uint32_t* words = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(o.source) + kHeaderSize);
     m->trackMaxBytes = const_cast<uint32_t*>(words);
     m->trackAudioWords = const_cast<uint32_t*>(words + h.trackCount);
     m->trackIds = const_cast<uint32_t*>(words + 2 * h.trackCount);
     m->frameIndex = const_cast<uint32_t*>(words + 3 * h.trackCount);
-  } else {
-    m->trackMaxBytes = trackArrays;
-    m->trackAudioWords = trackArrays + h.trackCount;
-    m->trackIds = trackArrays + 2 * h.trackCount;
-    m->frameIndex = frameIndex;
-    const uint32_t arrays = h.trackCount * 12;
-    if ((arrays && m->io.ReadHeader(&m->io, -1, trackArrays, arrays) != arrays) ||
-        m->io.ReadHeader(&m->io, -1, frameIndex, static_cast<uint32_t>(IndexBytes(h))) != IndexBytes(h))
-      return failMovie("This Kivo file is truncated.");
-    for (uint32_t i = 0; i < 3 * h.trackCount; ++i) trackArrays[i] = ReadLe32(reinterpret_cast<uint8_t*>(trackArrays + i));
-    for (uint32_t i = 0; i <= h.indexLast; ++i) frameIndex[i] = ReadLe32(reinterpret_cast<uint8_t*>(frameIndex + i));
+    return true;
   }
+  m->trackMaxBytes = trackArrays;
+  m->trackAudioWords = trackArrays + h.trackCount;
+  m->trackIds = trackArrays + 2 * h.trackCount;
+  m->frameIndex = frameIndex;
+  const uint32_t arrays = h.trackCount * 12;
+  if ((arrays && m->io.ReadHeader(&m->io, -1, trackArrays, arrays) != arrays) ||
+      m->io.ReadHeader(&m->io, -1, frameIndex, static_cast<uint32_t>(IndexBytes(h))) != IndexBytes(h))
+    return false;
+  for (uint32_t i = 0; i < 3 * h.trackCount; ++i) trackArrays[i] = ReadLe32(reinterpret_cast<uint8_t*>(trackArrays + i));
+  for (uint32_t i = 0; i <= h.indexLast; ++i) frameIndex[i] = ReadLe32(reinterpret_cast<uint8_t*>(frameIndex + i));
+  return true;
+}
+
+// The index checked against what the source holds, and what follows from
+// it: the largest packet, the peak data rate, whether every frame is a key.
+bool CheckIndex(Movie* m, Opening* o) {
+  const MovieHeader& h = o->h;
   const uint32_t tablesEnd = static_cast<uint32_t>(kHeaderSize + TrackTableBytes(h) + IndexBytes(h));
-  const uint32_t movieSize = h.dataSize + 8;
+  o->movieSize = h.dataSize + 8;
   // Writers put the end of the last packet at dataSize + 8, but nothing else
   // relies on it: packets may run on past it as long as they are in the file.
   // A movie in memory (or a file of unknown size) is only known to hold
   // dataSize + 8 bytes, and no packet may end beyond them.
-  uint32_t indexLimit = movieSize;
-  if (!inMemory && sourceSize != UINT64_MAX && sourceSize > movieSize)
-    indexLimit = sourceSize > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(sourceSize);
-  if (!IndexIsSound(m->frameIndex, h.frameCount, tablesEnd, indexLimit)) return failMovie(kDamagedIndex);
+  uint32_t indexLimit = o->movieSize;
+  if (!o->inMemory && o->sourceSize != UINT64_MAX && o->sourceSize > o->movieSize)
+    indexLimit = o->sourceSize > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(o->sourceSize);
+  if (!IndexIsSound(m->frameIndex, h.frameCount, tablesEnd, indexLimit)) return false;
   const uint32_t lastEnd = m->frameIndex[h.frameCount] & ~1u;
-  const uint32_t dataEnd = lastEnd > movieSize ? lastEnd : movieSize;
+  o->dataEnd = lastEnd > o->movieSize ? lastEnd : o->movieSize;
   // The largest packet cannot exceed the movie's data, nor the bytes the file
   // really holds; a header claiming more would only make the frame buffer absurd.
-  const uint32_t available = sourceSize < dataEnd ? static_cast<uint32_t>(sourceSize) : dataEnd;
-  if (m->largestFrame > available) m->largestFrame = available;
-  PeakDataRate peak = ComputePeakDataRate(m->frameIndex, h.frameCount, fileRate);
+  o->available = o->sourceSize < o->dataEnd ? static_cast<uint32_t>(o->sourceSize) : o->dataEnd;
+  if (m->largestFrame > o->available) m->largestFrame = o->available;
+  PeakDataRate peak = ComputePeakDataRate(m->frameIndex, h.frameCount, o->fileRate);
   m->peakDataRate = peak.rate;
   m->peakDataFrame = peak.frame;
-  const bool allKeys = AllKeyFrames(m->frameIndex, h.frameCount);
+  o->allKeys = AllKeyFrames(m->frameIndex, h.frameCount);
+  return true;
+}
 
-  // 9. Pictures.
-  const bool alpha = (effective & kOpenAlpha) != 0;
+// The two plane sets (one when every frame is a key) with their alpha
+// planes, in one block, cleared.
+bool MakePictures(Movie* m, const Opening& o) {
+  const bool alpha = (o.effective & kOpenAlpha) != 0;
   uint8_t* second = nullptr;
   uint8_t* alphaA = nullptr;
   uint8_t* alphaB = nullptr;
-  if (!allKeys) PlanBlock(&second, static_cast<uint32_t>(frameBytes));
+  if (!o.allKeys) PlanBlock(&second, static_cast<uint32_t>(o.frameBytes));
   if (alpha) {
-    PlanBlock(&alphaA, static_cast<uint32_t>(lumaBytes));
-    if (!allKeys) PlanBlock(&alphaB, static_cast<uint32_t>(lumaBytes));
+    PlanBlock(&alphaA, static_cast<uint32_t>(o.lumaBytes));
+    if (!o.allKeys) PlanBlock(&alphaB, static_cast<uint32_t>(o.lumaBytes));
   }
-  const uint32_t pictures = PlanTotal() + ((static_cast<uint32_t>(frameBytes) + 31) & ~31u);
-  uint8_t* first = static_cast<uint8_t*>(AllocatePlan(static_cast<uint32_t>(frameBytes)));
-  if (!first) return failMovie(kOutOfMemory);
+  const uint32_t pictures = PlanTotal() + ((static_cast<uint32_t>(o.frameBytes) + 31) & ~31u);
+  uint8_t* first = static_cast<uint8_t*>(AllocatePlan(static_cast<uint32_t>(o.frameBytes)));
+  if (!first) return false;
   m->picturesBlock = first;
   m->memoryUsed += pictures;
   m->planes.frameBuffers[0] = first;
-  m->planes.frameBuffers[1] = allKeys ? first : second;
+  m->planes.frameBuffers[1] = o.allKeys ? first : second;
   m->planes.alphaBuffers[0] = alphaA;
-  m->planes.alphaBuffers[1] = allKeys ? alphaA : alphaB;
+  m->planes.alphaBuffers[1] = o.allKeys ? alphaA : alphaB;
   ClearPictureBuffers(&m->planes);
+  return true;
+}
 
-  // 10. Read-ahead size and simulated speed.
+// The read-ahead size asked for: the peak data rate, or the setting the
+// flags ask for, never more than the file holds.
+uint32_t ReadAheadSize(const Movie* m, const Opening& o) {
   uint32_t wanted = m->peakDataRate;
-  if (flags & kOpenBufferSize) {
+  if (o.flags & kOpenBufferSize) {
     uint32_t setting = TakeReadBufferSize();
     if (setting != kReadSettingUnset) wanted = setting;
   }
   // A ring larger than the data the file holds never fills: a header (or a
   // setting) asking for more gets no more than the file's size.
-  if (wanted > available) wanted = available;
-  uint32_t speed = 0;
-  if (flags & kOpenReadSpeed) {
-    uint32_t setting = TakeSimulatedReadSpeed();
-    if (setting != kReadSettingUnset) speed = setting;
-  }
+  return wanted > o.available ? o.available : wanted;
+}
 
-  // 11. Data: in memory, preloaded, or read ahead through a ring buffer.
+// The simulated read speed the flags ask for, 0 for none.
+uint32_t SimulatedSpeed(const Opening& o) {
+  if (!(o.flags & kOpenReadSpeed)) return 0;
+  const uint32_t setting = TakeSimulatedReadSpeed();
+  return setting != kReadSettingUnset ? setting : 0;
+}
+
+// The whole data loaded at once; the file is closed after.
+bool Preload(Movie* m, const Opening& o, uint32_t firstFrame, uint32_t speed) {
+  // Only what the file holds is loaded; a file shorter than its header
+  // says ends its data at the first packet that does not fit in it.
+  const uint32_t wholeData = o.dataEnd - firstFrame;
+  const uint32_t inFile = o.available > firstFrame ? o.available - firstFrame : 0;
+  const uint32_t bytesToLoad = wholeData < inFile ? wholeData : inFile;
+  m->preloaded = static_cast<uint8_t*>(MemAlloc(bytesToLoad ? bytesToLoad : 1));
+  if (!m->preloaded) return false;
+  m->memoryUsed += bytesToLoad;
+  m->readBufferSize = 0;
+  m->io.SetBuffer(&m->io, nullptr, 0, o.movieSize, speed);
+  m->preloadedBytes = m->io.ReadFrame(&m->io, 0, firstFrame, m->preloaded, bytesToLoad);
+  if (bytesToLoad < wholeData) m->io.endOfData.store(1);
+  m->io.Close(&m->io);
+  m->io.frameReadMs = 0;
+  return true;
+}
+
+// The data: read in place from memory, preloaded (asked for, or when the
+// read-ahead would hold nine tenths of it), or read ahead through a ring
+// with a frame buffer for packets the ring cannot lend.
+bool SetUpData(Movie* m, Opening* o) {
+  const uint32_t wanted = ReadAheadSize(m, *o);
+  const uint32_t speed = SimulatedSpeed(*o);
   const uint32_t firstFrame = m->frameIndex[0] & ~1u;
-  if (inMemory) {
-    m->preloaded = const_cast<uint8_t*>(memoryBase) + firstFrame;
-    m->preloadedBytes = available > firstFrame ? available - firstFrame : 0;
-  } else {
-    m->readBufferSize = m->io.GetBufferSize(&m->io, wanted);
-    if (m->readBufferSize >= static_cast<uint32_t>(uint64_t(h.dataSize) * 9 / 10)) {
-      flags |= kOpenPreload;
-      m->openFlags |= kOpenPreload;
-    }
-    if (m->openFlags & kOpenPreload) {
-      // Only what the file holds is loaded; a file shorter than its header
-      // says ends its data at once, as the short read of the whole would.
-      const uint32_t wholeData = dataEnd - firstFrame;
-      const uint32_t inFile = available > firstFrame ? available - firstFrame : 0;
-      const uint32_t bytesToLoad = wholeData < inFile ? wholeData : inFile;
-      m->preloaded = static_cast<uint8_t*>(MemAlloc(bytesToLoad ? bytesToLoad : 1));
-      if (!m->preloaded) return failMovie(kOutOfMemory);
-      m->memoryUsed += bytesToLoad;
-      m->readBufferSize = 0;
-      m->io.SetBuffer(&m->io, nullptr, 0, movieSize, speed);
-      m->preloadedBytes = m->io.ReadFrame(&m->io, 0, firstFrame, m->preloaded, bytesToLoad);
-      if (bytesToLoad < wholeData) m->io.endOfData.store(1);
-      m->io.Close(&m->io);
-      m->io.frameReadMs = 0;
-    } else {
-      uint8_t* frameBuffer = nullptr;
-      PlanBlock(&frameBuffer, m->largestFrame ? m->largestFrame : 1);
-      const uint32_t readTotal = PlanTotal() + ((m->readBufferSize + 31) & ~31u);
-      m->readBlock = static_cast<uint8_t*>(AllocatePlan(m->readBufferSize));
-      if (!m->readBlock) return failMovie(kOutOfMemory);
-      m->memoryUsed += readTotal;
-      m->frameData = m->frameBuffer = frameBuffer;
-      m->io.SetBuffer(&m->io, m->readBufferSize ? m->readBlock : nullptr, m->readBufferSize, movieSize, speed);
-    }
+  if (o->inMemory) {
+    m->preloaded = const_cast<uint8_t*>(static_cast<const uint8_t*>(o->source)) + firstFrame;
+    m->preloadedBytes = o->available > firstFrame ? o->available - firstFrame : 0;
+    return true;
   }
+  m->readBufferSize = m->io.GetBufferSize(&m->io, wanted);
+  if (m->readBufferSize >= static_cast<uint32_t>(uint64_t(o->h.dataSize) * 9 / 10)) {
+    o->flags |= kOpenPreload;
+    m->openFlags |= kOpenPreload;
+  }
+  if (m->openFlags & kOpenPreload) return Preload(m, *o, firstFrame, speed);
+  uint8_t* frameBuffer = nullptr;
+  PlanBlock(&frameBuffer, m->largestFrame ? m->largestFrame : 1);
+  const uint32_t readTotal = PlanTotal() + ((m->readBufferSize + 31) & ~31u);
+  m->readBlock = static_cast<uint8_t*>(AllocatePlan(m->readBufferSize));
+  if (!m->readBlock) return false;
+  m->memoryUsed += readTotal;
+  m->frameData = m->frameBuffer = frameBuffer;
+  m->io.SetBuffer(&m->io, m->readBufferSize ? m->readBlock : nullptr, m->readBufferSize, o->movieSize, speed);
+  return true;
+}
 
-  // 12. Frame 1.
-  m->planes.changedCells[cellCount] = 0;
+// Frame 1's packet loaded, the late limit set (two frames' time, 2 s for a
+// movie played as fast as possible) and the open's time taken.
+void LoadFrameOne(Movie* m, const Opening& o) {
+  m->planes.changedCells[m->cellCount] = 0;
   m->currentFrame = 0xFFFFFFFFu;
-  m->lateLimit = playNum ? static_cast<uint32_t>(2000ull * playDen / playNum) : 2000;
+  m->lateLimit = o.playNum ? static_cast<uint32_t>(2000ull * o.playDen / o.playNum) : 2000;
   m->videoOn = 1;
   GotoFrame(m, 1);
-  m->openMs = GetMilliseconds() - start;
+  m->openMs = GetMilliseconds() - o.start;
   m->soundTracks[0].timeScale = 0x10000;
+}
 
-  // 13, 14. Sound tracks and the sound thread.
-  OpenSoundTracks(m);
-
-  // 15, 16. The driver's lock hooks, then the reader thread: the hooks go in
-  // first, since the thread may read ahead as soon as the client is in.
+// The driver's lock hooks, then the reader thread (made on first need): the
+// hooks go in first, since the thread may read ahead as soon as the client
+// is in.
+void StartReader(Movie* m, uint32_t flags) {
   InstallReaderLockHooks(&m->io);
-  if (!m->preloaded && !(flags & kOpenNoReader)) {
-    if (!readerThread) {
-      readerThread = CreateServiceThread(kReaderThreadRate);
-      if (readerThread) StartServiceThread(readerThread);
-    }
-    if (readerThread) RegisterReaderClient(readerThread, &m->io);
+  if (m->preloaded || (flags & kOpenNoReader)) return;
+  if (!readerThread) {
+    readerThread = CreateServiceThread(kReaderThreadRate);
+    if (readerThread) StartServiceThread(readerThread);
   }
+  if (readerThread) RegisterReaderClient(readerThread, &m->io);
+}
 
-  // 17. Fill the ring buffer before returning.
-  if (!m->preloaded && !(flags & kOpenNoFill)) {
-    for (;;) {
-      int32_t got = m->io.ReadAhead(&m->io);
-      if (got == 0) break;
-      if (got < 0) YieldProcessor();
-    }
+// The read-ahead filled before the open returns, unless the flags say not to.
+void FillReadAhead(Movie* m, uint32_t flags) {
+  if (m->preloaded || (flags & kOpenNoFill)) return;
+  for (;;) {
+    int32_t got = m->io.ReadAhead(&m->io);
+    if (got == 0) break;
+    if (got < 0) YieldProcessor();
   }
+}
+
+}  // namespace
+
+Movie* OpenMovie(const void* source, uint32_t flags) {
+  Opening o{};
+  BeginOpen(&o, source, flags);
+  uint8_t bytes[kHeaderSize];
+  if (!ReadMovieHeader(&o, bytes)) return nullptr;
+  ParseMovieHeader(bytes, &o.h);
+  if (const char* bad = CheckMovieHeader(o.h)) return FailBeforeRecord(&o, bad);
+  if (const char* bad = CheckMovieTables(o.h, o.sourceSize)) return FailBeforeRecord(&o, bad);
+  if (const char* bad = WorkOutGeometry(&o)) return FailBeforeRecord(&o, bad);
+  WorkOutFlagsAndMode(&o);
+  WorkOutRates(&o);
+  uint32_t* trackArrays = nullptr;
+  uint32_t* frameIndex = nullptr;
+  Movie* m = MakeRecord(o, &trackArrays, &frameIndex);
+  if (!m) return FailBeforeRecord(&o, kOutOfMemory);
+  FillRecord(m, o);
+  if (!ReadTables(m, o, trackArrays, frameIndex)) return FailWithRecord(m, o, "This Kivo file is truncated.");
+  if (!CheckIndex(m, &o)) return FailWithRecord(m, o, kDamagedIndex);
+  if (!MakePictures(m, o)) return FailWithRecord(m, o, kOutOfMemory);
+  if (!SetUpData(m, &o)) return FailWithRecord(m, o, kOutOfMemory);
+  LoadFrameOne(m, o);
+  OpenSoundTracks(m);
+  StartReader(m, o.flags);
+  FillReadAhead(m, o.flags);
   return m;
 }
 

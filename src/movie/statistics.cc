@@ -3,11 +3,22 @@
 
 #include <cstring>
 
-#include "movie/clock.h"
+#include "base/clock.h"
 #include "movie/container.h"
 #include "movie/movie_internal.h"
 
 namespace kivo {
+
+uint32_t HistoryFrames(uint32_t roundedRate) {
+  return roundedRate < kMaxHistoryFrames ? roundedRate : kMaxHistoryFrames;
+}
+
+void RecordFrame(FrameHistory* h, const uint32_t (&now)[kHistoryFigures]) {
+  for (uint32_t f = 0; f < kHistoryFigures; ++f) {
+    memmove(h->samples[f] + 1, h->samples[f], h->frames * sizeof(uint32_t));
+    h->samples[f][0] = now[f];
+  }
+}
 
 void GetSummary(Movie* m, MovieSummary* s) {
   if (!m || !s) return;
@@ -56,23 +67,26 @@ void GetSummary(Movie* m, MovieSummary* s) {
 void GetRealtime(Movie* m, RealtimeStats* s, uint32_t window) {
   if (!m || !s) return;
   EntryBookkeeping(m);
-  const uint32_t r = m->roundedRate;
+  // Window 0, or one the history cannot give, is a second of frames less
+  // one: the history's own length minus one.
+  const FrameHistory& h = m->history;
   uint32_t w = window;
-  if (w == 0 || w >= r) w = r - 1;
+  if (w == 0 || w >= h.frames) w = h.frames - 1;
   if (m->currentFrame != 0xFFFFFFFFu && w > m->currentFrame) w = m->currentFrame - 1;
   if (w < 1) w = 1;
   s->lastFrame = m->lastFrame;
   s->playRateNum = m->playRateNum;
   s->playRateDen = m->playRateDen;
   s->window = w;
-  s->spanMs = m->timeRing[0] - m->timeRing[w];
-  if (s->spanMs == 0) s->spanMs = 1;
-  s->videoMs = m->videoRing[0] - m->videoRing[w];
-  s->audioMs = m->audioRing[0] - m->audioRing[w];
-  s->readMs = m->readRing[0] - m->readRing[w];
-  s->idleReadMs = m->idleReadRing[0] - m->idleReadRing[w];
-  s->backgroundReadMs = m->backReadRing[0] - m->backReadRing[w];
-  s->blitMs = m->blitRing[0] - m->blitRing[w];
+  uint32_t change[kHistoryFigures];
+  for (uint32_t f = 0; f < kHistoryFigures; ++f) change[f] = h.samples[f][0] - h.samples[f][w];
+  s->spanMs = change[kHistoryTime] ? change[kHistoryTime] : 1;
+  s->videoMs = change[kHistoryVideo];
+  s->audioMs = change[kHistoryAudio];
+  s->readMs = change[kHistoryRead];
+  s->idleReadMs = change[kHistoryIdleRead];
+  s->backgroundReadMs = change[kHistoryBackgroundRead];
+  s->blitMs = change[kHistoryBlit];
   s->fillTarget = m->io.fillTarget;
   s->buffered = m->io.buffered.load(std::memory_order_acquire);
   // The index entry w frames back; before that many frames exist, frame 1.

@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "movie/clock.h"
+#include "base/clock.h"
 #include "movie/movie.h"
 #include "sound/sound_device.h"
 #include "sound/sound_drivers.h"

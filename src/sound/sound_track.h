@@ -81,5 +81,9 @@ void EmptyRing(SoundTrack* track);
 // Empties the ring and puts in `bytes` of silence (at most the ring) ending
 // at ringWrite: the stream positions just before the sound that follows.
 void PrefillRing(SoundTrack* track, uint32_t bytes);
+// Hands the device what it takes of the ring, in whole sample frames (held
+// to the device's write alignment but in the end zone). Caller holds the
+// movie's sound lock.
+void FeedTrack(SoundTrack* track);
 
 }  // namespace kivo

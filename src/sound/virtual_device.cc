@@ -6,8 +6,8 @@
 #include <cstring>
 #include <mutex>
 
-#include "movie/clock.h"
-#include "movie/memory.h"
+#include "base/clock.h"
+#include "base/memory.h"
 
 namespace kivo {
 namespace {

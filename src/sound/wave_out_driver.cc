@@ -4,7 +4,7 @@
 // playing means the output ran dry.
 #include <cstring>
 
-#include "movie/memory.h"
+#include "base/memory.h"
 #include "movie/movie.h"
 #include "sound/sound_device.h"
 #include "sound/sound_drivers.h"

@@ -13,7 +13,7 @@
 #include "audio/audio_decoder.h"
 #include "audio/audio_kernels.h"
 #include "audio/audio_streams.h"
-#include "movie/memory.h"
+#include "base/memory.h"
 
 namespace kivo {
 namespace {

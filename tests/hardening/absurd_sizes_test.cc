@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "base/error_text.h"
 #include "hardening_support.h"
 #include "kivo/movie.h"
-#include "movie/error_text.h"
 #include "movie/movie_api.h"
 #include "support/test_movies.h"
 

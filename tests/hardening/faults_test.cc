@@ -14,13 +14,13 @@
 #include <unistd.h>
 #endif
 
+#include "base/clock.h"
 #include "hardening_support.h"
-#include "movie/clock.h"
 #include "movie/movie_api.h"
 #include "platform/platform.h"
 #include "sound/sound_system.h"
-#include "sound/sound_track.h"
 #include "sound/sound_test_support.h"
+#include "sound/sound_track.h"
 #include "support/test_movies.h"
 #include "support/virtual_clock.h"
 

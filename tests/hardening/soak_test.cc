@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/clock.h"
+#include "base/memory.h"
 #include "hardening_support.h"
-#include "movie/clock.h"
-#include "movie/memory.h"
 #include "movie/movie_api.h"
 #include "platform/platform.h"
 #include "sound/sound_system.h"

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "hardening_support.h"
 #include "io/service_thread.h"
-#include "movie/clock.h"
 #include "movie/movie_api.h"
+#include "movie/movie_sound.h"
 #include "platform/platform.h"
-#include "sound/movie_sound.h"
 #include "sound/sound_device.h"
 #include "sound/sound_system.h"
 #include "sound/sound_test_support.h"

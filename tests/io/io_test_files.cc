@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/clock.h"
 #include "encode/container_writer.h"
-#include "movie/clock.h"
 #include "movie/container.h"
 
 namespace kivo::test {

@@ -4,10 +4,10 @@
 
 #include <vector>
 
+#include "base/clock.h"
 #include "io/io_driver.h"
 #include "io/read_timing.h"
 #include "io_test_files.h"
-#include "movie/clock.h"
 
 namespace kivo {
 namespace {

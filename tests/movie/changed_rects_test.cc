@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "kivo/convert.h"
 #include "movie/movie_api.h"
 
 namespace kivo {
@@ -111,20 +112,18 @@ TEST_F(RectsTest, TheLargerSavingPicksTheCut) {
   EXPECT_TRUE(Same(r[1], 80, 432, 16, 16));
 }
 
-TEST_F(RectsTest, ScaledByTheLastCopysDisplayModeAndClipped) {
+TEST_F(RectsTest, ScaledByTheCopysDisplayOptionAndClipped) {
   Shape(641, 200);  // pitch 656: the last cell column reaches past the picture
   Mark(40, 0);
   movie.width = 641 * 2;
   movie.height = 400;
-  movie.lastCopyFlags = 4u << 28;  // both doubled
-  std::vector<MovieRect> r = Rects();
+  std::vector<MovieRect> r = Rects(kOptionWideTall << kCopyOptionShift);
   ASSERT_EQ(r.size(), 1u);
   EXPECT_TRUE(Same(r[0], 1280, 0, 2, 32));
 
   movie.rectCount = -1;
   movie.width = 641;
-  movie.lastCopyFlags = 2u << 28;  // height only
-  r = Rects();
+  r = Rects(kOptionTallInterlaced << kCopyOptionShift);
   ASSERT_EQ(r.size(), 1u);
   EXPECT_TRUE(Same(r[0], 640, 0, 1, 32));
 }
@@ -132,19 +131,19 @@ TEST_F(RectsTest, ScaledByTheLastCopysDisplayModeAndClipped) {
 TEST_F(RectsTest, StretchingBuffersTakeTheWholePictureAndSomeTakeNone) {
   Shape(640, 480);
   Mark(3, 3);
-  std::vector<MovieRect> r = Rects(0x08000000);
+  std::vector<MovieRect> r = Rects(kRectsWhole);
   ASSERT_EQ(r.size(), 1u);
   EXPECT_TRUE(Same(r[0], 0, 0, 640, 480));
   movie.rectCount = -1;
-  EXPECT_EQ(GetRects(&movie, 0x04000000), 0);
+  EXPECT_EQ(GetRects(&movie, kRectsNone), 0);
 }
 
 TEST_F(RectsTest, NothingAfterASkippedCopyUnlessNeverSkip) {
   Shape(640, 480);
   Mark(1, 1);
-  movie.keepChangedCells = 1;
+  movie.copySkipped = 1;
   EXPECT_EQ(GetRects(&movie, 0), 0);
-  EXPECT_EQ(GetRects(&movie, 0x80000), 1);
+  EXPECT_EQ(GetRects(&movie, kCopyNeverSkip), 1);
 }
 
 }  // namespace

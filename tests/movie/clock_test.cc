@@ -2,7 +2,7 @@
 // line with the coarse tick, and its refusal to run backwards.
 #include <gtest/gtest.h>
 
-#include "movie/clock.h"
+#include "base/clock.h"
 
 namespace kivo {
 namespace {

@@ -2,12 +2,12 @@
 // sound, pausing, looping, read errors, statistics, and no allocation.
 #include <gtest/gtest.h>
 
-#include "movie/clock.h"
-#include "movie/memory.h"
+#include "base/clock.h"
+#include "base/error_text.h"
+#include "base/memory.h"
 #include "movie/movie_api.h"
 #include "movie/settings.h"
 #include "movie/statistics.h"
-#include "movie/error_text.h"
 #include "support/test_movies.h"
 #include "support/virtual_clock.h"
 
@@ -158,7 +158,7 @@ TEST_F(FrameCycle, SummaryAndRealtimeFigures) {
     Step();
   }
   GetRealtime(movie, &r, 0);
-  EXPECT_EQ(r.window, 24u);  // rings of 25 entries at 25 per second
+  EXPECT_EQ(r.window, 24u);  // a history of 25 frames at 25 per second: one less
   EXPECT_EQ(r.spanMs, 24u * 40);
   GetSummary(movie, &s);
   EXPECT_EQ(s.framesPlayed, 41u);
@@ -166,7 +166,7 @@ TEST_F(FrameCycle, SummaryAndRealtimeFigures) {
 
 TEST_F(FrameCycle, OneFramePerSecondStillHasAWindow) {
   Open(test::FillerMovie(5, 64, 48, 5, 200, 1, 1));
-  EXPECT_EQ(movie->roundedRate, 1u);
+  EXPECT_EQ(movie->history.frames, 1u);
   Step();
   test::AdvanceClock(1000);
   Step();

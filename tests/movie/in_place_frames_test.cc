@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "base/error_text.h"
 #include "encode/encoder.h"
 #include "kivo/audio.h"
 #include "movie/container.h"
-#include "movie/error_text.h"
 #include "movie/movie.h"
 #include "movie/movie_api.h"
 #include "movie/settings.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <set>
 
-#include "movie/memory.h"
+#include "base/memory.h"
 
 namespace kivo {
 namespace {

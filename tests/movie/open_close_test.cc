@@ -4,11 +4,11 @@
 
 #include <cstring>
 
+#include "base/error_text.h"
+#include "base/memory.h"
 #include "io/read_settings.h"
 #include "io/service_thread.h"
 #include "movie/container.h"
-#include "movie/error_text.h"
-#include "movie/memory.h"
 #include "movie/movie_api.h"
 #include "movie/settings.h"
 #include "platform/platform.h"
@@ -113,10 +113,10 @@ TEST(OpenMovie, AHugeLargestFrameIsBoundedByTheMovie) {
   CloseMovie(m);
 }
 
-TEST(OpenMovie, AnAbsurdFrameRateGetsStatisticsRingsOfASaneSize) {
+TEST(OpenMovie, AnAbsurdFrameRateGetsAStatisticsHistoryOfASaneSize) {
   Movie* m = OpenBytes(WithWord(test::FillerMovie(4), 28, 0xFFFFFFF0u), "fast.kiv");
   ASSERT_NE(m, nullptr);
-  EXPECT_EQ(m->roundedRate, 1000u);
+  EXPECT_EQ(m->history.frames, 1000u);
   EXPECT_LT(m->memoryUsed, 1u << 20);
   DoFrame(m);
   CloseMovie(m);

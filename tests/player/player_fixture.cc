@@ -3,8 +3,8 @@
 
 #include <cstring>
 
+#include "base/clock.h"
 #include "display/blit_style.h"
-#include "movie/clock.h"
 #include "player/command_line.h"
 #include "support/test_movies.h"
 #include "support/virtual_clock.h"

@@ -4,9 +4,9 @@
 // and no allocation while frames play.
 #include <gtest/gtest.h>
 
+#include "base/error_text.h"
+#include "base/memory.h"
 #include "display/blit_buffer.h"
-#include "movie/error_text.h"
-#include "movie/memory.h"
 #include "movie/movie.h"
 #include "player_fixture.h"
 #include "support/test_movies.h"

@@ -7,8 +7,8 @@
 
 #include <algorithm>
 
-#include "movie/clock.h"
-#include "sound/movie_sound.h"
+#include "base/clock.h"
+#include "movie/movie_sound.h"
 #include "sound/sound_drivers.h"
 #include "sound_test_support.h"
 #include "support/virtual_clock.h"

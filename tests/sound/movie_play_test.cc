@@ -6,8 +6,8 @@
 
 #include <algorithm>
 
-#include "movie/clock.h"
-#include "movie/memory.h"
+#include "base/clock.h"
+#include "base/memory.h"
 #include "movie/movie_api.h"
 #include "sound/sound_drivers.h"
 #include "sound/sound_system.h"

@@ -4,8 +4,8 @@
 // the choice of driver that the first opened track fixes.
 #include <gtest/gtest.h>
 
+#include "movie/movie_sound.h"
 #include "movie/settings.h"
-#include "sound/movie_sound.h"
 #include "sound/sound_drivers.h"
 #include "sound/sound_system.h"
 #include "sound_test_support.h"

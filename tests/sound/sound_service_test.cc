@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "io/service_thread.h"
-#include "sound/movie_sound.h"
+#include "movie/movie_sound.h"
 #include "sound_test_support.h"
 
 namespace kivo {

@@ -3,9 +3,9 @@
 // TSan to check the locking), and the virtual devices played to the end.
 #include <gtest/gtest.h>
 
-#include "movie/clock.h"
+#include "base/clock.h"
 #include "movie/movie_api.h"
-#include "sound/movie_sound.h"
+#include "movie/movie_sound.h"
 #include "sound/sound_device.h"
 #include "sound/sound_system.h"
 #include "sound_test_support.h"

@@ -13,12 +13,12 @@
 #include <vector>
 
 #include "audio/audio_decoder.h"
+#include "base/clock.h"
 #include "encode/audio_encoder.h"
 #include "encode/container_writer.h"
 #include "io/service_thread.h"
-#include "movie/clock.h"
 #include "movie/movie_api.h"
-#include "sound/movie_sound.h"
+#include "movie/movie_sound.h"
 #include "sound/sound_drivers.h"
 #include "sound_test_support.h"
 #include "support/virtual_clock.h"

@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "sound/movie_sound.h"
+#include "movie/movie_sound.h"
 #include "sound/sound_drivers.h"
 #include "sound_test_support.h"
 #include "support/virtual_clock.h"

@@ -3,7 +3,7 @@
 
 #include <atomic>
 
-#include "movie/clock.h"
+#include "base/clock.h"
 
 namespace kivo::test {
 namespace {

@@ -1,11 +1,13 @@
 // The player, the tools and the examples reach the movie library through its
 // public headers only: every include line of their sources is scanned, and
-// any that names a header of the library's inside fails.
+// any that names a header of the library's inside fails. Inside the library
+// each module includes only the modules beneath it.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -23,7 +25,7 @@ fs::path SourceRoot() {
 }
 
 // Library folders whose headers are internal (src/<folder>/...).
-const std::set<std::string> kInternal = {"api", "audio", "convert", "display", "encode",
+const std::set<std::string> kInternal = {"api", "audio", "base",     "convert", "display", "encode",
                                          "io",  "movie", "platform", "sound",   "video"};
 
 // The few files allowed inside, for what the public API does not offer
@@ -109,6 +111,58 @@ TEST(PublicIncludes, PlayerToolsAndExamplesIncludeOnlyThePublicHeaders) {
   std::string list;
   for (const std::string& b : bad) list += "\n  " + b;
   EXPECT_TRUE(bad.empty()) << bad.size() << " includes of the library's inside:" << list;
+}
+
+
+// The library's modules from the bottom up: each may include its own
+// headers and those of the modules before it, never one after it.
+const char* const kLayers[] = {"platform", "base",  "io",    "video", "audio", "convert",
+                               "display",  "sound", "movie", "api",   "encode"};
+
+// Includes that still reach up, each with the reason.
+const Allowed kUpward[] = {
+    // The two driver algorithms work out the movie's whole sound from its
+    // rate and length, through the Movie the public open function hands them.
+    {"src/sound/wave_out_driver.cc", "movie/movie.h"},
+    {"src/sound/direct_sound_driver.cc", "movie/movie.h"},
+};
+
+int LayerOf(const std::string& module) {
+  for (size_t i = 0; i < std::size(kLayers); ++i)
+    if (module == kLayers[i]) return static_cast<int>(i);
+  return -1;
+}
+
+TEST(PublicIncludes, LibraryModulesIncludeOnlyTheModulesBeneathThem) {
+  const fs::path root = SourceRoot();
+  ASSERT_TRUE(fs::exists(root / "src/base")) << root << " is not the source tree";
+  std::vector<std::string> bad;
+  std::set<std::string> modulesSeen;
+  for (const fs::directory_entry& e : fs::recursive_directory_iterator(root / "src")) {
+    const std::string ext = e.path().extension().string();
+    if (!e.is_regular_file() || (ext != ".cc" && ext != ".h")) continue;
+    const std::string file = fs::relative(e.path(), root).generic_string();
+    const std::string module = file.substr(4, file.find('/', 4) - 4);
+    const int layer = LayerOf(module);
+    // A new module takes its place in the order first.
+    if (layer < 0) {
+      bad.push_back(file + ": module " + module + " is not in the order of modules");
+      continue;
+    }
+    modulesSeen.insert(module);
+    for (const Include& inc : IncludesOf(e.path())) {
+      const std::string& h = inc.header;
+      const int included = LayerOf(h.substr(0, h.find('/')));
+      if (!inc.quoted || included <= layer) continue;
+      bool allowed = false;
+      for (const Allowed& a : kUpward) allowed = allowed || (file == a.file && h == a.header);
+      if (!allowed) bad.push_back(file + ":" + std::to_string(inc.line) + ": " + h + ": a module above " + module);
+    }
+  }
+  EXPECT_EQ(modulesSeen.size(), std::size(kLayers)) << "a module of the order has no sources";
+  std::string list;
+  for (const std::string& b : bad) list += "\n  " + b;
+  EXPECT_TRUE(bad.empty()) << bad.size() << " includes reach up:" << list;
 }
 
 }  // namespace

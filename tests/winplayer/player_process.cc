@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "convert/copy_to_buffer.h"
+#include "kivo/convert.h"
 #include "movie/movie.h"
 #include "movie/movie_api.h"
 #include "player/command_line.h"

@@ -8,12 +8,11 @@
 #include <cstddef>
 #include <cstring>
 
+#include "base/memory.h"
 #include "display/display_mode.h"
 #include "display/pixel_layout.h"
 #include "display/sdl/sdl_blit.h"
 #include "display/sdl/sdl_styles.h"
-#include "movie/memory.h"
-#include "movie/movie.h"
 
 namespace kivo {
 

@@ -1,18 +1,15 @@
 // Style 2, the DIB section: a top-down bitmap in the display's depth selected
 // into a memory DC, written directly and shown with StretchBlt. It needs
 // nothing but GDI and stretches any way, so it is the style of last resort.
-// Before <windows.h>, whose YieldProcessor macro would clash with a declaration there.
-#include "movie/movie.h"
-
 #include <windows.h>
 
 #include <cstring>
 
+#include "base/memory.h"
 #include "display/blit_geometry.h"
 #include "display/blit_style.h"
 #include "display/pixel_layout.h"
 #include "display/win32/win32_display.h"
-#include "movie/memory.h"
 
 namespace kivo::win32 {
 

@@ -2,9 +2,6 @@
 // overlays shown by the card over a colour key, 6 to 8 YUV off-screen
 // surfaces and 9/10 RGB off-screen surfaces (video or system memory) blitted
 // to the primary with stretching through the window's clipper.
-// Before <windows.h>, whose YieldProcessor macro would clash with a declaration there.
-#include "movie/movie.h"
-
 #include <windows.h>
 #include <ddraw.h>
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "movie/memory.h"
+#include "base/memory.h"
 #include "sound/sdl/sdl_audio.h"
 
 namespace kivo {

@@ -2,7 +2,7 @@
 // in order and sets each one's done flag once it has taken all of it.
 #include <cstring>
 
-#include "movie/memory.h"
+#include "base/memory.h"
 #include "sound/sdl/sdl_audio.h"
 
 namespace kivo {

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "movie/clock.h"
+#include "base/clock.h"
 #include "movie/movie_api.h"
-#include "sound/movie_sound.h"
+#include "movie/movie_sound.h"
 #include "sound/sound_device.h"
 #include "sound/sound_system.h"
 #include "sound/sound_test_support.h"

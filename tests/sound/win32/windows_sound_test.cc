@@ -6,8 +6,8 @@
 
 #include <algorithm>
 
-#include "movie/clock.h"
-#include "sound/movie_sound.h"
+#include "base/clock.h"
+#include "movie/movie_sound.h"
 #include "sound/sound_device.h"
 #include "sound/sound_drivers.h"
 #include "sound/sound_system.h"

@@ -1,5 +1,5 @@
 // MemAlloc / MemFree and the grouped allocation plan.
-#include "movie/memory.h"
+#include "base/memory.h"
 
 #include <atomic>
 #include <cstring>

@@ -1,5 +1,5 @@
 // GetMilliseconds and its replaceable sources.
-#include "movie/clock.h"
+#include "base/clock.h"
 
 #include <atomic>
 

@@ -4,12 +4,12 @@
 #include <cmath>
 
 #include "audio/audio_decoder.h"
+#include "base/memory.h"
 #include "io/service_thread.h"
 #include "movie/container.h"
-#include "movie/memory.h"
 #include "movie/movie.h"
+#include "movie/movie_sound.h"
 #include "movie/settings.h"
-#include "sound/movie_sound.h"
 #include "sound/sound_system.h"
 
 namespace kivo {

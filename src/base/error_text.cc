@@ -1,5 +1,5 @@
 // The movie core's last-error text.
-#include "movie/error_text.h"
+#include "base/error_text.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-// The movie core's last-error text: one process-wide buffer of 256 characters.
+// The library's last-error text: one process-wide buffer of 256 characters.
 #pragma once
 
 #include "kivo/movie.h"  // GetErrorText
