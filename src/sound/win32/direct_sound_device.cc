@@ -5,6 +5,9 @@
 #include <mmreg.h>
 #include <dsound.h>
 
+#include <new>
+
+#include "movie/memory.h"
 #include "sound/sound_device.h"
 #include "sound/start_lead.h"
 
@@ -138,7 +141,12 @@ int32_t CreateBuffer(void* object, const SoundFormat* f, uint32_t bytes, void** 
   IDirectSoundBuffer* buffer = nullptr;
   const HRESULT hr = Object(object)->CreateSoundBuffer(&desc, &buffer, nullptr);
   if (FAILED(hr) || !buffer) return FAILED(hr) ? static_cast<int32_t>(hr) : kLoopFailed;
-  auto* b = new LoopBuffer;
+  void* memory = MemAlloc(sizeof(LoopBuffer));
+  if (!memory) {
+    buffer->Release();
+    return kLoopFailed;
+  }
+  auto* b = new (memory) LoopBuffer;
   b->buffer = buffer;
   b->size = bytes;
   b->blockAlign = format.nBlockAlign;
@@ -149,7 +157,7 @@ int32_t CreateBuffer(void* object, const SoundFormat* f, uint32_t bytes, void** 
 
 void ReleaseBuffer(void* buffer) {
   Buffer(buffer)->Release();
-  delete Loop(buffer);
+  MemFree(buffer);
 }
 
 int32_t Lock(void* buffer, uint32_t offset, uint32_t bytes, void** r1, uint32_t* n1, void** r2, uint32_t* n2) {

@@ -5,7 +5,9 @@
 #include <mmsystem.h>
 
 #include <cstddef>
+#include <new>
 
+#include "movie/memory.h"
 #include "sound/sound_device.h"
 #include "sound/start_lead.h"
 
@@ -63,8 +65,13 @@ void* Open(const SoundFormat* f) {
   format.nAvgBytesPerSec = format.nBlockAlign * f->rate;
   format.cbSize = 0;
   HWAVEOUT handle = nullptr;
-  if (waveOutOpen(&handle, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) return nullptr;
-  auto* d = new WaveOut;
+  void* memory = MemAlloc(sizeof(WaveOut));
+  if (!memory) return nullptr;
+  if (waveOutOpen(&handle, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL) != MMSYSERR_NOERROR) {
+    MemFree(memory);
+    return nullptr;
+  }
+  auto* d = new (memory) WaveOut;
   d->handle = handle;
   d->bytesPerSecond = format.nAvgBytesPerSec;
   return d;
@@ -100,7 +107,7 @@ void Reset(void* device) {
 
 void Close(void* device) {
   waveOutClose(Handle(device));
-  delete Device(device);
+  MemFree(device);
 }
 
 void SetVolume(void* device, uint32_t rightLeft) { waveOutSetVolume(Handle(device), rightLeft); }
