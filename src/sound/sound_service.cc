@@ -43,6 +43,17 @@ void CopyOut(SoundTrack* t, uint8_t* to, uint32_t m) {
   t->ringRead = t->ringStart + end;
 }
 
+// Ring bytes the device may have: sound past the picture's end waits for
+// the next frame (at a loop the ring's part of it is cut), unless the device
+// has not started, which it must to play anything.
+uint32_t Feedable(SoundTrack* t) {
+  const uint64_t next = t->streamWritten - t->ringBuffered;
+  if (!t->pictureEnd || next + t->ringBuffered <= t->pictureEnd) return t->ringBuffered;
+  uint32_t held = 0;
+  if (!t->ops.SoundHeld || !t->ops.SoundHeld(t, &held)) return t->ringBuffered;
+  return next < t->pictureEnd ? static_cast<uint32_t>(t->pictureEnd - next) : 0;
+}
+
 void FeedTracks(Movie* movie) {
   for (uint32_t i = 0; i < movie->openTrackCount; ++i) {
     SoundTrack* t = &movie->soundTracks[i];
@@ -53,12 +64,13 @@ void FeedTracks(Movie* movie) {
       // In the last 750 ms, and once the frames bring no more sound, every
       // byte goes out: nothing comes after it to make up a whole write.
       const bool endZone = static_cast<int32_t>(t->serviceFrame) > t->endZoneFrame || t->packetsEnded;
-      if (t->ringBuffered <= t->minWrite && !(endZone && t->ringBuffered >= frameBytes)) break;
+      const uint32_t ready = Feedable(t);
+      if (ready <= t->minWrite && !(endZone && ready >= frameBytes)) break;
       uint8_t* address = nullptr;
       uint32_t count = 0;
       if (!t->ops.SoundLock(t, &address, &count)) break;
       uint32_t m = t->eightBit ? count * 2 : count;
-      if (m > t->ringBuffered) m = t->ringBuffered;
+      if (m > ready) m = ready;
       if (!endZone) m &= t->eightBit ? t->alignMask << 1 : t->alignMask;
       m -= m % frameBytes;
       if (m == 0) {
@@ -79,8 +91,19 @@ void Service(Movie* movie, bool foreground) {
   if (!movie || !movie->openTrackCount || !movie->soundTracks) return;
   if (!movie->soundTracks[movie->openTrackCount - 1].ops.SoundReady) return;
   if (!TryLockClient(&movie->soundClient)) return;
-  if (foreground)
-    for (uint32_t i = 0; i < movie->openTrackCount; ++i) movie->soundTracks[i].serviceFrame = movie->currentFrame;
+  if (foreground) {
+    // Frame n+1 starts at StreamPosition(framesDecoded) once frame n is
+    // decoded, at one more before.
+    const uint32_t current = movie->currentFrame;
+    const uint32_t next = movie->framesDecoded + (movie->decodedFrame == current ? 0 : 1);
+    for (uint32_t i = 0; i < movie->openTrackCount; ++i) {
+      SoundTrack* t = &movie->soundTracks[i];
+      t->serviceFrame = current;
+      t->pictureEnd = movie->playRateNum && movie->frameCount >= current && current
+                          ? StreamPosition(movie, t, next + (movie->frameCount - current))
+                          : 0;
+    }
+  }
   FeedTracks(movie);
   UnlockClient(&movie->soundClient);
 }

@@ -128,6 +128,8 @@ const Scenario kScenarios[] = {
     {.name = "SoundAtAnotherRate", .passes = 2, .rateNum = 30},
     {.name = "TrackShorterThanTheInitialFill", .blocks = {7}, .passes = 2},
     {.name = "TrackEndingBeforeThePicture", .blocks = {60}, .passes = 2},
+    // What packets carry past the last picture is never heard at a loop.
+    {.name = "TrackLongerThanThePicture", .blocks = {200}, .passes = 2},
     {.name = "DeviceLatency", .passes = 2, .latencyMs = 100},
     // Ten minutes of picture, measured a minute at a time.
     {.name = "DeviceFast", .frames = 13800, .speed = 100.5},
@@ -291,6 +293,12 @@ TEST_P(SyncTest, PictureAndSoundStayInStep) {
   SetVirtualLatency(row().latencyMs);
   Play();
   EXPECT_EQ(skips, row().skips) << "sound skips";
+  // A loop is gapless: frame 1 follows the last frame one frame later.
+  for (size_t i = 1; i < shown.size(); ++i) {
+    if (shown[i].frame == 1 && shown[i - 1].frame == row().frames) {
+      EXPECT_LE(shown[i].ms - shown[i - 1].ms, 2 * frameMs) << "the loop before stretch " << shown[i].stretch;
+    }
+  }
 
   std::string report;
   for (uint32_t t = 0; t < blocks.size(); ++t) {
