@@ -24,8 +24,19 @@ void Service(Movie* movie, bool foreground) {
   if (!movie || !movie->openTrackCount || !movie->soundTracks) return;
   if (!movie->soundTracks[movie->openTrackCount - 1].ops.SoundReady) return;
   if (!TryLockClient(&movie->soundClient)) return;
-  if (foreground)
-    for (uint32_t i = 0; i < movie->openTrackCount; ++i) movie->soundTracks[i].serviceFrame = movie->currentFrame;
+  if (foreground) {
+    // Frame n+1 starts at StreamPosition(framesDecoded) once frame n is
+    // decoded, at one more before.
+    const uint32_t current = movie->currentFrame;
+    const uint32_t next = movie->framesDecoded + (movie->decodedFrame == current ? 0 : 1);
+    for (uint32_t i = 0; i < movie->openTrackCount; ++i) {
+      SoundTrack* t = &movie->soundTracks[i];
+      t->serviceFrame = current;
+      t->pictureEnd = movie->playRateNum && movie->frameCount >= current && current
+                          ? StreamPosition(movie, t, next + (movie->frameCount - current))
+                          : 0;
+    }
+  }
   FeedTracks(movie);
   UnlockClient(&movie->soundClient);
 }

@@ -61,6 +61,10 @@ struct SoundTrack {
   // the end zone by it, so that it never reads the movie's frame counter
   // while the foreground changes it.
   uint32_t serviceFrame;
+  // The stream position where the picture's last frame ends in this pass, as
+  // the foreground last saw it (0: none): sound past it waits, so that a loop
+  // goes on with frame 1's sound.
+  uint64_t pictureEnd;
   // Where the picture is in the sound: ring bytes appended since the track
   // began (ringWrite's place in the stream), and the stream position at which
   // the frame numbered `anchorFrame` by the movie's framesDecoded is heard.

@@ -35,6 +35,17 @@ void CopyOut(SoundTrack* t, uint8_t* to, uint32_t m) {
   t->ringRead = t->ringStart + end;
 }
 
+// Ring bytes the device may have: sound past the picture's end waits for
+// the next frame (at a loop the ring's part of it is cut), unless the device
+// has not started, which it must to play anything.
+uint32_t Feedable(SoundTrack* t) {
+  const uint64_t next = t->streamWritten - t->ringBuffered;
+  if (!t->pictureEnd || next + t->ringBuffered <= t->pictureEnd) return t->ringBuffered;
+  uint32_t held = 0;
+  if (!t->ops.SoundHeld || !t->ops.SoundHeld(t, &held)) return t->ringBuffered;
+  return next < t->pictureEnd ? static_cast<uint32_t>(t->pictureEnd - next) : 0;
+}
+
 }  // namespace
 
 void FeedTrack(SoundTrack* t) {
@@ -45,12 +56,13 @@ void FeedTrack(SoundTrack* t) {
     // In the last 750 ms, and once the frames bring no more sound, every
     // byte goes out: nothing comes after it to make up a whole write.
     const bool endZone = static_cast<int32_t>(t->serviceFrame) > t->endZoneFrame || t->packetsEnded;
-    if (t->ringBuffered <= t->minWrite && !(endZone && t->ringBuffered >= frameBytes)) break;
+    const uint32_t ready = Feedable(t);
+    if (ready <= t->minWrite && !(endZone && ready >= frameBytes)) break;
     uint8_t* address = nullptr;
     uint32_t count = 0;
     if (!t->ops.SoundLock(t, &address, &count)) break;
     uint32_t m = t->eightBit ? count * 2 : count;
-    if (m > t->ringBuffered) m = t->ringBuffered;
+    if (m > ready) m = ready;
     if (!endZone) m &= t->eightBit ? t->alignMask << 1 : t->alignMask;
     m -= m % frameBytes;
     if (m == 0) {

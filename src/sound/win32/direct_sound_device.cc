@@ -5,7 +5,11 @@
 #include <mmreg.h>
 #include <dsound.h>
 
+#include <new>
+
+#include "base/memory.h"
 #include "sound/sound_device.h"
+#include "sound/start_lead.h"
 
 namespace kivo {
 namespace {
@@ -18,8 +22,26 @@ HWND soundWindow = nullptr;
 bool windowFound = false;
 IDirectSoundBuffer* primary = nullptr;
 
+// A secondary buffer and what is known of its play cursor.
+struct LoopBuffer {
+  IDirectSoundBuffer* buffer = nullptr;
+  uint32_t size = 0;
+  uint32_t blockAlign = 0;
+  uint32_t bytesPerSecond = 0;
+  uint32_t startCursor = 0;
+  StartLead lead;
+};
+
 IDirectSound* Object(void* object) { return static_cast<IDirectSound*>(object); }
-IDirectSoundBuffer* Buffer(void* buffer) { return static_cast<IDirectSoundBuffer*>(buffer); }
+LoopBuffer* Loop(void* buffer) { return static_cast<LoopBuffer*>(buffer); }
+IDirectSoundBuffer* Buffer(void* buffer) { return Loop(buffer)->buffer; }
+
+uint64_t NowUs() {
+  LARGE_INTEGER c, f;
+  QueryPerformanceCounter(&c);
+  QueryPerformanceFrequency(&f);
+  return static_cast<uint64_t>(c.QuadPart / f.QuadPart * 1000000 + c.QuadPart % f.QuadPart * 1000000 / f.QuadPart);
+}
 
 WAVEFORMATEX Format(const SoundFormat& f) {
   WAVEFORMATEX format = {};
@@ -119,11 +141,24 @@ int32_t CreateBuffer(void* object, const SoundFormat* f, uint32_t bytes, void** 
   IDirectSoundBuffer* buffer = nullptr;
   const HRESULT hr = Object(object)->CreateSoundBuffer(&desc, &buffer, nullptr);
   if (FAILED(hr) || !buffer) return FAILED(hr) ? static_cast<int32_t>(hr) : kLoopFailed;
-  *out = buffer;
+  void* memory = MemAlloc(sizeof(LoopBuffer));
+  if (!memory) {
+    buffer->Release();
+    return kLoopFailed;
+  }
+  auto* b = new (memory) LoopBuffer;
+  b->buffer = buffer;
+  b->size = bytes;
+  b->blockAlign = format.nBlockAlign;
+  b->bytesPerSecond = format.nAvgBytesPerSec;
+  *out = b;
   return kLoopOk;
 }
 
-void ReleaseBuffer(void* buffer) { Buffer(buffer)->Release(); }
+void ReleaseBuffer(void* buffer) {
+  Buffer(buffer)->Release();
+  MemFree(buffer);
+}
 
 int32_t Lock(void* buffer, uint32_t offset, uint32_t bytes, void** r1, uint32_t* n1, void** r2, uint32_t* n2) {
   DWORD size1 = 0, size2 = 0;
@@ -137,14 +172,27 @@ int32_t Unlock(void* buffer, void* r1, uint32_t n1, void* r2, uint32_t n2) {
   return static_cast<int32_t>(Buffer(buffer)->Unlock(r1, n1, r2, n2));
 }
 
-int32_t Play(void* buffer) { return static_cast<int32_t>(Buffer(buffer)->Play(0, 0, DSBPLAY_LOOPING)); }
+// A play from stopped starts the sound.
+int32_t Play(void* buffer) {
+  LoopBuffer* b = Loop(buffer);
+  DWORD status = 0, p = 0, w = 0;
+  if (SUCCEEDED(b->buffer->GetStatus(&status)) && !(status & DSBSTATUS_PLAYING) &&
+      SUCCEEDED(b->buffer->GetCurrentPosition(&p, &w))) {
+    b->startCursor = p;
+    StartLeadWatch(b->lead, NowUs(), b->bytesPerSecond);
+  }
+  return static_cast<int32_t>(b->buffer->Play(0, 0, DSBPLAY_LOOPING));
+}
+
 int32_t Stop(void* buffer) { return static_cast<int32_t>(Buffer(buffer)->Stop()); }
 
 int32_t GetPosition(void* buffer, uint32_t* play, uint32_t* write) {
+  LoopBuffer* b = Loop(buffer);
   DWORD p = 0, w = 0;
-  const HRESULT hr = Buffer(buffer)->GetCurrentPosition(&p, &w);
+  const HRESULT hr = b->buffer->GetCurrentPosition(&p, &w);
   *play = p;
   *write = w;
+  if (SUCCEEDED(hr)) StartLeadNote(b->lead, NowUs(), (p + b->size - b->startCursor) % b->size);
   return static_cast<int32_t>(hr);
 }
 
@@ -159,12 +207,17 @@ int32_t GetStatus(void* buffer, uint32_t* status) {
   return static_cast<int32_t>(hr);
 }
 
-int32_t SetFrequency(void* buffer, uint32_t rate) { return static_cast<int32_t>(Buffer(buffer)->SetFrequency(rate)); }
+int32_t SetFrequency(void* buffer, uint32_t rate) {
+  LoopBuffer* b = Loop(buffer);
+  const HRESULT hr = b->buffer->SetFrequency(rate);
+  if (SUCCEEDED(hr) && rate) b->bytesPerSecond = rate * b->blockAlign;
+  return static_cast<int32_t>(hr);
+}
 int32_t SetPan(void* buffer, int32_t pan) { return static_cast<int32_t>(Buffer(buffer)->SetPan(pan)); }
 int32_t SetVolume(void* buffer, int32_t volume) { return static_cast<int32_t>(Buffer(buffer)->SetVolume(volume)); }
 int32_t Restore(void* buffer) { return static_cast<int32_t>(Buffer(buffer)->Restore()); }
-// The play cursor is the sound being played: nothing is reported beyond it.
-uint32_t Latency(void*) { return 0; }
+// The system reports no latency; the play cursor's lead at the start is it.
+uint32_t Latency(void* buffer) { return Loop(buffer)->lead.lead; }
 
 const LoopDevice kDirectSound = {"directsound", Load,         CreateObject, ReleaseObject, Cooperate,
                                  PrimaryFormat, CreateBuffer, ReleaseBuffer, Lock,         Unlock,
