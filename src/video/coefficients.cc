@@ -35,19 +35,16 @@ inline void StartList(CoefficientList* list, const uint8_t* initial, uint32_t co
   memcpy(list->entries + kListStart, initial, count);
 }
 
-inline int16_t ReadValue(BitReader* reader, uint32_t b) {
-  if (b == 0) return ReadBit(reader) ? -1 : 1;
-  int32_t m = int32_t(ReadBits(reader, b) | (1u << b));
-  return int16_t(ReadBit(reader) ? -m : m);
-}
-
-// One pass over the list. NewValue(j) is called for each coded index that
-// receives its value in this pass and returns false to end the decoding.
-// Finished entries are dropped as the walk goes (the live ones keep their
-// order), so no pass looks at an entry twice once it is done; entries
-// pushed at the front lie before the pass's start and wait for the next.
+// One pass over the list. A new value takes `valueBits` bits (read at once,
+// first-read bit lowest); newValue(j, bits) is called for each coded index
+// that receives its value in this pass and returns false to end the
+// decoding. Finished entries are dropped as the walk goes (the live ones
+// keep their order), so no pass looks at an entry twice once it is done;
+// entries pushed at the front lie before the pass's start and wait for the
+// next. Every fill leaves at least 32 bits, enough for a flag and a value.
 template <typename NewValue>
-bool WalkList(BitReader* reader, CoefficientList* list, NewValue&& newValue) {
+bool WalkList(BitReader* reader, CoefficientList* list, uint32_t valueBits, NewValue&& newValue) {
+  const uint32_t valueMask = (1u << valueBits) - 1;
   uint8_t* e = list->entries;
   uint32_t front = list->front, back = list->back, out = front;
   for (uint32_t i = front; i < back;) {
@@ -78,14 +75,23 @@ bool WalkList(BitReader* reader, CoefficientList* list, NewValue&& newValue) {
         e[back++] = Entry(k + 8, kQuad);
         e[back++] = Entry(k + 12, kQuad);
       } else if (mode == kSingle) {
-        if (!newValue(k)) return false;
+        FillBits(reader);
+        uint32_t bits = uint32_t(reader->cache) & valueMask;
+        SkipBits(reader, valueBits);
+        if (!newValue(k, bits)) return false;
         break;
       } else {
+        // Each index of the quad: a 1 bit pushes it as a single, a 0 bit is
+        // followed by its value.
         for (uint32_t j = k; j < k + 4; ++j) {
-          if (ReadBit(reader)) {
+          FillBits(reader);
+          uint32_t bits = uint32_t(reader->cache);
+          if (bits & 1) {
+            SkipBits(reader, 1);
             e[--front] = Entry(j, kSingle);
-          } else if (!newValue(j)) {
-            return false;
+          } else {
+            SkipBits(reader, valueBits + 1);
+            if (!newValue(j, (bits >> 1) & valueMask)) return false;
           }
         }
         if (mode == kQuad) break;
@@ -118,8 +124,12 @@ void DecodeCoefficients(BitReader* stream, int16_t block[64]) {
   CoefficientList list;
   StartList(&list, kInitial, 6);
   for (uint32_t b = n; b-- > 0;) {
-    WalkList(reader, &list, [&](uint32_t j) {
-      block[kCoefficientScan[j]] = ReadValue(reader, b);
+    // A value of b bits: b magnitude bits under an implied top bit, then
+    // the sign (1 = negative); with b = 0 the sign alone gives +-1.
+    const uint32_t top = 1u << b;
+    WalkList(reader, &list, b + 1, [&](uint32_t j, uint32_t bits) {
+      int32_t m = int32_t((bits & (top - 1)) | top);
+      block[kCoefficientScan[j]] = int16_t((bits & top) ? -m : m);
       return true;
     });
   }
@@ -146,9 +156,9 @@ void ReadResidue(BitReader* reader, uint32_t limit, uint8_t residue[64]) {
       v = uint8_t((v & 0x80) ? v - mask : v + mask);
       if (++done > limit) return;
     }
-    bool more = WalkList(reader, &list, [&](uint32_t j) {
+    bool more = WalkList(reader, &list, 1, [&](uint32_t j, uint32_t sign) {
       nonzero[nonzeroCount++] = uint8_t(j);
-      residue[j] = uint8_t(ReadBit(reader) ? 0u - mask : mask);
+      residue[j] = uint8_t(sign ? 0u - mask : mask);
       return ++done <= limit;
     });
     if (!more) return;
