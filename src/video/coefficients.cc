@@ -68,6 +68,10 @@ struct CoefficientValues {
     int16_t v = Value(bits);
     block[kCoefficientScan[j]] = pushed ? int16_t(0) : v;
   }
+  inline void Single(uint32_t j, uint32_t bits, uint32_t due) {
+    int16_t v = Value(bits);
+    block[kCoefficientScan[j]] = due ? v : int16_t(0);
+  }
 };
 
 // One pass over the list. A new value takes `valueBits` bits (read at once,
@@ -75,30 +79,53 @@ struct CoefficientValues {
 // that receives its value in this pass and returns false to end the
 // decoding. Finished entries are dropped, the live ones keep their order;
 // entries pushed at the front wait for the next pass. Every fill leaves at
-// least 32 bits, enough for a flag and a value.
-template <typename Values>
+// least 32 bits, enough for a flag and a value. kPerEntry walks entry by
+// entry, taking singles without a branch: faster once most of the list is
+// singles with unpredictable bits (blocks of many bit planes); otherwise a
+// run of 0 bits is passed over at once.
+template <bool kPerEntry, typename Values>
 bool WalkList(BitReader* reader, CoefficientList* list, uint32_t valueBits, Values& values) {
   const uint32_t valueMask = (1u << valueBits) - 1;
   uint8_t* in = list->entries[list->current];
   uint8_t* out = list->entries[list->current ^ 1];
   uint32_t back = list->back, outFront = kListStart, outBack = kListStart;
   for (uint32_t i = list->front; i < back;) {
-    // A run of 0 bits keeps as many entries at once; the 1 bit that ends it
-    // is taken here too unless the cache or the list ran out first.
     FillBitsFull(reader);
     uint64_t ahead = reader->cache;
-    uint32_t zeros = ahead ? uint32_t(__builtin_ctzll(ahead)) : 64;
-    uint32_t room = reader->count < back - i ? reader->count : back - i;
-    if (zeros >= room) zeros = room;
-    SkipBits(reader, zeros);
-    // Whole 8-byte moves: what lands past the kept entries is overwritten by
-    // the next ones written.
-    for (uint32_t k = 0; k < zeros + 1; k += 8) Store8(out + outBack + k, Load8(in + i + k));
-    outBack += zeros;
-    i += zeros;
-    if (zeros == room) continue;
-    SkipBits(reader, 1);
-    uint32_t entry = in[i++];
+    uint32_t entry;
+    if constexpr (kPerEntry) {
+      // A single is taken or kept without a branch on its bit (one not yet
+      // due stores the 0 its coefficient still holds).
+      entry = in[i++];
+      uint32_t due = uint32_t(ahead) & 1;
+      if ((entry & 3) == kSingle) {
+        values.Single(entry >> 2, uint32_t(ahead >> 1) & valueMask, due);
+        SkipBits(reader, 1 + ((0u - due) & valueBits));
+        out[outBack] = uint8_t(entry);
+        outBack += 1 - due;
+        continue;
+      }
+      SkipBits(reader, 1);
+      if (!due) {
+        out[outBack++] = uint8_t(entry);
+        continue;
+      }
+    } else {
+      // A run of 0 bits keeps as many entries at once; the 1 bit that ends
+      // it is taken here too unless the cache or the list ran out first.
+      uint32_t zeros = ahead ? uint32_t(__builtin_ctzll(ahead)) : 64;
+      uint32_t room = reader->count < back - i ? reader->count : back - i;
+      if (zeros >= room) zeros = room;
+      SkipBits(reader, zeros);
+      // Whole 8-byte moves: what lands past the kept entries is overwritten
+      // by the next ones written.
+      for (uint32_t k = 0; k < zeros + 1; k += 8) Store8(out + outBack + k, Load8(in + i + k));
+      outBack += zeros;
+      i += zeros;
+      if (zeros == room) continue;
+      SkipBits(reader, 1);
+      entry = in[i++];
+    }
     // Opening a group turns the entry into the next mode, which is looked at
     // again with a bit of its own.
     for (;;) {
@@ -153,6 +180,9 @@ bool WalkList(BitReader* reader, CoefficientList* list, uint32_t valueBits, Valu
 
 }  // namespace
 
+// Blocks with this many bit planes or more take the entry-by-entry walk.
+constexpr uint32_t kManyPlanes = 8;
+
 void DecodeCoefficients(BitReader* stream, int16_t block[64]) {
   // A local reader: the list's byte stores could otherwise alias it.
   BitReader local = *stream;
@@ -170,7 +200,10 @@ void DecodeCoefficients(BitReader* stream, int16_t block[64]) {
     // A value of b bits: b magnitude bits under an implied top bit, then
     // the sign (1 = negative); with b = 0 the sign alone gives +-1.
     CoefficientValues values{block, 1u << b};
-    WalkList(reader, &list, b + 1, values);
+    if (n >= kManyPlanes)
+      WalkList<true>(reader, &list, b + 1, values);
+    else
+      WalkList<false>(reader, &list, b + 1, values);
   }
   *stream = local;
 }
@@ -212,7 +245,7 @@ void ReadResidue(BitReader* reader, uint32_t limit, uint8_t residue[64]) {
       if (++done > limit) return;
     }
     ResidueValues values{residue, nonzero, &nonzeroCount, &done, limit, mask};
-    bool more = WalkList(reader, &list, 1, values);
+    bool more = WalkList<false>(reader, &list, 1, values);
     if (!more) return;
   }
 }
