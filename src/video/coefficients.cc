@@ -1,7 +1,8 @@
 // The coefficient list scheme shared by DCT coefficients and residues. The
 // list is a byte array growing at both ends; entries are coded index << 2 |
 // mode. Every quad is opened at most once, so at most 64 entries are pushed
-// at the front and nine appended at the back, whatever the stream holds.
+// at the front and nine appended at the back, whatever the stream holds: a
+// list never holds more than 77 entries.
 #include "video/coefficients.h"
 
 #include <cstring>
@@ -22,9 +23,9 @@ enum : uint8_t { kGroup = 0, kOpenedGroup = 1, kQuad = 2, kSingle = 3 };
 // Each pass reads the list from one array and writes what stays on it into
 // the other: entries pushed at the front go below kListStart, kept ones from
 // kListStart up, so the next pass reads them in the same order as a list
-// edited in place. At most 64 pushes, and 75 entries with 9 appended.
-constexpr uint32_t kListStart = 72;
-constexpr uint32_t kListSize = kListStart + 75 + 9 + 8 + 8;  // and slack for 8-byte moves
+// edited in place.
+constexpr uint32_t kListStart = 72;                    // below: up to 64 pushes
+constexpr uint32_t kListSize = kListStart + 77 + 16;  // and slack for 8-byte moves
 
 struct CoefficientList {
   uint8_t entries[2][kListSize];
