@@ -13,7 +13,7 @@
 
 namespace kivo {
 
-const uint8_t kRunPatterns[16][64] = {
+constexpr uint8_t kRunPatterns[16][64] = {
     {0, 8, 16, 24, 32, 40, 48, 56, 57, 49, 41, 33, 25, 17, 9, 1, 2, 10, 18, 26, 34, 42, 50, 58, 59, 51, 43, 35, 27, 19, 11, 3,
      4, 12, 20, 28, 36, 44, 52, 60, 61, 53, 45, 37, 29, 21, 13, 5, 6, 14, 22, 30, 38, 46, 54, 62, 63, 55, 47, 39, 31, 23, 15, 7},
     {59, 58, 57, 56, 48, 49, 50, 51, 43, 42, 41, 40, 32, 33, 34, 35, 27, 26, 25, 24, 16, 17, 18, 19, 11, 10, 9, 8, 0, 1, 2, 3,
@@ -88,10 +88,23 @@ const uint8_t* MotionSource(BlockPlane* p, uint32_t x, uint32_t y) {
   return p->ref + moved;
 }
 
-// The run procedure into a local 8x8 block. Reader and bundle cursors are
-// worked on in locals (the byte stores could alias them) and put back after.
-void BuildRuns(PlaneState* s, uint8_t out[64]) {
-  BitReader r = s->reader;
+// Inverse of each run order: the scan entry that lands on each position.
+struct RunInverse {
+  uint8_t at[16][64];
+};
+constexpr RunInverse InvertRunPatterns() {
+  RunInverse inv{};
+  for (int p = 0; p < 16; ++p)
+    for (int i = 0; i < 64; ++i) inv.at[p][kRunPatterns[p][i]] = uint8_t(i);
+  return inv;
+}
+constexpr RunInverse kRunInverse = InvertRunPatterns();
+
+// The run procedure with every value checked against its bundle. Reader and
+// bundle cursors are worked on in locals (the byte stores could alias them)
+// and put back after.
+void BuildRunsChecked(PlaneState* s, BitReader* reader, const uint8_t* order, uint8_t out[64]) {
+  BitReader r = *reader;
   Bundle& lengths = s->bundles[kRunLengths];
   Bundle& colours = s->bundles[kColours];
   uint32_t lengthAt = lengths.readPos, colourAt = colours.readPos;
@@ -106,7 +119,6 @@ void BuildRuns(PlaneState* s, uint8_t out[64]) {
     }
     return colourValues[colourAt++];
   };
-  const uint8_t* order = kRunPatterns[ReadBits(&r, 4)];
   uint32_t i = 0;
   while (i < 63) {
     uint32_t fill = ReadBit(&r);
@@ -136,11 +148,55 @@ void BuildRuns(PlaneState* s, uint8_t out[64]) {
     i = stop;
   }
   if (i == 63) out[order[63]] = colour();
-  s->reader = r;
+  *reader = r;
   lengths.readPos = lengthAt;
   colours.readPos = colourAt;
   if (dry) s->faults |= kPlaneStopped;
   if (overrun) s->faults |= kPlaneRepaired;
+}
+
+// The run procedure into a local 8x8 block. While both bundles hold enough
+// values for any block (64 runs, 80 colours and 16 bytes of slack) the runs
+// are laid out in scan order without a branch per run: each writes 16 bytes
+// (a repeated colour or the next colours), the next run overwriting what lies
+// past its end; the scan is then mapped to positions in one pass. Otherwise
+// the checked procedure does the work.
+void BuildRuns(PlaneState* s, uint8_t out[64]) {
+  BitReader* reader = &s->reader;
+  const uint32_t pattern = ReadBits(reader, 4);
+  Bundle& lengths = s->bundles[kRunLengths];
+  Bundle& colours = s->bundles[kColours];
+  uint32_t lengthAt = lengths.readPos, colourAt = colours.readPos;
+  if (lengthAt > lengths.end || lengths.end - lengthAt < 64 || colourAt > colours.end ||
+      colours.end - colourAt < 96) {
+    BuildRunsChecked(s, reader, kRunPatterns[pattern], out);
+    return;
+  }
+  BitReader r = *reader;
+  const uint8_t* __restrict lengthValues = lengths.buffer;
+  const uint8_t* __restrict colourValues = colours.buffer;
+  uint8_t scan[64 + 16];
+  uint32_t i = 0;
+  while (i < 63) {
+    uint32_t fill = ReadBit(&r);
+    uint32_t n = 1 + lengthValues[lengthAt++];
+    const uint8_t* from = colourValues + colourAt;
+    uint64_t same = uint64_t(from[0]) * 0x0101010101010101ull;
+    uint64_t keep = uint64_t(fill) - 1;  // all ones for a list of colours
+    uint64_t w0 = (Load8(from) & keep) | (same & ~keep);
+    uint64_t w1 = (Load8(from + 8) & keep) | (same & ~keep);
+    Store8(scan + i, w0);
+    Store8(scan + i + 8, w1);
+    colourAt += fill ? 1 : n;
+    i += n;
+  }
+  if (i == 63) scan[63] = colourValues[colourAt++];
+  if (i > 64) s->faults |= kPlaneRepaired;
+  *reader = r;
+  lengths.readPos = lengthAt;
+  colours.readPos = colourAt;
+  const uint8_t* inverse = kRunInverse.at[pattern];
+  for (int k = 0; k < 64; ++k) out[k] = scan[inverse[k]];
 }
 
 void BuildTwoColour(PlaneState* s, uint8_t* out, uint32_t outPitch) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace kivo {
 namespace {
@@ -99,7 +100,8 @@ constexpr std::array<uint32_t, kTreeCount> BuildLongest() {
 }
 constexpr std::array<uint32_t, kTreeCount> kLongest = BuildLongest();
 // The bundle refills take four codes from one fill of 32 bits.
-static_assert(*std::max_element(kLongest.begin(), kLongest.end()) <= 7, "a code longer than 7 bits");
+static_assert(*std::max_element(kLongest.begin(), kLongest.end()) <= kLookupBits,
+              "a code longer than the lookup width");
 
 constexpr std::array<uint32_t, kTreeCount> BuildOffsets() {
   std::array<uint32_t, kTreeCount> o{};
@@ -127,10 +129,14 @@ const uint8_t* FixedTreeTable(uint32_t t) { return kTables.data() + kOffsets[t &
 uint32_t FixedTreeLongest(uint32_t t) { return kLongest[t & 15]; }
 
 void BuildLookup(CodeTree* tree) {
-  for (uint32_t i = 0; i < (1u << tree->longest); ++i) {
+  uint32_t filled = 1u << tree->longest;
+  for (uint32_t i = 0; i < filled; ++i) {
     uint8_t e = tree->table[i];
     tree->lookup[i] = uint8_t((e & 0xF0) | tree->symbols[e & 15]);
   }
+  // Bits past the longest code do not change the entry.
+  for (; filled < (1u << kLookupBits); filled *= 2)
+    memcpy(tree->lookup + filled, tree->lookup, filled);
 }
 
 namespace {

@@ -15,8 +15,13 @@ struct CodeTree {
   uint8_t symbols[16];   // symbol of each slot: a permutation of 0..15
   uint32_t longest;      // longest code of the chosen fixed tree
   const uint8_t* table;  // 2^longest entries: code length << 4 | slot
-  uint8_t lookup[128];   // the same with the slot replaced by its symbol
+  uint8_t lookup[128];   // the same with the slot replaced by its symbol, repeated
+                         // so that any 7 bits index it (kLookupBits)
 };
+
+// Bits that index every lookup: the longest code of any tree. A fixed width
+// keeps the code's length out of the chain from one symbol to the next.
+constexpr uint32_t kLookupBits = 7;
 
 // Fills `lookup` from `table` and `symbols`.
 void BuildLookup(CodeTree* tree);
@@ -35,13 +40,13 @@ bool ReadTree(BitReader* reader, CodeTree* tree);
 // `longest` bits available (a fill gives 32, enough for four symbols, since
 // no code is longer than 7 bits).
 inline uint32_t TakeSymbol(BitReader* reader, const CodeTree* tree) {
-  uint32_t entry = tree->lookup[uint32_t(reader->cache) & ((1u << tree->longest) - 1)];
+  uint32_t entry = tree->lookup[uint32_t(reader->cache) & ((1u << kLookupBits) - 1)];
   SkipBits(reader, entry >> 4);
   return entry & 15;
 }
 
 inline uint32_t ReadSymbol(BitReader* reader, const CodeTree* tree) {
-  uint32_t entry = tree->lookup[PeekBits(reader, tree->longest)];
+  uint32_t entry = tree->lookup[PeekBits(reader, kLookupBits)];
   SkipBits(reader, entry >> 4);
   return entry & 15;
 }

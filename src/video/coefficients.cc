@@ -1,7 +1,8 @@
 // The coefficient list scheme shared by DCT coefficients and residues. The
 // list is a byte array growing at both ends; entries are coded index << 2 |
 // mode. Every quad is opened at most once, so at most 64 entries are pushed
-// at the front and nine appended at the back, whatever the stream holds.
+// at the front and nine appended at the back, whatever the stream holds: a
+// list never holds more than 77 entries.
 #include "video/coefficients.h"
 
 #include <cstring>
@@ -19,90 +20,169 @@ namespace {
 
 enum : uint8_t { kGroup = 0, kOpenedGroup = 1, kQuad = 2, kSingle = 3 };
 
-constexpr uint32_t kListSize = 160;
-constexpr uint32_t kListStart = 72;  // room for 64 pushes in front, 6 + 9 behind
+// Each pass reads the list from one array and writes what stays on it into
+// the other: entries pushed at the front go below kListStart, kept ones from
+// kListStart up, so the next pass reads them in the same order as a list
+// edited in place.
+constexpr uint32_t kListStart = 72;                    // below: up to 64 pushes
+constexpr uint32_t kListSize = kListStart + 77 + 16;  // and slack for 8-byte moves
 
 struct CoefficientList {
-  uint8_t entries[kListSize];
-  uint32_t front, back;
+  uint8_t entries[2][kListSize];
+  uint32_t front, back;  // of the list in entries[current]
+  uint32_t current;
 };
 
 inline uint8_t Entry(uint32_t k, uint32_t mode) { return uint8_t(k << 2 | mode); }
 
 inline void StartList(CoefficientList* list, const uint8_t* initial, uint32_t count) {
+  list->current = 0;
   list->front = kListStart;
   list->back = kListStart + count;
-  memcpy(list->entries + kListStart, initial, count);
+  memcpy(list->entries[0] + kListStart, initial, count);
 }
 
-inline int16_t ReadValue(BitReader* reader, uint32_t b) {
-  if (b == 0) return ReadBit(reader) ? -1 : 1;
-  int32_t m = int32_t(ReadBits(reader, b) | (1u << b));
-  return int16_t(ReadBit(reader) ? -m : m);
+inline uint64_t Load8(const uint8_t* p) {
+  uint64_t v;
+  memcpy(&v, p, 8);
+  return v;
 }
+inline void Store8(uint8_t* p, uint64_t v) { memcpy(p, &v, 8); }
 
-// One pass over the list. NewValue(j) is called for each coded index that
-// receives its value in this pass and returns false to end the decoding.
-// Finished entries are dropped as the walk goes (the live ones keep their
-// order), so no pass looks at an entry twice once it is done; entries
-// pushed at the front lie before the pass's start and wait for the next.
-template <typename NewValue>
-bool WalkList(BitReader* reader, CoefficientList* list, NewValue&& newValue) {
-  uint8_t* e = list->entries;
-  uint32_t front = list->front, back = list->back, out = front;
-  for (uint32_t i = front; i < back;) {
-    // A run of 0 bits passes over as many entries at once.
-    FillBits(reader);
+// What a pass does with the values it meets. Coefficients store a value and
+// never stop; a quad's indices are then taken without a branch on their
+// flags (a pushed index stores 0 where its value will go, which still holds
+// 0). Residues count operations and may stop.
+struct CoefficientValues {
+  static constexpr bool kBranchFree = true;
+  int16_t* block;
+  uint32_t top;  // 1 << b: the implied top bit; the sign sits there in `bits`
+  inline int16_t Value(uint32_t bits) const {
+    int32_t m = int32_t((bits & (top - 1)) | top);
+    return int16_t((bits & top) ? -m : m);
+  }
+  inline bool New(uint32_t j, uint32_t bits) {
+    block[kCoefficientScan[j]] = Value(bits);
+    return true;
+  }
+  inline void Quad(uint32_t j, uint32_t bits, uint32_t pushed) {
+    int16_t v = Value(bits);
+    block[kCoefficientScan[j]] = pushed ? int16_t(0) : v;
+  }
+  inline void Single(uint32_t j, uint32_t bits, uint32_t due) {
+    int16_t v = Value(bits);
+    block[kCoefficientScan[j]] = due ? v : int16_t(0);
+  }
+};
+
+// One pass over the list. A new value takes `valueBits` bits (read at once,
+// first-read bit lowest); values.New(j, bits) is called for each coded index
+// that receives its value in this pass and returns false to end the
+// decoding. Finished entries are dropped, the live ones keep their order;
+// entries pushed at the front wait for the next pass. Every fill leaves at
+// least 32 bits, enough for a flag and a value. kPerEntry walks entry by
+// entry, taking singles without a branch: faster once most of the list is
+// singles with unpredictable bits (blocks of many bit planes); otherwise a
+// run of 0 bits is passed over at once.
+template <bool kPerEntry, typename Values>
+bool WalkList(BitReader* reader, CoefficientList* list, uint32_t valueBits, Values& values) {
+  const uint32_t valueMask = (1u << valueBits) - 1;
+  uint8_t* in = list->entries[list->current];
+  uint8_t* out = list->entries[list->current ^ 1];
+  uint32_t back = list->back, outFront = kListStart, outBack = kListStart;
+  for (uint32_t i = list->front; i < back;) {
+    FillBitsFull(reader);
     uint64_t ahead = reader->cache;
-    uint32_t zeros = ahead ? uint32_t(__builtin_ctzll(ahead)) : 64;
-    if (zeros > reader->count) zeros = reader->count;
-    if (zeros > back - i) zeros = back - i;
-    if (zeros) {
+    uint32_t entry;
+    if constexpr (kPerEntry) {
+      // A single is taken or kept without a branch on its bit (one not yet
+      // due stores the 0 its coefficient still holds).
+      entry = in[i++];
+      uint32_t due = uint32_t(ahead) & 1;
+      if ((entry & 3) == kSingle) {
+        values.Single(entry >> 2, uint32_t(ahead >> 1) & valueMask, due);
+        SkipBits(reader, 1 + ((0u - due) & valueBits));
+        out[outBack] = uint8_t(entry);
+        outBack += 1 - due;
+        continue;
+      }
+      SkipBits(reader, 1);
+      if (!due) {
+        out[outBack++] = uint8_t(entry);
+        continue;
+      }
+    } else {
+      // A run of 0 bits keeps as many entries at once; the 1 bit that ends
+      // it is taken here too unless the cache or the list ran out first.
+      uint32_t zeros = ahead ? uint32_t(__builtin_ctzll(ahead)) : 64;
+      uint32_t room = reader->count < back - i ? reader->count : back - i;
+      if (zeros >= room) zeros = room;
       SkipBits(reader, zeros);
-      if (out != i)
-        for (uint32_t k = 0; k < zeros; ++k) e[out + k] = e[i + k];
-      out += zeros;
+      // Whole 8-byte moves: what lands past the kept entries is overwritten
+      // by the next ones written.
+      for (uint32_t k = 0; k < zeros + 1; k += 8) Store8(out + outBack + k, Load8(in + i + k));
+      outBack += zeros;
       i += zeros;
-      continue;
+      if (zeros == room) continue;
+      SkipBits(reader, 1);
+      entry = in[i++];
     }
-    SkipBits(reader, 1);
-    uint32_t entry = e[i++];
     // Opening a group turns the entry into the next mode, which is looked at
     // again with a bit of its own.
     for (;;) {
       uint32_t k = entry >> 2;
       uint32_t mode = entry & 3;
+      if (mode == kSingle) {
+        FillBitsFull(reader);
+        uint32_t bits = uint32_t(reader->cache) & valueMask;
+        SkipBits(reader, valueBits);
+        if (!values.New(k, bits)) return false;
+        break;
+      }
       if (mode == kOpenedGroup) {
         entry = Entry(k, kQuad);
-        e[back++] = Entry(k + 4, kQuad);
-        e[back++] = Entry(k + 8, kQuad);
-        e[back++] = Entry(k + 12, kQuad);
-      } else if (mode == kSingle) {
-        if (!newValue(k)) return false;
-        break;
+        in[back++] = Entry(k + 4, kQuad);
+        in[back++] = Entry(k + 8, kQuad);
+        in[back++] = Entry(k + 12, kQuad);
       } else {
+        // Each index of the quad: a 1 bit pushes it as a single, a 0 bit is
+        // followed by its value.
         for (uint32_t j = k; j < k + 4; ++j) {
-          if (ReadBit(reader)) {
-            e[--front] = Entry(j, kSingle);
-          } else if (!newValue(j)) {
-            return false;
+          FillBitsFull(reader);
+          uint32_t bits = uint32_t(reader->cache);
+          uint32_t pushed = bits & 1;
+          if constexpr (Values::kBranchFree) {
+            SkipBits(reader, 1 + ((pushed - 1) & valueBits));
+            out[outFront - 1] = Entry(j, kSingle);
+            outFront -= pushed;
+            values.Quad(j, (bits >> 1) & valueMask, pushed);
+          } else if (pushed) {
+            SkipBits(reader, 1);
+            out[--outFront] = Entry(j, kSingle);
+          } else {
+            SkipBits(reader, valueBits + 1);
+            if (!values.New(j, (bits >> 1) & valueMask)) return false;
           }
         }
         if (mode == kQuad) break;
         entry = Entry(k + 4, kOpenedGroup);
       }
       if (!ReadBit(reader)) {
-        e[out++] = uint8_t(entry);
+        out[outBack++] = uint8_t(entry);
         break;
       }
     }
   }
-  list->front = front;
-  list->back = out;
+  list->current ^= 1;
+  list->front = outFront;
+  list->back = outBack;
   return true;
 }
 
 }  // namespace
+
+// Blocks with this many bit planes or more take the entry-by-entry walk.
+constexpr uint32_t kManyPlanes = 8;
 
 void DecodeCoefficients(BitReader* stream, int16_t block[64]) {
   // A local reader: the list's byte stores could otherwise alias it.
@@ -118,15 +198,34 @@ void DecodeCoefficients(BitReader* stream, int16_t block[64]) {
   CoefficientList list;
   StartList(&list, kInitial, 6);
   for (uint32_t b = n; b-- > 0;) {
-    WalkList(reader, &list, [&](uint32_t j) {
-      block[kCoefficientScan[j]] = ReadValue(reader, b);
-      return true;
-    });
+    // A value of b bits: b magnitude bits under an implied top bit, then
+    // the sign (1 = negative); with b = 0 the sign alone gives +-1.
+    CoefficientValues values{block, 1u << b};
+    if (n >= kManyPlanes)
+      WalkList<true>(reader, &list, b + 1, values);
+    else
+      WalkList<false>(reader, &list, b + 1, values);
   }
   *stream = local;
 }
 
 namespace {
+
+// A new residue value is +-mask by its sign bit; each is an operation.
+struct ResidueValues {
+  static constexpr bool kBranchFree = false;
+  uint8_t* residue;
+  uint8_t* nonzero;
+  uint32_t* nonzeroCount;
+  uint32_t* done;
+  uint32_t limit, mask;
+  inline bool New(uint32_t j, uint32_t sign) {
+    nonzero[(*nonzeroCount)++] = uint8_t(j);
+    residue[j] = uint8_t(sign ? 0u - mask : mask);
+    return ++*done <= limit;
+  }
+  inline void Quad(uint32_t, uint32_t, uint32_t) {}
+};
 
 void ReadResidue(BitReader* reader, uint32_t limit, uint8_t residue[64]) {
   memset(residue, 0, 64);
@@ -146,11 +245,8 @@ void ReadResidue(BitReader* reader, uint32_t limit, uint8_t residue[64]) {
       v = uint8_t((v & 0x80) ? v - mask : v + mask);
       if (++done > limit) return;
     }
-    bool more = WalkList(reader, &list, [&](uint32_t j) {
-      nonzero[nonzeroCount++] = uint8_t(j);
-      residue[j] = uint8_t(ReadBit(reader) ? 0u - mask : mask);
-      return ++done <= limit;
-    });
+    ResidueValues values{residue, nonzero, &nonzeroCount, &done, limit, mask};
+    bool more = WalkList<false>(reader, &list, 1, values);
     if (!more) return;
   }
 }

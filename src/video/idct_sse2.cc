@@ -47,6 +47,24 @@ inline void Transform8(const __m128i e[8], __m128i o[8]) {
   o[4] = _mm_add_epi32(d02, b4);
 }
 
+// Transform8 for inputs 2 to 7 all zero, with the terms they would add left
+// out (M of 0 is 0, so every output is the same).
+inline void Transform8FirstTwo(__m128i o[8]) {
+  __m128i e0 = o[0], e1 = o[1];
+  __m128i b1 = M(3784, e1);
+  __m128i b2 = _mm_sub_epi32(b1, e1);
+  __m128i b3 = _mm_sub_epi32(M(2896, e1), b2);
+  __m128i b4 = _mm_add_epi32(_mm_sub_epi32(M(2217, e1), b1), b3);
+  o[0] = _mm_add_epi32(e0, e1);
+  o[7] = _mm_sub_epi32(e0, e1);
+  o[1] = _mm_add_epi32(e0, b2);
+  o[6] = _mm_sub_epi32(e0, b2);
+  o[2] = _mm_add_epi32(e0, b3);
+  o[5] = _mm_sub_epi32(e0, b3);
+  o[3] = _mm_sub_epi32(e0, b4);
+  o[4] = _mm_add_epi32(e0, b4);
+}
+
 inline void Transpose4(__m128i& r0, __m128i& r1, __m128i& r2, __m128i& r3) {
   __m128i t0 = _mm_unpacklo_epi32(r0, r1), t1 = _mm_unpacklo_epi32(r2, r3);
   __m128i t2 = _mm_unpackhi_epi32(r0, r1), t3 = _mm_unpackhi_epi32(r2, r3);
@@ -61,7 +79,15 @@ inline void Transpose4(__m128i& r0, __m128i& r1, __m128i& r2, __m128i& r3) {
 void IdctSse2(const int16_t block[64], const int32_t quantiser[64], int32_t out[64]) {
   // half[h][r]: row r of the column results for columns 4h .. 4h + 3.
   __m128i half[2][8];
-  for (int r = 0; r < 8; ++r) {
+  // Blocks whose coefficients lie in the first two rows (most smooth ones)
+  // skip the dequantising and the terms of the zero rows.
+  __m128i later = _mm_setzero_si128();
+  for (int r = 2; r < 8; ++r)
+    later = _mm_or_si128(later, _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r)));
+  const bool firstTwo =
+      _mm_movemask_epi8(_mm_cmpeq_epi8(later, _mm_setzero_si128())) == 0xFFFF;
+  const int rows = firstTwo ? 2 : 8;
+  for (int r = 0; r < rows; ++r) {
     __m128i coefficients = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r));
     __m128i sign = _mm_srai_epi16(coefficients, 15);
     __m128i lo = _mm_unpacklo_epi16(coefficients, sign), hi = _mm_unpackhi_epi16(coefficients, sign);
@@ -69,8 +95,13 @@ void IdctSse2(const int16_t block[64], const int32_t quantiser[64], int32_t out[
     half[0][r] = _mm_srai_epi32(MulLow(lo, _mm_loadu_si128(q)), 11);
     half[1][r] = _mm_srai_epi32(MulLow(hi, _mm_loadu_si128(q + 1)), 11);
   }
-  Transform8(half[0], half[0]);
-  Transform8(half[1], half[1]);
+  if (firstTwo) {
+    Transform8FirstTwo(half[0]);
+    Transform8FirstTwo(half[1]);
+  } else {
+    Transform8(half[0], half[0]);
+    Transform8(half[1], half[1]);
+  }
   // Transpose so that each register holds one column for four rows:
   // cols[h][c] = column c for rows 4h .. 4h + 3.
   __m128i cols[2][8];
