@@ -386,12 +386,12 @@ void Start(SoundTrack* t) {
   StartPlayback(s, false);
 }
 
-const SoundDriver kDirectSoundDriver = {Ready, Lock,  Unlock, SetVolume,   SetPan,            Pause,
+const SoundDriver kLoopingBufferDriver = {Ready, Lock,  Unlock, SetVolume,   SetPan,            Pause,
                                         OnOff, Close, SetSpeakers, SetSpeakerVolumes, Held, Start};
 
 }  // namespace
 
-int32_t DirectSoundSoundOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t,
+int32_t LoopingBufferSoundOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t,
                              Movie* movie) {
   std::memset(static_cast<void*>(t), 0, sizeof(SoundTrack));
   LoopDriverState& s = State(t);
@@ -444,7 +444,7 @@ int32_t DirectSoundSoundOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint32
   s.allowance = s.initialAmount;
   s.devicePaused = 0;
   t->deviceOn = 1;
-  t->ops = kDirectSoundDriver;
+  t->ops = kLoopingBufferDriver;
   return 1;
 }
 
@@ -463,12 +463,12 @@ SoundOpenFunction SelectDirectSoundDriver(void* object) {
   if (!object && !device->Load()) return nullptr;
   if (!Acquire(device)) return nullptr;
   Release();
-  return DirectSoundSoundOpen;
+  return LoopingBufferSoundOpen;
 }
 
-uint32_t DirectSoundUsers() { return shared.users; }
-int32_t DirectSoundObjectHeld() { return shared.object != nullptr; }
-int32_t DirectSoundVolumeLevel(uint32_t index) { return VolumeTable()[index < 128 ? index : 127]; }
-int32_t DirectSoundPanLevel(uint32_t pan) { return PanLevel(pan); }
+uint32_t LoopingObjectUsers() { return shared.users; }
+int32_t LoopingObjectHeld() { return shared.object != nullptr; }
+int32_t LoopingVolumeLevel(uint32_t index) { return VolumeTable()[index < 128 ? index : 127]; }
+int32_t LoopingPanLevel(uint32_t pan) { return PanLevel(pan); }
 
 }  // namespace kivo
