@@ -52,7 +52,7 @@ bool Acquire(const LoopDevice* device) {
     }
     shared.object = object;
     shared.recorded = true;
-    shared.primaryFormatPending = device->SetCooperativeLevel(object) >= 0;
+    shared.primaryFormatPending = !device->SetCooperativeLevel || device->SetCooperativeLevel(object) >= 0;
   }
   shared.device = device;
   return true;
@@ -109,7 +109,7 @@ int32_t LockRetry(LoopDriverState& s, uint32_t offset, uint32_t bytes, void** r1
     result = s.device->Lock(s.soundBuffer, offset, bytes, r1, n1, r2, n2);
     if (result != kLoopBufferLost) break;
     SleepMilliseconds(10);
-    s.device->Restore(s.soundBuffer);
+    if (s.device->Restore) s.device->Restore(s.soundBuffer);
   }
   return result;
 }
@@ -118,7 +118,7 @@ void PlayRetry(LoopDriverState& s) {
   for (uint32_t i = 0; i < kLostRetries; ++i) {
     if (s.device->Play(s.soundBuffer) != kLoopBufferLost) return;
     SleepMilliseconds(10);
-    s.device->Restore(s.soundBuffer);
+    if (s.device->Restore) s.device->Restore(s.soundBuffer);
   }
 }
 
@@ -424,7 +424,7 @@ int32_t LoopingBufferSoundOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint
   if (s.initialAmount == 0) s.initialAmount = align;
 
   if (shared.primaryFormatPending) {
-    device->SetPrimaryFormat(shared.object, &format);
+    if (device->SetPrimaryFormat) device->SetPrimaryFormat(shared.object, &format);
     shared.primaryFormatPending = false;
   }
   if (s.secondarySize == 0 || s.chunk == 0 ||
@@ -460,7 +460,7 @@ SoundOpenFunction SelectDirectSoundDriver(void* object) {
     shared.recorded = object != nullptr;
     shared.owned = object == nullptr;
   }
-  if (!object && !device->Load()) return nullptr;
+  if (!object && device->Load && !device->Load()) return nullptr;
   if (!Acquire(device)) return nullptr;
   Release();
   return LoopingBufferSoundOpen;

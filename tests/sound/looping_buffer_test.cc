@@ -39,12 +39,12 @@ struct LoopingBufferTest : test::VirtualSoundTest {
     movie->currentFrame = 2;
     ASSERT_EQ(State().playing, 1u);
   }
-  void SetCursor(uint32_t position) { VirtualLoopDevice()->SetPosition(State().soundBuffer, position); }
+  void SetCursor(uint32_t position) { FindSoundDevice("virtual")->loop->SetPosition(State().soundBuffer, position); }
   // The device buffer's bytes.
   std::vector<uint8_t> Buffer() {
     void *r1, *r2;
     uint32_t n1, n2;
-    const LoopDevice* d = VirtualLoopDevice();
+    const LoopDevice* d = FindSoundDevice("virtual")->loop;
     EXPECT_EQ(d->Lock(State().soundBuffer, 0, State().secondarySize, &r1, &n1, &r2, &n2), kLoopOk);
     std::vector<uint8_t> bytes(static_cast<uint8_t*>(r1), static_cast<uint8_t*>(r1) + n1);
     d->Unlock(State().soundBuffer, r1, n1, r2, n2);

@@ -56,11 +56,23 @@ uint32_t Position(void* device) {
 // The position is what the device plays: nothing is held beyond it.
 uint32_t Latency(void*) { return 0; }
 
-const QueueDevice kWaveOut = {"waveout", Open, Prepare, Unprepare, Write, Pause, Restart, Reset, Close, SetVolume,
-                              nullptr, Position, Latency};
+const QueueDevice kWaveOut = {
+    .name = "waveout",
+    .Open = Open,
+    .Prepare = Prepare,
+    .Unprepare = Unprepare,
+    .Write = Write,
+    .Pause = Pause,
+    .Restart = Restart,
+    .Reset = Reset,
+    .Close = Close,
+    .SetVolume = SetVolume,
+    .Position = Position,
+    .Latency = Latency,
+};
 
 }  // namespace
 
-const QueueDevice* PlatformQueueDevice() { return &kWaveOut; }
+extern const SoundDeviceEntry kWaveOutDevice = {.name = "waveout", .queue = &kWaveOut};
 
 }  // namespace kivo

@@ -22,8 +22,7 @@ using test::Pattern;
 struct WindowsSoundTest : ::testing::Test {
   void SetUp() override {
     ResetSoundSystem();
-    UseQueueDevice(nullptr);
-    UseLoopDevice(nullptr);
+    UseSoundDevice(nullptr);
   }
   void TearDown() override {
     movie.Close();
@@ -44,7 +43,7 @@ struct WindowsSoundTest : ::testing::Test {
 };
 
 TEST_F(WindowsSoundTest, TheWaveOutQueuePlaysItsBuffersAndGivesThemBack) {
-  ASSERT_STREQ(PlatformQueueDevice()->name, "waveout");
+  ASSERT_STREQ(CurrentQueueDevice()->name, "waveout");
   ASSERT_TRUE(movie.Open(0, BufferQueueSoundOpen, 22050, 16, 2)) << "waveOutOpen failed: no sound output";
   QueueDriverState& s = movie.track(0).state.queue;
   EXPECT_EQ(s.bufferBytes, 5536u);
@@ -62,7 +61,7 @@ TEST_F(WindowsSoundTest, TheWaveOutQueuePlaysItsBuffersAndGivesThemBack) {
 }
 
 TEST_F(WindowsSoundTest, DirectSoundLoadsAtRunTimeAndItsCursorRunsRoundTheBuffer) {
-  ASSERT_STREQ(PlatformLoopDevice()->name, "directsound");
+  ASSERT_STREQ(CurrentLoopDevice()->name, "directsound");
   ASSERT_EQ(SetSoundSystem(SelectDirectSoundDriver, nullptr), 1) << "no DirectSound";
   EXPECT_EQ(LoopingObjectUsers(), 0u);
   EXPECT_EQ(LoopingObjectHeld(), 0);
