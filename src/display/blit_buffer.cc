@@ -46,7 +46,7 @@ bool TryStyle(BlitBuffer* b, const BlitStyle* style, uint32_t openFlags) {
   if (!style || !style->open) return false;
   b->flags = kDestBgrx32;
   b->ops = style;
-  b->stretchCapabilities = style->capabilities ? style->capabilities(style, b) : 0;
+  b->stretchCapabilities = style->stretch ? style->stretch(style, b) : 0;
   if (style->open(b, openFlags)) {
     b->style = style->number;
     if ((openFlags & kBlitOpenStretchMask) && !(b->flags & kBlitNoBlits)) b->flags |= kBlitStretched;
@@ -90,6 +90,19 @@ BlitBuffer* Fail(BlitBuffer* b, const char* text) {
   FreeRecord(b);
   return nullptr;
 }
+
+const BlitStyle* const* StylesOf(const BlitSystem* sys, uint32_t* count) {
+  *count = 0;
+  return sys && sys->styles ? sys->styles(count) : nullptr;
+}
+
+bool StretchFits(const BlitStyle* s, const BlitBuffer* b, uint32_t stretch) {
+  // Written in place means no stretching at all, whatever it claims.
+  if (s->capabilities & kBlitStyleWrittenInPlace) return stretch == 0;
+  return StretchWithin(stretch, s->stretch ? s->stretch(s, b) : 0);
+}
+
+constexpr uint32_t kPublicCapabilities = kBlitStyleDrawsWindow | kBlitStyleWrittenInPlace | kBlitStyleHardwareStretch;
 
 }  // namespace
 
@@ -141,6 +154,16 @@ BlitBuffer* OpenBlitBuffer(void* window, uint32_t width, uint32_t height, uint32
   MeasurePosition(b);
   const int32_t style = int32_t(flags & kBlitOpenStyleMask);
   const uint32_t stretch = flags & kBlitOpenStretchMask;
+  uint32_t count = 0;
+  const BlitStyle* const* list = StylesOf(sys, &count);
+  // Where the walk starts: automatic choice at the head of the list.
+  uint32_t at = count;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (style == kBlitStyleAuto || list[i]->number == style) {
+      at = i;
+      break;
+    }
+  }
 
   bool toFallback = style == kBlitStyleDib;
   if (!toFallback) {
@@ -151,27 +174,30 @@ BlitBuffer* OpenBlitBuffer(void* window, uint32_t width, uint32_t height, uint32
       b->holdsDevice = 1;
     }
   }
+  const BlitStyle* first = at < count ? list[at] : nullptr;
+  if (!toFallback && style == kBlitStyleAuto && (!first || (first->capabilities & kBlitStyleLastResort)))
+    toFallback = true;
   if (!toFallback) {
-    int32_t number = style == kBlitStyleAuto ? kBlitStylePrimary : style;
-    if (number == kBlitStylePrimary) {
-      // Written in place means no stretching at all; either way a failure
-      // here ends in the most compatible style.
-      const BlitStyle* primary = sys->style ? sys->style(kBlitStylePrimary) : nullptr;
-      if (!stretch && TryStyle(b, primary, flags)) return Finish(b);
+    if (first && (first->capabilities & kBlitStyleFallsToLastResort)) {
+      // Either way a failure here ends in the last resort.
+      if (StretchFits(first, b, stretch) && TryStyle(b, first, flags)) return Finish(b);
       toFallback = true;
     } else {
-      for (; number <= kBlitStyleLast; ++number) {
-        const BlitStyle* s = sys->style ? sys->style(number) : nullptr;
-        if (!s) continue;
-        if (!StretchWithin(stretch, s->capabilities ? s->capabilities(s, b) : 0)) continue;
+      for (uint32_t i = at; i < count; ++i) {
+        const BlitStyle* s = list[i];
+        if ((s->capabilities & kBlitStyleLastResort) || !StretchFits(s, b, stretch)) continue;
         if (TryStyle(b, s, flags)) return Finish(b);
       }
-      const bool palette = b->screenBits >= 1 && b->screenBits <= 8;
-      return Fail(b, palette ? kPaletteMode : kNoCapableStyle);
+      // Automatic choice always ends in the last resort.
+      if (style != kBlitStyleAuto) {
+        const bool palette = b->screenBits >= 1 && b->screenBits <= 8;
+        return Fail(b, palette ? kPaletteMode : kNoCapableStyle);
+      }
+      toFallback = true;
     }
   }
   if (!b->countedInDisplayMode) ApplyDisplayModeChange(b, flags);
-  if (TryStyle(b, sys->fallback, flags)) return Finish(b);
+  if (TryStyle(b, BlitStyleByNumber(sys, kBlitStyleDib), flags)) return Finish(b);
   return Fail(b, errorText[0] ? nullptr : kNoCapableStyle);
 }
 
@@ -184,7 +210,7 @@ BlitBuffer* OpenMemoryBlitBuffer(uint32_t width, uint32_t height, int32_t destin
   }
   b->flags = uint32_t(destinationCode);
   b->ops = MemoryBlitStyle();
-  b->stretchCapabilities = b->ops->capabilities(b->ops, b);
+  b->stretchCapabilities = b->ops->stretch(b->ops, b);
   if (!b->ops->open(b, 0)) return Fail(b, nullptr);
   b->style = b->ops->number;
   return Finish(b);
@@ -257,14 +283,45 @@ const char* GetBlitStyleName(const BlitBuffer* buffer) {
   return buffer && buffer->ops && buffer->ops->name ? buffer->ops->name : "";
 }
 
+const BlitStyle* BlitStyleByNumber(const BlitSystem* system, int32_t number) {
+  uint32_t count = 0;
+  const BlitStyle* const* list = StylesOf(system, &count);
+  for (uint32_t i = 0; i < count; ++i) {
+    // The last resort answers to /B2 whatever its own number.
+    const bool lastResort = (list[i]->capabilities & kBlitStyleLastResort) != 0;
+    if (number == kBlitStyleDib ? lastResort : (!lastResort && list[i]->number == number)) return list[i];
+  }
+  return nullptr;
+}
+
 const char* GetBlitStyleNameByNumber(int32_t style) {
-  const BlitSystem* system = DefaultBlitSystem();
-  const BlitStyle* s = nullptr;
-  if (style == kBlitStyleDib)
-    s = system->fallback;
-  else if (style >= 1 && style <= kBlitStyleLast && system->style)
-    s = system->style(style);
+  const BlitStyle* s = style != kBlitStyleAuto ? BlitStyleByNumber(DefaultBlitSystem(), style) : nullptr;
   return s && s->name ? s->name : "";
+}
+
+int32_t GetBlitStyleListEntry(int32_t index, const char** name, uint32_t* capabilities) {
+  uint32_t count = 0;
+  const BlitStyle* const* list = StylesOf(DefaultBlitSystem(), &count);
+  if (index < 0 || uint32_t(index) >= count) return -1;
+  const BlitStyle* s = list[index];
+  if (name) *name = s->name ? s->name : "";
+  if (capabilities) *capabilities = s->capabilities & kPublicCapabilities;
+  return (s->capabilities & kBlitStyleLastResort) ? kBlitStyleDib : s->number;
+}
+
+int32_t FindBlitStyle(const char* name) {
+  uint32_t count = 0;
+  const BlitStyle* const* list = StylesOf(DefaultBlitSystem(), &count);
+  for (uint32_t i = 0; name && i < count; ++i) {
+    const BlitStyle* s = list[i];
+    if ((s->id && strcmp(s->id, name) == 0) || (s->name && strcmp(s->name, name) == 0))
+      return (s->capabilities & kBlitStyleLastResort) ? kBlitStyleDib : s->number;
+  }
+  return -1;
+}
+
+uint32_t GetBlitStyleCapabilities(const BlitBuffer* buffer) {
+  return buffer && buffer->ops ? buffer->ops->capabilities & kPublicCapabilities : 0;
 }
 
 void TrackBlitCursor(BlitBuffer* buffer) {

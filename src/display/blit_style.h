@@ -11,12 +11,28 @@
 
 namespace kivo {
 
+// A style's entry: its names, what it is (the kBlitStyle... capability bits
+// of kivo/display.h, plus the two below for the choice) and its operations.
+// A platform lists its styles in the order automatic choice and fall-back
+// try them (BlitSystem::styles).
+
+// The style in /B2's place, tried only by falling to it: never by walking
+// the list, and it ends every fall-back that reaches it.
+constexpr uint32_t kBlitStyleLastResort = 0x40000000;
+// A failure (or a stretch it cannot give) goes straight to the last resort.
+constexpr uint32_t kBlitStyleFallsToLastResort = 0x80000000;
+
 struct BlitStyle {
-  const char* name;
+  const char* name;                    // as GetBlitStyleName gives it
+  const char* id;                      // short name to choose it by (FindBlitStyle)
   int32_t number;                      // /B value; 0 for the memory buffer
+  uint32_t capabilities;
+  // The platform's own parameters of the style (a texture or surface kind),
+  // read by its operations through b->ops->kind; may be null.
+  const void* kind;
   // The stretch capability bits of this style on this machine (called once
   // the system's device is held, before the style is opened).
-  uint32_t (*capabilities)(const BlitStyle* style, const BlitBuffer* buffer);
+  uint32_t (*stretch)(const BlitStyle* style, const BlitBuffer* buffer);
   // Creates the surface and sets the destination code in flags (which holds
   // code 3, 32-bit B,G,R,0, on entry: the memory style keeps what it finds),
   // plus usesPrimary, isOverlay, isOffscreen, hideCursor as they apply. 0 when the
@@ -40,10 +56,8 @@ struct BlitSystem {
   // device is not available. Null: there is no device.
   int32_t (*acquireDevice)(BlitBuffer* buffer, uint32_t openFlags);
   void (*releaseDevice)(BlitBuffer* buffer);
-  // Style 1 and styles 3 to 10; null when this system does not offer it.
-  const BlitStyle* (*style)(int32_t number);
-  // The style of last resort, in style 2's place.
-  const BlitStyle* fallback;
+  // The styles offered here, in the order they are tried; sets *count.
+  const BlitStyle* const* (*styles)(uint32_t* count);
   // Client offset, frame size and the client area's screen origin.
   void (*measureWindow)(BlitBuffer* buffer, int32_t* originX, int32_t* originY);
   // The screen's size and bits per pixel into the buffer.
@@ -70,6 +84,10 @@ void SetBlitSystem(const BlitSystem* system);  // null = the build's own
 const BlitSystem* DefaultBlitSystem();
 
 void SetBlitBufferError(const char* text);
+
+// The style of `system` with /B number `number` (2: its last resort), or
+// null; the one mapping from numbers to styles.
+const BlitStyle* BlitStyleByNumber(const BlitSystem* system, int32_t number);
 
 // The memory style and a system with nothing but it (no device, no modes).
 const BlitStyle* MemoryBlitStyle();

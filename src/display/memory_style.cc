@@ -11,7 +11,7 @@ namespace kivo {
 
 namespace {
 
-uint32_t MemoryCapabilities(const BlitStyle*, const BlitBuffer*) { return kStretchAny; }
+uint32_t MemoryStretch(const BlitStyle*, const BlitBuffer*) { return kStretchAny; }
 
 int32_t MemoryOpen(BlitBuffer* b, uint32_t) {
   const int32_t code = int32_t(b->flags & kBlitCodeMask);
@@ -62,18 +62,29 @@ void MemoryUnlock(BlitBuffer*) {}
 void MemoryBlit(BlitBuffer*, const MovieRect*, int32_t) {}
 
 const BlitStyle kMemoryStyle = {
-    "Memory buffer", 0, MemoryCapabilities, MemoryOpen, MemoryClose,
-    MemoryLock,      MemoryUnlock, MemoryBlit, nullptr,
+    .name = "Memory buffer",
+    .id = "memory",
+    .number = 0,
+    .capabilities = kBlitStyleLastResort,
+    .stretch = MemoryStretch,
+    .open = MemoryOpen,
+    .close = MemoryClose,
+    .lock = MemoryLock,
+    .unlock = MemoryUnlock,
+    .blit = MemoryBlit,
 };
 
+const BlitStyle* const kMemoryStyles[] = {&kMemoryStyle};
+
+const BlitStyle* const* MemoryStyles(uint32_t* count) {
+  *count = 1;
+  return kMemoryStyles;
+}
+
+// No device, no modes, and nothing redraws a window.
 const BlitSystem kMemorySystem = {
-    "No display device is available.",
-    nullptr,        // no device
-    nullptr,
-    nullptr,        // no device styles
-    &kMemoryStyle,
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    nullptr, nullptr,  // nothing redraws a window
+    .unavailableText = "No display device is available.",
+    .styles = MemoryStyles,
 };
 
 }  // namespace

@@ -219,8 +219,18 @@ void Start(SoundTrack* t) {
   if (s.waveHandle && !s.started && !s.devicePaused && t->deviceOn && s.lastWritten >= 0) StartQueue(s);
 }
 
-const SoundDriver kBufferQueueDriver = {Ready, Lock,    Unlock,  SetVolume, SetPan, Pause,
-                                    OnOff, Close,   nullptr, nullptr,   Held,   Start};
+const SoundDriver kBufferQueueDriver = {
+    .SoundReady = Ready,
+    .SoundLock = Lock,
+    .SoundUnlock = Unlock,
+    .SoundSetVolume = SetVolume,
+    .SoundSetPan = SetPan,
+    .SoundPause = Pause,
+    .SoundOnOff = OnOff,
+    .SoundClose = Close,
+    .SoundHeld = Held,
+    .SoundStart = Start,
+};
 
 }  // namespace
 

@@ -386,8 +386,20 @@ void Start(SoundTrack* t) {
   StartPlayback(s, false);
 }
 
-const SoundDriver kLoopingBufferDriver = {Ready, Lock,  Unlock, SetVolume,   SetPan,            Pause,
-                                        OnOff, Close, SetSpeakers, SetSpeakerVolumes, Held, Start};
+const SoundDriver kLoopingBufferDriver = {
+    .SoundReady = Ready,
+    .SoundLock = Lock,
+    .SoundUnlock = Unlock,
+    .SoundSetVolume = SetVolume,
+    .SoundSetPan = SetPan,
+    .SoundPause = Pause,
+    .SoundOnOff = OnOff,
+    .SoundClose = Close,
+    .SoundSetSpeakers = SetSpeakers,
+    .SoundSetSpeakerVolumes = SetSpeakerVolumes,
+    .SoundHeld = Held,
+    .SoundStart = Start,
+};
 
 }  // namespace
 

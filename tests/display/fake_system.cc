@@ -41,7 +41,14 @@ int32_t Lock(BlitBuffer*) { return 0; }
 void Unlock(BlitBuffer*) {}
 void Blit(BlitBuffer*, const MovieRect*, int32_t) {}
 
-#define FAKE_STYLE(n) {"Fake style " #n, n, Caps, Open, Close, Lock, Unlock, Blit, nullptr}
+// Style 1 is written in place and falls to the last resort, 2 is the last
+// resort, the others fall forward: the order and kinds the real lists have.
+constexpr uint32_t KindOf(int32_t n) {
+  return n == 1 ? kBlitStyleWrittenInPlace | kBlitStyleFallsToLastResort : n == 2 ? kBlitStyleLastResort : 0;
+}
+#define FAKE_STYLE(n)                                                                                   \
+  {.name = "Fake style " #n, .id = "fake" #n, .number = n, .capabilities = KindOf(n), .stretch = Caps, \
+   .open = Open, .close = Close, .lock = Lock, .unlock = Unlock, .blit = Blit}
 const BlitStyle kStyles[11] = {FAKE_STYLE(0), FAKE_STYLE(1), FAKE_STYLE(2), FAKE_STYLE(3),
                                FAKE_STYLE(4), FAKE_STYLE(5), FAKE_STYLE(6), FAKE_STYLE(7),
                                FAKE_STYLE(8), FAKE_STYLE(9), FAKE_STYLE(10)};
@@ -53,8 +60,14 @@ int32_t Acquire(BlitBuffer* b, uint32_t flags) {
 }
 void Release(BlitBuffer*) { ++current->deviceReleases; }
 
-const BlitStyle* Style(int32_t n) {
-  return n >= 1 && n <= 10 && n != 2 && current->offered[n] ? &kStyles[n] : nullptr;
+// The styles this machine offers, the last resort always.
+const BlitStyle* const* Styles(uint32_t* count) {
+  static const BlitStyle* list[10];
+  uint32_t n = 0;
+  for (int32_t i = 1; i <= 10; ++i)
+    if (i == 2 || current->offered[i]) list[n++] = &kStyles[i];
+  *count = n;
+  return list;
 }
 
 void MeasureWindow(BlitBuffer* b, int32_t* x, int32_t* y) {
@@ -94,9 +107,15 @@ void RestoreMode(BlitBuffer*) {
 }
 
 const BlitSystem kSystem = {
-    "Fake device is not available", Acquire, Release, Style, &kStyles[2],
-    MeasureWindow, MeasureScreen, SetMode, DisplayBits, RestoreMode, nullptr,
-    nullptr, nullptr,
+    .unavailableText = "Fake device is not available",
+    .acquireDevice = Acquire,
+    .releaseDevice = Release,
+    .styles = Styles,
+    .measureWindow = MeasureWindow,
+    .measureScreen = MeasureScreen,
+    .setMode = SetMode,
+    .displayBits = DisplayBits,
+    .restoreMode = RestoreMode,
 };
 
 }  // namespace

@@ -32,7 +32,7 @@
 namespace kivo {
 namespace {
 
-const char* const kNames[kBlitStyleLast + 1] = {
+const char* const kNames[] = {
     "",
     "DirectDraw primary surface",
     "DIB Section",
@@ -333,14 +333,15 @@ class Win32Display : public ::testing::Test {
 
 TEST_F(Win32Display, EveryStyleOpensOrFailsOverAndShowsThePicture) {
   const uint32_t screenBits = uint32_t(GetDeviceCaps(GetDC(nullptr), BITSPIXEL));
-  for (int32_t asked = 0; asked <= kBlitStyleLast; ++asked) {
+  // Automatic, then every style of the list.
+  for (int32_t i = -1, asked = 0; asked >= 0; asked = GetBlitStyleListEntry(++i, nullptr, nullptr)) {
     SCOPED_TRACE("style " + std::to_string(asked));
     BlitBuffer* b = OpenBlitBuffer(window, 64, 48, uint32_t(asked));
     ASSERT_NE(b, nullptr) << GetBlitBufferError();
     const int32_t got = b->style;
     printf("[ styles   ] /B%d -> %d \"%s\" (code %u)\n", asked, got, GetBlitStyleName(b), b->flags & kBlitCodeMask);
     ASSERT_GE(got, 1);
-    ASSERT_LE(got, kBlitStyleLast);
+    ASSERT_LT(got, int32_t(sizeof kNames / sizeof kNames[0]));
     EXPECT_STREQ(GetBlitStyleName(b), kNames[got]);
     // Where a request may end: itself, the next ones from 3 on, or the DIB
     // section after the primary surface.

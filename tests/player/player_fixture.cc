@@ -46,8 +46,24 @@ int32_t FakeLock(BlitBuffer* b) {
 void FakeUnlock(BlitBuffer* b) { MemoryBlitStyle()->unlock(b); }
 void FakeBlit(BlitBuffer*, const MovieRect*, int32_t) {}
 
-const BlitStyle kFakeStyle = {"Fake buffer", 2, AnyStretch, FakeOpen, FakeClose, FakeLock, FakeUnlock, FakeBlit,
-                              nullptr};
+const BlitStyle kFakeStyle = {
+    .name = "Fake buffer",
+    .id = "fake",
+    .number = kBlitStyleDib,
+    .capabilities = kBlitStyleLastResort,
+    .stretch = AnyStretch,
+    .open = FakeOpen,
+    .close = FakeClose,
+    .lock = FakeLock,
+    .unlock = FakeUnlock,
+    .blit = FakeBlit,
+};
+const BlitStyle* const kFakeStyles[] = {&kFakeStyle};
+
+const BlitStyle* const* FakeStyles(uint32_t* count) {
+  *count = 1;
+  return kFakeStyles;
+}
 
 void FakeMeasureWindow(BlitBuffer* b, int32_t* originX, int32_t* originY) {
   b->clientOffsetX = 4;
@@ -65,8 +81,10 @@ void FakeMeasureScreen(BlitBuffer* b) {
 }
 
 const BlitSystem kFakeSystem = {
-    "No fake device.", nullptr, nullptr, nullptr, &kFakeStyle, FakeMeasureWindow, FakeMeasureScreen,
-    nullptr,           nullptr, nullptr, nullptr, nullptr, nullptr,
+    .unavailableText = "No fake device.",
+    .styles = FakeStyles,
+    .measureWindow = FakeMeasureWindow,
+    .measureScreen = FakeMeasureScreen,
 };
 
 // ---- Shell ------------------------------------------------------------------

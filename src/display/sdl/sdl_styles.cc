@@ -286,19 +286,6 @@ struct TextureKind {
   bool native;                         // the renderer itself must take the format
 };
 
-const TextureKind kTextureKinds[kBlitStyleLast + 1] = {
-    {0, 0, false},
-    {0, 0, false},
-    {0, 0, false},
-    {SDL_RENDERER_ACCELERATED, SDL_PIXELFORMAT_YV12, true},
-    {SDL_RENDERER_ACCELERATED, SDL_PIXELFORMAT_YUY2, true},
-    {SDL_RENDERER_ACCELERATED, SDL_PIXELFORMAT_UYVY, true},
-    {SDL_RENDERER_SOFTWARE, SDL_PIXELFORMAT_YV12, false},
-    {SDL_RENDERER_SOFTWARE, SDL_PIXELFORMAT_YUY2, false},
-    {SDL_RENDERER_SOFTWARE, SDL_PIXELFORMAT_UYVY, false},
-    {SDL_RENDERER_ACCELERATED, 0, false},
-    {SDL_RENDERER_SOFTWARE, 0, false},
-};
 
 struct TextureState {
   SDL_Renderer* renderer;
@@ -374,9 +361,8 @@ void Upload(const BlitBuffer* b, const TextureState* state, MovieRect r) {
 }
 
 int32_t TextureOpen(BlitBuffer* b, uint32_t) {
-  const int32_t number = b->ops->number;
-  if (number < kBlitStyleDib || number > kBlitStyleLast) return 0;
-  const TextureKind& kind = kTextureKinds[number];
+  if (!b->ops->kind) return 0;
+  const TextureKind& kind = *static_cast<const TextureKind*>(b->ops->kind);
   SDL_Window* w = WindowOf(b);
   if (!SDL_GetCurrentVideoDriver() || SDL_GetWindowID(w) == 0) {
     SetBlitBufferError("SDL video is not available");
@@ -405,7 +391,7 @@ int32_t TextureOpen(BlitBuffer* b, uint32_t) {
     state->texture = SDL_CreateTexture(state->renderer, format, SDL_TEXTUREACCESS_STREAMING,
                                        int(b->width), int(b->height));
   if (!state->texture || !AllocatePicture(b, code)) {
-    if (number == kBlitStyleDib) SetBlitBufferError("Unable to create an SDL texture.");
+    if (b->ops->capabilities & kBlitStyleLastResort) SetBlitBufferError("Unable to create an SDL texture.");
     FreeTextureState(b);
     return 0;
   }
@@ -443,24 +429,158 @@ void TextureBlit(BlitBuffer* b, const MovieRect* rects, int32_t count) {
   Present(*shared);
 }
 
-#define KIVO_TEXTURE_STYLE(name, number) \
-  {name, number, AnyStretch, TextureOpen, TextureClose, TextureLock, TextureUnlock, TextureBlit, nullptr}
+// Each texture style is a renderer and a texture format (0: the window's
+// own RGB format); `native`: the renderer itself must take the format.
+constexpr TextureKind kRgbKind = {0, 0, false};
+constexpr TextureKind kYv12AcceleratedKind = {SDL_RENDERER_ACCELERATED, SDL_PIXELFORMAT_YV12, true};
+constexpr TextureKind kYuy2AcceleratedKind = {SDL_RENDERER_ACCELERATED, SDL_PIXELFORMAT_YUY2, true};
+constexpr TextureKind kUyvyAcceleratedKind = {SDL_RENDERER_ACCELERATED, SDL_PIXELFORMAT_UYVY, true};
+constexpr TextureKind kYv12SoftwareKind = {SDL_RENDERER_SOFTWARE, SDL_PIXELFORMAT_YV12, false};
+constexpr TextureKind kYuy2SoftwareKind = {SDL_RENDERER_SOFTWARE, SDL_PIXELFORMAT_YUY2, false};
+constexpr TextureKind kUyvySoftwareKind = {SDL_RENDERER_SOFTWARE, SDL_PIXELFORMAT_UYVY, false};
+constexpr TextureKind kRgbAcceleratedKind = {SDL_RENDERER_ACCELERATED, 0, false};
+constexpr TextureKind kRgbSoftwareKind = {SDL_RENDERER_SOFTWARE, 0, false};
 
 }  // namespace
 
-const BlitStyle kSdlStyles[kBlitStyleLast + 1] = {
-    {"", 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
-    {"SDL window surface", 1, NoStretch, SurfaceOpen, SurfaceClose, SurfaceLock, SurfaceUnlock,
-     SurfaceBlit, SurfacePlace},
-    KIVO_TEXTURE_STYLE("SDL RGB texture", 2),
-    KIVO_TEXTURE_STYLE("SDL YV12 texture, accelerated renderer", 3),
-    KIVO_TEXTURE_STYLE("SDL YUY2 texture, accelerated renderer", 4),
-    KIVO_TEXTURE_STYLE("SDL UYVY texture, accelerated renderer", 5),
-    KIVO_TEXTURE_STYLE("SDL YV12 texture, software renderer", 6),
-    KIVO_TEXTURE_STYLE("SDL YUY2 texture, software renderer", 7),
-    KIVO_TEXTURE_STYLE("SDL UYVY texture, software renderer", 8),
-    KIVO_TEXTURE_STYLE("SDL RGB texture, accelerated renderer", 9),
-    KIVO_TEXTURE_STYLE("SDL RGB texture, software renderer", 10),
+extern const BlitStyle kSdlSurfaceStyle = {
+    .name = "SDL window surface",
+    .id = "surface",
+    .number = kBlitStylePrimary,
+    .capabilities = kBlitStyleWrittenInPlace | kBlitStyleFallsToLastResort,
+    .stretch = NoStretch,
+    .open = SurfaceOpen,
+    .close = SurfaceClose,
+    .lock = SurfaceLock,
+    .unlock = SurfaceUnlock,
+    .blit = SurfaceBlit,
+    .place = SurfacePlace,
+};
+
+extern const BlitStyle kSdlRgbStyle = {
+    .name = "SDL RGB texture",
+    .id = "texture",
+    .number = 2,
+    .capabilities = kBlitStyleDrawsWindow | kBlitStyleLastResort,
+    .kind = &kRgbKind,
+    .stretch = AnyStretch,
+    .open = TextureOpen,
+    .close = TextureClose,
+    .lock = TextureLock,
+    .unlock = TextureUnlock,
+    .blit = TextureBlit,
+};
+
+extern const BlitStyle kSdlYv12AcceleratedStyle = {
+    .name = "SDL YV12 texture, accelerated renderer",
+    .id = "yv12-accelerated",
+    .number = 3,
+    .capabilities = kBlitStyleDrawsWindow | kBlitStyleHardwareStretch,
+    .kind = &kYv12AcceleratedKind,
+    .stretch = AnyStretch,
+    .open = TextureOpen,
+    .close = TextureClose,
+    .lock = TextureLock,
+    .unlock = TextureUnlock,
+    .blit = TextureBlit,
+};
+
+extern const BlitStyle kSdlYuy2AcceleratedStyle = {
+    .name = "SDL YUY2 texture, accelerated renderer",
+    .id = "yuy2-accelerated",
+    .number = 4,
+    .capabilities = kBlitStyleDrawsWindow | kBlitStyleHardwareStretch,
+    .kind = &kYuy2AcceleratedKind,
+    .stretch = AnyStretch,
+    .open = TextureOpen,
+    .close = TextureClose,
+    .lock = TextureLock,
+    .unlock = TextureUnlock,
+    .blit = TextureBlit,
+};
+
+extern const BlitStyle kSdlUyvyAcceleratedStyle = {
+    .name = "SDL UYVY texture, accelerated renderer",
+    .id = "uyvy-accelerated",
+    .number = 5,
+    .capabilities = kBlitStyleDrawsWindow | kBlitStyleHardwareStretch,
+    .kind = &kUyvyAcceleratedKind,
+    .stretch = AnyStretch,
+    .open = TextureOpen,
+    .close = TextureClose,
+    .lock = TextureLock,
+    .unlock = TextureUnlock,
+    .blit = TextureBlit,
+};
+
+extern const BlitStyle kSdlYv12SoftwareStyle = {
+    .name = "SDL YV12 texture, software renderer",
+    .id = "yv12-software",
+    .number = 6,
+    .capabilities = kBlitStyleDrawsWindow,
+    .kind = &kYv12SoftwareKind,
+    .stretch = AnyStretch,
+    .open = TextureOpen,
+    .close = TextureClose,
+    .lock = TextureLock,
+    .unlock = TextureUnlock,
+    .blit = TextureBlit,
+};
+
+extern const BlitStyle kSdlYuy2SoftwareStyle = {
+    .name = "SDL YUY2 texture, software renderer",
+    .id = "yuy2-software",
+    .number = 7,
+    .capabilities = kBlitStyleDrawsWindow,
+    .kind = &kYuy2SoftwareKind,
+    .stretch = AnyStretch,
+    .open = TextureOpen,
+    .close = TextureClose,
+    .lock = TextureLock,
+    .unlock = TextureUnlock,
+    .blit = TextureBlit,
+};
+
+extern const BlitStyle kSdlUyvySoftwareStyle = {
+    .name = "SDL UYVY texture, software renderer",
+    .id = "uyvy-software",
+    .number = 8,
+    .capabilities = kBlitStyleDrawsWindow,
+    .kind = &kUyvySoftwareKind,
+    .stretch = AnyStretch,
+    .open = TextureOpen,
+    .close = TextureClose,
+    .lock = TextureLock,
+    .unlock = TextureUnlock,
+    .blit = TextureBlit,
+};
+
+extern const BlitStyle kSdlRgbAcceleratedStyle = {
+    .name = "SDL RGB texture, accelerated renderer",
+    .id = "rgb-accelerated",
+    .number = 9,
+    .capabilities = kBlitStyleDrawsWindow | kBlitStyleHardwareStretch,
+    .kind = &kRgbAcceleratedKind,
+    .stretch = AnyStretch,
+    .open = TextureOpen,
+    .close = TextureClose,
+    .lock = TextureLock,
+    .unlock = TextureUnlock,
+    .blit = TextureBlit,
+};
+
+extern const BlitStyle kSdlRgbSoftwareStyle = {
+    .name = "SDL RGB texture, software renderer",
+    .id = "rgb-software",
+    .number = 10,
+    .capabilities = kBlitStyleDrawsWindow,
+    .kind = &kRgbSoftwareKind,
+    .stretch = AnyStretch,
+    .open = TextureOpen,
+    .close = TextureClose,
+    .lock = TextureLock,
+    .unlock = TextureUnlock,
+    .blit = TextureBlit,
 };
 
 int32_t ShowSdlWindowBand(void* window, const void* pixels, int32_t pitch, int32_t x, int32_t y, int32_t width,
@@ -491,11 +611,6 @@ void EraseSdlWindowBand(void* window, int32_t x, int32_t y, int32_t width, int32
   const SDL_Rect& r = s->bandAt;
   const int64_t x1 = int64_t(x) + width, y1 = int64_t(y) + height;
   if (x < int64_t(r.x) + r.w && x1 > r.x && y < int64_t(r.y) + r.h && y1 > r.y) s->bandShown = false;
-}
-
-const BlitStyle* SdlStyle(int32_t number) {
-  if (number < 1 || number > kBlitStyleLast || number == kBlitStyleDib) return nullptr;
-  return &kSdlStyles[number];
 }
 
 }  // namespace kivo

@@ -83,19 +83,17 @@ void SdlRestoreMode(BlitBuffer*) {
 }
 
 const BlitSystem kSdlSystem = {
-    "SDL video is not available",
-    SdlAcquire,
-    SdlRelease,
-    SdlStyle,
-    &kSdlStyles[kBlitStyleDib],
-    SdlMeasureWindow,
-    SdlMeasureScreen,
-    SdlSetMode,
-    SdlDisplayBits,
-    SdlRestoreMode,
-    nullptr,
-    ShowSdlWindowBand,
-    EraseSdlWindowBand,
+    .unavailableText = "SDL video is not available",
+    .acquireDevice = SdlAcquire,
+    .releaseDevice = SdlRelease,
+    .styles = SdlStyles,
+    .measureWindow = SdlMeasureWindow,
+    .measureScreen = SdlMeasureScreen,
+    .setMode = SdlSetMode,
+    .displayBits = SdlDisplayBits,
+    .restoreMode = SdlRestoreMode,
+    .showBand = ShowSdlWindowBand,
+    .eraseBand = EraseSdlWindowBand,
 };
 
 }  // namespace

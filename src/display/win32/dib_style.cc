@@ -162,8 +162,17 @@ void DibBlit(BlitBuffer* b, const MovieRect* rects, int32_t count) {
 
 }  // namespace
 
-const BlitStyle kDibStyle = {
-    "DIB Section", kBlitStyleDib, AnyStretch, DibOpen, DibClose, DibLock, DibUnlock, DibBlit, nullptr,
+extern const BlitStyle kDibStyle = {
+    .name = "DIB Section",
+    .id = "dib",
+    .number = kBlitStyleDib,
+    .capabilities = kBlitStyleLastResort,
+    .stretch = AnyStretch,
+    .open = DibOpen,
+    .close = DibClose,
+    .lock = DibLock,
+    .unlock = DibUnlock,
+    .blit = DibBlit,
 };
 
 }  // namespace kivo::win32

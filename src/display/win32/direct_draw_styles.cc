@@ -189,19 +189,15 @@ struct SurfaceKind {
   DWORD caps;
 };
 
-const SurfaceKind kKinds[kBlitStyleLast + 1] = {
-    {0, 0},
-    {0, 0},
-    {0, 0},
-    {MakeFourCc('Y', 'V', '1', '2'), DDSCAPS_OVERLAY | DDSCAPS_VIDEOMEMORY},
-    {MakeFourCc('Y', 'U', 'Y', '2'), DDSCAPS_OVERLAY | DDSCAPS_VIDEOMEMORY},
-    {MakeFourCc('U', 'Y', 'V', 'Y'), DDSCAPS_OVERLAY | DDSCAPS_VIDEOMEMORY},
-    {MakeFourCc('Y', 'V', '1', '2'), DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY},
-    {MakeFourCc('Y', 'U', 'Y', '2'), DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY},
-    {MakeFourCc('U', 'Y', 'V', 'Y'), DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY},
-    {0, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY},
-    {0, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY},
-};
+const SurfaceKind kYv12OverlayKind = {MakeFourCc('Y', 'V', '1', '2'), DDSCAPS_OVERLAY | DDSCAPS_VIDEOMEMORY};
+const SurfaceKind kYuy2OverlayKind = {MakeFourCc('Y', 'U', 'Y', '2'), DDSCAPS_OVERLAY | DDSCAPS_VIDEOMEMORY};
+const SurfaceKind kUyvyOverlayKind = {MakeFourCc('U', 'Y', 'V', 'Y'), DDSCAPS_OVERLAY | DDSCAPS_VIDEOMEMORY};
+const SurfaceKind kYv12OffscreenKind = {MakeFourCc('Y', 'V', '1', '2'), DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY};
+const SurfaceKind kYuy2OffscreenKind = {MakeFourCc('Y', 'U', 'Y', '2'), DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY};
+const SurfaceKind kUyvyOffscreenKind = {MakeFourCc('U', 'Y', 'V', 'Y'), DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY};
+const SurfaceKind kRgbVideoKind = {0, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY};
+const SurfaceKind kRgbSystemKind = {0, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY};
+
 
 void ReleaseSurface(BlitBuffer* b) {
   IDirectDrawSurface* surface = SurfaceOf(b);
@@ -213,9 +209,8 @@ void ReleaseSurface(BlitBuffer* b) {
 }
 
 int32_t SurfaceOpen(BlitBuffer* b, uint32_t) {
-  const int32_t number = b->ops->number;
-  if (number < 3 || number > kBlitStyleLast || !DirectDraw().object || !DirectDraw().primary) return 0;
-  const SurfaceKind& kind = kKinds[number];
+  if (!b->ops->kind || !DirectDraw().object || !DirectDraw().primary) return 0;
+  const SurfaceKind& kind = *static_cast<const SurfaceKind*>(b->ops->kind);
   // A driver without overlay support may still make an overlay surface, one
   // that is never shown.
   if ((kind.caps & DDSCAPS_OVERLAY) && !DirectDraw().overlays) return 0;
@@ -368,29 +363,134 @@ void OverlayPlace(BlitBuffer* b, int32_t mode) {
   surface->UpdateOverlay(&source, primary, &to, show | DDOVER_KEYDESTOVERRIDE | DDOVER_DDFX, &fx);
 }
 
-#define KIVO_SURFACE_STYLE(name, number, caps, place) \
-  {name, number, caps, SurfaceOpen, SurfaceClose, SurfaceLock, SurfaceUnlock, SurfaceBlit, place}
-
-const BlitStyle kStyles[kBlitStyleLast + 1] = {
-    {"", 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
-    {"DirectDraw primary surface", 1, NoStretch, PrimaryOpen, PrimaryClose, PrimaryLock, PrimaryUnlock,
-     PrimaryBlit, nullptr},
-    {"", 2, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
-    KIVO_SURFACE_STYLE("DirectDraw YV12 overlay", 3, OverlayCaps, OverlayPlace),
-    KIVO_SURFACE_STYLE("DirectDraw YUY2 overlay", 4, OverlayCaps, OverlayPlace),
-    KIVO_SURFACE_STYLE("DirectDraw UYVY overlay", 5, OverlayCaps, OverlayPlace),
-    KIVO_SURFACE_STYLE("DirectDraw YV12 off-screen surface", 6, BlitCaps, nullptr),
-    KIVO_SURFACE_STYLE("DirectDraw YUY2 off-screen surface", 7, BlitCaps, nullptr),
-    KIVO_SURFACE_STYLE("DirectDraw UYVY off-screen surface", 8, BlitCaps, nullptr),
-    KIVO_SURFACE_STYLE("DirectDraw RGB off-screen video surface", 9, BlitCaps, nullptr),
-    KIVO_SURFACE_STYLE("DirectDraw RGB off-screen system surface", 10, BlitCaps, nullptr),
-};
-
 }  // namespace
 
-const BlitStyle* DirectDrawStyle(int32_t number) {
-  if (number < 1 || number > kBlitStyleLast || number == kBlitStyleDib) return nullptr;
-  return &kStyles[number];
-}
+extern const BlitStyle kPrimaryStyle = {
+    .name = "DirectDraw primary surface",
+    .id = "primary",
+    .number = kBlitStylePrimary,
+    .capabilities = kBlitStyleWrittenInPlace | kBlitStyleFallsToLastResort,
+    .stretch = NoStretch,
+    .open = PrimaryOpen,
+    .close = PrimaryClose,
+    .lock = PrimaryLock,
+    .unlock = PrimaryUnlock,
+    .blit = PrimaryBlit,
+};
+
+extern const BlitStyle kYv12OverlayStyle = {
+    .name = "DirectDraw YV12 overlay",
+    .id = "yv12-overlay",
+    .number = 3,
+    .capabilities = kBlitStyleHardwareStretch,
+    .kind = &kYv12OverlayKind,
+    .stretch = OverlayCaps,
+    .open = SurfaceOpen,
+    .close = SurfaceClose,
+    .lock = SurfaceLock,
+    .unlock = SurfaceUnlock,
+    .blit = SurfaceBlit,
+    .place = OverlayPlace,
+};
+
+extern const BlitStyle kYuy2OverlayStyle = {
+    .name = "DirectDraw YUY2 overlay",
+    .id = "yuy2-overlay",
+    .number = 4,
+    .capabilities = kBlitStyleHardwareStretch,
+    .kind = &kYuy2OverlayKind,
+    .stretch = OverlayCaps,
+    .open = SurfaceOpen,
+    .close = SurfaceClose,
+    .lock = SurfaceLock,
+    .unlock = SurfaceUnlock,
+    .blit = SurfaceBlit,
+    .place = OverlayPlace,
+};
+
+extern const BlitStyle kUyvyOverlayStyle = {
+    .name = "DirectDraw UYVY overlay",
+    .id = "uyvy-overlay",
+    .number = 5,
+    .capabilities = kBlitStyleHardwareStretch,
+    .kind = &kUyvyOverlayKind,
+    .stretch = OverlayCaps,
+    .open = SurfaceOpen,
+    .close = SurfaceClose,
+    .lock = SurfaceLock,
+    .unlock = SurfaceUnlock,
+    .blit = SurfaceBlit,
+    .place = OverlayPlace,
+};
+
+extern const BlitStyle kYv12OffscreenStyle = {
+    .name = "DirectDraw YV12 off-screen surface",
+    .id = "yv12-offscreen",
+    .number = 6,
+    .capabilities = kBlitStyleHardwareStretch,
+    .kind = &kYv12OffscreenKind,
+    .stretch = BlitCaps,
+    .open = SurfaceOpen,
+    .close = SurfaceClose,
+    .lock = SurfaceLock,
+    .unlock = SurfaceUnlock,
+    .blit = SurfaceBlit,
+};
+
+extern const BlitStyle kYuy2OffscreenStyle = {
+    .name = "DirectDraw YUY2 off-screen surface",
+    .id = "yuy2-offscreen",
+    .number = 7,
+    .capabilities = kBlitStyleHardwareStretch,
+    .kind = &kYuy2OffscreenKind,
+    .stretch = BlitCaps,
+    .open = SurfaceOpen,
+    .close = SurfaceClose,
+    .lock = SurfaceLock,
+    .unlock = SurfaceUnlock,
+    .blit = SurfaceBlit,
+};
+
+extern const BlitStyle kUyvyOffscreenStyle = {
+    .name = "DirectDraw UYVY off-screen surface",
+    .id = "uyvy-offscreen",
+    .number = 8,
+    .capabilities = kBlitStyleHardwareStretch,
+    .kind = &kUyvyOffscreenKind,
+    .stretch = BlitCaps,
+    .open = SurfaceOpen,
+    .close = SurfaceClose,
+    .lock = SurfaceLock,
+    .unlock = SurfaceUnlock,
+    .blit = SurfaceBlit,
+};
+
+extern const BlitStyle kRgbVideoStyle = {
+    .name = "DirectDraw RGB off-screen video surface",
+    .id = "rgb-video",
+    .number = 9,
+    .capabilities = kBlitStyleHardwareStretch,
+    .kind = &kRgbVideoKind,
+    .stretch = BlitCaps,
+    .open = SurfaceOpen,
+    .close = SurfaceClose,
+    .lock = SurfaceLock,
+    .unlock = SurfaceUnlock,
+    .blit = SurfaceBlit,
+};
+
+extern const BlitStyle kRgbSystemStyle = {
+    .name = "DirectDraw RGB off-screen system surface",
+    .id = "rgb-system",
+    .number = 10,
+    .capabilities = kBlitStyleHardwareStretch,
+    .kind = &kRgbSystemKind,
+    .stretch = BlitCaps,
+    .open = SurfaceOpen,
+    .close = SurfaceClose,
+    .lock = SurfaceLock,
+    .unlock = SurfaceUnlock,
+    .blit = SurfaceBlit,
+};
 
 }  // namespace kivo::win32

@@ -50,8 +50,7 @@ bool ClientOrigin(HWND window, POINT* origin);
 // (it is drawn by software into the screen memory).
 int32_t ProbeSoftwareCursor(BlitBuffer* b);
 
-// The Windows styles, by /B number; null for numbers that have none.
-const BlitStyle* DirectDrawStyle(int32_t number);
-extern const BlitStyle kDibStyle;
+// The Windows styles in the order they are tried (win32_style_list.cc).
+const BlitStyle* const* Win32Styles(uint32_t* count);
 
 }  // namespace kivo::win32

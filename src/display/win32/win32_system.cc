@@ -164,8 +164,6 @@ void Release(BlitBuffer* b) {
   if (--state.users == 0) DropObject(WindowOf(b));
 }
 
-const BlitStyle* Style(int32_t number) { return DirectDrawStyle(number); }
-
 void MeasureWindow(BlitBuffer* b, int32_t* originX, int32_t* originY) {
   HWND window = WindowOf(b);
   RECT outer, client;
@@ -207,20 +205,18 @@ int32_t ModeHeldByDevice(const BlitBuffer* b) {
   return state.modeSet || state.users > (b->holdsDevice ? 1 : 0) ? 1 : 0;
 }
 
+// Every style leaves the window's other pixels alone: no band to keep.
 const BlitSystem kSystem = {
-    "DirectDraw is not available",
-    Acquire,
-    Release,
-    Style,
-    &kDibStyle,
-    MeasureWindow,
-    MeasureScreen,
-    SetMode,
-    DisplayBits,
-    RestoreMode,
-    ModeHeldByDevice,
-    nullptr,  // every style leaves the window's other pixels alone
-    nullptr,
+    .unavailableText = "DirectDraw is not available",
+    .acquireDevice = Acquire,
+    .releaseDevice = Release,
+    .styles = Win32Styles,
+    .measureWindow = MeasureWindow,
+    .measureScreen = MeasureScreen,
+    .setMode = SetMode,
+    .displayBits = DisplayBits,
+    .restoreMode = RestoreMode,
+    .modeHeldByDevice = ModeHeldByDevice,
 };
 
 }  // namespace
