@@ -17,9 +17,6 @@
 
 namespace kivo {
 
-struct BlitStyle;
-struct BlitSystem;
-
 // The buffer's flags word (OR-ed into the copy flags by the caller).
 constexpr uint32_t kBlitCodeMask = 0x0000000F;    // destination format code
 constexpr uint32_t kBlitNoBlits = 0x04000000;     // the picture reaches the screen without per-frame blits
@@ -57,11 +54,11 @@ constexpr uint32_t kBlitStyleWrittenInPlace = 0x02;
 // The display device stretches the picture (else the processor does, or nothing).
 constexpr uint32_t kBlitStyleHardwareStretch = 0x04;
 
-// The record stays whole in this header, unlike the movie's: a caller reads
-// lockedPointer and lockedPitch after every lock and the window and screen
-// measurements after every open and resize, all of them plain values the
-// library keeps up to date in place. Read-only for the caller; the fields
-// from `ops` on are the library's own.
+// A caller reads lockedPointer and lockedPitch after every lock and the
+// window and screen measurements after every open and resize, all of them
+// plain values the library keeps up to date in place. Read-only for the
+// caller; the library's own record goes on beyond these fields, so a
+// program never allocates or copies one.
 struct BlitBuffer {
   uint32_t width, height;              // the picture held
   uint32_t windowWidth, windowHeight;  // outer window size at the current blit size
@@ -73,34 +70,10 @@ struct BlitBuffer {
   uint32_t frameWidth, frameHeight;    // window size minus client size
   uint32_t stretchCapabilities;
   uint32_t blitWidth, blitHeight;      // the size the picture is shown at
-  void* surface;
-  void* clipper;
   int32_t clientX, clientY;            // the picture's top-left on the screen
   int32_t destinationX, destinationY;  // the picture's position inside the client area
   void* window;
-  int32_t isOverlay, isOffscreen;
-  int32_t overlayShown;
-  int32_t hideCursor;                  // hide the cursor while written in place
-  int32_t hiddenCursorCount;
-  void* lockedSurfaceMemory;
   int32_t style;                       // the /B number; 0 for a memory buffer
-  int32_t usesPrimary;
-  int32_t holdsDevice;                 // holds a reference on the shared display device
-  int32_t countedInDisplayMode;
-  void* dibSection;
-  void* dibBits;
-  int32_t dibPitch;
-  void* dibHeader;
-  void* memoryDc;
-  void* previousBitmap;
-  // Beyond the shared fields: the chosen style's operations, the system it
-  // came from, and memory the style keeps for itself.
-  const BlitStyle* ops;
-  const BlitSystem* system;
-  void* styleState;
-  uint8_t* pixels;                     // the picture memory a style owns, if any
-  int32_t pixelsPitch;
-  uint32_t pixelsSize;
 };
 
 // `window` is the platform's window (an HWND on Windows, an SDL_Window* with

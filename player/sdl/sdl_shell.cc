@@ -129,7 +129,7 @@ void FillBlackOp(void* context, int32_t x, int32_t y, int32_t width, int32_t hei
   }
   const int64_t x1 = int64_t(x) + width, y1 = int64_t(y) + height;
   const BlitBuffer* b = s->player ? s->player->buffer : nullptr;
-  if (!b || !b->usesPrimary) {
+  if (!(GetBlitStyleCapabilities(b) & kBlitStyleWrittenInPlace)) {
     FillClipped(surface, x, y, x1, y1);
   } else {
     const int64_t px = b->destinationX, py = b->destinationY;

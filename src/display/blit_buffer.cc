@@ -28,10 +28,10 @@ const BlitSystem* chosenSystem = nullptr;
 const char kNoCapableStyle[] = "No capable blitting style available.";
 const char kPaletteMode[] = "256 color mode not supported.";
 
-BlitBuffer* NewRecord(void* window, uint32_t width, uint32_t height, const BlitSystem* sys) {
-  auto* b = static_cast<BlitBuffer*>(MemAlloc(sizeof(BlitBuffer)));
+BlitRecord* NewRecord(void* window, uint32_t width, uint32_t height, const BlitSystem* sys) {
+  auto* b = static_cast<BlitRecord*>(MemAlloc(sizeof(BlitRecord)));
   if (!b) return nullptr;
-  memset(b, 0, sizeof(BlitBuffer));
+  memset(b, 0, sizeof(BlitRecord));
   b->window = window;
   b->width = width;
   b->height = height;
@@ -42,7 +42,7 @@ BlitBuffer* NewRecord(void* window, uint32_t width, uint32_t height, const BlitS
 }
 
 // One attempt at a style; on failure the record is as before the attempt.
-bool TryStyle(BlitBuffer* b, const BlitStyle* style, uint32_t openFlags) {
+bool TryStyle(BlitRecord* b, const BlitStyle* style, uint32_t openFlags) {
   if (!style || !style->open) return false;
   b->flags = kDestBgrx32;
   b->ops = style;
@@ -60,24 +60,24 @@ bool TryStyle(BlitBuffer* b, const BlitStyle* style, uint32_t openFlags) {
   return false;
 }
 
-void MeasurePosition(BlitBuffer* b) {
+void MeasurePosition(BlitRecord* b) {
   int32_t originX = 0, originY = 0;
   if (b->system && b->system->measureWindow) b->system->measureWindow(b, &originX, &originY);
   b->clientX = originX + b->destinationX;
   b->clientY = originY + b->destinationY;
 }
 
-void FreeRecord(BlitBuffer* b) {
+void FreeRecord(BlitRecord* b) {
   if (b->holdsDevice && b->system && b->system->releaseDevice) b->system->releaseDevice(b);
   b->holdsDevice = 0;
   ReleaseDisplayMode(b);
-  memset(b, 0, sizeof(BlitBuffer));
+  memset(b, 0, sizeof(BlitRecord));
   MemFree(b);
 }
 
 // The record around a style that opened: sizes, the first full copy, and the
 // surface put in step with the window.
-BlitBuffer* Finish(BlitBuffer* b) {
+BlitRecord* Finish(BlitRecord* b) {
   b->windowWidth = b->frameWidth + b->blitWidth;
   b->windowHeight = b->frameHeight + b->blitHeight;
   b->flags |= kBlitFullCopy;
@@ -85,7 +85,7 @@ BlitBuffer* Finish(BlitBuffer* b) {
   return b;
 }
 
-BlitBuffer* Fail(BlitBuffer* b, const char* text) {
+BlitRecord* Fail(BlitRecord* b, const char* text) {
   if (text) SetBlitBufferError(text);
   FreeRecord(b);
   return nullptr;
@@ -96,7 +96,7 @@ const BlitStyle* const* StylesOf(const BlitSystem* sys, uint32_t* count) {
   return sys && sys->styles ? sys->styles(count) : nullptr;
 }
 
-bool StretchFits(const BlitStyle* s, const BlitBuffer* b, uint32_t stretch) {
+bool StretchFits(const BlitStyle* s, const BlitRecord* b, uint32_t stretch) {
   // Written in place means no stretching at all, whatever it claims.
   if (s->capabilities & kBlitStyleWrittenInPlace) return stretch == 0;
   return StretchWithin(stretch, s->stretch ? s->stretch(s, b) : 0);
@@ -146,7 +146,7 @@ BlitBuffer* OpenBlitBuffer(void* window, uint32_t width, uint32_t height, uint32
   if (!window) return OpenMemoryBlitBuffer(width, height, kDestBgrx32);
   SetBlitBufferError(nullptr);
   const BlitSystem* sys = CurrentBlitSystem();
-  BlitBuffer* b = NewRecord(window, width, height, sys);
+  BlitRecord* b = NewRecord(window, width, height, sys);
   if (!b) {
     SetBlitBufferError("Not enough memory for the display buffer.");
     return nullptr;
@@ -203,7 +203,7 @@ BlitBuffer* OpenBlitBuffer(void* window, uint32_t width, uint32_t height, uint32
 
 BlitBuffer* OpenMemoryBlitBuffer(uint32_t width, uint32_t height, int32_t destinationCode) {
   if (width == 0 || height == 0 || destinationCode < 0 || destinationCode > 15) return nullptr;
-  BlitBuffer* b = NewRecord(nullptr, width, height, MemoryBlitSystem());
+  BlitRecord* b = NewRecord(nullptr, width, height, MemoryBlitSystem());
   if (!b) {
     SetBlitBufferError("Not enough memory for the display buffer.");
     return nullptr;
@@ -216,14 +216,16 @@ BlitBuffer* OpenMemoryBlitBuffer(uint32_t width, uint32_t height, int32_t destin
   return Finish(b);
 }
 
-void CloseBlitBuffer(BlitBuffer* buffer) {
+void CloseBlitBuffer(BlitBuffer* publicBuffer) {
+  BlitRecord* buffer = RecordOf(publicBuffer);
   if (!buffer) return;
   if (buffer->lockedPointer) UnlockBlitBuffer(buffer);
   if (buffer->ops && buffer->ops->close) buffer->ops->close(buffer);
   FreeRecord(buffer);
 }
 
-int32_t LockBlitBuffer(BlitBuffer* buffer) {
+int32_t LockBlitBuffer(BlitBuffer* publicBuffer) {
+  BlitRecord* buffer = RecordOf(publicBuffer);
   if (!buffer || !buffer->ops || !buffer->ops->lock) return 0;
   if (buffer->lockedPointer) return 1;
   if (!buffer->ops->lock(buffer)) {
@@ -234,7 +236,8 @@ int32_t LockBlitBuffer(BlitBuffer* buffer) {
   return 1;
 }
 
-int32_t UnlockBlitBuffer(BlitBuffer* buffer) {
+int32_t UnlockBlitBuffer(BlitBuffer* publicBuffer) {
+  BlitRecord* buffer = RecordOf(publicBuffer);
   if (!buffer || !buffer->lockedPointer) return 1;
   if (buffer->ops && buffer->ops->unlock) buffer->ops->unlock(buffer);
   buffer->lockedPointer = nullptr;
@@ -243,7 +246,8 @@ int32_t UnlockBlitBuffer(BlitBuffer* buffer) {
   return 1;
 }
 
-void BlitRects(BlitBuffer* buffer, const MovieRect* rects, int32_t count) {
+void BlitRects(BlitBuffer* publicBuffer, const MovieRect* rects, int32_t count) {
+  BlitRecord* buffer = RecordOf(publicBuffer);
   if (!buffer || !buffer->ops || !buffer->ops->blit || count <= 0) return;
   if (!rects) {
     buffer->ops->blit(buffer, nullptr, 1);
@@ -264,7 +268,8 @@ void BlitRects(BlitBuffer* buffer, const MovieRect* rects, int32_t count) {
   if (n > 0) buffer->ops->blit(buffer, batch, n);
 }
 
-int32_t SetBlitSize(BlitBuffer* buffer, uint32_t width, uint32_t height) {
+int32_t SetBlitSize(BlitBuffer* publicBuffer, uint32_t width, uint32_t height) {
+  BlitRecord* buffer = RecordOf(publicBuffer);
   if (!buffer) return 0;
   if (width == 0) width = buffer->screenWidth;
   if (height == 0) height = buffer->screenHeight;
@@ -279,7 +284,8 @@ int32_t SetBlitSize(BlitBuffer* buffer, uint32_t width, uint32_t height) {
   return acceptX && acceptY ? 1 : 0;
 }
 
-const char* GetBlitStyleName(const BlitBuffer* buffer) {
+const char* GetBlitStyleName(const BlitBuffer* publicBuffer) {
+  const BlitRecord* buffer = RecordOf(publicBuffer);
   return buffer && buffer->ops && buffer->ops->name ? buffer->ops->name : "";
 }
 
@@ -320,17 +326,20 @@ int32_t FindBlitStyle(const char* name) {
   return -1;
 }
 
-uint32_t GetBlitStyleCapabilities(const BlitBuffer* buffer) {
+uint32_t GetBlitStyleCapabilities(const BlitBuffer* publicBuffer) {
+  const BlitRecord* buffer = RecordOf(publicBuffer);
   return buffer && buffer->ops ? buffer->ops->capabilities & kPublicCapabilities : 0;
 }
 
-void TrackBlitCursor(BlitBuffer* buffer) {
+void TrackBlitCursor(BlitBuffer* publicBuffer) {
+  BlitRecord* buffer = RecordOf(publicBuffer);
   // Only a buffer written in place hides the cursor; its placement keeps the
   // cursor in step with the pointer.
   if (buffer && buffer->usesPrimary && buffer->ops && buffer->ops->place) buffer->ops->place(buffer, 0);
 }
 
-void SetBlitPosition(BlitBuffer* buffer, int32_t x, int32_t y) {
+void SetBlitPosition(BlitBuffer* publicBuffer, int32_t x, int32_t y) {
+  BlitRecord* buffer = RecordOf(publicBuffer);
   if (!buffer) return;
   buffer->destinationX = x;
   buffer->destinationY = y;
@@ -339,7 +348,8 @@ void SetBlitPosition(BlitBuffer* buffer, int32_t x, int32_t y) {
   if (buffer->ops && buffer->ops->place) buffer->ops->place(buffer, 0);
 }
 
-void AdjustWindowPosition(BlitBuffer* buffer, int32_t* windowX, int32_t* windowY) {
+void AdjustWindowPosition(BlitBuffer* publicBuffer, int32_t* windowX, int32_t* windowY) {
+  BlitRecord* buffer = RecordOf(publicBuffer);
   if (!buffer || !windowX || !windowY) return;
   WindowPlacement p;
   p.clientOffsetX = buffer->clientOffsetX;

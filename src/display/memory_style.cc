@@ -11,9 +11,9 @@ namespace kivo {
 
 namespace {
 
-uint32_t MemoryStretch(const BlitStyle*, const BlitBuffer*) { return kStretchAny; }
+uint32_t MemoryStretch(const BlitStyle*, const BlitRecord*) { return kStretchAny; }
 
-int32_t MemoryOpen(BlitBuffer* b, uint32_t) {
+int32_t MemoryOpen(BlitRecord* b, uint32_t) {
   const int32_t code = int32_t(b->flags & kBlitCodeMask);
   const uint64_t bytes = DestinationBytesPerPixel(code);
   uint64_t pitch, size;
@@ -46,20 +46,20 @@ int32_t MemoryOpen(BlitBuffer* b, uint32_t) {
   return 1;
 }
 
-void MemoryClose(BlitBuffer* b) {
+void MemoryClose(BlitRecord* b) {
   MemFree(b->pixels);
   b->pixels = nullptr;
   b->surface = nullptr;
 }
 
-int32_t MemoryLock(BlitBuffer* b) {
+int32_t MemoryLock(BlitRecord* b) {
   b->lockedPointer = b->pixels;
   b->lockedPitch = b->pixelsPitch;
   return b->pixels ? 1 : 0;
 }
 
-void MemoryUnlock(BlitBuffer*) {}
-void MemoryBlit(BlitBuffer*, const MovieRect*, int32_t) {}
+void MemoryUnlock(BlitRecord*) {}
+void MemoryBlit(BlitRecord*, const MovieRect*, int32_t) {}
 
 const BlitStyle kMemoryStyle = {
     .name = "Memory buffer",

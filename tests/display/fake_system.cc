@@ -13,9 +13,9 @@ namespace {
 
 FakeMachine* current = nullptr;
 
-uint32_t Caps(const BlitStyle* s, const BlitBuffer*) { return current->capabilities[s->number]; }
+uint32_t Caps(const BlitStyle* s, const BlitRecord*) { return current->capabilities[s->number]; }
 
-int32_t Open(BlitBuffer* b, uint32_t) {
+int32_t Open(BlitRecord* b, uint32_t) {
   const int32_t n = b->ops->number;
   current->attempts.push_back(n);
   if (n == kBlitStyleDib) {
@@ -36,10 +36,10 @@ int32_t Open(BlitBuffer* b, uint32_t) {
   return 1;
 }
 
-void Close(BlitBuffer*) {}
-int32_t Lock(BlitBuffer*) { return 0; }
-void Unlock(BlitBuffer*) {}
-void Blit(BlitBuffer*, const MovieRect*, int32_t) {}
+void Close(BlitRecord*) {}
+int32_t Lock(BlitRecord*) { return 0; }
+void Unlock(BlitRecord*) {}
+void Blit(BlitRecord*, const MovieRect*, int32_t) {}
 
 // Style 1 is written in place and falls to the last resort, 2 is the last
 // resort, the others fall forward: the order and kinds the real lists have.
@@ -53,12 +53,12 @@ const BlitStyle kStyles[11] = {FAKE_STYLE(0), FAKE_STYLE(1), FAKE_STYLE(2), FAKE
                                FAKE_STYLE(4), FAKE_STYLE(5), FAKE_STYLE(6), FAKE_STYLE(7),
                                FAKE_STYLE(8), FAKE_STYLE(9), FAKE_STYLE(10)};
 
-int32_t Acquire(BlitBuffer* b, uint32_t flags) {
+int32_t Acquire(BlitRecord* b, uint32_t flags) {
   if (!current->deviceAvailable) return 0;
   ApplyDisplayModeChange(b, flags);   // the way the SDL system takes the device
   return 1;
 }
-void Release(BlitBuffer*) { ++current->deviceReleases; }
+void Release(BlitRecord*) { ++current->deviceReleases; }
 
 // The styles this machine offers, the last resort always.
 const BlitStyle* const* Styles(uint32_t* count) {
@@ -70,7 +70,7 @@ const BlitStyle* const* Styles(uint32_t* count) {
   return list;
 }
 
-void MeasureWindow(BlitBuffer* b, int32_t* x, int32_t* y) {
+void MeasureWindow(BlitRecord* b, int32_t* x, int32_t* y) {
   b->clientOffsetX = current->clientOffsetX;
   b->clientOffsetY = current->clientOffsetY;
   b->frameWidth = current->frameWidth;
@@ -79,13 +79,13 @@ void MeasureWindow(BlitBuffer* b, int32_t* x, int32_t* y) {
   *y = current->originY;
 }
 
-void MeasureScreen(BlitBuffer* b) {
+void MeasureScreen(BlitRecord* b) {
   b->screenWidth = current->current.width;
   b->screenHeight = current->current.height;
   b->screenBits = current->current.bits;
 }
 
-int32_t SetMode(BlitBuffer*, uint32_t w, uint32_t h, uint32_t bits) {
+int32_t SetMode(BlitRecord*, uint32_t w, uint32_t h, uint32_t bits) {
   char text[48];
   snprintf(text, sizeof text, "set %ux%ux%u", w, h, bits);
   current->modeCalls.push_back(text);
@@ -99,9 +99,9 @@ int32_t SetMode(BlitBuffer*, uint32_t w, uint32_t h, uint32_t bits) {
   return 0;
 }
 
-uint32_t DisplayBits(BlitBuffer*) { return current->current.bits; }
+uint32_t DisplayBits(BlitRecord*) { return current->current.bits; }
 
-void RestoreMode(BlitBuffer*) {
+void RestoreMode(BlitRecord*) {
   current->modeCalls.push_back("restore");
   current->current = current->userMode;
 }

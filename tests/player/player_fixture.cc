@@ -20,9 +20,9 @@ ParsedCommandLine parsed;
 
 // ---- Display --------------------------------------------------------------
 
-uint32_t AnyStretch(const BlitStyle*, const BlitBuffer*) { return kStretchAny; }
+uint32_t AnyStretch(const BlitStyle*, const BlitRecord*) { return kStretchAny; }
 
-int32_t FakeOpen(BlitBuffer* b, uint32_t flags) {
+int32_t FakeOpen(BlitRecord* b, uint32_t flags) {
   if (display.refuse || display.openBuffers >= display.maxOpenBuffers) {
     SetBlitBufferError("The fake display refused the buffer.");
     return 0;
@@ -33,18 +33,18 @@ int32_t FakeOpen(BlitBuffer* b, uint32_t flags) {
   return 1;
 }
 
-void FakeClose(BlitBuffer* b) {
+void FakeClose(BlitRecord* b) {
   MemoryBlitStyle()->close(b);
   --display.openBuffers;
 }
 
-int32_t FakeLock(BlitBuffer* b) {
+int32_t FakeLock(BlitRecord* b) {
   display.frames.push_back(std::to_string(b->width) + "x" + std::to_string(b->height));
   return MemoryBlitStyle()->lock(b);
 }
 
-void FakeUnlock(BlitBuffer* b) { MemoryBlitStyle()->unlock(b); }
-void FakeBlit(BlitBuffer*, const MovieRect*, int32_t) {}
+void FakeUnlock(BlitRecord* b) { MemoryBlitStyle()->unlock(b); }
+void FakeBlit(BlitRecord*, const MovieRect*, int32_t) {}
 
 const BlitStyle kFakeStyle = {
     .name = "Fake buffer",
@@ -65,7 +65,7 @@ const BlitStyle* const* FakeStyles(uint32_t* count) {
   return kFakeStyles;
 }
 
-void FakeMeasureWindow(BlitBuffer* b, int32_t* originX, int32_t* originY) {
+void FakeMeasureWindow(BlitRecord* b, int32_t* originX, int32_t* originY) {
   b->clientOffsetX = 4;
   b->clientOffsetY = 22;
   b->frameWidth = 8;
@@ -74,7 +74,7 @@ void FakeMeasureWindow(BlitBuffer* b, int32_t* originX, int32_t* originY) {
   *originY = 60;
 }
 
-void FakeMeasureScreen(BlitBuffer* b) {
+void FakeMeasureScreen(BlitRecord* b) {
   b->screenWidth = display.screenWidth;
   b->screenHeight = display.screenHeight;
   b->screenBits = 32;

@@ -19,7 +19,7 @@ namespace kivo {
 
 namespace {
 
-SDL_Window* WindowOf(const BlitBuffer* b) { return static_cast<SDL_Window*>(b->window); }
+SDL_Window* WindowOf(const BlitRecord* b) { return static_cast<SDL_Window*>(b->window); }
 
 // The window is gone when its id no longer finds it; nothing SDL made for it
 // may be touched then.
@@ -143,10 +143,10 @@ struct SurfaceState {
   int32_t code;
 };
 
-uint32_t NoStretch(const BlitStyle*, const BlitBuffer*) { return 0; }
-uint32_t AnyStretch(const BlitStyle*, const BlitBuffer*) { return kStretchAny; }
+uint32_t NoStretch(const BlitStyle*, const BlitRecord*) { return 0; }
+uint32_t AnyStretch(const BlitStyle*, const BlitRecord*) { return kStretchAny; }
 
-bool CursorOverPicture(const BlitBuffer* b) {
+bool CursorOverPicture(const BlitRecord* b) {
   int mx = 0, my = 0, wx = 0, wy = 0;
   SDL_GetGlobalMouseState(&mx, &my);
   SDL_GetWindowPosition(WindowOf(b), &wx, &wy);
@@ -156,14 +156,14 @@ bool CursorOverPicture(const BlitBuffer* b) {
          my + kCursorSize > py;
 }
 
-void ShowHiddenCursor(BlitBuffer* b) {
+void ShowHiddenCursor(BlitRecord* b) {
   for (; b->hiddenCursorCount > 0; --b->hiddenCursorCount) SDL_ShowCursor(SDL_ENABLE);
 }
 
 // The cursor is hidden once while the pointer is over the picture written in
 // place and shown again when it leaves, not around every lock (which makes
 // it flicker). Left alone when something else hid it.
-void TrackCursor(BlitBuffer* b) {
+void TrackCursor(BlitRecord* b) {
   const bool over = b->hideCursor && CursorOverPicture(b);
   if (over && b->hiddenCursorCount == 0 && SDL_ShowCursor(SDL_QUERY) == SDL_ENABLE) {
     SDL_ShowCursor(SDL_DISABLE);
@@ -173,7 +173,7 @@ void TrackCursor(BlitBuffer* b) {
   }
 }
 
-int32_t SurfaceOpen(BlitBuffer* b, uint32_t) {
+int32_t SurfaceOpen(BlitRecord* b, uint32_t) {
   SDL_Window* w = WindowOf(b);
   // A renderer already draws this window; the surface and it cannot share.
   if (SDL_GetRenderer(w)) return 0;
@@ -203,7 +203,7 @@ int32_t SurfaceOpen(BlitBuffer* b, uint32_t) {
   return 1;
 }
 
-void SurfaceClose(BlitBuffer* b) {
+void SurfaceClose(BlitRecord* b) {
   if (b->hiddenCursorCount > 0) ShowHiddenCursor(b);
   MemFree(b->styleState);
   b->styleState = nullptr;
@@ -212,12 +212,12 @@ void SurfaceClose(BlitBuffer* b) {
 
 // A lock that fails asks for a full copy at the next one: the picture on the
 // surface is not known to be the last one copied.
-int32_t SurfaceLockFailed(BlitBuffer* b) {
+int32_t SurfaceLockFailed(BlitRecord* b) {
   b->flags |= kBlitFullCopy;
   return 0;
 }
 
-int32_t SurfaceLock(BlitBuffer* b) {
+int32_t SurfaceLock(BlitRecord* b) {
   auto* state = static_cast<SurfaceState*>(b->styleState);
   SDL_Window* w = WindowOf(b);
   if (!state || !WindowAlive(state->windowId, w)) return SurfaceLockFailed(b);
@@ -241,7 +241,7 @@ int32_t SurfaceLock(BlitBuffer* b) {
   return 1;
 }
 
-void SurfaceUnlock(BlitBuffer* b) {
+void SurfaceUnlock(BlitRecord* b) {
   auto* s = static_cast<SDL_Surface*>(b->surface);
   if (s && SDL_MUSTLOCK(s)) SDL_UnlockSurface(s);
   b->lockedSurfaceMemory = nullptr;
@@ -249,12 +249,12 @@ void SurfaceUnlock(BlitBuffer* b) {
 
 // Kept in step with the window: the cursor follows the pointer on or off the
 // picture (called after a move or resize, and when the pointer moves).
-void SurfacePlace(BlitBuffer* b, int32_t) {
+void SurfacePlace(BlitRecord* b, int32_t) {
   auto* state = static_cast<SurfaceState*>(b->styleState);
   if (state && WindowAlive(state->windowId, b->window)) TrackCursor(b);
 }
 
-void SurfaceBlit(BlitBuffer* b, const MovieRect* rects, int32_t count) {
+void SurfaceBlit(BlitRecord* b, const MovieRect* rects, int32_t count) {
   auto* state = static_cast<SurfaceState*>(b->styleState);
   SDL_Window* w = WindowOf(b);
   if (!state || !WindowAlive(state->windowId, w)) return;
@@ -294,7 +294,7 @@ struct TextureState {
   int32_t code;
 };
 
-void FreeTextureState(BlitBuffer* b) {
+void FreeTextureState(BlitRecord* b) {
   auto* state = static_cast<TextureState*>(b->styleState);
   if (state) {
     SharedRenderer* shared = state->renderer ? SlotOfRenderer(state->renderer, state->windowId) : nullptr;
@@ -311,7 +311,7 @@ void FreeTextureState(BlitBuffer* b) {
 
 // Our own picture memory: the texture's contents are not kept between locks,
 // but the copy of changed blocks needs the previous picture.
-bool AllocatePicture(BlitBuffer* b, int32_t code) {
+bool AllocatePicture(BlitRecord* b, int32_t code) {
   const uint64_t bytes = DestinationBytesPerPixel(code);
   uint64_t pitch, size, lumaSize;
   if (code == kDestYv12) {
@@ -333,7 +333,7 @@ bool AllocatePicture(BlitBuffer* b, int32_t code) {
   return true;
 }
 
-void Upload(const BlitBuffer* b, const TextureState* state, MovieRect r) {
+void Upload(const BlitRecord* b, const TextureState* state, MovieRect r) {
   const uint8_t* pixels = b->pixels;
   const int32_t pitch = b->pixelsPitch;
   if (state->code >= kDestYuy2) {
@@ -360,7 +360,7 @@ void Upload(const BlitBuffer* b, const TextureState* state, MovieRect r) {
   }
 }
 
-int32_t TextureOpen(BlitBuffer* b, uint32_t) {
+int32_t TextureOpen(BlitRecord* b, uint32_t) {
   if (!b->ops->kind) return 0;
   const TextureKind& kind = *static_cast<const TextureKind*>(b->ops->kind);
   SDL_Window* w = WindowOf(b);
@@ -402,18 +402,18 @@ int32_t TextureOpen(BlitBuffer* b, uint32_t) {
   return 1;
 }
 
-void TextureClose(BlitBuffer* b) { FreeTextureState(b); }
+void TextureClose(BlitRecord* b) { FreeTextureState(b); }
 
-int32_t TextureLock(BlitBuffer* b) {
+int32_t TextureLock(BlitRecord* b) {
   if (!b->pixels) return 0;
   b->lockedPointer = b->pixels;
   b->lockedPitch = b->pixelsPitch;
   return 1;
 }
 
-void TextureUnlock(BlitBuffer*) {}
+void TextureUnlock(BlitRecord*) {}
 
-void TextureBlit(BlitBuffer* b, const MovieRect* rects, int32_t count) {
+void TextureBlit(BlitRecord* b, const MovieRect* rects, int32_t count) {
   auto* state = static_cast<TextureState*>(b->styleState);
   if (!state || !state->texture || !WindowAlive(state->windowId, b->window)) return;
   if (!rects) {

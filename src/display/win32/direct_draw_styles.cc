@@ -22,11 +22,11 @@ namespace {
 
 const char kVideoModeText[] = "Video mode not supported.";
 
-IDirectDrawSurface* SurfaceOf(const BlitBuffer* b) { return static_cast<IDirectDrawSurface*>(b->surface); }
+IDirectDrawSurface* SurfaceOf(const BlitRecord* b) { return static_cast<IDirectDrawSurface*>(b->surface); }
 
 // ---- Cursor hiding around a lock of the primary -------------------------------
 
-bool CursorOverPicture(const BlitBuffer* b) {
+bool CursorOverPicture(const BlitRecord* b) {
   POINT at;
   if (!GetCursorPos(&at)) return false;
   const int64_t cw = GetSystemMetrics(SM_CXCURSOR), ch = GetSystemMetrics(SM_CYCURSOR);
@@ -34,7 +34,7 @@ bool CursorOverPicture(const BlitBuffer* b) {
   return at.x < x + b->width && at.x + cw > x && at.y < y + b->height && at.y + ch > y;
 }
 
-void HideCursorOverPicture(BlitBuffer* b) {
+void HideCursorOverPicture(BlitRecord* b) {
   b->hiddenCursorCount = 0;
   if (!b->hideCursor || !CursorOverPicture(b)) return;
   // A bounded loop: a count already far below zero needs no more calls.
@@ -44,13 +44,13 @@ void HideCursorOverPicture(BlitBuffer* b) {
   }
 }
 
-void ShowHiddenCursor(BlitBuffer* b) {
+void ShowHiddenCursor(BlitRecord* b) {
   for (; b->hiddenCursorCount > 0; --b->hiddenCursorCount) ShowCursor(TRUE);
 }
 
 // ---- Shared by every DirectDraw style -------------------------------------------
 
-void AttachClipper(BlitBuffer* b) {
+void AttachClipper(BlitRecord* b) {
   IDirectDrawClipper* clipper = nullptr;
   if (DirectDraw().object->CreateClipper(0, &clipper, nullptr) != DD_OK || !clipper) return;
   if (clipper->SetHWnd(0, WindowOf(b)) != DD_OK) {
@@ -60,7 +60,7 @@ void AttachClipper(BlitBuffer* b) {
   b->clipper = clipper;
 }
 
-void DetachClipper(BlitBuffer* b) {
+void DetachClipper(BlitRecord* b) {
   auto* clipper = static_cast<IDirectDrawClipper*>(b->clipper);
   if (!clipper) return;
   IDirectDrawSurface* primary = DirectDraw().primary;
@@ -75,7 +75,7 @@ void DetachClipper(BlitBuffer* b) {
 
 // The client area's screen position, followed when the window has moved: the
 // picture is then somewhere new and must be written whole.
-void FollowWindow(BlitBuffer* b) {
+void FollowWindow(BlitRecord* b) {
   POINT origin;
   if (!ClientOrigin(WindowOf(b), &origin)) return;
   const int32_t x = origin.x + b->destinationX, y = origin.y + b->destinationY;
@@ -86,9 +86,9 @@ void FollowWindow(BlitBuffer* b) {
   }
 }
 
-uint32_t NoStretch(const BlitStyle*, const BlitBuffer*) { return 0; }
-uint32_t OverlayCaps(const BlitStyle*, const BlitBuffer*) { return DirectDraw().overlayCaps; }
-uint32_t BlitCaps(const BlitStyle*, const BlitBuffer*) { return DirectDraw().blitCaps; }
+uint32_t NoStretch(const BlitStyle*, const BlitRecord*) { return 0; }
+uint32_t OverlayCaps(const BlitStyle*, const BlitRecord*) { return DirectDraw().overlayCaps; }
+uint32_t BlitCaps(const BlitStyle*, const BlitRecord*) { return DirectDraw().blitCaps; }
 
 // ---- Style 1: the primary surface ------------------------------------------------
 
@@ -103,7 +103,7 @@ bool PrimarySize(IDirectDrawSurface* primary, int64_t* width, int64_t* height) {
   return true;
 }
 
-int32_t PrimaryOpen(BlitBuffer* b, uint32_t) {
+int32_t PrimaryOpen(BlitRecord* b, uint32_t) {
   IDirectDrawSurface* primary = DirectDraw().primary;
   if (!primary) return 0;
   // A picture larger than the screen can never lie wholly on it, and every
@@ -130,12 +130,12 @@ int32_t PrimaryOpen(BlitBuffer* b, uint32_t) {
   return 1;
 }
 
-void PrimaryClose(BlitBuffer* b) {
+void PrimaryClose(BlitRecord* b) {
   DetachClipper(b);
   b->surface = nullptr;
 }
 
-int32_t PrimaryLock(BlitBuffer* b) {
+int32_t PrimaryLock(BlitRecord* b) {
   IDirectDrawSurface* primary = DirectDraw().primary;
   if (!primary) return 0;
   FollowWindow(b);
@@ -173,14 +173,14 @@ int32_t PrimaryLock(BlitBuffer* b) {
   return 1;
 }
 
-void PrimaryUnlock(BlitBuffer* b) {
+void PrimaryUnlock(BlitRecord* b) {
   if (DirectDraw().primary) DirectDraw().primary->Unlock(b->lockedSurfaceMemory);
   b->lockedSurfaceMemory = nullptr;
   ShowHiddenCursor(b);
 }
 
 // Written in place: nothing to show.
-void PrimaryBlit(BlitBuffer*, const MovieRect*, int32_t) {}
+void PrimaryBlit(BlitRecord*, const MovieRect*, int32_t) {}
 
 // ---- Styles 3 to 10: a surface of the buffer's own ---------------------------------
 
@@ -199,7 +199,7 @@ const SurfaceKind kRgbVideoKind = {0, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMO
 const SurfaceKind kRgbSystemKind = {0, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY};
 
 
-void ReleaseSurface(BlitBuffer* b) {
+void ReleaseSurface(BlitRecord* b) {
   IDirectDrawSurface* surface = SurfaceOf(b);
   if (surface) {
     if (b->isOverlay && DirectDraw().primary) surface->UpdateOverlay(nullptr, DirectDraw().primary, nullptr, DDOVER_HIDE, nullptr);
@@ -208,7 +208,7 @@ void ReleaseSurface(BlitBuffer* b) {
   b->surface = nullptr;
 }
 
-int32_t SurfaceOpen(BlitBuffer* b, uint32_t) {
+int32_t SurfaceOpen(BlitRecord* b, uint32_t) {
   if (!b->ops->kind || !DirectDraw().object || !DirectDraw().primary) return 0;
   const SurfaceKind& kind = *static_cast<const SurfaceKind*>(b->ops->kind);
   // A driver without overlay support may still make an overlay surface, one
@@ -257,12 +257,12 @@ int32_t SurfaceOpen(BlitBuffer* b, uint32_t) {
   return 1;
 }
 
-void SurfaceClose(BlitBuffer* b) {
+void SurfaceClose(BlitRecord* b) {
   ReleaseSurface(b);
   DetachClipper(b);
 }
 
-int32_t SurfaceLock(BlitBuffer* b) {
+int32_t SurfaceLock(BlitRecord* b) {
   IDirectDrawSurface* surface = SurfaceOf(b);
   if (!surface) return 0;
   DDSURFACEDESC desc;
@@ -278,9 +278,9 @@ int32_t SurfaceLock(BlitBuffer* b) {
   return 1;
 }
 
-void OverlayPlace(BlitBuffer* b, int32_t mode);
+void OverlayPlace(BlitRecord* b, int32_t mode);
 
-void SurfaceUnlock(BlitBuffer* b) {
+void SurfaceUnlock(BlitRecord* b) {
   IDirectDrawSurface* surface = SurfaceOf(b);
   if (surface) surface->Unlock(b->lockedSurfaceMemory);
   b->lockedSurfaceMemory = nullptr;
@@ -294,7 +294,7 @@ void BlitToPrimary(RECT* to, IDirectDrawSurface* from, RECT* source, DWORD flags
     primary->Blt(to, from, source, flags, fx);
 }
 
-void SurfaceBlit(BlitBuffer* b, const MovieRect* rects, int32_t count) {
+void SurfaceBlit(BlitRecord* b, const MovieRect* rects, int32_t count) {
   IDirectDrawSurface* surface = SurfaceOf(b);
   IDirectDrawSurface* primary = DirectDraw().primary;
   if (!surface || !primary) return;
@@ -329,7 +329,7 @@ void SurfaceBlit(BlitBuffer* b, const MovieRect* rects, int32_t count) {
 
 // Keeps the overlay over the picture's place on the screen: the part of it
 // on the screen is shown (or hidden as asked), nothing shown otherwise.
-void OverlayPlace(BlitBuffer* b, int32_t mode) {
+void OverlayPlace(BlitRecord* b, int32_t mode) {
   IDirectDrawSurface* surface = SurfaceOf(b);
   IDirectDrawSurface* primary = DirectDraw().primary;
   if (!b->isOverlay || !surface || !primary) return;
