@@ -6,6 +6,7 @@
 #include "display/blit_buffer.h"
 #include "display/display_mode.h"
 #include "display/pixel_layout.h"
+#include "movie/memory.h"
 
 namespace kivo::testing {
 
@@ -14,6 +15,13 @@ namespace {
 FakeMachine* current = nullptr;
 
 uint32_t Caps(const BlitStyle* s, const BlitRecord*) { return current->capabilities[s->number]; }
+
+// Picture memory of the buffer's own, as a surface would give it.
+int32_t Opened(BlitRecord* b) {
+  b->pixelsPitch = int32_t(b->width) * 4;
+  b->pixels = static_cast<uint8_t*>(MemAlloc(uint32_t(b->pixelsPitch) * b->height));
+  return b->pixels ? 1 : 0;
+}
 
 int32_t Open(BlitRecord* b, uint32_t) {
   const int32_t n = b->ops->number;
@@ -24,7 +32,7 @@ int32_t Open(BlitRecord* b, uint32_t) {
       return 0;
     }
     b->flags = (b->flags & ~kBlitCodeMask) | kDestRgb565;
-    return 1;
+    return Opened(b);
   }
   if (!current->opens[n]) {
     if (current->failText[n]) SetBlitBufferError(current->failText[n]);
@@ -33,11 +41,19 @@ int32_t Open(BlitRecord* b, uint32_t) {
   b->flags = (b->flags & ~kBlitCodeMask) | uint32_t(n >= 3 && n <= 8 ? kDestYuy2 : kDestBgrx32);
   if (n == kBlitStylePrimary) b->usesPrimary = 1;
   if (n >= 3 && n <= 5) b->flags |= kBlitNoBlits;
-  return 1;
+  return Opened(b);
 }
 
-void Close(BlitRecord*) {}
-int32_t Lock(BlitRecord*) { return 0; }
+void Close(BlitRecord* b) {
+  MemFree(b->pixels);
+  b->pixels = nullptr;
+}
+
+int32_t Lock(BlitRecord* b) {
+  b->lockedPointer = b->pixels;
+  b->lockedPitch = b->pixelsPitch;
+  return 1;
+}
 void Unlock(BlitRecord*) {}
 void Blit(BlitRecord*, const MovieRect*, int32_t) {}
 
@@ -132,6 +148,7 @@ FakeSystemScope::~FakeSystemScope() {
 }
 
 FakeMachine& FakeSystemScope::machine() { return *current; }
+const BlitSystem* FakeBlitSystem() { return &kSystem; }
 FakeMachine& Fake() { return *current; }
 
 }  // namespace kivo::testing

@@ -1,17 +1,20 @@
 // Every blitting style this machine offers through the same checks: the
 // build's list (SDL styles on the dummy video driver, the DirectDraw styles
-// and the DIB section on Windows) and the memory buffer. A style the machine
-// cannot open here (an overlay without overlays, an accelerated renderer
-// without one) is skipped.
+// and the DIB section on Windows), the memory buffer, and the fake system's
+// styles. A style the machine cannot open here (an overlay without
+// overlays, an accelerated renderer without one) is skipped.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "display/blit_buffer.h"
 #include "display/blit_geometry.h"
+#include "display/blit_style.h"
+#include "display/fake_system.h"
 #include "display/pixel_layout.h"
 
 #if defined(_WIN32)
@@ -24,6 +27,7 @@ namespace kivo {
 namespace {
 
 struct Style {
+  bool fake;       // a style of the fake system
   int32_t number;  // -1: the memory buffer
   std::string name;
   uint32_t capabilities;
@@ -32,11 +36,18 @@ struct Style {
 void PrintTo(const Style& s, std::ostream* out) { *out << s.name; }
 
 std::vector<Style> EveryStyle() {
-  std::vector<Style> all{{-1, "Memory buffer", 0}};
+  std::vector<Style> all{{false, -1, "Memory buffer", 0}};
   const char* name = nullptr;
   uint32_t capabilities = 0;
   for (int32_t i = 0, n; (n = GetBlitStyleListEntry(i, &name, &capabilities)) >= 0; ++i)
-    all.push_back({n, name, capabilities});
+    all.push_back({false, n, name, capabilities});
+  // The fake styles, all of them offered (the list depends on the machine).
+  testing::FakeSystemScope scope;
+  for (int32_t n = 1; n <= 10; ++n) scope.machine().offered[n] = true;
+  uint32_t count = 0;
+  const BlitStyle* const* list = testing::FakeBlitSystem()->styles(&count);
+  for (uint32_t i = 0; i < count; ++i)
+    all.push_back({true, list[i]->number, list[i]->name, list[i]->capabilities & (kBlitStyleDrawsWindow | kBlitStyleWrittenInPlace | kBlitStyleHardwareStretch)});
   return all;
 }
 
@@ -83,8 +94,18 @@ class StyleContract : public ::testing::TestWithParam<Style> {
       ASSERT_NE(buffer, nullptr);
       return;
     }
-    if (!window.get()) GTEST_SKIP() << "no display";
-    buffer = OpenBlitBuffer(window.get(), kWidth, kHeight, uint32_t(s.number));
+    on = window.get();
+    if (s.fake) {
+      // A machine where every style opens, and only the in-place one cannot stretch.
+      fake = std::make_unique<testing::FakeSystemScope>();
+      for (int32_t n = 1; n <= 10; ++n) {
+        fake->machine().offered[n] = fake->machine().opens[n] = true;
+        fake->machine().capabilities[n] = n == kBlitStylePrimary ? 0 : kStretchAny;
+      }
+      on = reinterpret_cast<void*>(0x1000);
+    }
+    if (!on) GTEST_SKIP() << "no display";
+    buffer = OpenBlitBuffer(on, kWidth, kHeight, uint32_t(s.number));
     if (!buffer || buffer->style != s.number) {
       const std::string got = buffer ? GetBlitStyleName(buffer) : GetBlitBufferError();
       CloseBlitBuffer(buffer);
@@ -92,8 +113,13 @@ class StyleContract : public ::testing::TestWithParam<Style> {
       GTEST_SKIP() << s.name << " is not offered here: " << got;
     }
   }
-  void TearDown() override { CloseBlitBuffer(buffer); }
+  void TearDown() override {
+    CloseBlitBuffer(buffer);
+    fake.reset();
+  }
   TestWindow window;
+  std::unique_ptr<testing::FakeSystemScope> fake;
+  void* on = nullptr;  // the window the buffer shows in
   BlitBuffer* buffer = nullptr;
 };
 
@@ -101,7 +127,7 @@ TEST_P(StyleContract, TheListAndTheOpenBufferAgreeOnNameNumberAndKind) {
   const Style& s = GetParam();
   EXPECT_EQ(GetBlitStyleName(buffer), s.name);
   EXPECT_EQ(GetBlitStyleCapabilities(buffer), s.capabilities);
-  if (s.number >= 0) {
+  if (s.number >= 0 && !s.fake) {
     EXPECT_STREQ(GetBlitStyleNameByNumber(s.number), s.name.c_str());
     EXPECT_EQ(FindBlitStyle(s.name.c_str()), s.number);
   }
@@ -148,13 +174,14 @@ TEST_P(StyleContract, OnlyAStyleThatDrawsTheWholeWindowTakesTheBand) {
   if (GetParam().number < 0) GTEST_SKIP() << "no window";
   const uint32_t band[8 * 2] = {};
   const bool drawsWindow = (GetBlitStyleCapabilities(buffer) & kBlitStyleDrawsWindow) != 0;
-  EXPECT_EQ(ShowWindowBand(window.get(), band, 8 * 4, 0, 0, 8, 2), drawsWindow ? 1 : 0);
-  EraseWindowBand(window.get(), 0, 0, 8, 2);
+  EXPECT_EQ(ShowWindowBand(on, band, 8 * 4, 0, 0, 8, 2), drawsWindow ? 1 : 0);
+  EraseWindowBand(on, 0, 0, 8, 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryStyle, StyleContract, ::testing::ValuesIn(EveryStyle()),
                          [](const ::testing::TestParamInfo<Style>& p) {
-                           return p.param.number < 0 ? std::string("Memory") : "Style" + std::to_string(p.param.number);
+                           if (p.param.number < 0) return std::string("Memory");
+                           return (p.param.fake ? "FakeStyle" : "Style") + std::to_string(p.param.number);
                          });
 
 }  // namespace
