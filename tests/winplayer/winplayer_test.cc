@@ -263,7 +263,7 @@ TEST_F(WinPlayer, EachBlittingStyleShowsTheFrameOrFallsOverInOrder) {
   const bool overlays = SystemHasOverlays();
   std::string table = overlays ? "overlays offered\n" : "no overlays offered\n";
   // Automatic, then every style of the build's list.
-  for (int32_t i = -1, asked = 0; asked >= 0; asked = GetBlitStyleListEntry(++i, nullptr, nullptr)) {
+  for (int32_t at = -1, asked = 0; asked >= 0; asked = GetBlitStyleListEntry(++at, nullptr, nullptr)) {
     const StyleRun r = PlayWithStyle(player, movie, "/B" + std::to_string(asked));
     if (r.style == "Memory buffer") GTEST_SKIP() << "no display styles in this build";
     const int got = StyleNumber(r.style);
