@@ -3,7 +3,10 @@
 # pkg-config file and the CMake package that find_package(Kivo) reads.
 
 # The public header is the one place the version is written; the project's
-# version must agree with it.
+# version must agree with it. A changed header configures again, so that a
+# raised ABI number reaches the soname of an existing build too.
+set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+  ${PROJECT_SOURCE_DIR}/include/kivo/version.h)
 file(STRINGS ${PROJECT_SOURCE_DIR}/include/kivo/version.h kivo_version_lines
   REGEX "^#define KIVO_(VERSION_(MAJOR|MINOR|PATCH)|ABI_VERSION) ")
 foreach(line ${kivo_version_lines})

@@ -417,8 +417,8 @@ void BuildLinuxHelpText(char* out, size_t size) {
   // The blitting styles by the names the display buffer gives them here.
   char styles[1024];
   size_t n = static_cast<size_t>(snprintf(styles, sizeof styles, "Blitting style: 0=Automatic (1, then 2)"));
-  for (int32_t number = 1; number <= kBlitStyleLast && n < sizeof styles; ++number) {
-    const char* name = GetBlitStyleNameByNumber(number);
+  const char* name = nullptr;
+  for (int32_t i = 0, number; n < sizeof styles && (number = GetBlitStyleListEntry(i, &name, nullptr)) >= 0; ++i) {
     if (!name[0]) continue;
     n += static_cast<size_t>(snprintf(styles + n, sizeof styles - n, "; %i=%s", int(number), name));
   }

@@ -17,9 +17,6 @@
 
 namespace kivo {
 
-struct BlitStyle;
-struct BlitSystem;
-
 // The buffer's flags word (OR-ed into the copy flags by the caller).
 constexpr uint32_t kBlitCodeMask = 0x0000000F;    // destination format code
 constexpr uint32_t kBlitNoBlits = kRectsNone;     // the picture reaches the screen without per-frame blits
@@ -42,17 +39,26 @@ constexpr uint32_t kStretchShrinkYInteger = 0x02000000;
 constexpr uint32_t kStretchShrinkY = 0x01000000;
 constexpr uint32_t kStretchAny = 0xFF000000;
 
-// Blitting style numbers (the player's /B values).
+// Blitting style numbers (the player's /B values). Which others a build
+// offers, and in what order they are tried, GetBlitStyleListEntry says.
 constexpr int32_t kBlitStyleAuto = 0;
 constexpr int32_t kBlitStylePrimary = 1;   // written in place, no stretching
 constexpr int32_t kBlitStyleDib = 2;       // the most compatible, any stretch
-constexpr int32_t kBlitStyleLast = 10;
 
-// The record stays whole in this header, unlike the movie's: a caller reads
-// lockedPointer and lockedPitch after every lock and the window and screen
-// measurements after every open and resize, all of them plain values the
-// library keeps up to date in place. Read-only for the caller; the fields
-// from `ops` on are the library's own.
+// What a blitting style is (GetBlitStyleCapabilities).
+// Draws the whole window at every blit, over anything drawn on it: a band
+// over the picture must be handed to ShowWindowBand.
+constexpr uint32_t kBlitStyleDrawsWindow = 0x01;
+// Writes the picture into the screen's own memory; never stretches.
+constexpr uint32_t kBlitStyleWrittenInPlace = 0x02;
+// The display device stretches the picture (else the processor does, or nothing).
+constexpr uint32_t kBlitStyleHardwareStretch = 0x04;
+
+// A caller reads lockedPointer and lockedPitch after every lock and the
+// window and screen measurements after every open and resize, all of them
+// plain values the library keeps up to date in place. Read-only for the
+// caller; the library's own record goes on beyond these fields, so a
+// program never allocates or copies one.
 struct BlitBuffer {
   uint32_t width, height;              // the picture held
   uint32_t windowWidth, windowHeight;  // outer window size at the current blit size
@@ -64,34 +70,10 @@ struct BlitBuffer {
   uint32_t frameWidth, frameHeight;    // window size minus client size
   uint32_t stretchCapabilities;
   uint32_t blitWidth, blitHeight;      // the size the picture is shown at
-  void* surface;
-  void* clipper;
   int32_t clientX, clientY;            // the picture's top-left on the screen
   int32_t destinationX, destinationY;  // the picture's position inside the client area
   void* window;
-  int32_t isOverlay, isOffscreen;
-  int32_t overlayShown;
-  int32_t hideCursor;                  // hide the cursor while written in place
-  int32_t hiddenCursorCount;
-  void* lockedSurfaceMemory;
-  int32_t style;                       // 1 to 10; 0 for a memory buffer
-  int32_t usesPrimary;
-  int32_t holdsDevice;                 // holds a reference on the shared display device
-  int32_t countedInDisplayMode;
-  void* dibSection;
-  void* dibBits;
-  int32_t dibPitch;
-  void* dibHeader;
-  void* memoryDc;
-  void* previousBitmap;
-  // Beyond the shared fields: the chosen style's operations, the system it
-  // came from, and memory the style keeps for itself.
-  const BlitStyle* ops;
-  const BlitSystem* system;
-  void* styleState;
-  uint8_t* pixels;                     // the picture memory a style owns, if any
-  int32_t pixelsPitch;
-  uint32_t pixelsSize;
+  int32_t style;                       // the /B number; 0 for a memory buffer
 };
 
 // `window` is the platform's window (an HWND on Windows, an SDL_Window* with
@@ -109,9 +91,18 @@ KIVO_API void BlitRects(BlitBuffer* buffer, const MovieRect* rects, int32_t coun
 // 1 when both dimensions were accepted; 0 means the screen's size.
 KIVO_API int32_t SetBlitSize(BlitBuffer* buffer, uint32_t width, uint32_t height);
 KIVO_API const char* GetBlitStyleName(const BlitBuffer* buffer);
-// The name style `style` (1 to kBlitStyleLast) has in this build, as
-// GetBlitStyleName gives it; "" for a style the build does not offer.
+// The name style `style` has in this build, as GetBlitStyleName gives it;
+// "" for a style the build does not offer.
 KIVO_API const char* GetBlitStyleNameByNumber(int32_t style);
+// The styles this build offers, in the order automatic choice and fall-back
+// try them: the /B number of the one at `index` (0 up), its name and its
+// kBlitStyle... bits through the pointers (each may be null); -1 past the end.
+KIVO_API int32_t GetBlitStyleListEntry(int32_t index, const char** name, uint32_t* capabilities);
+// The /B number of the style with this short name ("dib", "surface"...) or
+// full name; -1 when the build has none.
+KIVO_API int32_t FindBlitStyle(const char* name);
+// The kBlitStyle... bits of the buffer's style; 0 for none.
+KIVO_API uint32_t GetBlitStyleCapabilities(const BlitBuffer* buffer);
 // The pointer moved over the window or left it: a buffer that hides the
 // cursor while the pointer is over its picture shows it again once the
 // pointer is off (and hides it when it comes back). Nothing for the others.

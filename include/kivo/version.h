@@ -18,7 +18,7 @@
 #define KIVO_VERSION_PATCH 0
 #define KIVO_VERSION_TEXT "0.1.0"
 // Raised whenever a public record changes layout or a call changes meaning.
-#define KIVO_ABI_VERSION 1
+#define KIVO_ABI_VERSION 2
 // One number for comparisons: 0xMMmmpp.
 #define KIVO_API_VERSION ((KIVO_VERSION_MAJOR << 16) | (KIVO_VERSION_MINOR << 8) | KIVO_VERSION_PATCH)
 

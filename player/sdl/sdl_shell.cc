@@ -31,10 +31,11 @@ Borders BordersOf(SDL_Window* w) {
   return b;
 }
 
-// The window's own surface, when nothing renders into the window: asking
-// for it while a renderer draws the window would take the window from it.
+// The window's own surface, unless the buffer's style draws the whole
+// window: asking for the surface then would take the window from it.
 SDL_Surface* DirectSurface(SdlShellState* s) {
-  if (!s->window || s->hidden || SDL_GetRenderer(s->window)) return nullptr;
+  const BlitBuffer* b = s->player ? s->player->buffer : nullptr;
+  if (!s->window || s->hidden || (GetBlitStyleCapabilities(b) & kBlitStyleDrawsWindow)) return nullptr;
   return SDL_GetWindowSurface(s->window);
 }
 
@@ -128,7 +129,7 @@ void FillBlackOp(void* context, int32_t x, int32_t y, int32_t width, int32_t hei
   }
   const int64_t x1 = int64_t(x) + width, y1 = int64_t(y) + height;
   const BlitBuffer* b = s->player ? s->player->buffer : nullptr;
-  if (!b || !b->usesPrimary) {
+  if (!(GetBlitStyleCapabilities(b) & kBlitStyleWrittenInPlace)) {
     FillClipped(surface, x, y, x1, y1);
   } else {
     const int64_t px = b->destinationX, py = b->destinationY;

@@ -27,10 +27,10 @@ const BlitSystem* chosenSystem = nullptr;
 const char kNoCapableStyle[] = "No capable blitting style available.";
 const char kPaletteMode[] = "256 color mode not supported.";
 
-BlitBuffer* NewRecord(void* window, uint32_t width, uint32_t height, const BlitSystem* sys) {
-  auto* b = static_cast<BlitBuffer*>(MemAlloc(sizeof(BlitBuffer)));
+BlitRecord* NewRecord(void* window, uint32_t width, uint32_t height, const BlitSystem* sys) {
+  auto* b = static_cast<BlitRecord*>(MemAlloc(sizeof(BlitRecord)));
   if (!b) return nullptr;
-  memset(b, 0, sizeof(BlitBuffer));
+  memset(b, 0, sizeof(BlitRecord));
   b->window = window;
   b->width = width;
   b->height = height;
@@ -41,11 +41,11 @@ BlitBuffer* NewRecord(void* window, uint32_t width, uint32_t height, const BlitS
 }
 
 // One attempt at a style; on failure the record is as before the attempt.
-bool TryStyle(BlitBuffer* b, const BlitStyle* style, uint32_t openFlags) {
+bool TryStyle(BlitRecord* b, const BlitStyle* style, uint32_t openFlags) {
   if (!style || !style->open) return false;
   b->flags = kDestBgrx32;
   b->ops = style;
-  b->stretchCapabilities = style->capabilities ? style->capabilities(style, b) : 0;
+  b->stretchCapabilities = style->stretch ? style->stretch(style, b) : 0;
   if (style->open(b, openFlags)) {
     b->style = style->number;
     if ((openFlags & kBlitOpenStretchMask) && !(b->flags & kBlitNoBlits)) b->flags |= kBlitStretched;
@@ -59,24 +59,24 @@ bool TryStyle(BlitBuffer* b, const BlitStyle* style, uint32_t openFlags) {
   return false;
 }
 
-void MeasurePosition(BlitBuffer* b) {
+void MeasurePosition(BlitRecord* b) {
   int32_t originX = 0, originY = 0;
   if (b->system && b->system->measureWindow) b->system->measureWindow(b, &originX, &originY);
   b->clientX = originX + b->destinationX;
   b->clientY = originY + b->destinationY;
 }
 
-void FreeRecord(BlitBuffer* b) {
+void FreeRecord(BlitRecord* b) {
   if (b->holdsDevice && b->system && b->system->releaseDevice) b->system->releaseDevice(b);
   b->holdsDevice = 0;
   ReleaseDisplayMode(b);
-  memset(b, 0, sizeof(BlitBuffer));
+  memset(b, 0, sizeof(BlitRecord));
   MemFree(b);
 }
 
 // The record around a style that opened: sizes, the first full copy, and the
 // surface put in step with the window.
-BlitBuffer* Finish(BlitBuffer* b) {
+BlitRecord* Finish(BlitRecord* b) {
   b->windowWidth = b->frameWidth + b->blitWidth;
   b->windowHeight = b->frameHeight + b->blitHeight;
   b->flags |= kBlitFullCopy;
@@ -84,11 +84,24 @@ BlitBuffer* Finish(BlitBuffer* b) {
   return b;
 }
 
-BlitBuffer* Fail(BlitBuffer* b, const char* text) {
+BlitRecord* Fail(BlitRecord* b, const char* text) {
   if (text) SetBlitBufferError(text);
   FreeRecord(b);
   return nullptr;
 }
+
+const BlitStyle* const* StylesOf(const BlitSystem* sys, uint32_t* count) {
+  *count = 0;
+  return sys && sys->styles ? sys->styles(count) : nullptr;
+}
+
+bool StretchFits(const BlitStyle* s, const BlitRecord* b, uint32_t stretch) {
+  // Written in place means no stretching at all, whatever it claims.
+  if (s->capabilities & kBlitStyleWrittenInPlace) return stretch == 0;
+  return StretchWithin(stretch, s->stretch ? s->stretch(s, b) : 0);
+}
+
+constexpr uint32_t kPublicCapabilities = kBlitStyleDrawsWindow | kBlitStyleWrittenInPlace | kBlitStyleHardwareStretch;
 
 }  // namespace
 
@@ -132,7 +145,7 @@ BlitBuffer* OpenBlitBuffer(void* window, uint32_t width, uint32_t height, uint32
   if (!window) return OpenMemoryBlitBuffer(width, height, kDestBgrx32);
   SetBlitBufferError(nullptr);
   const BlitSystem* sys = CurrentBlitSystem();
-  BlitBuffer* b = NewRecord(window, width, height, sys);
+  BlitRecord* b = NewRecord(window, width, height, sys);
   if (!b) {
     SetBlitBufferError("Not enough memory for the display buffer.");
     return nullptr;
@@ -140,6 +153,16 @@ BlitBuffer* OpenBlitBuffer(void* window, uint32_t width, uint32_t height, uint32
   MeasurePosition(b);
   const int32_t style = int32_t(flags & kBlitOpenStyleMask);
   const uint32_t stretch = flags & kBlitOpenStretchMask;
+  uint32_t count = 0;
+  const BlitStyle* const* list = StylesOf(sys, &count);
+  // Where the walk starts: automatic choice at the head of the list.
+  uint32_t at = count;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (style == kBlitStyleAuto || list[i]->number == style) {
+      at = i;
+      break;
+    }
+  }
 
   bool toFallback = style == kBlitStyleDib;
   if (!toFallback) {
@@ -150,53 +173,58 @@ BlitBuffer* OpenBlitBuffer(void* window, uint32_t width, uint32_t height, uint32
       b->holdsDevice = 1;
     }
   }
+  const BlitStyle* first = at < count ? list[at] : nullptr;
+  if (!toFallback && style == kBlitStyleAuto && (!first || (first->capabilities & kBlitStyleLastResort)))
+    toFallback = true;
   if (!toFallback) {
-    int32_t number = style == kBlitStyleAuto ? kBlitStylePrimary : style;
-    if (number == kBlitStylePrimary) {
-      // Written in place means no stretching at all; either way a failure
-      // here ends in the most compatible style.
-      const BlitStyle* primary = sys->style ? sys->style(kBlitStylePrimary) : nullptr;
-      if (!stretch && TryStyle(b, primary, flags)) return Finish(b);
+    if (first && (first->capabilities & kBlitStyleFallsToLastResort)) {
+      // Either way a failure here ends in the last resort.
+      if (StretchFits(first, b, stretch) && TryStyle(b, first, flags)) return Finish(b);
       toFallback = true;
     } else {
-      for (; number <= kBlitStyleLast; ++number) {
-        const BlitStyle* s = sys->style ? sys->style(number) : nullptr;
-        if (!s) continue;
-        if (!StretchWithin(stretch, s->capabilities ? s->capabilities(s, b) : 0)) continue;
+      for (uint32_t i = at; i < count; ++i) {
+        const BlitStyle* s = list[i];
+        if ((s->capabilities & kBlitStyleLastResort) || !StretchFits(s, b, stretch)) continue;
         if (TryStyle(b, s, flags)) return Finish(b);
       }
-      const bool palette = b->screenBits >= 1 && b->screenBits <= 8;
-      return Fail(b, palette ? kPaletteMode : kNoCapableStyle);
+      // Automatic choice always ends in the last resort.
+      if (style != kBlitStyleAuto) {
+        const bool palette = b->screenBits >= 1 && b->screenBits <= 8;
+        return Fail(b, palette ? kPaletteMode : kNoCapableStyle);
+      }
+      toFallback = true;
     }
   }
   if (!b->countedInDisplayMode) ApplyDisplayModeChange(b, flags);
-  if (TryStyle(b, sys->fallback, flags)) return Finish(b);
+  if (TryStyle(b, BlitStyleByNumber(sys, kBlitStyleDib), flags)) return Finish(b);
   return Fail(b, errorText[0] ? nullptr : kNoCapableStyle);
 }
 
 BlitBuffer* OpenMemoryBlitBuffer(uint32_t width, uint32_t height, int32_t destinationCode) {
   if (width == 0 || height == 0 || destinationCode < 0 || destinationCode > 15) return nullptr;
-  BlitBuffer* b = NewRecord(nullptr, width, height, MemoryBlitSystem());
+  BlitRecord* b = NewRecord(nullptr, width, height, MemoryBlitSystem());
   if (!b) {
     SetBlitBufferError("Not enough memory for the display buffer.");
     return nullptr;
   }
   b->flags = uint32_t(destinationCode);
   b->ops = MemoryBlitStyle();
-  b->stretchCapabilities = b->ops->capabilities(b->ops, b);
+  b->stretchCapabilities = b->ops->stretch(b->ops, b);
   if (!b->ops->open(b, 0)) return Fail(b, nullptr);
   b->style = b->ops->number;
   return Finish(b);
 }
 
-void CloseBlitBuffer(BlitBuffer* buffer) {
+void CloseBlitBuffer(BlitBuffer* publicBuffer) {
+  BlitRecord* buffer = RecordOf(publicBuffer);
   if (!buffer) return;
   if (buffer->lockedPointer) UnlockBlitBuffer(buffer);
   if (buffer->ops && buffer->ops->close) buffer->ops->close(buffer);
   FreeRecord(buffer);
 }
 
-int32_t LockBlitBuffer(BlitBuffer* buffer) {
+int32_t LockBlitBuffer(BlitBuffer* publicBuffer) {
+  BlitRecord* buffer = RecordOf(publicBuffer);
   if (!buffer || !buffer->ops || !buffer->ops->lock) return 0;
   if (buffer->lockedPointer) return 1;
   if (!buffer->ops->lock(buffer)) {
@@ -207,7 +235,8 @@ int32_t LockBlitBuffer(BlitBuffer* buffer) {
   return 1;
 }
 
-int32_t UnlockBlitBuffer(BlitBuffer* buffer) {
+int32_t UnlockBlitBuffer(BlitBuffer* publicBuffer) {
+  BlitRecord* buffer = RecordOf(publicBuffer);
   if (!buffer || !buffer->lockedPointer) return 1;
   if (buffer->ops && buffer->ops->unlock) buffer->ops->unlock(buffer);
   buffer->lockedPointer = nullptr;
@@ -216,7 +245,8 @@ int32_t UnlockBlitBuffer(BlitBuffer* buffer) {
   return 1;
 }
 
-void BlitRects(BlitBuffer* buffer, const MovieRect* rects, int32_t count) {
+void BlitRects(BlitBuffer* publicBuffer, const MovieRect* rects, int32_t count) {
+  BlitRecord* buffer = RecordOf(publicBuffer);
   if (!buffer || !buffer->ops || !buffer->ops->blit || count <= 0) return;
   if (!rects) {
     buffer->ops->blit(buffer, nullptr, 1);
@@ -237,7 +267,8 @@ void BlitRects(BlitBuffer* buffer, const MovieRect* rects, int32_t count) {
   if (n > 0) buffer->ops->blit(buffer, batch, n);
 }
 
-int32_t SetBlitSize(BlitBuffer* buffer, uint32_t width, uint32_t height) {
+int32_t SetBlitSize(BlitBuffer* publicBuffer, uint32_t width, uint32_t height) {
+  BlitRecord* buffer = RecordOf(publicBuffer);
   if (!buffer) return 0;
   if (width == 0) width = buffer->screenWidth;
   if (height == 0) height = buffer->screenHeight;
@@ -252,27 +283,62 @@ int32_t SetBlitSize(BlitBuffer* buffer, uint32_t width, uint32_t height) {
   return acceptX && acceptY ? 1 : 0;
 }
 
-const char* GetBlitStyleName(const BlitBuffer* buffer) {
+const char* GetBlitStyleName(const BlitBuffer* publicBuffer) {
+  const BlitRecord* buffer = RecordOf(publicBuffer);
   return buffer && buffer->ops && buffer->ops->name ? buffer->ops->name : "";
 }
 
+const BlitStyle* BlitStyleByNumber(const BlitSystem* system, int32_t number) {
+  uint32_t count = 0;
+  const BlitStyle* const* list = StylesOf(system, &count);
+  for (uint32_t i = 0; i < count; ++i) {
+    // The last resort answers to /B2 whatever its own number.
+    const bool lastResort = (list[i]->capabilities & kBlitStyleLastResort) != 0;
+    if (number == kBlitStyleDib ? lastResort : (!lastResort && list[i]->number == number)) return list[i];
+  }
+  return nullptr;
+}
+
 const char* GetBlitStyleNameByNumber(int32_t style) {
-  const BlitSystem* system = DefaultBlitSystem();
-  const BlitStyle* s = nullptr;
-  if (style == kBlitStyleDib)
-    s = system->fallback;
-  else if (style >= 1 && style <= kBlitStyleLast && system->style)
-    s = system->style(style);
+  const BlitStyle* s = style != kBlitStyleAuto ? BlitStyleByNumber(DefaultBlitSystem(), style) : nullptr;
   return s && s->name ? s->name : "";
 }
 
-void TrackBlitCursor(BlitBuffer* buffer) {
+int32_t GetBlitStyleListEntry(int32_t index, const char** name, uint32_t* capabilities) {
+  uint32_t count = 0;
+  const BlitStyle* const* list = StylesOf(DefaultBlitSystem(), &count);
+  if (index < 0 || uint32_t(index) >= count) return -1;
+  const BlitStyle* s = list[index];
+  if (name) *name = s->name ? s->name : "";
+  if (capabilities) *capabilities = s->capabilities & kPublicCapabilities;
+  return (s->capabilities & kBlitStyleLastResort) ? kBlitStyleDib : s->number;
+}
+
+int32_t FindBlitStyle(const char* name) {
+  uint32_t count = 0;
+  const BlitStyle* const* list = StylesOf(DefaultBlitSystem(), &count);
+  for (uint32_t i = 0; name && i < count; ++i) {
+    const BlitStyle* s = list[i];
+    if ((s->id && strcmp(s->id, name) == 0) || (s->name && strcmp(s->name, name) == 0))
+      return (s->capabilities & kBlitStyleLastResort) ? kBlitStyleDib : s->number;
+  }
+  return -1;
+}
+
+uint32_t GetBlitStyleCapabilities(const BlitBuffer* publicBuffer) {
+  const BlitRecord* buffer = RecordOf(publicBuffer);
+  return buffer && buffer->ops ? buffer->ops->capabilities & kPublicCapabilities : 0;
+}
+
+void TrackBlitCursor(BlitBuffer* publicBuffer) {
+  BlitRecord* buffer = RecordOf(publicBuffer);
   // Only a buffer written in place hides the cursor; its placement keeps the
   // cursor in step with the pointer.
   if (buffer && buffer->usesPrimary && buffer->ops && buffer->ops->place) buffer->ops->place(buffer, 0);
 }
 
-void SetBlitPosition(BlitBuffer* buffer, int32_t x, int32_t y) {
+void SetBlitPosition(BlitBuffer* publicBuffer, int32_t x, int32_t y) {
+  BlitRecord* buffer = RecordOf(publicBuffer);
   if (!buffer) return;
   buffer->destinationX = x;
   buffer->destinationY = y;
@@ -281,7 +347,8 @@ void SetBlitPosition(BlitBuffer* buffer, int32_t x, int32_t y) {
   if (buffer->ops && buffer->ops->place) buffer->ops->place(buffer, 0);
 }
 
-void AdjustWindowPosition(BlitBuffer* buffer, int32_t* windowX, int32_t* windowY) {
+void AdjustWindowPosition(BlitBuffer* publicBuffer, int32_t* windowX, int32_t* windowY) {
+  BlitRecord* buffer = RecordOf(publicBuffer);
   if (!buffer || !windowX || !windowY) return;
   WindowPlacement p;
   p.clientOffsetX = buffer->clientOffsetX;

@@ -65,7 +65,7 @@ bool DisplayModeFromSwitch(uint32_t d, uint32_t* width, uint32_t* height, uint32
   return true;
 }
 
-int32_t ApplyDisplayModeChange(BlitBuffer* buffer, uint32_t openFlags) {
+int32_t ApplyDisplayModeChange(BlitRecord* buffer, uint32_t openFlags) {
   if (!buffer || !buffer->system) return 0;
   const BlitSystem* sys = buffer->system;
   if (sys->modeHeldByDevice && sys->modeHeldByDevice(buffer)) return 0;
@@ -95,7 +95,7 @@ int32_t ApplyDisplayModeChange(BlitBuffer* buffer, uint32_t openFlags) {
   return 1;
 }
 
-void ReleaseDisplayMode(BlitBuffer* buffer) {
+void ReleaseDisplayMode(BlitRecord* buffer) {
   if (!buffer || !buffer->countedInDisplayMode) return;
   buffer->countedInDisplayMode = 0;
   if (modeUsers > 0) --modeUsers;

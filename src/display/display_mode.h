@@ -10,7 +10,7 @@
 
 namespace kivo {
 
-struct BlitBuffer;
+struct BlitRecord;
 
 // The pending request (width, height and depth all set), left in place.
 bool PendingDisplayModeRequest(uint32_t* width, uint32_t* height, uint32_t* depthCode);
@@ -30,9 +30,9 @@ bool DisplayModeFromSwitch(uint32_t d, uint32_t* width, uint32_t* height, uint32
 // alone; the request is then cleared. In every case the screen is measured
 // and the buffer counted. 0 (and nothing done) when the system's device
 // holds the display mode for another buffer.
-int32_t ApplyDisplayModeChange(BlitBuffer* buffer, uint32_t openFlags);
+int32_t ApplyDisplayModeChange(BlitRecord* buffer, uint32_t openFlags);
 // Drops the buffer from the count; the last one restores the user's mode.
-void ReleaseDisplayMode(BlitBuffer* buffer);
+void ReleaseDisplayMode(BlitRecord* buffer);
 
 // Process-wide state, for the summary and for tests.
 bool DisplayModeChanged();

@@ -11,9 +11,9 @@ namespace kivo {
 
 namespace {
 
-uint32_t MemoryCapabilities(const BlitStyle*, const BlitBuffer*) { return kStretchAny; }
+uint32_t MemoryStretch(const BlitStyle*, const BlitRecord*) { return kStretchAny; }
 
-int32_t MemoryOpen(BlitBuffer* b, uint32_t) {
+int32_t MemoryOpen(BlitRecord* b, uint32_t) {
   const int32_t code = int32_t(b->flags & kBlitCodeMask);
   const uint64_t bytes = DestinationBytesPerPixel(code);
   uint64_t pitch, size;
@@ -46,34 +46,45 @@ int32_t MemoryOpen(BlitBuffer* b, uint32_t) {
   return 1;
 }
 
-void MemoryClose(BlitBuffer* b) {
+void MemoryClose(BlitRecord* b) {
   MemFree(b->pixels);
   b->pixels = nullptr;
   b->surface = nullptr;
 }
 
-int32_t MemoryLock(BlitBuffer* b) {
+int32_t MemoryLock(BlitRecord* b) {
   b->lockedPointer = b->pixels;
   b->lockedPitch = b->pixelsPitch;
   return b->pixels ? 1 : 0;
 }
 
-void MemoryUnlock(BlitBuffer*) {}
-void MemoryBlit(BlitBuffer*, const MovieRect*, int32_t) {}
+void MemoryUnlock(BlitRecord*) {}
+void MemoryBlit(BlitRecord*, const MovieRect*, int32_t) {}
 
 const BlitStyle kMemoryStyle = {
-    "Memory buffer", 0, MemoryCapabilities, MemoryOpen, MemoryClose,
-    MemoryLock,      MemoryUnlock, MemoryBlit, nullptr,
+    .name = "Memory buffer",
+    .id = "memory",
+    .number = 0,
+    .capabilities = kBlitStyleLastResort,
+    .stretch = MemoryStretch,
+    .open = MemoryOpen,
+    .close = MemoryClose,
+    .lock = MemoryLock,
+    .unlock = MemoryUnlock,
+    .blit = MemoryBlit,
 };
 
+const BlitStyle* const kMemoryStyles[] = {&kMemoryStyle};
+
+const BlitStyle* const* MemoryStyles(uint32_t* count) {
+  *count = 1;
+  return kMemoryStyles;
+}
+
+// No device, no modes, and nothing redraws a window.
 const BlitSystem kMemorySystem = {
-    "No display device is available.",
-    nullptr,        // no device
-    nullptr,
-    nullptr,        // no device styles
-    &kMemoryStyle,
-    nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-    nullptr, nullptr,  // nothing redraws a window
+    .unavailableText = "No display device is available.",
+    .styles = MemoryStyles,
 };
 
 }  // namespace

@@ -1,8 +1,10 @@
 // The two small device layers the sound drivers are written against, as
 // tables of operations: a buffer queue (buffers played in order, each coming
 // back with its done flag) and a looping buffer (one buffer played round and
-// round, with play and write cursors). Each has a Windows, an SDL and a
-// virtual back end; the drivers take whichever is in use when a track opens.
+// round, with play and write cursors). A sound device is a named entry that
+// offers one layer or both; the build's devices stand in one ordered list
+// (sound_device_list.cc), and the drivers take the device in use when a
+// track opens.
 #pragma once
 
 #include <cstdint>
@@ -79,14 +81,16 @@ constexpr uint32_t kLoopStatusLooping = 0x4;
 
 struct LoopDevice {
   const char* name;
-  // Makes the system's library usable (loaded once); 1 when it is.
+  // Makes the system's library usable (loaded once); 1 when it is. Null:
+  // nothing to load.
   int32_t (*Load)();
   // The shared object of the default output, and its release.
   int32_t (*CreateObject)(void** object);
   void (*ReleaseObject)(void* object);
   // Priority cooperation for the program's window (found once per process).
+  // Null: the output has no such level, and counts as granted.
   int32_t (*SetCooperativeLevel)(void* object);
-  // The output's own format, and keeping the output running.
+  // The output's own format, and keeping the output running. May be null.
   int32_t (*SetPrimaryFormat)(void* object, const SoundFormat* format);
   // A looping buffer of `bytes` with frequency, pan and volume control,
   // audible without focus, with the accurate play cursor.
@@ -104,21 +108,38 @@ struct LoopDevice {
   int32_t (*SetFrequency)(void* buffer, uint32_t rate);
   int32_t (*SetPan)(void* buffer, int32_t pan);        // hundredths of a dB, -10000..10000
   int32_t (*SetVolume)(void* buffer, int32_t volume);  // hundredths of a dB, -10000..0
+  // Gives a lost buffer its memory back. Null: buffers are never lost.
   int32_t (*Restore)(void* buffer);
   // Bytes the output holds beyond the play cursor: played from the buffer
   // but not heard yet. The period asked for where the system reports nothing.
   uint32_t (*Latency)(void* buffer);
 };
 
-// ---- Choice --------------------------------------------------------------
+// ---- The devices, by name -------------------------------------------------
 
-// The platform's back ends (Windows API, or SDL; without SDL none that opens).
-const QueueDevice* PlatformQueueDevice();
-const LoopDevice* PlatformLoopDevice();
+// What a device is beyond its tables (bits of SoundDeviceEntry::capabilities).
+// Chosen only by name, never by itself (a device for tests).
+constexpr uint32_t kSoundDeviceOnDemand = 0x01;
+// Its Latency reports sound held beyond the position (else it reports 0).
+constexpr uint32_t kSoundDeviceReportsLatency = 0x02;
 
-// The devices tracks open from now on; null puts the platform's back again.
-void UseQueueDevice(const QueueDevice* device);
-void UseLoopDevice(const LoopDevice* device);
+struct SoundDeviceEntry {
+  const char* name;
+  uint32_t capabilities;
+  const QueueDevice* queue;  // the buffer-queue layer, or null
+  const LoopDevice* loop;    // the looping-buffer layer, or null
+};
+
+// The build's devices in the order they are tried: for each layer the first
+// entry offering it that is not on demand. Sets *count.
+const SoundDeviceEntry* const* SoundDeviceList(uint32_t* count);
+// The entry of that name, or null.
+const SoundDeviceEntry* FindSoundDevice(const char* name);
+
+// Tracks open from now on on the named device for both layers (a layer it
+// does not offer is then missing); null puts the list's own choice back.
+// 0 when no device has that name (nothing changes).
+int32_t UseSoundDevice(const char* name);
 const QueueDevice* CurrentQueueDevice();
 const LoopDevice* CurrentLoopDevice();
 

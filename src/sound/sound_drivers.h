@@ -17,19 +17,19 @@ struct SoundTrack;
 // derived from the rate are worked out in 32 bits.
 constexpr uint32_t kMaxSoundRate = 200000;
 
-int32_t WaveOutSoundOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t openFlags,
+int32_t BufferQueueSoundOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t openFlags,
                          Movie* movie);
-int32_t DirectSoundSoundOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t channels,
+int32_t LoopingBufferSoundOpen(SoundTrack* track, uint32_t rate, uint32_t bits, uint32_t channels,
                              uint32_t openFlags, Movie* movie);
 
 // The looping driver's shared device object: its users (open tracks, and the
 // selector while it tests) and whether one is held now.
-uint32_t DirectSoundUsers();
-int32_t DirectSoundObjectHeld();
+uint32_t LoopingObjectUsers();
+int32_t LoopingObjectHeld();
 
 // Hundredths of a decibel for table index 0..127 (0 is silence, -10000),
 // and the pan value applied for a pan of 0 (left) .. 0x10000 (right).
-int32_t DirectSoundVolumeLevel(uint32_t index);
-int32_t DirectSoundPanLevel(uint32_t pan);
+int32_t LoopingVolumeLevel(uint32_t index);
+int32_t LoopingPanLevel(uint32_t pan);
 
 }  // namespace kivo

@@ -218,10 +218,21 @@ uint32_t QueueLatency(void* handle) {
   return LatencyBytes(Get(handle));
 }
 
-const QueueDevice kVirtualQueue = {"virtual",      QueueOpen,     QueuePrepare, QueueUnprepare,
-                                   QueueWrite,     QueuePause,    QueueRestart, QueueReset,
-                                   QueueClose,     QueueSetVolume, QueuePoll,   QueuePosition,
-                                   QueueLatency};
+const QueueDevice kVirtualQueue = {
+    .name = "virtual",
+    .Open = QueueOpen,
+    .Prepare = QueuePrepare,
+    .Unprepare = QueueUnprepare,
+    .Write = QueueWrite,
+    .Pause = QueuePause,
+    .Restart = QueueRestart,
+    .Reset = QueueReset,
+    .Close = QueueClose,
+    .SetVolume = QueueSetVolume,
+    .Poll = QueuePoll,
+    .Position = QueuePosition,
+    .Latency = QueueLatency,
+};
 
 // ---- Looping buffer ------------------------------------------------------
 
@@ -375,16 +386,37 @@ uint32_t LoopLatency(void* handle) {
   return LatencyBytes(Get(handle));
 }
 
-const LoopDevice kVirtualLoop = {"virtual",        LoopLoad,        LoopCreateObject, LoopReleaseObject,
-                                 LoopCooperate,    LoopPrimaryFormat, LoopCreateBuffer, LoopReleaseBuffer,
-                                 LoopLock,         LoopUnlock,      LoopPlay,         LoopStop,
-                                 LoopGetPosition,  LoopSetPosition, LoopGetStatus,    LoopSetFrequency,
-                                 LoopSetPan,       LoopSetVolume,   LoopRestore,      LoopLatency};
+const LoopDevice kVirtualLoop = {
+    .name = "virtual",
+    .Load = LoopLoad,
+    .CreateObject = LoopCreateObject,
+    .ReleaseObject = LoopReleaseObject,
+    .SetCooperativeLevel = LoopCooperate,
+    .SetPrimaryFormat = LoopPrimaryFormat,
+    .CreateBuffer = LoopCreateBuffer,
+    .ReleaseBuffer = LoopReleaseBuffer,
+    .Lock = LoopLock,
+    .Unlock = LoopUnlock,
+    .Play = LoopPlay,
+    .Stop = LoopStop,
+    .GetPosition = LoopGetPosition,
+    .SetPosition = LoopSetPosition,
+    .GetStatus = LoopGetStatus,
+    .SetFrequency = LoopSetFrequency,
+    .SetPan = LoopSetPan,
+    .SetVolume = LoopSetVolume,
+    .Restore = LoopRestore,
+    .Latency = LoopLatency,
+};
 
 }  // namespace
 
-const QueueDevice* VirtualQueueDevice() { return &kVirtualQueue; }
-const LoopDevice* VirtualLoopDevice() { return &kVirtualLoop; }
+extern const SoundDeviceEntry kVirtualSoundDevice = {
+    .name = "virtual",
+    .capabilities = kSoundDeviceOnDemand | kSoundDeviceReportsLatency,
+    .queue = &kVirtualQueue,
+    .loop = &kVirtualLoop,
+};
 
 void ResetVirtualSound() {
   std::lock_guard<std::mutex> g(lock);

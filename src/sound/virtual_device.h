@@ -10,8 +10,7 @@
 
 namespace kivo {
 
-const QueueDevice* VirtualQueueDevice();
-const LoopDevice* VirtualLoopDevice();
+// Chosen by name: UseSoundDevice("virtual").
 
 // Receives the bytes a device played, in order. `device` numbers the devices
 // (queues and looping buffers alike) in the order they were opened since the

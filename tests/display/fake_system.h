@@ -45,5 +45,7 @@ class FakeSystemScope {
 };
 
 FakeMachine& Fake();
+// The fake system's table (installed by FakeSystemScope).
+const BlitSystem* FakeBlitSystem();
 
 }  // namespace kivo::testing

@@ -30,7 +30,7 @@ TEST_F(StyleChoice, AutomaticTriesWrittenInPlaceThenTheCompatibleStyle) {
   BlitBuffer* b = OpenBlitBuffer(kWindow, 320, 240, 0);
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(b->style, 1);
-  EXPECT_EQ(b->usesPrimary, 1);
+  EXPECT_EQ(RecordOf(b)->usesPrimary, 1);
   EXPECT_EQ(m().attempts, (std::vector<int32_t>{1}));
   CloseBlitBuffer(b);
 
@@ -126,7 +126,7 @@ TEST_F(StyleChoice, WithoutTheDeviceOnlyAutomaticGoesOn) {
   BlitBuffer* b = OpenBlitBuffer(kWindow, 320, 240, 0);
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(b->style, 2);
-  EXPECT_EQ(b->holdsDevice, 0);
+  EXPECT_EQ(RecordOf(b)->holdsDevice, 0);
   CloseBlitBuffer(b);
   EXPECT_EQ(m().deviceReleases, 0);
 
@@ -138,11 +138,11 @@ TEST_F(StyleChoice, WithoutTheDeviceOnlyAutomaticGoesOn) {
   m().deviceAvailable = true;
   b = OpenBlitBuffer(kWindow, 320, 240, 2);
   ASSERT_NE(b, nullptr);
-  EXPECT_EQ(b->holdsDevice, 0);
+  EXPECT_EQ(RecordOf(b)->holdsDevice, 0);
   CloseBlitBuffer(b);
   b = OpenBlitBuffer(kWindow, 320, 240, 3);
   ASSERT_NE(b, nullptr);
-  EXPECT_EQ(b->holdsDevice, 1);
+  EXPECT_EQ(RecordOf(b)->holdsDevice, 1);
   CloseBlitBuffer(b);
   EXPECT_EQ(m().deviceReleases, 1);
 }
@@ -227,7 +227,7 @@ TEST_F(StyleChoice, WindowPositionsKeepThePictureFastToWrite) {
 
   b = OpenBlitBuffer(kWindow, 320, 240, 1);
   ASSERT_NE(b, nullptr);
-  ASSERT_EQ(b->usesPrimary, 1);
+  ASSERT_EQ(RecordOf(b)->usesPrimary, 1);
   x = 700, y = 500;
   AdjustWindowPosition(b, &x, &y);
   EXPECT_EQ(x, 800 - 320 - 4);

@@ -32,7 +32,7 @@
 namespace kivo {
 namespace {
 
-const char* const kNames[kBlitStyleLast + 1] = {
+const char* const kNames[] = {
     "",
     "DirectDraw primary surface",
     "DIB Section",
@@ -255,7 +255,7 @@ int32_t Mismatches(BlitBuffer* b, int32_t x, int32_t y, uint32_t scale, std::str
   int32_t bad = -1;
   for (int attempt = 0; attempt < 25 && bad != 0; ++attempt) {
     if (attempt) Sleep(40);
-    if (attempt && b->usesPrimary && !WritePicture(b)) return -1;
+    if (attempt && RecordOf(b)->usesPrimary && !WritePicture(b)) return -1;
     Pump();
     bad = MismatchesNow(b, x, y, scale, where);
   }
@@ -333,14 +333,15 @@ class Win32Display : public ::testing::Test {
 
 TEST_F(Win32Display, EveryStyleOpensOrFailsOverAndShowsThePicture) {
   const uint32_t screenBits = uint32_t(GetDeviceCaps(GetDC(nullptr), BITSPIXEL));
-  for (int32_t asked = 0; asked <= kBlitStyleLast; ++asked) {
+  // Automatic, then every style of the list.
+  for (int32_t i = -1, asked = 0; asked >= 0; asked = GetBlitStyleListEntry(++i, nullptr, nullptr)) {
     SCOPED_TRACE("style " + std::to_string(asked));
     BlitBuffer* b = OpenBlitBuffer(window, 64, 48, uint32_t(asked));
     ASSERT_NE(b, nullptr) << GetBlitBufferError();
     const int32_t got = b->style;
     printf("[ styles   ] /B%d -> %d \"%s\" (code %u)\n", asked, got, GetBlitStyleName(b), b->flags & kBlitCodeMask);
     ASSERT_GE(got, 1);
-    ASSERT_LE(got, kBlitStyleLast);
+    ASSERT_LT(got, int32_t(sizeof kNames / sizeof kNames[0]));
     EXPECT_STREQ(GetBlitStyleName(b), kNames[got]);
     // Where a request may end: itself, the next ones from 3 on, or the DIB
     // section after the primary surface.
@@ -358,8 +359,8 @@ TEST_F(Win32Display, EveryStyleOpensOrFailsOverAndShowsThePicture) {
     }
     // Written in place and overlays need no blits; the others do.
     EXPECT_EQ((b->flags & kBlitNoBlits) != 0, got == 1 || (got >= 3 && got <= 5));
-    EXPECT_EQ(b->usesPrimary, got == 1 ? 1 : 0);
-    EXPECT_EQ(b->isOffscreen, got >= 6 ? 1 : 0);
+    EXPECT_EQ(RecordOf(b)->usesPrimary, got == 1 ? 1 : 0);
+    EXPECT_EQ(RecordOf(b)->isOffscreen, got >= 6 ? 1 : 0);
     if (got == 1) {
       EXPECT_EQ(b->stretchCapabilities, 0u);
     }
@@ -394,7 +395,7 @@ TEST_F(Win32Display, EveryStyleOpensOrFailsOverAndShowsThePicture) {
     BlitBuffer* b = OpenBlitBuffer(window, 64, 48, uint32_t(asked));
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(b->style, firstOffscreen);
-    EXPECT_EQ(b->isOverlay, 0);
+    EXPECT_EQ(RecordOf(b)->isOverlay, 0);
     CloseBlitBuffer(b);
   }
   CloseBlitBuffer(holder);
@@ -512,8 +513,8 @@ TEST_F(Win32Display, DibSectionLayoutFollowsTheDisplay) {
     const uint32_t bytes = bits <= 16 ? 2 : bits / 8;
     // Rows whole 32-byte lines long in pixels, the pitch whole words.
     const uint32_t rowPixels = ((width * bytes + 31) & ~31u) / bytes;
-    EXPECT_EQ(uint32_t(b->dibPitch), (rowPixels * bytes + 3) & ~3u) << width;
-    auto* header = static_cast<const BITMAPINFOHEADER*>(b->dibHeader);
+    EXPECT_EQ(uint32_t(RecordOf(b)->dibPitch), (rowPixels * bytes + 3) & ~3u) << width;
+    auto* header = static_cast<const BITMAPINFOHEADER*>(RecordOf(b)->dibHeader);
     EXPECT_EQ(header->biHeight, -6);
     EXPECT_EQ(uint32_t(header->biWidth), rowPixels);
     const int32_t code = int32_t(b->flags & kBlitCodeMask);
@@ -528,7 +529,7 @@ TEST_F(Win32Display, DibSectionLayoutFollowsTheDisplay) {
     }
     EXPECT_EQ(header->biCompression, DWORD(bits == 24 ? BI_RGB : BI_BITFIELDS));
     ASSERT_TRUE(LockBlitBuffer(b));
-    EXPECT_EQ(b->lockedPointer, b->dibBits);
+    EXPECT_EQ(b->lockedPointer, RecordOf(b)->dibBits);
     // A new section is black.
     for (uint32_t y = 0; y < 6; ++y)
       for (uint32_t i = 0; i < width * bytes; ++i) ASSERT_EQ(b->lockedPointer[y * b->lockedPitch + i], 0);
@@ -542,7 +543,7 @@ TEST_F(Win32Display, BuffersClosedAfterTheirWindowIsGone) {
   BlitBuffer* buffers[3] = {OpenBlitBuffer(window, 32, 32, kBlitStylePrimary),
                             OpenBlitBuffer(window, 32, 32, kBlitStyleDib), OpenBlitBuffer(window, 32, 32, 9)};
   for (BlitBuffer* b : buffers) ASSERT_NE(b, nullptr) << GetBlitBufferError();
-  const bool shared = buffers[0]->holdsDevice && buffers[2]->holdsDevice;
+  const bool shared = RecordOf(buffers[0])->holdsDevice && RecordOf(buffers[2])->holdsDevice;
   DestroyWindow(window);
   window = nullptr;
   BlitRects(buffers[1], nullptr, 1);
@@ -558,7 +559,7 @@ TEST_F(Win32Display, BuffersClosedAfterTheirWindowIsGone) {
   ASSERT_NE(window, nullptr);
   BlitBuffer* b = OpenBlitBuffer(window, 32, 32, 9);
   ASSERT_NE(b, nullptr) << GetBlitBufferError();
-  EXPECT_EQ(b->holdsDevice, 1);
+  EXPECT_EQ(RecordOf(b)->holdsDevice, 1);
   EXPECT_EQ(win32::DirectDraw().users, 1);
   CloseBlitBuffer(b);
 }
@@ -575,32 +576,32 @@ TEST_F(Win32Display, CursorOverThePictureHiddenWhileThePrimaryIsLocked) {
   BlitBuffer* b = OpenBlitBuffer(window, 64, 48, kBlitStylePrimary);
   if (!b) GTEST_SKIP() << "no primary surface here: " << GetBlitBufferError();
   ASSERT_EQ(b->style, 1);
-  EXPECT_TRUE(b->hideCursor == 0 || b->hideCursor == 1);
-  b->hideCursor = 1;   // as if the probe had found a cursor drawn in software
+  EXPECT_TRUE(RecordOf(b)->hideCursor == 0 || RecordOf(b)->hideCursor == 1);
+  RecordOf(b)->hideCursor = 1;   // as if the probe had found a cursor drawn in software
   const int32_t before = CursorCount();
   ASSERT_GE(before, 0);
 
   const POINT c = Client();
   SetCursorPos(c.x + 10, c.y + 10);
   ASSERT_TRUE(LockBlitBuffer(b));
-  EXPECT_GE(b->hiddenCursorCount, 1);
+  EXPECT_GE(RecordOf(b)->hiddenCursorCount, 1);
   EXPECT_LT(CursorCount(), 0);
   UnlockBlitBuffer(b);
-  EXPECT_EQ(b->hiddenCursorCount, 0);
+  EXPECT_EQ(RecordOf(b)->hiddenCursorCount, 0);
   EXPECT_EQ(CursorCount(), before);
 
   // Away from the picture (beyond the cursor's own size) nothing is hidden.
   SetCursorPos(c.x + 64 + GetSystemMetrics(SM_CXCURSOR) + 8, c.y + 10);
   ASSERT_TRUE(LockBlitBuffer(b));
-  EXPECT_EQ(b->hiddenCursorCount, 0);
+  EXPECT_EQ(RecordOf(b)->hiddenCursorCount, 0);
   EXPECT_EQ(CursorCount(), before);
   UnlockBlitBuffer(b);
 
   // Without the flag it stays, wherever it is.
-  b->hideCursor = 0;
+  RecordOf(b)->hideCursor = 0;
   SetCursorPos(c.x + 10, c.y + 10);
   ASSERT_TRUE(LockBlitBuffer(b));
-  EXPECT_EQ(b->hiddenCursorCount, 0);
+  EXPECT_EQ(RecordOf(b)->hiddenCursorCount, 0);
   UnlockBlitBuffer(b);
   CloseBlitBuffer(b);
   EXPECT_EQ(CursorCount(), before);
@@ -617,12 +618,12 @@ TEST_F(Win32Display, CursorProbeLeavesTheCursorAsItWas) {
   EXPECT_EQ(FindWindowA("MouseTypeWind", nullptr), nullptr);
   WNDCLASSA info;
   EXPECT_FALSE(GetClassInfoA(GetModuleHandleA(nullptr), "MouseTypeWind", &info));
-  const int32_t answer = b->hideCursor;
+  const int32_t answer = RecordOf(b)->hideCursor;
   CloseBlitBuffer(b);
   // Asked again with the same cursor and surface, the same answer.
   b = OpenBlitBuffer(window, 32, 32, kBlitStylePrimary);
   ASSERT_NE(b, nullptr);
-  EXPECT_EQ(b->hideCursor, answer);
+  EXPECT_EQ(RecordOf(b)->hideCursor, answer);
   CloseBlitBuffer(b);
 }
 
@@ -846,9 +847,9 @@ TEST_F(Win32Display, LostSurfaceRestoredAndCopiedWhole) {
     ASSERT_NE(b, nullptr) << GetBlitBufferError();
     ASSERT_TRUE(WritePicture(b));
     EXPECT_FALSE(b->flags & kBlitFullCopy);
-    auto* real = static_cast<IDirectDrawSurface*>(b->surface);
+    auto* real = static_cast<IDirectDrawSurface*>(RecordOf(b)->surface);
     LosingSurface losing(real);
-    b->surface = &losing;
+    RecordOf(b)->surface = &losing;
     ASSERT_EQ(LockBlitBuffer(b), 1);
     EXPECT_EQ(losing.restores, 1);
     EXPECT_EQ(losing.locks, 2);
@@ -861,11 +862,11 @@ TEST_F(Win32Display, LostSurfaceRestoredAndCopiedWhole) {
       using LosingSurface::LosingSurface;
       STDMETHODIMP Restore() override { return DDERR_WRONGMODE; }
     } stuck(real);
-    b->surface = &stuck;
+    RecordOf(b)->surface = &stuck;
     EXPECT_EQ(LockBlitBuffer(b), 0);
     EXPECT_EQ(b->lockedPointer, nullptr);
     EXPECT_TRUE(b->flags & kBlitFullCopy);
-    b->surface = real;
+    RecordOf(b)->surface = real;
     ASSERT_TRUE(WritePicture(b));
     BlitRects(b, nullptr, 1);
     std::string where;

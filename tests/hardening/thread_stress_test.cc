@@ -36,15 +36,13 @@ struct ThreadStress : ::testing::TestWithParam<bool> {
   void SetUp() override {
     ResetVirtualSound();
     ResetSoundSystem();
-    UseQueueDevice(VirtualQueueDevice());
-    UseLoopDevice(VirtualLoopDevice());
+    UseSoundDevice("virtual");
     capture.Attach();
     ASSERT_EQ(SetSoundSystem(GetParam() ? SelectWaveOutDriver : SelectDirectSoundDriver, nullptr), 1);
   }
   void TearDown() override {
     SetVirtualSink(nullptr, nullptr);
-    UseQueueDevice(nullptr);
-    UseLoopDevice(nullptr);
+    UseSoundDevice(nullptr);
     ResetSoundSystem();
     ResetVirtualSound();
   }

@@ -20,9 +20,9 @@ ParsedCommandLine parsed;
 
 // ---- Display --------------------------------------------------------------
 
-uint32_t AnyStretch(const BlitStyle*, const BlitBuffer*) { return kStretchAny; }
+uint32_t AnyStretch(const BlitStyle*, const BlitRecord*) { return kStretchAny; }
 
-int32_t FakeOpen(BlitBuffer* b, uint32_t flags) {
+int32_t FakeOpen(BlitRecord* b, uint32_t flags) {
   if (display.refuse || display.openBuffers >= display.maxOpenBuffers) {
     SetBlitBufferError("The fake display refused the buffer.");
     return 0;
@@ -33,23 +33,39 @@ int32_t FakeOpen(BlitBuffer* b, uint32_t flags) {
   return 1;
 }
 
-void FakeClose(BlitBuffer* b) {
+void FakeClose(BlitRecord* b) {
   MemoryBlitStyle()->close(b);
   --display.openBuffers;
 }
 
-int32_t FakeLock(BlitBuffer* b) {
+int32_t FakeLock(BlitRecord* b) {
   display.frames.push_back(std::to_string(b->width) + "x" + std::to_string(b->height));
   return MemoryBlitStyle()->lock(b);
 }
 
-void FakeUnlock(BlitBuffer* b) { MemoryBlitStyle()->unlock(b); }
-void FakeBlit(BlitBuffer*, const MovieRect*, int32_t) {}
+void FakeUnlock(BlitRecord* b) { MemoryBlitStyle()->unlock(b); }
+void FakeBlit(BlitRecord*, const MovieRect*, int32_t) {}
 
-const BlitStyle kFakeStyle = {"Fake buffer", 2, AnyStretch, FakeOpen, FakeClose, FakeLock, FakeUnlock, FakeBlit,
-                              nullptr};
+const BlitStyle kFakeStyle = {
+    .name = "Fake buffer",
+    .id = "fake",
+    .number = kBlitStyleDib,
+    .capabilities = kBlitStyleLastResort,
+    .stretch = AnyStretch,
+    .open = FakeOpen,
+    .close = FakeClose,
+    .lock = FakeLock,
+    .unlock = FakeUnlock,
+    .blit = FakeBlit,
+};
+const BlitStyle* const kFakeStyles[] = {&kFakeStyle};
 
-void FakeMeasureWindow(BlitBuffer* b, int32_t* originX, int32_t* originY) {
+const BlitStyle* const* FakeStyles(uint32_t* count) {
+  *count = 1;
+  return kFakeStyles;
+}
+
+void FakeMeasureWindow(BlitRecord* b, int32_t* originX, int32_t* originY) {
   b->clientOffsetX = 4;
   b->clientOffsetY = 22;
   b->frameWidth = 8;
@@ -58,15 +74,17 @@ void FakeMeasureWindow(BlitBuffer* b, int32_t* originX, int32_t* originY) {
   *originY = 60;
 }
 
-void FakeMeasureScreen(BlitBuffer* b) {
+void FakeMeasureScreen(BlitRecord* b) {
   b->screenWidth = display.screenWidth;
   b->screenHeight = display.screenHeight;
   b->screenBits = 32;
 }
 
 const BlitSystem kFakeSystem = {
-    "No fake device.", nullptr, nullptr, nullptr, &kFakeStyle, FakeMeasureWindow, FakeMeasureScreen,
-    nullptr,           nullptr, nullptr, nullptr, nullptr, nullptr,
+    .unavailableText = "No fake device.",
+    .styles = FakeStyles,
+    .measureWindow = FakeMeasureWindow,
+    .measureScreen = FakeMeasureScreen,
 };
 
 // ---- Shell ------------------------------------------------------------------

@@ -56,7 +56,7 @@ TEST_F(MovieSoundTest, ATrackOpensWithItsRingPrefillAndEndZone) {
   EXPECT_EQ(SoundServiceThread(), nullptr);
   EXPECT_EQ(movie->soundClient.mutex, nullptr);
   EXPECT_FALSE(GetVirtualDevice(0).open);
-  EXPECT_EQ(DirectSoundUsers(), 0u);
+  EXPECT_EQ(LoopingObjectUsers(), 0u);
 }
 
 TEST_F(MovieSoundTest, RequestedIdsAreTakenInRequestOrderEachFileTrackOnce) {
@@ -144,20 +144,20 @@ TEST_F(MovieSoundTest, AnOpenedTrackFixesTheDriverForTheProcess) {
   EXPECT_EQ(SetSoundSystem(nullptr, nullptr), 0);
   EXPECT_EQ(SetSoundSystem(SelectDirectSoundDriver, nullptr), 1);
   EXPECT_EQ(SetSoundSystem(SelectWaveOutDriver, nullptr), 1);  // nothing opened yet
-  EXPECT_EQ(InstalledSoundOpen(), WaveOutSoundOpen);
+  EXPECT_EQ(InstalledSoundOpen(), BufferQueueSoundOpen);
   EXPECT_EQ(SetSoundSystem(SelectDirectSoundDriver, nullptr), 1);
-  EXPECT_EQ(InstalledSoundOpen(), DirectSoundSoundOpen);
+  EXPECT_EQ(InstalledSoundOpen(), LoopingBufferSoundOpen);
 
   HandMovie movie({{kStereo22k, 8192}});
   OpenSoundTracks(movie.get());
   ASSERT_EQ(movie->openTrackCount, 1u);
   CloseSoundTracks(movie.get());
   EXPECT_EQ(SetSoundSystem(SelectWaveOutDriver, nullptr), 0);
-  EXPECT_EQ(InstalledSoundOpen(), DirectSoundSoundOpen);
+  EXPECT_EQ(InstalledSoundOpen(), LoopingBufferSoundOpen);
   // The same selector may run again; one that finds nothing keeps the open.
   SetVirtualFailures(kVirtualFailLoad);
   EXPECT_EQ(SetSoundSystem(SelectDirectSoundDriver, nullptr), 1);
-  EXPECT_EQ(InstalledSoundOpen(), DirectSoundSoundOpen);
+  EXPECT_EQ(InstalledSoundOpen(), LoopingBufferSoundOpen);
 }
 
 }  // namespace

@@ -170,15 +170,13 @@ void VirtualSoundTest::SetUp() {
   UseVirtualClock();
   ResetVirtualSound();
   ResetSoundSystem();
-  UseQueueDevice(VirtualQueueDevice());
-  UseLoopDevice(VirtualLoopDevice());
+  UseSoundDevice("virtual");
   capture.Attach();
 }
 
 void VirtualSoundTest::TearDown() {
   SetVirtualSink(nullptr, nullptr);
-  UseQueueDevice(nullptr);
-  UseLoopDevice(nullptr);
+  UseSoundDevice(nullptr);
   ResetSoundSystem();
   ResetVirtualSound();
   UsePlatformClock();

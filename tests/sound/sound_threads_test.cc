@@ -19,14 +19,12 @@ struct SoundThreadsTest : ::testing::TestWithParam<bool> {
   void SetUp() override {
     ResetVirtualSound();
     ResetSoundSystem();
-    UseQueueDevice(VirtualQueueDevice());
-    UseLoopDevice(VirtualLoopDevice());
+    UseSoundDevice("virtual");
     capture.Attach();
   }
   void TearDown() override {
     SetVirtualSink(nullptr, nullptr);
-    UseQueueDevice(nullptr);
-    UseLoopDevice(nullptr);
+    UseSoundDevice(nullptr);
     ResetSoundSystem();
     ResetVirtualSound();
   }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "kivo/display.h"
 #include "player/version_check.h"
 #include "winplayer/player_process.h"
 
@@ -261,7 +262,8 @@ TEST_F(WinPlayer, EachBlittingStyleShowsTheFrameOrFallsOverInOrder) {
   ASSERT_EQ(frames.size(), size_t(kMovieFrames));
   const bool overlays = SystemHasOverlays();
   std::string table = overlays ? "overlays offered\n" : "no overlays offered\n";
-  for (int asked = 0; asked <= 10; ++asked) {
+  // Automatic, then every style of the build's list.
+  for (int32_t at = -1, asked = 0; asked >= 0; asked = GetBlitStyleListEntry(++at, nullptr, nullptr)) {
     const StyleRun r = PlayWithStyle(player, movie, "/B" + std::to_string(asked));
     if (r.style == "Memory buffer") GTEST_SKIP() << "no display styles in this build";
     const int got = StyleNumber(r.style);

@@ -18,7 +18,7 @@ namespace kivo {
 
 namespace {
 
-SDL_Window* WindowOf(const BlitBuffer* b) { return static_cast<SDL_Window*>(b->window); }
+SDL_Window* WindowOf(const BlitRecord* b) { return static_cast<SDL_Window*>(b->window); }
 
 // The window is gone when its id no longer finds it; nothing SDL made for it
 // may be touched then.
@@ -142,10 +142,10 @@ struct SurfaceState {
   int32_t code;
 };
 
-uint32_t NoStretch(const BlitStyle*, const BlitBuffer*) { return 0; }
-uint32_t AnyStretch(const BlitStyle*, const BlitBuffer*) { return kStretchAny; }
+uint32_t NoStretch(const BlitStyle*, const BlitRecord*) { return 0; }
+uint32_t AnyStretch(const BlitStyle*, const BlitRecord*) { return kStretchAny; }
 
-bool CursorOverPicture(const BlitBuffer* b) {
+bool CursorOverPicture(const BlitRecord* b) {
   int mx = 0, my = 0, wx = 0, wy = 0;
   SDL_GetGlobalMouseState(&mx, &my);
   SDL_GetWindowPosition(WindowOf(b), &wx, &wy);
@@ -155,14 +155,14 @@ bool CursorOverPicture(const BlitBuffer* b) {
          my + kCursorSize > py;
 }
 
-void ShowHiddenCursor(BlitBuffer* b) {
+void ShowHiddenCursor(BlitRecord* b) {
   for (; b->hiddenCursorCount > 0; --b->hiddenCursorCount) SDL_ShowCursor(SDL_ENABLE);
 }
 
 // The cursor is hidden once while the pointer is over the picture written in
 // place and shown again when it leaves, not around every lock (which makes
 // it flicker). Left alone when something else hid it.
-void TrackCursor(BlitBuffer* b) {
+void TrackCursor(BlitRecord* b) {
   const bool over = b->hideCursor && CursorOverPicture(b);
   if (over && b->hiddenCursorCount == 0 && SDL_ShowCursor(SDL_QUERY) == SDL_ENABLE) {
     SDL_ShowCursor(SDL_DISABLE);
@@ -172,7 +172,7 @@ void TrackCursor(BlitBuffer* b) {
   }
 }
 
-int32_t SurfaceOpen(BlitBuffer* b, uint32_t) {
+int32_t SurfaceOpen(BlitRecord* b, uint32_t) {
   SDL_Window* w = WindowOf(b);
   // A renderer already draws this window; the surface and it cannot share.
   if (SDL_GetRenderer(w)) return 0;
@@ -202,7 +202,7 @@ int32_t SurfaceOpen(BlitBuffer* b, uint32_t) {
   return 1;
 }
 
-void SurfaceClose(BlitBuffer* b) {
+void SurfaceClose(BlitRecord* b) {
   if (b->hiddenCursorCount > 0) ShowHiddenCursor(b);
   MemFree(b->styleState);
   b->styleState = nullptr;
@@ -211,12 +211,12 @@ void SurfaceClose(BlitBuffer* b) {
 
 // A lock that fails asks for a full copy at the next one: the picture on the
 // surface is not known to be the last one copied.
-int32_t SurfaceLockFailed(BlitBuffer* b) {
+int32_t SurfaceLockFailed(BlitRecord* b) {
   b->flags |= kBlitFullCopy;
   return 0;
 }
 
-int32_t SurfaceLock(BlitBuffer* b) {
+int32_t SurfaceLock(BlitRecord* b) {
   auto* state = static_cast<SurfaceState*>(b->styleState);
   SDL_Window* w = WindowOf(b);
   if (!state || !WindowAlive(state->windowId, w)) return SurfaceLockFailed(b);
@@ -240,7 +240,7 @@ int32_t SurfaceLock(BlitBuffer* b) {
   return 1;
 }
 
-void SurfaceUnlock(BlitBuffer* b) {
+void SurfaceUnlock(BlitRecord* b) {
   auto* s = static_cast<SDL_Surface*>(b->surface);
   if (s && SDL_MUSTLOCK(s)) SDL_UnlockSurface(s);
   b->lockedSurfaceMemory = nullptr;
@@ -248,12 +248,12 @@ void SurfaceUnlock(BlitBuffer* b) {
 
 // Kept in step with the window: the cursor follows the pointer on or off the
 // picture (called after a move or resize, and when the pointer moves).
-void SurfacePlace(BlitBuffer* b, int32_t) {
+void SurfacePlace(BlitRecord* b, int32_t) {
   auto* state = static_cast<SurfaceState*>(b->styleState);
   if (state && WindowAlive(state->windowId, b->window)) TrackCursor(b);
 }
 
-void SurfaceBlit(BlitBuffer* b, const MovieRect* rects, int32_t count) {
+void SurfaceBlit(BlitRecord* b, const MovieRect* rects, int32_t count) {
   auto* state = static_cast<SurfaceState*>(b->styleState);
   SDL_Window* w = WindowOf(b);
   if (!state || !WindowAlive(state->windowId, w)) return;
@@ -285,19 +285,6 @@ struct TextureKind {
   bool native;                         // the renderer itself must take the format
 };
 
-const TextureKind kTextureKinds[kBlitStyleLast + 1] = {
-    {0, 0, false},
-    {0, 0, false},
-    {0, 0, false},
-    {SDL_RENDERER_ACCELERATED, SDL_PIXELFORMAT_YV12, true},
-    {SDL_RENDERER_ACCELERATED, SDL_PIXELFORMAT_YUY2, true},
-    {SDL_RENDERER_ACCELERATED, SDL_PIXELFORMAT_UYVY, true},
-    {SDL_RENDERER_SOFTWARE, SDL_PIXELFORMAT_YV12, false},
-    {SDL_RENDERER_SOFTWARE, SDL_PIXELFORMAT_YUY2, false},
-    {SDL_RENDERER_SOFTWARE, SDL_PIXELFORMAT_UYVY, false},
-    {SDL_RENDERER_ACCELERATED, 0, false},
-    {SDL_RENDERER_SOFTWARE, 0, false},
-};
 
 struct TextureState {
   SDL_Renderer* renderer;
@@ -306,7 +293,7 @@ struct TextureState {
   int32_t code;
 };
 
-void FreeTextureState(BlitBuffer* b) {
+void FreeTextureState(BlitRecord* b) {
   auto* state = static_cast<TextureState*>(b->styleState);
   if (state) {
     SharedRenderer* shared = state->renderer ? SlotOfRenderer(state->renderer, state->windowId) : nullptr;
@@ -323,7 +310,7 @@ void FreeTextureState(BlitBuffer* b) {
 
 // Our own picture memory: the texture's contents are not kept between locks,
 // but the copy of changed blocks needs the previous picture.
-bool AllocatePicture(BlitBuffer* b, int32_t code) {
+bool AllocatePicture(BlitRecord* b, int32_t code) {
   const uint64_t bytes = DestinationBytesPerPixel(code);
   uint64_t pitch, size, lumaSize;
   if (code == kDestYv12) {
@@ -345,7 +332,7 @@ bool AllocatePicture(BlitBuffer* b, int32_t code) {
   return true;
 }
 
-void Upload(const BlitBuffer* b, const TextureState* state, MovieRect r) {
+void Upload(const BlitRecord* b, const TextureState* state, MovieRect r) {
   const uint8_t* pixels = b->pixels;
   const int32_t pitch = b->pixelsPitch;
   if (state->code >= kDestYuy2) {
@@ -372,10 +359,9 @@ void Upload(const BlitBuffer* b, const TextureState* state, MovieRect r) {
   }
 }
 
-int32_t TextureOpen(BlitBuffer* b, uint32_t) {
-  const int32_t number = b->ops->number;
-  if (number < kBlitStyleDib || number > kBlitStyleLast) return 0;
-  const TextureKind& kind = kTextureKinds[number];
+int32_t TextureOpen(BlitRecord* b, uint32_t) {
+  if (!b->ops->kind) return 0;
+  const TextureKind& kind = *static_cast<const TextureKind*>(b->ops->kind);
   SDL_Window* w = WindowOf(b);
   if (!SDL_GetCurrentVideoDriver() || SDL_GetWindowID(w) == 0) {
     SetBlitBufferError("SDL video is not available");
@@ -404,7 +390,7 @@ int32_t TextureOpen(BlitBuffer* b, uint32_t) {
     state->texture = SDL_CreateTexture(state->renderer, format, SDL_TEXTUREACCESS_STREAMING,
                                        int(b->width), int(b->height));
   if (!state->texture || !AllocatePicture(b, code)) {
-    if (number == kBlitStyleDib) SetBlitBufferError("Unable to create an SDL texture.");
+    if (b->ops->capabilities & kBlitStyleLastResort) SetBlitBufferError("Unable to create an SDL texture.");
     FreeTextureState(b);
     return 0;
   }
@@ -415,18 +401,18 @@ int32_t TextureOpen(BlitBuffer* b, uint32_t) {
   return 1;
 }
 
-void TextureClose(BlitBuffer* b) { FreeTextureState(b); }
+void TextureClose(BlitRecord* b) { FreeTextureState(b); }
 
-int32_t TextureLock(BlitBuffer* b) {
+int32_t TextureLock(BlitRecord* b) {
   if (!b->pixels) return 0;
   b->lockedPointer = b->pixels;
   b->lockedPitch = b->pixelsPitch;
   return 1;
 }
 
-void TextureUnlock(BlitBuffer*) {}
+void TextureUnlock(BlitRecord*) {}
 
-void TextureBlit(BlitBuffer* b, const MovieRect* rects, int32_t count) {
+void TextureBlit(BlitRecord* b, const MovieRect* rects, int32_t count) {
   auto* state = static_cast<TextureState*>(b->styleState);
   if (!state || !state->texture || !WindowAlive(state->windowId, b->window)) return;
   if (!rects) {
@@ -442,24 +428,158 @@ void TextureBlit(BlitBuffer* b, const MovieRect* rects, int32_t count) {
   Present(*shared);
 }
 
-#define KIVO_TEXTURE_STYLE(name, number) \
-  {name, number, AnyStretch, TextureOpen, TextureClose, TextureLock, TextureUnlock, TextureBlit, nullptr}
+// Each texture style is a renderer and a texture format (0: the window's
+// own RGB format); `native`: the renderer itself must take the format.
+constexpr TextureKind kRgbKind = {0, 0, false};
+constexpr TextureKind kYv12AcceleratedKind = {SDL_RENDERER_ACCELERATED, SDL_PIXELFORMAT_YV12, true};
+constexpr TextureKind kYuy2AcceleratedKind = {SDL_RENDERER_ACCELERATED, SDL_PIXELFORMAT_YUY2, true};
+constexpr TextureKind kUyvyAcceleratedKind = {SDL_RENDERER_ACCELERATED, SDL_PIXELFORMAT_UYVY, true};
+constexpr TextureKind kYv12SoftwareKind = {SDL_RENDERER_SOFTWARE, SDL_PIXELFORMAT_YV12, false};
+constexpr TextureKind kYuy2SoftwareKind = {SDL_RENDERER_SOFTWARE, SDL_PIXELFORMAT_YUY2, false};
+constexpr TextureKind kUyvySoftwareKind = {SDL_RENDERER_SOFTWARE, SDL_PIXELFORMAT_UYVY, false};
+constexpr TextureKind kRgbAcceleratedKind = {SDL_RENDERER_ACCELERATED, 0, false};
+constexpr TextureKind kRgbSoftwareKind = {SDL_RENDERER_SOFTWARE, 0, false};
 
 }  // namespace
 
-const BlitStyle kSdlStyles[kBlitStyleLast + 1] = {
-    {"", 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
-    {"SDL window surface", 1, NoStretch, SurfaceOpen, SurfaceClose, SurfaceLock, SurfaceUnlock,
-     SurfaceBlit, SurfacePlace},
-    KIVO_TEXTURE_STYLE("SDL RGB texture", 2),
-    KIVO_TEXTURE_STYLE("SDL YV12 texture, accelerated renderer", 3),
-    KIVO_TEXTURE_STYLE("SDL YUY2 texture, accelerated renderer", 4),
-    KIVO_TEXTURE_STYLE("SDL UYVY texture, accelerated renderer", 5),
-    KIVO_TEXTURE_STYLE("SDL YV12 texture, software renderer", 6),
-    KIVO_TEXTURE_STYLE("SDL YUY2 texture, software renderer", 7),
-    KIVO_TEXTURE_STYLE("SDL UYVY texture, software renderer", 8),
-    KIVO_TEXTURE_STYLE("SDL RGB texture, accelerated renderer", 9),
-    KIVO_TEXTURE_STYLE("SDL RGB texture, software renderer", 10),
+extern const BlitStyle kSdlSurfaceStyle = {
+    .name = "SDL window surface",
+    .id = "surface",
+    .number = kBlitStylePrimary,
+    .capabilities = kBlitStyleWrittenInPlace | kBlitStyleFallsToLastResort,
+    .stretch = NoStretch,
+    .open = SurfaceOpen,
+    .close = SurfaceClose,
+    .lock = SurfaceLock,
+    .unlock = SurfaceUnlock,
+    .blit = SurfaceBlit,
+    .place = SurfacePlace,
+};
+
+extern const BlitStyle kSdlRgbStyle = {
+    .name = "SDL RGB texture",
+    .id = "texture",
+    .number = 2,
+    .capabilities = kBlitStyleDrawsWindow | kBlitStyleLastResort,
+    .kind = &kRgbKind,
+    .stretch = AnyStretch,
+    .open = TextureOpen,
+    .close = TextureClose,
+    .lock = TextureLock,
+    .unlock = TextureUnlock,
+    .blit = TextureBlit,
+};
+
+extern const BlitStyle kSdlYv12AcceleratedStyle = {
+    .name = "SDL YV12 texture, accelerated renderer",
+    .id = "yv12-accelerated",
+    .number = 3,
+    .capabilities = kBlitStyleDrawsWindow | kBlitStyleHardwareStretch,
+    .kind = &kYv12AcceleratedKind,
+    .stretch = AnyStretch,
+    .open = TextureOpen,
+    .close = TextureClose,
+    .lock = TextureLock,
+    .unlock = TextureUnlock,
+    .blit = TextureBlit,
+};
+
+extern const BlitStyle kSdlYuy2AcceleratedStyle = {
+    .name = "SDL YUY2 texture, accelerated renderer",
+    .id = "yuy2-accelerated",
+    .number = 4,
+    .capabilities = kBlitStyleDrawsWindow | kBlitStyleHardwareStretch,
+    .kind = &kYuy2AcceleratedKind,
+    .stretch = AnyStretch,
+    .open = TextureOpen,
+    .close = TextureClose,
+    .lock = TextureLock,
+    .unlock = TextureUnlock,
+    .blit = TextureBlit,
+};
+
+extern const BlitStyle kSdlUyvyAcceleratedStyle = {
+    .name = "SDL UYVY texture, accelerated renderer",
+    .id = "uyvy-accelerated",
+    .number = 5,
+    .capabilities = kBlitStyleDrawsWindow | kBlitStyleHardwareStretch,
+    .kind = &kUyvyAcceleratedKind,
+    .stretch = AnyStretch,
+    .open = TextureOpen,
+    .close = TextureClose,
+    .lock = TextureLock,
+    .unlock = TextureUnlock,
+    .blit = TextureBlit,
+};
+
+extern const BlitStyle kSdlYv12SoftwareStyle = {
+    .name = "SDL YV12 texture, software renderer",
+    .id = "yv12-software",
+    .number = 6,
+    .capabilities = kBlitStyleDrawsWindow,
+    .kind = &kYv12SoftwareKind,
+    .stretch = AnyStretch,
+    .open = TextureOpen,
+    .close = TextureClose,
+    .lock = TextureLock,
+    .unlock = TextureUnlock,
+    .blit = TextureBlit,
+};
+
+extern const BlitStyle kSdlYuy2SoftwareStyle = {
+    .name = "SDL YUY2 texture, software renderer",
+    .id = "yuy2-software",
+    .number = 7,
+    .capabilities = kBlitStyleDrawsWindow,
+    .kind = &kYuy2SoftwareKind,
+    .stretch = AnyStretch,
+    .open = TextureOpen,
+    .close = TextureClose,
+    .lock = TextureLock,
+    .unlock = TextureUnlock,
+    .blit = TextureBlit,
+};
+
+extern const BlitStyle kSdlUyvySoftwareStyle = {
+    .name = "SDL UYVY texture, software renderer",
+    .id = "uyvy-software",
+    .number = 8,
+    .capabilities = kBlitStyleDrawsWindow,
+    .kind = &kUyvySoftwareKind,
+    .stretch = AnyStretch,
+    .open = TextureOpen,
+    .close = TextureClose,
+    .lock = TextureLock,
+    .unlock = TextureUnlock,
+    .blit = TextureBlit,
+};
+
+extern const BlitStyle kSdlRgbAcceleratedStyle = {
+    .name = "SDL RGB texture, accelerated renderer",
+    .id = "rgb-accelerated",
+    .number = 9,
+    .capabilities = kBlitStyleDrawsWindow | kBlitStyleHardwareStretch,
+    .kind = &kRgbAcceleratedKind,
+    .stretch = AnyStretch,
+    .open = TextureOpen,
+    .close = TextureClose,
+    .lock = TextureLock,
+    .unlock = TextureUnlock,
+    .blit = TextureBlit,
+};
+
+extern const BlitStyle kSdlRgbSoftwareStyle = {
+    .name = "SDL RGB texture, software renderer",
+    .id = "rgb-software",
+    .number = 10,
+    .capabilities = kBlitStyleDrawsWindow,
+    .kind = &kRgbSoftwareKind,
+    .stretch = AnyStretch,
+    .open = TextureOpen,
+    .close = TextureClose,
+    .lock = TextureLock,
+    .unlock = TextureUnlock,
+    .blit = TextureBlit,
 };
 
 int32_t ShowSdlWindowBand(void* window, const void* pixels, int32_t pitch, int32_t x, int32_t y, int32_t width,
@@ -490,11 +610,6 @@ void EraseSdlWindowBand(void* window, int32_t x, int32_t y, int32_t width, int32
   const SDL_Rect& r = s->bandAt;
   const int64_t x1 = int64_t(x) + width, y1 = int64_t(y) + height;
   if (x < int64_t(r.x) + r.w && x1 > r.x && y < int64_t(r.y) + r.h && y1 > r.y) s->bandShown = false;
-}
-
-const BlitStyle* SdlStyle(int32_t number) {
-  if (number < 1 || number > kBlitStyleLast || number == kBlitStyleDib) return nullptr;
-  return &kSdlStyles[number];
 }
 
 }  // namespace kivo

@@ -1,4 +1,4 @@
-// The SDL2 blitting styles, by /B number (index 0 unused).
+// The SDL2 blitting styles, in the order they are tried (sdl_style_list.cc).
 #pragma once
 
 #include <cstdint>
@@ -7,9 +7,6 @@
 
 namespace kivo {
 
-extern const BlitStyle kSdlStyles[kBlitStyleLast + 1];
-
-// Styles 1 and 3 to 10 for the portable choice; style 2 is the fall-back.
-const BlitStyle* SdlStyle(int32_t number);
+const BlitStyle* const* SdlStyles(uint32_t* count);
 
 }  // namespace kivo

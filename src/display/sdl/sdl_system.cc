@@ -16,17 +16,17 @@ namespace {
 // that a window destroyed meanwhile is never touched.
 Uint32 changedWindowId = 0;
 
-SDL_Window* WindowOf(const BlitBuffer* b) { return static_cast<SDL_Window*>(b->window); }
+SDL_Window* WindowOf(const BlitRecord* b) { return static_cast<SDL_Window*>(b->window); }
 
-int32_t SdlAcquire(BlitBuffer* b, uint32_t openFlags) {
+int32_t SdlAcquire(BlitRecord* b, uint32_t openFlags) {
   if (!SDL_GetCurrentVideoDriver() || SDL_GetWindowID(WindowOf(b)) == 0) return 0;
   ApplyDisplayModeChange(b, openFlags);
   return 1;
 }
 
-void SdlRelease(BlitBuffer*) {}
+void SdlRelease(BlitRecord*) {}
 
-void SdlMeasureWindow(BlitBuffer* b, int32_t* originX, int32_t* originY) {
+void SdlMeasureWindow(BlitRecord* b, int32_t* originX, int32_t* originY) {
   SDL_Window* w = WindowOf(b);
   int top = 0, left = 0, bottom = 0, right = 0;
   if (SDL_GetWindowBordersSize(w, &top, &left, &bottom, &right) != 0) top = left = bottom = right = 0;
@@ -40,12 +40,12 @@ void SdlMeasureWindow(BlitBuffer* b, int32_t* originX, int32_t* originY) {
   *originY = y;
 }
 
-int DisplayOf(const BlitBuffer* b) {
+int DisplayOf(const BlitRecord* b) {
   const int display = SDL_GetWindowDisplayIndex(WindowOf(b));
   return display < 0 ? 0 : display;
 }
 
-void SdlMeasureScreen(BlitBuffer* b) {
+void SdlMeasureScreen(BlitRecord* b) {
   SDL_DisplayMode mode;
   if (SDL_GetCurrentDisplayMode(DisplayOf(b), &mode) != 0) return;
   b->screenWidth = mode.w > 0 ? uint32_t(mode.w) : 0;
@@ -53,7 +53,7 @@ void SdlMeasureScreen(BlitBuffer* b) {
   b->screenBits = SdlFormatBits(mode.format);
 }
 
-int32_t SdlSetMode(BlitBuffer* b, uint32_t width, uint32_t height, uint32_t bits) {
+int32_t SdlSetMode(BlitRecord* b, uint32_t width, uint32_t height, uint32_t bits) {
   SDL_Window* w = WindowOf(b);
   const int display = DisplayOf(b);
   const int count = SDL_GetNumDisplayModes(display);
@@ -70,32 +70,30 @@ int32_t SdlSetMode(BlitBuffer* b, uint32_t width, uint32_t height, uint32_t bits
   return 0;
 }
 
-uint32_t SdlDisplayBits(BlitBuffer* b) {
+uint32_t SdlDisplayBits(BlitRecord* b) {
   SDL_DisplayMode mode;
   if (SDL_GetCurrentDisplayMode(DisplayOf(b), &mode) != 0) return 0;
   return SdlFormatBits(mode.format);
 }
 
-void SdlRestoreMode(BlitBuffer*) {
+void SdlRestoreMode(BlitRecord*) {
   SDL_Window* w = changedWindowId ? SDL_GetWindowFromID(changedWindowId) : nullptr;
   if (w) SDL_SetWindowFullscreen(w, 0);
   changedWindowId = 0;
 }
 
 const BlitSystem kSdlSystem = {
-    "SDL video is not available",
-    SdlAcquire,
-    SdlRelease,
-    SdlStyle,
-    &kSdlStyles[kBlitStyleDib],
-    SdlMeasureWindow,
-    SdlMeasureScreen,
-    SdlSetMode,
-    SdlDisplayBits,
-    SdlRestoreMode,
-    nullptr,
-    ShowSdlWindowBand,
-    EraseSdlWindowBand,
+    .unavailableText = "SDL video is not available",
+    .acquireDevice = SdlAcquire,
+    .releaseDevice = SdlRelease,
+    .styles = SdlStyles,
+    .measureWindow = SdlMeasureWindow,
+    .measureScreen = SdlMeasureScreen,
+    .setMode = SdlSetMode,
+    .displayBits = SdlDisplayBits,
+    .restoreMode = SdlRestoreMode,
+    .showBand = ShowSdlWindowBand,
+    .eraseBand = EraseSdlWindowBand,
 };
 
 }  // namespace

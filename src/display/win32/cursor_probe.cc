@@ -130,7 +130,7 @@ int32_t Probe(HCURSOR cursor, POINT at) {
 
 }  // namespace
 
-int32_t ProbeSoftwareCursor(BlitBuffer* b) {
+int32_t ProbeSoftwareCursor(BlitRecord* b) {
   if (!GetSystemMetrics(SM_MOUSEPRESENT)) return 0;
   DDSURFACEDESC layout;
   if (!LockPrimary(&layout)) return 0;

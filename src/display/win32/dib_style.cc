@@ -20,7 +20,7 @@ struct DibHeader {
   DWORD masks[3];
 };
 
-uint32_t AnyStretch(const BlitStyle*, const BlitBuffer*) { return kStretchAny; }
+uint32_t AnyStretch(const BlitStyle*, const BlitRecord*) { return kStretchAny; }
 
 // Whether the display's own 16-bit layout is 5-6-5, from a 1x1 bitmap
 // compatible with it.
@@ -41,7 +41,7 @@ bool DisplayIs565(HDC screen) {
   return is565;
 }
 
-void FreeDib(BlitBuffer* b) {
+void FreeDib(BlitRecord* b) {
   HDC memory = static_cast<HDC>(b->memoryDc);
   if (memory) {
     if (b->previousBitmap) SelectObject(memory, static_cast<HGDIOBJ>(b->previousBitmap));
@@ -54,13 +54,13 @@ void FreeDib(BlitBuffer* b) {
   b->surface = nullptr;
 }
 
-int32_t DibFail(BlitBuffer* b, const char* text) {
+int32_t DibFail(BlitRecord* b, const char* text) {
   FreeDib(b);
   SetBlitBufferError(text);
   return 0;
 }
 
-int32_t DibOpen(BlitBuffer* b, uint32_t) {
+int32_t DibOpen(BlitRecord* b, uint32_t) {
   HDC screen = GetDC(nullptr);
   if (!screen) return DibFail(b, "Unable to create DIBSection.");
   const int bits = GetDeviceCaps(screen, PLANES) * GetDeviceCaps(screen, BITSPIXEL);
@@ -120,9 +120,9 @@ int32_t DibOpen(BlitBuffer* b, uint32_t) {
   return 1;
 }
 
-void DibClose(BlitBuffer* b) { FreeDib(b); }
+void DibClose(BlitRecord* b) { FreeDib(b); }
 
-int32_t DibLock(BlitBuffer* b) {
+int32_t DibLock(BlitRecord* b) {
   if (!b->dibBits) return 0;
   GdiFlush();   // GDI may still be drawing from the bitmap
   b->lockedPointer = static_cast<uint8_t*>(b->dibBits);
@@ -130,9 +130,9 @@ int32_t DibLock(BlitBuffer* b) {
   return 1;
 }
 
-void DibUnlock(BlitBuffer*) {}
+void DibUnlock(BlitRecord*) {}
 
-void DibBlit(BlitBuffer* b, const MovieRect* rects, int32_t count) {
+void DibBlit(BlitRecord* b, const MovieRect* rects, int32_t count) {
   HDC memory = static_cast<HDC>(b->memoryDc);
   if (!memory) return;
   HWND window = WindowOf(b);
@@ -159,8 +159,17 @@ void DibBlit(BlitBuffer* b, const MovieRect* rects, int32_t count) {
 
 }  // namespace
 
-const BlitStyle kDibStyle = {
-    "DIB Section", kBlitStyleDib, AnyStretch, DibOpen, DibClose, DibLock, DibUnlock, DibBlit, nullptr,
+extern const BlitStyle kDibStyle = {
+    .name = "DIB Section",
+    .id = "dib",
+    .number = kBlitStyleDib,
+    .capabilities = kBlitStyleLastResort,
+    .stretch = AnyStretch,
+    .open = DibOpen,
+    .close = DibClose,
+    .lock = DibLock,
+    .unlock = DibUnlock,
+    .blit = DibBlit,
 };
 
 }  // namespace kivo::win32

@@ -19,11 +19,11 @@ namespace {
 
 const char kVideoModeText[] = "Video mode not supported.";
 
-IDirectDrawSurface* SurfaceOf(const BlitBuffer* b) { return static_cast<IDirectDrawSurface*>(b->surface); }
+IDirectDrawSurface* SurfaceOf(const BlitRecord* b) { return static_cast<IDirectDrawSurface*>(b->surface); }
 
 // ---- Cursor hiding around a lock of the primary -------------------------------
 
-bool CursorOverPicture(const BlitBuffer* b) {
+bool CursorOverPicture(const BlitRecord* b) {
   POINT at;
   if (!GetCursorPos(&at)) return false;
   const int64_t cw = GetSystemMetrics(SM_CXCURSOR), ch = GetSystemMetrics(SM_CYCURSOR);
@@ -31,7 +31,7 @@ bool CursorOverPicture(const BlitBuffer* b) {
   return at.x < x + b->width && at.x + cw > x && at.y < y + b->height && at.y + ch > y;
 }
 
-void HideCursorOverPicture(BlitBuffer* b) {
+void HideCursorOverPicture(BlitRecord* b) {
   b->hiddenCursorCount = 0;
   if (!b->hideCursor || !CursorOverPicture(b)) return;
   // A bounded loop: a count already far below zero needs no more calls.
@@ -41,13 +41,13 @@ void HideCursorOverPicture(BlitBuffer* b) {
   }
 }
 
-void ShowHiddenCursor(BlitBuffer* b) {
+void ShowHiddenCursor(BlitRecord* b) {
   for (; b->hiddenCursorCount > 0; --b->hiddenCursorCount) ShowCursor(TRUE);
 }
 
 // ---- Shared by every DirectDraw style -------------------------------------------
 
-void AttachClipper(BlitBuffer* b) {
+void AttachClipper(BlitRecord* b) {
   IDirectDrawClipper* clipper = nullptr;
   if (DirectDraw().object->CreateClipper(0, &clipper, nullptr) != DD_OK || !clipper) return;
   if (clipper->SetHWnd(0, WindowOf(b)) != DD_OK) {
@@ -57,7 +57,7 @@ void AttachClipper(BlitBuffer* b) {
   b->clipper = clipper;
 }
 
-void DetachClipper(BlitBuffer* b) {
+void DetachClipper(BlitRecord* b) {
   auto* clipper = static_cast<IDirectDrawClipper*>(b->clipper);
   if (!clipper) return;
   IDirectDrawSurface* primary = DirectDraw().primary;
@@ -72,7 +72,7 @@ void DetachClipper(BlitBuffer* b) {
 
 // The client area's screen position, followed when the window has moved: the
 // picture is then somewhere new and must be written whole.
-void FollowWindow(BlitBuffer* b) {
+void FollowWindow(BlitRecord* b) {
   POINT origin;
   if (!ClientOrigin(WindowOf(b), &origin)) return;
   const int32_t x = origin.x + b->destinationX, y = origin.y + b->destinationY;
@@ -83,9 +83,9 @@ void FollowWindow(BlitBuffer* b) {
   }
 }
 
-uint32_t NoStretch(const BlitStyle*, const BlitBuffer*) { return 0; }
-uint32_t OverlayCaps(const BlitStyle*, const BlitBuffer*) { return DirectDraw().overlayCaps; }
-uint32_t BlitCaps(const BlitStyle*, const BlitBuffer*) { return DirectDraw().blitCaps; }
+uint32_t NoStretch(const BlitStyle*, const BlitRecord*) { return 0; }
+uint32_t OverlayCaps(const BlitStyle*, const BlitRecord*) { return DirectDraw().overlayCaps; }
+uint32_t BlitCaps(const BlitStyle*, const BlitRecord*) { return DirectDraw().blitCaps; }
 
 // ---- Style 1: the primary surface ------------------------------------------------
 
@@ -100,7 +100,7 @@ bool PrimarySize(IDirectDrawSurface* primary, int64_t* width, int64_t* height) {
   return true;
 }
 
-int32_t PrimaryOpen(BlitBuffer* b, uint32_t) {
+int32_t PrimaryOpen(BlitRecord* b, uint32_t) {
   IDirectDrawSurface* primary = DirectDraw().primary;
   if (!primary) return 0;
   // A picture larger than the screen can never lie wholly on it, and every
@@ -127,12 +127,12 @@ int32_t PrimaryOpen(BlitBuffer* b, uint32_t) {
   return 1;
 }
 
-void PrimaryClose(BlitBuffer* b) {
+void PrimaryClose(BlitRecord* b) {
   DetachClipper(b);
   b->surface = nullptr;
 }
 
-int32_t PrimaryLock(BlitBuffer* b) {
+int32_t PrimaryLock(BlitRecord* b) {
   IDirectDrawSurface* primary = DirectDraw().primary;
   if (!primary) return 0;
   FollowWindow(b);
@@ -170,14 +170,14 @@ int32_t PrimaryLock(BlitBuffer* b) {
   return 1;
 }
 
-void PrimaryUnlock(BlitBuffer* b) {
+void PrimaryUnlock(BlitRecord* b) {
   if (DirectDraw().primary) DirectDraw().primary->Unlock(b->lockedSurfaceMemory);
   b->lockedSurfaceMemory = nullptr;
   ShowHiddenCursor(b);
 }
 
 // Written in place: nothing to show.
-void PrimaryBlit(BlitBuffer*, const MovieRect*, int32_t) {}
+void PrimaryBlit(BlitRecord*, const MovieRect*, int32_t) {}
 
 // ---- Styles 3 to 10: a surface of the buffer's own ---------------------------------
 
@@ -186,21 +186,17 @@ struct SurfaceKind {
   DWORD caps;
 };
 
-const SurfaceKind kKinds[kBlitStyleLast + 1] = {
-    {0, 0},
-    {0, 0},
-    {0, 0},
-    {MakeFourCc('Y', 'V', '1', '2'), DDSCAPS_OVERLAY | DDSCAPS_VIDEOMEMORY},
-    {MakeFourCc('Y', 'U', 'Y', '2'), DDSCAPS_OVERLAY | DDSCAPS_VIDEOMEMORY},
-    {MakeFourCc('U', 'Y', 'V', 'Y'), DDSCAPS_OVERLAY | DDSCAPS_VIDEOMEMORY},
-    {MakeFourCc('Y', 'V', '1', '2'), DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY},
-    {MakeFourCc('Y', 'U', 'Y', '2'), DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY},
-    {MakeFourCc('U', 'Y', 'V', 'Y'), DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY},
-    {0, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY},
-    {0, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY},
-};
+const SurfaceKind kYv12OverlayKind = {MakeFourCc('Y', 'V', '1', '2'), DDSCAPS_OVERLAY | DDSCAPS_VIDEOMEMORY};
+const SurfaceKind kYuy2OverlayKind = {MakeFourCc('Y', 'U', 'Y', '2'), DDSCAPS_OVERLAY | DDSCAPS_VIDEOMEMORY};
+const SurfaceKind kUyvyOverlayKind = {MakeFourCc('U', 'Y', 'V', 'Y'), DDSCAPS_OVERLAY | DDSCAPS_VIDEOMEMORY};
+const SurfaceKind kYv12OffscreenKind = {MakeFourCc('Y', 'V', '1', '2'), DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY};
+const SurfaceKind kYuy2OffscreenKind = {MakeFourCc('Y', 'U', 'Y', '2'), DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY};
+const SurfaceKind kUyvyOffscreenKind = {MakeFourCc('U', 'Y', 'V', 'Y'), DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY};
+const SurfaceKind kRgbVideoKind = {0, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_VIDEOMEMORY};
+const SurfaceKind kRgbSystemKind = {0, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY};
 
-void ReleaseSurface(BlitBuffer* b) {
+
+void ReleaseSurface(BlitRecord* b) {
   IDirectDrawSurface* surface = SurfaceOf(b);
   if (surface) {
     if (b->isOverlay && DirectDraw().primary) surface->UpdateOverlay(nullptr, DirectDraw().primary, nullptr, DDOVER_HIDE, nullptr);
@@ -209,10 +205,9 @@ void ReleaseSurface(BlitBuffer* b) {
   b->surface = nullptr;
 }
 
-int32_t SurfaceOpen(BlitBuffer* b, uint32_t) {
-  const int32_t number = b->ops->number;
-  if (number < 3 || number > kBlitStyleLast || !DirectDraw().object || !DirectDraw().primary) return 0;
-  const SurfaceKind& kind = kKinds[number];
+int32_t SurfaceOpen(BlitRecord* b, uint32_t) {
+  if (!b->ops->kind || !DirectDraw().object || !DirectDraw().primary) return 0;
+  const SurfaceKind& kind = *static_cast<const SurfaceKind*>(b->ops->kind);
   // A driver without overlay support may still make an overlay surface, one
   // that is never shown.
   if ((kind.caps & DDSCAPS_OVERLAY) && !DirectDraw().overlays) return 0;
@@ -259,12 +254,12 @@ int32_t SurfaceOpen(BlitBuffer* b, uint32_t) {
   return 1;
 }
 
-void SurfaceClose(BlitBuffer* b) {
+void SurfaceClose(BlitRecord* b) {
   ReleaseSurface(b);
   DetachClipper(b);
 }
 
-int32_t SurfaceLock(BlitBuffer* b) {
+int32_t SurfaceLock(BlitRecord* b) {
   IDirectDrawSurface* surface = SurfaceOf(b);
   if (!surface) return 0;
   DDSURFACEDESC desc;
@@ -280,9 +275,9 @@ int32_t SurfaceLock(BlitBuffer* b) {
   return 1;
 }
 
-void OverlayPlace(BlitBuffer* b, int32_t mode);
+void OverlayPlace(BlitRecord* b, int32_t mode);
 
-void SurfaceUnlock(BlitBuffer* b) {
+void SurfaceUnlock(BlitRecord* b) {
   IDirectDrawSurface* surface = SurfaceOf(b);
   if (surface) surface->Unlock(b->lockedSurfaceMemory);
   b->lockedSurfaceMemory = nullptr;
@@ -296,7 +291,7 @@ void BlitToPrimary(RECT* to, IDirectDrawSurface* from, RECT* source, DWORD flags
     primary->Blt(to, from, source, flags, fx);
 }
 
-void SurfaceBlit(BlitBuffer* b, const MovieRect* rects, int32_t count) {
+void SurfaceBlit(BlitRecord* b, const MovieRect* rects, int32_t count) {
   IDirectDrawSurface* surface = SurfaceOf(b);
   IDirectDrawSurface* primary = DirectDraw().primary;
   if (!surface || !primary) return;
@@ -331,7 +326,7 @@ void SurfaceBlit(BlitBuffer* b, const MovieRect* rects, int32_t count) {
 
 // Keeps the overlay over the picture's place on the screen: the part of it
 // on the screen is shown (or hidden as asked), nothing shown otherwise.
-void OverlayPlace(BlitBuffer* b, int32_t mode) {
+void OverlayPlace(BlitRecord* b, int32_t mode) {
   IDirectDrawSurface* surface = SurfaceOf(b);
   IDirectDrawSurface* primary = DirectDraw().primary;
   if (!b->isOverlay || !surface || !primary) return;
@@ -365,29 +360,134 @@ void OverlayPlace(BlitBuffer* b, int32_t mode) {
   surface->UpdateOverlay(&source, primary, &to, show | DDOVER_KEYDESTOVERRIDE | DDOVER_DDFX, &fx);
 }
 
-#define KIVO_SURFACE_STYLE(name, number, caps, place) \
-  {name, number, caps, SurfaceOpen, SurfaceClose, SurfaceLock, SurfaceUnlock, SurfaceBlit, place}
-
-const BlitStyle kStyles[kBlitStyleLast + 1] = {
-    {"", 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
-    {"DirectDraw primary surface", 1, NoStretch, PrimaryOpen, PrimaryClose, PrimaryLock, PrimaryUnlock,
-     PrimaryBlit, nullptr},
-    {"", 2, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
-    KIVO_SURFACE_STYLE("DirectDraw YV12 overlay", 3, OverlayCaps, OverlayPlace),
-    KIVO_SURFACE_STYLE("DirectDraw YUY2 overlay", 4, OverlayCaps, OverlayPlace),
-    KIVO_SURFACE_STYLE("DirectDraw UYVY overlay", 5, OverlayCaps, OverlayPlace),
-    KIVO_SURFACE_STYLE("DirectDraw YV12 off-screen surface", 6, BlitCaps, nullptr),
-    KIVO_SURFACE_STYLE("DirectDraw YUY2 off-screen surface", 7, BlitCaps, nullptr),
-    KIVO_SURFACE_STYLE("DirectDraw UYVY off-screen surface", 8, BlitCaps, nullptr),
-    KIVO_SURFACE_STYLE("DirectDraw RGB off-screen video surface", 9, BlitCaps, nullptr),
-    KIVO_SURFACE_STYLE("DirectDraw RGB off-screen system surface", 10, BlitCaps, nullptr),
-};
-
 }  // namespace
 
-const BlitStyle* DirectDrawStyle(int32_t number) {
-  if (number < 1 || number > kBlitStyleLast || number == kBlitStyleDib) return nullptr;
-  return &kStyles[number];
-}
+extern const BlitStyle kPrimaryStyle = {
+    .name = "DirectDraw primary surface",
+    .id = "primary",
+    .number = kBlitStylePrimary,
+    .capabilities = kBlitStyleWrittenInPlace | kBlitStyleFallsToLastResort,
+    .stretch = NoStretch,
+    .open = PrimaryOpen,
+    .close = PrimaryClose,
+    .lock = PrimaryLock,
+    .unlock = PrimaryUnlock,
+    .blit = PrimaryBlit,
+};
+
+extern const BlitStyle kYv12OverlayStyle = {
+    .name = "DirectDraw YV12 overlay",
+    .id = "yv12-overlay",
+    .number = 3,
+    .capabilities = kBlitStyleHardwareStretch,
+    .kind = &kYv12OverlayKind,
+    .stretch = OverlayCaps,
+    .open = SurfaceOpen,
+    .close = SurfaceClose,
+    .lock = SurfaceLock,
+    .unlock = SurfaceUnlock,
+    .blit = SurfaceBlit,
+    .place = OverlayPlace,
+};
+
+extern const BlitStyle kYuy2OverlayStyle = {
+    .name = "DirectDraw YUY2 overlay",
+    .id = "yuy2-overlay",
+    .number = 4,
+    .capabilities = kBlitStyleHardwareStretch,
+    .kind = &kYuy2OverlayKind,
+    .stretch = OverlayCaps,
+    .open = SurfaceOpen,
+    .close = SurfaceClose,
+    .lock = SurfaceLock,
+    .unlock = SurfaceUnlock,
+    .blit = SurfaceBlit,
+    .place = OverlayPlace,
+};
+
+extern const BlitStyle kUyvyOverlayStyle = {
+    .name = "DirectDraw UYVY overlay",
+    .id = "uyvy-overlay",
+    .number = 5,
+    .capabilities = kBlitStyleHardwareStretch,
+    .kind = &kUyvyOverlayKind,
+    .stretch = OverlayCaps,
+    .open = SurfaceOpen,
+    .close = SurfaceClose,
+    .lock = SurfaceLock,
+    .unlock = SurfaceUnlock,
+    .blit = SurfaceBlit,
+    .place = OverlayPlace,
+};
+
+extern const BlitStyle kYv12OffscreenStyle = {
+    .name = "DirectDraw YV12 off-screen surface",
+    .id = "yv12-offscreen",
+    .number = 6,
+    .capabilities = kBlitStyleHardwareStretch,
+    .kind = &kYv12OffscreenKind,
+    .stretch = BlitCaps,
+    .open = SurfaceOpen,
+    .close = SurfaceClose,
+    .lock = SurfaceLock,
+    .unlock = SurfaceUnlock,
+    .blit = SurfaceBlit,
+};
+
+extern const BlitStyle kYuy2OffscreenStyle = {
+    .name = "DirectDraw YUY2 off-screen surface",
+    .id = "yuy2-offscreen",
+    .number = 7,
+    .capabilities = kBlitStyleHardwareStretch,
+    .kind = &kYuy2OffscreenKind,
+    .stretch = BlitCaps,
+    .open = SurfaceOpen,
+    .close = SurfaceClose,
+    .lock = SurfaceLock,
+    .unlock = SurfaceUnlock,
+    .blit = SurfaceBlit,
+};
+
+extern const BlitStyle kUyvyOffscreenStyle = {
+    .name = "DirectDraw UYVY off-screen surface",
+    .id = "uyvy-offscreen",
+    .number = 8,
+    .capabilities = kBlitStyleHardwareStretch,
+    .kind = &kUyvyOffscreenKind,
+    .stretch = BlitCaps,
+    .open = SurfaceOpen,
+    .close = SurfaceClose,
+    .lock = SurfaceLock,
+    .unlock = SurfaceUnlock,
+    .blit = SurfaceBlit,
+};
+
+extern const BlitStyle kRgbVideoStyle = {
+    .name = "DirectDraw RGB off-screen video surface",
+    .id = "rgb-video",
+    .number = 9,
+    .capabilities = kBlitStyleHardwareStretch,
+    .kind = &kRgbVideoKind,
+    .stretch = BlitCaps,
+    .open = SurfaceOpen,
+    .close = SurfaceClose,
+    .lock = SurfaceLock,
+    .unlock = SurfaceUnlock,
+    .blit = SurfaceBlit,
+};
+
+extern const BlitStyle kRgbSystemStyle = {
+    .name = "DirectDraw RGB off-screen system surface",
+    .id = "rgb-system",
+    .number = 10,
+    .capabilities = kBlitStyleHardwareStretch,
+    .kind = &kRgbSystemKind,
+    .stretch = BlitCaps,
+    .open = SurfaceOpen,
+    .close = SurfaceClose,
+    .lock = SurfaceLock,
+    .unlock = SurfaceUnlock,
+    .blit = SurfaceBlit,
+};
 
 }  // namespace kivo::win32

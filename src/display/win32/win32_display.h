@@ -33,7 +33,7 @@ using DirectDrawCreateFunction = HRESULT(WINAPI*)(GUID*, LPDIRECTDRAW*, IUnknown
 // capabilities); null puts the system's back.
 void SetDirectDrawCreate(DirectDrawCreateFunction create);
 
-inline HWND WindowOf(const BlitBuffer* b) { return static_cast<HWND>(b->window); }
+inline HWND WindowOf(const BlitRecord* b) { return static_cast<HWND>(b->window); }
 
 // The destination code of a surface's pixel format.
 int32_t SurfaceCode(const DDPIXELFORMAT& format);
@@ -48,10 +48,9 @@ bool ClientOrigin(HWND window, POINT* origin);
 
 // 1 when the cursor must be hidden while the primary surface is written
 // (it is drawn by software into the screen memory).
-int32_t ProbeSoftwareCursor(BlitBuffer* b);
+int32_t ProbeSoftwareCursor(BlitRecord* b);
 
-// The Windows styles, by /B number; null for numbers that have none.
-const BlitStyle* DirectDrawStyle(int32_t number);
-extern const BlitStyle kDibStyle;
+// The Windows styles in the order they are tried (win32_style_list.cc).
+const BlitStyle* const* Win32Styles(uint32_t* count);
 
 }  // namespace kivo::win32

@@ -119,13 +119,13 @@ void DropObject(HWND window) {
   state = DirectDrawState{};
 }
 
-void MeasureScreenNow(BlitBuffer* b) {
+void MeasureScreenNow(BlitRecord* b) {
   b->screenWidth = uint32_t(GetSystemMetrics(SM_CXSCREEN));
   b->screenHeight = uint32_t(GetSystemMetrics(SM_CYSCREEN));
   b->screenBits = ScreenBitsOf(nullptr);
 }
 
-int32_t Acquire(BlitBuffer* b, uint32_t openFlags) {
+int32_t Acquire(BlitRecord* b, uint32_t openFlags) {
   HWND window = WindowOf(b);
   if (state.object) {
     ++state.users;
@@ -159,14 +159,12 @@ int32_t Acquire(BlitBuffer* b, uint32_t openFlags) {
   return 1;
 }
 
-void Release(BlitBuffer* b) {
+void Release(BlitRecord* b) {
   if (state.users <= 0) return;
   if (--state.users == 0) DropObject(WindowOf(b));
 }
 
-const BlitStyle* Style(int32_t number) { return DirectDrawStyle(number); }
-
-void MeasureWindow(BlitBuffer* b, int32_t* originX, int32_t* originY) {
+void MeasureWindow(BlitRecord* b, int32_t* originX, int32_t* originY) {
   HWND window = WindowOf(b);
   RECT outer, client;
   POINT origin;
@@ -181,9 +179,9 @@ void MeasureWindow(BlitBuffer* b, int32_t* originX, int32_t* originY) {
   *originY = origin.y;
 }
 
-void MeasureScreen(BlitBuffer* b) { MeasureScreenNow(b); }
+void MeasureScreen(BlitRecord* b) { MeasureScreenNow(b); }
 
-int32_t SetMode(BlitBuffer*, uint32_t width, uint32_t height, uint32_t bits) {
+int32_t SetMode(BlitRecord*, uint32_t width, uint32_t height, uint32_t bits) {
   DEVMODEA mode;
   memset(&mode, 0, sizeof mode);
   mode.dmSize = sizeof mode;
@@ -197,30 +195,28 @@ int32_t SetMode(BlitBuffer*, uint32_t width, uint32_t height, uint32_t bits) {
   return ChangeDisplaySettingsA(&mode, CDS_FULLSCREEN) == DISP_CHANGE_SUCCESSFUL ? 1 : 0;
 }
 
-uint32_t DisplayBits(BlitBuffer* b) { return ScreenBitsOf(WindowOf(b)); }
+uint32_t DisplayBits(BlitRecord* b) { return ScreenBitsOf(WindowOf(b)); }
 
-void RestoreMode(BlitBuffer*) { ChangeDisplaySettingsA(nullptr, CDS_FULLSCREEN); }
+void RestoreMode(BlitRecord*) { ChangeDisplaySettingsA(nullptr, CDS_FULLSCREEN); }
 
 // DirectDraw keeps the mode when it set one, or when another buffer uses it.
-int32_t ModeHeldByDevice(const BlitBuffer* b) {
+int32_t ModeHeldByDevice(const BlitRecord* b) {
   if (!state.object) return 0;
   return state.modeSet || state.users > (b->holdsDevice ? 1 : 0) ? 1 : 0;
 }
 
+// Every style leaves the window's other pixels alone: no band to keep.
 const BlitSystem kSystem = {
-    "DirectDraw is not available",
-    Acquire,
-    Release,
-    Style,
-    &kDibStyle,
-    MeasureWindow,
-    MeasureScreen,
-    SetMode,
-    DisplayBits,
-    RestoreMode,
-    ModeHeldByDevice,
-    nullptr,  // every style leaves the window's other pixels alone
-    nullptr,
+    .unavailableText = "DirectDraw is not available",
+    .acquireDevice = Acquire,
+    .releaseDevice = Release,
+    .styles = Win32Styles,
+    .measureWindow = MeasureWindow,
+    .measureScreen = MeasureScreen,
+    .setMode = SetMode,
+    .displayBits = DisplayBits,
+    .restoreMode = RestoreMode,
+    .modeHeldByDevice = ModeHeldByDevice,
 };
 
 }  // namespace

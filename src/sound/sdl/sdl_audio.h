@@ -8,6 +8,10 @@
 
 namespace kivo {
 
+// The buffer-queue layer (sdl_queue_device.cc); the device entry, with the
+// looping layer, is in sdl_loop_device.cc.
+extern const QueueDevice kSdlQueue;
+
 bool AcquireSdlAudio();
 void ReleaseSdlAudio();
 

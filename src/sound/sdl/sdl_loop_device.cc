@@ -71,8 +71,6 @@ void SDLCALL Callback(void* context, Uint8* stream, int length) {
   if (b->left != 1.0f || b->right != 1.0f) Scale(b, stream, want);
 }
 
-int32_t Load() { return 1; }
-
 int32_t CreateObject(void** object) {
   if (!AcquireSdlAudio()) return kLoopFailed;
   ++objectUsers;
@@ -86,9 +84,6 @@ void ReleaseObject(void*) {
     ReleaseSdlAudio();
   }
 }
-
-int32_t Cooperate(void*) { return kLoopOk; }
-int32_t PrimaryFormat(void*, const SoundFormat*) { return kLoopOk; }
 
 int32_t CreateBuffer(void*, const SoundFormat* format, uint32_t bytes, void** out) {
   if (!bytes || !AcquireSdlAudio()) return kLoopFailed;
@@ -198,8 +193,6 @@ int32_t SetVolume(void* buffer, int32_t volume) {
   return kLoopOk;
 }
 
-int32_t Restore(void*) { return kLoopOk; }
-
 uint32_t Latency(void* buffer) {
   SdlLoop* b = Get(buffer);
   SDL_LockAudioDevice(b->id);
@@ -208,13 +201,32 @@ uint32_t Latency(void* buffer) {
   return bytes;
 }
 
-const LoopDevice kSdlLoop = {"sdl",       Load,        CreateObject, ReleaseObject, Cooperate,
-                             PrimaryFormat, CreateBuffer, ReleaseBuffer, Lock,        Unlock,
-                             Play,        Stop,        GetPosition,  SetPosition,   GetStatus,
-                             SetFrequency, SetPan,      SetVolume,    Restore,       Latency};
+const LoopDevice kSdlLoop = {
+    .name = "sdl",
+    .CreateObject = CreateObject,
+    .ReleaseObject = ReleaseObject,
+    .CreateBuffer = CreateBuffer,
+    .ReleaseBuffer = ReleaseBuffer,
+    .Lock = Lock,
+    .Unlock = Unlock,
+    .Play = Play,
+    .Stop = Stop,
+    .GetPosition = GetPosition,
+    .SetPosition = SetPosition,
+    .GetStatus = GetStatus,
+    .SetFrequency = SetFrequency,
+    .SetPan = SetPan,
+    .SetVolume = SetVolume,
+    .Latency = Latency,
+};
 
 }  // namespace
 
-const LoopDevice* PlatformLoopDevice() { return &kSdlLoop; }
+extern const SoundDeviceEntry kSdlSoundDevice = {
+    .name = "sdl",
+    .capabilities = kSoundDeviceReportsLatency,
+    .queue = &kSdlQueue,
+    .loop = &kSdlLoop,
+};
 
 }  // namespace kivo

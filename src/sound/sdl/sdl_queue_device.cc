@@ -150,11 +150,21 @@ uint32_t Latency(void* device) {
   return bytes;
 }
 
-const QueueDevice kSdlQueue = {"sdl", Open, Prepare, Unprepare, Write, Pause, Restart, Reset, Close, SetVolume,
-                               nullptr, Position, Latency};
-
 }  // namespace
 
-const QueueDevice* PlatformQueueDevice() { return &kSdlQueue; }
+const QueueDevice kSdlQueue = {
+    .name = "sdl",
+    .Open = Open,
+    .Prepare = Prepare,
+    .Unprepare = Unprepare,
+    .Write = Write,
+    .Pause = Pause,
+    .Restart = Restart,
+    .Reset = Reset,
+    .Close = Close,
+    .SetVolume = SetVolume,
+    .Position = Position,
+    .Latency = Latency,
+};
 
 }  // namespace kivo

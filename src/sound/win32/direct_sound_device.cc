@@ -219,13 +219,31 @@ int32_t Restore(void* buffer) { return static_cast<int32_t>(Buffer(buffer)->Rest
 // The system reports no latency; the play cursor's lead at the start is it.
 uint32_t Latency(void* buffer) { return Loop(buffer)->lead.lead; }
 
-const LoopDevice kDirectSound = {"directsound", Load,         CreateObject, ReleaseObject, Cooperate,
-                                 PrimaryFormat, CreateBuffer, ReleaseBuffer, Lock,         Unlock,
-                                 Play,          Stop,         GetPosition,  SetPosition,   GetStatus,
-                                 SetFrequency,  SetPan,       SetVolume,    Restore,       Latency};
+const LoopDevice kDirectSound = {
+    .name = "directsound",
+    .Load = Load,
+    .CreateObject = CreateObject,
+    .ReleaseObject = ReleaseObject,
+    .SetCooperativeLevel = Cooperate,
+    .SetPrimaryFormat = PrimaryFormat,
+    .CreateBuffer = CreateBuffer,
+    .ReleaseBuffer = ReleaseBuffer,
+    .Lock = Lock,
+    .Unlock = Unlock,
+    .Play = Play,
+    .Stop = Stop,
+    .GetPosition = GetPosition,
+    .SetPosition = SetPosition,
+    .GetStatus = GetStatus,
+    .SetFrequency = SetFrequency,
+    .SetPan = SetPan,
+    .SetVolume = SetVolume,
+    .Restore = Restore,
+    .Latency = Latency,
+};
 
 }  // namespace
 
-const LoopDevice* PlatformLoopDevice() { return &kDirectSound; }
+extern const SoundDeviceEntry kDirectSoundDevice = {.name = "directsound", .loop = &kDirectSound};
 
 }  // namespace kivo

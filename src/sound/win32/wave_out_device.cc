@@ -122,11 +122,23 @@ uint32_t Position(void* device) {
 // The system reports no latency; the position's lead at the start is it.
 uint32_t Latency(void* device) { return Device(device)->lead.lead; }
 
-const QueueDevice kWaveOut = {"waveout", Open, Prepare, Unprepare, Write, Pause, Restart, Reset, Close, SetVolume,
-                              nullptr, Position, Latency};
+const QueueDevice kWaveOut = {
+    .name = "waveout",
+    .Open = Open,
+    .Prepare = Prepare,
+    .Unprepare = Unprepare,
+    .Write = Write,
+    .Pause = Pause,
+    .Restart = Restart,
+    .Reset = Reset,
+    .Close = Close,
+    .SetVolume = SetVolume,
+    .Position = Position,
+    .Latency = Latency,
+};
 
 }  // namespace
 
-const QueueDevice* PlatformQueueDevice() { return &kWaveOut; }
+extern const SoundDeviceEntry kWaveOutDevice = {.name = "waveout", .queue = &kWaveOut};
 
 }  // namespace kivo

@@ -138,7 +138,7 @@ TEST_P(RealWindow, EveryStyleTheMachineGivesShowsThePicture) {
   const uint32_t width = 96, height = 64;
   const int winX = 40, winY = 24, picX = 8, picY = 4;
   std::vector<int32_t> given;
-  for (int32_t style = 1; style <= 10; ++style) {
+  for (int32_t i = 0, style; (style = GetBlitStyleListEntry(i, nullptr, nullptr)) >= 0; ++i) {
     SDL_Window* window = SDL_CreateWindow("Kivo display test", winX, winY, int(width) + 2 * picX,
                                           int(height) + 2 * picY, SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
     ASSERT_NE(window, nullptr) << SDL_GetError();
@@ -310,7 +310,7 @@ TEST_P(DecodedFrameOnScreen, EveryStyleShowsWhatKivdumpConverts) {
 
   const int winX = 32, winY = 40, picX = 4, picY = 6;
   int given = 0;
-  for (int32_t style = 1; style <= 10; ++style) {
+  for (int32_t i = 0, style; (style = GetBlitStyleListEntry(i, nullptr, nullptr)) >= 0; ++i) {
     SDL_Window* window = SDL_CreateWindow("Kivo frame test", winX, winY, int(kMovieWidth) + 2 * picX,
                                           int(kMovieHeight) + 2 * picY, SDL_WINDOW_BORDERLESS | SDL_WINDOW_HIDDEN);
     ASSERT_NE(window, nullptr) << SDL_GetError();

@@ -40,7 +40,7 @@ TEST_F(SdlDummy, AutomaticWritesTheWindowSurfaceInPlace) {
   ASSERT_NE(b, nullptr) << GetBlitBufferError();
   EXPECT_STREQ(GetBlitStyleName(b), "SDL window surface");
   EXPECT_EQ(b->style, 1);
-  EXPECT_EQ(b->usesPrimary, 1);
+  EXPECT_EQ(RecordOf(b)->usesPrimary, 1);
   EXPECT_EQ(b->stretchCapabilities, 0u);
   EXPECT_EQ(b->flags & kBlitCodeMask, uint32_t(kDestBgrx32));
   EXPECT_EQ(b->flags & kBlitNoBlits, 0u);   // the surface still has to be shown
@@ -158,7 +158,7 @@ TEST_F(SdlDummy, CursorHiddenOnceWhileOverThePictureAndAFailedLockAsksForAFullCo
   SDL_SetWindowPosition(window, 0, 0);
   BlitBuffer* b = OpenBlitBuffer(window, 64, 48, 1);
   ASSERT_NE(b, nullptr);
-  EXPECT_EQ(b->hideCursor, 1);
+  EXPECT_EQ(RecordOf(b)->hideCursor, 1);
   int mx, my;
   SDL_GetGlobalMouseState(&mx, &my);
   ASSERT_LT(mx, 64);
@@ -170,14 +170,14 @@ TEST_F(SdlDummy, CursorHiddenOnceWhileOverThePictureAndAFailedLockAsksForAFullCo
     EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
     UnlockBlitBuffer(b);
     EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE) << frame;
-    EXPECT_EQ(b->hiddenCursorCount, 1);
+    EXPECT_EQ(RecordOf(b)->hiddenCursorCount, 1);
   }
   // The pointer is off the picture once the window moves: shown again at
   // once when its window hears of it, and not hidden by the next lock.
   SDL_SetWindowPosition(window, 600, 400);
   TrackBlitCursor(b);
   EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
-  EXPECT_EQ(b->hiddenCursorCount, 0);
+  EXPECT_EQ(RecordOf(b)->hiddenCursorCount, 0);
   ASSERT_TRUE(LockBlitBuffer(b));
   EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
   UnlockBlitBuffer(b);
@@ -194,7 +194,7 @@ TEST_F(SdlDummy, CursorHiddenOnceWhileOverThePictureAndAFailedLockAsksForAFullCo
   SDL_SetWindowPosition(window, 0, 0);
   SetWindowCursorHidden(true);
   ASSERT_TRUE(LockBlitBuffer(b));
-  EXPECT_EQ(b->hiddenCursorCount, 0);
+  EXPECT_EQ(RecordOf(b)->hiddenCursorCount, 0);
   UnlockBlitBuffer(b);
   EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_DISABLE);
   SetWindowCursorHidden(false);

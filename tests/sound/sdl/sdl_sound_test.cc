@@ -35,8 +35,7 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
 struct SdlSoundTest : ::testing::TestWithParam<bool> {
   void SetUp() override {
     ResetSoundSystem();
-    UseQueueDevice(nullptr);
-    UseLoopDevice(nullptr);
+    UseSoundDevice(nullptr);
   }
   void TearDown() override {
     ResetSoundSystem();

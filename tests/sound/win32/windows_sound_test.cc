@@ -22,8 +22,7 @@ using test::Pattern;
 struct WindowsSoundTest : ::testing::Test {
   void SetUp() override {
     ResetSoundSystem();
-    UseQueueDevice(nullptr);
-    UseLoopDevice(nullptr);
+    UseSoundDevice(nullptr);
   }
   void TearDown() override {
     movie.Close();
@@ -44,8 +43,8 @@ struct WindowsSoundTest : ::testing::Test {
 };
 
 TEST_F(WindowsSoundTest, TheWaveOutQueuePlaysItsBuffersAndGivesThemBack) {
-  ASSERT_STREQ(PlatformQueueDevice()->name, "waveout");
-  ASSERT_TRUE(movie.Open(0, WaveOutSoundOpen, 22050, 16, 2)) << "waveOutOpen failed: no sound output";
+  ASSERT_STREQ(CurrentQueueDevice()->name, "waveout");
+  ASSERT_TRUE(movie.Open(0, BufferQueueSoundOpen, 22050, 16, 2)) << "waveOutOpen failed: no sound output";
   QueueDriverState& s = movie.track(0).state.queue;
   EXPECT_EQ(s.bufferBytes, 5536u);
   movie.Append(0, Pattern(10 * 5536 + 4));
@@ -62,12 +61,12 @@ TEST_F(WindowsSoundTest, TheWaveOutQueuePlaysItsBuffersAndGivesThemBack) {
 }
 
 TEST_F(WindowsSoundTest, DirectSoundLoadsAtRunTimeAndItsCursorRunsRoundTheBuffer) {
-  ASSERT_STREQ(PlatformLoopDevice()->name, "directsound");
+  ASSERT_STREQ(CurrentLoopDevice()->name, "directsound");
   ASSERT_EQ(SetSoundSystem(SelectDirectSoundDriver, nullptr), 1) << "no DirectSound";
-  EXPECT_EQ(DirectSoundUsers(), 0u);
-  EXPECT_EQ(DirectSoundObjectHeld(), 0);
-  ASSERT_TRUE(movie.Open(0, DirectSoundSoundOpen, 22050, 16, 2));
-  EXPECT_EQ(DirectSoundUsers(), 1u);
+  EXPECT_EQ(LoopingObjectUsers(), 0u);
+  EXPECT_EQ(LoopingObjectHeld(), 0);
+  ASSERT_TRUE(movie.Open(0, LoopingBufferSoundOpen, 22050, 16, 2));
+  EXPECT_EQ(LoopingObjectUsers(), 1u);
   LoopDriverState& s = movie.track(0).state.loop;
   EXPECT_EQ(s.secondarySize, 53248u);
   const std::vector<uint8_t> pcm = Pattern(88200 * 2);
@@ -92,8 +91,8 @@ TEST_F(WindowsSoundTest, DirectSoundLoadsAtRunTimeAndItsCursorRunsRoundTheBuffer
   EXPECT_EQ(t.ops.SoundOnOff(&t, 0), 0);
   EXPECT_EQ(t.ops.SoundOnOff(&t, 1), 1);
   movie.Close();
-  EXPECT_EQ(DirectSoundUsers(), 0u);
-  EXPECT_EQ(DirectSoundObjectHeld(), 0);
+  EXPECT_EQ(LoopingObjectUsers(), 0u);
+  EXPECT_EQ(LoopingObjectHeld(), 0);
 }
 
 }  // namespace

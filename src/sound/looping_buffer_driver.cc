@@ -52,7 +52,7 @@ bool Acquire(const LoopDevice* device) {
     }
     shared.object = object;
     shared.recorded = true;
-    shared.primaryFormatPending = device->SetCooperativeLevel(object) >= 0;
+    shared.primaryFormatPending = !device->SetCooperativeLevel || device->SetCooperativeLevel(object) >= 0;
   }
   shared.device = device;
   return true;
@@ -109,7 +109,7 @@ int32_t LockRetry(LoopDriverState& s, uint32_t offset, uint32_t bytes, void** r1
     result = s.device->Lock(s.soundBuffer, offset, bytes, r1, n1, r2, n2);
     if (result != kLoopBufferLost) break;
     SleepMilliseconds(10);
-    s.device->Restore(s.soundBuffer);
+    if (s.device->Restore) s.device->Restore(s.soundBuffer);
   }
   return result;
 }
@@ -118,7 +118,7 @@ void PlayRetry(LoopDriverState& s) {
   for (uint32_t i = 0; i < kLostRetries; ++i) {
     if (s.device->Play(s.soundBuffer) != kLoopBufferLost) return;
     SleepMilliseconds(10);
-    s.device->Restore(s.soundBuffer);
+    if (s.device->Restore) s.device->Restore(s.soundBuffer);
   }
 }
 
@@ -386,12 +386,24 @@ void Start(SoundTrack* t) {
   StartPlayback(s, false);
 }
 
-const SoundDriver kDirectSoundDriver = {Ready, Lock,  Unlock, SetVolume,   SetPan,            Pause,
-                                        OnOff, Close, SetSpeakers, SetSpeakerVolumes, Held, Start};
+const SoundDriver kLoopingBufferDriver = {
+    .SoundReady = Ready,
+    .SoundLock = Lock,
+    .SoundUnlock = Unlock,
+    .SoundSetVolume = SetVolume,
+    .SoundSetPan = SetPan,
+    .SoundPause = Pause,
+    .SoundOnOff = OnOff,
+    .SoundClose = Close,
+    .SoundSetSpeakers = SetSpeakers,
+    .SoundSetSpeakerVolumes = SetSpeakerVolumes,
+    .SoundHeld = Held,
+    .SoundStart = Start,
+};
 
 }  // namespace
 
-int32_t DirectSoundSoundOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t,
+int32_t LoopingBufferSoundOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t,
                              Movie* movie) {
   std::memset(static_cast<void*>(t), 0, sizeof(SoundTrack));
   LoopDriverState& s = State(t);
@@ -424,7 +436,7 @@ int32_t DirectSoundSoundOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint32
   if (s.initialAmount == 0) s.initialAmount = align;
 
   if (shared.primaryFormatPending) {
-    device->SetPrimaryFormat(shared.object, &format);
+    if (device->SetPrimaryFormat) device->SetPrimaryFormat(shared.object, &format);
     shared.primaryFormatPending = false;
   }
   if (s.secondarySize == 0 || s.chunk == 0 ||
@@ -444,7 +456,7 @@ int32_t DirectSoundSoundOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint32
   s.allowance = s.initialAmount;
   s.devicePaused = 0;
   t->deviceOn = 1;
-  t->ops = kDirectSoundDriver;
+  t->ops = kLoopingBufferDriver;
   return 1;
 }
 
@@ -460,15 +472,15 @@ SoundOpenFunction SelectDirectSoundDriver(void* object) {
     shared.recorded = object != nullptr;
     shared.owned = object == nullptr;
   }
-  if (!object && !device->Load()) return nullptr;
+  if (!object && device->Load && !device->Load()) return nullptr;
   if (!Acquire(device)) return nullptr;
   Release();
-  return DirectSoundSoundOpen;
+  return LoopingBufferSoundOpen;
 }
 
-uint32_t DirectSoundUsers() { return shared.users; }
-int32_t DirectSoundObjectHeld() { return shared.object != nullptr; }
-int32_t DirectSoundVolumeLevel(uint32_t index) { return VolumeTable()[index < 128 ? index : 127]; }
-int32_t DirectSoundPanLevel(uint32_t pan) { return PanLevel(pan); }
+uint32_t LoopingObjectUsers() { return shared.users; }
+int32_t LoopingObjectHeld() { return shared.object != nullptr; }
+int32_t LoopingVolumeLevel(uint32_t index) { return VolumeTable()[index < 128 ? index : 127]; }
+int32_t LoopingPanLevel(uint32_t pan) { return PanLevel(pan); }
 
 }  // namespace kivo

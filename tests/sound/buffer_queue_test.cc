@@ -17,7 +17,7 @@ namespace {
 using test::HandMovie;
 using test::Pattern;
 
-struct WaveOutTest : test::VirtualSoundTest {
+struct BufferQueueTest : test::VirtualSoundTest {
   HandMovie movie{{{0x70005622, 69120}}};
   QueueDriverState& State() { return movie.track(0).state.queue; }
   void TearDown() override {
@@ -33,8 +33,8 @@ struct WaveOutTest : test::VirtualSoundTest {
   }
 };
 
-TEST_F(WaveOutTest, SizesFollowTheFormat) {
-  ASSERT_TRUE(movie.Open(0, WaveOutSoundOpen, 22050, 16, 2));
+TEST_F(BufferQueueTest, SizesFollowTheFormat) {
+  ASSERT_TRUE(movie.Open(0, BufferQueueSoundOpen, 22050, 16, 2));
   EXPECT_EQ(State().bufferBytes, 5536u);
   EXPECT_EQ(State().startThreshold, 44128u);
   EXPECT_EQ(movie.track(0).minWrite, 5536u);
@@ -43,7 +43,7 @@ TEST_F(WaveOutTest, SizesFollowTheFormat) {
   EXPECT_EQ(movie.track(0).ops.SoundSetSpeakers, nullptr);
   movie.Close();
 
-  ASSERT_TRUE(movie.Open(0, WaveOutSoundOpen, 11025, 8, 1));
+  ASSERT_TRUE(movie.Open(0, BufferQueueSoundOpen, 11025, 8, 1));
   EXPECT_EQ(State().bufferBytes, 704u);
   EXPECT_EQ(movie.track(0).minWrite, 1408u);  // ring bytes of 16-bit samples
   // Silence for 8 bits is 0x80.
@@ -54,8 +54,8 @@ TEST_F(WaveOutTest, SizesFollowTheFormat) {
   EXPECT_EQ(info.format.channels, 1u);
 }
 
-TEST_F(WaveOutTest, PlaybackWaitsForHalfASecondThenQueuesWhatWasCollected) {
-  ASSERT_TRUE(movie.Open(0, WaveOutSoundOpen, 22050, 16, 2));
+TEST_F(BufferQueueTest, PlaybackWaitsForHalfASecondThenQueuesWhatWasCollected) {
+  ASSERT_TRUE(movie.Open(0, BufferQueueSoundOpen, 22050, 16, 2));
   const std::vector<uint8_t> pcm = Pattern(60000);
   movie.Append(0, std::vector<uint8_t>(pcm.begin(), pcm.begin() + 7 * 5536 + 4));
   Play(1000);
@@ -74,9 +74,9 @@ TEST_F(WaveOutTest, PlaybackWaitsForHalfASecondThenQueuesWhatWasCollected) {
   EXPECT_TRUE(std::equal(played.begin(), played.end(), pcm.begin()));
 }
 
-TEST_F(WaveOutTest, ASoundShorterThanHalfASecondStartsOnceAllOfItIsCollected) {
+TEST_F(BufferQueueTest, ASoundShorterThanHalfASecondStartsOnceAllOfItIsCollected) {
   HandMovie shortMovie({{0x70005622, 20480}}, 5);  // 0.2 s: 17640 bytes
-  ASSERT_TRUE(shortMovie.Open(0, WaveOutSoundOpen, 22050, 16, 2, 20480));
+  ASSERT_TRUE(shortMovie.Open(0, BufferQueueSoundOpen, 22050, 16, 2, 20480));
   QueueDriverState& s = shortMovie.track(0).state.queue;
   EXPECT_EQ(s.startThreshold, 17640u);
   const std::vector<uint8_t> pcm = Pattern(17640);
@@ -90,8 +90,8 @@ TEST_F(WaveOutTest, ASoundShorterThanHalfASecondStartsOnceAllOfItIsCollected) {
   shortMovie.Close();
 }
 
-TEST_F(WaveOutTest, EveryBufferQueuedAndNoneDoneStopsTheFeed) {
-  ASSERT_TRUE(movie.Open(0, WaveOutSoundOpen, 22050, 16, 2, 200000));
+TEST_F(BufferQueueTest, EveryBufferQueuedAndNoneDoneStopsTheFeed) {
+  ASSERT_TRUE(movie.Open(0, BufferQueueSoundOpen, 22050, 16, 2, 200000));
   SetVirtualSpeed(0);
   movie.Append(0, Pattern(20 * 5536));
   Play(100, 3);
@@ -107,8 +107,8 @@ TEST_F(WaveOutTest, EveryBufferQueuedAndNoneDoneStopsTheFeed) {
   EXPECT_EQ(State().lastWritten, 1);
 }
 
-TEST_F(WaveOutTest, AllBuffersBackWhilePlayingIsRunningDryAndCollectingStartsAgain) {
-  ASSERT_TRUE(movie.Open(0, WaveOutSoundOpen, 22050, 16, 2));
+TEST_F(BufferQueueTest, AllBuffersBackWhilePlayingIsRunningDryAndCollectingStartsAgain) {
+  ASSERT_TRUE(movie.Open(0, BufferQueueSoundOpen, 22050, 16, 2));
   movie.Append(0, Pattern(10 * 5536 + 4));
   SoundService(movie.get());
   ASSERT_EQ(State().started, 1u);
@@ -124,8 +124,8 @@ TEST_F(WaveOutTest, AllBuffersBackWhilePlayingIsRunningDryAndCollectingStartsAga
   EXPECT_EQ(GetVirtualDevice(0).queued, 0u);
 }
 
-TEST_F(WaveOutTest, SteadyFeedingDeliversThePcmInOrderWithoutGaps) {
-  ASSERT_TRUE(movie.Open(0, WaveOutSoundOpen, 22050, 16, 2));
+TEST_F(BufferQueueTest, SteadyFeedingDeliversThePcmInOrderWithoutGaps) {
+  ASSERT_TRUE(movie.Open(0, BufferQueueSoundOpen, 22050, 16, 2));
   const std::vector<uint8_t> pcm = Pattern(3528 * 150);
   for (uint32_t frame = 0; frame < 150; ++frame) {
     movie.Append(0, std::vector<uint8_t>(pcm.begin() + frame * 3528, pcm.begin() + (frame + 1) * 3528));
@@ -137,8 +137,8 @@ TEST_F(WaveOutTest, SteadyFeedingDeliversThePcmInOrderWithoutGaps) {
   EXPECT_TRUE(std::equal(played.begin(), played.end(), pcm.begin()));
 }
 
-TEST_F(WaveOutTest, VolumeAndPanGoToTheDeviceAsRightAndLeftLevels) {
-  ASSERT_TRUE(movie.Open(0, WaveOutSoundOpen, 22050, 16, 2));
+TEST_F(BufferQueueTest, VolumeAndPanGoToTheDeviceAsRightAndLeftLevels) {
+  ASSERT_TRUE(movie.Open(0, BufferQueueSoundOpen, 22050, 16, 2));
   SoundTrack& t = movie.track(0);
   EXPECT_FALSE(GetVirtualDevice(0).volumeSet);  // nothing applied at open
   t.ops.SoundSetVolume(&t, 0x10000);
@@ -156,8 +156,8 @@ TEST_F(WaveOutTest, VolumeAndPanGoToTheDeviceAsRightAndLeftLevels) {
   EXPECT_EQ(State().level, 0u);
 }
 
-TEST_F(WaveOutTest, PausingHoldsTheDeviceAndTheFeed) {
-  ASSERT_TRUE(movie.Open(0, WaveOutSoundOpen, 22050, 16, 2));
+TEST_F(BufferQueueTest, PausingHoldsTheDeviceAndTheFeed) {
+  ASSERT_TRUE(movie.Open(0, BufferQueueSoundOpen, 22050, 16, 2));
   movie.Append(0, Pattern(9 * 5536 + 4));
   SoundService(movie.get());
   test::AdvanceClock(100);
@@ -173,8 +173,8 @@ TEST_F(WaveOutTest, PausingHoldsTheDeviceAndTheFeed) {
   EXPECT_EQ(GetVirtualDevice(0).played, before + 8820);
 }
 
-TEST_F(WaveOutTest, OffClosesTheDeviceAndOnStartsFromSilentEmptyBuffers) {
-  ASSERT_TRUE(movie.Open(0, WaveOutSoundOpen, 22050, 16, 2));
+TEST_F(BufferQueueTest, OffClosesTheDeviceAndOnStartsFromSilentEmptyBuffers) {
+  ASSERT_TRUE(movie.Open(0, BufferQueueSoundOpen, 22050, 16, 2));
   movie.Append(0, Pattern(9 * 5536 + 4));
   SoundService(movie.get());
   EXPECT_EQ(SwitchSound(movie.get(), 0), 0);
@@ -205,19 +205,19 @@ TEST_F(WaveOutTest, OffClosesTheDeviceAndOnStartsFromSilentEmptyBuffers) {
   EXPECT_EQ(State().bufferMemory, nullptr);
 }
 
-TEST_F(WaveOutTest, OpenFailsForADeviceThatCannotOpenAndForRatesNoDeviceTakes) {
+TEST_F(BufferQueueTest, OpenFailsForADeviceThatCannotOpenAndForRatesNoDeviceTakes) {
   SetVirtualFailures(kVirtualFailOpen);
-  EXPECT_FALSE(movie.Open(0, WaveOutSoundOpen, 22050, 16, 2));
+  EXPECT_FALSE(movie.Open(0, BufferQueueSoundOpen, 22050, 16, 2));
   EXPECT_EQ(movie.track(0).ops.SoundReady, nullptr);
   EXPECT_EQ(movie.track(0).state.queue.bufferMemory, nullptr);
   SetVirtualFailures(0);
-  EXPECT_FALSE(movie.Open(0, WaveOutSoundOpen, 0, 16, 2));
-  EXPECT_FALSE(movie.Open(0, WaveOutSoundOpen, kMaxSoundRate + 1, 16, 2));
-  EXPECT_FALSE(movie.Open(0, WaveOutSoundOpen, 22050, 12, 2));
+  EXPECT_FALSE(movie.Open(0, BufferQueueSoundOpen, 0, 16, 2));
+  EXPECT_FALSE(movie.Open(0, BufferQueueSoundOpen, kMaxSoundRate + 1, 16, 2));
+  EXPECT_FALSE(movie.Open(0, BufferQueueSoundOpen, 22050, 12, 2));
   EXPECT_EQ(VirtualDeviceCount(), 0u);
   // A movie played as fast as possible has no known length to wait for.
   movie->playRateNum = 0;
-  ASSERT_TRUE(movie.Open(0, WaveOutSoundOpen, 22050, 16, 2));
+  ASSERT_TRUE(movie.Open(0, BufferQueueSoundOpen, 22050, 16, 2));
   EXPECT_EQ(State().totalBytes, 0xFFFFFFFFu);
   EXPECT_EQ(State().startThreshold, 44128u);
 }

@@ -19,32 +19,32 @@ namespace {
 using test::HandMovie;
 using test::Pattern;
 
-struct DirectSoundTest : test::VirtualSoundTest {
+struct LoopingBufferTest : test::VirtualSoundTest {
   HandMovie movie{{{0x70005622, 69120}, {0x70005622, 69120}}};
   SoundTrack& Track() { return movie.track(0); }
   LoopDriverState& State() { return movie.track(0).state.loop; }
   int32_t Ready() { return Track().ops.SoundReady(&Track()); }
   void TearDown() override {
     movie.Close();
-    EXPECT_EQ(DirectSoundUsers(), 0u);
+    EXPECT_EQ(LoopingObjectUsers(), 0u);
     VirtualSoundTest::TearDown();
   }
   // Opens track 0 and plays it from a full initial fill; the buffer then
   // holds pattern bytes 0..53247 and the cursor is at 0.
   void OpenAndStart() {
-    ASSERT_TRUE(movie.Open(0, DirectSoundSoundOpen, 22050, 16, 2));
+    ASSERT_TRUE(movie.Open(0, LoopingBufferSoundOpen, 22050, 16, 2));
     movie.Append(0, Pattern(53248));
     movie->currentFrame = 2612;  // the end zone: the whole ring goes
     SoundService(movie.get());
     movie->currentFrame = 2;
     ASSERT_EQ(State().playing, 1u);
   }
-  void SetCursor(uint32_t position) { VirtualLoopDevice()->SetPosition(State().soundBuffer, position); }
+  void SetCursor(uint32_t position) { FindSoundDevice("virtual")->loop->SetPosition(State().soundBuffer, position); }
   // The device buffer's bytes.
   std::vector<uint8_t> Buffer() {
     void *r1, *r2;
     uint32_t n1, n2;
-    const LoopDevice* d = VirtualLoopDevice();
+    const LoopDevice* d = FindSoundDevice("virtual")->loop;
     EXPECT_EQ(d->Lock(State().soundBuffer, 0, State().secondarySize, &r1, &n1, &r2, &n2), kLoopOk);
     std::vector<uint8_t> bytes(static_cast<uint8_t*>(r1), static_cast<uint8_t*>(r1) + n1);
     d->Unlock(State().soundBuffer, r1, n1, r2, n2);
@@ -52,8 +52,8 @@ struct DirectSoundTest : test::VirtualSoundTest {
   }
 };
 
-TEST_F(DirectSoundTest, SizesFollowTheFormat) {
-  ASSERT_TRUE(movie.Open(0, DirectSoundSoundOpen, 22050, 16, 2));
+TEST_F(LoopingBufferTest, SizesFollowTheFormat) {
+  ASSERT_TRUE(movie.Open(0, LoopingBufferSoundOpen, 22050, 16, 2));
   EXPECT_EQ(State().secondarySize, 53248u);
   EXPECT_EQ(State().chunk, 4608u);
   EXPECT_EQ(State().refillLimit, 47923u);
@@ -70,21 +70,21 @@ TEST_F(DirectSoundTest, SizesFollowTheFormat) {
   EXPECT_EQ(info.pan, 0);
   EXPECT_FALSE(info.playing);
 
-  ASSERT_TRUE(movie.Open(1, DirectSoundSoundOpen, 44100, 16, 1));
+  ASSERT_TRUE(movie.Open(1, LoopingBufferSoundOpen, 44100, 16, 1));
   EXPECT_EQ(movie.track(1).state.loop.secondarySize, 53248u);
   EXPECT_EQ(movie.track(1).state.loop.chunk, 4608u);
   movie.Close();
 
-  ASSERT_TRUE(movie.Open(0, DirectSoundSoundOpen, 11025, 8, 1));
+  ASSERT_TRUE(movie.Open(0, LoopingBufferSoundOpen, 11025, 8, 1));
   EXPECT_EQ(State().secondarySize, 7168u);
   EXPECT_EQ(State().chunk, 768u);
   EXPECT_EQ(Track().minWrite, 1536u);
   EXPECT_EQ(Buffer()[7000], 0x80);
 }
 
-TEST_F(DirectSoundTest, AShortMovieFillsOnlyItsWholeSoundBeforeStarting) {
+TEST_F(LoopingBufferTest, AShortMovieFillsOnlyItsWholeSoundBeforeStarting) {
   HandMovie shortMovie({{0x70005622, 20480}}, 5);
-  ASSERT_TRUE(shortMovie.Open(0, DirectSoundSoundOpen, 22050, 16, 2, 20480));
+  ASSERT_TRUE(shortMovie.Open(0, LoopingBufferSoundOpen, 22050, 16, 2, 20480));
   EXPECT_EQ(shortMovie.track(0).state.loop.initialAmount, 17640u);
   shortMovie.Append(0, Pattern(17640));
   SoundService(shortMovie.get());
@@ -96,8 +96,8 @@ TEST_F(DirectSoundTest, AShortMovieFillsOnlyItsWholeSoundBeforeStarting) {
   shortMovie.Close();
 }
 
-TEST_F(DirectSoundTest, TheInitialFillStartsPlaybackWhenItsAllowanceIsUsedUp) {
-  ASSERT_TRUE(movie.Open(0, DirectSoundSoundOpen, 22050, 16, 2));
+TEST_F(LoopingBufferTest, TheInitialFillStartsPlaybackWhenItsAllowanceIsUsedUp) {
+  ASSERT_TRUE(movie.Open(0, LoopingBufferSoundOpen, 22050, 16, 2));
   movie.Append(0, Pattern(30000));
   SoundService(movie.get());
   EXPECT_EQ(State().playing, 0u);
@@ -112,7 +112,7 @@ TEST_F(DirectSoundTest, TheInitialFillStartsPlaybackWhenItsAllowanceIsUsedUp) {
   EXPECT_EQ(Track().ringBuffered, 60000u - 53248);  // nothing has played yet
 }
 
-TEST_F(DirectSoundTest, RoomIsTheBytesPlayedBehindTheDataLessTheKilobyteAheadOfTheCursor) {
+TEST_F(LoopingBufferTest, RoomIsTheBytesPlayedBehindTheDataLessTheKilobyteAheadOfTheCursor) {
   OpenAndStart();
   SetCursor(1023);
   EXPECT_EQ(Ready(), 0);
@@ -128,7 +128,7 @@ TEST_F(DirectSoundTest, RoomIsTheBytesPlayedBehindTheDataLessTheKilobyteAheadOfT
   EXPECT_EQ(Track().soundSkipped, 0u);
 }
 
-TEST_F(DirectSoundTest, AServiceAbsentTooLongRaisesTheSkipAndSilencesHalfABuffer) {
+TEST_F(LoopingBufferTest, AServiceAbsentTooLongRaisesTheSkipAndSilencesHalfABuffer) {
   OpenAndStart();
   SetVirtualSpeed(0);  // the cursors stand still: only the time counts
   test::AdvanceClock(539);
@@ -156,7 +156,7 @@ TEST_F(DirectSoundTest, AServiceAbsentTooLongRaisesTheSkipAndSilencesHalfABuffer
   EXPECT_EQ(State().writePos, w);
 }
 
-TEST_F(DirectSoundTest, DataRunningLowGetsSilenceBehindItAndRunningOutIsASkip) {
+TEST_F(LoopingBufferTest, DataRunningLowGetsSilenceBehindItAndRunningOutIsASkip) {
   OpenAndStart();
   // Served every 40 ms but given nothing.
   uint32_t ms = 0;
@@ -182,7 +182,7 @@ TEST_F(DirectSoundTest, DataRunningLowGetsSilenceBehindItAndRunningOutIsASkip) {
   EXPECT_TRUE(test::AllZero(Buffer(), 0, w + 26624));
 }
 
-TEST_F(DirectSoundTest, AfterRunningDryNewDataIsHeardAtOnceWithOrWithoutAWriteLead) {
+TEST_F(LoopingBufferTest, AfterRunningDryNewDataIsHeardAtOnceWithOrWithoutAWriteLead) {
   for (const uint32_t lead : {0u, kVirtualNoWriteLead}) {
     SCOPED_TRACE(lead);
     OpenAndStart();
@@ -211,7 +211,7 @@ TEST_F(DirectSoundTest, AfterRunningDryNewDataIsHeardAtOnceWithOrWithoutAWriteLe
   }
 }
 
-TEST_F(DirectSoundTest, ImplausibleCursorReadingsAreIgnored) {
+TEST_F(LoopingBufferTest, ImplausibleCursorReadingsAreIgnored) {
   OpenAndStart();
   SetVirtualWriteLead(30000);  // the write cursor leaps alone
   EXPECT_EQ(Ready(), 0);
@@ -222,8 +222,8 @@ TEST_F(DirectSoundTest, ImplausibleCursorReadingsAreIgnored) {
   EXPECT_EQ(State().lastWrite, 11000u);
 }
 
-TEST_F(DirectSoundTest, LostBuffersAreRestoredAndTheLockRetried) {
-  ASSERT_TRUE(movie.Open(0, DirectSoundSoundOpen, 22050, 16, 2));
+TEST_F(LoopingBufferTest, LostBuffersAreRestoredAndTheLockRetried) {
+  ASSERT_TRUE(movie.Open(0, LoopingBufferSoundOpen, 22050, 16, 2));
   movie.Append(0, Pattern(10000));
   LoseVirtualBuffers(3);
   const uint32_t before = GetMilliseconds();
@@ -232,7 +232,7 @@ TEST_F(DirectSoundTest, LostBuffersAreRestoredAndTheLockRetried) {
   EXPECT_GE(GetMilliseconds() - before, 30u);  // 10 ms before each retry
 }
 
-TEST_F(DirectSoundTest, AStartTheDeviceDidNotTakeIsIssuedAgainAfter50Ms) {
+TEST_F(LoopingBufferTest, AStartTheDeviceDidNotTakeIsIssuedAgainAfter50Ms) {
   OpenAndStart();
   test::AdvanceClock(200);
   PauseSoundTracks(movie.get(), 1);
@@ -247,7 +247,7 @@ TEST_F(DirectSoundTest, AStartTheDeviceDidNotTakeIsIssuedAgainAfter50Ms) {
   EXPECT_LE(GetMilliseconds() - before, 55u);
 }
 
-TEST_F(DirectSoundTest, PauseStopsTheBufferAndResumeGoesOnAtOnce) {
+TEST_F(LoopingBufferTest, PauseStopsTheBufferAndResumeGoesOnAtOnce) {
   OpenAndStart();
   test::AdvanceClock(200);
   PauseSoundTracks(movie.get(), 1);
@@ -278,7 +278,7 @@ TEST_F(DirectSoundTest, PauseStopsTheBufferAndResumeGoesOnAtOnce) {
   EXPECT_LT(GetMilliseconds() - stuck, 1100u);
 }
 
-TEST_F(DirectSoundTest, OffStopsRewindsAndSilencesAndOnStartsAsAfterOpen) {
+TEST_F(LoopingBufferTest, OffStopsRewindsAndSilencesAndOnStartsAsAfterOpen) {
   OpenAndStart();
   test::AdvanceClock(100);
   EXPECT_EQ(SwitchSound(movie.get(), 0), 0);
@@ -298,18 +298,18 @@ TEST_F(DirectSoundTest, OffStopsRewindsAndSilencesAndOnStartsAsAfterOpen) {
   EXPECT_EQ(State().playing, 1u);
 }
 
-TEST_F(DirectSoundTest, VolumeAndPanGoThroughTheDecibelTable) {
-  EXPECT_EQ(DirectSoundVolumeLevel(0), -10000);
-  EXPECT_EQ(DirectSoundVolumeLevel(1), -4208);
-  EXPECT_EQ(DirectSoundVolumeLevel(64), -595);
-  EXPECT_EQ(DirectSoundVolumeLevel(127), 0);
-  EXPECT_EQ(DirectSoundPanLevel(0), -10000);
-  EXPECT_EQ(DirectSoundPanLevel(0x8000), 0);
-  EXPECT_EQ(DirectSoundPanLevel(0x10000), 10000);
-  EXPECT_EQ(DirectSoundPanLevel(0x7FFF), 0);  // -7 lies in the band around 0
-  EXPECT_EQ(DirectSoundPanLevel(0x4000), DirectSoundVolumeLevel(64));
+TEST_F(LoopingBufferTest, VolumeAndPanGoThroughTheDecibelTable) {
+  EXPECT_EQ(LoopingVolumeLevel(0), -10000);
+  EXPECT_EQ(LoopingVolumeLevel(1), -4208);
+  EXPECT_EQ(LoopingVolumeLevel(64), -595);
+  EXPECT_EQ(LoopingVolumeLevel(127), 0);
+  EXPECT_EQ(LoopingPanLevel(0), -10000);
+  EXPECT_EQ(LoopingPanLevel(0x8000), 0);
+  EXPECT_EQ(LoopingPanLevel(0x10000), 10000);
+  EXPECT_EQ(LoopingPanLevel(0x7FFF), 0);  // -7 lies in the band around 0
+  EXPECT_EQ(LoopingPanLevel(0x4000), LoopingVolumeLevel(64));
 
-  ASSERT_TRUE(movie.Open(0, DirectSoundSoundOpen, 22050, 16, 2));
+  ASSERT_TRUE(movie.Open(0, LoopingBufferSoundOpen, 22050, 16, 2));
   SoundTrack& t = Track();
   t.ops.SoundSetVolume(&t, 0);
   EXPECT_EQ(GetVirtualDevice(0).volume, -10000);
@@ -326,66 +326,66 @@ TEST_F(DirectSoundTest, VolumeAndPanGoThroughTheDecibelTable) {
   EXPECT_EQ(State().speakerVolumeCount, 8u);
   EXPECT_EQ(State().speakerLevels[0], -10000);
   EXPECT_EQ(State().speakerLevels[1], 0);
-  EXPECT_EQ(State().speakerLevels[2], DirectSoundVolumeLevel(0x4000 * 127 / 32767));
+  EXPECT_EQ(State().speakerLevels[2], LoopingVolumeLevel(0x4000 * 127 / 32767));
 }
 
-TEST_F(DirectSoundTest, TheSelectorProvesTheDeviceAndTracksShareOneObject) {
+TEST_F(LoopingBufferTest, TheSelectorProvesTheDeviceAndTracksShareOneObject) {
   SetVirtualFailures(kVirtualFailLoad);
   EXPECT_EQ(SelectDirectSoundDriver(nullptr), nullptr);
   EXPECT_EQ(SetSoundSystem(SelectDirectSoundDriver, nullptr), 0);
   SetVirtualFailures(kVirtualFailOpen);
   EXPECT_EQ(SelectDirectSoundDriver(nullptr), nullptr);
-  EXPECT_EQ(DirectSoundUsers(), 0u);
+  EXPECT_EQ(LoopingObjectUsers(), 0u);
   SetVirtualFailures(0);
 
-  EXPECT_EQ(SelectDirectSoundDriver(nullptr), DirectSoundSoundOpen);
+  EXPECT_EQ(SelectDirectSoundDriver(nullptr), LoopingBufferSoundOpen);
   EXPECT_EQ(VirtualObjectsCreated(), 1u);
   EXPECT_EQ(VirtualObjectsHeld(), 0u);  // made and given back as a test
-  EXPECT_EQ(DirectSoundObjectHeld(), 0);
+  EXPECT_EQ(LoopingObjectHeld(), 0);
 
-  ASSERT_TRUE(movie.Open(0, DirectSoundSoundOpen, 22050, 16, 2));
-  ASSERT_TRUE(movie.Open(1, DirectSoundSoundOpen, 22050, 16, 2));
+  ASSERT_TRUE(movie.Open(0, LoopingBufferSoundOpen, 22050, 16, 2));
+  ASSERT_TRUE(movie.Open(1, LoopingBufferSoundOpen, 22050, 16, 2));
   EXPECT_EQ(VirtualObjectsCreated(), 2u);
-  EXPECT_EQ(DirectSoundUsers(), 2u);
+  EXPECT_EQ(LoopingObjectUsers(), 2u);
   EXPECT_EQ(VirtualPrimaryFormats(), 1u);  // once, after the cooperative level
   // A different object is refused while the tracks use this one.
   int callersObject = 0;
   EXPECT_EQ(SelectDirectSoundDriver(&callersObject), nullptr);
-  EXPECT_EQ(SelectDirectSoundDriver(nullptr), DirectSoundSoundOpen);
+  EXPECT_EQ(SelectDirectSoundDriver(nullptr), LoopingBufferSoundOpen);
   EXPECT_EQ(VirtualObjectsCreated(), 2u);
   movie.track(0).ops.SoundClose(&movie.track(0));
   EXPECT_EQ(VirtualObjectsHeld(), 1u);
   movie.track(1).ops.SoundClose(&movie.track(1));
   movie->openTrackCount = 0;
   EXPECT_EQ(VirtualObjectsHeld(), 0u);
-  EXPECT_EQ(DirectSoundUsers(), 0u);
+  EXPECT_EQ(LoopingObjectUsers(), 0u);
 
   // A failed open gives back its use of the object.
   SetVirtualFailures(kVirtualFailBuffer);
-  EXPECT_FALSE(movie.Open(0, DirectSoundSoundOpen, 22050, 16, 2));
-  EXPECT_EQ(DirectSoundUsers(), 0u);
+  EXPECT_FALSE(movie.Open(0, LoopingBufferSoundOpen, 22050, 16, 2));
+  EXPECT_EQ(LoopingObjectUsers(), 0u);
   EXPECT_EQ(VirtualObjectsHeld(), 0u);
   // Without the cooperative level the output's format is left alone.
   const uint32_t formats = VirtualPrimaryFormats();
   SetVirtualFailures(kVirtualFailCooperation);
-  ASSERT_TRUE(movie.Open(0, DirectSoundSoundOpen, 22050, 16, 2));
+  ASSERT_TRUE(movie.Open(0, LoopingBufferSoundOpen, 22050, 16, 2));
   EXPECT_EQ(VirtualPrimaryFormats(), formats);
 }
 
-TEST_F(DirectSoundTest, ACallersObjectIsUsedUnchanged) {
+TEST_F(LoopingBufferTest, ACallersObjectIsUsedUnchanged) {
   int callersObject = 0;
-  EXPECT_EQ(SelectDirectSoundDriver(&callersObject), DirectSoundSoundOpen);
-  ASSERT_TRUE(movie.Open(0, DirectSoundSoundOpen, 22050, 16, 2));
+  EXPECT_EQ(SelectDirectSoundDriver(&callersObject), LoopingBufferSoundOpen);
+  ASSERT_TRUE(movie.Open(0, LoopingBufferSoundOpen, 22050, 16, 2));
   EXPECT_EQ(VirtualObjectsCreated(), 0u);
   EXPECT_EQ(VirtualPrimaryFormats(), 0u);
   EXPECT_EQ(SelectDirectSoundDriver(nullptr), nullptr);  // in use: kept
   movie.Close();
-  EXPECT_EQ(SelectDirectSoundDriver(nullptr), DirectSoundSoundOpen);
+  EXPECT_EQ(SelectDirectSoundDriver(nullptr), LoopingBufferSoundOpen);
   EXPECT_EQ(VirtualObjectsCreated(), 1u);
 }
 
-TEST_F(DirectSoundTest, SteadyFeedingDeliversThePcmInOrderWithoutGaps) {
-  ASSERT_TRUE(movie.Open(0, DirectSoundSoundOpen, 22050, 16, 2));
+TEST_F(LoopingBufferTest, SteadyFeedingDeliversThePcmInOrderWithoutGaps) {
+  ASSERT_TRUE(movie.Open(0, LoopingBufferSoundOpen, 22050, 16, 2));
   const std::vector<uint8_t> pcm = Pattern(3528 * 150);
   for (uint32_t frame = 0; frame < 150; ++frame) {
     movie.Append(0, std::vector<uint8_t>(pcm.begin() + frame * 3528, pcm.begin() + (frame + 1) * 3528));

@@ -219,12 +219,22 @@ void Start(SoundTrack* t) {
   if (s.waveHandle && !s.started && !s.devicePaused && t->deviceOn && s.lastWritten >= 0) StartQueue(s);
 }
 
-const SoundDriver kWaveOutDriver = {Ready, Lock,    Unlock,  SetVolume, SetPan, Pause,
-                                    OnOff, Close,   nullptr, nullptr,   Held,   Start};
+const SoundDriver kBufferQueueDriver = {
+    .SoundReady = Ready,
+    .SoundLock = Lock,
+    .SoundUnlock = Unlock,
+    .SoundSetVolume = SetVolume,
+    .SoundSetPan = SetPan,
+    .SoundPause = Pause,
+    .SoundOnOff = OnOff,
+    .SoundClose = Close,
+    .SoundHeld = Held,
+    .SoundStart = Start,
+};
 
 }  // namespace
 
-int32_t WaveOutSoundOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t, Movie* movie) {
+int32_t BufferQueueSoundOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t, Movie* movie) {
   std::memset(static_cast<void*>(t), 0, sizeof(SoundTrack));
   QueueDriverState& s = State(t);
   s.device = CurrentQueueDevice();
@@ -246,7 +256,7 @@ int32_t WaveOutSoundOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint32_t c
   s.level = s.panValue = 0x7FFF;
   s.devicePaused = 0;
   t->deviceOn = 1;
-  t->ops = kWaveOutDriver;
+  t->ops = kBufferQueueDriver;
   if (!OpenDevice(t)) {
     t->deviceOn = 0;
     t->ops = SoundDriver{};
@@ -257,6 +267,6 @@ int32_t WaveOutSoundOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint32_t c
   return 1;
 }
 
-SoundOpenFunction SelectWaveOutDriver(void*) { return WaveOutSoundOpen; }
+SoundOpenFunction SelectWaveOutDriver(void*) { return BufferQueueSoundOpen; }
 
 }  // namespace kivo
