@@ -6,7 +6,7 @@
 #include "display/blit_buffer.h"
 #include "display/display_mode.h"
 #include "display/pixel_layout.h"
-#include "movie/memory.h"
+#include "base/memory.h"
 
 namespace kivo::testing {
 

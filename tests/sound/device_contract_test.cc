@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "movie/clock.h"
+#include "base/clock.h"
 #include "sound/sound_device.h"
 #include "sound/virtual_device.h"
 

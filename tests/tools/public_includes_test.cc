@@ -123,8 +123,8 @@ const char* const kLayers[] = {"platform", "base",  "io",    "video", "audio", "
 const Allowed kUpward[] = {
     // The two driver algorithms work out the movie's whole sound from its
     // rate and length, through the Movie the public open function hands them.
-    {"src/sound/wave_out_driver.cc", "movie/movie.h"},
-    {"src/sound/direct_sound_driver.cc", "movie/movie.h"},
+    {"src/sound/buffer_queue_driver.cc", "movie/movie.h"},
+    {"src/sound/looping_buffer_driver.cc", "movie/movie.h"},
 };
 
 int LayerOf(const std::string& module) {

@@ -244,6 +244,7 @@ const LoopDevice kDirectSound = {
 
 }  // namespace
 
-extern const SoundDeviceEntry kDirectSoundDevice = {.name = "directsound", .loop = &kDirectSound};
+extern const SoundDeviceEntry kDirectSoundDevice = {
+    .name = "directsound", .capabilities = kSoundDeviceReportsLatency, .loop = &kDirectSound};
 
 }  // namespace kivo

@@ -139,6 +139,7 @@ const QueueDevice kWaveOut = {
 
 }  // namespace
 
-extern const SoundDeviceEntry kWaveOutDevice = {.name = "waveout", .queue = &kWaveOut};
+extern const SoundDeviceEntry kWaveOutDevice = {
+    .name = "waveout", .capabilities = kSoundDeviceReportsLatency, .queue = &kWaveOut};
 
 }  // namespace kivo
