@@ -440,6 +440,24 @@ constexpr TextureKind kUyvySoftwareKind = {SDL_RENDERER_SOFTWARE, SDL_PIXELFORMA
 constexpr TextureKind kRgbAcceleratedKind = {SDL_RENDERER_ACCELERATED, 0, false};
 constexpr TextureKind kRgbSoftwareKind = {SDL_RENDERER_SOFTWARE, 0, false};
 
+// A texture style: the texture operations over its own renderer and format;
+// every one draws the whole window.
+constexpr BlitStyle TextureStyle(const char* name, const char* id, int32_t number, uint32_t capabilities,
+                                 const TextureKind* kind) {
+  return {.name = name,
+          .id = id,
+          .number = number,
+          .capabilities = kBlitStyleDrawsWindow | capabilities,
+          .kind = kind,
+          .stretch = AnyStretch,
+          .open = TextureOpen,
+          .close = TextureClose,
+          .lock = TextureLock,
+          .unlock = TextureUnlock,
+          .blit = TextureBlit,
+          .place = nullptr};
+}
+
 }  // namespace
 
 extern const BlitStyle kSdlSurfaceStyle = {
@@ -456,131 +474,36 @@ extern const BlitStyle kSdlSurfaceStyle = {
     .place = SurfacePlace,
 };
 
-extern const BlitStyle kSdlRgbStyle = {
-    .name = "SDL RGB texture",
-    .id = "texture",
-    .number = 2,
-    .capabilities = kBlitStyleDrawsWindow | kBlitStyleLastResort,
-    .kind = &kRgbKind,
-    .stretch = AnyStretch,
-    .open = TextureOpen,
-    .close = TextureClose,
-    .lock = TextureLock,
-    .unlock = TextureUnlock,
-    .blit = TextureBlit,
-};
+extern const BlitStyle kSdlRgbStyle =
+    TextureStyle("SDL RGB texture", "texture", 2, kBlitStyleLastResort, &kRgbKind);
 
-extern const BlitStyle kSdlYv12AcceleratedStyle = {
-    .name = "SDL YV12 texture, accelerated renderer",
-    .id = "yv12-accelerated",
-    .number = 3,
-    .capabilities = kBlitStyleDrawsWindow | kBlitStyleHardwareStretch,
-    .kind = &kYv12AcceleratedKind,
-    .stretch = AnyStretch,
-    .open = TextureOpen,
-    .close = TextureClose,
-    .lock = TextureLock,
-    .unlock = TextureUnlock,
-    .blit = TextureBlit,
-};
+extern const BlitStyle kSdlYv12AcceleratedStyle =
+    TextureStyle("SDL YV12 texture, accelerated renderer", "yv12-accelerated", 3,
+                 kBlitStyleHardwareStretch, &kYv12AcceleratedKind);
 
-extern const BlitStyle kSdlYuy2AcceleratedStyle = {
-    .name = "SDL YUY2 texture, accelerated renderer",
-    .id = "yuy2-accelerated",
-    .number = 4,
-    .capabilities = kBlitStyleDrawsWindow | kBlitStyleHardwareStretch,
-    .kind = &kYuy2AcceleratedKind,
-    .stretch = AnyStretch,
-    .open = TextureOpen,
-    .close = TextureClose,
-    .lock = TextureLock,
-    .unlock = TextureUnlock,
-    .blit = TextureBlit,
-};
+extern const BlitStyle kSdlYuy2AcceleratedStyle =
+    TextureStyle("SDL YUY2 texture, accelerated renderer", "yuy2-accelerated", 4,
+                 kBlitStyleHardwareStretch, &kYuy2AcceleratedKind);
 
-extern const BlitStyle kSdlUyvyAcceleratedStyle = {
-    .name = "SDL UYVY texture, accelerated renderer",
-    .id = "uyvy-accelerated",
-    .number = 5,
-    .capabilities = kBlitStyleDrawsWindow | kBlitStyleHardwareStretch,
-    .kind = &kUyvyAcceleratedKind,
-    .stretch = AnyStretch,
-    .open = TextureOpen,
-    .close = TextureClose,
-    .lock = TextureLock,
-    .unlock = TextureUnlock,
-    .blit = TextureBlit,
-};
+extern const BlitStyle kSdlUyvyAcceleratedStyle =
+    TextureStyle("SDL UYVY texture, accelerated renderer", "uyvy-accelerated", 5,
+                 kBlitStyleHardwareStretch, &kUyvyAcceleratedKind);
 
-extern const BlitStyle kSdlYv12SoftwareStyle = {
-    .name = "SDL YV12 texture, software renderer",
-    .id = "yv12-software",
-    .number = 6,
-    .capabilities = kBlitStyleDrawsWindow,
-    .kind = &kYv12SoftwareKind,
-    .stretch = AnyStretch,
-    .open = TextureOpen,
-    .close = TextureClose,
-    .lock = TextureLock,
-    .unlock = TextureUnlock,
-    .blit = TextureBlit,
-};
+extern const BlitStyle kSdlYv12SoftwareStyle =
+    TextureStyle("SDL YV12 texture, software renderer", "yv12-software", 6, 0, &kYv12SoftwareKind);
 
-extern const BlitStyle kSdlYuy2SoftwareStyle = {
-    .name = "SDL YUY2 texture, software renderer",
-    .id = "yuy2-software",
-    .number = 7,
-    .capabilities = kBlitStyleDrawsWindow,
-    .kind = &kYuy2SoftwareKind,
-    .stretch = AnyStretch,
-    .open = TextureOpen,
-    .close = TextureClose,
-    .lock = TextureLock,
-    .unlock = TextureUnlock,
-    .blit = TextureBlit,
-};
+extern const BlitStyle kSdlYuy2SoftwareStyle =
+    TextureStyle("SDL YUY2 texture, software renderer", "yuy2-software", 7, 0, &kYuy2SoftwareKind);
 
-extern const BlitStyle kSdlUyvySoftwareStyle = {
-    .name = "SDL UYVY texture, software renderer",
-    .id = "uyvy-software",
-    .number = 8,
-    .capabilities = kBlitStyleDrawsWindow,
-    .kind = &kUyvySoftwareKind,
-    .stretch = AnyStretch,
-    .open = TextureOpen,
-    .close = TextureClose,
-    .lock = TextureLock,
-    .unlock = TextureUnlock,
-    .blit = TextureBlit,
-};
+extern const BlitStyle kSdlUyvySoftwareStyle =
+    TextureStyle("SDL UYVY texture, software renderer", "uyvy-software", 8, 0, &kUyvySoftwareKind);
 
-extern const BlitStyle kSdlRgbAcceleratedStyle = {
-    .name = "SDL RGB texture, accelerated renderer",
-    .id = "rgb-accelerated",
-    .number = 9,
-    .capabilities = kBlitStyleDrawsWindow | kBlitStyleHardwareStretch,
-    .kind = &kRgbAcceleratedKind,
-    .stretch = AnyStretch,
-    .open = TextureOpen,
-    .close = TextureClose,
-    .lock = TextureLock,
-    .unlock = TextureUnlock,
-    .blit = TextureBlit,
-};
+extern const BlitStyle kSdlRgbAcceleratedStyle =
+    TextureStyle("SDL RGB texture, accelerated renderer", "rgb-accelerated", 9,
+                 kBlitStyleHardwareStretch, &kRgbAcceleratedKind);
 
-extern const BlitStyle kSdlRgbSoftwareStyle = {
-    .name = "SDL RGB texture, software renderer",
-    .id = "rgb-software",
-    .number = 10,
-    .capabilities = kBlitStyleDrawsWindow,
-    .kind = &kRgbSoftwareKind,
-    .stretch = AnyStretch,
-    .open = TextureOpen,
-    .close = TextureClose,
-    .lock = TextureLock,
-    .unlock = TextureUnlock,
-    .blit = TextureBlit,
-};
+extern const BlitStyle kSdlRgbSoftwareStyle =
+    TextureStyle("SDL RGB texture, software renderer", "rgb-software", 10, 0, &kRgbSoftwareKind);
 
 int32_t ShowSdlWindowBand(void* window, const void* pixels, int32_t pitch, int32_t x, int32_t y, int32_t width,
                           int32_t height) {
