@@ -360,6 +360,25 @@ void OverlayPlace(BlitRecord* b, int32_t mode) {
   surface->UpdateOverlay(&source, primary, &to, show | DDOVER_KEYDESTOVERRIDE | DDOVER_DDFX, &fx);
 }
 
+// An overlay or off-screen style: the surface operations over its own kind,
+// stretched by the hardware as far as `stretch` finds it can.
+constexpr BlitStyle SurfaceStyle(const char* name, const char* id, int32_t number, const SurfaceKind* kind,
+                                 uint32_t (*stretch)(const BlitStyle*, const BlitRecord*),
+                                 void (*place)(BlitRecord*, int32_t)) {
+  return {.name = name,
+          .id = id,
+          .number = number,
+          .capabilities = kBlitStyleHardwareStretch,
+          .kind = kind,
+          .stretch = stretch,
+          .open = SurfaceOpen,
+          .close = SurfaceClose,
+          .lock = SurfaceLock,
+          .unlock = SurfaceUnlock,
+          .blit = SurfaceBlit,
+          .place = place};
+}
+
 }  // namespace
 
 extern const BlitStyle kPrimaryStyle = {
@@ -375,119 +394,28 @@ extern const BlitStyle kPrimaryStyle = {
     .blit = PrimaryBlit,
 };
 
-extern const BlitStyle kYv12OverlayStyle = {
-    .name = "DirectDraw YV12 overlay",
-    .id = "yv12-overlay",
-    .number = 3,
-    .capabilities = kBlitStyleHardwareStretch,
-    .kind = &kYv12OverlayKind,
-    .stretch = OverlayCaps,
-    .open = SurfaceOpen,
-    .close = SurfaceClose,
-    .lock = SurfaceLock,
-    .unlock = SurfaceUnlock,
-    .blit = SurfaceBlit,
-    .place = OverlayPlace,
-};
+extern const BlitStyle kYv12OverlayStyle =
+    SurfaceStyle("DirectDraw YV12 overlay", "yv12-overlay", 3, &kYv12OverlayKind, OverlayCaps, OverlayPlace);
 
-extern const BlitStyle kYuy2OverlayStyle = {
-    .name = "DirectDraw YUY2 overlay",
-    .id = "yuy2-overlay",
-    .number = 4,
-    .capabilities = kBlitStyleHardwareStretch,
-    .kind = &kYuy2OverlayKind,
-    .stretch = OverlayCaps,
-    .open = SurfaceOpen,
-    .close = SurfaceClose,
-    .lock = SurfaceLock,
-    .unlock = SurfaceUnlock,
-    .blit = SurfaceBlit,
-    .place = OverlayPlace,
-};
+extern const BlitStyle kYuy2OverlayStyle =
+    SurfaceStyle("DirectDraw YUY2 overlay", "yuy2-overlay", 4, &kYuy2OverlayKind, OverlayCaps, OverlayPlace);
 
-extern const BlitStyle kUyvyOverlayStyle = {
-    .name = "DirectDraw UYVY overlay",
-    .id = "uyvy-overlay",
-    .number = 5,
-    .capabilities = kBlitStyleHardwareStretch,
-    .kind = &kUyvyOverlayKind,
-    .stretch = OverlayCaps,
-    .open = SurfaceOpen,
-    .close = SurfaceClose,
-    .lock = SurfaceLock,
-    .unlock = SurfaceUnlock,
-    .blit = SurfaceBlit,
-    .place = OverlayPlace,
-};
+extern const BlitStyle kUyvyOverlayStyle =
+    SurfaceStyle("DirectDraw UYVY overlay", "uyvy-overlay", 5, &kUyvyOverlayKind, OverlayCaps, OverlayPlace);
 
-extern const BlitStyle kYv12OffscreenStyle = {
-    .name = "DirectDraw YV12 off-screen surface",
-    .id = "yv12-offscreen",
-    .number = 6,
-    .capabilities = kBlitStyleHardwareStretch,
-    .kind = &kYv12OffscreenKind,
-    .stretch = BlitCaps,
-    .open = SurfaceOpen,
-    .close = SurfaceClose,
-    .lock = SurfaceLock,
-    .unlock = SurfaceUnlock,
-    .blit = SurfaceBlit,
-};
+extern const BlitStyle kYv12OffscreenStyle =
+    SurfaceStyle("DirectDraw YV12 off-screen surface", "yv12-offscreen", 6, &kYv12OffscreenKind, BlitCaps, nullptr);
 
-extern const BlitStyle kYuy2OffscreenStyle = {
-    .name = "DirectDraw YUY2 off-screen surface",
-    .id = "yuy2-offscreen",
-    .number = 7,
-    .capabilities = kBlitStyleHardwareStretch,
-    .kind = &kYuy2OffscreenKind,
-    .stretch = BlitCaps,
-    .open = SurfaceOpen,
-    .close = SurfaceClose,
-    .lock = SurfaceLock,
-    .unlock = SurfaceUnlock,
-    .blit = SurfaceBlit,
-};
+extern const BlitStyle kYuy2OffscreenStyle =
+    SurfaceStyle("DirectDraw YUY2 off-screen surface", "yuy2-offscreen", 7, &kYuy2OffscreenKind, BlitCaps, nullptr);
 
-extern const BlitStyle kUyvyOffscreenStyle = {
-    .name = "DirectDraw UYVY off-screen surface",
-    .id = "uyvy-offscreen",
-    .number = 8,
-    .capabilities = kBlitStyleHardwareStretch,
-    .kind = &kUyvyOffscreenKind,
-    .stretch = BlitCaps,
-    .open = SurfaceOpen,
-    .close = SurfaceClose,
-    .lock = SurfaceLock,
-    .unlock = SurfaceUnlock,
-    .blit = SurfaceBlit,
-};
+extern const BlitStyle kUyvyOffscreenStyle =
+    SurfaceStyle("DirectDraw UYVY off-screen surface", "uyvy-offscreen", 8, &kUyvyOffscreenKind, BlitCaps, nullptr);
 
-extern const BlitStyle kRgbVideoStyle = {
-    .name = "DirectDraw RGB off-screen video surface",
-    .id = "rgb-video",
-    .number = 9,
-    .capabilities = kBlitStyleHardwareStretch,
-    .kind = &kRgbVideoKind,
-    .stretch = BlitCaps,
-    .open = SurfaceOpen,
-    .close = SurfaceClose,
-    .lock = SurfaceLock,
-    .unlock = SurfaceUnlock,
-    .blit = SurfaceBlit,
-};
+extern const BlitStyle kRgbVideoStyle =
+    SurfaceStyle("DirectDraw RGB off-screen video surface", "rgb-video", 9, &kRgbVideoKind, BlitCaps, nullptr);
 
-extern const BlitStyle kRgbSystemStyle = {
-    .name = "DirectDraw RGB off-screen system surface",
-    .id = "rgb-system",
-    .number = 10,
-    .capabilities = kBlitStyleHardwareStretch,
-    .kind = &kRgbSystemKind,
-    .stretch = BlitCaps,
-    .open = SurfaceOpen,
-    .close = SurfaceClose,
-    .lock = SurfaceLock,
-    .unlock = SurfaceUnlock,
-    .blit = SurfaceBlit,
-};
+extern const BlitStyle kRgbSystemStyle =
+    SurfaceStyle("DirectDraw RGB off-screen system surface", "rgb-system", 10, &kRgbSystemKind, BlitCaps, nullptr);
 
 }  // namespace kivo::win32
