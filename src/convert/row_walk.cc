@@ -388,12 +388,21 @@ uint64_t ChunkBits(const BandScan& b, uint32_t first) {
   return bits;
 }
 
+// Set bits of a word, without the library call the compiler makes of
+// std::popcount where the processor's instruction is not assumed.
+uint32_t BitCount(uint64_t v) {
+  v -= (v >> 1) & 0x5555555555555555ull;
+  v = (v & 0x3333333333333333ull) + ((v >> 2) & 0x3333333333333333ull);
+  v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return static_cast<uint32_t>((v * 0x0101010101010101ull) >> 56);
+}
+
 uint32_t ChangedCount(BandScan& b) {
   uint32_t count = 0;
   for (uint32_t first = 0; first < b.cells; first += 64) {
     b.chunk = first;
     b.bits = ChunkBits(b, first);
-    count += static_cast<uint32_t>(std::popcount(b.bits));
+    count += BitCount(b.bits);
   }
   return count;
 }
