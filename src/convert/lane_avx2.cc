@@ -218,6 +218,61 @@ KIVO_AVX2_ENTRY void YuvKernel(const LaneJob& job) {
   LaneKernelsFor(kLaneSse2).run[kKind][kGray][0](part);
 }
 
+// The chroma bytes of 16 pixels from an even x: U, V of eight samples.
+template <bool kGray>
+inline __m128i CellChroma(const uint8_t* cb, const uint8_t* cr) {
+  if (kGray) return _mm_set1_epi8(static_cast<char>(128));
+  return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb)),
+                           _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr)));
+}
+
+// 16 pixels of one row: its luma interleaved with the chroma bytes.
+template <int32_t kKind>
+inline void CellRow(const uint8_t* y, __m128i c, uint8_t* d) {
+  const __m128i luma = Load16(y);
+  __m128i first = kKind == kLaneYuy2 ? _mm_unpacklo_epi8(luma, c) : _mm_unpacklo_epi8(c, luma);
+  __m128i second = kKind == kLaneYuy2 ? _mm_unpackhi_epi8(luma, c) : _mm_unpackhi_epi8(c, luma);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d), first);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), second);
+}
+
+// A stretch of cells. A single cell (the most common stretch of a
+// scattered map) has a loop of its own; wider ones go a row at a time in
+// blocks of 32 pixels and a last 16.
+template <int32_t kKind, bool kGray>
+KIVO_AVX2_ENTRY void YuvStretch(const StretchJob& job) {
+  const uint8_t* y = job.luma;
+  const uint8_t* cb = job.cb;
+  const uint8_t* cr = job.cr;
+  uint8_t* d = job.dest;
+  const ptrdiff_t lumaPitch = job.lumaPitch, chromaPitch = job.chromaPitch, destPitch = job.destPitch;
+  const uint32_t pairs = job.pairs;
+  if (job.pixels == 16) {
+    for (uint32_t k = 0; k < pairs; ++k) {
+      const __m128i c = CellChroma<kGray>(cb, cr);
+      CellRow<kKind>(y, c, d);
+      CellRow<kKind>(y + lumaPitch, c, d + destPitch);
+      y += 2 * lumaPitch;
+      d += 2 * destPitch;
+      cb += chromaPitch;
+      cr += chromaPitch;
+    }
+    return;
+  }
+  const uint32_t blocks = job.pixels / 32, whole = blocks * 32;
+  const bool cell = whole != job.pixels;
+  for (uint32_t k = 0; k < 2 * pairs; ++k) {
+    YuvRow<kKind, kGray>(y, cb, cr, d, blocks, 0);
+    if (cell) CellRow<kKind>(y + whole, CellChroma<kGray>(cb + whole / 2, cr + whole / 2), d + 2 * whole);
+    y += lumaPitch;
+    d += destPitch;
+    if (k & 1) {
+      cb += chromaPitch;
+      cr += chromaPitch;
+    }
+  }
+}
+
 template <int32_t kKind, bool kGray, bool kWide>
 void Block(const LaneBlock& b, const LaneJob& job) {
   const uint8_t* const ys[2] = {b.y0, b.y1};
@@ -335,6 +390,8 @@ void FillAvx2Kernels(LaneKernels* k) {
   for (int gray = 0; gray < 2; ++gray) {
     k->run[kLaneYuy2][gray][0] = gray ? YuvKernel<kLaneYuy2, true> : YuvKernel<kLaneYuy2, false>;
     k->run[kLaneUyvy][gray][0] = gray ? YuvKernel<kLaneUyvy, true> : YuvKernel<kLaneUyvy, false>;
+    k->stretch[0][gray] = gray ? YuvStretch<kLaneYuy2, true> : YuvStretch<kLaneYuy2, false>;
+    k->stretch[1][gray] = gray ? YuvStretch<kLaneUyvy, true> : YuvStretch<kLaneUyvy, false>;
   }
 }
 

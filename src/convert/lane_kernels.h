@@ -1,8 +1,10 @@
 // The fast routines' working parts: kernels that convert a stretch of a row
 // pair with the lane arithmetic (16-bit lanes, luma scaled by 0x4A85, each
-// channel saturated to 0..255), one set per processor family.
+// channel saturated to 0..255), and for packed YUV a stretch of whole cells,
+// one set per processor family.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -53,8 +55,27 @@ struct LaneJob {
 
 using LaneKernel = void (*)(const LaneJob& job);
 
+// A stretch of whole 16-pixel cells in packed YUV at single width: `pairs`
+// row pairs of `pixels` pixels (a multiple of 16) from an even source x.
+// Row r of the stretch is r * lumaPitch into the luma plane and
+// r * destPitch into the destination; row pair k reads chroma row k, k *
+// chromaPitch in. One call does what the row-pair kernels do in `pairs`
+// calls, for the changed-cell walk, whose cells are too small to carry a
+// call per row pair.
+struct StretchJob {
+  const uint8_t* luma;
+  const uint8_t* cr;
+  const uint8_t* cb;
+  uint8_t* dest;
+  ptrdiff_t lumaPitch, chromaPitch, destPitch;
+  uint32_t pixels, pairs;
+};
+
+using StretchKernel = void (*)(const StretchJob& job);
+
 struct LaneKernels {
   LaneKernel run[kLaneKinds][2][2];  // [kind][gray][2x width]
+  StretchKernel stretch[2][2];       // [kind - kLaneYuy2][gray]
 };
 
 // Fast routine families, each giving the pixels of the lane arithmetic.

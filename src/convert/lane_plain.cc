@@ -117,6 +117,20 @@ void Kernel(const LaneJob& job) {
   }
 }
 
+// A stretch of cells as the row-pair kernel converts it, pair by pair.
+template <int32_t kKind, bool kGray>
+void Stretch(const StretchJob& job) {
+  for (uint32_t k = 0; k < job.pairs; ++k) {
+    const ptrdiff_t row = 2 * ptrdiff_t(k);
+    RowPointers at = {{job.luma + row * job.lumaPitch, job.luma + (row + 1) * job.lumaPitch},
+                      job.cr + ptrdiff_t(k) * job.chromaPitch,
+                      job.cb + ptrdiff_t(k) * job.chromaPitch,
+                      {nullptr, nullptr},
+                      {job.dest + row * job.destPitch, job.dest + (row + 1) * job.destPitch}};
+    Kernel<kKind, kGray, false>({&at, job.pixels, 0, 0, &Tables()});
+  }
+}
+
 template <int32_t kKind>
 void FillKind(LaneKernels* k) {
   k->run[kKind][0][0] = Kernel<kKind, false, false>;
@@ -132,6 +146,12 @@ void FillKinds(LaneKernels* k, std::integer_sequence<int32_t, kKinds...>) {
 
 }  // namespace
 
-void FillPlainLaneKernels(LaneKernels* k) { FillKinds(k, std::make_integer_sequence<int32_t, kLaneKinds>{}); }
+void FillPlainLaneKernels(LaneKernels* k) {
+  FillKinds(k, std::make_integer_sequence<int32_t, kLaneKinds>{});
+  k->stretch[0][0] = Stretch<kLaneYuy2, false>;
+  k->stretch[0][1] = Stretch<kLaneYuy2, true>;
+  k->stretch[1][0] = Stretch<kLaneUyvy, false>;
+  k->stretch[1][1] = Stretch<kLaneUyvy, true>;
+}
 
 }  // namespace kivo

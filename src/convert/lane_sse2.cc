@@ -259,6 +259,46 @@ KIVO_SSE2_ENTRY void Kernel(const LaneJob& job) {
   RunInBlocks<16, kOut>(job, job.pixels, Block<kKind, kGray, kWide>);
 }
 
+// 16 pixels of a stretch row pair: the chroma bytes U, V of the eight
+// samples, interleaved with each row's luma.
+template <int32_t kKind, bool kGray>
+inline void StretchBlock(const uint8_t* y0, const uint8_t* y1, const uint8_t* cb, const uint8_t* cr, uint8_t* d0,
+                         uint8_t* d1) {
+  __m128i c = _mm_set1_epi8(static_cast<char>(128));
+  if (!kGray)
+    c = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb)),
+                          _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr)));
+  const __m128i a = Load(y0), b = Load(y1);
+  if (kKind == kLaneYuy2) {
+    Put(d0, _mm_unpacklo_epi8(a, c));
+    Put(d0 + 16, _mm_unpackhi_epi8(a, c));
+    Put(d1, _mm_unpacklo_epi8(b, c));
+    Put(d1 + 16, _mm_unpackhi_epi8(b, c));
+  } else {
+    Put(d0, _mm_unpacklo_epi8(c, a));
+    Put(d0 + 16, _mm_unpackhi_epi8(c, a));
+    Put(d1, _mm_unpacklo_epi8(c, b));
+    Put(d1 + 16, _mm_unpackhi_epi8(c, b));
+  }
+}
+
+template <int32_t kKind, bool kGray>
+KIVO_SSE2_ENTRY void Stretch(const StretchJob& job) {
+  const uint8_t* y = job.luma;
+  const uint8_t* cb = job.cb;
+  const uint8_t* cr = job.cr;
+  uint8_t* d = job.dest;
+  for (uint32_t k = 0; k < job.pairs; ++k) {
+    for (uint32_t x = 0; x < job.pixels; x += 16)
+      StretchBlock<kKind, kGray>(y + x, y + job.lumaPitch + x, cb + x / 2, cr + x / 2, d + 2 * x,
+                                 d + job.destPitch + 2 * x);
+    y += 2 * job.lumaPitch;
+    cb += job.chromaPitch;
+    cr += job.chromaPitch;
+    d += 2 * job.destPitch;
+  }
+}
+
 template <int32_t kKind>
 void FillKind(LaneKernels* k) {
   k->run[kKind][0][0] = Kernel<kKind, false, false>;
@@ -276,6 +316,10 @@ void FillKinds(LaneKernels* k, std::integer_sequence<int32_t, kKinds...>) {
 
 void FillSse2Kernels(LaneKernels* k) {
   FillKinds(k, std::make_integer_sequence<int32_t, kLaneKinds>{});
+  k->stretch[0][0] = Stretch<kLaneYuy2, false>;
+  k->stretch[0][1] = Stretch<kLaneYuy2, true>;
+  k->stretch[1][0] = Stretch<kLaneUyvy, false>;
+  k->stretch[1][1] = Stretch<kLaneUyvy, true>;
 }
 
 }  // namespace kivo

@@ -4,6 +4,7 @@
 // picks between choices, and the changed-cell walk.
 #include "convert/row_walk.h"
 
+#include <bit>
 #include <cstring>
 
 #include "base/memory.h"
@@ -281,19 +282,39 @@ uint32_t JoinCells(const Plan& p) { return p.fast ? 3 : 0; }
 // stretch must start on a destination column that needs no leading pixels.
 bool StretchesAnyWay(const Plan& p) { return !p.fast || (p.alignedX & 3) == 0; }
 
+// The kernel that converts a whole stretch of cells in one call, where the
+// format has one (packed YUV at single width on the fast path), else null.
+StretchKernel StretchKernelOf(const Plan& p) {
+  if (!p.fast || p.tall || p.wide || !LaneIsYuv(p.d->laneKind)) return nullptr;
+  return p.kernels->stretch[p.d->laneKind - kLaneYuy2][p.gray];
+}
+
 // The w x 16 stretch of a band at source (sx, sy). Where the walk would
 // start every row pair with its groups and need no tail (the destination
 // column aligned, w a whole number of groups), the group routine (on the
 // fast path its lane kernel) is called straight away: that is all the walk
-// would do, at a fraction of the cost for a single cell.
-void ConvertStretch(const Plan& p, uint32_t sx, uint32_t sy, uint32_t w) {
+// would do, at a fraction of the cost for a single cell. Returns whether it
+// was (the caller then ages the leading-count word for its rows).
+bool ConvertStretch(const Plan& p, StretchKernel whole, uint32_t sx, uint32_t sy, uint32_t w) {
   uint32_t xd = p.alignedX + (sx - p.sx0) * p.wideness;
   if (p.tall || (xd & 3) || (sx & 1) || (w & ((1u << p.granularity) - 1)) || (sy & 1)) {
     ConvertRect(p, sx, sy, w, 16);
-    return;
+    return false;
   }
-  *p.leadWord = AgeLeadWord(*p.leadWord, 16);
   uint32_t colBytes = (sx - p.sx0) * p.bpp * p.wideness;
+  if (whole) {
+    StretchJob job = {p.luma + ptrdiff_t(sy) * p.lumaPitch + sx,
+                      p.cr + ptrdiff_t(sy >> 1) * p.chromaPitch + (sx >> 1),
+                      p.cb + ptrdiff_t(sy >> 1) * p.chromaPitch + (sx >> 1),
+                      p.origin + (ptrdiff_t(sy) - ptrdiff_t(p.sy0)) * p.walkPitch + colBytes,
+                      p.lumaPitch,
+                      p.chromaPitch,
+                      p.walkPitch,
+                      w,
+                      8};
+    whole(job);
+    return true;
+  }
   if (p.fast) {
     // What the fast group routine would hand over, row pair by row pair.
     LaneKernel kernel = (w < 32 ? p.narrow : p.kernels)->run[p.d->laneKind][p.gray][p.wide];
@@ -309,7 +330,7 @@ void ConvertStretch(const Plan& p, uint32_t sx, uint32_t sy, uint32_t w) {
       at.cb = p.cb + ptrdiff_t(row >> 1) * p.chromaPitch + (sx >> 1);
       kernel(job);
     }
-    return;
+    return true;
   }
   WalkState s = {};
   s.exchanged = p.exchanged;
@@ -328,6 +349,77 @@ void ConvertStretch(const Plan& p, uint32_t sx, uint32_t sy, uint32_t w) {
     s.x = sx;
     p.even(&s, groups);
   }
+  return true;
+}
+
+// The changed cells of a band, read 64 at a time as bits (bit i of a chunk
+// is cell first + i): scanning bits costs a branch per stretch where testing
+// bytes costs one per cell, mostly mispredicted on a scattered map.
+struct BandScan {
+  const uint8_t* m0;
+  const uint8_t* m1;  // the second map row of a band (option 6), else null
+  uint32_t cells;
+  uint32_t chunk = ~0u;  // first cell of the chunk in `bits`
+  uint64_t bits = 0;
+};
+
+// One bit per byte of w (little-endian): set where the byte is nonzero.
+uint64_t NonzeroBytes(uint64_t w) {
+  const uint64_t low7 = 0x7F7F7F7F7F7F7F7Full;
+  uint64_t top = (((w & low7) + low7) | w) & ~low7;  // bit 7 of each nonzero byte
+  return ((top >> 7) * 0x0102040810204080ull) >> 56;  // gathered into the top byte
+}
+
+uint64_t ChunkBits(const BandScan& b, uint32_t first) {
+  uint32_t n = Min(64, b.cells - first);
+  uint64_t bits = 0;
+  uint32_t i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, b.m0 + first + i, 8);
+    if (b.m1) {
+      uint64_t w1;
+      std::memcpy(&w1, b.m1 + first + i, 8);
+      w |= w1;
+    }
+    bits |= NonzeroBytes(w) << i;
+  }
+  for (; i < n; ++i) bits |= uint64_t(b.m0[first + i] != 0 || (b.m1 && b.m1[first + i] != 0)) << i;
+  return bits;
+}
+
+// Set bits of a word, without the library call the compiler makes of
+// std::popcount where the processor's instruction is not assumed.
+uint32_t BitCount(uint64_t v) {
+  v -= (v >> 1) & 0x5555555555555555ull;
+  v = (v & 0x3333333333333333ull) + ((v >> 2) & 0x3333333333333333ull);
+  v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return static_cast<uint32_t>((v * 0x0101010101010101ull) >> 56);
+}
+
+uint32_t ChangedCount(BandScan& b) {
+  uint32_t count = 0;
+  for (uint32_t first = 0; first < b.cells; first += 64) {
+    b.chunk = first;
+    b.bits = ChunkBits(b, first);
+    count += BitCount(b.bits);
+  }
+  return count;
+}
+
+// The first changed cell from c on, or the cell count when none is.
+uint32_t NextChanged(BandScan& b, uint32_t c) {
+  while (c < b.cells) {
+    uint32_t first = c & ~63u;
+    if (first != b.chunk) {
+      b.chunk = first;
+      b.bits = ChunkBits(b, first);
+    }
+    uint64_t rest = b.bits >> (c - first);
+    if (rest) return c + static_cast<uint32_t>(std::countr_zero(rest));
+    c = first + 64;
+  }
+  return b.cells;
 }
 
 }  // namespace
@@ -368,6 +460,8 @@ void ConvertChanged(FormatDescriptor* d, const ConvertTarget& to, const ConvertS
     return;
   }
   uint32_t join = JoinCells(p);
+  StretchKernel stretchKernel = StretchKernelOf(p);
+  uint32_t stretchRows = 0;  // rows of the stretches converted straight away
   // Bands changed over their whole width are gathered and converted as one
   // area, as the full conversion would.
   uint32_t wholeFrom = 0, wholeBands = 0;
@@ -377,32 +471,28 @@ void ConvertChanged(FormatDescriptor* d, const ConvertTarget& to, const ConvertS
   };
   for (uint32_t band = 0; band < bands; ++band) {
     const uint8_t* m0 = map + size_t(halfRows ? 2 * band : band) * rowLength;
-    const uint8_t* m1 = halfRows ? m0 + rowLength : nullptr;
-    auto changed = [&](uint32_t i) { return m0[i] != 0 || (m1 && m1[i] != 0); };
+    BandScan scan = {m0, halfRows ? m0 + rowLength : nullptr, cells};
     uint32_t y = band * 16;
     // A band with at least half its cells changed is converted whole on
     // the fast path (the plain routines take long enough per pixel that only
     // a band changed throughout is); else its stretches: changed cells with
     // the short gaps between.
-    uint32_t count = 0;
-    for (uint32_t i = 0; i < cells; ++i) count += changed(i) ? 1 : 0;
+    uint32_t count = ChangedCount(scan);
     bool whole = count > 0 && (p.fast ? 2 * count >= cells : count == cells);
-    uint32_t c = whole ? cells : 0;
+    uint32_t c = whole ? cells : NextChanged(scan, 0);
     while (c < cells) {
-      if (!changed(c)) {
-        ++c;
-        continue;
-      }
       uint32_t start = c, end = c + 1;
-      for (uint32_t i = end; i < cells && i <= end + join; ++i)
-        if (changed(i)) end = i + 1;
-      c = end;
+      for (;;) {
+        c = NextChanged(scan, end);
+        if (c >= cells || c > end + join) break;
+        end = c + 1;
+      }
       if (start == 0 && end == cells) {
         whole = true;
         break;
       }
       flushWhole();
-      ConvertStretch(p, 16 * start, y, 16 * (end - start));
+      if (ConvertStretch(p, stretchKernel, 16 * start, y, 16 * (end - start))) stretchRows += 16;
     }
     if (!whole) {
       flushWhole();
@@ -412,6 +502,7 @@ void ConvertChanged(FormatDescriptor* d, const ConvertTarget& to, const ConvertS
     }
   }
   flushWhole();
+  if (stretchRows) *p.leadWord = AgeLeadWord(*p.leadWord, stretchRows);
   if (x0 < w) ConvertRect(p, x0, 0, w - x0, h);
   if (y0 < h) ConvertRect(p, 0, y0, w, h - y0);
 }

@@ -69,6 +69,43 @@ TEST_F(Family, EveryFormatOptionAndFamilyMatchesItsModel) {
   EXPECT_GE(runs, 14 * 8 * 2 * 2 * 2);
 }
 
+// Packed YUV changed cells scattered over bands of many cells, so that the
+// walk meets stretches of one cell and of several, with and without the
+// pitches the display options double, and (on the wide picture) maps of
+// more than 64 cells a band: the stretches, whatever converts them, land
+// where the model's areas put them.
+TEST_F(Family, PackedYuvScatteredCellsMatchTheModel) {
+  std::mt19937 rng(5);
+  std::bernoulli_distribution sparse(0.2);
+  const Planes pictures[] = {RandomPlanes(rng, 16 * 13 + 5, 16 * 4 + 3, false),
+                             RandomPlanes(rng, 16 * 70 + 5, 16 * 2 + 3, false)};
+  for (const Planes& p : pictures) {
+    const bool wide = p.width > 1024;
+    std::vector<uint8_t> map(size_t(p.pitch / 16) * (p.rows / 16) + 16, 0);
+    for (int code : {13, 14}) {
+      for (uint32_t option : {0u, 2u, 6u}) {
+        for (int gray = 0; gray < (wide ? 1 : 2); ++gray) {
+          for (int family : FamiliesToTest()) {
+            for (uint32_t align = 0; align < (wide ? 1u : 4u); ++align) {
+              for (size_t i = 0; i + 16 < map.size(); ++i) map[i] = sparse(rng) ? 1 : 0;
+              Job job;
+              job.code = code;
+              job.option = option;
+              job.gray = gray;
+              job.exchange = rng() & 1;
+              job.map = map.data();
+              job.mapRow = p.pitch / 16;
+              Output out = RunJob(job, p, family, align);
+              ASSERT_EQ(out.firstDifference, "") << p.width << " wide, code " << code << " option " << option
+                                                 << " gray " << gray << " " << FamilyName(family) << " align " << align;
+            }
+          }
+        }
+      }
+    }
+  }
+}
+
 // The first byte at which two runs' buffers differ, or "" when none does.
 std::string FirstDifference(const Output& a, const Output& b) {
   if (a.got.size() != b.got.size()) return "buffers of different sizes";

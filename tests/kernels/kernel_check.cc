@@ -373,6 +373,80 @@ void AddConvertKernels(std::vector<Kernel>& out) {
   }
 }
 
+// A stretch of cells with random pitches (the destination's may run
+// upward) in one buffer of guard pattern: rows, the gaps between them and
+// the guards either side must come out as the plain kernel leaves them.
+struct StretchCase {
+  uint32_t pixels, pairs;
+  ptrdiff_t lumaPitch, chromaPitch, destPitch;
+  std::vector<uint8_t> luma, cr, cb;
+};
+
+StretchCase RandomStretch(Rng& rng, uint32_t pixels, uint32_t pairs) {
+  StretchCase c;
+  c.pixels = pixels;
+  c.pairs = pairs;
+  c.lumaPitch = ptrdiff_t(c.pixels + rng() % 40);
+  c.chromaPitch = ptrdiff_t(c.pixels / 2 + rng() % 20);
+  c.destPitch = ptrdiff_t(2 * c.pixels + rng() % 40) * (rng() % 4 == 0 ? -1 : 1);
+  c.luma.resize(size_t(c.lumaPitch) * 2 * c.pairs);
+  c.cr.resize(size_t(c.chromaPitch) * c.pairs);
+  c.cb.resize(c.cr.size());
+  for (auto* plane : {&c.luma, &c.cr, &c.cb})
+    for (auto& s : *plane) s = uint8_t(rng());
+  return c;
+}
+
+std::vector<uint8_t> RunStretch(StretchKernel k, const StretchCase& c) {
+  const size_t span = size_t(std::abs(c.destPitch)) * 2 * c.pairs;
+  std::vector<uint8_t> store(span + 2 * kRowGuard);
+  for (size_t i = 0; i < store.size(); ++i) store[i] = uint8_t(0xA5 ^ i);
+  uint8_t* first = store.data() + kRowGuard + (c.destPitch < 0 ? span - size_t(-c.destPitch) : 0);
+  StretchJob job = {c.luma.data(), c.cr.data(), c.cb.data(), first, c.lumaPitch, c.chromaPitch, c.destPitch,
+                    c.pixels, c.pairs};
+  k(job);
+  return store;
+}
+
+void AddStretchKernels(std::vector<Kernel>& out) {
+  for (int32_t kind : {kLaneYuy2, kLaneUyvy}) {
+    for (int gray = 0; gray < 2; ++gray) {
+      auto stretch = [kind, gray](uint32_t f) {
+        return LaneKernelsFor(LaneTierFor(f)).stretch[kind - kLaneYuy2][gray];
+      };
+      out.push_back({std::string("convert ") + kKindNames[kind] + (gray ? " gray" : "") + " stretch",
+                     [stretch](uint32_t f) { return Address(stretch(f)); },
+                     [stretch, kind, gray](uint32_t f, Rng& rng) -> std::string {
+                       StretchKernel plain = LaneKernelsFor(kLanePlain).stretch[kind - kLaneYuy2][gray];
+                       for (int trial = 0; trial < 300; ++trial) {
+                         const uint32_t pixels = 16 * (1 + rng() % 10), pairs = 1 + rng() % 9;
+                         StretchCase c = RandomStretch(rng, pixels, pairs);
+                         auto want = RunStretch(plain, c);
+                         auto got = RunStretch(stretch(f), c);
+                         auto diff = std::mismatch(got.begin(), got.end(), want.begin());
+                         if (diff.first != got.end())
+                           return std::to_string(c.pixels) + " x " + std::to_string(2 * c.pairs) +
+                                  " pixels, destination pitch " + std::to_string(c.destPitch) + ": " +
+                                  Describe("byte", long(diff.first - got.begin()) - long(kRowGuard), *diff.first,
+                                           *diff.second);
+                       }
+                       return "";
+                     },
+                     [stretch](uint32_t f) {
+                       static const StretchCase c = [] {
+                         Rng rng(4);
+                         return RandomStretch(rng, 16, 8);  // a cell
+                       }();
+                       static std::vector<uint8_t> dest(size_t(std::abs(c.destPitch)) * 16 + 64);
+                       StretchJob job = {c.luma.data(), c.cr.data(), c.cb.data(),
+                                         dest.data() + (c.destPitch < 0 ? size_t(-c.destPitch) * 15 : 0),
+                                         c.lumaPitch, c.chromaPitch, c.destPitch, c.pixels, c.pairs};
+                       stretch(f)(job);
+                     }});
+    }
+  }
+}
+
 // ---- The driver.
 
 struct Options {
@@ -404,6 +478,7 @@ int Run(const Options& o) {
   AddVideoKernels(kernels);
   AddAudioKernels(kernels);
   AddConvertKernels(kernels);
+  AddStretchKernels(kernels);
   PrepareConversionTables(3);
 
   uint32_t levels[5];
