@@ -271,10 +271,11 @@ void ConvertFull(FormatDescriptor* d, const ConvertTarget& to, const ConvertSour
 namespace {
 
 // Cells of a band converted as one stretch: a gap of up to this many
-// unchanged cells between changed ones is converted with them, as that
-// costs less than starting another stretch on every row pair (the fast
-// routines convert a cell in a fraction of that).
-uint32_t JoinCells(const Plan& p) { return p.fast ? 3 : 0; }
+// unchanged cells between changed ones is converted with them. Packed YUV
+// on the fast path moves bytes at about the speed of a copy, so a short
+// gap costs less than another stretch; the other formats spend their time
+// on arithmetic, which the gap's cells would only add.
+uint32_t JoinCells(const Plan& p) { return p.fast && LaneIsYuv(p.d->laneKind) ? 3 : 0; }
 
 // Whether the pixels of a cell come out the same however the cells of a
 // band are gathered into stretches. The plain routines give the same pixel

@@ -153,13 +153,13 @@ struct Rect {
 // cells go in pairs while a stretch's start would move the fast routines'
 // groups (`anyWay` false); else bands with at least half their cells
 // changed (fast) or all of them (plain) whole, the others in stretches of changed cells with gaps of up to
-// three (fast) or no (plain) unchanged ones.
+// three (packed YUV, fast) or no (the rest) unchanged ones.
 std::vector<Rect> Areas(const Job& job, uint32_t sy0, uint32_t w, uint32_t h, bool anyWay) {
   if (!job.map) return {{job.sx, sy0, w, h}};
   std::vector<Rect> out;
   bool half = job.option == 6;
   uint32_t cells = w / 16;
-  uint32_t join = job.fast ? 3 : 0;
+  uint32_t join = job.fast && (job.code == 13 || job.code == 14) ? 3 : 0;
   for (uint32_t band = 0; band < h / 16; ++band) {
     auto changed = [&](uint32_t i) {
       uint32_t row = half ? 2 * band : band;
