@@ -250,13 +250,13 @@ void DrawBlock(BlockPlane* p, uint32_t type, uint32_t x, uint32_t y) {
       break;
     }
     case kMovedResidue: {
-      uint8_t prediction[64], residue[64], out[64];
-      CopyBlock(prediction, 8, MotionSource(p, x, y), pitch);
-      DecodeResidue(&s->reader, ReadBits(&s->reader, 7), residue);
-      memcpy(out, prediction, 64);
-      for (int j = 0; j < 64; ++j) {
-        uint8_t at = kCoefficientScan[j];
-        out[at] = uint8_t(prediction[at] + residue[j]);
+      // Only the listed indices can hold a nonzero residue byte.
+      uint8_t out[64], residue[64], nonzero[64];
+      CopyBlock(out, 8, MotionSource(p, x, y), pitch);
+      uint32_t count = DecodeResidue(&s->reader, ReadBits(&s->reader, 7), residue, nonzero);
+      for (uint32_t i = 0; i < count; ++i) {
+        uint32_t j = nonzero[i];
+        out[kCoefficientScan[j]] = uint8_t(out[kCoefficientScan[j]] + residue[j]);
       }
       CopyBlock(dst, pitch, out, 8);
       break;

@@ -159,10 +159,23 @@ void RefillPatterns(PlaneState* state, Bundle* b, BitReader* r) {
   StorePatterns(r, &b->tree, b->buffer, count);
 }
 
+// Four offsets (a code and a sign bit each) from one fill, the sign taken
+// without a branch: a zero offset consumes no sign bit.
 void StoreMotion(BitReader* __restrict r, const CodeTree* __restrict tree,
                  uint8_t* __restrict out,
                  uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) out[i] = uint8_t(Signed(r, ReadSymbol(r, tree)));
+  uint32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    FillBits(r);
+    for (uint32_t k = 0; k < 4; ++k) {
+      uint32_t v = TakeSymbol(r, tree);
+      uint32_t nonzero = v != 0;
+      uint32_t negate = 0u - (uint32_t(r->cache) & nonzero);
+      SkipBits(r, nonzero);
+      out[i + k] = uint8_t((v ^ negate) - negate);
+    }
+  }
+  for (; i < count; ++i) out[i] = uint8_t(Signed(r, ReadSymbol(r, tree)));
 }
 
 void RefillMotion(PlaneState* state, Bundle* b, BitReader* r) {

@@ -227,14 +227,14 @@ struct ResidueValues {
   inline void Quad(uint32_t, uint32_t, uint32_t) {}
 };
 
-void ReadResidue(BitReader* reader, uint32_t limit, uint8_t residue[64]) {
+uint32_t ReadResidue(BitReader* reader, uint32_t limit, uint8_t residue[64],
+                     uint8_t nonzero[64]) {
   memset(residue, 0, 64);
   uint32_t e = ReadBits(reader, 3);
   static const uint8_t kInitial[4] = {Entry(4, kGroup), Entry(24, kGroup), Entry(44, kGroup),
                                       Entry(0, kQuad)};
   CoefficientList list;
   StartList(&list, kInitial, 4);
-  uint8_t nonzero[64];
   uint32_t nonzeroCount = 0;
   uint32_t done = 0;
   for (uint32_t mask = 1u << e; mask; mask >>= 1) {
@@ -243,20 +243,23 @@ void ReadResidue(BitReader* reader, uint32_t limit, uint8_t residue[64]) {
       if (!ReadBit(reader)) continue;
       uint8_t& v = residue[nonzero[i]];
       v = uint8_t((v & 0x80) ? v - mask : v + mask);
-      if (++done > limit) return;
+      if (++done > limit) return nonzeroCount;
     }
     ResidueValues values{residue, nonzero, &nonzeroCount, &done, limit, mask};
     bool more = WalkList<false>(reader, &list, 1, values);
-    if (!more) return;
+    if (!more) return nonzeroCount;
   }
+  return nonzeroCount;
 }
 
 }  // namespace
 
-void DecodeResidue(BitReader* stream, uint32_t limit, uint8_t residue[64]) {
+uint32_t DecodeResidue(BitReader* stream, uint32_t limit, uint8_t residue[64],
+                       uint8_t nonzero[64]) {
   BitReader local = *stream;
-  ReadResidue(&local, limit, residue);
+  uint32_t count = ReadResidue(&local, limit, residue, nonzero);
   *stream = local;
+  return count;
 }
 
 }  // namespace kivo
