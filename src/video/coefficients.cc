@@ -57,21 +57,23 @@ struct CoefficientValues {
   static constexpr bool kBranchFree = true;
   int16_t* block;
   uint32_t top;  // 1 << b: the implied top bit; the sign sits there in `bits`
-  inline int16_t Value(uint32_t bits) const {
+  uint32_t b;
+  // Sign and the choice below by masks: a compiler may turn a select into a
+  // branch, and these bits are as good as random.
+  inline int32_t Value(uint32_t bits) const {
     int32_t m = int32_t((bits & (top - 1)) | top);
-    return int16_t((bits & top) ? -m : m);
+    int32_t negative = -int32_t(bits >> b & 1);
+    return (m ^ negative) - negative;
   }
   inline bool New(uint32_t j, uint32_t bits) {
-    block[kCoefficientScan[j]] = Value(bits);
+    block[kCoefficientScan[j]] = int16_t(Value(bits));
     return true;
   }
   inline void Quad(uint32_t j, uint32_t bits, uint32_t pushed) {
-    int16_t v = Value(bits);
-    block[kCoefficientScan[j]] = pushed ? int16_t(0) : v;
+    block[kCoefficientScan[j]] = int16_t(Value(bits) & (int32_t(pushed) - 1));
   }
   inline void Single(uint32_t j, uint32_t bits, uint32_t due) {
-    int16_t v = Value(bits);
-    block[kCoefficientScan[j]] = due ? v : int16_t(0);
+    block[kCoefficientScan[j]] = int16_t(Value(bits) & -int32_t(due));
   }
 };
 
@@ -200,7 +202,7 @@ void DecodeCoefficients(BitReader* stream, int16_t block[64]) {
   for (uint32_t b = n; b-- > 0;) {
     // A value of b bits: b magnitude bits under an implied top bit, then
     // the sign (1 = negative); with b = 0 the sign alone gives +-1.
-    CoefficientValues values{block, 1u << b};
+    CoefficientValues values{block, 1u << b, b};
     if (n >= kManyPlanes)
       WalkList<true>(reader, &list, b + 1, values);
     else
