@@ -69,8 +69,9 @@ struct CoefficientValues {
     block[kCoefficientScan[j]] = int16_t(Value(bits));
     return true;
   }
-  inline void Quad(uint32_t j, uint32_t bits, uint32_t pushed) {
+  inline bool Quad(uint32_t j, uint32_t bits, uint32_t pushed) {
     block[kCoefficientScan[j]] = int16_t(Value(bits) & (int32_t(pushed) - 1));
+    return true;
   }
   inline void Single(uint32_t j, uint32_t bits, uint32_t due) {
     block[kCoefficientScan[j]] = int16_t(Value(bits) & -int32_t(due));
@@ -157,7 +158,7 @@ bool WalkList(BitReader* reader, CoefficientList* list, uint32_t valueBits, Valu
             SkipBits(reader, 1 + ((pushed - 1) & valueBits));
             out[outFront - 1] = Entry(j, kSingle);
             outFront -= pushed;
-            values.Quad(j, (bits >> 1) & valueMask, pushed);
+            if (!values.Quad(j, (bits >> 1) & valueMask, pushed)) return false;
           } else if (pushed) {
             SkipBits(reader, 1);
             out[--outFront] = Entry(j, kSingle);
@@ -215,7 +216,7 @@ namespace {
 
 // A new residue value is +-mask by its sign bit; each is an operation.
 struct ResidueValues {
-  static constexpr bool kBranchFree = false;
+  static constexpr bool kBranchFree = true;
   uint8_t* residue;
   uint8_t* nonzero;
   uint32_t* nonzeroCount;
@@ -226,11 +227,21 @@ struct ResidueValues {
     residue[j] = uint8_t(sign ? 0u - mask : mask);
     return ++*done <= limit;
   }
-  inline void Quad(uint32_t, uint32_t, uint32_t) {}
+  // A pushed index stores the 0 it holds and counts nothing.
+  inline bool Quad(uint32_t j, uint32_t sign, uint32_t pushed) {
+    uint32_t taken = 1 - pushed;
+    nonzero[*nonzeroCount] = uint8_t(j);
+    *nonzeroCount += taken;
+    uint32_t negative = 0u - sign;
+    residue[j] = uint8_t(((mask ^ negative) - negative) & (0u - taken));
+    *done += taken;
+    return *done <= limit;
+  }
 };
 
-uint32_t ReadResidue(BitReader* reader, uint32_t limit, uint8_t residue[64],
-                     uint8_t nonzero[64]) {
+// Restrict: the byte stores must not force the reader back to memory.
+uint32_t ReadResidue(BitReader* __restrict reader, uint32_t limit, uint8_t* __restrict residue,
+                     uint8_t* __restrict nonzero) {
   memset(residue, 0, 64);
   uint32_t e = ReadBits(reader, 3);
   static const uint8_t kInitial[4] = {Entry(4, kGroup), Entry(24, kGroup), Entry(44, kGroup),
@@ -241,11 +252,14 @@ uint32_t ReadResidue(BitReader* reader, uint32_t limit, uint8_t residue[64],
   uint32_t done = 0;
   for (uint32_t mask = 1u << e; mask; mask >>= 1) {
     uint32_t known = nonzeroCount;
+    // Without a branch on the bit: a 0 adds nothing and counts nothing.
     for (uint32_t i = 0; i < known; ++i) {
-      if (!ReadBit(reader)) continue;
+      uint32_t bit = ReadBit(reader);
       uint8_t& v = residue[nonzero[i]];
-      v = uint8_t((v & 0x80) ? v - mask : v + mask);
-      if (++done > limit) return nonzeroCount;
+      uint32_t away = (v & 0x80) ? 0u - mask : mask;
+      v = uint8_t(v + (away & (0u - bit)));
+      done += bit;
+      if (done > limit) return nonzeroCount;
     }
     ResidueValues values{residue, nonzero, &nonzeroCount, &done, limit, mask};
     bool more = WalkList<false>(reader, &list, 1, values);
