@@ -101,6 +101,7 @@ void IdctAdd(uint8_t* dst, uint32_t pitch, const int16_t block[64], const int32_
 
 IdctTransform IdctFor(uint32_t features) {
 #if defined(__i386__) || defined(__x86_64__)
+  if (features & kCpuAvx2) return IdctAvx2;
   if (features & kCpuSse2) return IdctSse2;
 #endif
   return IdctPlain;
