@@ -2,6 +2,7 @@
 // pass with rounding, then the put, doubled-put and add stores.
 #include "video/idct.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "base/processor.h"
@@ -70,12 +71,16 @@ void IdctPlain(const int16_t block[64], const int32_t quantiser[64], int32_t out
   }
 }
 
-void IdctPut(uint8_t* dst, uint32_t pitch, const int16_t block[64], const int32_t quantiser[64],
-             IdctTransform transform) {
+// The byte loops take dst (and prediction) as restrict, so that the
+// compiler may do a row at a time.
+void IdctPut(uint8_t* __restrict dst, uint32_t pitch, const int16_t block[64],
+             const int32_t quantiser[64], IdctTransform transform) {
   int32_t out[64];
   transform(block, quantiser, out);
-  for (int r = 0; r < 8; ++r)
-    for (int c = 0; c < 8; ++c) dst[r * pitch + c] = uint8_t(out[8 * r + c]);
+  for (int r = 0; r < 8; ++r) {
+    uint8_t* __restrict row = dst + size_t(r) * pitch;
+    for (int c = 0; c < 8; ++c) row[c] = uint8_t(out[8 * r + c]);
+  }
 }
 
 void IdctPutDoubled(uint8_t* dst, uint32_t pitch, const int16_t block[64],
@@ -90,13 +95,16 @@ void IdctPutDoubled(uint8_t* dst, uint32_t pitch, const int16_t block[64],
   }
 }
 
-void IdctAdd(uint8_t* dst, uint32_t pitch, const int16_t block[64], const int32_t quantiser[64],
-             const uint8_t prediction[64], IdctTransform transform) {
+void IdctAdd(uint8_t* __restrict dst, uint32_t pitch, const int16_t block[64],
+             const int32_t quantiser[64], const uint8_t* __restrict prediction,
+             IdctTransform transform) {
   int32_t out[64];
   transform(block, quantiser, out);
-  for (int r = 0; r < 8; ++r)
+  for (int r = 0; r < 8; ++r) {
+    uint8_t* __restrict row = dst + size_t(r) * pitch;
     for (int c = 0; c < 8; ++c)
-      dst[r * pitch + c] = uint8_t(uint32_t(prediction[8 * r + c]) + uint32_t(out[8 * r + c]));
+      row[c] = uint8_t(uint32_t(prediction[8 * r + c]) + uint32_t(out[8 * r + c]));
+  }
 }
 
 IdctTransform IdctFor(uint32_t features) {
