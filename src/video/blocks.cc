@@ -155,20 +155,22 @@ void BuildRunsChecked(PlaneState* s, BitReader* reader, const uint8_t* order, ui
   if (overrun) s->faults |= kPlaneRepaired;
 }
 
-// The run procedure into a local 8x8 block. While both bundles hold enough
-// values for any block (64 runs, 80 colours and 16 bytes of slack) the runs
-// are laid out in scan order without a branch per run: each writes 16 bytes
-// (a repeated colour or the next colours), the next run overwriting what lies
-// past its end; the scan is then mapped to positions in one pass. Otherwise
-// the checked procedure does the work.
+// The run procedure into a local 8x8 block. While both buffers have room
+// for what any block could read (64 runs, 80 colours and 16 bytes of slack)
+// the runs are laid out in scan order without a branch per run: each writes
+// 16 bytes (a repeated colour or the next colours), the next run overwriting
+// what lies past its end; the scan is then mapped to positions in one pass.
+// A block that took more values than its refills decoded is done again by
+// the checked procedure from the same start, as is one near the buffers'
+// ends: whatever the stream holds, the result is the checked one.
 void BuildRuns(PlaneState* s, uint8_t out[64]) {
   BitReader* reader = &s->reader;
   const uint32_t pattern = ReadBits(reader, 4);
   Bundle& lengths = s->bundles[kRunLengths];
   Bundle& colours = s->bundles[kColours];
   uint32_t lengthAt = lengths.readPos, colourAt = colours.readPos;
-  if (lengthAt > lengths.end || lengths.end - lengthAt < 64 || colourAt > colours.end ||
-      colours.end - colourAt < 96) {
+  if (lengthAt > lengths.end || lengths.capacity - lengthAt < 64 || colourAt > colours.end ||
+      colours.capacity - colourAt < 96) {
     BuildRunsChecked(s, reader, kRunPatterns[pattern], out);
     return;
   }
@@ -191,6 +193,10 @@ void BuildRuns(PlaneState* s, uint8_t out[64]) {
     i += n;
   }
   if (i == 63) scan[63] = colourValues[colourAt++];
+  if (lengthAt > lengths.end || colourAt > colours.end) {
+    BuildRunsChecked(s, reader, kRunPatterns[pattern], out);
+    return;
+  }
   if (i > 64) s->faults |= kPlaneRepaired;
   *reader = r;
   lengths.readPos = lengthAt;
