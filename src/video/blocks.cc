@@ -201,8 +201,14 @@ void BuildRuns(PlaneState* s, uint8_t out[64]) {
   *reader = r;
   lengths.readPos = lengthAt;
   colours.readPos = colourAt;
+  // A row at a time in a register: one store per row, which the copy to
+  // the picture can load straight back.
   const uint8_t* inverse = kRunInverse.at[pattern];
-  for (int k = 0; k < 64; ++k) out[k] = scan[inverse[k]];
+  for (int line = 0; line < 8; ++line) {
+    uint64_t row = 0;
+    for (int c = 0; c < 8; ++c) row |= uint64_t(scan[inverse[8 * line + c]]) << (8 * c);
+    Store8(out + 8 * line, row);
+  }
 }
 
 void BuildTwoColour(PlaneState* s, uint8_t* out, uint32_t outPitch) {
