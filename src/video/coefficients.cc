@@ -33,7 +33,7 @@ struct CoefficientList {
   uint32_t current;
 };
 
-inline uint8_t Entry(uint32_t k, uint32_t mode) { return uint8_t(k << 2 | mode); }
+constexpr uint8_t Entry(uint32_t k, uint32_t mode) { return uint8_t(k << 2 | mode); }
 
 inline void StartList(CoefficientList* list, const uint8_t* initial, uint32_t count) {
   list->current = 0;
