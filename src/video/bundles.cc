@@ -55,20 +55,24 @@ bool StoreTypes(BitReader* __restrict r, const CodeTree* __restrict tree, uint8_
   static const uint32_t kRun[4] = {4, 8, 12, 32};
   bool cut = false;
   uint32_t last = 0;
+  // Four codes from one fill.
   for (uint32_t i = 0; i < count;) {
-    uint32_t s = ReadSymbol(r, tree);
-    if (s < 12) {
-      out[i++] = uint8_t(s);
-      last = s;
-      continue;
+    FillBits(r);
+    for (uint32_t k = 0; k < 4 && i < count; ++k) {
+      uint32_t s = TakeSymbol(r, tree);
+      if (s < 12) {
+        out[i++] = uint8_t(s);
+        last = s;
+        continue;
+      }
+      uint32_t run = kRun[s - 12];
+      if (run > count - i) {
+        run = count - i;
+        cut = true;
+      }
+      memset(out + i, int(last), run);
+      i += run;
     }
-    uint32_t run = kRun[s - 12];
-    if (run > count - i) {
-      run = count - i;
-      cut = true;
-    }
-    memset(out + i, int(last), run);
-    i += run;
   }
   return cut;
 }
