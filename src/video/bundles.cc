@@ -287,6 +287,7 @@ void SetUpBundles(PlaneState* state, uint8_t* const buffers[kBundleCount],
     b->valueBits = dc ? 11 : 0;
     b->signedStart = id == kDcInter ? 1024 : 0;
   }
+  state->patternPairsBuilt = state->runPairsBuilt = false;
 }
 
 void ReadPlaneTrees(PlaneState* state) {

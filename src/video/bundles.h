@@ -55,8 +55,8 @@ struct PlaneState {
   Bundle bundles[kBundleCount];
   CodeTree colourHigh[16];   // high-nibble trees by the previous high nibble
   uint32_t colourContext;
-  // Two-code lookups, built when a refill first needs them (ReadPlaneTrees
-  // marks them unbuilt).
+  // Two-code lookups, built from the trees when a refill first needs them
+  // (SetUpBundles and ReadPlaneTrees mark them unbuilt).
   bool patternPairsBuilt, runPairsBuilt;
   uint16_t patternPairs[1 << kPairBits];
   uint16_t runPairs[1 << kPairBits];
