@@ -155,20 +155,22 @@ void BuildRunsChecked(PlaneState* s, BitReader* reader, const uint8_t* order, ui
   if (overrun) s->faults |= kPlaneRepaired;
 }
 
-// The run procedure into a local 8x8 block. While both bundles hold enough
-// values for any block (64 runs, 80 colours and 16 bytes of slack) the runs
-// are laid out in scan order without a branch per run: each writes 16 bytes
-// (a repeated colour or the next colours), the next run overwriting what lies
-// past its end; the scan is then mapped to positions in one pass. Otherwise
-// the checked procedure does the work.
+// The run procedure into a local 8x8 block. While both buffers have room
+// for what any block could read (64 runs, 80 colours and 16 bytes of slack)
+// the runs are laid out in scan order without a branch per run: each writes
+// 16 bytes (a repeated colour or the next colours), the next run overwriting
+// what lies past its end; the scan is then mapped to positions in one pass.
+// A block that took more values than its refills decoded is done again by
+// the checked procedure from the same start, as is one near the buffers'
+// ends: whatever the stream holds, the result is the checked one.
 void BuildRuns(PlaneState* s, uint8_t out[64]) {
   BitReader* reader = &s->reader;
   const uint32_t pattern = ReadBits(reader, 4);
   Bundle& lengths = s->bundles[kRunLengths];
   Bundle& colours = s->bundles[kColours];
   uint32_t lengthAt = lengths.readPos, colourAt = colours.readPos;
-  if (lengthAt > lengths.end || lengths.end - lengthAt < 64 || colourAt > colours.end ||
-      colours.end - colourAt < 96) {
+  if (lengthAt > lengths.end || lengths.capacity - lengthAt < 64 || colourAt > colours.end ||
+      colours.capacity - colourAt < 96) {
     BuildRunsChecked(s, reader, kRunPatterns[pattern], out);
     return;
   }
@@ -191,12 +193,22 @@ void BuildRuns(PlaneState* s, uint8_t out[64]) {
     i += n;
   }
   if (i == 63) scan[63] = colourValues[colourAt++];
+  if (lengthAt > lengths.end || colourAt > colours.end) {
+    BuildRunsChecked(s, reader, kRunPatterns[pattern], out);
+    return;
+  }
   if (i > 64) s->faults |= kPlaneRepaired;
   *reader = r;
   lengths.readPos = lengthAt;
   colours.readPos = colourAt;
+  // A row at a time in a register: one store per row, which the copy to
+  // the picture can load straight back.
   const uint8_t* inverse = kRunInverse.at[pattern];
-  for (int k = 0; k < 64; ++k) out[k] = scan[inverse[k]];
+  for (int line = 0; line < 8; ++line) {
+    uint64_t row = 0;
+    for (int c = 0; c < 8; ++c) row |= uint64_t(scan[inverse[8 * line + c]]) << (8 * c);
+    Store8(out + 8 * line, row);
+  }
 }
 
 void BuildTwoColour(PlaneState* s, uint8_t* out, uint32_t outPitch) {
@@ -250,13 +262,13 @@ void DrawBlock(BlockPlane* p, uint32_t type, uint32_t x, uint32_t y) {
       break;
     }
     case kMovedResidue: {
-      uint8_t prediction[64], residue[64], out[64];
-      CopyBlock(prediction, 8, MotionSource(p, x, y), pitch);
-      DecodeResidue(&s->reader, ReadBits(&s->reader, 7), residue);
-      memcpy(out, prediction, 64);
-      for (int j = 0; j < 64; ++j) {
-        uint8_t at = kCoefficientScan[j];
-        out[at] = uint8_t(prediction[at] + residue[j]);
+      // Only the listed indices can hold a nonzero residue byte.
+      uint8_t out[64], residue[64], nonzero[64];
+      CopyBlock(out, 8, MotionSource(p, x, y), pitch);
+      uint32_t count = DecodeResidue(&s->reader, ReadBits(&s->reader, 7), residue, nonzero);
+      for (uint32_t i = 0; i < count; ++i) {
+        uint32_t j = nonzero[i];
+        out[kCoefficientScan[j]] = uint8_t(out[kCoefficientScan[j]] + residue[j]);
       }
       CopyBlock(dst, pitch, out, 8);
       break;

@@ -55,20 +55,24 @@ bool StoreTypes(BitReader* __restrict r, const CodeTree* __restrict tree, uint8_
   static const uint32_t kRun[4] = {4, 8, 12, 32};
   bool cut = false;
   uint32_t last = 0;
+  // Four codes from one fill.
   for (uint32_t i = 0; i < count;) {
-    uint32_t s = ReadSymbol(r, tree);
-    if (s < 12) {
-      out[i++] = uint8_t(s);
-      last = s;
-      continue;
+    FillBits(r);
+    for (uint32_t k = 0; k < 4 && i < count; ++k) {
+      uint32_t s = TakeSymbol(r, tree);
+      if (s < 12) {
+        out[i++] = uint8_t(s);
+        last = s;
+        continue;
+      }
+      uint32_t run = kRun[s - 12];
+      if (run > count - i) {
+        run = count - i;
+        cut = true;
+      }
+      memset(out + i, int(last), run);
+      i += run;
     }
-    uint32_t run = kRun[s - 12];
-    if (run > count - i) {
-      run = count - i;
-      cut = true;
-    }
-    memset(out + i, int(last), run);
-    i += run;
   }
   return cut;
 }
@@ -131,20 +135,27 @@ void RefillColours(PlaneState* state, Bundle* b, BitReader* r) {
   state->colourContext = context;
 }
 
-// The loops below fill the cache once for as many symbols as 32 bits hold
-// (four codes of at most 7 bits) rather than before every symbol.
+// The loops below fill the cache once for as many codes as 32 bits hold
+// rather than before every code: four single codes of at most 7 bits, or
+// three pairs of at most kPairBits. A pair that does not fit its lookup is
+// read code by code (each read filling the cache as needed, which leaves
+// enough bits for the pairs after it).
 void StorePatterns(BitReader* __restrict r, const CodeTree* __restrict tree,
-                   uint8_t* __restrict out,
-                   uint32_t count) {
+                   const uint16_t* __restrict pairs, uint8_t* __restrict out, uint32_t count) {
   uint32_t i = 0;
-  for (; i + 2 <= count; i += 2) {
+  for (; i + 3 <= count; i += 3) {
     FillBits(r);
-    uint32_t lo = TakeSymbol(r, tree);
-    uint32_t hi = TakeSymbol(r, tree);
-    uint32_t lo2 = TakeSymbol(r, tree);
-    uint32_t hi2 = TakeSymbol(r, tree);
-    out[i] = uint8_t(lo | hi << 4);
-    out[i + 1] = uint8_t(lo2 | hi2 << 4);
+    for (uint32_t k = 0; k < 3; ++k) {
+      uint32_t e = pairs[uint32_t(r->cache) & ((1u << kPairBits) - 1)];
+      if (e) {
+        SkipBits(r, e >> 8);
+        out[i + k] = uint8_t(e);
+      } else {
+        uint32_t lo = ReadSymbol(r, tree);
+        uint32_t hi = ReadSymbol(r, tree);
+        out[i + k] = uint8_t(lo | hi << 4);
+      }
+    }
   }
   for (; i < count; ++i) {
     uint32_t lo = ReadSymbol(r, tree);
@@ -156,13 +167,30 @@ void StorePatterns(BitReader* __restrict r, const CodeTree* __restrict tree,
 void RefillPatterns(PlaneState* state, Bundle* b, BitReader* r) {
   uint32_t count;
   if (!StartRefill(state, b, r, &count)) return;
-  StorePatterns(r, &b->tree, b->buffer, count);
+  if (!state->patternPairsBuilt) {
+    BuildPairLookup(&b->tree, &b->tree, kPairBits, state->patternPairs);
+    state->patternPairsBuilt = true;
+  }
+  StorePatterns(r, &b->tree, state->patternPairs, b->buffer, count);
 }
 
+// Four offsets (a code and a sign bit each) from one fill, the sign taken
+// without a branch: a zero offset consumes no sign bit.
 void StoreMotion(BitReader* __restrict r, const CodeTree* __restrict tree,
                  uint8_t* __restrict out,
                  uint32_t count) {
-  for (uint32_t i = 0; i < count; ++i) out[i] = uint8_t(Signed(r, ReadSymbol(r, tree)));
+  uint32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    FillBits(r);
+    for (uint32_t k = 0; k < 4; ++k) {
+      uint32_t v = TakeSymbol(r, tree);
+      uint32_t nonzero = v != 0;
+      uint32_t negate = 0u - (uint32_t(r->cache) & nonzero);
+      SkipBits(r, nonzero);
+      out[i + k] = uint8_t((v ^ negate) - negate);
+    }
+  }
+  for (; i < count; ++i) out[i] = uint8_t(Signed(r, ReadSymbol(r, tree)));
 }
 
 void RefillMotion(PlaneState* state, Bundle* b, BitReader* r) {
@@ -196,12 +224,21 @@ void RefillDc(PlaneState* state, Bundle* b, BitReader* r) {
 }
 
 void StoreRuns(BitReader* __restrict r, const CodeTree* __restrict tree,
-               uint8_t* __restrict out,
-               uint32_t count) {
+               const uint16_t* __restrict pairs, uint8_t* __restrict out, uint32_t count) {
   uint32_t i = 0;
-  for (; i + 4 <= count; i += 4) {
+  for (; i + 6 <= count; i += 6) {
     FillBits(r);
-    for (uint32_t k = 0; k < 4; ++k) out[i + k] = uint8_t(TakeSymbol(r, tree));
+    for (uint32_t k = 0; k < 6; k += 2) {
+      uint32_t e = pairs[uint32_t(r->cache) & ((1u << kPairBits) - 1)];
+      if (e) {
+        SkipBits(r, e >> 8);
+        out[i + k] = uint8_t(e & 15);
+        out[i + k + 1] = uint8_t(e >> 4 & 15);
+      } else {
+        out[i + k] = uint8_t(ReadSymbol(r, tree));
+        out[i + k + 1] = uint8_t(ReadSymbol(r, tree));
+      }
+    }
   }
   for (; i < count; ++i) out[i] = uint8_t(ReadSymbol(r, tree));
 }
@@ -214,7 +251,11 @@ void RefillRuns(PlaneState* state, Bundle* b, BitReader* r) {
     memset(out, int(ReadBits(r, 4)), count);
     return;
   }
-  StoreRuns(r, &b->tree, out, count);
+  if (!state->runPairsBuilt) {
+    BuildPairLookup(&b->tree, &b->tree, kPairBits, state->runPairs);
+    state->runPairsBuilt = true;
+  }
+  StoreRuns(r, &b->tree, state->runPairs, out, count);
 }
 
 }  // namespace
@@ -246,6 +287,7 @@ void SetUpBundles(PlaneState* state, uint8_t* const buffers[kBundleCount],
     b->valueBits = dc ? 11 : 0;
     b->signedStart = id == kDcInter ? 1024 : 0;
   }
+  state->patternPairsBuilt = state->runPairsBuilt = false;
 }
 
 void ReadPlaneTrees(PlaneState* state) {
@@ -260,6 +302,7 @@ void ReadPlaneTrees(PlaneState* state) {
   clean &= ReadTree(r, &state->bundles[kRunLengths].tree);
   if (!clean) state->faults |= kPlaneRepaired;
   state->colourContext = 0;
+  state->patternPairsBuilt = state->runPairsBuilt = false;
 }
 
 void RefillBundle(PlaneState* state, int id) {

@@ -44,6 +44,10 @@ enum : uint32_t {
   kPlaneRepaired = 2,
 };
 
+// Index width of the two-code lookups (BuildPairLookup) of pattern nibbles
+// and run lengths.
+constexpr uint32_t kPairBits = 10;
+
 // Everything one plane's decoding needs besides its geometry; lives on the
 // stack of the plane decoder.
 struct PlaneState {
@@ -51,6 +55,11 @@ struct PlaneState {
   Bundle bundles[kBundleCount];
   CodeTree colourHigh[16];   // high-nibble trees by the previous high nibble
   uint32_t colourContext;
+  // Two-code lookups, built from the trees when a refill first needs them
+  // (SetUpBundles and ReadPlaneTrees mark them unbuilt).
+  bool patternPairsBuilt, runPairsBuilt;
+  uint16_t patternPairs[1 << kPairBits];
+  uint16_t runPairs[1 << kPairBits];
   bool remapColours;         // revisions before 'i' store colours offset by 128
   IdctTransform transform;   // plain or fast, same results
   uint32_t faults;

@@ -139,6 +139,17 @@ void BuildLookup(CodeTree* tree) {
     memcpy(tree->lookup + filled, tree->lookup, filled);
 }
 
+void BuildPairLookup(const CodeTree* first, const CodeTree* second, uint32_t bits,
+                     uint16_t* out) {
+  const uint32_t mask = (1u << kLookupBits) - 1;
+  for (uint32_t i = 0; i < (1u << bits); ++i) {
+    uint32_t a = first->lookup[i & mask];
+    uint32_t b = second->lookup[(i >> (a >> 4)) & mask];
+    uint32_t length = (a >> 4) + (b >> 4);
+    out[i] = length <= bits ? uint16_t(length << 8 | (b & 15) << 4 | (a & 15)) : 0;
+  }
+}
+
 namespace {
 
 bool ReadHeader(BitReader* reader, CodeTree* tree) {

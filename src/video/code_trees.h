@@ -45,6 +45,13 @@ inline uint32_t TakeSymbol(BitReader* reader, const CodeTree* tree) {
   return entry & 15;
 }
 
+// Two codes in one lookup: the first read under `first`, the next under
+// `second`. Entry = total length << 8 | second symbol << 4 | first symbol,
+// or 0 when the two codes take more than `bits` bits (then read them one by
+// one). Halves the chain of dependent lookups in the bundle refills.
+void BuildPairLookup(const CodeTree* first, const CodeTree* second, uint32_t bits,
+                     uint16_t* out);
+
 inline uint32_t ReadSymbol(BitReader* reader, const CodeTree* tree) {
   uint32_t entry = tree->lookup[PeekBits(reader, kLookupBits)];
   SkipBits(reader, entry >> 4);

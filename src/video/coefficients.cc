@@ -33,7 +33,7 @@ struct CoefficientList {
   uint32_t current;
 };
 
-inline uint8_t Entry(uint32_t k, uint32_t mode) { return uint8_t(k << 2 | mode); }
+constexpr uint8_t Entry(uint32_t k, uint32_t mode) { return uint8_t(k << 2 | mode); }
 
 inline void StartList(CoefficientList* list, const uint8_t* initial, uint32_t count) {
   list->current = 0;
@@ -57,21 +57,24 @@ struct CoefficientValues {
   static constexpr bool kBranchFree = true;
   int16_t* block;
   uint32_t top;  // 1 << b: the implied top bit; the sign sits there in `bits`
-  inline int16_t Value(uint32_t bits) const {
+  uint32_t b;
+  // Sign and the choice below by masks: a compiler may turn a select into a
+  // branch, and these bits are as good as random.
+  inline int32_t Value(uint32_t bits) const {
     int32_t m = int32_t((bits & (top - 1)) | top);
-    return int16_t((bits & top) ? -m : m);
+    int32_t negative = -int32_t(bits >> b & 1);
+    return (m ^ negative) - negative;
   }
   inline bool New(uint32_t j, uint32_t bits) {
-    block[kCoefficientScan[j]] = Value(bits);
+    block[kCoefficientScan[j]] = int16_t(Value(bits));
     return true;
   }
-  inline void Quad(uint32_t j, uint32_t bits, uint32_t pushed) {
-    int16_t v = Value(bits);
-    block[kCoefficientScan[j]] = pushed ? int16_t(0) : v;
+  inline bool Quad(uint32_t j, uint32_t bits, uint32_t pushed) {
+    block[kCoefficientScan[j]] = int16_t(Value(bits) & (int32_t(pushed) - 1));
+    return true;
   }
   inline void Single(uint32_t j, uint32_t bits, uint32_t due) {
-    int16_t v = Value(bits);
-    block[kCoefficientScan[j]] = due ? v : int16_t(0);
+    block[kCoefficientScan[j]] = int16_t(Value(bits) & -int32_t(due));
   }
 };
 
@@ -155,7 +158,7 @@ bool WalkList(BitReader* reader, CoefficientList* list, uint32_t valueBits, Valu
             SkipBits(reader, 1 + ((pushed - 1) & valueBits));
             out[outFront - 1] = Entry(j, kSingle);
             outFront -= pushed;
-            values.Quad(j, (bits >> 1) & valueMask, pushed);
+            if (!values.Quad(j, (bits >> 1) & valueMask, pushed)) return false;
           } else if (pushed) {
             SkipBits(reader, 1);
             out[--outFront] = Entry(j, kSingle);
@@ -200,7 +203,7 @@ void DecodeCoefficients(BitReader* stream, int16_t block[64]) {
   for (uint32_t b = n; b-- > 0;) {
     // A value of b bits: b magnitude bits under an implied top bit, then
     // the sign (1 = negative); with b = 0 the sign alone gives +-1.
-    CoefficientValues values{block, 1u << b};
+    CoefficientValues values{block, 1u << b, b};
     if (n >= kManyPlanes)
       WalkList<true>(reader, &list, b + 1, values);
     else
@@ -213,7 +216,7 @@ namespace {
 
 // A new residue value is +-mask by its sign bit; each is an operation.
 struct ResidueValues {
-  static constexpr bool kBranchFree = false;
+  static constexpr bool kBranchFree = true;
   uint8_t* residue;
   uint8_t* nonzero;
   uint32_t* nonzeroCount;
@@ -224,39 +227,55 @@ struct ResidueValues {
     residue[j] = uint8_t(sign ? 0u - mask : mask);
     return ++*done <= limit;
   }
-  inline void Quad(uint32_t, uint32_t, uint32_t) {}
+  // A pushed index stores the 0 it holds and counts nothing.
+  inline bool Quad(uint32_t j, uint32_t sign, uint32_t pushed) {
+    uint32_t taken = 1 - pushed;
+    nonzero[*nonzeroCount] = uint8_t(j);
+    *nonzeroCount += taken;
+    uint32_t negative = 0u - sign;
+    residue[j] = uint8_t(((mask ^ negative) - negative) & (0u - taken));
+    *done += taken;
+    return *done <= limit;
+  }
 };
 
-void ReadResidue(BitReader* reader, uint32_t limit, uint8_t residue[64]) {
+// Restrict: the byte stores must not force the reader back to memory.
+uint32_t ReadResidue(BitReader* __restrict reader, uint32_t limit, uint8_t* __restrict residue,
+                     uint8_t* __restrict nonzero) {
   memset(residue, 0, 64);
   uint32_t e = ReadBits(reader, 3);
   static const uint8_t kInitial[4] = {Entry(4, kGroup), Entry(24, kGroup), Entry(44, kGroup),
                                       Entry(0, kQuad)};
   CoefficientList list;
   StartList(&list, kInitial, 4);
-  uint8_t nonzero[64];
   uint32_t nonzeroCount = 0;
   uint32_t done = 0;
   for (uint32_t mask = 1u << e; mask; mask >>= 1) {
     uint32_t known = nonzeroCount;
+    // Without a branch on the bit: a 0 adds nothing and counts nothing.
     for (uint32_t i = 0; i < known; ++i) {
-      if (!ReadBit(reader)) continue;
+      uint32_t bit = ReadBit(reader);
       uint8_t& v = residue[nonzero[i]];
-      v = uint8_t((v & 0x80) ? v - mask : v + mask);
-      if (++done > limit) return;
+      uint32_t away = (v & 0x80) ? 0u - mask : mask;
+      v = uint8_t(v + (away & (0u - bit)));
+      done += bit;
+      if (done > limit) return nonzeroCount;
     }
     ResidueValues values{residue, nonzero, &nonzeroCount, &done, limit, mask};
     bool more = WalkList<false>(reader, &list, 1, values);
-    if (!more) return;
+    if (!more) return nonzeroCount;
   }
+  return nonzeroCount;
 }
 
 }  // namespace
 
-void DecodeResidue(BitReader* stream, uint32_t limit, uint8_t residue[64]) {
+uint32_t DecodeResidue(BitReader* stream, uint32_t limit, uint8_t residue[64],
+                       uint8_t nonzero[64]) {
   BitReader local = *stream;
-  ReadResidue(&local, limit, residue);
+  uint32_t count = ReadResidue(&local, limit, residue, nonzero);
   *stream = local;
+  return count;
 }
 
 }  // namespace kivo

@@ -15,7 +15,10 @@ extern const uint8_t kCoefficientScan[64];
 void DecodeCoefficients(BitReader* reader, int16_t block[64]);
 
 // limit: the 7-bit operation limit of the block. residue receives 64 signed
-// bytes in coded order (apply through kCoefficientScan).
-void DecodeResidue(BitReader* reader, uint32_t limit, uint8_t residue[64]);
+// bytes in coded order (apply through kCoefficientScan). Returns how many
+// coded indices may be nonzero and lists them in `nonzero`: every other
+// residue byte is 0, so a block can add only those.
+uint32_t DecodeResidue(BitReader* reader, uint32_t limit, uint8_t residue[64],
+                       uint8_t nonzero[64]);
 
 }  // namespace kivo

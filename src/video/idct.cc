@@ -2,6 +2,7 @@
 // pass with rounding, then the put, doubled-put and add stores.
 #include "video/idct.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "base/processor.h"
@@ -40,42 +41,63 @@ inline uint32_t Dequantise(int16_t coefficient, int32_t q) {
 
 }  // namespace
 
+// The column pass works on rows of eight columns, the same steps for every
+// column with no branch between them, so that the compiler may take several
+// columns per instruction. A column whose AC coefficients are zero gets
+// e_0 from the transform as well, so no column needs a shortcut; blocks
+// whose coefficients lie in the first two rows leave out the zero rows'
+// dequantising and terms.
 void IdctPlain(const int16_t block[64], const int32_t quantiser[64], int32_t out[64]) {
-  uint32_t scratch[64];
-  for (int c = 0; c < 8; ++c) {
-    uint32_t e[8], o[8];
-    bool acZero = true;
-    for (int r = 0; r < 8; ++r) {
-      e[r] = Dequantise(block[8 * r + c], quantiser[8 * r + c]);
-      if (r && block[8 * r + c]) acZero = false;
+  uint32_t rows[8][8];
+  int16_t later = 0;
+  for (int i = 16; i < 64; ++i) later |= block[i];
+  const int count = later ? 8 : 2;
+  for (int r = 0; r < count; ++r)
+    for (int c = 0; c < 8; ++c) rows[r][c] = Dequantise(block[8 * r + c], quantiser[8 * r + c]);
+  if (later) {
+    for (int c = 0; c < 8; ++c) {
+      uint32_t e[8], o[8];
+      for (int r = 0; r < 8; ++r) e[r] = rows[r][c];
+      Transform8(e, o);
+      for (int r = 0; r < 8; ++r) rows[r][c] = o[r];
     }
-    if (acZero) {
-      for (int r = 0; r < 8; ++r) scratch[8 * r + c] = e[0];
-      continue;
+  } else {
+    // Transform8 with inputs 2 to 7 zero, the terms they would add left out.
+    for (int c = 0; c < 8; ++c) {
+      uint32_t e0 = rows[0][c], e1 = rows[1][c];
+      uint32_t b1 = M(3784, e1);
+      uint32_t b2 = b1 - e1;
+      uint32_t b3 = M(2896, e1) - b2;
+      uint32_t b4 = M(2217, e1) - b1 + b3;
+      rows[0][c] = e0 + e1;
+      rows[7][c] = e0 - e1;
+      rows[1][c] = e0 + b2;
+      rows[6][c] = e0 - b2;
+      rows[2][c] = e0 + b3;
+      rows[5][c] = e0 - b3;
+      rows[3][c] = e0 - b4;
+      rows[4][c] = e0 + b4;
     }
-    Transform8(e, o);
-    for (int r = 0; r < 8; ++r) scratch[8 * r + c] = o[r];
   }
+  // The row pass likewise: every row the same steps (a row whose inputs 1
+  // to 7 are zero gets input 0 everywhere from the transform too).
   for (int r = 0; r < 8; ++r) {
-    const uint32_t* in = scratch + 8 * r;
-    // As for the columns: with inputs 1 to 7 zero every output is input 0.
-    if ((in[1] | in[2] | in[3] | in[4] | in[5] | in[6] | in[7]) == 0) {
-      int32_t v = int32_t(in[0] + 127) >> 8;
-      for (int c = 0; c < 8; ++c) out[8 * r + c] = v;
-      continue;
-    }
     uint32_t o[8];
-    Transform8(in, o);
+    Transform8(rows[r], o);
     for (int c = 0; c < 8; ++c) out[8 * r + c] = int32_t(o[c] + 127) >> 8;
   }
 }
 
-void IdctPut(uint8_t* dst, uint32_t pitch, const int16_t block[64], const int32_t quantiser[64],
-             IdctTransform transform) {
+// The byte loops take dst (and prediction) as restrict, so that the
+// compiler may do a row at a time.
+void IdctPut(uint8_t* __restrict dst, uint32_t pitch, const int16_t block[64],
+             const int32_t quantiser[64], IdctTransform transform) {
   int32_t out[64];
   transform(block, quantiser, out);
-  for (int r = 0; r < 8; ++r)
-    for (int c = 0; c < 8; ++c) dst[r * pitch + c] = uint8_t(out[8 * r + c]);
+  for (int r = 0; r < 8; ++r) {
+    uint8_t* __restrict row = dst + size_t(r) * pitch;
+    for (int c = 0; c < 8; ++c) row[c] = uint8_t(out[8 * r + c]);
+  }
 }
 
 void IdctPutDoubled(uint8_t* dst, uint32_t pitch, const int16_t block[64],
@@ -90,17 +112,21 @@ void IdctPutDoubled(uint8_t* dst, uint32_t pitch, const int16_t block[64],
   }
 }
 
-void IdctAdd(uint8_t* dst, uint32_t pitch, const int16_t block[64], const int32_t quantiser[64],
-             const uint8_t prediction[64], IdctTransform transform) {
+void IdctAdd(uint8_t* __restrict dst, uint32_t pitch, const int16_t block[64],
+             const int32_t quantiser[64], const uint8_t* __restrict prediction,
+             IdctTransform transform) {
   int32_t out[64];
   transform(block, quantiser, out);
-  for (int r = 0; r < 8; ++r)
+  for (int r = 0; r < 8; ++r) {
+    uint8_t* __restrict row = dst + size_t(r) * pitch;
     for (int c = 0; c < 8; ++c)
-      dst[r * pitch + c] = uint8_t(uint32_t(prediction[8 * r + c]) + uint32_t(out[8 * r + c]));
+      row[c] = uint8_t(uint32_t(prediction[8 * r + c]) + uint32_t(out[8 * r + c]));
+  }
 }
 
 IdctTransform IdctFor(uint32_t features) {
 #if defined(__i386__) || defined(__x86_64__)
+  if (features & kCpuAvx2) return IdctAvx2;
   if (features & kCpuSse2) return IdctSse2;
 #endif
   return IdctPlain;

@@ -13,8 +13,9 @@ using IdctTransform = void (*)(const int16_t block[64], const int32_t quantiser[
 
 // The plain transform, which every fast one matches exactly.
 void IdctPlain(const int16_t block[64], const int32_t quantiser[64], int32_t out[64]);
-// The SSE2 transform (x86 builds only).
+// The SSE2 and AVX2 transforms (x86 builds only).
 void IdctSse2(const int16_t block[64], const int32_t quantiser[64], int32_t out[64]);
+void IdctAvx2(const int16_t block[64], const int32_t quantiser[64], int32_t out[64]);
 // The fastest transform a feature mask (base/processor.h) allows.
 IdctTransform IdctFor(uint32_t features);
 

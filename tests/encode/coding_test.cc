@@ -94,14 +94,22 @@ TEST(Residues, ReadBackWithAndWithoutLimits) {
     BitReader r;
     StartBitReader(&r, bytes.data(), uint32_t(bytes.size()));
     uint32_t limit = ReadBits(&r, 7);
-    uint8_t got[64];
-    DecodeResidue(&r, limit, got);
+    uint8_t got[64], nonzero[64];
+    uint32_t listed = DecodeResidue(&r, limit, got, nonzero);
     EXPECT_EQ(ReadBits(&r, 7), 0x3Cu) << trial;
     EXPECT_EQ(BitsConsumed(&r), bits) << trial;
     bool whole = ops <= limit + 1 || ops == 0;
+    // The list names every nonzero byte, once: blocks add only those.
+    uint64_t named = 0;
+    for (uint32_t i = 0; i < listed; ++i) {
+      ASSERT_LT(nonzero[i], 64) << trial;
+      ASSERT_FALSE(named >> nonzero[i] & 1) << trial;
+      named |= uint64_t(1) << nonzero[i];
+    }
     for (int j = 0; j < 64; ++j) {
       int natural = kCoefficientScan[j];
       ASSERT_EQ(int8_t(got[j]), decoded[natural]) << trial;
+      ASSERT_TRUE(got[j] == 0 || (named >> j & 1)) << trial;
       if (whole) {
         ASSERT_EQ(decoded[natural], residue[natural]) << trial;
       }

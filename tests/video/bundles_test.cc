@@ -260,5 +260,40 @@ TEST(Bundles, RunLengthsFillOrListSymbols) {
   EXPECT_EQ(b.Values(kRunLengths), std::vector<int>(5, 2));
 }
 
+// Pattern bytes and run lengths decode two codes per lookup where the pair
+// fits it and code by code where it does not: under tree 13 (codes of 1 to
+// 7 bits) both happen, in the loops' middles and at their ends.
+TEST(Bundles, PairedCodesReadTheSameShortOrLong) {
+  static const char* kTree13[16] = {"0",       "100",     "101",     "110",
+                                    "111000",  "111001",  "111010",  "111011",
+                                    "1111000", "1111001", "1111010", "1111011",
+                                    "1111100", "1111101", "1111110", "1111111"};
+  const std::vector<int> patterns = {0x00, 0xFF, 0x0F, 0xF0, 0x13, 0x8E, 0x00,
+                                     0x00, 0x9A, 0x21, 0x00, 0x7F, 0xE0};
+  const std::vector<int> runs = {0, 0, 15, 15, 0, 9, 1, 2, 14, 0, 0, 0, 3, 11, 0};
+  test::BitWriter w;
+  w.Put(uint32_t(patterns.size()), 10);
+  for (int v : patterns) {
+    w.Code(kTree13[v & 15]);
+    w.Code(kTree13[v >> 4]);
+  }
+  w.Put(uint32_t(runs.size()), 10);
+  w.Bit(0);
+  for (int v : runs) w.Code(kTree13[v]);
+  BundleBench b(w);
+  CodeTree t13;
+  for (int i = 0; i < 16; ++i) t13.symbols[i] = uint8_t(i);
+  t13.longest = FixedTreeLongest(13);
+  t13.table = FixedTreeTable(13);
+  BuildLookup(&t13);
+  b.state.bundles[kPatternBytes].tree = t13;
+  b.state.bundles[kRunLengths].tree = t13;
+  RefillBundle(&b.state, kPatternBytes);
+  EXPECT_EQ(b.Values(kPatternBytes), patterns);
+  RefillBundle(&b.state, kRunLengths);
+  EXPECT_EQ(b.Values(kRunLengths), runs);
+  EXPECT_EQ(BitsConsumed(&b.state.reader), uint64_t(w.bits));
+}
+
 }  // namespace
 }  // namespace kivo

@@ -242,7 +242,8 @@ std::array<uint8_t, 64> Residue(const test::BitWriter& w, uint32_t limit, uint32
   StartBitReader(&r, bytes.data(), uint32_t(bytes.size()));
   std::array<uint8_t, 64> residue;
   residue.fill(0x55);
-  DecodeResidue(&r, limit, residue.data());
+  uint8_t nonzero[64];
+  DecodeResidue(&r, limit, residue.data(), nonzero);
   *bitsUsed = uint32_t(BitsConsumed(&r));
   return residue;
 }
