@@ -383,9 +383,10 @@ struct alignas(64) WorkerState {
 // what a single thread would have given it and the movie does not depend on
 // the number of threads. Each pair of rows is walked for doubled blocks a
 // column or two behind the choices it needs.
+//
 // Once chosen, the planes are written the same way: each thread takes the
-// next plane, largest first, into that plane's own writer, and the caller
-// joins them in stream order.
+// next plane in stream order (largest first: alpha and luma come before
+// chroma) into that plane's own writer, and the caller joins them.
 struct CoderWorkers {
   VideoCoder* coder = nullptr;
   std::vector<os::Thread*> helpers;
@@ -393,10 +394,9 @@ struct CoderWorkers {
   std::vector<BlockChoice> choices[4];  // four block rows of candidates per plane
   std::unique_ptr<std::atomic<uint32_t>[]> done;  // columns finished, per block row of every plane
   uint32_t firstRow[5] = {};            // each plane's first row in `done`; [4] the total
-  // Plane writing: the frame's layout, its planes from largest to smallest,
-  // and each one's stream (kept for the next frame) or error.
+  // Plane writing: the frame's layout and each plane's stream (kept for the
+  // next frame) or error.
   FrameLayout layout;
-  uint32_t writeOrder[4] = {};
   BitWriter planeBits[4];
   bool planeWritten[4] = {};
   std::string planeError[4];
@@ -561,9 +561,8 @@ void RunPlaneWrites(CoderWorkers& w) {
   for (;;) {
     const uint32_t i = w.nextPlane.fetch_add(1, std::memory_order_relaxed);
     if (i >= w.layout.count) return;
-    const uint32_t p = w.writeOrder[i];
-    ResetWriter(w.planeBits[p]);
-    w.planeWritten[p] = WritePlane(w.planeBits[p], *w.layout.planes[p], w.layout.oldColours, &w.planeError[p]);
+    ResetWriter(w.planeBits[i]);
+    w.planeWritten[i] = WritePlane(w.planeBits[i], *w.layout.planes[i], w.layout.oldColours, &w.planeError[i]);
   }
 }
 
@@ -632,12 +631,6 @@ void CodePlanes(VideoCoder& coder, bool inter, double lambda) {
 // helpers; the first plane in stream order that cannot be written fails it.
 bool WritePlanes(CoderWorkers& w, const FrameSpec& frame, std::vector<uint8_t>& out, std::string* error) {
   if (!LayOutVideoFrame(frame, w.layout, error)) return false;
-  auto blocks = [&](uint32_t i) { return w.layout.planes[i]->blocks.size(); };
-  for (uint32_t i = 0; i < w.layout.count; ++i) {
-    uint32_t at = i;
-    for (; at > 0 && blocks(w.writeOrder[at - 1]) < blocks(i); --at) w.writeOrder[at] = w.writeOrder[at - 1];
-    w.writeOrder[at] = i;
-  }
   w.writing = true;
   w.nextPlane.store(0, std::memory_order_relaxed);
   RunWithHelpers(w);
