@@ -1,6 +1,7 @@
 // Rate-distortion choice of every block of a frame (block rows shared among
-// threads), the doubled-block pass over pairs of block rows, and the
-// one-second-window rate control.
+// threads), the doubled-block pass over pairs of block rows, the writing of
+// the frame (its planes shared among threads) and the one-second-window rate
+// control.
 #include "encode/video_encoder.h"
 
 #include "encode/encode_error.h"
