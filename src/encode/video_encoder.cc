@@ -1,6 +1,7 @@
 // Rate-distortion choice of every block of a frame (block rows shared among
-// threads), the doubled-block pass over pairs of block rows, and the
-// one-second-window rate control.
+// threads), the doubled-block pass over pairs of block rows, the writing of
+// the frame (its planes shared among threads) and the one-second-window rate
+// control.
 #include "encode/video_encoder.h"
 
 #include "encode/encode_error.h"
@@ -383,6 +384,10 @@ struct alignas(64) WorkerState {
 // what a single thread would have given it and the movie does not depend on
 // the number of threads. Each pair of rows is walked for doubled blocks a
 // column or two behind the choices it needs.
+//
+// Once chosen, the planes are written the same way: each thread takes the
+// next plane in stream order (largest first: alpha and luma come before
+// chroma) into that plane's own writer, and the caller joins them.
 struct CoderWorkers {
   VideoCoder* coder = nullptr;
   std::vector<os::Thread*> helpers;
@@ -390,7 +395,15 @@ struct CoderWorkers {
   std::vector<BlockChoice> choices[4];  // four block rows of candidates per plane
   std::unique_ptr<std::atomic<uint32_t>[]> done;  // columns finished, per block row of every plane
   uint32_t firstRow[5] = {};            // each plane's first row in `done`; [4] the total
-  // The pass under way.
+  // Plane writing: the frame's layout and each plane's stream (kept for the
+  // next frame) or error.
+  FrameLayout layout;
+  BitWriter planeBits[4];
+  bool planeWritten[4] = {};
+  std::string planeError[4];
+  // The pass under way: choosing blocks, or writing planes.
+  bool writing = false;
+  std::atomic<uint32_t> nextPlane{0};
   bool inter = false;
   double lambda = 0;
   std::atomic<uint32_t> nextRow{0};
@@ -544,6 +557,24 @@ void RunRows(CoderWorkers& w, WorkerState& state) {
   }
 }
 
+// Takes planes to write until none is left.
+void RunPlaneWrites(CoderWorkers& w) {
+  for (;;) {
+    const uint32_t i = w.nextPlane.fetch_add(1, std::memory_order_relaxed);
+    if (i >= w.layout.count) return;
+    ResetWriter(w.planeBits[i]);
+    w.planeWritten[i] = WritePlane(w.planeBits[i], *w.layout.planes[i], w.layout.oldColours, &w.planeError[i]);
+  }
+}
+
+void RunPass(CoderWorkers& w, WorkerState& state) {
+  if (w.writing) {
+    RunPlaneWrites(w);
+  } else {
+    RunRows(w, state);
+  }
+}
+
 void HelperMain(void* arg) {
   WorkerState& state = *static_cast<WorkerState*>(arg);
   CoderWorkers& w = *state.owner;
@@ -555,21 +586,14 @@ void HelperMain(void* arg) {
 #if defined(__i386__)
     SetFpuControl(w.fpuControl);
 #endif
-    RunRows(w, state);
+    RunPass(w, state);
     w.helpersDone.fetch_add(1, std::memory_order_acq_rel);
     w.helpersDone.notify_all();
   }
 }
 
-// Codes every plane of the frame with the caller's thread and the helpers.
-void CodePlanes(VideoCoder& coder, bool inter, double lambda) {
-  CoderWorkers& w = *coder.workers;
-  w.coder = &coder;  // set per pass: the coder may have moved since it was opened
-  for (uint32_t i = 0; i < w.firstRow[4]; ++i) w.done[i].store(0, std::memory_order_relaxed);
-  for (WorkerState& state : w.states) std::memset(state.counts, 0, sizeof state.counts);
-  w.inter = inter;
-  w.lambda = lambda;
-  w.nextRow.store(0, std::memory_order_relaxed);
+// Runs the pass set up in `w` on the caller's thread and the helpers.
+void RunWithHelpers(CoderWorkers& w) {
   w.helpersDone.store(0, std::memory_order_relaxed);
   const uint32_t helpers = uint32_t(w.helpers.size());
   if (helpers) {
@@ -579,16 +603,45 @@ void CodePlanes(VideoCoder& coder, bool inter, double lambda) {
     w.generation.fetch_add(1, std::memory_order_release);
     w.generation.notify_all();
   }
-  RunRows(w, w.states[0]);
+  RunPass(w, w.states[0]);
   uint32_t finished = w.helpersDone.load(std::memory_order_acquire);
   while (finished < helpers) {
     WaitWhile(w.helpersDone, finished);
     finished = w.helpersDone.load(std::memory_order_acquire);
   }
+}
+
+// Codes every plane of the frame with the caller's thread and the helpers.
+void CodePlanes(VideoCoder& coder, bool inter, double lambda) {
+  CoderWorkers& w = *coder.workers;
+  w.coder = &coder;  // set per pass: the coder may have moved since it was opened
+  for (uint32_t i = 0; i < w.firstRow[4]; ++i) w.done[i].store(0, std::memory_order_relaxed);
+  for (WorkerState& state : w.states) std::memset(state.counts, 0, sizeof state.counts);
+  w.writing = false;
+  w.inter = inter;
+  w.lambda = lambda;
+  w.nextRow.store(0, std::memory_order_relaxed);
+  RunWithHelpers(w);
   std::memset(coder.counts, 0, sizeof coder.counts);
   for (const WorkerState& state : w.states)
     for (int p = 0; p < 4; ++p)
       for (int t = 0; t < 16; ++t) coder.counts[p][t] += state.counts[p][t];
+}
+
+// Writes the frame's video data to `out` with the caller's thread and the
+// helpers; the first plane in stream order that cannot be written fails it.
+bool WritePlanes(CoderWorkers& w, const FrameSpec& frame, std::vector<uint8_t>& out, std::string* error) {
+  if (!LayOutVideoFrame(frame, w.layout, error)) return false;
+  w.writing = true;
+  w.nextPlane.store(0, std::memory_order_relaxed);
+  RunWithHelpers(w);
+  const BitWriter* written[4];
+  for (uint32_t i = 0; i < w.layout.count; ++i) {
+    if (!w.planeWritten[i]) return Fail(error, w.planeError[i]);
+    written[i] = &w.planeBits[i];
+  }
+  AssembleVideoFrame(w.layout, written, out);
+  return true;
 }
 
 double FramesPerSecond(const VideoCoderSettings& s) { return double(s.rateNum) / double(s.rateDen); }
@@ -706,7 +759,7 @@ bool EncodeVideoPicture(VideoCoder& coder, const SourcePicture& picture, bool ke
     }
     out.clear();
     std::string why;
-    if (!WriteVideoFrame(frame, out, &why)) return Fail(error, "video coding failed: " + why);
+    if (!WritePlanes(*coder.workers, frame, out, &why)) return Fail(error, "video coding failed: " + why);
     // Over the room, or well over the aim: code the frame again, coarser.
     const double limit = std::min(room, 1.15 * aim);
     // The room is a hard limit as long as coarser codings remain; the aim

@@ -391,30 +391,45 @@ void DrawPlane(const PlaneSpec& plane, const uint8_t* ref, uint8_t* dst, uint32_
   }
 }
 
-bool WriteVideoFrame(const FrameSpec& frame, std::vector<uint8_t>& out, std::string* error) {
+bool LayOutVideoFrame(const FrameSpec& frame, FrameLayout& layout, std::string* error) {
   if (frame.revision < 'f' || frame.revision > 'i') return Fail(error, "revision must be 'f' to 'i'");
   if (!frame.luma) return Fail(error, "a frame needs its luma plane");
   if (!frame.chroma[0] != !frame.chroma[1]) return Fail(error, "give both chroma planes or none");
-  const bool oldColours = frame.revision < 'i';
-  BitWriter w;
-  // A size word counts from its own first byte to the end of what it covers.
-  auto sized = [&](const PlaneSpec& plane) {
-    size_t at = w.words.size();
-    PutBits(w, 0, 32);
-    if (!WritePlane(w, plane, oldColours, error)) return false;
-    w.words[at] = uint32_t((w.words.size() - at) * 4);
-    return true;
+  layout = FrameLayout{};
+  layout.oldColours = frame.revision < 'i';
+  auto add = [&](const PlaneSpec* plane, bool sized) {
+    layout.planes[layout.count] = plane;
+    layout.sized[layout.count++] = sized;
   };
-  if (frame.alpha && !sized(*frame.alpha)) return false;
-  if (frame.revision == 'i') {
-    if (!sized(*frame.luma)) return false;
-  } else if (!WritePlane(w, *frame.luma, oldColours, error)) {
-    return false;
-  }
+  if (frame.alpha) add(frame.alpha, true);
+  add(frame.luma, frame.revision == 'i');
   for (const PlaneSpec* chroma : frame.chroma)
-    if (chroma && !WritePlane(w, *chroma, oldColours, error)) return false;
-  std::vector<uint8_t> bytes = WriterBytes(w);
-  out.insert(out.end(), bytes.begin(), bytes.end());
+    if (chroma) add(chroma, false);
+  return true;
+}
+
+void AssembleVideoFrame(const FrameLayout& layout, const BitWriter* const written[], std::vector<uint8_t>& out) {
+  auto put = [&](uint32_t word) {
+    for (int i = 0; i < 4; ++i) out.push_back(uint8_t(word >> (8 * i)));
+  };
+  for (uint32_t i = 0; i < layout.count; ++i) {
+    const BitWriter& plane = *written[i];
+    // A size word counts from its own first byte to the end of its plane.
+    if (layout.sized[i]) put(uint32_t((plane.words.size() + 1) * 4));
+    for (uint32_t word : plane.words) put(word);
+  }
+}
+
+bool WriteVideoFrame(const FrameSpec& frame, std::vector<uint8_t>& out, std::string* error) {
+  FrameLayout layout;
+  if (!LayOutVideoFrame(frame, layout, error)) return false;
+  BitWriter planes[4];
+  const BitWriter* written[4];
+  for (uint32_t i = 0; i < layout.count; ++i) {
+    if (!WritePlane(planes[i], *layout.planes[i], layout.oldColours, error)) return false;
+    written[i] = &planes[i];
+  }
+  AssembleVideoFrame(layout, written, out);
   return true;
 }
 

@@ -132,6 +132,21 @@ struct FrameSpec {
 };
 bool WriteVideoFrame(const FrameSpec& frame, std::vector<uint8_t>& out, std::string* error);
 
+// The planes of a frame in stream order. Each plane is a stream of its own
+// ending on a word, so they can be written apart (each by WritePlane into an
+// empty writer, in any order or at once) and joined afterwards.
+struct FrameLayout {
+  const PlaneSpec* planes[4] = {};
+  bool sized[4] = {};  // the plane is preceded by its size word
+  uint32_t count = 0;
+  bool oldColours = false;  // WritePlane's argument for every plane
+};
+// False, with *error set, for a frame that cannot be written.
+bool LayOutVideoFrame(const FrameSpec& frame, FrameLayout& layout, std::string* error);
+// Appends the frame's video data to `out`, from written[i] holding plane i
+// of the layout as WritePlane wrote it into an empty writer.
+void AssembleVideoFrame(const FrameLayout& layout, const BitWriter* const written[], std::vector<uint8_t>& out);
+
 // Plane areas of a movie of this size: luma and alpha, and chroma.
 uint32_t LumaAreaWidth(uint32_t width);
 uint32_t LumaAreaHeight(uint32_t height);
