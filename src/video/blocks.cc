@@ -100,10 +100,12 @@ constexpr RunInverse InvertRunPatterns() {
 }
 constexpr RunInverse kRunInverse = InvertRunPatterns();
 
-// The run procedure with every value checked against its bundle. Reader and
-// bundle cursors are worked on in locals (the byte stores could alias them)
-// and put back after.
-void BuildRunsChecked(PlaneState* s, BitReader* reader, const uint8_t* order, uint8_t out[64]) {
+// The run procedure with every value checked against its bundle, into a
+// local 8x8 block. Reader and bundle cursors are worked on in locals (the
+// byte stores could alias them) and put back after.
+void BuildRunsChecked(PlaneState* s, BitReader* reader, const uint8_t* order, uint8_t* dst,
+                      uint32_t pitch) {
+  uint8_t out[64];
   BitReader r = *reader;
   Bundle& lengths = s->bundles[kRunLengths];
   Bundle& colours = s->bundles[kColours];
@@ -148,6 +150,7 @@ void BuildRunsChecked(PlaneState* s, BitReader* reader, const uint8_t* order, ui
     i = stop;
   }
   if (i == 63) out[order[63]] = colour();
+  for (int line = 0; line < 8; ++line) memcpy(dst + line * pitch, out + 8 * line, 8);
   *reader = r;
   lengths.readPos = lengthAt;
   colours.readPos = colourAt;
@@ -155,7 +158,7 @@ void BuildRunsChecked(PlaneState* s, BitReader* reader, const uint8_t* order, ui
   if (overrun) s->faults |= kPlaneRepaired;
 }
 
-// The run procedure into a local 8x8 block. While both buffers have room
+// The run procedure, drawn at dst. While both buffers have room
 // for what any block could read (64 runs, 80 colours and 16 bytes of slack)
 // the runs are laid out in scan order without a branch per run: each writes
 // 16 bytes (a repeated colour or the next colours), the next run overwriting
@@ -163,7 +166,8 @@ void BuildRunsChecked(PlaneState* s, BitReader* reader, const uint8_t* order, ui
 // A block that took more values than its refills decoded is done again by
 // the checked procedure from the same start, as is one near the buffers'
 // ends: whatever the stream holds, the result is the checked one.
-void BuildRuns(PlaneState* s, uint8_t out[64]) {
+void BuildRuns(const BlockPlane* p, uint8_t* dst, uint32_t pitch) {
+  PlaneState* s = p->state;
   BitReader* reader = &s->reader;
   const uint32_t pattern = ReadBits(reader, 4);
   Bundle& lengths = s->bundles[kRunLengths];
@@ -171,7 +175,7 @@ void BuildRuns(PlaneState* s, uint8_t out[64]) {
   uint32_t lengthAt = lengths.readPos, colourAt = colours.readPos;
   if (lengthAt > lengths.end || lengths.capacity - lengthAt < 64 || colourAt > colours.end ||
       colours.capacity - colourAt < 96) {
-    BuildRunsChecked(s, reader, kRunPatterns[pattern], out);
+    BuildRunsChecked(s, reader, kRunPatterns[pattern], dst, pitch);
     return;
   }
   BitReader r = *reader;
@@ -194,21 +198,14 @@ void BuildRuns(PlaneState* s, uint8_t out[64]) {
   }
   if (i == 63) scan[63] = colourValues[colourAt++];
   if (lengthAt > lengths.end || colourAt > colours.end) {
-    BuildRunsChecked(s, reader, kRunPatterns[pattern], out);
+    BuildRunsChecked(s, reader, kRunPatterns[pattern], dst, pitch);
     return;
   }
   if (i > 64) s->faults |= kPlaneRepaired;
   *reader = r;
   lengths.readPos = lengthAt;
   colours.readPos = colourAt;
-  // A row at a time in a register: one store per row, which the copy to
-  // the picture can load straight back.
-  const uint8_t* inverse = kRunInverse.at[pattern];
-  for (int line = 0; line < 8; ++line) {
-    uint64_t row = 0;
-    for (int c = 0; c < 8; ++c) row |= uint64_t(scan[inverse[8 * line + c]]) << (8 * c);
-    Store8(out + 8 * line, row);
-  }
+  p->mapRuns(scan, kRunInverse.at[pattern], dst, pitch);
 }
 
 void BuildTwoColour(PlaneState* s, uint8_t* out, uint32_t outPitch) {
@@ -255,12 +252,9 @@ void DrawBlock(BlockPlane* p, uint32_t type, uint32_t x, uint32_t y) {
       }
       break;
     }
-    case kRuns: {
-      uint8_t local[64];
-      BuildRuns(s, local);
-      CopyBlock(dst, pitch, local, 8);
+    case kRuns:
+      BuildRuns(p, dst, pitch);
       break;
-    }
     case kMovedResidue: {
       // Only the listed indices can hold a nonzero residue byte.
       uint8_t out[64], residue[64], nonzero[64];
@@ -308,7 +302,7 @@ void DrawDoubled(BlockPlane* p, uint32_t x, uint32_t y) {
   uint8_t local[64];
   switch (NextByte(s, kDoubledTypes)) {
     case kRuns:
-      BuildRuns(s, local);
+      BuildRuns(p, local, 8);
       break;
     case kIntra: {
       int16_t coefficients[64];

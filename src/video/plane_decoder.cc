@@ -31,6 +31,7 @@ BlockPlane MakeBlockPlane(const PlaneJob& job, PlaneState* state) {
   p.areaWidth = job.areaWidth;
   p.areaHeight = job.areaHeight;
   p.shared = job.dst == job.ref;
+  p.mapRuns = RunMapFor(job.features);
   return p;
 }
 

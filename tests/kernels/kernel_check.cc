@@ -25,6 +25,8 @@
 #include "convert/lane_kernels.h"
 #include "video/idct.h"
 #include "video/quantiser.h"
+#include "video/blocks.h"
+#include "video/run_map.h"
 
 namespace kivo {
 namespace {
@@ -121,6 +123,45 @@ void AddVideoKernels(std::vector<Kernel>& out) {
                    }();
                    static int32_t results[64];
                    IdctFor(f)(block.data(), kIntraQuantiser[8], results);
+                 }});
+}
+
+// ---- Video: the run mapping, over the real run orders' inverses and over
+// arbitrary index tables (repeats included), at odd pitches.
+
+void AddRunMapKernels(std::vector<Kernel>& out) {
+  out.push_back({"video run map",
+                 [](uint32_t f) { return Address(RunMapFor(f)); },
+                 [](uint32_t f, Rng& rng) -> std::string {
+                   RunMap fast = RunMapFor(f);
+                   for (int trial = 0; trial < 20000; ++trial) {
+                     uint8_t scan[64 + 1], inverse[64];
+                     uint8_t* s = scan + (trial & 1);
+                     for (int i = 0; i < 64; ++i) s[i] = uint8_t(rng());
+                     if (trial % 2 == 0)
+                       for (int i = 0; i < 64; ++i) inverse[kRunPatterns[trial / 2 % 16][i]] = uint8_t(i);
+                     else
+                       for (uint8_t& v : inverse) v = uint8_t(rng() % 64);
+                     const uint32_t pitch = 8 + uint32_t(rng() % 24);
+                     Guarded<uint8_t> want(7 * pitch + 8), got(7 * pitch + 8);
+                     std::memcpy(got.data(), want.data(), want.size());
+                     RunMapPlain(s, inverse, want.data(), pitch);
+                     fast(s, inverse, got.data(), pitch);
+                     if (!got.GuardsIntact()) return "wrote outside its rows";
+                     for (size_t i = 0; i < want.size(); ++i)
+                       if (got.data()[i] != want.data()[i])
+                         return Describe("trial", trial, got.data()[i], want.data()[i]) + " at byte " + std::to_string(i);
+                   }
+                   return "";
+                 },
+                 [](uint32_t f) {
+                   static uint8_t scan[64], dst[64];
+                   static const std::vector<uint8_t> inverse = [] {
+                     std::vector<uint8_t> v(64);
+                     for (int i = 0; i < 64; ++i) v[kRunPatterns[3][i]] = uint8_t(i);
+                     return v;
+                   }();
+                   RunMapFor(f)(scan, inverse.data(), dst, 8);
                  }});
 }
 
@@ -476,6 +517,7 @@ double NanosecondsPerCall(const Kernel& k, uint32_t features) {
 int Run(const Options& o) {
   std::vector<Kernel> kernels;
   AddVideoKernels(kernels);
+  AddRunMapKernels(kernels);
   AddAudioKernels(kernels);
   AddConvertKernels(kernels);
   AddStretchKernels(kernels);
