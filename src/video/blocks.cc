@@ -61,18 +61,6 @@ inline void CopyBlock(uint8_t* dst, uint32_t dstPitch, const uint8_t* src, uint3
   for (int r = 0; r < 8; ++r) Store8(dst + r * dstPitch, Load8(src + r * srcPitch));
 }
 
-// Byte k of mask n is 0xFF when bit k of n is set.
-constexpr uint32_t NibbleMask(uint32_t n) {
-  uint32_t m = 0;
-  for (int k = 0; k < 4; ++k)
-    if (n & (1u << k)) m |= 0xFFu << (8 * k);
-  return m;
-}
-constexpr uint32_t kNibbleMasks[16] = {
-    NibbleMask(0),  NibbleMask(1),  NibbleMask(2),  NibbleMask(3),  NibbleMask(4),  NibbleMask(5),
-    NibbleMask(6),  NibbleMask(7),  NibbleMask(8),  NibbleMask(9),  NibbleMask(10), NibbleMask(11),
-    NibbleMask(12), NibbleMask(13), NibbleMask(14), NibbleMask(15)};
-
 // The source of a motion-compensated block: the reference at the block's
 // place moved by the next offsets, or the block's own place when the moved
 // 8x8 source would reach outside the reference plane.
@@ -205,18 +193,14 @@ void BuildRuns(const BlockPlane* p, uint8_t* dst, uint32_t pitch) {
   *reader = r;
   lengths.readPos = lengthAt;
   colours.readPos = colourAt;
-  p->mapRuns(scan, kRunInverse.at[pattern], dst, pitch);
+  p->kernels.mapRuns(scan, kRunInverse.at[pattern], dst, pitch);
 }
 
-void BuildTwoColour(PlaneState* s, uint8_t* out, uint32_t outPitch) {
-  uint32_t c0 = NextByte(s, kColours) * 0x01010101u;
-  uint32_t c1 = NextByte(s, kColours) * 0x01010101u;
-  const uint8_t* bits = NextBytes(s, kPatternBytes, 8);
-  for (int r = 0; r < 8; ++r) {
-    uint32_t lo = kNibbleMasks[bits[r] & 15], hi = kNibbleMasks[bits[r] >> 4];
-    uint32_t w[2] = {(c1 & lo) | (c0 & ~lo), (c1 & hi) | (c0 & ~hi)};
-    memcpy(out + r * outPitch, w, 8);
-  }
+void BuildTwoColour(const BlockPlane* p, uint8_t* out, uint32_t outPitch) {
+  PlaneState* s = p->state;
+  uint32_t c0 = NextByte(s, kColours);
+  uint32_t c1 = NextByte(s, kColours);
+  p->kernels.drawTwoColour(c0, c1, NextBytes(s, kPatternBytes, 8), out, outPitch);
 }
 
 void BuildRaw(PlaneState* s, uint8_t* out, uint32_t outPitch) {
@@ -287,7 +271,7 @@ void DrawBlock(BlockPlane* p, uint32_t type, uint32_t x, uint32_t y) {
       break;
     }
     case kTwoColour:
-      BuildTwoColour(s, dst, pitch);
+      BuildTwoColour(p, dst, pitch);
       break;
     case kRaw:
       BuildRaw(s, dst, pitch);
@@ -316,7 +300,7 @@ void DrawDoubled(BlockPlane* p, uint32_t x, uint32_t y) {
       memset(local, int(NextByte(s, kColours)), 64);
       break;
     case kTwoColour:
-      BuildTwoColour(s, local, 8);
+      BuildTwoColour(p, local, 8);
       break;
     case kRaw:
       BuildRaw(s, local, 8);

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "video/bundles.h"
-#include "video/run_map.h"
+#include "video/block_kernels.h"
 
 namespace kivo {
 
@@ -35,7 +35,7 @@ struct BlockPlane {
   uint32_t areaWidth;    // decoded area, multiples of 8
   uint32_t areaHeight;
   bool shared;           // dst and ref are the same memory
-  RunMap mapRuns;        // plain or fast, same results
+  BlockKernels kernels;  // plain or fast, same results
 };
 
 // Draws the block of `type` (2 to 9) at column x, row y. Doubled blocks use

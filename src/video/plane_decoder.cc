@@ -31,7 +31,7 @@ BlockPlane MakeBlockPlane(const PlaneJob& job, PlaneState* state) {
   p.areaWidth = job.areaWidth;
   p.areaHeight = job.areaHeight;
   p.shared = job.dst == job.ref;
-  p.mapRuns = RunMapFor(job.features);
+  p.kernels = BlockKernelsFor(job.features);
   return p;
 }
 

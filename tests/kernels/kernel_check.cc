@@ -26,7 +26,7 @@
 #include "video/idct.h"
 #include "video/quantiser.h"
 #include "video/blocks.h"
-#include "video/run_map.h"
+#include "video/block_kernels.h"
 
 namespace kivo {
 namespace {
@@ -126,14 +126,15 @@ void AddVideoKernels(std::vector<Kernel>& out) {
                  }});
 }
 
-// ---- Video: the run mapping, over the real run orders' inverses and over
-// arbitrary index tables (repeats included), at odd pitches.
+// ---- Video: the block kernels at odd pitches: the run mapping over the
+// real run orders' inverses and over arbitrary index tables (repeats
+// included), and the two-colour drawing.
 
-void AddRunMapKernels(std::vector<Kernel>& out) {
+void AddBlockKernels(std::vector<Kernel>& out) {
   out.push_back({"video run map",
-                 [](uint32_t f) { return Address(RunMapFor(f)); },
+                 [](uint32_t f) { return Address(BlockKernelsFor(f).mapRuns); },
                  [](uint32_t f, Rng& rng) -> std::string {
-                   RunMap fast = RunMapFor(f);
+                   RunMap fast = BlockKernelsFor(f).mapRuns;
                    for (int trial = 0; trial < 20000; ++trial) {
                      uint8_t scan[64 + 1], inverse[64];
                      uint8_t* s = scan + (trial & 1);
@@ -144,7 +145,6 @@ void AddRunMapKernels(std::vector<Kernel>& out) {
                        for (uint8_t& v : inverse) v = uint8_t(rng() % 64);
                      const uint32_t pitch = 8 + uint32_t(rng() % 24);
                      Guarded<uint8_t> want(7 * pitch + 8), got(7 * pitch + 8);
-                     std::memcpy(got.data(), want.data(), want.size());
                      RunMapPlain(s, inverse, want.data(), pitch);
                      fast(s, inverse, got.data(), pitch);
                      if (!got.GuardsIntact()) return "wrote outside its rows";
@@ -161,7 +161,31 @@ void AddRunMapKernels(std::vector<Kernel>& out) {
                      for (int i = 0; i < 64; ++i) v[kRunPatterns[3][i]] = uint8_t(i);
                      return v;
                    }();
-                   RunMapFor(f)(scan, inverse.data(), dst, 8);
+                   BlockKernelsFor(f).mapRuns(scan, inverse.data(), dst, 8);
+                 }});
+  out.push_back({"video two colour",
+                 [](uint32_t f) { return Address(BlockKernelsFor(f).drawTwoColour); },
+                 [](uint32_t f, Rng& rng) -> std::string {
+                   TwoColourDraw fast = BlockKernelsFor(f).drawTwoColour;
+                   for (int trial = 0; trial < 20000; ++trial) {
+                     uint8_t bits[8 + 1];
+                     uint8_t* b = bits + (trial & 1);
+                     for (int i = 0; i < 8; ++i) b[i] = uint8_t(rng());
+                     const uint32_t c0 = rng() % 256, c1 = rng() % 256, pitch = 8 + uint32_t(rng() % 24);
+                     Guarded<uint8_t> want(7 * pitch + 8), got(7 * pitch + 8);
+                     TwoColourPlain(c0, c1, b, want.data(), pitch);
+                     fast(c0, c1, b, got.data(), pitch);
+                     if (!got.GuardsIntact()) return "wrote outside its rows";
+                     for (size_t i = 0; i < want.size(); ++i)
+                       if (got.data()[i] != want.data()[i])
+                         return Describe("trial", trial, got.data()[i], want.data()[i]) + " at byte " + std::to_string(i);
+                   }
+                   return "";
+                 },
+                 [](uint32_t f) {
+                   static const uint8_t bits[8] = {0x0F, 0xF0, 0x3C, 0xC3, 0x55, 0xAA, 0x81, 0x7E};
+                   static uint8_t dst[64];
+                   BlockKernelsFor(f).drawTwoColour(17, 230, bits, dst, 8);
                  }});
 }
 
@@ -517,7 +541,7 @@ double NanosecondsPerCall(const Kernel& k, uint32_t features) {
 int Run(const Options& o) {
   std::vector<Kernel> kernels;
   AddVideoKernels(kernels);
-  AddRunMapKernels(kernels);
+  AddBlockKernels(kernels);
   AddAudioKernels(kernels);
   AddConvertKernels(kernels);
   AddStretchKernels(kernels);

@@ -1,16 +1,24 @@
-// The run mapping with AVX2 byte shuffles: each quarter of the scan is
+// The Runs block mapping with AVX2 byte shuffles: each quarter of the scan is
 // shuffled into every output position by the low four bits of its scan
 // index, and bits 4 and 5 of the index pick the quarter. Built with AVX2
 // enabled for this file alone and entered only where the processor has it.
-#include "video/run_map.h"
+#include "video/block_kernels.h"
 
 #if defined(__i386__) || defined(__x86_64__)
 
 #include <immintrin.h>
 
+// Spilled wide registers need a 32-byte aligned stack, which the 32-bit ABI
+// does not promise.
+#if defined(__i386__)
+#define KIVO_BLOCK_AVX2_ENTRY __attribute__((force_align_arg_pointer))
+#else
+#define KIVO_BLOCK_AVX2_ENTRY
+#endif
+
 namespace kivo {
 
-void RunMapAvx2(const uint8_t* scan, const uint8_t inverse[64], uint8_t* dst, uint32_t pitch) {
+KIVO_BLOCK_AVX2_ENTRY void RunMapAvx2(const uint8_t* scan, const uint8_t inverse[64], uint8_t* dst, uint32_t pitch) {
   __m256i quarter[4];
   for (int q = 0; q < 4; ++q)
     quarter[q] = _mm256_broadcastsi128_si256(
