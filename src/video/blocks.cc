@@ -181,7 +181,9 @@ void BuildRuns(const BlockPlane* p, uint8_t* dst, uint32_t pitch) {
     uint64_t w1 = (Load8(from + 8) & keep) | (same & ~keep);
     Store8(scan + i, w0);
     Store8(scan + i + 8, w1);
-    colourAt += fill ? 1 : n;
+    // A mask, not a select: the compiler makes a branch of the select, on
+    // a bit as good as random.
+    colourAt += 1 + (uint32_t(keep) & (n - 1));
     i += n;
   }
   if (i == 63) scan[63] = colourValues[colourAt++];
