@@ -141,12 +141,28 @@ void BuildLookup(CodeTree* tree) {
 
 void BuildPairLookup(const CodeTree* first, const CodeTree* second, uint32_t bits,
                      uint16_t* out) {
-  const uint32_t mask = (1u << kLookupBits) - 1;
-  for (uint32_t i = 0; i < (1u << bits); ++i) {
-    uint32_t a = first->lookup[i & mask];
-    uint32_t b = second->lookup[(i >> (a >> 4)) & mask];
-    uint32_t length = (a >> 4) + (b >> 4);
-    out[i] = length <= bits ? uint16_t(length << 8 | (b & 15) << 4 | (a & 15)) : 0;
+  // The second code's entry for each index bit above the first code, as
+  // length << 8 | symbol << 4: a pair fits when that length is at most the
+  // bits left.
+  uint16_t next[1 << kLookupBits];
+  for (uint32_t j = 0; j < (1u << kLookupBits); ++j) {
+    uint32_t b = second->lookup[j];
+    next[j] = uint16_t((b >> 4) << 8 | (b & 15) << 4);
+  }
+  // Each first code fills the indices that begin with it, a stride of its
+  // length apart. Index c < 2^length is the code itself (the entries past
+  // the longest code repeat).
+  for (uint32_t c = 0; c < (1u << first->longest); ++c) {
+    uint32_t a = first->lookup[c];
+    uint32_t length = a >> 4;
+    if (c >> length) continue;
+    uint32_t limit = (bits - length) << 8 | 0xFF;
+    uint32_t add = length << 8 | (a & 15);
+    uint32_t step = length;
+    for (uint32_t j = 0; j < (1u << (bits - length)); ++j) {
+      uint32_t v = next[j & ((1u << kLookupBits) - 1)];
+      out[c | j << step] = uint16_t(v <= limit ? v + add : 0);
+    }
   }
 }
 

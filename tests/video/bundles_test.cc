@@ -2,6 +2,9 @@
 // and revision remap, motion signs, DC groups, and the malformed counts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "stream_builder.h"
 
 namespace kivo {
@@ -293,6 +296,32 @@ TEST(Bundles, PairedCodesReadTheSameShortOrLong) {
   RefillBundle(&b.state, kRunLengths);
   EXPECT_EQ(b.Values(kRunLengths), runs);
   EXPECT_EQ(BitsConsumed(&b.state.reader), uint64_t(w.bits));
+}
+
+// The pair lookup against two single lookups at every index, for pairs of
+// all fixed trees with shuffled symbols.
+TEST(Bundles, PairLookupMatchesTwoSingleLookups) {
+  std::mt19937 random(5);
+  CodeTree trees[kTreeCount];
+  for (uint32_t t = 0; t < kTreeCount; ++t) {
+    for (int i = 0; i < 16; ++i) trees[t].symbols[i] = uint8_t(i);
+    std::shuffle(trees[t].symbols, trees[t].symbols + 16, random);
+    trees[t].longest = FixedTreeLongest(t);
+    trees[t].table = FixedTreeTable(t);
+    BuildLookup(&trees[t]);
+  }
+  static uint16_t pairs[1 << kPairBits];
+  for (uint32_t a = 0; a < kTreeCount; ++a)
+    for (uint32_t b = 0; b < kTreeCount; b += a % 4 + 1) {
+      BuildPairLookup(&trees[a], &trees[b], kPairBits, pairs);
+      for (uint32_t i = 0; i < (1u << kPairBits); ++i) {
+        uint32_t x = trees[a].lookup[i & 127];
+        uint32_t y = trees[b].lookup[(i >> (x >> 4)) & 127];
+        uint32_t length = (x >> 4) + (y >> 4);
+        uint32_t want = length <= kPairBits ? length << 8 | (y & 15) << 4 | (x & 15) : 0;
+        ASSERT_EQ(pairs[i], want) << a << " " << b << " " << i;
+      }
+    }
 }
 
 }  // namespace
