@@ -48,11 +48,14 @@ inline uint32_t Signed(BitReader* r, uint32_t v) {
   return (v != 0 && ReadBit(r)) ? 0u - v : v;
 }
 
-// The value loops take their output and trees as restrict pointers, so that
-// the byte stores cannot force the reader and tables back to memory.
-bool StoreTypes(BitReader* __restrict r, const CodeTree* __restrict tree, uint8_t* __restrict out,
-                uint32_t count) {
+// The value loops take their output and trees as restrict pointers and work
+// on a copy of the reader, so that the byte stores cannot force the reader
+// and tables back to memory (the caller's reader has its address taken).
+bool StoreTypes(BitReader* __restrict reader, const CodeTree* __restrict tree,
+                uint8_t* __restrict out, uint32_t count) {
   static const uint32_t kRun[4] = {4, 8, 12, 32};
+  BitReader local = *reader;
+  BitReader* r = &local;
   bool cut = false;
   uint32_t last = 0;
   // Four codes from one fill.
@@ -74,6 +77,7 @@ bool StoreTypes(BitReader* __restrict r, const CodeTree* __restrict tree, uint8_
       i += run;
     }
   }
+  *reader = local;
   return cut;
 }
 
@@ -99,9 +103,11 @@ inline uint32_t ReadColour(BitReader* __restrict r, const CodeTree* __restrict h
   return v;
 }
 
-uint32_t StoreColours(BitReader* __restrict r, const CodeTree* __restrict high,
+uint32_t StoreColours(BitReader* __restrict reader, const CodeTree* __restrict high,
                       const CodeTree* __restrict low, uint32_t context, bool remap,
                       uint8_t* __restrict out, uint32_t count) {
+  BitReader local = *reader;
+  BitReader* r = &local;
   uint32_t i = 0;
   for (; i + 2 <= count; i += 2) {
     FillBits(r);
@@ -117,6 +123,7 @@ uint32_t StoreColours(BitReader* __restrict r, const CodeTree* __restrict high,
     }
   }
   for (; i < count; ++i) out[i] = uint8_t(ReadColour(r, high, low, &context, remap));
+  *reader = local;
   return context;
 }
 
@@ -140,8 +147,10 @@ void RefillColours(PlaneState* state, Bundle* b, BitReader* r) {
 // three pairs of at most kPairBits. A pair that does not fit its lookup is
 // read code by code (each read filling the cache as needed, which leaves
 // enough bits for the pairs after it).
-void StorePatterns(BitReader* __restrict r, const CodeTree* __restrict tree,
+void StorePatterns(BitReader* __restrict reader, const CodeTree* __restrict tree,
                    const uint16_t* __restrict pairs, uint8_t* __restrict out, uint32_t count) {
+  BitReader local = *reader;
+  BitReader* r = &local;
   uint32_t i = 0;
   for (; i + 3 <= count; i += 3) {
     FillBits(r);
@@ -162,6 +171,7 @@ void StorePatterns(BitReader* __restrict r, const CodeTree* __restrict tree,
     uint32_t hi = ReadSymbol(r, tree);
     out[i] = uint8_t(lo | hi << 4);
   }
+  *reader = local;
 }
 
 void RefillPatterns(PlaneState* state, Bundle* b, BitReader* r) {
@@ -176,9 +186,10 @@ void RefillPatterns(PlaneState* state, Bundle* b, BitReader* r) {
 
 // Four offsets (a code and a sign bit each) from one fill, the sign taken
 // without a branch: a zero offset consumes no sign bit.
-void StoreMotion(BitReader* __restrict r, const CodeTree* __restrict tree,
-                 uint8_t* __restrict out,
-                 uint32_t count) {
+void StoreMotion(BitReader* __restrict reader, const CodeTree* __restrict tree,
+                 uint8_t* __restrict out, uint32_t count) {
+  BitReader local = *reader;
+  BitReader* r = &local;
   uint32_t i = 0;
   for (; i + 4 <= count; i += 4) {
     FillBits(r);
@@ -191,6 +202,7 @@ void StoreMotion(BitReader* __restrict r, const CodeTree* __restrict tree,
     }
   }
   for (; i < count; ++i) out[i] = uint8_t(Signed(r, ReadSymbol(r, tree)));
+  *reader = local;
 }
 
 void RefillMotion(PlaneState* state, Bundle* b, BitReader* r) {
@@ -223,8 +235,10 @@ void RefillDc(PlaneState* state, Bundle* b, BitReader* r) {
   }
 }
 
-void StoreRuns(BitReader* __restrict r, const CodeTree* __restrict tree,
+void StoreRuns(BitReader* __restrict reader, const CodeTree* __restrict tree,
                const uint16_t* __restrict pairs, uint8_t* __restrict out, uint32_t count) {
+  BitReader local = *reader;
+  BitReader* r = &local;
   uint32_t i = 0;
   for (; i + 6 <= count; i += 6) {
     FillBits(r);
@@ -241,6 +255,7 @@ void StoreRuns(BitReader* __restrict r, const CodeTree* __restrict tree,
     }
   }
   for (; i < count; ++i) out[i] = uint8_t(ReadSymbol(r, tree));
+  *reader = local;
 }
 
 void RefillRuns(PlaneState* state, Bundle* b, BitReader* r) {
