@@ -157,8 +157,8 @@ void StorePatterns(BitReader* __restrict reader, const CodeTree* __restrict tree
     for (uint32_t k = 0; k < 3; ++k) {
       uint32_t e = pairs[uint32_t(r->cache) & ((1u << kPairBits) - 1)];
       if (e) {
-        SkipBits(r, e >> 8);
-        out[i + k] = uint8_t(e);
+        SkipBits(r, e & kEntryLengthMask);
+        out[i + k] = uint8_t(e >> 6);
       } else {
         uint32_t lo = ReadSymbol(r, tree);
         uint32_t hi = ReadSymbol(r, tree);
@@ -245,9 +245,9 @@ void StoreRuns(BitReader* __restrict reader, const CodeTree* __restrict tree,
     for (uint32_t k = 0; k < 6; k += 2) {
       uint32_t e = pairs[uint32_t(r->cache) & ((1u << kPairBits) - 1)];
       if (e) {
-        SkipBits(r, e >> 8);
-        out[i + k] = uint8_t(e & 15);
-        out[i + k + 1] = uint8_t(e >> 4 & 15);
+        SkipBits(r, e & kEntryLengthMask);
+        out[i + k] = uint8_t(e >> 6 & 15);
+        out[i + k + 1] = uint8_t(e >> 10);
       } else {
         out[i + k] = uint8_t(ReadSymbol(r, tree));
         out[i + k + 1] = uint8_t(ReadSymbol(r, tree));

@@ -132,36 +132,35 @@ void BuildLookup(CodeTree* tree) {
   uint32_t filled = 1u << tree->longest;
   for (uint32_t i = 0; i < filled; ++i) {
     uint8_t e = tree->table[i];
-    tree->lookup[i] = uint8_t((e & 0xF0) | tree->symbols[e & 15]);
+    tree->lookup[i] = uint16_t(tree->symbols[e & 15] << 8 | e >> 4);
   }
   // Bits past the longest code do not change the entry.
   for (; filled < (1u << kLookupBits); filled *= 2)
-    memcpy(tree->lookup + filled, tree->lookup, filled);
+    memcpy(tree->lookup + filled, tree->lookup, filled * sizeof tree->lookup[0]);
 }
 
 void BuildPairLookup(const CodeTree* first, const CodeTree* second, uint32_t bits,
                      uint16_t* out) {
   // The second code's entry for each index bit above the first code, as
-  // length << 8 | symbol << 4: a pair fits when that length is at most the
-  // bits left.
+  // symbol << 10 | length: a pair fits when that length is at most the bits
+  // left.
   uint16_t next[1 << kLookupBits];
   for (uint32_t j = 0; j < (1u << kLookupBits); ++j) {
     uint32_t b = second->lookup[j];
-    next[j] = uint16_t((b >> 4) << 8 | (b & 15) << 4);
+    next[j] = uint16_t((b >> 8) << 10 | (b & kEntryLengthMask));
   }
   // Each first code fills the indices that begin with it, a stride of its
   // length apart. Index c < 2^length is the code itself (the entries past
   // the longest code repeat).
   for (uint32_t c = 0; c < (1u << first->longest); ++c) {
     uint32_t a = first->lookup[c];
-    uint32_t length = a >> 4;
+    uint32_t length = a & kEntryLengthMask;
     if (c >> length) continue;
-    uint32_t limit = (bits - length) << 8 | 0xFF;
-    uint32_t add = length << 8 | (a & 15);
-    uint32_t step = length;
-    for (uint32_t j = 0; j < (1u << (bits - length)); ++j) {
+    uint32_t add = (a >> 8) << 6 | length;
+    uint32_t left = bits - length;
+    for (uint32_t j = 0; j < (1u << left); ++j) {
       uint32_t v = next[j & ((1u << kLookupBits) - 1)];
-      out[c | j << step] = uint16_t(v <= limit ? v + add : 0);
+      out[c | j << length] = uint16_t((v & kEntryLengthMask) <= left ? v + add : 0);
     }
   }
 }

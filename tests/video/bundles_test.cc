@@ -316,9 +316,9 @@ TEST(Bundles, PairLookupMatchesTwoSingleLookups) {
       BuildPairLookup(&trees[a], &trees[b], kPairBits, pairs);
       for (uint32_t i = 0; i < (1u << kPairBits); ++i) {
         uint32_t x = trees[a].lookup[i & 127];
-        uint32_t y = trees[b].lookup[(i >> (x >> 4)) & 127];
-        uint32_t length = (x >> 4) + (y >> 4);
-        uint32_t want = length <= kPairBits ? length << 8 | (y & 15) << 4 | (x & 15) : 0;
+        uint32_t y = trees[b].lookup[(i >> (x & 63)) & 127];
+        uint32_t length = (x & 63) + (y & 63);
+        uint32_t want = length <= kPairBits ? (y >> 8) << 10 | (x >> 8) << 6 | length : 0;
         ASSERT_EQ(pairs[i], want) << a << " " << b << " " << i;
       }
     }
