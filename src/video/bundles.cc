@@ -216,6 +216,32 @@ void RefillMotion(PlaneState* state, Bundle* b, BitReader* r) {
   StoreMotion(r, &b->tree, out, count);
 }
 
+// The values after the first: groups of eight deltas, each group opened by
+// the width of its deltas. Two deltas (at most 15 bits and a sign each) from
+// one fill and no branch per delta: a zero delta, or a width of 0, consumes
+// no sign bit.
+void StoreDcDeltas(BitReader* __restrict reader, uint32_t v, uint8_t* __restrict out,
+                   uint32_t count) {
+  BitReader local = *reader;
+  BitReader* r = &local;
+  for (uint32_t i = 1; i < count;) {
+    uint32_t group = count - i < 8 ? count - i : 8;
+    uint32_t len = ReadBits(r, 4);
+    uint32_t mask = (1u << len) - 1;
+    for (uint32_t g = 0; g < group; ++g, ++i) {
+      if (!(g & 1)) FillBits(r);
+      uint32_t delta = uint32_t(r->cache) & mask;
+      uint32_t nonzero = delta != 0;
+      uint32_t negate = 0u - (uint32_t(r->cache >> len) & nonzero);
+      SkipBits(r, len + nonzero);
+      v += (delta ^ negate) - negate;
+      uint16_t stored = uint16_t(v);
+      memcpy(out + 2 * i, &stored, 2);
+    }
+  }
+  *reader = local;
+}
+
 void RefillDc(PlaneState* state, Bundle* b, BitReader* r) {
   uint32_t count;
   if (!StartRefill(state, b, r, &count)) return;
@@ -224,15 +250,7 @@ void RefillDc(PlaneState* state, Bundle* b, BitReader* r) {
                               : ReadBits(r, b->valueBits);
   uint16_t stored = uint16_t(v);
   memcpy(out, &stored, 2);
-  for (uint32_t i = 1; i < count;) {
-    uint32_t group = count - i < 8 ? count - i : 8;
-    uint32_t len = ReadBits(r, 4);
-    for (uint32_t g = 0; g < group; ++g, ++i) {
-      if (len) v += Signed(r, ReadBits(r, len));
-      stored = uint16_t(v);
-      memcpy(out + 2 * i, &stored, 2);
-    }
-  }
+  StoreDcDeltas(r, v, out, count);
 }
 
 void StoreRuns(BitReader* __restrict reader, const CodeTree* __restrict tree,

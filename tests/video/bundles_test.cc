@@ -246,6 +246,40 @@ TEST(Bundles, DcValuesInGroupsOfEightWithWrappingDeltas) {
             (10u + 10 + 4 + 4 + 4 + 4) + (10 + 11 + 4 + 16) + (10 + 11));
 }
 
+// Long refills of random deltas: every width, zero deltas among them, and
+// counts that end inside a group.
+TEST(Bundles, DcDeltasOfEveryWidthAndZeros) {
+  std::mt19937 random(7);
+  test::BitWriter w;
+  std::vector<std::vector<int>> want;
+  for (uint32_t count : {1u, 8u, 9u, 200u, 517u}) {
+    w.Put(count, 10);
+    int16_t v = int16_t(random() % 2048);
+    w.Put(uint32_t(v), 11);
+    std::vector<int> values{v};
+    for (uint32_t i = 1; i < count; i += 8) {
+      uint32_t len = random() % 16;
+      w.Put(len, 4);
+      for (uint32_t g = 0; g < 8 && i + g < count; ++g) {
+        uint32_t delta = len && random() % 3 ? random() % (1u << len) : 0;
+        w.Put(delta, len);
+        uint32_t negative = delta ? random() % 2 : 0;
+        if (delta) w.Bit(negative);
+        v = int16_t(v + (negative ? -int32_t(delta) : int32_t(delta)));
+        values.push_back(v);
+      }
+    }
+    want.push_back(values);
+  }
+  BundleBench b(w);
+  for (const std::vector<int>& values : want) {
+    RefillBundle(&b.state, kDcIntra);
+    ASSERT_EQ(b.Values(kDcIntra), values);
+  }
+  EXPECT_EQ(b.state.faults, 0u);
+  EXPECT_EQ(BitsConsumed(&b.state.reader), uint64_t(w.bits));
+}
+
 TEST(Bundles, RunLengthsFillOrListSymbols) {
   test::BitWriter w;
   w.Put(3, 10);
