@@ -134,9 +134,12 @@ void BuildLookup(CodeTree* tree) {
     uint8_t e = tree->table[i];
     tree->lookup[i] = uint16_t(tree->symbols[e & 15] << 8 | e >> 4);
   }
-  // Bits past the longest code do not change the entry.
-  for (; filled < (1u << kLookupBits); filled *= 2)
-    memcpy(tree->lookup + filled, tree->lookup, filled * sizeof tree->lookup[0]);
+  // Bits past the longest code do not change the entry. Copied eight
+  // entries at a time (no tree's longest code is shorter than 3 bits): a
+  // memcpy of a variable size costs more to start than these copies take.
+  static_assert(*std::min_element(kLongest.begin(), kLongest.end()) >= 3);
+  for (uint32_t i = filled & ~7u; i < (1u << kLookupBits); i += 8)
+    memcpy(tree->lookup + i, tree->lookup + (i & (filled - 1)), 8 * sizeof tree->lookup[0]);
 }
 
 void BuildPairLookup(const CodeTree* first, const CodeTree* second, uint32_t bits,
