@@ -117,7 +117,14 @@ void MergeLevel(BitReader* reader, const uint8_t* in, uint8_t* out, uint32_t siz
     const uint8_t* a = in + group;
     const uint8_t* b = a + size;
     uint32_t ia = 0, ib = 0, o = group;
-    while (ia < size && ib < size) out[o++] = ReadBit(reader) ? b[ib++] : a[ia++];
+    // The pick by a mask: the bits are as good as random.
+    while (ia < size && ib < size) {
+      uint32_t bit = ReadBit(reader);
+      uint32_t va = a[ia], vb = b[ib];
+      out[o++] = uint8_t(va ^ ((va ^ vb) & (0u - bit)));
+      ib += bit;
+      ia += bit ^ 1;
+    }
     while (ia < size) out[o++] = a[ia++];
     while (ib < size) out[o++] = b[ib++];
   }
