@@ -184,28 +184,34 @@ void RefillPatterns(PlaneState* state, Bundle* b, BitReader* r) {
   StorePatterns(r, &b->tree, state->patternPairs, b->buffer, count);
 }
 
-// Four offsets (a code and a sign bit each) from one fill, the sign taken
-// without a branch: a zero offset consumes no sign bit.
-void StoreMotion(BitReader* __restrict reader, const CodeTree* __restrict tree,
+// An offset's code and its sign bit (none for 0) in one lookup: entry =
+// offset << 8 | bits taken, indexed by the 7 bits of the longest code and
+// the sign bit after it.
+void BuildSignedMotion(const CodeTree* tree, uint16_t* out) {
+  for (uint32_t i = 0; i < (1u << (kLookupBits + 1)); ++i) {
+    uint32_t e = tree->lookup[i & ((1u << kLookupBits) - 1)];
+    uint32_t length = e & kEntryLengthMask, v = e >> 8;
+    uint32_t nonzero = v != 0;
+    uint32_t value = (i >> length) & nonzero ? 0u - v : v;
+    out[i] = uint16_t(uint8_t(value) << 8 | (length + nonzero));
+  }
+}
+
+// Four offsets from one fill.
+void StoreMotion(BitReader* __restrict reader, const uint16_t* __restrict table,
                  uint8_t* __restrict out, uint32_t count) {
   BitReader local = *reader;
   BitReader* r = &local;
-  uint32_t i = 0;
-  for (; i + 4 <= count; i += 4) {
-    FillBits(r);
-    for (uint32_t k = 0; k < 4; ++k) {
-      uint32_t v = TakeSymbol(r, tree);
-      uint32_t nonzero = v != 0;
-      uint32_t negate = 0u - (uint32_t(r->cache) & nonzero);
-      SkipBits(r, nonzero);
-      out[i + k] = uint8_t((v ^ negate) - negate);
-    }
+  for (uint32_t i = 0; i < count; ++i) {
+    if (!(i & 3)) FillBits(r);
+    uint32_t e = table[uint32_t(r->cache) & ((1u << (kLookupBits + 1)) - 1)];
+    SkipBits(r, e & kEntryLengthMask);
+    out[i] = uint8_t(e >> 8);
   }
-  for (; i < count; ++i) out[i] = uint8_t(Signed(r, ReadSymbol(r, tree)));
   *reader = local;
 }
 
-void RefillMotion(PlaneState* state, Bundle* b, BitReader* r) {
+void RefillMotion(PlaneState* state, Bundle* b, BitReader* r, uint32_t axis) {
   uint32_t count;
   if (!StartRefill(state, b, r, &count)) return;
   uint8_t* out = b->buffer;
@@ -213,7 +219,11 @@ void RefillMotion(PlaneState* state, Bundle* b, BitReader* r) {
     memset(out, int(uint8_t(Signed(r, ReadBits(r, 4)))), count);
     return;
   }
-  StoreMotion(r, &b->tree, out, count);
+  if (!state->signedMotionBuilt[axis]) {
+    BuildSignedMotion(&b->tree, state->signedMotion[axis]);
+    state->signedMotionBuilt[axis] = true;
+  }
+  StoreMotion(r, state->signedMotion[axis], out, count);
 }
 
 // The values after the first: groups of eight deltas, each group opened by
@@ -321,6 +331,7 @@ void SetUpBundles(PlaneState* state, uint8_t* const buffers[kBundleCount],
     b->signedStart = id == kDcInter ? 1024 : 0;
   }
   state->patternPairsBuilt = state->runPairsBuilt = false;
+  state->signedMotionBuilt[0] = state->signedMotionBuilt[1] = false;
 }
 
 void ReadPlaneTrees(PlaneState* state) {
@@ -336,6 +347,7 @@ void ReadPlaneTrees(PlaneState* state) {
   if (!clean) state->faults |= kPlaneRepaired;
   state->colourContext = 0;
   state->patternPairsBuilt = state->runPairsBuilt = false;
+  state->signedMotionBuilt[0] = state->signedMotionBuilt[1] = false;
 }
 
 void RefillBundle(PlaneState* state, int id) {
@@ -357,7 +369,7 @@ void RefillBundle(PlaneState* state, int id) {
       break;
     case kMotionX:
     case kMotionY:
-      RefillMotion(state, b, &r);
+      RefillMotion(state, b, &r, uint32_t(id - kMotionX));
       break;
     case kDcIntra:
     case kDcInter:

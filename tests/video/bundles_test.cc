@@ -246,6 +246,43 @@ TEST(Bundles, DcValuesInGroupsOfEightWithWrappingDeltas) {
             (10u + 10 + 4 + 4 + 4 + 4) + (10 + 11 + 4 + 16) + (10 + 11));
 }
 
+// Offsets under trees with codes of 1 to 7 bits, a different one for each
+// axis, so that a sign bit also follows the longest codes.
+TEST(Bundles, MotionSignsAfterCodesOfEveryLength) {
+  std::mt19937 random(3);
+  CodeTree trees[2];
+  for (CodeTree& t : trees) {
+    for (int i = 0; i < 16; ++i) t.symbols[i] = uint8_t(i);
+    std::shuffle(t.symbols, t.symbols + 16, random);
+    t.longest = FixedTreeLongest(13);
+    t.table = FixedTreeTable(13);
+    BuildLookup(&t);
+  }
+  test::BitWriter w;
+  std::vector<int> want[2];
+  for (int axis = 0; axis < 2; ++axis) {
+    w.Put(23, 10);
+    w.Bit(0);
+    for (int i = 0; i < 23; ++i) {
+      uint32_t slot = random() % 16, v = trees[axis].symbols[slot];
+      for (uint32_t c = 0; c < 128; ++c)  // the code of the slot from the table
+        if ((trees[axis].table[c] & 15) == slot && c >> (trees[axis].table[c] >> 4) == 0)
+          w.Put(c, trees[axis].table[c] >> 4);
+      uint32_t negative = v ? random() % 2 : 0;
+      if (v) w.Bit(negative);
+      want[axis].push_back(negative ? -int(v) : int(v));
+    }
+  }
+  BundleBench b(w);
+  b.state.bundles[kMotionX].tree = trees[0];
+  b.state.bundles[kMotionY].tree = trees[1];
+  RefillBundle(&b.state, kMotionX);
+  RefillBundle(&b.state, kMotionY);
+  EXPECT_EQ(b.Values(kMotionX), want[0]);
+  EXPECT_EQ(b.Values(kMotionY), want[1]);
+  EXPECT_EQ(BitsConsumed(&b.state.reader), uint64_t(w.bits));
+}
+
 // Long refills of random deltas: every width, zero deltas among them, and
 // counts that end inside a group.
 TEST(Bundles, DcDeltasOfEveryWidthAndZeros) {
