@@ -103,24 +103,32 @@ inline uint32_t ReadColour(BitReader* __restrict r, const CodeTree* __restrict h
   return v;
 }
 
+// A colour's two codes take at most 14 bits: four colours from a fill of 56
+// bits, two from one of 32 near the end of the data.
 uint32_t StoreColours(BitReader* __restrict reader, const CodeTree* __restrict high,
                       const CodeTree* __restrict low, uint32_t context, bool remap,
                       uint8_t* __restrict out, uint32_t count) {
   BitReader local = *reader;
   BitReader* r = &local;
+  auto take = [&](uint32_t at) {
+    uint32_t hi = TakeSymbol(r, &high[context]);
+    context = hi;
+    uint32_t v = hi << 4 | TakeSymbol(r, low);
+    if (remap) {
+      uint32_t mag = v & 0x7F;
+      v = (v & 0x80) ? (128 - mag) & 0xFF : 128 + mag;
+    }
+    out[at] = uint8_t(v);
+  };
   uint32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    FillBitsFull(r);
+    if (r->count < 56) break;
+    for (uint32_t k = 0; k < 4; ++k) take(i + k);
+  }
   for (; i + 2 <= count; i += 2) {
     FillBits(r);
-    for (uint32_t k = 0; k < 2; ++k) {
-      uint32_t hi = TakeSymbol(r, &high[context]);
-      context = hi;
-      uint32_t v = hi << 4 | TakeSymbol(r, low);
-      if (remap) {
-        uint32_t mag = v & 0x7F;
-        v = (v & 0x80) ? (128 - mag) & 0xFF : 128 + mag;
-      }
-      out[i + k] = uint8_t(v);
-    }
+    for (uint32_t k = 0; k < 2; ++k) take(i + k);
   }
   for (; i < count; ++i) out[i] = uint8_t(ReadColour(r, high, low, &context, remap));
   *reader = local;
