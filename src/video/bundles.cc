@@ -58,10 +58,12 @@ bool StoreTypes(BitReader* __restrict reader, const CodeTree* __restrict tree,
   BitReader* r = &local;
   bool cut = false;
   uint32_t last = 0;
-  // Four codes from one fill.
+  // Eight codes from a fill of 56 bits, four from one of 32 near the end of
+  // the data.
   for (uint32_t i = 0; i < count;) {
-    FillBits(r);
-    for (uint32_t k = 0; k < 4 && i < count; ++k) {
+    FillBitsFull(r);
+    uint32_t codes = r->count >= 56 ? 8 : 4;
+    for (uint32_t k = 0; k < codes && i < count; ++k) {
       uint32_t s = TakeSymbol(r, tree);
       if (s < 12) {
         out[i++] = uint8_t(s);
@@ -205,16 +207,26 @@ void BuildSignedMotion(const CodeTree* tree, uint16_t* out) {
   }
 }
 
-// Four offsets from one fill.
+// Seven offsets from a fill of 56 bits, four from one of 32 near the end of
+// the data.
 void StoreMotion(BitReader* __restrict reader, const uint16_t* __restrict table,
                  uint8_t* __restrict out, uint32_t count) {
   BitReader local = *reader;
   BitReader* r = &local;
-  for (uint32_t i = 0; i < count; ++i) {
-    if (!(i & 3)) FillBits(r);
+  auto take = [&](uint32_t at) {
     uint32_t e = table[uint32_t(r->cache) & ((1u << (kLookupBits + 1)) - 1)];
     SkipBits(r, e & kEntryLengthMask);
-    out[i] = uint8_t(e >> 8);
+    out[at] = uint8_t(e >> 8);
+  };
+  uint32_t i = 0;
+  for (; i + 7 <= count; i += 7) {
+    FillBitsFull(r);
+    if (r->count < 56) break;
+    for (uint32_t k = 0; k < 7; ++k) take(i + k);
+  }
+  for (uint32_t k = 0; i < count; ++i, ++k) {
+    if (!(k & 3)) FillBits(r);
+    take(i);
   }
   *reader = local;
 }
