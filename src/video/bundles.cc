@@ -48,17 +48,22 @@ inline uint32_t Signed(BitReader* r, uint32_t v) {
   return (v != 0 && ReadBit(r)) ? 0u - v : v;
 }
 
-// The value loops take their output and trees as restrict pointers, so that
-// the byte stores cannot force the reader and tables back to memory.
-bool StoreTypes(BitReader* __restrict r, const CodeTree* __restrict tree, uint8_t* __restrict out,
-                uint32_t count) {
+// The value loops take their output and trees as restrict pointers and work
+// on a copy of the reader, so that the byte stores cannot force the reader
+// and tables back to memory (the caller's reader has its address taken).
+bool StoreTypes(BitReader* __restrict reader, const CodeTree* __restrict tree,
+                uint8_t* __restrict out, uint32_t count) {
   static const uint32_t kRun[4] = {4, 8, 12, 32};
+  BitReader local = *reader;
+  BitReader* r = &local;
   bool cut = false;
   uint32_t last = 0;
-  // Four codes from one fill.
+  // Eight codes from a fill of 56 bits, four from one of 32 near the end of
+  // the data.
   for (uint32_t i = 0; i < count;) {
-    FillBits(r);
-    for (uint32_t k = 0; k < 4 && i < count; ++k) {
+    FillBitsFull(r);
+    uint32_t codes = r->count >= 56 ? 8 : 4;
+    for (uint32_t k = 0; k < codes && i < count; ++k) {
       uint32_t s = TakeSymbol(r, tree);
       if (s < 12) {
         out[i++] = uint8_t(s);
@@ -74,6 +79,7 @@ bool StoreTypes(BitReader* __restrict r, const CodeTree* __restrict tree, uint8_
       i += run;
     }
   }
+  *reader = local;
   return cut;
 }
 
@@ -99,24 +105,35 @@ inline uint32_t ReadColour(BitReader* __restrict r, const CodeTree* __restrict h
   return v;
 }
 
-uint32_t StoreColours(BitReader* __restrict r, const CodeTree* __restrict high,
+// A colour's two codes take at most 14 bits: four colours from a fill of 56
+// bits, two from one of 32 near the end of the data.
+uint32_t StoreColours(BitReader* __restrict reader, const CodeTree* __restrict high,
                       const CodeTree* __restrict low, uint32_t context, bool remap,
                       uint8_t* __restrict out, uint32_t count) {
+  BitReader local = *reader;
+  BitReader* r = &local;
+  auto take = [&](uint32_t at) {
+    uint32_t hi = TakeSymbol(r, &high[context]);
+    context = hi;
+    uint32_t v = hi << 4 | TakeSymbol(r, low);
+    if (remap) {
+      uint32_t mag = v & 0x7F;
+      v = (v & 0x80) ? (128 - mag) & 0xFF : 128 + mag;
+    }
+    out[at] = uint8_t(v);
+  };
   uint32_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    FillBitsFull(r);
+    if (r->count < 56) break;
+    for (uint32_t k = 0; k < 4; ++k) take(i + k);
+  }
   for (; i + 2 <= count; i += 2) {
     FillBits(r);
-    for (uint32_t k = 0; k < 2; ++k) {
-      uint32_t hi = TakeSymbol(r, &high[context]);
-      context = hi;
-      uint32_t v = hi << 4 | TakeSymbol(r, low);
-      if (remap) {
-        uint32_t mag = v & 0x7F;
-        v = (v & 0x80) ? (128 - mag) & 0xFF : 128 + mag;
-      }
-      out[i + k] = uint8_t(v);
-    }
+    for (uint32_t k = 0; k < 2; ++k) take(i + k);
   }
   for (; i < count; ++i) out[i] = uint8_t(ReadColour(r, high, low, &context, remap));
+  *reader = local;
   return context;
 }
 
@@ -140,16 +157,18 @@ void RefillColours(PlaneState* state, Bundle* b, BitReader* r) {
 // three pairs of at most kPairBits. A pair that does not fit its lookup is
 // read code by code (each read filling the cache as needed, which leaves
 // enough bits for the pairs after it).
-void StorePatterns(BitReader* __restrict r, const CodeTree* __restrict tree,
+void StorePatterns(BitReader* __restrict reader, const CodeTree* __restrict tree,
                    const uint16_t* __restrict pairs, uint8_t* __restrict out, uint32_t count) {
+  BitReader local = *reader;
+  BitReader* r = &local;
   uint32_t i = 0;
   for (; i + 3 <= count; i += 3) {
     FillBits(r);
     for (uint32_t k = 0; k < 3; ++k) {
       uint32_t e = pairs[uint32_t(r->cache) & ((1u << kPairBits) - 1)];
       if (e) {
-        SkipBits(r, e >> 8);
-        out[i + k] = uint8_t(e);
+        SkipBits(r, e & kEntryLengthMask);
+        out[i + k] = uint8_t(e >> 6);
       } else {
         uint32_t lo = ReadSymbol(r, tree);
         uint32_t hi = ReadSymbol(r, tree);
@@ -162,6 +181,7 @@ void StorePatterns(BitReader* __restrict r, const CodeTree* __restrict tree,
     uint32_t hi = ReadSymbol(r, tree);
     out[i] = uint8_t(lo | hi << 4);
   }
+  *reader = local;
 }
 
 void RefillPatterns(PlaneState* state, Bundle* b, BitReader* r) {
@@ -174,26 +194,44 @@ void RefillPatterns(PlaneState* state, Bundle* b, BitReader* r) {
   StorePatterns(r, &b->tree, state->patternPairs, b->buffer, count);
 }
 
-// Four offsets (a code and a sign bit each) from one fill, the sign taken
-// without a branch: a zero offset consumes no sign bit.
-void StoreMotion(BitReader* __restrict r, const CodeTree* __restrict tree,
-                 uint8_t* __restrict out,
-                 uint32_t count) {
-  uint32_t i = 0;
-  for (; i + 4 <= count; i += 4) {
-    FillBits(r);
-    for (uint32_t k = 0; k < 4; ++k) {
-      uint32_t v = TakeSymbol(r, tree);
-      uint32_t nonzero = v != 0;
-      uint32_t negate = 0u - (uint32_t(r->cache) & nonzero);
-      SkipBits(r, nonzero);
-      out[i + k] = uint8_t((v ^ negate) - negate);
-    }
+// An offset's code and its sign bit (none for 0) in one lookup: entry =
+// offset << 8 | bits taken, indexed by the 7 bits of the longest code and
+// the sign bit after it.
+void BuildSignedMotion(const CodeTree* tree, uint16_t* out) {
+  for (uint32_t i = 0; i < (1u << (kLookupBits + 1)); ++i) {
+    uint32_t e = tree->lookup[i & ((1u << kLookupBits) - 1)];
+    uint32_t length = e & kEntryLengthMask, v = e >> 8;
+    uint32_t nonzero = v != 0;
+    uint32_t value = (i >> length) & nonzero ? 0u - v : v;
+    out[i] = uint16_t(uint8_t(value) << 8 | (length + nonzero));
   }
-  for (; i < count; ++i) out[i] = uint8_t(Signed(r, ReadSymbol(r, tree)));
 }
 
-void RefillMotion(PlaneState* state, Bundle* b, BitReader* r) {
+// Seven offsets from a fill of 56 bits, four from one of 32 near the end of
+// the data.
+void StoreMotion(BitReader* __restrict reader, const uint16_t* __restrict table,
+                 uint8_t* __restrict out, uint32_t count) {
+  BitReader local = *reader;
+  BitReader* r = &local;
+  auto take = [&](uint32_t at) {
+    uint32_t e = table[uint32_t(r->cache) & ((1u << (kLookupBits + 1)) - 1)];
+    SkipBits(r, e & kEntryLengthMask);
+    out[at] = uint8_t(e >> 8);
+  };
+  uint32_t i = 0;
+  for (; i + 7 <= count; i += 7) {
+    FillBitsFull(r);
+    if (r->count < 56) break;
+    for (uint32_t k = 0; k < 7; ++k) take(i + k);
+  }
+  for (uint32_t k = 0; i < count; ++i, ++k) {
+    if (!(k & 3)) FillBits(r);
+    take(i);
+  }
+  *reader = local;
+}
+
+void RefillMotion(PlaneState* state, Bundle* b, BitReader* r, uint32_t axis) {
   uint32_t count;
   if (!StartRefill(state, b, r, &count)) return;
   uint8_t* out = b->buffer;
@@ -201,7 +239,37 @@ void RefillMotion(PlaneState* state, Bundle* b, BitReader* r) {
     memset(out, int(uint8_t(Signed(r, ReadBits(r, 4)))), count);
     return;
   }
-  StoreMotion(r, &b->tree, out, count);
+  if (!state->signedMotionBuilt[axis]) {
+    BuildSignedMotion(&b->tree, state->signedMotion[axis]);
+    state->signedMotionBuilt[axis] = true;
+  }
+  StoreMotion(r, state->signedMotion[axis], out, count);
+}
+
+// The values after the first: groups of eight deltas, each group opened by
+// the width of its deltas. Two deltas (at most 15 bits and a sign each) from
+// one fill and no branch per delta: a zero delta, or a width of 0, consumes
+// no sign bit.
+void StoreDcDeltas(BitReader* __restrict reader, uint32_t v, uint8_t* __restrict out,
+                   uint32_t count) {
+  BitReader local = *reader;
+  BitReader* r = &local;
+  for (uint32_t i = 1; i < count;) {
+    uint32_t group = count - i < 8 ? count - i : 8;
+    uint32_t len = ReadBits(r, 4);
+    uint32_t mask = (1u << len) - 1;
+    for (uint32_t g = 0; g < group; ++g, ++i) {
+      if (!(g & 1)) FillBits(r);
+      uint32_t delta = uint32_t(r->cache) & mask;
+      uint32_t nonzero = delta != 0;
+      uint32_t negate = 0u - (uint32_t(r->cache >> len) & nonzero);
+      SkipBits(r, len + nonzero);
+      v += (delta ^ negate) - negate;
+      uint16_t stored = uint16_t(v);
+      memcpy(out + 2 * i, &stored, 2);
+    }
+  }
+  *reader = local;
 }
 
 void RefillDc(PlaneState* state, Bundle* b, BitReader* r) {
@@ -212,28 +280,22 @@ void RefillDc(PlaneState* state, Bundle* b, BitReader* r) {
                               : ReadBits(r, b->valueBits);
   uint16_t stored = uint16_t(v);
   memcpy(out, &stored, 2);
-  for (uint32_t i = 1; i < count;) {
-    uint32_t group = count - i < 8 ? count - i : 8;
-    uint32_t len = ReadBits(r, 4);
-    for (uint32_t g = 0; g < group; ++g, ++i) {
-      if (len) v += Signed(r, ReadBits(r, len));
-      stored = uint16_t(v);
-      memcpy(out + 2 * i, &stored, 2);
-    }
-  }
+  StoreDcDeltas(r, v, out, count);
 }
 
-void StoreRuns(BitReader* __restrict r, const CodeTree* __restrict tree,
+void StoreRuns(BitReader* __restrict reader, const CodeTree* __restrict tree,
                const uint16_t* __restrict pairs, uint8_t* __restrict out, uint32_t count) {
+  BitReader local = *reader;
+  BitReader* r = &local;
   uint32_t i = 0;
   for (; i + 6 <= count; i += 6) {
     FillBits(r);
     for (uint32_t k = 0; k < 6; k += 2) {
       uint32_t e = pairs[uint32_t(r->cache) & ((1u << kPairBits) - 1)];
       if (e) {
-        SkipBits(r, e >> 8);
-        out[i + k] = uint8_t(e & 15);
-        out[i + k + 1] = uint8_t(e >> 4 & 15);
+        SkipBits(r, e & kEntryLengthMask);
+        out[i + k] = uint8_t(e >> 6 & 15);
+        out[i + k + 1] = uint8_t(e >> 10);
       } else {
         out[i + k] = uint8_t(ReadSymbol(r, tree));
         out[i + k + 1] = uint8_t(ReadSymbol(r, tree));
@@ -241,6 +303,7 @@ void StoreRuns(BitReader* __restrict r, const CodeTree* __restrict tree,
     }
   }
   for (; i < count; ++i) out[i] = uint8_t(ReadSymbol(r, tree));
+  *reader = local;
 }
 
 void RefillRuns(PlaneState* state, Bundle* b, BitReader* r) {
@@ -288,6 +351,7 @@ void SetUpBundles(PlaneState* state, uint8_t* const buffers[kBundleCount],
     b->signedStart = id == kDcInter ? 1024 : 0;
   }
   state->patternPairsBuilt = state->runPairsBuilt = false;
+  state->signedMotionBuilt[0] = state->signedMotionBuilt[1] = false;
 }
 
 void ReadPlaneTrees(PlaneState* state) {
@@ -303,6 +367,7 @@ void ReadPlaneTrees(PlaneState* state) {
   if (!clean) state->faults |= kPlaneRepaired;
   state->colourContext = 0;
   state->patternPairsBuilt = state->runPairsBuilt = false;
+  state->signedMotionBuilt[0] = state->signedMotionBuilt[1] = false;
 }
 
 void RefillBundle(PlaneState* state, int id) {
@@ -324,7 +389,7 @@ void RefillBundle(PlaneState* state, int id) {
       break;
     case kMotionX:
     case kMotionY:
-      RefillMotion(state, b, &r);
+      RefillMotion(state, b, &r, uint32_t(id - kMotionX));
       break;
     case kDcIntra:
     case kDcInter:

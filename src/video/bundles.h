@@ -60,6 +60,10 @@ struct PlaneState {
   bool patternPairsBuilt, runPairsBuilt;
   uint16_t patternPairs[1 << kPairBits];
   uint16_t runPairs[1 << kPairBits];
+  // Each axis's offsets with their sign bits (BuildSignedMotion), built
+  // when a refill first needs them, like the pairs.
+  bool signedMotionBuilt[2];
+  uint16_t signedMotion[2][1 << (kLookupBits + 1)];
   bool remapColours;         // revisions before 'i' store colours offset by 128
   IdctTransform transform;   // plain or fast, same results
   uint32_t faults;

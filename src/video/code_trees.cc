@@ -117,7 +117,14 @@ void MergeLevel(BitReader* reader, const uint8_t* in, uint8_t* out, uint32_t siz
     const uint8_t* a = in + group;
     const uint8_t* b = a + size;
     uint32_t ia = 0, ib = 0, o = group;
-    while (ia < size && ib < size) out[o++] = ReadBit(reader) ? b[ib++] : a[ia++];
+    // The pick by a mask: the bits are as good as random.
+    while (ia < size && ib < size) {
+      uint32_t bit = ReadBit(reader);
+      uint32_t va = a[ia], vb = b[ib];
+      out[o++] = uint8_t(va ^ ((va ^ vb) & (0u - bit)));
+      ib += bit;
+      ia += bit ^ 1;
+    }
     while (ia < size) out[o++] = a[ia++];
     while (ib < size) out[o++] = b[ib++];
   }
@@ -132,21 +139,39 @@ void BuildLookup(CodeTree* tree) {
   uint32_t filled = 1u << tree->longest;
   for (uint32_t i = 0; i < filled; ++i) {
     uint8_t e = tree->table[i];
-    tree->lookup[i] = uint8_t((e & 0xF0) | tree->symbols[e & 15]);
+    tree->lookup[i] = uint16_t(tree->symbols[e & 15] << 8 | e >> 4);
   }
-  // Bits past the longest code do not change the entry.
-  for (; filled < (1u << kLookupBits); filled *= 2)
-    memcpy(tree->lookup + filled, tree->lookup, filled);
+  // Bits past the longest code do not change the entry. Copied eight
+  // entries at a time (no tree's longest code is shorter than 3 bits): a
+  // memcpy of a variable size costs more to start than these copies take.
+  static_assert(*std::min_element(kLongest.begin(), kLongest.end()) >= 3);
+  for (uint32_t i = filled & ~7u; i < (1u << kLookupBits); i += 8)
+    memcpy(tree->lookup + i, tree->lookup + (i & (filled - 1)), 8 * sizeof tree->lookup[0]);
 }
 
 void BuildPairLookup(const CodeTree* first, const CodeTree* second, uint32_t bits,
                      uint16_t* out) {
-  const uint32_t mask = (1u << kLookupBits) - 1;
-  for (uint32_t i = 0; i < (1u << bits); ++i) {
-    uint32_t a = first->lookup[i & mask];
-    uint32_t b = second->lookup[(i >> (a >> 4)) & mask];
-    uint32_t length = (a >> 4) + (b >> 4);
-    out[i] = length <= bits ? uint16_t(length << 8 | (b & 15) << 4 | (a & 15)) : 0;
+  // The second code's entry for each index bit above the first code, as
+  // symbol << 10 | length: a pair fits when that length is at most the bits
+  // left.
+  uint16_t next[1 << kLookupBits];
+  for (uint32_t j = 0; j < (1u << kLookupBits); ++j) {
+    uint32_t b = second->lookup[j];
+    next[j] = uint16_t((b >> 8) << 10 | (b & kEntryLengthMask));
+  }
+  // Each first code fills the indices that begin with it, a stride of its
+  // length apart. Index c < 2^length is the code itself (the entries past
+  // the longest code repeat).
+  for (uint32_t c = 0; c < (1u << first->longest); ++c) {
+    uint32_t a = first->lookup[c];
+    uint32_t length = a & kEntryLengthMask;
+    if (c >> length) continue;
+    uint32_t add = (a >> 8) << 6 | length;
+    uint32_t left = bits - length;
+    for (uint32_t j = 0; j < (1u << left); ++j) {
+      uint32_t v = next[j & ((1u << kLookupBits) - 1)];
+      out[c | j << length] = uint16_t((v & kEntryLengthMask) <= left ? v + add : 0);
+    }
   }
 }
 

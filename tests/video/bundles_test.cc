@@ -2,6 +2,9 @@
 // and revision remap, motion signs, DC groups, and the malformed counts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "stream_builder.h"
 
 namespace kivo {
@@ -243,6 +246,77 @@ TEST(Bundles, DcValuesInGroupsOfEightWithWrappingDeltas) {
             (10u + 10 + 4 + 4 + 4 + 4) + (10 + 11 + 4 + 16) + (10 + 11));
 }
 
+// Offsets under trees with codes of 1 to 7 bits, a different one for each
+// axis, so that a sign bit also follows the longest codes.
+TEST(Bundles, MotionSignsAfterCodesOfEveryLength) {
+  std::mt19937 random(3);
+  CodeTree trees[2];
+  for (CodeTree& t : trees) {
+    for (int i = 0; i < 16; ++i) t.symbols[i] = uint8_t(i);
+    std::shuffle(t.symbols, t.symbols + 16, random);
+    t.longest = FixedTreeLongest(13);
+    t.table = FixedTreeTable(13);
+    BuildLookup(&t);
+  }
+  test::BitWriter w;
+  std::vector<int> want[2];
+  for (int axis = 0; axis < 2; ++axis) {
+    w.Put(23, 10);
+    w.Bit(0);
+    for (int i = 0; i < 23; ++i) {
+      uint32_t slot = random() % 16, v = trees[axis].symbols[slot];
+      for (uint32_t c = 0; c < 128; ++c)  // the code of the slot from the table
+        if ((trees[axis].table[c] & 15) == slot && c >> (trees[axis].table[c] >> 4) == 0)
+          w.Put(c, trees[axis].table[c] >> 4);
+      uint32_t negative = v ? random() % 2 : 0;
+      if (v) w.Bit(negative);
+      want[axis].push_back(negative ? -int(v) : int(v));
+    }
+  }
+  BundleBench b(w);
+  b.state.bundles[kMotionX].tree = trees[0];
+  b.state.bundles[kMotionY].tree = trees[1];
+  RefillBundle(&b.state, kMotionX);
+  RefillBundle(&b.state, kMotionY);
+  EXPECT_EQ(b.Values(kMotionX), want[0]);
+  EXPECT_EQ(b.Values(kMotionY), want[1]);
+  EXPECT_EQ(BitsConsumed(&b.state.reader), uint64_t(w.bits));
+}
+
+// Long refills of random deltas: every width, zero deltas among them, and
+// counts that end inside a group.
+TEST(Bundles, DcDeltasOfEveryWidthAndZeros) {
+  std::mt19937 random(7);
+  test::BitWriter w;
+  std::vector<std::vector<int>> want;
+  for (uint32_t count : {1u, 8u, 9u, 200u, 517u}) {
+    w.Put(count, 10);
+    int16_t v = int16_t(random() % 2048);
+    w.Put(uint32_t(v), 11);
+    std::vector<int> values{v};
+    for (uint32_t i = 1; i < count; i += 8) {
+      uint32_t len = random() % 16;
+      w.Put(len, 4);
+      for (uint32_t g = 0; g < 8 && i + g < count; ++g) {
+        uint32_t delta = len && random() % 3 ? random() % (1u << len) : 0;
+        w.Put(delta, len);
+        uint32_t negative = delta ? random() % 2 : 0;
+        if (delta) w.Bit(negative);
+        v = int16_t(v + (negative ? -int32_t(delta) : int32_t(delta)));
+        values.push_back(v);
+      }
+    }
+    want.push_back(values);
+  }
+  BundleBench b(w);
+  for (const std::vector<int>& values : want) {
+    RefillBundle(&b.state, kDcIntra);
+    ASSERT_EQ(b.Values(kDcIntra), values);
+  }
+  EXPECT_EQ(b.state.faults, 0u);
+  EXPECT_EQ(BitsConsumed(&b.state.reader), uint64_t(w.bits));
+}
+
 TEST(Bundles, RunLengthsFillOrListSymbols) {
   test::BitWriter w;
   w.Put(3, 10);
@@ -293,6 +367,32 @@ TEST(Bundles, PairedCodesReadTheSameShortOrLong) {
   RefillBundle(&b.state, kRunLengths);
   EXPECT_EQ(b.Values(kRunLengths), runs);
   EXPECT_EQ(BitsConsumed(&b.state.reader), uint64_t(w.bits));
+}
+
+// The pair lookup against two single lookups at every index, for pairs of
+// all fixed trees with shuffled symbols.
+TEST(Bundles, PairLookupMatchesTwoSingleLookups) {
+  std::mt19937 random(5);
+  CodeTree trees[kTreeCount];
+  for (uint32_t t = 0; t < kTreeCount; ++t) {
+    for (int i = 0; i < 16; ++i) trees[t].symbols[i] = uint8_t(i);
+    std::shuffle(trees[t].symbols, trees[t].symbols + 16, random);
+    trees[t].longest = FixedTreeLongest(t);
+    trees[t].table = FixedTreeTable(t);
+    BuildLookup(&trees[t]);
+  }
+  static uint16_t pairs[1 << kPairBits];
+  for (uint32_t a = 0; a < kTreeCount; ++a)
+    for (uint32_t b = 0; b < kTreeCount; b += a % 4 + 1) {
+      BuildPairLookup(&trees[a], &trees[b], kPairBits, pairs);
+      for (uint32_t i = 0; i < (1u << kPairBits); ++i) {
+        uint32_t x = trees[a].lookup[i & 127];
+        uint32_t y = trees[b].lookup[(i >> (x & 63)) & 127];
+        uint32_t length = (x & 63) + (y & 63);
+        uint32_t want = length <= kPairBits ? (y >> 8) << 10 | (x >> 8) << 6 | length : 0;
+        ASSERT_EQ(pairs[i], want) << a << " " << b << " " << i;
+      }
+    }
 }
 
 }  // namespace
