@@ -149,9 +149,12 @@ bool WalkList(BitReader* reader, CoefficientList* list, uint32_t valueBits, Valu
         in[back++] = Entry(k + 12, kQuad);
       } else {
         // Each index of the quad: a 1 bit pushes it as a single, a 0 bit is
-        // followed by its value.
+        // followed by its value. With values of up to 7 bits the whole quad
+        // fits in the 32 bits one fill leaves.
+        const bool oneFill = valueBits <= 7;
+        if (oneFill) FillBitsFull(reader);
         for (uint32_t j = k; j < k + 4; ++j) {
-          FillBitsFull(reader);
+          if (!oneFill) FillBitsFull(reader);
           uint32_t bits = uint32_t(reader->cache);
           uint32_t pushed = bits & 1;
           if constexpr (Values::kBranchFree) {
