@@ -55,6 +55,8 @@ inline void Store8(uint8_t* p, uint64_t v) { memcpy(p, &v, 8); }
 // 0). Residues count operations and may stop.
 struct CoefficientValues {
   static constexpr bool kBranchFree = true;
+  static constexpr bool kWholeQuads = false;
+  bool WholeQuad(BitReader*, uint32_t, uint8_t*, uint32_t*) { return false; }
   int16_t* block;
   uint32_t top;  // 1 << b: the implied top bit; the sign sits there in `bits`
   uint32_t b;
@@ -153,7 +155,9 @@ bool WalkList(BitReader* reader, CoefficientList* list, uint32_t valueBits, Valu
         // fits in the 32 bits one fill leaves.
         const bool oneFill = valueBits <= 7;
         if (oneFill) FillBitsFull(reader);
-        for (uint32_t j = k; j < k + 4; ++j) {
+        bool whole = false;
+        if constexpr (Values::kWholeQuads) whole = values.WholeQuad(reader, k, out, &outFront);
+        for (uint32_t j = k; !whole && j < k + 4; ++j) {
           if (!oneFill) FillBitsFull(reader);
           uint32_t bits = uint32_t(reader->cache);
           uint32_t pushed = bits & 1;
@@ -217,9 +221,60 @@ void DecodeCoefficients(BitReader* stream, int16_t block[64]) {
 
 namespace {
 
+// A quad of residue indices takes at most 8 bits: per index a 1 bit (pushed)
+// or a 0 bit and the sign. kQuadTables.bits maps those 8 bits to the pushed
+// indices (low nibble), the negative ones (next nibble) and the bits used,
+// so that only one lookup lies on the reader's chain; .shapes gives for a
+// pushed nibble the count taken, the taken offsets packed from the lowest
+// byte and the pushed ones as single entries packed from the highest byte
+// down (the order of pushes at the front).
+struct QuadShape {
+  uint32_t taken, takenOffsets, pushedEntries;
+};
+struct QuadTables {
+  uint16_t bits[256];
+  QuadShape shapes[16];
+  uint32_t bytes[16];  // byte i 0xFF when bit i of the index is set
+};
+constexpr QuadTables MakeQuadTables() {
+  QuadTables t{};
+  for (uint32_t v = 0; v < 256; ++v) {
+    uint32_t at = 0, pushed = 0, negative = 0;
+    for (uint32_t i = 0; i < 4; ++i) {
+      if (v >> at & 1) {
+        pushed |= 1u << i;
+        at += 1;
+      } else {
+        negative |= (v >> (at + 1) & 1) << i;
+        at += 2;
+      }
+    }
+    t.bits[v] = uint16_t(pushed | negative << 4 | at << 8);
+  }
+  for (uint32_t p = 0; p < 16; ++p) {
+    uint32_t taken = 0, pushedCount = 0, takenOffsets = 0, pushedEntries = 0;
+    for (uint32_t i = 0; i < 4; ++i) {
+      if (p >> i & 1)
+        pushedEntries |= uint32_t(Entry(i, kSingle)) << (24 - 8 * pushedCount++);
+      else
+        takenOffsets |= i << (8 * taken++);
+    }
+    t.shapes[p] = QuadShape{taken, takenOffsets, pushedEntries};
+    uint32_t bytes = 0;
+    for (uint32_t i = 0; i < 4; ++i)
+      if (p >> i & 1) bytes |= 0xFFu << (8 * i);
+    t.bytes[p] = bytes;
+  }
+  return t;
+}
+constexpr QuadTables kQuadTables = MakeQuadTables();
+
+inline void Store4(uint8_t* p, uint32_t v) { memcpy(p, &v, 4); }
+
 // A new residue value is +-mask by its sign bit; each is an operation.
 struct ResidueValues {
   static constexpr bool kBranchFree = true;
+  static constexpr bool kWholeQuads = true;
   uint8_t* residue;
   uint8_t* nonzero;
   uint32_t* nonzeroCount;
@@ -229,6 +284,27 @@ struct ResidueValues {
     nonzero[(*nonzeroCount)++] = uint8_t(j);
     residue[j] = uint8_t(sign ? 0u - mask : mask);
     return ++*done <= limit;
+  }
+  // The quad at k from a filled cache in one step, unless its operations
+  // would reach past the limit (then the caller goes index by index to stop
+  // at the right one). The quad's indices are new: their residue bytes
+  // are 0 and none is in `nonzero` yet, so 4 bytes fit there.
+  inline bool WholeQuad(BitReader* reader, uint32_t k, uint8_t* out, uint32_t* outFront) {
+    uint32_t t = kQuadTables.bits[reader->cache & 255];
+    uint32_t pushed = t & 15, negative = t >> 4 & 15;
+    const QuadShape& shape = kQuadTables.shapes[pushed];
+    if (*done + shape.taken > limit) return false;
+    SkipBits(reader, t >> 8);
+    uint32_t negativeBytes = kQuadTables.bytes[negative];
+    uint32_t positiveBytes = kQuadTables.bytes[~pushed & 15] & ~negativeBytes;
+    Store4(residue + k, (positiveBytes & (mask * 0x01010101u)) |
+                            (negativeBytes & (uint8_t(0u - mask) * 0x01010101u)));
+    Store4(nonzero + *nonzeroCount, shape.takenOffsets + k * 0x01010101u);
+    *nonzeroCount += shape.taken;
+    Store4(out + *outFront - 4, shape.pushedEntries + (k << 2) * 0x01010101u);
+    *outFront -= 4 - shape.taken;
+    *done += shape.taken;
+    return true;
   }
   // A pushed index stores the 0 it holds and counts nothing.
   inline bool Quad(uint32_t j, uint32_t sign, uint32_t pushed) {
