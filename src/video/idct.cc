@@ -46,11 +46,21 @@ inline uint32_t Dequantise(int16_t coefficient, int32_t q) {
 // columns per instruction. A column whose AC coefficients are zero gets
 // e_0 from the transform as well, so no column needs a shortcut; blocks
 // whose coefficients lie in the first two rows leave out the zero rows'
-// dequantising and terms.
+// dequantising and terms, and those with only a first row (every column
+// pass giving e_0 to all rows) take one row pass for all eight rows.
 void IdctPlain(const int16_t block[64], const int32_t quantiser[64], int32_t out[64]) {
   uint32_t rows[8][8];
-  int16_t later = 0;
+  int16_t later = 0, second = 0;
   for (int i = 16; i < 64; ++i) later |= block[i];
+  for (int i = 8; i < 16; ++i) second |= block[i];
+  if ((later | second) == 0) {
+    uint32_t e[8], o[8];
+    for (int c = 0; c < 8; ++c) e[c] = Dequantise(block[c], quantiser[c]);
+    Transform8(e, o);
+    for (int c = 0; c < 8; ++c) out[c] = int32_t(o[c] + 127) >> 8;
+    for (int r = 1; r < 8; ++r) memcpy(out + 8 * r, out, 8 * sizeof(int32_t));
+    return;
+  }
   const int count = later ? 8 : 2;
   for (int r = 0; r < count; ++r)
     for (int c = 0; c < 8; ++c) rows[r][c] = Dequantise(block[8 * r + c], quantiser[8 * r + c]);

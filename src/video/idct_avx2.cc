@@ -85,6 +85,32 @@ inline __attribute__((always_inline)) void Transpose8(__m256i r[8]) {
   }
 }
 
+// A block with coefficients in its first row only: every column pass gives
+// e_0 to all rows, so the eight rows are one row's transform. That row is
+// taken across the lanes: register c holds input c in every lane, and
+// output c is then picked from lane c of register c.
+inline __attribute__((always_inline)) void FirstRowOnly(const int16_t block[64],
+                                                        const int32_t quantiser[64],
+                                                        int32_t out[64]) {
+  __m256i coefficients =
+      _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block)));
+  __m256i q = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(quantiser));
+  __m256i row = _mm256_srai_epi32(_mm256_mullo_epi32(coefficients, q), 11);
+  __m256i e[8];
+  for (int c = 0; c < 8; ++c) e[c] = _mm256_permutevar8x32_epi32(row, _mm256_set1_epi32(c));
+  Transform8(e, e);
+  __m256i x = e[0];
+  x = _mm256_blend_epi32(x, e[1], 0x02);
+  x = _mm256_blend_epi32(x, e[2], 0x04);
+  x = _mm256_blend_epi32(x, e[3], 0x08);
+  x = _mm256_blend_epi32(x, e[4], 0x10);
+  x = _mm256_blend_epi32(x, e[5], 0x20);
+  x = _mm256_blend_epi32(x, e[6], 0x40);
+  x = _mm256_blend_epi32(x, e[7], 0x80);
+  x = _mm256_srai_epi32(_mm256_add_epi32(x, _mm256_set1_epi32(127)), 8);
+  for (int r = 0; r < 8; ++r) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8 * r), x);
+}
+
 }  // namespace
 
 KIVO_IDCT_AVX2_ENTRY void IdctAvx2(const int16_t block[64], const int32_t quantiser[64],
@@ -93,12 +119,20 @@ KIVO_IDCT_AVX2_ENTRY void IdctAvx2(const int16_t block[64], const int32_t quanti
   // columns at once.
   __m256i rows[8];
   // Blocks whose coefficients lie in the first two rows (most smooth ones)
-  // skip the dequantising and the terms of the zero rows.
+  // skip the dequantising and the terms of the zero rows; those with a
+  // first row only need one row pass.
   __m256i later = _mm256_setzero_si256();
   for (int r = 2; r < 8; r += 2)
     later = _mm256_or_si256(later,
                             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 8 * r)));
   const bool firstTwo = _mm256_testz_si256(later, later) != 0;
+  if (firstTwo) {
+    __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8));
+    if (_mm_testz_si128(second, second)) {
+      FirstRowOnly(block, quantiser, out);
+      return;
+    }
+  }
   const int count = firstTwo ? 2 : 8;
   for (int r = 0; r < count; ++r) {
     __m256i coefficients =

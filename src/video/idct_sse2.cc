@@ -74,16 +74,49 @@ inline void Transpose4(__m128i& r0, __m128i& r1, __m128i& r2, __m128i& r3) {
   r3 = _mm_unpackhi_epi64(t2, t3);
 }
 
+// A block with coefficients in its first row only: every column pass gives
+// e_0 to all rows, so the eight rows are one row's transform. That row is
+// taken across the lanes: register c holds input c in every lane, and
+// output c is then gathered from lane 0 of register c.
+inline void FirstRowOnly(const int16_t block[64], const int32_t quantiser[64], int32_t out[64]) {
+  __m128i coefficients = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+  __m128i sign = _mm_srai_epi16(coefficients, 15);
+  __m128i lo = _mm_unpacklo_epi16(coefficients, sign), hi = _mm_unpackhi_epi16(coefficients, sign);
+  const __m128i* q = reinterpret_cast<const __m128i*>(quantiser);
+  lo = _mm_srai_epi32(MulLow(lo, _mm_loadu_si128(q)), 11);
+  hi = _mm_srai_epi32(MulLow(hi, _mm_loadu_si128(q + 1)), 11);
+  __m128i e[8] = {_mm_shuffle_epi32(lo, 0x00), _mm_shuffle_epi32(lo, 0x55),
+                  _mm_shuffle_epi32(lo, 0xAA), _mm_shuffle_epi32(lo, 0xFF),
+                  _mm_shuffle_epi32(hi, 0x00), _mm_shuffle_epi32(hi, 0x55),
+                  _mm_shuffle_epi32(hi, 0xAA), _mm_shuffle_epi32(hi, 0xFF)};
+  Transform8(e, e);
+  const __m128i round = _mm_set1_epi32(127);
+  __m128i x0 = _mm_unpacklo_epi64(_mm_unpacklo_epi32(e[0], e[1]), _mm_unpacklo_epi32(e[2], e[3]));
+  __m128i x1 = _mm_unpacklo_epi64(_mm_unpacklo_epi32(e[4], e[5]), _mm_unpacklo_epi32(e[6], e[7]));
+  x0 = _mm_srai_epi32(_mm_add_epi32(x0, round), 8);
+  x1 = _mm_srai_epi32(_mm_add_epi32(x1, round), 8);
+  for (int r = 0; r < 8; ++r) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * r), x0);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * r + 4), x1);
+  }
+}
+
 }  // namespace
 
 void IdctSse2(const int16_t block[64], const int32_t quantiser[64], int32_t out[64]) {
   // half[h][r]: row r of the column results for columns 4h .. 4h + 3.
   __m128i half[2][8];
   // Blocks whose coefficients lie in the first two rows (most smooth ones)
-  // skip the dequantising and the terms of the zero rows.
+  // skip the dequantising and the terms of the zero rows; those with a
+  // first row only need one row pass.
   __m128i later = _mm_setzero_si128();
   for (int r = 2; r < 8; ++r)
     later = _mm_or_si128(later, _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * r)));
+  __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8));
+  if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_or_si128(later, second), _mm_setzero_si128())) == 0xFFFF) {
+    FirstRowOnly(block, quantiser, out);
+    return;
+  }
   const bool firstTwo =
       _mm_movemask_epi8(_mm_cmpeq_epi8(later, _mm_setzero_si128())) == 0xFFFF;
   const int rows = firstTwo ? 2 : 8;
