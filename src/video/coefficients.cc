@@ -194,14 +194,14 @@ bool WalkList(BitReader* reader, CoefficientList* list, uint32_t valueBits, Valu
 // Blocks with this many bit planes or more take the entry-by-entry walk.
 constexpr uint32_t kManyPlanes = 8;
 
-void DecodeCoefficients(BitReader* stream, int16_t block[64]) {
+uint32_t DecodeCoefficients(BitReader* stream, int16_t block[64]) {
   // A local reader: the list's byte stores could otherwise alias it.
   BitReader local = *stream;
   BitReader* reader = &local;
   uint32_t n = ReadBits(reader, 4);
   if (n == 0) {
     *stream = local;
-    return;
+    return 0;
   }
   static const uint8_t kInitial[6] = {Entry(4, kGroup), Entry(24, kGroup), Entry(44, kGroup),
                                       Entry(1, kSingle), Entry(2, kSingle), Entry(3, kSingle)};
@@ -217,6 +217,7 @@ void DecodeCoefficients(BitReader* stream, int16_t block[64]) {
       WalkList<false>(reader, &list, b + 1, values);
   }
   *stream = local;
+  return n;
 }
 
 namespace {

@@ -98,6 +98,10 @@ void IdctPlain(const int16_t block[64], const int32_t quantiser[64], int32_t out
   }
 }
 
+uint8_t IdctDcOnly(int16_t dc, const int32_t quantiser[64]) {
+  return uint8_t(int32_t(Dequantise(dc, quantiser[0]) + 127) >> 8);
+}
+
 // The byte loops take dst (and prediction) as restrict, so that the
 // compiler may do a row at a time.
 void IdctPut(uint8_t* __restrict dst, uint32_t pitch, const int16_t block[64],

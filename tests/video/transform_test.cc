@@ -117,6 +117,19 @@ TEST(InverseDct, MatchesTheWrappingModelOnRandomAndExtremeBlocks) {
   }
 }
 
+TEST(InverseDct, ABlockWithoutAcIsTheOneValueOfIdctDcOnly) {
+  std::mt19937 rng(7);
+  for (int trial = 0; trial < 2000; ++trial) {
+    int16_t block[64] = {};
+    block[0] = trial < 2 ? int16_t(trial ? 32767 : -32768) : int16_t(rng());
+    const int32_t* q = (trial & 1) ? kIntraQuantiser[trial % 16] : kInterQuantiser[trial % 16];
+    int32_t want[64];
+    IdctPlain(block, q, want);
+    for (int i = 0; i < 64; ++i)
+      ASSERT_EQ(IdctDcOnly(block[0], q), uint8_t(want[i])) << "trial " << trial << " at " << i;
+  }
+}
+
 TEST(InverseDct, StoresKeepTheLowByteWithoutClamping) {
   uint8_t area[16 * 16];
   int16_t block[64] = {};
