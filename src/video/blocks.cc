@@ -337,9 +337,7 @@ void DrawDoubled(BlockPlane* p, uint32_t x, uint32_t y) {
         memset(local, IdctDcOnly(coefficients[0], q), 64);
         break;
       }
-      int32_t out[64];
-      s->transform(coefficients, q, out);
-      for (int i = 0; i < 64; ++i) local[i] = uint8_t(out[i]);
+      IdctLowBytes(coefficients, q, local, s->transform);
       break;
     }
     case kFill:

@@ -102,40 +102,82 @@ uint8_t IdctDcOnly(int16_t dc, const int32_t quantiser[64]) {
   return uint8_t(int32_t(Dequantise(dc, quantiser[0]) + 127) >> 8);
 }
 
-// The byte loops take dst (and prediction) as restrict, so that the
-// compiler may do a row at a time.
-void IdctPut(uint8_t* __restrict dst, uint32_t pitch, const int16_t block[64],
-             const int32_t quantiser[64], IdctTransform transform) {
-  int32_t out[64];
-  transform(block, quantiser, out);
+namespace {
+
+// The stores, from the int32 results or from their low bytes alike. The
+// byte loops take dst (and prediction) as restrict, so that the compiler
+// may do a row at a time.
+template <typename T>
+inline void Put(uint8_t* __restrict dst, uint32_t pitch, const T* results) {
   for (int r = 0; r < 8; ++r) {
     uint8_t* __restrict row = dst + size_t(r) * pitch;
-    for (int c = 0; c < 8; ++c) row[c] = uint8_t(out[8 * r + c]);
+    for (int c = 0; c < 8; ++c) row[c] = uint8_t(results[8 * r + c]);
   }
 }
 
-void IdctPutDoubled(uint8_t* dst, uint32_t pitch, const int16_t block[64],
-                    const int32_t quantiser[64], IdctTransform transform) {
-  int32_t out[64];
-  transform(block, quantiser, out);
+template <typename T>
+inline void PutDoubled(uint8_t* dst, uint32_t pitch, const T* results) {
   for (int r = 0; r < 8; ++r) {
     uint8_t line[16];
-    for (int c = 0; c < 8; ++c) line[2 * c] = line[2 * c + 1] = uint8_t(out[8 * r + c]);
+    for (int c = 0; c < 8; ++c) line[2 * c] = line[2 * c + 1] = uint8_t(results[8 * r + c]);
     memcpy(dst + (2 * r) * pitch, line, 16);
     memcpy(dst + (2 * r + 1) * pitch, line, 16);
   }
 }
 
-void IdctAdd(uint8_t* __restrict dst, uint32_t pitch, const int16_t block[64],
-             const int32_t quantiser[64], const uint8_t* __restrict prediction,
-             IdctTransform transform) {
-  int32_t out[64];
-  transform(block, quantiser, out);
+template <typename T>
+inline void Add(uint8_t* __restrict dst, uint32_t pitch, const uint8_t* __restrict prediction,
+                const T* results) {
   for (int r = 0; r < 8; ++r) {
     uint8_t* __restrict row = dst + size_t(r) * pitch;
     for (int c = 0; c < 8; ++c)
-      row[c] = uint8_t(uint32_t(prediction[8 * r + c]) + uint32_t(out[8 * r + c]));
+      row[c] = uint8_t(uint32_t(prediction[8 * r + c]) + uint32_t(results[8 * r + c]));
   }
+}
+
+// Calls store with the low bytes where the transform has a form that gives
+// them at once (AVX2), else with its int32 results: a pass that only
+// narrows them would cost more than the store's own narrowing.
+template <typename Store>
+inline void Results(const int16_t block[64], const int32_t quantiser[64], IdctTransform transform,
+                    Store store) {
+#if defined(__i386__) || defined(__x86_64__)
+  if (transform == IdctAvx2) {
+    uint8_t bytes[64];
+    IdctAvx2LowBytes(block, quantiser, bytes);
+    store(bytes);
+    return;
+  }
+#endif
+  int32_t results[64];
+  transform(block, quantiser, results);
+  store(results);
+}
+
+}  // namespace
+
+void IdctLowBytes(const int16_t block[64], const int32_t quantiser[64], uint8_t out[64],
+                  IdctTransform transform) {
+  Results(block, quantiser, transform, [&](const auto* results) {
+    for (int i = 0; i < 64; ++i) out[i] = uint8_t(results[i]);
+  });
+}
+
+void IdctPut(uint8_t* dst, uint32_t pitch, const int16_t block[64], const int32_t quantiser[64],
+             IdctTransform transform) {
+  Results(block, quantiser, transform, [&](const auto* results) { Put(dst, pitch, results); });
+}
+
+void IdctPutDoubled(uint8_t* dst, uint32_t pitch, const int16_t block[64],
+                    const int32_t quantiser[64], IdctTransform transform) {
+  Results(block, quantiser, transform,
+          [&](const auto* results) { PutDoubled(dst, pitch, results); });
+}
+
+void IdctAdd(uint8_t* dst, uint32_t pitch, const int16_t block[64], const int32_t quantiser[64],
+             const uint8_t* prediction, IdctTransform transform) {
+  Results(block, quantiser, transform,
+          [&](const auto* results) { Add(dst, pitch, prediction, results); });
 }
 
 IdctTransform IdctFor(uint32_t features) {

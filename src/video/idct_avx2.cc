@@ -88,10 +88,9 @@ inline __attribute__((always_inline)) void Transpose8(__m256i r[8]) {
 // A block with coefficients in its first row only: every column pass gives
 // e_0 to all rows, so the eight rows are one row's transform. That row is
 // taken across the lanes: register c holds input c in every lane, and
-// output c is then picked from lane c of register c.
-inline __attribute__((always_inline)) void FirstRowOnly(const int16_t block[64],
-                                                        const int32_t quantiser[64],
-                                                        int32_t out[64]) {
+// output c is then picked from lane c of register c. Gives the rounded row.
+inline __attribute__((always_inline)) __m256i FirstRowOnly(const int16_t block[64],
+                                                           const int32_t quantiser[64]) {
   __m256i coefficients =
       _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block)));
   __m256i q = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(quantiser));
@@ -107,14 +106,15 @@ inline __attribute__((always_inline)) void FirstRowOnly(const int16_t block[64],
   x = _mm256_blend_epi32(x, e[5], 0x20);
   x = _mm256_blend_epi32(x, e[6], 0x40);
   x = _mm256_blend_epi32(x, e[7], 0x80);
-  x = _mm256_srai_epi32(_mm256_add_epi32(x, _mm256_set1_epi32(127)), 8);
-  for (int r = 0; r < 8; ++r) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8 * r), x);
+  return _mm256_srai_epi32(_mm256_add_epi32(x, _mm256_set1_epi32(127)), 8);
 }
 
-}  // namespace
-
-KIVO_IDCT_AVX2_ENTRY void IdctAvx2(const int16_t block[64], const int32_t quantiser[64],
-                                   int32_t out[64]) {
+// The transform up to its rounded results, handed to `sink` either as one
+// row that every row repeats (SameRows, lane c = column c) or as columns
+// (Columns, o[c] lane r = row r of column c).
+template <typename Sink>
+inline __attribute__((always_inline)) void Transform(const int16_t block[64],
+                                                     const int32_t quantiser[64], Sink& sink) {
   // rows[r]: row r, column c in lane c. The column pass works on all eight
   // columns at once.
   __m256i rows[8];
@@ -129,7 +129,7 @@ KIVO_IDCT_AVX2_ENTRY void IdctAvx2(const int16_t block[64], const int32_t quanti
   if (firstTwo) {
     __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8));
     if (_mm_testz_si128(second, second)) {
-      FirstRowOnly(block, quantiser, out);
+      sink.SameRows(FirstRowOnly(block, quantiser));
       return;
     }
   }
@@ -150,8 +150,66 @@ KIVO_IDCT_AVX2_ENTRY void IdctAvx2(const int16_t block[64], const int32_t quanti
   Transform8(rows, o);
   const __m256i round = _mm256_set1_epi32(127);
   for (int c = 0; c < 8; ++c) o[c] = _mm256_srai_epi32(_mm256_add_epi32(o[c], round), 8);
-  Transpose8(o);
-  for (int r = 0; r < 8; ++r) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8 * r), o[r]);
+  sink.Columns(o);
+}
+
+struct Results {
+  int32_t* out;
+  inline __attribute__((always_inline)) void SameRows(__m256i x) {
+    for (int r = 0; r < 8; ++r) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8 * r), x);
+  }
+  inline __attribute__((always_inline)) void Columns(__m256i o[8]) {
+    Transpose8(o);
+    for (int r = 0; r < 8; ++r) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8 * r), o[r]);
+  }
+};
+
+// The low bytes, row-major.
+struct LowBytes {
+  uint8_t* out;
+  inline __attribute__((always_inline)) void SameRows(__m256i x) {
+    // Byte 0 of each lane to the first 4 bytes of its half, then both
+    // halves' words side by side in every 64-bit lane.
+    const __m256i pick = _mm256_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                          0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    __m256i row = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(x, pick),
+                                              _mm256_setr_epi32(0, 4, 0, 4, 0, 4, 0, 4));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), row);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), row);
+  }
+  inline __attribute__((always_inline)) void Columns(__m256i o[8]) {
+    // Lane r of x: the low bytes of columns 0-3 of row r; of y: columns 4-7.
+    const __m256i low = _mm256_set1_epi32(0xFF);
+    __m256i half[2];
+    for (int h = 0; h < 2; ++h) {
+      const __m256i* c = o + 4 * h;
+      __m256i b0 = _mm256_and_si256(c[0], low);
+      __m256i b1 = _mm256_srli_epi32(_mm256_slli_epi32(c[1], 24), 16);
+      __m256i b2 = _mm256_srli_epi32(_mm256_slli_epi32(c[2], 24), 8);
+      __m256i b3 = _mm256_slli_epi32(c[3], 24);
+      half[h] = _mm256_or_si256(_mm256_or_si256(b0, b1), _mm256_or_si256(b2, b3));
+    }
+    // Rows 0, 1 | 4, 5 and rows 2, 3 | 6, 7, then in order.
+    __m256i lo = _mm256_unpacklo_epi32(half[0], half[1]);
+    __m256i hi = _mm256_unpackhi_epi32(half[0], half[1]);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute2x128_si256(lo, hi, 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32),
+                        _mm256_permute2x128_si256(lo, hi, 0x31));
+  }
+};
+
+}  // namespace
+
+KIVO_IDCT_AVX2_ENTRY void IdctAvx2(const int16_t block[64], const int32_t quantiser[64],
+                                   int32_t out[64]) {
+  Results sink{out};
+  Transform(block, quantiser, sink);
+}
+
+KIVO_IDCT_AVX2_ENTRY void IdctAvx2LowBytes(const int16_t block[64], const int32_t quantiser[64],
+                                           uint8_t out[64]) {
+  LowBytes sink{out};
+  Transform(block, quantiser, sink);
 }
 
 }  // namespace kivo
