@@ -80,6 +80,10 @@ struct CoefficientValues {
   }
 };
 
+// Blocks with this many bit planes or more take the entry-by-entry walk;
+// the other walk relies on values of at most 7 bits.
+constexpr uint32_t kManyPlanes = 8;
+
 // One pass over the list. A new value takes `valueBits` bits (read at once,
 // first-read bit lowest); values.New(j, bits) is called for each coded index
 // that receives its value in this pass and returns false to end the
@@ -151,9 +155,10 @@ bool WalkList(BitReader* reader, CoefficientList* list, uint32_t valueBits, Valu
         in[back++] = Entry(k + 12, kQuad);
       } else {
         // Each index of the quad: a 1 bit pushes it as a single, a 0 bit is
-        // followed by its value. With values of up to 7 bits the whole quad
-        // fits in the 32 bits one fill leaves.
-        const bool oneFill = valueBits <= 7;
+        // followed by its value. The run-skipping walk takes values of at
+        // most 7 bits (blocks of fewer than kManyPlanes planes, residues):
+        // the whole quad fits in the 32 bits one fill leaves.
+        constexpr bool oneFill = !kPerEntry;
         if (oneFill) FillBitsFull(reader);
         bool whole = false;
         if constexpr (Values::kWholeQuads) whole = values.WholeQuad(reader, k, out, &outFront);
@@ -191,8 +196,6 @@ bool WalkList(BitReader* reader, CoefficientList* list, uint32_t valueBits, Valu
 
 }  // namespace
 
-// Blocks with this many bit planes or more take the entry-by-entry walk.
-constexpr uint32_t kManyPlanes = 8;
 
 uint32_t DecodeCoefficients(BitReader* stream, int16_t block[64]) {
   // A local reader: the list's byte stores could otherwise alias it.
