@@ -116,6 +116,11 @@ inline void Put(uint8_t* __restrict dst, uint32_t pitch, const T* results) {
 }
 
 template <typename T>
+inline void Narrow(uint8_t* __restrict out, const T* results) {
+  for (int i = 0; i < 64; ++i) out[i] = uint8_t(results[i]);
+}
+
+template <typename T>
 inline void PutDoubled(uint8_t* dst, uint32_t pitch, const T* results) {
   for (int r = 0; r < 8; ++r) {
     uint8_t line[16];
@@ -158,9 +163,7 @@ inline void Results(const int16_t block[64], const int32_t quantiser[64], IdctTr
 
 void IdctLowBytes(const int16_t block[64], const int32_t quantiser[64], uint8_t out[64],
                   IdctTransform transform) {
-  Results(block, quantiser, transform, [&](const auto* results) {
-    for (int i = 0; i < 64; ++i) out[i] = uint8_t(results[i]);
-  });
+  Results(block, quantiser, transform, [out](const auto* results) { Narrow(out, results); });
 }
 
 void IdctPut(uint8_t* dst, uint32_t pitch, const int16_t block[64], const int32_t quantiser[64],
