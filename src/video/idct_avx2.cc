@@ -21,51 +21,17 @@
 namespace kivo {
 namespace {
 
-inline __attribute__((always_inline)) __m256i M(int32_t c, __m256i x) {
-  return _mm256_srai_epi32(_mm256_mullo_epi32(x, _mm256_set1_epi32(c)), 11);
-}
+// The lane operations of the shared flow graph.
+struct Avx2 {
+  using V = __m256i;
+  static inline __attribute__((always_inline)) V Add(V a, V b) { return _mm256_add_epi32(a, b); }
+  static inline __attribute__((always_inline)) V Sub(V a, V b) { return _mm256_sub_epi32(a, b); }
+  static inline __attribute__((always_inline)) V M(int32_t c, V x) {
+    return _mm256_srai_epi32(_mm256_mullo_epi32(x, _mm256_set1_epi32(c)), 11);
+  }
+};
 
-// The eight-point transform, lane by lane; e and o may be the same array.
-inline __attribute__((always_inline)) void Transform8(const __m256i e[8], __m256i o[8]) {
-  __m256i a0 = _mm256_add_epi32(e[0], e[4]), a1 = _mm256_sub_epi32(e[0], e[4]);
-  __m256i a2 = _mm256_add_epi32(e[2], e[6]);
-  __m256i t = _mm256_sub_epi32(M(2896, _mm256_sub_epi32(e[2], e[6])), a2);
-  __m256i a4 = _mm256_add_epi32(e[5], e[3]), a5 = _mm256_sub_epi32(e[5], e[3]);
-  __m256i a6 = _mm256_add_epi32(e[1], e[7]), a7 = _mm256_sub_epi32(e[1], e[7]);
-  __m256i b0 = _mm256_add_epi32(a4, a6);
-  __m256i b1 = M(3784, _mm256_add_epi32(a5, a7));
-  __m256i b2 = _mm256_add_epi32(_mm256_sub_epi32(M(-5352, a5), b0), b1);
-  __m256i b3 = _mm256_sub_epi32(M(2896, _mm256_sub_epi32(a6, a4)), b2);
-  __m256i b4 = _mm256_add_epi32(_mm256_sub_epi32(M(2217, a7), b1), b3);
-  __m256i s02 = _mm256_add_epi32(a0, a2), d02 = _mm256_sub_epi32(a0, a2);
-  __m256i s1t = _mm256_add_epi32(a1, t), d1t = _mm256_sub_epi32(a1, t);
-  o[0] = _mm256_add_epi32(s02, b0);
-  o[7] = _mm256_sub_epi32(s02, b0);
-  o[1] = _mm256_add_epi32(s1t, b2);
-  o[6] = _mm256_sub_epi32(s1t, b2);
-  o[2] = _mm256_add_epi32(d1t, b3);
-  o[5] = _mm256_sub_epi32(d1t, b3);
-  o[3] = _mm256_sub_epi32(d02, b4);
-  o[4] = _mm256_add_epi32(d02, b4);
-}
-
-// Transform8 for inputs 2 to 7 all zero, with the terms they would add left
-// out (M of 0 is 0, so every output is the same).
-inline __attribute__((always_inline)) void Transform8FirstTwo(__m256i o[8]) {
-  __m256i e0 = o[0], e1 = o[1];
-  __m256i b1 = M(3784, e1);
-  __m256i b2 = _mm256_sub_epi32(b1, e1);
-  __m256i b3 = _mm256_sub_epi32(M(2896, e1), b2);
-  __m256i b4 = _mm256_add_epi32(_mm256_sub_epi32(M(2217, e1), b1), b3);
-  o[0] = _mm256_add_epi32(e0, e1);
-  o[7] = _mm256_sub_epi32(e0, e1);
-  o[1] = _mm256_add_epi32(e0, b2);
-  o[6] = _mm256_sub_epi32(e0, b2);
-  o[2] = _mm256_add_epi32(e0, b3);
-  o[5] = _mm256_sub_epi32(e0, b3);
-  o[3] = _mm256_sub_epi32(e0, b4);
-  o[4] = _mm256_add_epi32(e0, b4);
-}
+#include "video/idct_flow.h"
 
 inline __attribute__((always_inline)) void Transpose8(__m256i r[8]) {
   __m256i t[8], u[8];
@@ -97,7 +63,7 @@ inline __attribute__((always_inline)) __m256i FirstRowOnly(const int16_t block[6
   __m256i row = _mm256_srai_epi32(_mm256_mullo_epi32(coefficients, q), 11);
   __m256i e[8];
   for (int c = 0; c < 8; ++c) e[c] = _mm256_permutevar8x32_epi32(row, _mm256_set1_epi32(c));
-  Transform8(e, e);
+  Transform8<Avx2>(e, e);
   __m256i x = e[0];
   x = _mm256_blend_epi32(x, e[1], 0x02);
   x = _mm256_blend_epi32(x, e[2], 0x04);
@@ -141,13 +107,13 @@ inline __attribute__((always_inline)) void Transform(const int16_t block[64],
     rows[r] = _mm256_srai_epi32(_mm256_mullo_epi32(coefficients, q), 11);
   }
   if (firstTwo)
-    Transform8FirstTwo(rows);
+    Transform8FirstTwo<Avx2>(rows);
   else
-    Transform8(rows, rows);
+    Transform8<Avx2>(rows, rows);
   // Columns into lanes: register c holds column c of every row.
   Transpose8(rows);
   __m256i o[8];
-  Transform8(rows, o);
+  Transform8<Avx2>(rows, o);
   const __m256i round = _mm256_set1_epi32(127);
   for (int c = 0; c < 8; ++c) o[c] = _mm256_srai_epi32(_mm256_add_epi32(o[c], round), 8);
   sink.Columns(o);
