@@ -197,15 +197,15 @@ bool WalkList(BitReader* reader, CoefficientList* list, uint32_t valueBits, Valu
 }  // namespace
 
 
-uint32_t DecodeCoefficients(BitReader* stream, int16_t block[64]) {
-  // A local reader: the list's byte stores could otherwise alias it.
+namespace {
+
+// Every pass of a block of n bit planes. Each walk has a function of its
+// own, so that neither one's registers are allocated around the other's;
+// the reader is local to it, since the list's byte stores could otherwise
+// alias it.
+template <bool kPerEntry>
+__attribute__((noinline)) void WalkPlanes(BitReader* stream, uint32_t n, int16_t block[64]) {
   BitReader local = *stream;
-  BitReader* reader = &local;
-  uint32_t n = ReadBits(reader, 4);
-  if (n == 0) {
-    *stream = local;
-    return 0;
-  }
   static const uint8_t kInitial[6] = {Entry(4, kGroup), Entry(24, kGroup), Entry(44, kGroup),
                                       Entry(1, kSingle), Entry(2, kSingle), Entry(3, kSingle)};
   CoefficientList list;
@@ -214,12 +214,19 @@ uint32_t DecodeCoefficients(BitReader* stream, int16_t block[64]) {
     // A value of b bits: b magnitude bits under an implied top bit, then
     // the sign (1 = negative); with b = 0 the sign alone gives +-1.
     CoefficientValues values{block, 1u << b, b};
-    if (n >= kManyPlanes)
-      WalkList<true>(reader, &list, b + 1, values);
-    else
-      WalkList<false>(reader, &list, b + 1, values);
+    WalkList<kPerEntry>(&local, &list, b + 1, values);
   }
   *stream = local;
+}
+
+}  // namespace
+
+uint32_t DecodeCoefficients(BitReader* stream, int16_t block[64]) {
+  uint32_t n = ReadBits(stream, 4);
+  if (n >= kManyPlanes)
+    WalkPlanes<true>(stream, n, block);
+  else if (n > 0)
+    WalkPlanes<false>(stream, n, block);
   return n;
 }
 
