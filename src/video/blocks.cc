@@ -210,12 +210,14 @@ void BuildRaw(PlaneState* s, uint8_t* out, uint32_t outPitch) {
   for (int r = 0; r < 8; ++r) memcpy(out + r * outPitch, colours + 8 * r, 8);
 }
 
-// Coefficients of a DCT block after its DC, and the quantiser row after them.
+// Coefficients of a DCT block after its DC, and the quantiser row after
+// them. *acFree is set when every AC coefficient is 0: the block is then
+// the one value IdctDcOnly gives, without a transform.
 const int32_t* ReadCoefficients(PlaneState* s, int id, int16_t coefficients[64],
-                                const int32_t (*table)[64]) {
+                                const int32_t (*table)[64], bool* acFree) {
   memset(coefficients, 0, 64 * sizeof(int16_t));
   coefficients[0] = NextDc(s, id);
-  DecodeCoefficients(&s->reader, coefficients);
+  *acFree = DecodeCoefficients(&s->reader, coefficients) == 0;
   return table[ReadBits(&s->reader, 4)];
 }
 
@@ -255,8 +257,14 @@ void DrawBlock(BlockPlane* p, uint32_t type, uint32_t x, uint32_t y) {
     }
     case kIntra: {
       int16_t coefficients[64];
-      const int32_t* q = ReadCoefficients(s, kDcIntra, coefficients, kIntraQuantiser);
-      IdctPut(dst, pitch, coefficients, q, s->transform);
+      bool acFree;
+      const int32_t* q = ReadCoefficients(s, kDcIntra, coefficients, kIntraQuantiser, &acFree);
+      if (acFree) {
+        uint64_t c = IdctDcOnly(coefficients[0], q) * 0x0101010101010101ull;
+        for (int r = 0; r < 8; ++r) Store8(dst + r * pitch, c);
+      } else {
+        IdctPut(dst, pitch, coefficients, q, s->transform);
+      }
       break;
     }
     case kFill: {
@@ -268,8 +276,19 @@ void DrawBlock(BlockPlane* p, uint32_t type, uint32_t x, uint32_t y) {
       uint8_t prediction[64];
       CopyBlock(prediction, 8, MotionSource(p, x, y), pitch);
       int16_t coefficients[64];
-      const int32_t* q = ReadCoefficients(s, kDcInter, coefficients, kInterQuantiser);
-      IdctAdd(dst, pitch, coefficients, q, prediction, s->transform);
+      bool acFree;
+      const int32_t* q = ReadCoefficients(s, kDcInter, coefficients, kInterQuantiser, &acFree);
+      if (acFree) {
+        // The same value added to every byte, wrapping within each.
+        uint64_t c = IdctDcOnly(coefficients[0], q) * 0x0101010101010101ull;
+        const uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+        for (int r = 0; r < 8; ++r) {
+          uint64_t v = Load8(prediction + 8 * r);
+          Store8(dst + r * pitch, ((v & kLow7) + (c & kLow7)) ^ ((v ^ c) & ~kLow7));
+        }
+      } else {
+        IdctAdd(dst, pitch, coefficients, q, prediction, s->transform);
+      }
       break;
     }
     case kTwoColour:
@@ -292,10 +311,13 @@ void DrawDoubled(BlockPlane* p, uint32_t x, uint32_t y) {
       break;
     case kIntra: {
       int16_t coefficients[64];
-      const int32_t* q = ReadCoefficients(s, kDcIntra, coefficients, kIntraQuantiser);
-      int32_t out[64];
-      s->transform(coefficients, q, out);
-      for (int i = 0; i < 64; ++i) local[i] = uint8_t(out[i]);
+      bool acFree;
+      const int32_t* q = ReadCoefficients(s, kDcIntra, coefficients, kIntraQuantiser, &acFree);
+      if (acFree) {
+        memset(local, IdctDcOnly(coefficients[0], q), 64);
+        break;
+      }
+      IdctLowBytes(coefficients, q, local, s->transform);
       break;
     }
     case kFill:

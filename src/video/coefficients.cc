@@ -55,6 +55,8 @@ inline void Store8(uint8_t* p, uint64_t v) { memcpy(p, &v, 8); }
 // 0). Residues count operations and may stop.
 struct CoefficientValues {
   static constexpr bool kBranchFree = true;
+  static constexpr bool kWholeQuads = false;
+  bool WholeQuad(BitReader*, uint32_t, uint8_t*, uint32_t*) { return false; }
   int16_t* block;
   uint32_t top;  // 1 << b: the implied top bit; the sign sits there in `bits`
   uint32_t b;
@@ -77,6 +79,10 @@ struct CoefficientValues {
     block[kCoefficientScan[j]] = int16_t(Value(bits) & -int32_t(due));
   }
 };
+
+// Blocks with this many bit planes or more take the entry-by-entry walk;
+// the other walk relies on values of at most 7 bits.
+constexpr uint32_t kManyPlanes = 8;
 
 // One pass over the list. A new value takes `valueBits` bits (read at once,
 // first-read bit lowest); values.New(j, bits) is called for each coded index
@@ -149,9 +155,15 @@ bool WalkList(BitReader* reader, CoefficientList* list, uint32_t valueBits, Valu
         in[back++] = Entry(k + 12, kQuad);
       } else {
         // Each index of the quad: a 1 bit pushes it as a single, a 0 bit is
-        // followed by its value.
-        for (uint32_t j = k; j < k + 4; ++j) {
-          FillBitsFull(reader);
+        // followed by its value. The run-skipping walk takes values of at
+        // most 7 bits (blocks of fewer than kManyPlanes planes, residues):
+        // the whole quad fits in the 32 bits one fill leaves.
+        constexpr bool oneFill = !kPerEntry;
+        if (oneFill) FillBitsFull(reader);
+        bool whole = false;
+        if constexpr (Values::kWholeQuads) whole = values.WholeQuad(reader, k, out, &outFront);
+        for (uint32_t j = k; !whole && j < k + 4; ++j) {
+          if (!oneFill) FillBitsFull(reader);
           uint32_t bits = uint32_t(reader->cache);
           uint32_t pushed = bits & 1;
           if constexpr (Values::kBranchFree) {
@@ -184,18 +196,16 @@ bool WalkList(BitReader* reader, CoefficientList* list, uint32_t valueBits, Valu
 
 }  // namespace
 
-// Blocks with this many bit planes or more take the entry-by-entry walk.
-constexpr uint32_t kManyPlanes = 8;
 
-void DecodeCoefficients(BitReader* stream, int16_t block[64]) {
-  // A local reader: the list's byte stores could otherwise alias it.
+namespace {
+
+// Every pass of a block of n bit planes. Each walk has a function of its
+// own, so that neither one's registers are allocated around the other's;
+// the reader is local to it, since the list's byte stores could otherwise
+// alias it.
+template <bool kPerEntry>
+__attribute__((noinline)) void WalkPlanes(BitReader* stream, uint32_t n, int16_t block[64]) {
   BitReader local = *stream;
-  BitReader* reader = &local;
-  uint32_t n = ReadBits(reader, 4);
-  if (n == 0) {
-    *stream = local;
-    return;
-  }
   static const uint8_t kInitial[6] = {Entry(4, kGroup), Entry(24, kGroup), Entry(44, kGroup),
                                       Entry(1, kSingle), Entry(2, kSingle), Entry(3, kSingle)};
   CoefficientList list;
@@ -204,19 +214,78 @@ void DecodeCoefficients(BitReader* stream, int16_t block[64]) {
     // A value of b bits: b magnitude bits under an implied top bit, then
     // the sign (1 = negative); with b = 0 the sign alone gives +-1.
     CoefficientValues values{block, 1u << b, b};
-    if (n >= kManyPlanes)
-      WalkList<true>(reader, &list, b + 1, values);
-    else
-      WalkList<false>(reader, &list, b + 1, values);
+    WalkList<kPerEntry>(&local, &list, b + 1, values);
   }
   *stream = local;
 }
 
+}  // namespace
+
+uint32_t DecodeCoefficients(BitReader* stream, int16_t block[64]) {
+  uint32_t n = ReadBits(stream, 4);
+  if (n >= kManyPlanes)
+    WalkPlanes<true>(stream, n, block);
+  else if (n > 0)
+    WalkPlanes<false>(stream, n, block);
+  return n;
+}
+
 namespace {
+
+// A quad of residue indices takes at most 8 bits: per index a 1 bit (pushed)
+// or a 0 bit and the sign. kQuadTables.bits maps those 8 bits to the pushed
+// indices (low nibble), the negative ones (next nibble) and the bits used,
+// so that only one lookup lies on the reader's chain; .shapes gives for a
+// pushed nibble the count taken, the taken offsets packed from the lowest
+// byte and the pushed ones as single entries packed from the highest byte
+// down (the order of pushes at the front).
+struct QuadShape {
+  uint32_t taken, takenOffsets, pushedEntries;
+};
+struct QuadTables {
+  uint16_t bits[256];
+  QuadShape shapes[16];
+  uint32_t bytes[16];  // byte i 0xFF when bit i of the index is set
+};
+constexpr QuadTables MakeQuadTables() {
+  QuadTables t{};
+  for (uint32_t v = 0; v < 256; ++v) {
+    uint32_t at = 0, pushed = 0, negative = 0;
+    for (uint32_t i = 0; i < 4; ++i) {
+      if (v >> at & 1) {
+        pushed |= 1u << i;
+        at += 1;
+      } else {
+        negative |= (v >> (at + 1) & 1) << i;
+        at += 2;
+      }
+    }
+    t.bits[v] = uint16_t(pushed | negative << 4 | at << 8);
+  }
+  for (uint32_t p = 0; p < 16; ++p) {
+    uint32_t taken = 0, pushedCount = 0, takenOffsets = 0, pushedEntries = 0;
+    for (uint32_t i = 0; i < 4; ++i) {
+      if (p >> i & 1)
+        pushedEntries |= uint32_t(Entry(i, kSingle)) << (24 - 8 * pushedCount++);
+      else
+        takenOffsets |= i << (8 * taken++);
+    }
+    t.shapes[p] = QuadShape{taken, takenOffsets, pushedEntries};
+    uint32_t bytes = 0;
+    for (uint32_t i = 0; i < 4; ++i)
+      if (p >> i & 1) bytes |= 0xFFu << (8 * i);
+    t.bytes[p] = bytes;
+  }
+  return t;
+}
+constexpr QuadTables kQuadTables = MakeQuadTables();
+
+inline void Store4(uint8_t* p, uint32_t v) { memcpy(p, &v, 4); }
 
 // A new residue value is +-mask by its sign bit; each is an operation.
 struct ResidueValues {
   static constexpr bool kBranchFree = true;
+  static constexpr bool kWholeQuads = true;
   uint8_t* residue;
   uint8_t* nonzero;
   uint32_t* nonzeroCount;
@@ -226,6 +295,27 @@ struct ResidueValues {
     nonzero[(*nonzeroCount)++] = uint8_t(j);
     residue[j] = uint8_t(sign ? 0u - mask : mask);
     return ++*done <= limit;
+  }
+  // The quad at k from a filled cache in one step, unless its operations
+  // would reach past the limit (then the caller goes index by index to stop
+  // at the right one). The quad's indices are new: their residue bytes
+  // are 0 and none is in `nonzero` yet, so 4 bytes fit there.
+  inline bool WholeQuad(BitReader* reader, uint32_t k, uint8_t* out, uint32_t* outFront) {
+    uint32_t t = kQuadTables.bits[reader->cache & 255];
+    uint32_t pushed = t & 15, negative = t >> 4 & 15;
+    const QuadShape& shape = kQuadTables.shapes[pushed];
+    if (*done + shape.taken > limit) return false;
+    SkipBits(reader, t >> 8);
+    uint32_t negativeBytes = kQuadTables.bytes[negative];
+    uint32_t positiveBytes = kQuadTables.bytes[~pushed & 15] & ~negativeBytes;
+    Store4(residue + k, (positiveBytes & (mask * 0x01010101u)) |
+                            (negativeBytes & (uint8_t(0u - mask) * 0x01010101u)));
+    Store4(nonzero + *nonzeroCount, shape.takenOffsets + k * 0x01010101u);
+    *nonzeroCount += shape.taken;
+    Store4(out + *outFront - 4, shape.pushedEntries + (k << 2) * 0x01010101u);
+    *outFront -= 4 - shape.taken;
+    *done += shape.taken;
+    return true;
   }
   // A pushed index stores the 0 it holds and counts nothing.
   inline bool Quad(uint32_t j, uint32_t sign, uint32_t pushed) {

@@ -46,11 +46,21 @@ inline uint32_t Dequantise(int16_t coefficient, int32_t q) {
 // columns per instruction. A column whose AC coefficients are zero gets
 // e_0 from the transform as well, so no column needs a shortcut; blocks
 // whose coefficients lie in the first two rows leave out the zero rows'
-// dequantising and terms.
+// dequantising and terms, and those with only a first row (every column
+// pass giving e_0 to all rows) take one row pass for all eight rows.
 void IdctPlain(const int16_t block[64], const int32_t quantiser[64], int32_t out[64]) {
   uint32_t rows[8][8];
-  int16_t later = 0;
+  int16_t later = 0, second = 0;
   for (int i = 16; i < 64; ++i) later |= block[i];
+  for (int i = 8; i < 16; ++i) second |= block[i];
+  if ((later | second) == 0) {
+    uint32_t e[8], o[8];
+    for (int c = 0; c < 8; ++c) e[c] = Dequantise(block[c], quantiser[c]);
+    Transform8(e, o);
+    for (int c = 0; c < 8; ++c) out[c] = int32_t(o[c] + 127) >> 8;
+    for (int r = 1; r < 8; ++r) memcpy(out + 8 * r, out, 8 * sizeof(int32_t));
+    return;
+  }
   const int count = later ? 8 : 2;
   for (int r = 0; r < count; ++r)
     for (int c = 0; c < 8; ++c) rows[r][c] = Dequantise(block[8 * r + c], quantiser[8 * r + c]);
@@ -88,40 +98,89 @@ void IdctPlain(const int16_t block[64], const int32_t quantiser[64], int32_t out
   }
 }
 
-// The byte loops take dst (and prediction) as restrict, so that the
-// compiler may do a row at a time.
-void IdctPut(uint8_t* __restrict dst, uint32_t pitch, const int16_t block[64],
-             const int32_t quantiser[64], IdctTransform transform) {
-  int32_t out[64];
-  transform(block, quantiser, out);
+uint8_t IdctDcOnly(int16_t dc, const int32_t quantiser[64]) {
+  return uint8_t(int32_t(Dequantise(dc, quantiser[0]) + 127) >> 8);
+}
+
+namespace {
+
+// The stores, from the int32 results or from their low bytes alike. The
+// byte loops take dst (and prediction) as restrict, so that the compiler
+// may do a row at a time.
+template <typename T>
+inline void Put(uint8_t* __restrict dst, uint32_t pitch, const T* results) {
   for (int r = 0; r < 8; ++r) {
     uint8_t* __restrict row = dst + size_t(r) * pitch;
-    for (int c = 0; c < 8; ++c) row[c] = uint8_t(out[8 * r + c]);
+    for (int c = 0; c < 8; ++c) row[c] = uint8_t(results[8 * r + c]);
   }
 }
 
-void IdctPutDoubled(uint8_t* dst, uint32_t pitch, const int16_t block[64],
-                    const int32_t quantiser[64], IdctTransform transform) {
-  int32_t out[64];
-  transform(block, quantiser, out);
+template <typename T>
+inline void Narrow(uint8_t* __restrict out, const T* results) {
+  for (int i = 0; i < 64; ++i) out[i] = uint8_t(results[i]);
+}
+
+template <typename T>
+inline void PutDoubled(uint8_t* dst, uint32_t pitch, const T* results) {
   for (int r = 0; r < 8; ++r) {
     uint8_t line[16];
-    for (int c = 0; c < 8; ++c) line[2 * c] = line[2 * c + 1] = uint8_t(out[8 * r + c]);
+    for (int c = 0; c < 8; ++c) line[2 * c] = line[2 * c + 1] = uint8_t(results[8 * r + c]);
     memcpy(dst + (2 * r) * pitch, line, 16);
     memcpy(dst + (2 * r + 1) * pitch, line, 16);
   }
 }
 
-void IdctAdd(uint8_t* __restrict dst, uint32_t pitch, const int16_t block[64],
-             const int32_t quantiser[64], const uint8_t* __restrict prediction,
-             IdctTransform transform) {
-  int32_t out[64];
-  transform(block, quantiser, out);
+template <typename T>
+inline void Add(uint8_t* __restrict dst, uint32_t pitch, const uint8_t* __restrict prediction,
+                const T* results) {
   for (int r = 0; r < 8; ++r) {
     uint8_t* __restrict row = dst + size_t(r) * pitch;
     for (int c = 0; c < 8; ++c)
-      row[c] = uint8_t(uint32_t(prediction[8 * r + c]) + uint32_t(out[8 * r + c]));
+      row[c] = uint8_t(uint32_t(prediction[8 * r + c]) + uint32_t(results[8 * r + c]));
   }
+}
+
+// Calls store with the low bytes where the transform has a form that gives
+// them at once (AVX2), else with its int32 results: a pass that only
+// narrows them would cost more than the store's own narrowing.
+template <typename Store>
+inline void Results(const int16_t block[64], const int32_t quantiser[64], IdctTransform transform,
+                    Store store) {
+#if defined(__i386__) || defined(__x86_64__)
+  if (transform == IdctAvx2) {
+    uint8_t bytes[64];
+    IdctAvx2LowBytes(block, quantiser, bytes);
+    store(bytes);
+    return;
+  }
+#endif
+  int32_t results[64];
+  transform(block, quantiser, results);
+  store(results);
+}
+
+}  // namespace
+
+void IdctLowBytes(const int16_t block[64], const int32_t quantiser[64], uint8_t out[64],
+                  IdctTransform transform) {
+  Results(block, quantiser, transform, [out](const auto* results) { Narrow(out, results); });
+}
+
+void IdctPut(uint8_t* dst, uint32_t pitch, const int16_t block[64], const int32_t quantiser[64],
+             IdctTransform transform) {
+  Results(block, quantiser, transform, [&](const auto* results) { Put(dst, pitch, results); });
+}
+
+void IdctPutDoubled(uint8_t* dst, uint32_t pitch, const int16_t block[64],
+                    const int32_t quantiser[64], IdctTransform transform) {
+  Results(block, quantiser, transform,
+          [&](const auto* results) { PutDoubled(dst, pitch, results); });
+}
+
+void IdctAdd(uint8_t* dst, uint32_t pitch, const int16_t block[64], const int32_t quantiser[64],
+             const uint8_t* prediction, IdctTransform transform) {
+  Results(block, quantiser, transform,
+          [&](const auto* results) { Add(dst, pitch, prediction, results); });
 }
 
 IdctTransform IdctFor(uint32_t features) {

@@ -19,6 +19,17 @@ void IdctAvx2(const int16_t block[64], const int32_t quantiser[64], int32_t out[
 // The fastest transform a feature mask (base/processor.h) allows.
 IdctTransform IdctFor(uint32_t features);
 
+// The low bytes of the results of `transform`, row-major: all that the
+// stores below keep. Transforms with a form of their own that gives the
+// bytes at once (AVX2) take it.
+void IdctLowBytes(const int16_t block[64], const int32_t quantiser[64], uint8_t out[64],
+                  IdctTransform transform = IdctPlain);
+void IdctAvx2LowBytes(const int16_t block[64], const int32_t quantiser[64], uint8_t out[64]);
+
+// The byte every result of a block whose AC coefficients are all 0 stores
+// (the transform passes its one value through unchanged).
+uint8_t IdctDcOnly(int16_t dc, const int32_t quantiser[64]);
+
 // block: 64 coefficients in natural order; quantiser: one row of a table.
 void IdctPut(uint8_t* dst, uint32_t pitch, const int16_t block[64], const int32_t quantiser[64],
              IdctTransform transform = IdctPlain);

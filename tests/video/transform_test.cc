@@ -101,18 +101,32 @@ TEST(InverseDct, MatchesTheWrappingModelOnRandomAndExtremeBlocks) {
   std::mt19937 rng(42);
   for (int trial = 0; trial < 3000; ++trial) {
     int16_t block[64] = {};
-    int kind = trial % 4;
+    int kind = trial % 5;
     for (int i = 0; i < 64; ++i) {
       if (kind == 0 && rng() % 4 == 0) block[i] = int16_t(int(rng() % 201) - 100);
       if (kind == 1) block[i] = int16_t(rng());                       // wraps often
       if (kind == 2 && i % 8 == 0) block[i] = int16_t(rng());         // AC-free columns
       if (kind == 3 && rng() % 8 == 0) block[i] = rng() & 1 ? 32767 : -32767;
+      if (kind == 4 && i < 8 && rng() % 2 == 0) block[i] = int16_t(rng());  // a first row only
     }
     const int32_t* q = (trial & 1) ? kIntraQuantiser[rng() % 16] : kInterQuantiser[rng() % 16];
     int32_t got[64], want[64];
     IdctPlain(block, q, got);
     ModelIdct(block, q, want);
     for (int i = 0; i < 64; ++i) ASSERT_EQ(got[i], want[i]) << "trial " << trial << " at " << i;
+  }
+}
+
+TEST(InverseDct, ABlockWithoutAcIsTheOneValueOfIdctDcOnly) {
+  std::mt19937 rng(7);
+  for (int trial = 0; trial < 2000; ++trial) {
+    int16_t block[64] = {};
+    block[0] = trial < 2 ? int16_t(trial ? 32767 : -32768) : int16_t(rng());
+    const int32_t* q = (trial & 1) ? kIntraQuantiser[trial % 16] : kInterQuantiser[trial % 16];
+    int32_t want[64];
+    IdctPlain(block, q, want);
+    for (int i = 0; i < 64; ++i)
+      ASSERT_EQ(IdctDcOnly(block[0], q), uint8_t(want[i])) << "trial " << trial << " at " << i;
   }
 }
 
