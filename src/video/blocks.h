@@ -35,7 +35,8 @@ struct BlockPlane {
   uint32_t areaWidth;    // decoded area, multiples of 8
   uint32_t areaHeight;
   bool shared;           // dst and ref are the same memory
-  BlockKernels kernels;  // plain or fast, same results
+  // Plain or fast, same results; plain unless the plane decoder chooses.
+  BlockKernels kernels = {RunMapPlain, TwoColourPlain};
 };
 
 // Draws the block of `type` (2 to 9) at column x, row y. Doubled blocks use
