@@ -7,6 +7,24 @@
 // Ops: a type V and static Add(a, b), Sub(a, b) and M(c, x) = (x * c) >> 11,
 // each lane wrapping at 32 bits with the shift sign-propagating.
 
+// The last stage of the transform: the even part's sums (a0 +- a2, a1 +- t)
+// against the odd part's terms.
+template <typename Ops>
+inline __attribute__((always_inline)) void Outputs(typename Ops::V s02, typename Ops::V d02,
+                                                   typename Ops::V s1t, typename Ops::V d1t,
+                                                   typename Ops::V b0, typename Ops::V b2,
+                                                   typename Ops::V b3, typename Ops::V b4,
+                                                   typename Ops::V o[8]) {
+  o[0] = Ops::Add(s02, b0);
+  o[7] = Ops::Sub(s02, b0);
+  o[1] = Ops::Add(s1t, b2);
+  o[6] = Ops::Sub(s1t, b2);
+  o[2] = Ops::Add(d1t, b3);
+  o[5] = Ops::Sub(d1t, b3);
+  o[3] = Ops::Sub(d02, b4);
+  o[4] = Ops::Add(d02, b4);
+}
+
 // The eight-point transform, lane by lane; e and o may be the same array.
 template <typename Ops>
 inline __attribute__((always_inline)) void Transform8(const typename Ops::V e[8],
@@ -22,16 +40,8 @@ inline __attribute__((always_inline)) void Transform8(const typename Ops::V e[8]
   V b2 = Ops::Add(Ops::Sub(Ops::M(-5352, a5), b0), b1);
   V b3 = Ops::Sub(Ops::M(2896, Ops::Sub(a6, a4)), b2);
   V b4 = Ops::Add(Ops::Sub(Ops::M(2217, a7), b1), b3);
-  V s02 = Ops::Add(a0, a2), d02 = Ops::Sub(a0, a2);
-  V s1t = Ops::Add(a1, t), d1t = Ops::Sub(a1, t);
-  o[0] = Ops::Add(s02, b0);
-  o[7] = Ops::Sub(s02, b0);
-  o[1] = Ops::Add(s1t, b2);
-  o[6] = Ops::Sub(s1t, b2);
-  o[2] = Ops::Add(d1t, b3);
-  o[5] = Ops::Sub(d1t, b3);
-  o[3] = Ops::Sub(d02, b4);
-  o[4] = Ops::Add(d02, b4);
+  Outputs<Ops>(Ops::Add(a0, a2), Ops::Sub(a0, a2), Ops::Add(a1, t), Ops::Sub(a1, t), b0, b2, b3, b4,
+               o);
 }
 
 // Transform8 for inputs 2 to 7 all zero, with the terms they would add left
@@ -44,12 +54,5 @@ inline __attribute__((always_inline)) void Transform8FirstTwo(typename Ops::V o[
   V b2 = Ops::Sub(b1, e1);
   V b3 = Ops::Sub(Ops::M(2896, e1), b2);
   V b4 = Ops::Add(Ops::Sub(Ops::M(2217, e1), b1), b3);
-  o[0] = Ops::Add(e0, e1);
-  o[7] = Ops::Sub(e0, e1);
-  o[1] = Ops::Add(e0, b2);
-  o[6] = Ops::Sub(e0, b2);
-  o[2] = Ops::Add(e0, b3);
-  o[5] = Ops::Sub(e0, b3);
-  o[3] = Ops::Sub(e0, b4);
-  o[4] = Ops::Add(e0, b4);
+  Outputs<Ops>(e0, e0, e0, e0, e1, b2, b3, b4, o);
 }
