@@ -158,6 +158,16 @@ void AddVideoKernels(std::vector<Kernel>& out) {
                  }});
 }
 
+// A block kernel's rows against the plain twin's, guards included: empty
+// when they agree, else the first difference.
+std::string SameRows(long trial, Guarded<uint8_t>& got, Guarded<uint8_t>& want) {
+  if (!got.GuardsIntact()) return "wrote outside its rows";
+  for (size_t i = 0; i < want.size(); ++i)
+    if (got.data()[i] != want.data()[i])
+      return Describe("trial", trial, got.data()[i], want.data()[i]) + " at byte " + std::to_string(i);
+  return "";
+}
+
 // ---- Video: the block kernels at odd pitches: the run mapping over the
 // real run orders' inverses and over arbitrary index tables (repeats
 // included), and the two-colour drawing.
@@ -179,10 +189,8 @@ void AddBlockKernels(std::vector<Kernel>& out) {
                      Guarded<uint8_t> want(7 * pitch + 8), got(7 * pitch + 8);
                      RunMapPlain(s, inverse, want.data(), pitch);
                      fast(s, inverse, got.data(), pitch);
-                     if (!got.GuardsIntact()) return "wrote outside its rows";
-                     for (size_t i = 0; i < want.size(); ++i)
-                       if (got.data()[i] != want.data()[i])
-                         return Describe("trial", trial, got.data()[i], want.data()[i]) + " at byte " + std::to_string(i);
+                     const std::string difference = SameRows(trial, got, want);
+                     if (!difference.empty()) return difference;
                    }
                    return "";
                  },
@@ -207,10 +215,8 @@ void AddBlockKernels(std::vector<Kernel>& out) {
                      Guarded<uint8_t> want(7 * pitch + 8), got(7 * pitch + 8);
                      TwoColourPlain(c0, c1, b, want.data(), pitch);
                      fast(c0, c1, b, got.data(), pitch);
-                     if (!got.GuardsIntact()) return "wrote outside its rows";
-                     for (size_t i = 0; i < want.size(); ++i)
-                       if (got.data()[i] != want.data()[i])
-                         return Describe("trial", trial, got.data()[i], want.data()[i]) + " at byte " + std::to_string(i);
+                     const std::string difference = SameRows(trial, got, want);
+                     if (!difference.empty()) return difference;
                    }
                    return "";
                  },
