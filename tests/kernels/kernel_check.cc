@@ -95,6 +95,17 @@ void RandomBlock(Rng& rng, int kind, int16_t* b) {
   }
 }
 
+// The block the timings transform, made once.
+const std::vector<int16_t>& TimedBlock() {
+  static const std::vector<int16_t> block = [] {
+    Rng rng(1);
+    std::vector<int16_t> b(64);
+    RandomBlock(rng, 4, b.data());
+    return b;
+  }();
+  return block;
+}
+
 void AddVideoKernels(std::vector<Kernel>& out) {
   out.push_back({"video idct",
                  [](uint32_t f) { return Address(IdctFor(f)); },
@@ -116,12 +127,7 @@ void AddVideoKernels(std::vector<Kernel>& out) {
                    return "";
                  },
                  [](uint32_t f) {
-                   static const std::vector<int16_t> block = [] {
-                     Rng rng(1);
-                     std::vector<int16_t> b(64);
-                     RandomBlock(rng, 4, b.data());
-                     return b;
-                   }();
+                   const std::vector<int16_t>& block = TimedBlock();
                    static int32_t results[64];
                    IdctFor(f)(block.data(), kIntraQuantiser[8], results);
                  }});
@@ -147,12 +153,7 @@ void AddVideoKernels(std::vector<Kernel>& out) {
                    return "";
                  },
                  [](uint32_t f) {
-                   static const std::vector<int16_t> block = [] {
-                     Rng rng(1);
-                     std::vector<int16_t> b(64);
-                     RandomBlock(rng, 4, b.data());
-                     return b;
-                   }();
+                   const std::vector<int16_t>& block = TimedBlock();
                    static uint8_t bytes[64];
                    IdctLowBytes(block.data(), kIntraQuantiser[8], bytes, IdctFor(f));
                  }});
