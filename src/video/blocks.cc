@@ -151,9 +151,12 @@ void BuildRunsChecked(PlaneState* s, BitReader* reader, const uint8_t* order, ui
 // the runs are laid out in scan order without a branch per run: each writes
 // 16 bytes (a repeated colour or the next colours), the next run overwriting
 // what lies past its end; the scan is then mapped to positions in one pass.
-// A block that took more values than its refills decoded is done again by
-// the checked procedure from the same start, as is one near the buffers'
-// ends: whatever the stream holds, the result is the checked one.
+// The runs' fill bits are the next bits of the stream, one per run, so they
+// are taken from one fill of the cache and skipped together after. A block
+// that took more values than its refills decoded, or more fill bits than
+// that fill held, is done again by the checked procedure from the same
+// start, as is one near the buffers' ends: whatever the stream holds, the
+// result is the checked one.
 void BuildRuns(const BlockPlane* p, uint8_t* dst, uint32_t pitch) {
   PlaneState* s = p->state;
   BitReader* reader = &s->reader;
@@ -166,33 +169,36 @@ void BuildRuns(const BlockPlane* p, uint8_t* dst, uint32_t pitch) {
     BuildRunsChecked(s, reader, kRunPatterns[pattern], dst, pitch);
     return;
   }
-  BitReader r = *reader;
-  const uint8_t* __restrict lengthValues = lengths.buffer;
-  const uint8_t* __restrict colourValues = colours.buffer;
+  FillBitsFull(reader);
+  uint64_t fills = reader->cache;
+  const uint8_t* __restrict lengthNext = lengths.buffer + lengthAt;
+  const uint8_t* __restrict colourNext = colours.buffer + colourAt;
   uint8_t scan[64 + 16];
   uint32_t i = 0;
   while (i < 63) {
-    uint32_t fill = ReadBit(&r);
-    uint32_t n = 1 + lengthValues[lengthAt++];
-    const uint8_t* from = colourValues + colourAt;
-    uint64_t same = uint64_t(from[0]) * 0x0101010101010101ull;
-    uint64_t keep = uint64_t(fill) - 1;  // all ones for a list of colours
-    uint64_t w0 = (Load8(from) & keep) | (same & ~keep);
-    uint64_t w1 = (Load8(from + 8) & keep) | (same & ~keep);
+    uint32_t n = 1 + *lengthNext++;
+    uint64_t same = uint64_t(colourNext[0]) * 0x0101010101010101ull;
+    uint64_t keep = (fills & 1) - 1;  // all ones for a list of colours
+    fills >>= 1;
+    uint64_t w0 = (Load8(colourNext) & keep) | (same & ~keep);
+    uint64_t w1 = (Load8(colourNext + 8) & keep) | (same & ~keep);
     Store8(scan + i, w0);
     Store8(scan + i + 8, w1);
     // A mask, not a select: the compiler makes a branch of the select, on
     // a bit as good as random.
-    colourAt += 1 + (uint32_t(keep) & (n - 1));
+    colourNext += 1 + (uint32_t(keep) & (n - 1));
     i += n;
   }
-  if (i == 63) scan[63] = colourValues[colourAt++];
-  if (lengthAt > lengths.end || colourAt > colours.end) {
+  if (i == 63) scan[63] = *colourNext++;
+  uint32_t runs = uint32_t(lengthNext - lengths.buffer) - lengthAt;
+  lengthAt += runs;
+  colourAt = uint32_t(colourNext - colours.buffer);
+  if (runs > reader->count || lengthAt > lengths.end || colourAt > colours.end) {
     BuildRunsChecked(s, reader, kRunPatterns[pattern], dst, pitch);
     return;
   }
   if (i > 64) s->faults |= kPlaneRepaired;
-  *reader = r;
+  SkipBits(reader, runs);
   lengths.readPos = lengthAt;
   colours.readPos = colourAt;
   p->kernels.mapRuns(scan, kRunInverse.at[pattern], dst, pitch);

@@ -83,6 +83,36 @@ TEST(Runs, PatternSevenIsBoustrophedonAndSingleColourRunsTakeOneEach) {
       EXPECT_EQ(p.At(c, row), row % 2 ? 8 * row + 7 - c : 8 * row + c) << row << "," << c;
 }
 
+
+// 63 runs of one take more fill bits than one fill of the reader may hold
+// (the block before shifts them off a byte boundary); the block after them
+// must start at the right bit.
+TEST(Runs, SixtyThreeRunsOfOneKeepTheStreamInStep) {
+  PlaneHarness p(24, 8);
+  Refills r;
+  r[kBlockTypes] = {kRuns, kRuns, kRuns};
+  r[kRunLengths] = {15, 15, 15, 13, 0};
+  for (int i = 0; i < 63; ++i) r[kRunLengths].push_back(0);
+  for (int i : {15, 15, 15, 15}) r[kRunLengths].push_back(i);
+  for (int i = 0; i < 6; ++i) r[kColours].push_back(100);
+  for (int i = 0; i < 64; ++i) r[kColours].push_back(i);
+  for (int i : {200, 201, 202, 203}) r[kColours].push_back(i);
+  BitWriter w = Start(24, r);
+  w.Put(7, 4);
+  for (int i = 0; i < 5; ++i) w.Bit(1);
+  w.Put(7, 4);
+  for (int i = 0; i < 63; ++i) w.Bit(uint32_t(i % 3 == 0));
+  w.Put(7, 4);
+  for (int i = 0; i < 4; ++i) w.Bit(1);
+  EXPECT_TRUE(p.Decode(w.Bytes()).clean);
+  for (uint32_t c = 0; c < 8; ++c) {
+    EXPECT_EQ(p.At(8 + c, 0), c);
+    EXPECT_EQ(p.At(15 - c, 7), 56 + c);
+    EXPECT_EQ(p.At(16 + c, 0), 200);
+    EXPECT_EQ(p.At(23 - c, 7), 203);
+  }
+}
+
 TEST(Runs, ARunPastTheBlockIsCutAtSixtyFourKeepingItsColours) {
   PlaneHarness p(16, 8);
   Refills r;
