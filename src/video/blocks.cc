@@ -232,74 +232,98 @@ const int32_t* ReadCoefficients(PlaneState* s, int id, int16_t coefficients[64],
 
 }  // namespace
 
+namespace {
+
+// The types with local blocks of their own each have a function, so that
+// the dispatch keeps a small frame for the cheap ones.
+__attribute__((noinline)) void DrawMovedResidue(BlockPlane* p, uint8_t* dst, uint32_t x,
+                                                uint32_t y) {
+  // Only the listed indices can hold a nonzero residue byte.
+  PlaneState* s = p->state;
+  uint8_t out[64], residue[64], nonzero[64];
+  CopyBlock(out, 8, MotionSource(p, x, y), p->pitch);
+  uint32_t count = DecodeResidue(&s->reader, ReadBits(&s->reader, 7), residue, nonzero);
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t j = nonzero[i];
+    out[kCoefficientScan[j]] = uint8_t(out[kCoefficientScan[j]] + residue[j]);
+  }
+  CopyBlock(dst, p->pitch, out, 8);
+}
+
+__attribute__((noinline)) void DrawIntra(BlockPlane* p, uint8_t* dst) {
+  PlaneState* s = p->state;
+  uint32_t pitch = p->pitch;
+  int16_t coefficients[64];
+  bool acFree;
+  const int32_t* q = ReadCoefficients(s, kDcIntra, coefficients, kIntraQuantiser, &acFree);
+  if (acFree) {
+    uint64_t c = IdctDcOnly(coefficients[0], q) * 0x0101010101010101ull;
+    for (int r = 0; r < 8; ++r) Store8(dst + r * pitch, c);
+  } else {
+    IdctPut(dst, pitch, coefficients, q, s->transform);
+  }
+}
+
+__attribute__((noinline)) void DrawInter(BlockPlane* p, uint8_t* dst, uint32_t x, uint32_t y) {
+  PlaneState* s = p->state;
+  uint32_t pitch = p->pitch;
+  uint8_t prediction[64];
+  CopyBlock(prediction, 8, MotionSource(p, x, y), pitch);
+  int16_t coefficients[64];
+  bool acFree;
+  const int32_t* q = ReadCoefficients(s, kDcInter, coefficients, kInterQuantiser, &acFree);
+  if (acFree) {
+    // The same value added to every byte, wrapping within each.
+    uint64_t c = IdctDcOnly(coefficients[0], q) * 0x0101010101010101ull;
+    const uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    for (int r = 0; r < 8; ++r) {
+      uint64_t v = Load8(prediction + 8 * r);
+      Store8(dst + r * pitch, ((v & kLow7) + (c & kLow7)) ^ ((v ^ c) & ~kLow7));
+    }
+  } else {
+    IdctAdd(dst, pitch, coefficients, q, prediction, s->transform);
+  }
+}
+
+__attribute__((noinline)) void DrawMoved(BlockPlane* p, uint8_t* dst, uint32_t x, uint32_t y) {
+  const uint8_t* src = MotionSource(p, x, y);
+  if (p->shared) {
+    // One buffer for reference and result: take the whole source first.
+    uint8_t local[64];
+    CopyBlock(local, 8, src, p->pitch);
+    CopyBlock(dst, p->pitch, local, 8);
+  } else {
+    CopyBlock(dst, p->pitch, src, p->pitch);
+  }
+}
+
+}  // namespace
+
 void DrawBlock(BlockPlane* p, uint32_t type, uint32_t x, uint32_t y) {
   PlaneState* s = p->state;
   uint8_t* dst = p->dst + y * p->pitch + x;
   uint32_t pitch = p->pitch;
   switch (type) {
-    case kMoved: {
-      const uint8_t* src = MotionSource(p, x, y);
-      if (p->shared) {
-        // One buffer for reference and result: take the whole source first.
-        uint8_t local[64];
-        CopyBlock(local, 8, src, pitch);
-        CopyBlock(dst, pitch, local, 8);
-      } else {
-        CopyBlock(dst, pitch, src, pitch);
-      }
+    case kMoved:
+      DrawMoved(p, dst, x, y);
       break;
-    }
     case kRuns:
       BuildRuns(p, dst, pitch);
       break;
-    case kMovedResidue: {
-      // Only the listed indices can hold a nonzero residue byte.
-      uint8_t out[64], residue[64], nonzero[64];
-      CopyBlock(out, 8, MotionSource(p, x, y), pitch);
-      uint32_t count = DecodeResidue(&s->reader, ReadBits(&s->reader, 7), residue, nonzero);
-      for (uint32_t i = 0; i < count; ++i) {
-        uint32_t j = nonzero[i];
-        out[kCoefficientScan[j]] = uint8_t(out[kCoefficientScan[j]] + residue[j]);
-      }
-      CopyBlock(dst, pitch, out, 8);
+    case kMovedResidue:
+      DrawMovedResidue(p, dst, x, y);
       break;
-    }
-    case kIntra: {
-      int16_t coefficients[64];
-      bool acFree;
-      const int32_t* q = ReadCoefficients(s, kDcIntra, coefficients, kIntraQuantiser, &acFree);
-      if (acFree) {
-        uint64_t c = IdctDcOnly(coefficients[0], q) * 0x0101010101010101ull;
-        for (int r = 0; r < 8; ++r) Store8(dst + r * pitch, c);
-      } else {
-        IdctPut(dst, pitch, coefficients, q, s->transform);
-      }
+    case kIntra:
+      DrawIntra(p, dst);
       break;
-    }
     case kFill: {
       uint64_t c = NextByte(s, kColours) * 0x0101010101010101ull;
       for (int r = 0; r < 8; ++r) Store8(dst + r * pitch, c);
       break;
     }
-    case kInter: {
-      uint8_t prediction[64];
-      CopyBlock(prediction, 8, MotionSource(p, x, y), pitch);
-      int16_t coefficients[64];
-      bool acFree;
-      const int32_t* q = ReadCoefficients(s, kDcInter, coefficients, kInterQuantiser, &acFree);
-      if (acFree) {
-        // The same value added to every byte, wrapping within each.
-        uint64_t c = IdctDcOnly(coefficients[0], q) * 0x0101010101010101ull;
-        const uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
-        for (int r = 0; r < 8; ++r) {
-          uint64_t v = Load8(prediction + 8 * r);
-          Store8(dst + r * pitch, ((v & kLow7) + (c & kLow7)) ^ ((v ^ c) & ~kLow7));
-        }
-      } else {
-        IdctAdd(dst, pitch, coefficients, q, prediction, s->transform);
-      }
+    case kInter:
+      DrawInter(p, dst, x, y);
       break;
-    }
     case kTwoColour:
       BuildTwoColour(p, dst, pitch);
       break;
