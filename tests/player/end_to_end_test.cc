@@ -248,7 +248,7 @@ TEST_F(EncodedMovie, DotGoesOnToTheNextMovieAndDoesNothingDuringTheLogo) {
   ASSERT_TRUE(Screenshot(x, folder + "/e2e_dot_a.ppm", &screen));
   ASSERT_FALSE(second(screen));
   Key(window, "period");
-  EXPECT_TRUE(WaitForScreen(second, 5000, &screen)) << "the second movie is not shown";
+  EXPECT_TRUE(WaitForScreen(second, 10000, &screen)) << "the second movie is not shown";
 
   // The stripes last two seconds; the logo follows and stays its time.
   const bool logoSeen = WaitForScreen([&](const Rgb& shot) { return LogoShown(shot); }, 6000, &screen);
@@ -306,7 +306,7 @@ INSTANTIATE_TEST_SUITE_P(Styles, StatisticsLine, ::testing::Values(1, 2, 3, 6, 7
 TEST_F(EndToEnd, AMissingMovieIsAnErrorBoxAndExitCodeOne) {
   Child run;
   ASSERT_TRUE(run.Start({player, folder + "/e2e_no_such_movie.kiv"}, env, folder + "/e2e_error.txt"));
-  const std::string box = WindowOf("Kivo Error", 5000);
+  const std::string box = WindowOf("Kivo Error", 15000);
   ASSERT_FALSE(box.empty()) << run.Errors();
   Key(box, "Return");
   EXPECT_EQ(run.Wait(5000), 1);
