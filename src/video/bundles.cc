@@ -23,6 +23,13 @@ uint32_t CountBits(uint32_t value) {
   return n > 15 ? 15 : n;
 }
 
+// Fixed tree 0 with its symbols in slot order, as every tree 0 read from a
+// stream is: each symbol is its own 4-bit code.
+bool IsIdentityTree0(const CodeTree* tree) {
+  static const uint8_t kSlots[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+  return tree->table == FixedTreeTable(0) && memcmp(tree->symbols, kSlots, 16) == 0;
+}
+
 // The refill's count, or false when the bundle is finished (count 0) or the
 // count does not fit its buffer (the plane stops).
 bool StartRefill(PlaneState* state, Bundle* b, BitReader* r, uint32_t* count) {
@@ -249,9 +256,31 @@ void StorePatterns(BitReader* __restrict reader, const CodeTree* __restrict tree
   *reader = local;
 }
 
+// Pattern bytes under fixed tree 0, which has no symbol list: every nibble
+// is its own 4-bit code, so the bytes are the stream's next bits as they
+// stand, seven to a fill of 56 bits.
+void CopyPatterns(BitReader* __restrict reader, uint8_t* __restrict out, uint32_t count) {
+  BitReader local = *reader;
+  BitReader* r = &local;
+  uint32_t i = 0;
+  for (; i + 8 <= count; i += 7) {
+    FillBitsFull(r);
+    if (r->count < 56) break;
+    uint64_t bytes = r->cache;
+    memcpy(out + i, &bytes, 8);  // the eighth byte is rewritten next
+    SkipBits(r, 56);
+  }
+  for (; i < count; ++i) out[i] = uint8_t(ReadBits(r, 8));
+  *reader = local;
+}
+
 void RefillPatterns(PlaneState* state, Bundle* b, BitReader* r) {
   uint32_t count;
   if (!StartRefill(state, b, r, &count)) return;
+  if (IsIdentityTree0(&b->tree)) {
+    CopyPatterns(r, b->buffer, count);
+    return;
+  }
   if (!state->patternPairsBuilt) {
     BuildPairLookup(&b->tree, &b->tree, kPairBits, state->patternPairs);
     state->patternPairsBuilt = true;

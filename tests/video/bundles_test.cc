@@ -415,6 +415,37 @@ TEST(Bundles, ColoursReadCodeByCodeAlike) {
   }
 }
 
+// Pattern bytes under tree 0 from random bits, whole fills and the last
+// bytes, with data that ends early, against a code-by-code read; with the
+// symbols in slot order (the bytes are the bits as they stand) or shuffled.
+TEST(Bundles, Tree0PatternBytesReadCodeByCodeAlike) {
+  std::mt19937 random(4);
+  for (int round = 0; round < 40; ++round) {
+    uint32_t count = 1 + random() % 200;
+    test::BitWriter w;
+    w.Put(count, 10);
+    uint32_t randomBits = random() % (8 * count + 8);
+    for (uint32_t i = 0; i < randomBits; ++i) w.Bit(random() & 1);
+    BundleBench b(w);
+    CodeTree& tree = b.state.bundles[kPatternBytes].tree;
+    if (round % 4 == 3) {
+      std::shuffle(tree.symbols, tree.symbols + 16, random);
+      BuildLookup(&tree);
+    }
+    BitReader r;
+    StartBitReader(&r, b.bytes.data(), uint32_t(b.bytes.size()));
+    ReadBits(&r, 10);
+    std::vector<int> want;
+    for (uint32_t i = 0; i < count; ++i) {
+      uint32_t lo = ReadSymbol(&r, &tree);
+      want.push_back(int(lo | ReadSymbol(&r, &tree) << 4));
+    }
+    RefillBundle(&b.state, kPatternBytes);
+    ASSERT_EQ(b.Values(kPatternBytes), want) << round;
+    EXPECT_EQ(BitsConsumed(&b.state.reader), BitsConsumed(&r));
+  }
+}
+
 // The pair lookup against two single lookups at every index, for pairs of
 // all fixed trees with shuffled symbols.
 TEST(Bundles, PairLookupMatchesTwoSingleLookups) {
