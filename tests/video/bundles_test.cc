@@ -415,33 +415,40 @@ TEST(Bundles, ColoursReadCodeByCodeAlike) {
   }
 }
 
-// Pattern bytes under tree 0 from random bits, whole fills and the last
-// bytes, with data that ends early, against a code-by-code read; with the
-// symbols in slot order (the bytes are the bits as they stand) or shuffled.
-TEST(Bundles, Tree0PatternBytesReadCodeByCodeAlike) {
+// Pattern bytes and run lengths from random bits, whole fills and the last
+// values, with data that ends early, against a code-by-code read: pattern
+// bytes under tree 0 (its symbols in slot order, as streams give it, the
+// bytes being the bits as they stand) and under other trees, run lengths
+// under every tree with shuffled symbols.
+TEST(Bundles, PatternsAndRunLengthsReadCodeByCodeAlike) {
   std::mt19937 random(4);
-  for (int round = 0; round < 40; ++round) {
+  for (int round = 0; round < 80; ++round) {
+    const int id = round % 2 ? kRunLengths : kPatternBytes;
     uint32_t count = 1 + random() % 200;
     test::BitWriter w;
     w.Put(count, 10);
-    uint32_t randomBits = random() % (8 * count + 8);
+    if (id == kRunLengths) w.Bit(0);
+    uint32_t randomBits = random() % (14 * count + 8);
     for (uint32_t i = 0; i < randomBits; ++i) w.Bit(random() & 1);
     BundleBench b(w);
-    CodeTree& tree = b.state.bundles[kPatternBytes].tree;
-    if (round % 4 == 3) {
+    CodeTree& tree = b.state.bundles[id].tree;
+    if (round % 4 != 0) {
+      uint32_t t = round % 8 == 2 ? 0 : random() % 16;
+      tree.longest = FixedTreeLongest(t);
+      tree.table = FixedTreeTable(t);
       std::shuffle(tree.symbols, tree.symbols + 16, random);
       BuildLookup(&tree);
     }
     BitReader r;
     StartBitReader(&r, b.bytes.data(), uint32_t(b.bytes.size()));
-    ReadBits(&r, 10);
+    ReadBits(&r, id == kRunLengths ? 11 : 10);
     std::vector<int> want;
     for (uint32_t i = 0; i < count; ++i) {
-      uint32_t lo = ReadSymbol(&r, &tree);
-      want.push_back(int(lo | ReadSymbol(&r, &tree) << 4));
+      uint32_t v = ReadSymbol(&r, &tree);
+      want.push_back(int(id == kRunLengths ? v : v | ReadSymbol(&r, &tree) << 4));
     }
-    RefillBundle(&b.state, kPatternBytes);
-    ASSERT_EQ(b.Values(kPatternBytes), want) << round;
+    RefillBundle(&b.state, id);
+    ASSERT_EQ(b.Values(id), want) << round;
     EXPECT_EQ(BitsConsumed(&b.state.reader), BitsConsumed(&r));
   }
 }
