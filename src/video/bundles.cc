@@ -23,6 +23,13 @@ uint32_t CountBits(uint32_t value) {
   return n > 15 ? 15 : n;
 }
 
+// Fixed tree 0 with its symbols in slot order, as every tree 0 read from a
+// stream is: each symbol is its own 4-bit code.
+bool IsIdentityTree0(const CodeTree* tree) {
+  static const uint8_t kSlots[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+  return tree->table == FixedTreeTable(0) && memcmp(tree->symbols, kSlots, 16) == 0;
+}
+
 // The refill's count, or false when the bundle is finished (count 0) or the
 // count does not fit its buffer (the plane stops).
 bool StartRefill(PlaneState* state, Bundle* b, BitReader* r, uint32_t* count) {
@@ -137,6 +144,61 @@ uint32_t StoreColours(BitReader* __restrict reader, const CodeTree* __restrict h
   return context;
 }
 
+// The high-nibble lookups for a low tree whose codes all take 4 bits: entry
+// = high code length << 12 | high nibble << 8 | both codes' length. The high
+// nibble << 8 is also the byte offset of the next colour's context row, so
+// that one lookup and one mask lie between one colour's code and the next;
+// the low nibble comes from the 4 bits after the high code, off that chain.
+void BuildFlatColours(const CodeTree* high, uint16_t (*out)[1 << kLookupBits]) {
+  for (uint32_t c = 0; c < 16; ++c)
+    for (uint32_t i = 0; i < (1u << kLookupBits); ++i) {
+      uint32_t e = high[c].lookup[i], length = e & kEntryLengthMask;
+      out[c][i] = uint16_t(length << 12 | (e & 0xF00) | (length + 4));
+    }
+}
+
+template <bool kRemap>
+uint32_t StoreFlatColours(BitReader* __restrict reader,
+                          const uint16_t (*__restrict flat)[1 << kLookupBits],
+                          const uint8_t* __restrict lowSymbols, uint32_t context,
+                          uint8_t* __restrict out, uint32_t count) {
+  BitReader local = *reader;
+  BitReader* r = &local;
+  const uint8_t* rows = reinterpret_cast<const uint8_t*>(flat);
+  const uint16_t* row = flat[context];
+  auto take = [&](uint32_t at) {
+    uint64_t bits = r->cache;
+    uint32_t e = row[uint32_t(bits) & ((1u << kLookupBits) - 1)];
+    SkipBits(r, e & kEntryLengthMask);
+    uint32_t high = e & 0xF00u;
+    // flat[high >> 8], whose rows are 256 bytes long.
+    row = reinterpret_cast<const uint16_t*>(rows + high);
+    // Opaque to the compiler, which would otherwise fold the row into the
+    // index and put an add between the cache and the next lookup.
+    asm("" : "+r"(row));
+    uint32_t v = high >> 4 | lowSymbols[uint32_t(bits >> (e >> 12)) & 15];
+    if (kRemap) {
+      uint32_t mag = v & 0x7F;
+      v = (v & 0x80) ? (128 - mag) & 0xFF : 128 + mag;
+    }
+    out[at] = uint8_t(v);
+  };
+  // At most 11 bits a colour: five from a fill of 56 bits, one from one of
+  // 32 near the end of the data.
+  uint32_t i = 0;
+  for (; i + 5 <= count; i += 5) {
+    FillBitsFull(r);
+    if (r->count < 56) break;
+    for (uint32_t k = 0; k < 5; ++k) take(i + k);
+  }
+  for (; i < count; ++i) {
+    FillBits(r);
+    take(i);
+  }
+  *reader = local;
+  return uint32_t(row - flat[0]) >> kLookupBits;
+}
+
 void RefillColours(PlaneState* state, Bundle* b, BitReader* r) {
   uint32_t count;
   if (!StartRefill(state, b, r, &count)) return;
@@ -145,6 +207,16 @@ void RefillColours(PlaneState* state, Bundle* b, BitReader* r) {
     memset(b->buffer, int(ReadColour(r, state->colourHigh, &b->tree, &context,
                                      state->remapColours)),
            count);
+  } else if (b->tree.table == FixedTreeTable(0)) {
+    if (!state->flatColoursBuilt) {
+      BuildFlatColours(state->colourHigh, state->flatColours);
+      state->flatColoursBuilt = true;
+    }
+    context = state->remapColours
+                  ? StoreFlatColours<true>(r, state->flatColours, b->tree.symbols, context,
+                                           b->buffer, count)
+                  : StoreFlatColours<false>(r, state->flatColours, b->tree.symbols, context,
+                                            b->buffer, count);
   } else {
     context = StoreColours(r, state->colourHigh, &b->tree, context, state->remapColours,
                            b->buffer, count);
@@ -184,9 +256,31 @@ void StorePatterns(BitReader* __restrict reader, const CodeTree* __restrict tree
   *reader = local;
 }
 
+// Pattern bytes under fixed tree 0, which has no symbol list: every nibble
+// is its own 4-bit code, so the bytes are the stream's next bits as they
+// stand, seven to a fill of 56 bits.
+void CopyPatterns(BitReader* __restrict reader, uint8_t* __restrict out, uint32_t count) {
+  BitReader local = *reader;
+  BitReader* r = &local;
+  uint32_t i = 0;
+  for (; i + 8 <= count; i += 7) {
+    FillBitsFull(r);
+    if (r->count < 56) break;
+    uint64_t bytes = r->cache;
+    memcpy(out + i, &bytes, 8);  // the eighth byte is rewritten next
+    SkipBits(r, 56);
+  }
+  for (; i < count; ++i) out[i] = uint8_t(ReadBits(r, 8));
+  *reader = local;
+}
+
 void RefillPatterns(PlaneState* state, Bundle* b, BitReader* r) {
   uint32_t count;
   if (!StartRefill(state, b, r, &count)) return;
+  if (IsIdentityTree0(&b->tree)) {
+    CopyPatterns(r, b->buffer, count);
+    return;
+  }
   if (!state->patternPairsBuilt) {
     BuildPairLookup(&b->tree, &b->tree, kPairBits, state->patternPairs);
     state->patternPairsBuilt = true;
@@ -351,6 +445,7 @@ void SetUpBundles(PlaneState* state, uint8_t* const buffers[kBundleCount],
     b->signedStart = id == kDcInter ? 1024 : 0;
   }
   state->patternPairsBuilt = state->runPairsBuilt = false;
+  state->flatColoursBuilt = false;
   state->signedMotionBuilt[0] = state->signedMotionBuilt[1] = false;
 }
 
@@ -367,6 +462,7 @@ void ReadPlaneTrees(PlaneState* state) {
   if (!clean) state->faults |= kPlaneRepaired;
   state->colourContext = 0;
   state->patternPairsBuilt = state->runPairsBuilt = false;
+  state->flatColoursBuilt = false;
   state->signedMotionBuilt[0] = state->signedMotionBuilt[1] = false;
 }
 

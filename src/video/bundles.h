@@ -60,6 +60,11 @@ struct PlaneState {
   bool patternPairsBuilt, runPairsBuilt;
   uint16_t patternPairs[1 << kPairBits];
   uint16_t runPairs[1 << kPairBits];
+  // Colours when the low-nibble tree is fixed tree 0 (every code 4 bits):
+  // by context, the high-nibble lookup with the low code's 4 bits added to
+  // the length (BuildFlatColours). Built when a refill first needs it.
+  bool flatColoursBuilt;
+  uint16_t flatColours[16][1 << kLookupBits];
   // Each axis's offsets with their sign bits (BuildSignedMotion), built
   // when a refill first needs them, like the pairs.
   bool signedMotionBuilt[2];

@@ -369,6 +369,90 @@ TEST(Bundles, PairedCodesReadTheSameShortOrLong) {
   EXPECT_EQ(BitsConsumed(&b.state.reader), uint64_t(w.bits));
 }
 
+// Colours from random bits under random trees, against a code-by-code read
+// with the trees' own lookups: low trees of 4-bit codes (one lookup a
+// colour) and others, both revisions, counts of every remainder, and data
+// that ends before the colours do.
+TEST(Bundles, ColoursReadCodeByCodeAlike) {
+  std::mt19937 random(9);
+  auto randomTree = [&](uint32_t t) {
+    CodeTree tree;
+    for (int i = 0; i < 16; ++i) tree.symbols[i] = uint8_t(i);
+    std::shuffle(tree.symbols, tree.symbols + 16, random);
+    tree.longest = FixedTreeLongest(t);
+    tree.table = FixedTreeTable(t);
+    BuildLookup(&tree);
+    return tree;
+  };
+  for (int round = 0; round < 60; ++round) {
+    uint32_t count = 1 + random() % 300;
+    test::BitWriter w;
+    w.Put(count, 10);
+    w.Bit(0);
+    uint32_t randomBits = random() % (14 * count);
+    for (uint32_t i = 0; i < randomBits; ++i) w.Bit(random() & 1);
+    uint32_t flags = round % 2 ? kBeforeRevisionI : 0;
+    BundleBench b(w, 64, flags);
+    b.state.bundles[kColours].tree = randomTree(round % 3 ? 0 : random() % 16);
+    for (CodeTree& t : b.state.colourHigh) t = randomTree(random() % 16);
+    uint32_t context = random() % 16;
+    b.state.colourContext = context;
+
+    BitReader r;
+    StartBitReader(&r, b.bytes.data(), uint32_t(b.bytes.size()));
+    ReadBits(&r, 11);
+    std::vector<int> want;
+    for (uint32_t i = 0; i < count; ++i) {
+      context = ReadSymbol(&r, &b.state.colourHigh[context]);
+      uint32_t v = context << 4 | ReadSymbol(&r, &b.state.bundles[kColours].tree);
+      if (flags) v = v & 0x80 ? (128 - (v & 0x7F)) & 0xFF : 128 + (v & 0x7F);
+      want.push_back(int(v));
+    }
+    RefillBundle(&b.state, kColours);
+    ASSERT_EQ(b.Values(kColours), want) << round;
+    EXPECT_EQ(b.state.colourContext, context);
+    EXPECT_EQ(BitsConsumed(&b.state.reader), BitsConsumed(&r));
+  }
+}
+
+// Pattern bytes and run lengths from random bits, whole fills and the last
+// values, with data that ends early, against a code-by-code read: pattern
+// bytes under tree 0 (its symbols in slot order, as streams give it, the
+// bytes being the bits as they stand) and under other trees, run lengths
+// under every tree with shuffled symbols.
+TEST(Bundles, PatternsAndRunLengthsReadCodeByCodeAlike) {
+  std::mt19937 random(4);
+  for (int round = 0; round < 80; ++round) {
+    const int id = round % 2 ? kRunLengths : kPatternBytes;
+    uint32_t count = 1 + random() % 200;
+    test::BitWriter w;
+    w.Put(count, 10);
+    if (id == kRunLengths) w.Bit(0);
+    uint32_t randomBits = random() % (14 * count + 8);
+    for (uint32_t i = 0; i < randomBits; ++i) w.Bit(random() & 1);
+    BundleBench b(w);
+    CodeTree& tree = b.state.bundles[id].tree;
+    if (round % 4 != 0) {
+      uint32_t t = round % 8 == 2 ? 0 : random() % 16;
+      tree.longest = FixedTreeLongest(t);
+      tree.table = FixedTreeTable(t);
+      std::shuffle(tree.symbols, tree.symbols + 16, random);
+      BuildLookup(&tree);
+    }
+    BitReader r;
+    StartBitReader(&r, b.bytes.data(), uint32_t(b.bytes.size()));
+    ReadBits(&r, id == kRunLengths ? 11 : 10);
+    std::vector<int> want;
+    for (uint32_t i = 0; i < count; ++i) {
+      uint32_t v = ReadSymbol(&r, &tree);
+      want.push_back(int(id == kRunLengths ? v : v | ReadSymbol(&r, &tree) << 4));
+    }
+    RefillBundle(&b.state, id);
+    ASSERT_EQ(b.Values(id), want) << round;
+    EXPECT_EQ(BitsConsumed(&b.state.reader), BitsConsumed(&r));
+  }
+}
+
 // The pair lookup against two single lookups at every index, for pairs of
 // all fixed trees with shuffled symbols.
 TEST(Bundles, PairLookupMatchesTwoSingleLookups) {
