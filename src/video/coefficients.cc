@@ -199,6 +199,9 @@ bool WalkList(BitReader* reader, CoefficientList* list, uint32_t valueBits, Valu
 
 namespace {
 
+constexpr uint8_t kFirstList[6] = {Entry(4, kGroup), Entry(24, kGroup), Entry(44, kGroup),
+                                   Entry(1, kSingle), Entry(2, kSingle), Entry(3, kSingle)};
+
 // Every pass of a block of n bit planes. Each walk has a function of its
 // own, so that neither one's registers are allocated around the other's;
 // the reader is local to it, since the list's byte stores could otherwise
@@ -206,10 +209,8 @@ namespace {
 template <bool kPerEntry>
 __attribute__((noinline)) void WalkPlanes(BitReader* stream, uint32_t n, int16_t block[64]) {
   BitReader local = *stream;
-  static const uint8_t kInitial[6] = {Entry(4, kGroup), Entry(24, kGroup), Entry(44, kGroup),
-                                      Entry(1, kSingle), Entry(2, kSingle), Entry(3, kSingle)};
   CoefficientList list;
-  StartList(&list, kInitial, 6);
+  StartList(&list, kFirstList, 6);
   for (uint32_t b = n; b-- > 0;) {
     // A value of b bits: b magnitude bits under an implied top bit, then
     // the sign (1 = negative); with b = 0 the sign alone gives +-1.
@@ -219,9 +220,141 @@ __attribute__((noinline)) void WalkPlanes(BitReader* stream, uint32_t n, int16_t
   *stream = local;
 }
 
+// The value of b magnitude bits and a sign for every 7-bit window of the
+// stream (only its low b + 1 bits count): one load instead of the masks.
+struct ValueTables {
+  int16_t v[kManyPlanes - 1][128];
+};
+constexpr ValueTables MakeValueTables() {
+  ValueTables t{};
+  for (uint32_t b = 0; b + 1 < kManyPlanes; ++b)
+    for (uint32_t x = 0; x < 128; ++x) {
+      int32_t m = int32_t((x & ((1u << b) - 1)) | 1u << b);
+      t.v[b][x] = int16_t(x >> b & 1 ? -m : m);
+    }
+  return t;
+}
+constexpr ValueTables kValueTables = MakeValueTables();
+
+// What a block of fewer than kManyPlanes planes can read: each pass looks
+// at most 75 entries (every entry a list ever holds) and a group costs at
+// most two looks more, each quad's 4 flags and each value's at most 7 bits
+// come once: 7 * 75 + 6 + 60 + 63 * 7 = 1032 bits. With 63 bits held and an
+// 8-byte load, every load stays below 129 + 8 + 8 bytes past the position
+// the block starts at.
+constexpr uint32_t kFewPlanesBytes = 160;
+
+// The run-skipping walk of WalkPlanes<false> for blocks that start at
+// least kFewPlanesBytes from the end of the data, so that no fill needs a
+// check: the reader is three registers, a value one table load. The lists
+// swap by pointer; a pass needs at most 32 bits for a quad, 8 for a single
+// and a flag, so one fill per look and one per quad or value suffices.
+__attribute__((noinline)) void WalkFewPlanes(BitReader* stream, uint32_t n,
+                                             int16_t* __restrict block) {
+  uint8_t lists[2][kListSize];
+  uint8_t* in = lists[0];
+  uint8_t* out = lists[1];
+  memcpy(in + kListStart, kFirstList, 6);
+  uint32_t front = kListStart, back = kListStart + 6;
+  const uint8_t* next = stream->data + stream->pos;
+  uint64_t cache = stream->cache;
+  uint32_t count = stream->count;
+  // As FillBitsFull away from the end of the data.
+  auto fill = [&] {
+    cache |= Load8(next) << count;
+    next += (63 - count) >> 3;
+    count |= 56;
+  };
+  auto skip = [&](uint32_t bits) {
+    cache >>= bits;
+    count -= bits;
+  };
+  for (uint32_t b = n; b-- > 0;) {
+    const int16_t* values = kValueTables.v[b];
+    const uint32_t width = b + 1;
+    uint32_t outFront = kListStart, outBack = kListStart;
+    for (uint32_t i = front; i < back;) {
+      fill();
+      // Bit 63 stands in for a cache of zeros; the run stops at count.
+      uint32_t zeros = uint32_t(__builtin_ctzll(cache | 1ull << 63));
+      uint32_t room = count < back - i ? count : back - i;
+      if (zeros >= room) zeros = room;
+      skip(zeros);
+      for (uint32_t k = 0; k < zeros + 1; k += 8) Store8(out + outBack + k, Load8(in + i + k));
+      outBack += zeros;
+      i += zeros;
+      if (zeros == room) continue;
+      skip(1);
+      uint32_t entry = in[i++];
+      uint32_t k = entry >> 2;
+      uint32_t mode = entry & 3;
+      fill();
+      if (mode == kSingle) {
+        block[kCoefficientScan[k]] = values[cache & 127];
+        skip(width);
+        continue;
+      }
+      if (mode == kOpenedGroup) goto opened;
+      for (;;) {
+        // A 1 bit pushes the index as a single, a 0 bit is followed by its
+        // value; a pushed index stores the 0 it holds.
+        for (uint32_t j = k; j < k + 4; ++j) {
+          uint32_t pushed = uint32_t(cache) & 1;
+          uint32_t taken = pushed - 1;
+          block[kCoefficientScan[j]] = int16_t(values[cache >> 1 & 127] & taken);
+          out[outFront - 1] = Entry(j, kSingle);
+          outFront -= pushed;
+          skip(1 + (taken & width));
+        }
+        if (mode == kQuad) break;
+        // The group's other four quads; at least 24 bits are left.
+        k += 4;
+        if (!(cache & 1)) {
+          skip(1);
+          out[outBack++] = Entry(k, kOpenedGroup);
+          break;
+        }
+        skip(1);
+      opened:
+        in[back] = Entry(k + 4, kQuad);
+        in[back + 1] = Entry(k + 8, kQuad);
+        in[back + 2] = Entry(k + 12, kQuad);
+        back += 3;
+        mode = kQuad;
+        uint32_t open = uint32_t(cache) & 1;
+        skip(1);
+        if (!open) {
+          out[outBack++] = Entry(k, kQuad);
+          break;
+        }
+        fill();
+      }
+    }
+    uint8_t* t = in;
+    in = out;
+    out = t;
+    front = outFront;
+    back = outBack;
+  }
+  stream->pos = uint32_t(next - stream->data);
+  stream->cache = cache;
+  stream->count = count;
+}
+
 }  // namespace
 
 uint32_t DecodeCoefficients(BitReader* stream, int16_t block[64]) {
+  uint32_t n = ReadBits(stream, 4);
+  if (n >= kManyPlanes)
+    WalkPlanes<true>(stream, n, block);
+  else if (n > 0 && stream->pos <= stream->size && stream->size - stream->pos >= kFewPlanesBytes)
+    WalkFewPlanes(stream, n, block);
+  else if (n > 0)
+    WalkPlanes<false>(stream, n, block);
+  return n;
+}
+
+uint32_t DecodeCoefficientsPlain(BitReader* stream, int16_t block[64]) {
   uint32_t n = ReadBits(stream, 4);
   if (n >= kManyPlanes)
     WalkPlanes<true>(stream, n, block);

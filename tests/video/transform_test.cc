@@ -250,6 +250,38 @@ TEST(Coefficients, GroupsOpenQuadsAndPushedEntriesWaitForTheNextPass) {
   EXPECT_EQ(block, expected);
 }
 
+// Blocks away from the end of the data take an unchecked walk. Lockstep
+// with the plain walk over streams of 1 bits at several rates (random plane
+// counts, lists of every size), and blocks of 7 planes and 1 bits only (the
+// longest read) in buffers of every size around the unchecked walk's margin.
+TEST(Coefficients, TheUncheckedWalkDecodesAsThePlainOne) {
+  std::mt19937 rng(23);
+  auto lockstep = [](const std::vector<uint8_t>& bytes) {
+    BitReader fast, plain;
+    StartBitReader(&fast, bytes.data(), uint32_t(bytes.size()));
+    StartBitReader(&plain, bytes.data(), uint32_t(bytes.size()));
+    while (BitsConsumed(&plain) < bytes.size() * 8) {
+      std::array<int16_t, 64> a{}, b{};
+      uint32_t n = DecodeCoefficients(&fast, a.data());
+      ASSERT_EQ(n, DecodeCoefficientsPlain(&plain, b.data()));
+      ASSERT_EQ(a, b) << BitsConsumed(&plain);
+      ASSERT_EQ(BitsConsumed(&fast), BitsConsumed(&plain));
+      ASSERT_EQ(fast.cache & ((1ull << fast.count) - 1), plain.cache & ((1ull << plain.count) - 1));
+    }
+  };
+  for (uint32_t ones : {2u, 8u, 16u, 24u, 30u}) {
+    std::vector<uint8_t> bytes(4000 + rng() % 64);
+    for (uint8_t& byte : bytes)
+      for (int i = 0; i < 8; ++i) byte = uint8_t(byte | (rng() % 32 < ones) << i);
+    lockstep(bytes);
+  }
+  for (uint32_t size = 120; size < 200; ++size) {
+    std::vector<uint8_t> bytes(size, 0xFF);
+    bytes[0] = 0xF7;  // 7 planes
+    lockstep(bytes);
+  }
+}
+
 std::array<uint8_t, 64> Residue(const test::BitWriter& w, uint32_t limit, uint32_t* bitsUsed) {
   std::vector<uint8_t> bytes = w.Bytes();
   BitReader r;
