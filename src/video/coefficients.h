@@ -24,5 +24,8 @@ uint32_t DecodeCoefficientsPlain(BitReader* reader, int16_t block[64]);
 // residue byte is 0, so a block can add only those.
 uint32_t DecodeResidue(BitReader* reader, uint32_t limit, uint8_t residue[64],
                        uint8_t nonzero[64]);
+// Its plain twin, as DecodeCoefficientsPlain.
+uint32_t DecodeResiduePlain(BitReader* reader, uint32_t limit, uint8_t residue[64],
+                            uint8_t nonzero[64]);
 
 }  // namespace kivo
