@@ -274,7 +274,7 @@ struct UncheckedList {
 // values.Single(r, k) and values.Quad(r, k, out, outFront) take a single's
 // value or a quad's bits (pushing its pushed indices) and return false to
 // end the decoding.
-template <typename Values>
+template <bool kLast, typename Values>
 __attribute__((always_inline)) inline bool UncheckedPass(UncheckedBits& r, UncheckedList& list,
                                                          Values& values) {
   uint8_t* in = list.in;
@@ -282,13 +282,14 @@ __attribute__((always_inline)) inline bool UncheckedPass(UncheckedBits& r, Unche
   uint32_t back = list.back, outFront = kListStart, outBack = kListStart;
   for (uint32_t i = list.front; i < back;) {
     r.Fill();
-    // Bit 63 stands in for a cache of zeros; the run stops at count.
-    uint32_t zeros = uint32_t(__builtin_ctzll(r.cache | 1ull << 63));
+    // A 1 bit at `room` ends the run at the list's end or at count.
     uint32_t room = r.count < back - i ? r.count : back - i;
-    if (zeros >= room) zeros = room;
+    uint32_t zeros = uint32_t(__builtin_ctzll(r.cache | 1ull << room));
     r.Skip(zeros);
-    for (uint32_t k = 0; k < zeros + 1; k += 8) Store8(out + outBack + k, Load8(in + i + k));
-    outBack += zeros;
+    if (!kLast) {
+      for (uint32_t k = 0; k < zeros + 1; k += 8) Store8(out + outBack + k, Load8(in + i + k));
+      outBack += zeros;
+    }
     i += zeros;
     if (zeros == room) continue;
     r.Skip(1);
@@ -375,10 +376,12 @@ __attribute__((noinline)) void WalkFewPlanes(BitReader* stream, uint32_t n,
   UncheckedList list{lists[0], lists[1], kListStart, kListStart + 6};
   memcpy(list.in + kListStart, kFirstList, 6);
   UncheckedBits r = StartUnchecked(stream);
-  for (uint32_t b = n; b-- > 0;) {
+  for (uint32_t b = n; --b > 0;) {
     UncheckedCoefficients values{block, kValueTables.v[b], b + 1};
-    UncheckedPass(r, list, values);
+    UncheckedPass<false>(r, list, values);
   }
+  UncheckedCoefficients last{block, kValueTables.v[0], 1};
+  UncheckedPass<true>(r, list, last);
   EndUnchecked(r, stream);
 }
 
@@ -633,7 +636,8 @@ __attribute__((noinline)) uint32_t ReadResidueUnchecked(BitReader* stream, uint3
         return values.nonzeroCount;
       }
     }
-    if (!UncheckedPass(r, list, values)) break;
+    if (!(mask > 1 ? UncheckedPass<false>(r, list, values) : UncheckedPass<true>(r, list, values)))
+      break;
   }
   EndUnchecked(r, stream);
   return values.nonzeroCount;
