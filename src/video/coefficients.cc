@@ -236,6 +236,56 @@ constexpr ValueTables MakeValueTables() {
 }
 constexpr ValueTables kValueTables = MakeValueTables();
 
+// A quad of residue indices takes at most 8 bits: per index a 1 bit (pushed)
+// or a 0 bit and the sign. kQuadTables.bits maps those 8 bits to the pushed
+// indices (low nibble), the negative ones (next nibble) and the bits used,
+// so that only one lookup lies on the reader's chain; .shapes gives for a
+// pushed nibble the count taken, the taken offsets packed from the lowest
+// byte and the pushed ones as single entries packed from the highest byte
+// down (the order of pushes at the front).
+struct QuadShape {
+  uint32_t taken, takenOffsets, pushedEntries;
+};
+struct QuadTables {
+  uint16_t bits[256];
+  QuadShape shapes[16];
+  uint32_t bytes[16];  // byte i 0xFF when bit i of the index is set
+};
+constexpr QuadTables MakeQuadTables() {
+  QuadTables t{};
+  for (uint32_t v = 0; v < 256; ++v) {
+    uint32_t at = 0, pushed = 0, negative = 0;
+    for (uint32_t i = 0; i < 4; ++i) {
+      if (v >> at & 1) {
+        pushed |= 1u << i;
+        at += 1;
+      } else {
+        negative |= (v >> (at + 1) & 1) << i;
+        at += 2;
+      }
+    }
+    t.bits[v] = uint16_t(pushed | negative << 4 | at << 8);
+  }
+  for (uint32_t p = 0; p < 16; ++p) {
+    uint32_t taken = 0, pushedCount = 0, takenOffsets = 0, pushedEntries = 0;
+    for (uint32_t i = 0; i < 4; ++i) {
+      if (p >> i & 1)
+        pushedEntries |= uint32_t(Entry(i, kSingle)) << (24 - 8 * pushedCount++);
+      else
+        takenOffsets |= i << (8 * taken++);
+    }
+    t.shapes[p] = QuadShape{taken, takenOffsets, pushedEntries};
+    uint32_t bytes = 0;
+    for (uint32_t i = 0; i < 4; ++i)
+      if (p >> i & 1) bytes |= 0xFFu << (8 * i);
+    t.bytes[p] = bytes;
+  }
+  return t;
+}
+constexpr QuadTables kQuadTables = MakeQuadTables();
+
+inline void Store4(uint8_t* p, uint32_t v) { memcpy(p, &v, 4); }
+
 // A reader in three registers for a block known to end far enough before
 // the end of its data that no fill needs a check: FillBitsFull's fast case.
 struct UncheckedBits {
@@ -354,16 +404,20 @@ struct UncheckedCoefficients {
     return true;
   }
   // A 1 bit pushes the index as a single, a 0 bit is followed by its
-  // value; a pushed index stores the 0 it holds.
+  // value; a pushed index stores the 0 it holds. The pushes are one 4-byte
+  // store as in ResidueValues::WholeQuad.
   bool Quad(UncheckedBits& r, uint32_t k, uint8_t* out, uint32_t& outFront) {
+    uint32_t pushed = 0;
     for (uint32_t j = k; j < k + 4; ++j) {
-      uint32_t pushed = uint32_t(r.cache) & 1;
-      uint32_t taken = pushed - 1;
+      uint32_t flag = uint32_t(r.cache) & 1;
+      uint32_t taken = flag - 1;
       block[kCoefficientScan[j]] = int16_t(values[r.cache >> 1 & 127] & taken);
-      out[outFront - 1] = Entry(j, kSingle);
-      outFront -= pushed;
+      pushed |= flag << (j - k);
       r.Skip(1 + (taken & width));
     }
+    const QuadShape& shape = kQuadTables.shapes[pushed];
+    Store4(out + outFront - 4, shape.pushedEntries + (k << 2) * 0x01010101u);
+    outFront -= 4 - shape.taken;
     return true;
   }
 };
@@ -409,55 +463,6 @@ uint32_t DecodeCoefficientsPlain(BitReader* stream, int16_t block[64]) {
 
 namespace {
 
-// A quad of residue indices takes at most 8 bits: per index a 1 bit (pushed)
-// or a 0 bit and the sign. kQuadTables.bits maps those 8 bits to the pushed
-// indices (low nibble), the negative ones (next nibble) and the bits used,
-// so that only one lookup lies on the reader's chain; .shapes gives for a
-// pushed nibble the count taken, the taken offsets packed from the lowest
-// byte and the pushed ones as single entries packed from the highest byte
-// down (the order of pushes at the front).
-struct QuadShape {
-  uint32_t taken, takenOffsets, pushedEntries;
-};
-struct QuadTables {
-  uint16_t bits[256];
-  QuadShape shapes[16];
-  uint32_t bytes[16];  // byte i 0xFF when bit i of the index is set
-};
-constexpr QuadTables MakeQuadTables() {
-  QuadTables t{};
-  for (uint32_t v = 0; v < 256; ++v) {
-    uint32_t at = 0, pushed = 0, negative = 0;
-    for (uint32_t i = 0; i < 4; ++i) {
-      if (v >> at & 1) {
-        pushed |= 1u << i;
-        at += 1;
-      } else {
-        negative |= (v >> (at + 1) & 1) << i;
-        at += 2;
-      }
-    }
-    t.bits[v] = uint16_t(pushed | negative << 4 | at << 8);
-  }
-  for (uint32_t p = 0; p < 16; ++p) {
-    uint32_t taken = 0, pushedCount = 0, takenOffsets = 0, pushedEntries = 0;
-    for (uint32_t i = 0; i < 4; ++i) {
-      if (p >> i & 1)
-        pushedEntries |= uint32_t(Entry(i, kSingle)) << (24 - 8 * pushedCount++);
-      else
-        takenOffsets |= i << (8 * taken++);
-    }
-    t.shapes[p] = QuadShape{taken, takenOffsets, pushedEntries};
-    uint32_t bytes = 0;
-    for (uint32_t i = 0; i < 4; ++i)
-      if (p >> i & 1) bytes |= 0xFFu << (8 * i);
-    t.bytes[p] = bytes;
-  }
-  return t;
-}
-constexpr QuadTables kQuadTables = MakeQuadTables();
-
-inline void Store4(uint8_t* p, uint32_t v) { memcpy(p, &v, 4); }
 
 // A new residue value is +-mask by its sign bit; each is an operation.
 struct ResidueValues {
