@@ -323,7 +323,7 @@ struct UncheckedList {
 // 32 bits; a group's two flags after its quad come from what is left.
 // values.Single(r, k) and values.Quad(r, k, out, outFront) take a single's
 // value or a quad's bits (pushing its pushed indices) and return false to
-// end the decoding.
+// end the decoding. kLast: no pass follows, so kept entries are not moved.
 template <bool kLast, typename Values>
 __attribute__((always_inline)) inline bool UncheckedPass(UncheckedBits& r, UncheckedList& list,
                                                          Values& values) {
