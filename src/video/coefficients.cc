@@ -199,6 +199,9 @@ bool WalkList(BitReader* reader, CoefficientList* list, uint32_t valueBits, Valu
 
 namespace {
 
+constexpr uint8_t kFirstList[6] = {Entry(4, kGroup), Entry(24, kGroup), Entry(44, kGroup),
+                                   Entry(1, kSingle), Entry(2, kSingle), Entry(3, kSingle)};
+
 // Every pass of a block of n bit planes. Each walk has a function of its
 // own, so that neither one's registers are allocated around the other's;
 // the reader is local to it, since the list's byte stores could otherwise
@@ -206,10 +209,8 @@ namespace {
 template <bool kPerEntry>
 __attribute__((noinline)) void WalkPlanes(BitReader* stream, uint32_t n, int16_t block[64]) {
   BitReader local = *stream;
-  static const uint8_t kInitial[6] = {Entry(4, kGroup), Entry(24, kGroup), Entry(44, kGroup),
-                                      Entry(1, kSingle), Entry(2, kSingle), Entry(3, kSingle)};
   CoefficientList list;
-  StartList(&list, kInitial, 6);
+  StartList(&list, kFirstList, 6);
   for (uint32_t b = n; b-- > 0;) {
     // A value of b bits: b magnitude bits under an implied top bit, then
     // the sign (1 = negative); with b = 0 the sign alone gives +-1.
@@ -219,18 +220,21 @@ __attribute__((noinline)) void WalkPlanes(BitReader* stream, uint32_t n, int16_t
   *stream = local;
 }
 
-}  // namespace
-
-uint32_t DecodeCoefficients(BitReader* stream, int16_t block[64]) {
-  uint32_t n = ReadBits(stream, 4);
-  if (n >= kManyPlanes)
-    WalkPlanes<true>(stream, n, block);
-  else if (n > 0)
-    WalkPlanes<false>(stream, n, block);
-  return n;
+// The value of b magnitude bits and a sign for every 7-bit window of the
+// stream (only its low b + 1 bits count): one load instead of the masks.
+struct ValueTables {
+  int16_t v[kManyPlanes - 1][128];
+};
+constexpr ValueTables MakeValueTables() {
+  ValueTables t{};
+  for (uint32_t b = 0; b + 1 < kManyPlanes; ++b)
+    for (uint32_t x = 0; x < 128; ++x) {
+      int32_t m = int32_t((x & ((1u << b) - 1)) | 1u << b);
+      t.v[b][x] = int16_t(x >> b & 1 ? -m : m);
+    }
+  return t;
 }
-
-namespace {
+constexpr ValueTables kValueTables = MakeValueTables();
 
 // A quad of residue indices takes at most 8 bits: per index a 1 bit (pushed)
 // or a 0 bit and the sign. kQuadTables.bits maps those 8 bits to the pushed
@@ -281,6 +285,184 @@ constexpr QuadTables MakeQuadTables() {
 constexpr QuadTables kQuadTables = MakeQuadTables();
 
 inline void Store4(uint8_t* p, uint32_t v) { memcpy(p, &v, 4); }
+
+// A reader in three registers for a block known to end far enough before
+// the end of its data that no fill needs a check: FillBitsFull's fast case.
+struct UncheckedBits {
+  const uint8_t* next;
+  uint64_t cache;
+  uint32_t count;
+  void Fill() {
+    cache |= Load8(next) << count;
+    next += (63 - count) >> 3;
+    count |= 56;
+  }
+  void Skip(uint32_t bits) {
+    cache >>= bits;
+    count -= bits;
+  }
+};
+inline UncheckedBits StartUnchecked(const BitReader* r) {
+  return {r->data + r->pos, r->cache, r->count};
+}
+inline void EndUnchecked(const UncheckedBits& u, BitReader* r) {
+  r->pos = uint32_t(u.next - r->data);
+  r->cache = u.cache;
+  r->count = u.count;
+}
+
+// The two lists swap by pointer.
+struct UncheckedList {
+  uint8_t* in;
+  uint8_t* out;
+  uint32_t front, back;
+};
+
+// One pass of WalkList<false> with the unchecked reader: each look at the
+// list fills the cache, and so does each value or quad, which take at most
+// 32 bits; a group's two flags after its quad come from what is left.
+// values.Single(r, k) and values.Quad(r, k, out, outFront) take a single's
+// value or a quad's bits (pushing its pushed indices) and return false to
+// end the decoding. kLast: no pass follows, so kept entries are not moved.
+template <bool kLast, typename Values>
+__attribute__((always_inline)) inline bool UncheckedPass(UncheckedBits& r, UncheckedList& list,
+                                                         Values& values) {
+  uint8_t* in = list.in;
+  uint8_t* out = list.out;
+  uint32_t back = list.back, outFront = kListStart, outBack = kListStart;
+  for (uint32_t i = list.front; i < back;) {
+    r.Fill();
+    // A 1 bit at `room` ends the run at the list's end or at count.
+    uint32_t room = r.count < back - i ? r.count : back - i;
+    uint32_t zeros = uint32_t(__builtin_ctzll(r.cache | 1ull << room));
+    r.Skip(zeros);
+    if (!kLast) {
+      for (uint32_t k = 0; k < zeros + 1; k += 8) Store8(out + outBack + k, Load8(in + i + k));
+      outBack += zeros;
+    }
+    i += zeros;
+    if (zeros == room) continue;
+    r.Skip(1);
+    uint32_t entry = in[i++];
+    uint32_t k = entry >> 2;
+    uint32_t mode = entry & 3;
+    r.Fill();
+    if (mode == kSingle) {
+      if (!values.Single(r, k)) return false;
+      continue;
+    }
+    if (mode == kOpenedGroup) goto opened;
+    for (;;) {
+      if (!values.Quad(r, k, out, outFront)) return false;
+      if (mode == kQuad) break;
+      // The group's other four quads.
+      k += 4;
+      if (!(r.cache & 1)) {
+        r.Skip(1);
+        out[outBack++] = Entry(k, kOpenedGroup);
+        break;
+      }
+      r.Skip(1);
+    opened:
+      in[back] = Entry(k + 4, kQuad);
+      in[back + 1] = Entry(k + 8, kQuad);
+      in[back + 2] = Entry(k + 12, kQuad);
+      back += 3;
+      mode = kQuad;
+      uint32_t open = uint32_t(r.cache) & 1;
+      r.Skip(1);
+      if (!open) {
+        out[outBack++] = Entry(k, kQuad);
+        break;
+      }
+      r.Fill();
+    }
+  }
+  list.in = out;
+  list.out = in;
+  list.front = outFront;
+  list.back = outBack;
+  return true;
+}
+
+// What a block of fewer than kManyPlanes planes can read: each pass looks
+// at most 75 entries (every entry a list ever holds) and a group costs at
+// most two looks more, each quad's 4 flags and each value's at most 7 bits
+// come once: 7 * 75 + 6 + 60 + 63 * 7 = 1032 bits. With 63 bits held and an
+// 8-byte load, every load stays below 129 + 8 + 8 bytes past the position
+// the block starts at.
+constexpr uint32_t kFewPlanesBytes = 160;
+
+// Coefficient values of b + 1 bits (b = width - 1), from the value table.
+struct UncheckedCoefficients {
+  int16_t* block;
+  const int16_t* values;
+  uint32_t width;
+  bool Single(UncheckedBits& r, uint32_t k) {
+    block[kCoefficientScan[k]] = values[r.cache & 127];
+    r.Skip(width);
+    return true;
+  }
+  // A 1 bit pushes the index as a single, a 0 bit is followed by its
+  // value; a pushed index stores the 0 it holds. The pushes are one 4-byte
+  // store as in ResidueValues::WholeQuad.
+  bool Quad(UncheckedBits& r, uint32_t k, uint8_t* out, uint32_t& outFront) {
+    uint32_t pushed = 0;
+    for (uint32_t j = k; j < k + 4; ++j) {
+      uint32_t flag = uint32_t(r.cache) & 1;
+      uint32_t taken = flag - 1;
+      block[kCoefficientScan[j]] = int16_t(values[r.cache >> 1 & 127] & taken);
+      pushed |= flag << (j - k);
+      r.Skip(1 + (taken & width));
+    }
+    const QuadShape& shape = kQuadTables.shapes[pushed];
+    Store4(out + outFront - 4, shape.pushedEntries + (k << 2) * 0x01010101u);
+    outFront -= 4 - shape.taken;
+    return true;
+  }
+};
+
+// The run-skipping walk of WalkPlanes<false> for blocks that start at
+// least kFewPlanesBytes from the end of the data.
+__attribute__((noinline)) void WalkFewPlanes(BitReader* stream, uint32_t n,
+                                             int16_t* __restrict block) {
+  uint8_t lists[2][kListSize];
+  UncheckedList list{lists[0], lists[1], kListStart, kListStart + 6};
+  memcpy(list.in + kListStart, kFirstList, 6);
+  UncheckedBits r = StartUnchecked(stream);
+  for (uint32_t b = n; --b > 0;) {
+    UncheckedCoefficients values{block, kValueTables.v[b], b + 1};
+    UncheckedPass<false>(r, list, values);
+  }
+  UncheckedCoefficients last{block, kValueTables.v[0], 1};
+  UncheckedPass<true>(r, list, last);
+  EndUnchecked(r, stream);
+}
+
+}  // namespace
+
+uint32_t DecodeCoefficients(BitReader* stream, int16_t block[64]) {
+  uint32_t n = ReadBits(stream, 4);
+  if (n >= kManyPlanes)
+    WalkPlanes<true>(stream, n, block);
+  else if (n > 0 && stream->pos <= stream->size && stream->size - stream->pos >= kFewPlanesBytes)
+    WalkFewPlanes(stream, n, block);
+  else if (n > 0)
+    WalkPlanes<false>(stream, n, block);
+  return n;
+}
+
+uint32_t DecodeCoefficientsPlain(BitReader* stream, int16_t block[64]) {
+  uint32_t n = ReadBits(stream, 4);
+  if (n >= kManyPlanes)
+    WalkPlanes<true>(stream, n, block);
+  else if (n > 0)
+    WalkPlanes<false>(stream, n, block);
+  return n;
+}
+
+namespace {
+
 
 // A new residue value is +-mask by its sign bit; each is an operation.
 struct ResidueValues {
@@ -358,10 +540,128 @@ uint32_t ReadResidue(BitReader* __restrict reader, uint32_t limit, uint8_t* __re
   return nonzeroCount;
 }
 
+// What a residue can read: 8 passes, each looking at most 77 entries and
+// refining at most 64 values, a group at most two looks more, each quad's 4
+// flags and each value's sign once: 8 * (77 + 64) + 6 + 64 + 64 = 1262 bits
+// after the 3-bit exponent. Every load then stays below 158 + 8 + 8 bytes
+// past the position the residue starts at.
+constexpr uint32_t kResidueBytes = 192;
+
+// New residue values, +-mask by their sign bit; each is an operation.
+struct UncheckedResidue {
+  uint8_t* residue;
+  uint8_t* nonzero;
+  uint32_t nonzeroCount, done, limit, mask;
+  bool Single(UncheckedBits& r, uint32_t k) {
+    uint32_t negative = 0u - (uint32_t(r.cache) & 1);
+    r.Skip(1);
+    nonzero[nonzeroCount++] = uint8_t(k);
+    residue[k] = uint8_t((mask ^ negative) - negative);
+    return ++done <= limit;
+  }
+  // In one step as ResidueValues::WholeQuad unless the quad's operations
+  // would pass the limit; then index by index, to stop at the right one.
+  bool Quad(UncheckedBits& r, uint32_t k, uint8_t* out, uint32_t& outFront) {
+    uint32_t t = kQuadTables.bits[r.cache & 255];
+    uint32_t pushed = t & 15, negative = t >> 4 & 15;
+    const QuadShape& shape = kQuadTables.shapes[pushed];
+    if (done + shape.taken <= limit) {
+      r.Skip(t >> 8);
+      uint32_t negativeBytes = kQuadTables.bytes[negative];
+      uint32_t positiveBytes = kQuadTables.bytes[~pushed & 15] & ~negativeBytes;
+      Store4(residue + k, (positiveBytes & (mask * 0x01010101u)) |
+                              (negativeBytes & (uint8_t(0u - mask) * 0x01010101u)));
+      Store4(nonzero + nonzeroCount, shape.takenOffsets + k * 0x01010101u);
+      nonzeroCount += shape.taken;
+      Store4(out + outFront - 4, shape.pushedEntries + (k << 2) * 0x01010101u);
+      outFront -= 4 - shape.taken;
+      done += shape.taken;
+      return true;
+    }
+    for (uint32_t j = k; j < k + 4; ++j) {
+      uint32_t bits = uint32_t(r.cache);
+      uint32_t isPushed = bits & 1, taken = 1 - isPushed;
+      r.Skip(1 + taken);
+      out[outFront - 1] = Entry(j, kSingle);
+      outFront -= isPushed;
+      nonzero[nonzeroCount] = uint8_t(j);
+      nonzeroCount += taken;
+      uint32_t sign = 0u - (bits >> 1 & 1);
+      residue[j] = uint8_t(((mask ^ sign) - sign) & (0u - taken));
+      done += taken;
+      if (done > limit) return false;
+    }
+    return true;
+  }
+};
+
+// ReadResidue for residues that start at least kResidueBytes from the end
+// of the data. The refinement bits of a pass are taken up to 32 from one
+// fill, their operations counted at once; only the chunk in which the limit
+// falls is cut at the bit that reaches it.
+__attribute__((noinline)) uint32_t ReadResidueUnchecked(BitReader* stream, uint32_t limit,
+                                                        uint8_t* __restrict residue,
+                                                        uint8_t* __restrict nonzero) {
+  memset(residue, 0, 64);
+  static const uint8_t kFirst[4] = {Entry(4, kGroup), Entry(24, kGroup), Entry(44, kGroup),
+                                    Entry(0, kQuad)};
+  uint8_t lists[2][kListSize];
+  UncheckedList list{lists[0], lists[1], kListStart, kListStart + 4};
+  memcpy(list.in + kListStart, kFirst, 4);
+  UncheckedBits r = StartUnchecked(stream);
+  r.Fill();
+  uint32_t e = uint32_t(r.cache) & 7;
+  r.Skip(3);
+  UncheckedResidue values{residue, nonzero, 0, 0, limit, 0};
+  for (uint32_t mask = 1u << e; mask; mask >>= 1) {
+    values.mask = mask;
+    uint32_t known = values.nonzeroCount;
+    for (uint32_t first = 0; first < known; first += 32) {
+      r.Fill();
+      uint32_t take = known - first < 32 ? known - first : 32;
+      uint64_t bits = r.cache & ((1ull << take) - 1);
+      uint32_t ones = uint32_t(__builtin_popcountll(bits));
+      bool last = values.done + ones > limit;
+      if (last) {
+        // Keep the bits up to the one that makes operation limit + 1.
+        uint64_t rest = bits;
+        for (uint32_t op = values.done + 1; op <= limit; ++op) rest &= rest - 1;
+        take = uint32_t(__builtin_ctzll(rest)) + 1;
+        bits &= (2ull << (take - 1)) - 1;
+      }
+      r.Skip(take);
+      values.done += ones;
+      for (uint32_t i = 0; i < take; ++i) {
+        uint8_t& v = residue[nonzero[first + i]];
+        uint32_t away = (v & 0x80) ? 0u - mask : mask;
+        v = uint8_t(v + (away & (0u - uint32_t(bits >> i & 1))));
+      }
+      if (last) {
+        EndUnchecked(r, stream);
+        return values.nonzeroCount;
+      }
+    }
+    if (!(mask > 1 ? UncheckedPass<false>(r, list, values) : UncheckedPass<true>(r, list, values)))
+      break;
+  }
+  EndUnchecked(r, stream);
+  return values.nonzeroCount;
+}
+
 }  // namespace
 
 uint32_t DecodeResidue(BitReader* stream, uint32_t limit, uint8_t residue[64],
                        uint8_t nonzero[64]) {
+  if (stream->pos <= stream->size && stream->size - stream->pos >= kResidueBytes)
+    return ReadResidueUnchecked(stream, limit, residue, nonzero);
+  BitReader local = *stream;
+  uint32_t count = ReadResidue(&local, limit, residue, nonzero);
+  *stream = local;
+  return count;
+}
+
+uint32_t DecodeResiduePlain(BitReader* stream, uint32_t limit, uint8_t residue[64],
+                            uint8_t nonzero[64]) {
   BitReader local = *stream;
   uint32_t count = ReadResidue(&local, limit, residue, nonzero);
   *stream = local;

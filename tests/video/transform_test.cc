@@ -250,6 +250,52 @@ TEST(Coefficients, GroupsOpenQuadsAndPushedEntriesWaitForTheNextPass) {
   EXPECT_EQ(block, expected);
 }
 
+// Blocks and residues away from the end of the data take unchecked walks.
+// Lockstep with the plain walks over streams of 1 bits at several rates
+// (random plane counts, exponents and limits, lists of every size), and over
+// 1 bits only (long reads) in buffers of every size around the point where
+// the walks switch.
+TEST(Coefficients, TheUncheckedWalksDecodeAsThePlainOnes) {
+  std::mt19937 rng(23);
+  auto lockstep = [](const std::vector<uint8_t>& bytes, bool residues) {
+    BitReader fast, plain;
+    StartBitReader(&fast, bytes.data(), uint32_t(bytes.size()));
+    StartBitReader(&plain, bytes.data(), uint32_t(bytes.size()));
+    while (BitsConsumed(&plain) < bytes.size() * 8) {
+      if (residues) {
+        std::array<uint8_t, 64> a{}, b{};
+        uint8_t nonzeroA[64], nonzeroB[64];
+        uint32_t limit = ReadBits(&fast, 7);
+        ASSERT_EQ(limit, ReadBits(&plain, 7));
+        uint32_t count = DecodeResidue(&fast, limit, a.data(), nonzeroA);
+        ASSERT_EQ(count, DecodeResiduePlain(&plain, limit, b.data(), nonzeroB));
+        ASSERT_EQ(a, b) << BitsConsumed(&plain);
+        ASSERT_EQ(0, memcmp(nonzeroA, nonzeroB, count));
+      } else {
+        std::array<int16_t, 64> a{}, b{};
+        uint32_t n = DecodeCoefficients(&fast, a.data());
+        ASSERT_EQ(n, DecodeCoefficientsPlain(&plain, b.data()));
+        ASSERT_EQ(a, b) << BitsConsumed(&plain);
+      }
+      ASSERT_EQ(BitsConsumed(&fast), BitsConsumed(&plain));
+      ASSERT_EQ(PeekBits(&fast, 31), PeekBits(&plain, 31));
+    }
+  };
+  for (bool residues : {false, true}) {
+    for (uint32_t ones : {2u, 8u, 16u, 24u, 30u}) {
+      std::vector<uint8_t> bytes(4000 + rng() % 64);
+      for (uint8_t& byte : bytes)
+        for (int i = 0; i < 8; ++i) byte = uint8_t(byte | (rng() % 32 < ones) << i);
+      lockstep(bytes, residues);
+    }
+    for (uint32_t size = 120; size < 240; ++size) {
+      std::vector<uint8_t> bytes(size, 0xFF);
+      bytes[0] = residues ? 0xFF : 0xF7;  // limit 127, exponent 7; 7 planes
+      lockstep(bytes, residues);
+    }
+  }
+}
+
 std::array<uint8_t, 64> Residue(const test::BitWriter& w, uint32_t limit, uint32_t* bitsUsed) {
   std::vector<uint8_t> bytes = w.Bytes();
   BitReader r;
