@@ -108,10 +108,10 @@ inline uint64_t BitsConsumed(const BitReader* r) { return uint64_t(r->pos) * 8 -
 // begins.
 inline uint64_t WordBytesConsumed(const BitReader* r) { return (BitsConsumed(r) + 31) / 32 * 4; }
 
-// True once a bit beyond the last (possibly partial) word of the data has
-// been consumed.
-inline bool BitReaderOverran(const BitReader* r) {
-  return BitsConsumed(r) > (uint64_t(r->size) + 3) / 4 * 32;
-}
+// The bits of the data's words, the last one possibly partial: consuming
+// more overruns the data.
+inline uint64_t BitsInWords(const BitReader* r) { return (uint64_t(r->size) + 3) / 4 * 32; }
+
+inline bool BitReaderOverran(const BitReader* r) { return BitsConsumed(r) > BitsInWords(r); }
 
 }  // namespace kivo

@@ -64,7 +64,8 @@ inline void CopyBlock(uint8_t* dst, uint32_t dstPitch, const uint8_t* src, uint3
 // The source of a motion-compensated block: the reference at the block's
 // place moved by the next offsets, or the block's own place when the moved
 // 8x8 source would reach outside the reference plane.
-const uint8_t* MotionSource(BlockPlane* p, uint32_t x, uint32_t y) {
+inline __attribute__((always_inline)) const uint8_t* MotionSource(BlockPlane* p, uint32_t x,
+                                                                  uint32_t y) {
   int32_t dx = NextSignedByte(p->state, kMotionX);
   int32_t dy = NextSignedByte(p->state, kMotionY);
   int64_t at = int64_t(y) * p->pitch + x;

@@ -13,8 +13,10 @@
 namespace kivo {
 namespace {
 
-inline bool Stopped(const PlaneState& s) {
-  return (s.faults & kPlaneStopped) || BitReaderOverran(&s.reader);
+// bits: BitsInWords of the plane's reader, kept in a local since the block
+// decoders may write the state.
+inline bool Stopped(const PlaneState& s, uint64_t bits) {
+  return (s.faults & kPlaneStopped) || BitsConsumed(&s.reader) > bits;
 }
 
 inline void Mark(uint8_t* mapRow, uint32_t cell, uint32_t cellsAcross) {
@@ -56,17 +58,18 @@ PlaneOutcome DecodePlane(const PlaneJob& job) {
   state.faults = 0;
   state.transform = IdctFor(job.features);
   ReadPlaneTrees(&state);
+  const uint64_t bits = BitsInWords(&state.reader);
 
   BlockPlane plane = MakeBlockPlane(job, &state);
   uint8_t* mapRow = job.changedCells;
   uint32_t mapRowIndex = 0;
   const uint32_t step = job.cellStep;
   uint32_t stopX = 0, stopY = 0;
-  bool stopped = Stopped(state);
+  bool stopped = Stopped(state, bits);
 
   for (uint32_t y = 0; y < job.areaHeight && !stopped; y += 8) {
     RefillBundles(&state);
-    if (Stopped(state)) {
+    if (Stopped(state, bits)) {
       stopped = true;
       stopY = y;
       break;
@@ -97,7 +100,7 @@ PlaneOutcome DecodePlane(const PlaneJob& job) {
         x += 8;
         k += step;
       }
-      if (Stopped(state)) {
+      if (Stopped(state, bits)) {
         stopped = true;
         stopX = blockX;
         stopY = y;
