@@ -337,7 +337,10 @@ def run(args, root):
         check(bool(stepped) and still['paused'] and still['movie']['shown'] == later['movie']['shown'] + 1,
               'Enter while paused shows one frame more')
         key(' ', 'Space', 32)
-        resumed = browser.wait_for('kivoProbe.player().movie.shown > %d && kivoProbe.player()'
+        # Resumed means the sound runs again too, so that the hiding below
+        # starts from a playing page.
+        resumed = browser.wait_for('kivoProbe.player().movie.shown > %d && '
+                                   'kivoProbe.player().audio === "running" && kivoProbe.player()'
                                    % later['movie']['shown'], timeout=10)
         check(bool(resumed) and not resumed['paused'], 'space again resumes')
         def hide(hidden):
@@ -345,11 +348,14 @@ def run(args, root):
                              'document.dispatchEvent(new Event("visibilitychange"))' % ('true' if hidden else 'false'))
 
         hide(True)
-        hidden = browser.wait_for('kivoProbe.player().audio === "suspended" && kivoProbe.player()', timeout=5)
+        hidden = browser.wait_for('kivoProbe.player().audio === "suspended" && kivoProbe.player()', timeout=10)
         time.sleep(0.5)
         still = browser.evaluate('kivoProbe.player()')
         check(bool(hidden) and still['movie']['shown'] == hidden['movie']['shown'],
-              'a hidden page pauses the movie and its sound')
+              'a hidden page pauses the movie and its sound',
+              'at the suspend: %s; 0.5 s later: paused %s, audio %s, shown %d'
+              % (json.dumps(hidden and hidden['movie']), still['paused'], still['audio'],
+                 still['movie']['shown']))
         hide(False)
         shown = browser.wait_for('kivoProbe.player().movie.shown > %d && kivoProbe.player()'
                                  % still['movie']['shown'], timeout=10)
