@@ -405,7 +405,7 @@ struct UncheckedCoefficients {
   }
   // A 1 bit pushes the index as a single, a 0 bit is followed by its
   // value; a pushed index stores the 0 it holds. The pushes are one 4-byte
-  // store as in ResidueValues::WholeQuad.
+  // store as in TakeWholeQuad.
   bool Quad(UncheckedBits& r, uint32_t k, uint8_t* out, uint32_t& outFront) {
     uint32_t pushed = 0;
     for (uint32_t j = k; j < k + 4; ++j) {
@@ -464,6 +464,30 @@ uint32_t DecodeCoefficientsPlain(BitReader* stream, int16_t block[64]) {
 namespace {
 
 
+// A residue quad at k in one step from the 8 bits ahead (`cache`), unless
+// its operations would take `done` past `limit`: then nothing is taken and
+// 0 returned (the caller goes index by index to stop at the right one);
+// else the bits it used. The quad's indices are new: their residue bytes
+// are 0 and none is in `nonzero` yet, so 4 bytes fit there.
+inline uint32_t TakeWholeQuad(uint64_t cache, uint32_t k, uint32_t mask, uint32_t limit,
+                              uint8_t* residue, uint8_t* nonzero, uint32_t& nonzeroCount,
+                              uint32_t& done, uint8_t* out, uint32_t& outFront) {
+  uint32_t t = kQuadTables.bits[cache & 255];
+  uint32_t pushed = t & 15, negative = t >> 4 & 15;
+  const QuadShape& shape = kQuadTables.shapes[pushed];
+  if (done + shape.taken > limit) return 0;
+  uint32_t negativeBytes = kQuadTables.bytes[negative];
+  uint32_t positiveBytes = kQuadTables.bytes[~pushed & 15] & ~negativeBytes;
+  Store4(residue + k, (positiveBytes & (mask * 0x01010101u)) |
+                          (negativeBytes & (uint8_t(0u - mask) * 0x01010101u)));
+  Store4(nonzero + nonzeroCount, shape.takenOffsets + k * 0x01010101u);
+  nonzeroCount += shape.taken;
+  Store4(out + outFront - 4, shape.pushedEntries + (k << 2) * 0x01010101u);
+  outFront -= 4 - shape.taken;
+  done += shape.taken;
+  return t >> 8;
+}
+
 // A new residue value is +-mask by its sign bit; each is an operation.
 struct ResidueValues {
   static constexpr bool kBranchFree = true;
@@ -478,26 +502,12 @@ struct ResidueValues {
     residue[j] = uint8_t(sign ? 0u - mask : mask);
     return ++*done <= limit;
   }
-  // The quad at k from a filled cache in one step, unless its operations
-  // would reach past the limit (then the caller goes index by index to stop
-  // at the right one). The quad's indices are new: their residue bytes
-  // are 0 and none is in `nonzero` yet, so 4 bytes fit there.
+  // The quad at k from a filled cache in one step (TakeWholeQuad).
   inline bool WholeQuad(BitReader* reader, uint32_t k, uint8_t* out, uint32_t* outFront) {
-    uint32_t t = kQuadTables.bits[reader->cache & 255];
-    uint32_t pushed = t & 15, negative = t >> 4 & 15;
-    const QuadShape& shape = kQuadTables.shapes[pushed];
-    if (*done + shape.taken > limit) return false;
-    SkipBits(reader, t >> 8);
-    uint32_t negativeBytes = kQuadTables.bytes[negative];
-    uint32_t positiveBytes = kQuadTables.bytes[~pushed & 15] & ~negativeBytes;
-    Store4(residue + k, (positiveBytes & (mask * 0x01010101u)) |
-                            (negativeBytes & (uint8_t(0u - mask) * 0x01010101u)));
-    Store4(nonzero + *nonzeroCount, shape.takenOffsets + k * 0x01010101u);
-    *nonzeroCount += shape.taken;
-    Store4(out + *outFront - 4, shape.pushedEntries + (k << 2) * 0x01010101u);
-    *outFront -= 4 - shape.taken;
-    *done += shape.taken;
-    return true;
+    uint32_t used = TakeWholeQuad(reader->cache, k, mask, limit, residue, nonzero,
+                                  *nonzeroCount, *done, out, *outFront);
+    SkipBits(reader, used);
+    return used != 0;
   }
   // A pushed index stores the 0 it holds and counts nothing.
   inline bool Quad(uint32_t j, uint32_t sign, uint32_t pushed) {
@@ -559,23 +569,13 @@ struct UncheckedResidue {
     residue[k] = uint8_t((mask ^ negative) - negative);
     return ++done <= limit;
   }
-  // In one step as ResidueValues::WholeQuad unless the quad's operations
-  // would pass the limit; then index by index, to stop at the right one.
+  // In one step unless the quad's operations would pass the limit; then
+  // index by index, to stop at the right one.
   bool Quad(UncheckedBits& r, uint32_t k, uint8_t* out, uint32_t& outFront) {
-    uint32_t t = kQuadTables.bits[r.cache & 255];
-    uint32_t pushed = t & 15, negative = t >> 4 & 15;
-    const QuadShape& shape = kQuadTables.shapes[pushed];
-    if (done + shape.taken <= limit) {
-      r.Skip(t >> 8);
-      uint32_t negativeBytes = kQuadTables.bytes[negative];
-      uint32_t positiveBytes = kQuadTables.bytes[~pushed & 15] & ~negativeBytes;
-      Store4(residue + k, (positiveBytes & (mask * 0x01010101u)) |
-                              (negativeBytes & (uint8_t(0u - mask) * 0x01010101u)));
-      Store4(nonzero + nonzeroCount, shape.takenOffsets + k * 0x01010101u);
-      nonzeroCount += shape.taken;
-      Store4(out + outFront - 4, shape.pushedEntries + (k << 2) * 0x01010101u);
-      outFront -= 4 - shape.taken;
-      done += shape.taken;
+    uint32_t used = TakeWholeQuad(r.cache, k, mask, limit, residue, nonzero, nonzeroCount, done,
+                                  out, outFront);
+    if (used) {
+      r.Skip(used);
       return true;
     }
     for (uint32_t j = k; j < k + 4; ++j) {

@@ -13,10 +13,10 @@
 namespace kivo {
 namespace {
 
-// bits: BitsInWords of the plane's reader, kept in a local since the block
+// dataBits: BitsInWords of the plane's reader, kept in a local since the block
 // decoders may write the state.
-inline bool Stopped(const PlaneState& s, uint64_t bits) {
-  return (s.faults & kPlaneStopped) || BitsConsumed(&s.reader) > bits;
+inline bool Stopped(const PlaneState& s, uint64_t dataBits) {
+  return (s.faults & kPlaneStopped) || BitsConsumed(&s.reader) > dataBits;
 }
 
 inline void Mark(uint8_t* mapRow, uint32_t cell, uint32_t cellsAcross) {
@@ -58,18 +58,18 @@ PlaneOutcome DecodePlane(const PlaneJob& job) {
   state.faults = 0;
   state.transform = IdctFor(job.features);
   ReadPlaneTrees(&state);
-  const uint64_t bits = BitsInWords(&state.reader);
+  const uint64_t dataBits = BitsInWords(&state.reader);
 
   BlockPlane plane = MakeBlockPlane(job, &state);
   uint8_t* mapRow = job.changedCells;
   uint32_t mapRowIndex = 0;
   const uint32_t step = job.cellStep;
   uint32_t stopX = 0, stopY = 0;
-  bool stopped = Stopped(state, bits);
+  bool stopped = Stopped(state, dataBits);
 
   for (uint32_t y = 0; y < job.areaHeight && !stopped; y += 8) {
     RefillBundles(&state);
-    if (Stopped(state, bits)) {
+    if (Stopped(state, dataBits)) {
       stopped = true;
       stopY = y;
       break;
@@ -100,7 +100,7 @@ PlaneOutcome DecodePlane(const PlaneJob& job) {
         x += 8;
         k += step;
       }
-      if (Stopped(state, bits)) {
+      if (Stopped(state, dataBits)) {
         stopped = true;
         stopX = blockX;
         stopY = y;
