@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Writes a small movie with the container writer (two tracks, key frames
 // every tenth frame), so the build has a movie to show before any encoder.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Makes the source pictures of the demo movies from artwork pictures:
 //   demo_frames movie OUT.y4m PIC0 ... PIC4   20 s of 640x480 at 25 fps: pans,
 //       zooms, cross-fades, a sharp-edged card sliding over a still, a fade

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The logo: a framed play sign over the name, in flat colours so that most
 // blocks are fills; the demo: the same name with a ball that crosses the
 // picture, a frame counter and a progress bar, so that only a few blocks

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The artwork of the built-in logo and of the short demo movie, drawn in
 // code, and their encoding into movies with the video stream writer.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Build step: writes the built-in logo movie as a C++ source (a 4-byte
 // aligned array the player opens in memory), or the short demo movie with
 // its sound track.

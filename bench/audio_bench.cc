@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Audio decoding speed: whole-track decoding as a real-time factor for each
 // block layout, and the two inverse transforms against FFTW's fastest float
 // inverse real transform and its DCT-III on the same lengths (when FFTW is

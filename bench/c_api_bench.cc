@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Decoding a whole movie through the C API against the movie API the player
 // uses: the same decoders behind both, so the two should run at one speed.
 // The movie is 640x480 at 25 fps with a stereo 22050 Hz track, coded by the

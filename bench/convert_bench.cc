@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Pixel conversion speed: 640 x 480 and 1280 x 720 frames converted to
 // RGB32 (code 3), RGB565 (code 10), YUY2 (code 13) and UYVY (code 14), whole
 // and by changed cells, with the plain and the fast routines; in the same

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Read-ahead throughput: a 100 MB movie read frame by frame through the file
 // driver (read ahead into the ring, then delivered by ReadFrame, or lent in
 // place by ReadFrameInPlace as the frame cycle takes it), against plain reads

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Video decoding speed: frames per second at 640x480 and 1280x720 for
 // typical content (fills, two-colour, runs, motion and DCT blocks) and for
 // the worst case (every block a DCT block with many bit planes), with a copy

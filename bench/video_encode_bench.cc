@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Video encoder speed at 640x480 per setting, and luma PSNR against data
 // rate on moving synthetic content (pans, text, noise and flat areas).
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # The movie library as a product: the public API's own sources, a shared
 # build of the library (not on Windows), and the install rules with the
 # pkg-config file and the CMake package that find_package(Kivo) reads.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # The player and the tools as a product: their install rules, on Linux the
 # desktop's files (file type, menu entry, icons, thumbnailer) and the manual
 # pages, and the packages cpack makes: a .deb of everything on Linux, a zip

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # Shared build rules: source collection per platform, warnings, test and tool targets.
 
 if(NOT WIN32)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # The WebAssembly build (preset wasm): Emscripten's own toolchain file, found
 # through the em-config on the PATH (Debian's emscripten package, or an emsdk
 # that was activated), so that the preset needs no emcmake wrapper.

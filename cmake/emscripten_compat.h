@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Forced into every file of the WebAssembly build: the C++20 library pieces
 // that Emscripten 3.1's libc++ lacks and the library uses.
 #pragma once

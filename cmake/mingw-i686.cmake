@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # Cross-compiles for 32-bit Windows with mingw-w64 (the posix thread model, so
 # the C++ standard threads exist); tests run under Wine.
 set(CMAKE_SYSTEM_NAME Windows)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 /* Decodes every frame of a Kivo movie through the C API into raw files:
  * OUT/frameNNNNN.yuv (I420: Y, then U, then V of the visible picture),
  * OUT/frameNNNNN.alpha for movies with an alpha plane, and OUT/trackID.pcm

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Decodes a whole Kivo movie without a display or a sound device: every
 // frame into a memory buffer as 32-bit B, G, R, 0 pixels, and the audio of
 // one track into a WAV file.

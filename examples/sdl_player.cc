@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A minimal Kivo player on SDL2: one window, the movie's sound, space to
 // pause, Esc or closing the window to quit. It plays the movie once.
 //

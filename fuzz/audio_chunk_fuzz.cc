@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Fuzz target: arbitrary audio chunks through each decoder layout. The first
 // byte picks the layout (or KIVO_FUZZ_AUDIO_LAYOUT=0..8 pins one); the rest
 // is a chunk after its size field, decoded twice in a row by one decoder (the

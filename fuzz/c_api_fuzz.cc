@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Fuzzes the C decoding API: any bytes opened as a movie in memory and, when
 // the open accepts them, every frame's packet split and decoded (picture and
 // every track), then a seek to a later key frame with the sound primed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Fuzz target: the player's command line. The input is split at the first two
 // 0xFF bytes into the stored default line, the real line and the profile's
 // quick-play value; the parsed settings then go through the stretch rule and

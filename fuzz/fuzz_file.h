@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A scratch file per fuzzing process for targets whose code under test reads
 // a named file: the input is written to it before every run.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Fuzz target: the encoder's PNG reader on any file (one picture of a
 // sequence), converted with each set of options; the picture handed back must
 // have the planes its options ask for.

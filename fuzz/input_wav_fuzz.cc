@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Fuzz target: the encoder's WAV reader on any file, reading the samples in
 // pieces of odd sizes; it may never hand out more frames than it announced.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Fuzz target: the encoder's YUV4MPEG2 reader on any file. Every frame the
 // reader accepts must have the announced size; a cut frame must be an error.
 #include <cstdint>

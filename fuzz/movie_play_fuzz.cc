@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Fuzzes the whole reading path: any bytes opened as a movie file and, when
 // the open accepts them, every frame played through the frame cycle.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Fuzz target: arbitrary bytes as one frame's video data, for assorted
 // picture sizes, revisions and flags, decoded twice so the second frame reads
 // the first as its reference. The first two bytes choose the set-up.

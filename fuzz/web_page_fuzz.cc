@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Fuzzes what the player page calls (web/kivo_page): any bytes opened as a
 // movie and, when the open accepts them, every frame decoded with its sound
 // track, copied to RGBA rows and counted in the statistics line, then played

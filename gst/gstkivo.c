@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 /* The plugin: its three elements and the type finder that recognises Kivo
  * files by their magic (and the extension kiv), with ranks that let
  * playbin and decodebin pick them on their own. */
@@ -28,4 +29,4 @@ static gboolean plugin_init(GstPlugin* plugin) {
 #endif
 
 GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, kivo, "Kivo movies: demuxer, video and audio decoders",
-                  plugin_init, KIVO_GST_VERSION, "unknown", "Kivo", "https://kivo.example.org/")
+                  plugin_init, KIVO_GST_VERSION, "BSD", "Kivo", "https://kivo.example.org/")

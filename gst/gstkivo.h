@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 /* The Kivo GStreamer plugin's elements: the demuxer and the two decoders,
  * each built on the library's C API only. */
 #ifndef GST_KIVO_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 /* kivoaudiodec: one track's audio chunks into interleaved signed 16-bit
  * samples (8-bit tracks too, as the decoder gives every track). A buffer
  * flagged decode-only carries the decoder's state across a seek: it is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 /* kivodemux: a Kivo file into one video stream (each packet's video data)
  * and one stream per playable sound track (its chunks), timed from the frame
  * rate and the tracks' byte counts, key frames marked. Pulls from a seekable

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 /* kivovideodec: each packet's video data into I420 pictures, A420 for
  * movies with an alpha plane, GRAY8 for grey movies. */
 #include <string.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The player's command line: the working line put together, its switches
 // parsed into PlayerSettings, the movie list left behind, the help text.
 #include "player/command_line.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The player's command line: putting the working line together from the
 // stored default line, the real line and the profile's quick-play switches,
 // parsing every switch into PlayerSettings, leaving the movie list, and

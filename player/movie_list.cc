@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Taking movies off the front of the movie list and telling what each entry
 // names.
 #include "player/movie_list.h"

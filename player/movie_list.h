@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Taking movies off the front of the movie list the command line leaves:
 // quoted names, the blank-and-comma separators, and what an entry names (a
 // file, a stretch of a file at an offset, or a stretch of the player's own

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The picture copy and the sound-driver choice.
 #include "player/movie_output.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The two library services the player reaches through one place each: the
 // copy of the decoded picture into the locked display buffer, and the sound
 // driver chosen once for the process.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The player: plays the movies of its list one after another in one window,
 // answers the keys, shows the built-in logo at the end and the summary if
 // asked. Portable; a shell (player_shell.h) supplies the window and events.

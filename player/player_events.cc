@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // What the player's window does with its events: focus pauses, painting,
 // the keys (pause, step, skip, quit, each of which /U can disable), the click
 // on the logo, and the picture following the window when it moves.

@@ -1,1 +1,2 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Anchor of the player library; the player logic lives in the files beside it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The player's main loop: the start, the steps for each movie (library
 // settings, the open of each kind of entry, stretch and doubling, the
 // display buffer, centring and placement, the statistics band), the message

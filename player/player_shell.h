@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // What the player's portable logic asks of the system it runs on: one table
 // of operations that each shell (Windows, SDL, the tests' stand-in) fills in,
 // and the event handlers a shell calls when its window hears something.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The player's settings as the command line leaves them: one record of
 // 32-bit values read by the main loop, the window code and the summary.
 #pragma once

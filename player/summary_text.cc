@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The summary and statistics texts, number for number as the user sees them.
 #include "player/summary_text.h"
 

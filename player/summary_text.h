@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The player's two playback reports: the summary shown when it ends (/S) and
 // the one-line statistics drawn above the picture (/Q), with the number
 // formatting they share. Everything writes into caller buffers.

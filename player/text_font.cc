@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The bitmap font's glyphs and the drawing of text into 32-bit pixels.
 #include "player/text_font.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A small bitmap font (5 x 7 glyphs of printable ASCII) for the text the
 // player draws itself where the system offers none: the SDL shell's
 // statistics line and the lettering of the built-in logo.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The version-check offer: date texts compared byte by byte, the stored
 // check date written before the question so that a No also waits a week.
 #include "player/version_check.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The reminder to look for a newer player: offered before a movie named by a
 // path is opened, only when the build is more than about two months old and
 // at most about once a week, whatever the answer. Yes opens the page and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The player page's side of the library: one movie at a time, decoded frame
 // by frame on the page's thread, its sound track handed to the page as PCM
 // and its picture as RGBA rows. The page keeps the time (its sound clock);

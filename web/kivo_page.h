@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The calls the player page makes into the WebAssembly module (see
 // kivo_page.cc). The page reads KwState's words straight from the module's
 // memory, so the record holds 32-bit words only and its order is fixed:

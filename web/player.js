@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The Kivo player page: movies opened from files, drops or the address's
 // movie= parameters, decoded by the library's WebAssembly module one frame at
 // a time, the picture drawn on a canvas and the sound played through Web

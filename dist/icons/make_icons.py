@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-2-Clause
 """Draws the player's icon for the Linux desktop: kivoplay.svg and
 kivoplay-48.png, kivoplay-256.png. It is the Windows program's icon
 (player/win32/make_icons.py: a play sign on a rounded blue tile, drawn on a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 /* Runs a pipeline to its end, or from a seek: prerolls it, seeks (flushing,
  * to the key frame at or before the time), prints the position it landed on
  * and plays it to the end. Exit code 0 at the end of the stream, 1 on an

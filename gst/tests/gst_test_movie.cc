@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Helpers for the plugin's tests:
 //   gst_test_movie make OUT.kiv [alpha|grey|tall]
 //                                    a 12 s movie, 160x96 at 10 fps, key frames

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A movie's audio tracks: what they hold, and decoding one track's audio
 // frame by frame apart from the sound output, for programs that want the
 // PCM itself (writing it to a file, feeding their own mixer).

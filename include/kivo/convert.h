@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Copying a movie's newest picture into a caller's pixel buffer, in one of
 // the destination formats, whole or only where it changed.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The display buffer: the surface a decoded picture is copied into and shown
 // from in a window. One record hides every blitting style; opening picks the
 // first style that works here for the size and stretching asked, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Marks the library's public calls. The shared library is built with hidden
 // visibility, so these are the only symbols it exports; in the static
 // library the mark changes nothing.

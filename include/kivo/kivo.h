@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The Kivo movie library: everything a program uses to open, decode, show
 // and hear movies. Include this one header.
 //

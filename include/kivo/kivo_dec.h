@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 /* The Kivo decoding API for C and every language that calls C: reading a
  * movie's container, and decoding its video into planes and its audio
  * tracks into 16-bit PCM. No clock, no sound output, no display.

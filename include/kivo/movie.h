@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Movies: opening and closing, the frame cycle, the one-shot settings for
 // the next open, what a caller may read of an open movie, and the playback
 // statistics.

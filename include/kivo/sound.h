@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Sound output: choosing the process's sound driver, which every movie
 // opened afterwards plays its tracks on.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The library's version and the check that a program runs on a library it
 // was compiled for.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // kivoplay: the player on Linux, an SDL2 window over the portable player.
 // The GNU options are answered before any window or display is asked for.
 #define SDL_MAIN_HANDLED

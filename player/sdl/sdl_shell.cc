@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The SDL2 shell's operations and its event translation.
 #include "player/sdl/sdl_shell.h"
 

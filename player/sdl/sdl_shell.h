@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The player's shell on SDL2: the window, its events turned into the
 // player's handlers, message boxes (echoed to standard error, and only there
 // when no display is available), and the statistics line drawn with the

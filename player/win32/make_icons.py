@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-2-Clause
 """Draws the player's own resources: kivoplay.ico (32 x 32, 32-bit: a play
 sign on a rounded blue tile) and blank.cur (32 x 32, fully transparent).
 Run it here after changing the drawing; the outputs are committed."""

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // KivoPlay.exe: the player on Windows, the Win32 shell over the portable player.
 #include "player/player.h"
 #include "player/win32/win_shell.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The Windows shell's operations and its window procedure.
 #include "player/win32/win_shell.h"
 

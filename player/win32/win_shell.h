@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The player's shell on Windows: the window class "KivoWin", the window
 // procedure that turns the window's messages into the player's handlers,
 // and the table of operations over USER32, GDI32 and KERNEL32.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The C decoding API: the container read from a file, memory or the
 // caller's callbacks, packets split into audio chunks and video data, and
 // the video and audio decoders of the movie core wrapped in handles that own

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // What a caller may read of an open movie: the public values copied out of
 // the library's own record, the changed rectangles and the decoded planes.
 #include "kivo/movie.h"

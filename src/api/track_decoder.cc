@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A movie's audio tracks for callers: their formats, and one track decoded
 // frame by frame apart from the sound output, so that every byte of it can
 // be kept.

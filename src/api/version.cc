@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The library's version and the run-time half of the version check.
 #include "kivo/kivo.h"
 

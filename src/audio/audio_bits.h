@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The bit reader of one audio block: little-endian 32-bit words taken from
 // bit 0 up, never reading at or past the end of the chunk. Bits beyond the
 // end read as zeros; the count of bits taken tells both where the next block

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Decoding audio blocks into 16-bit PCM: the decoder's one memory block, the
 // packed floats, band quantisers and coefficient runs of each coded channel,
 // the transform, the conversion to 16 bits, the cross-fade with the held-back

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The audio decoder: one track's state, the decoding of a block into 16-bit
 // PCM, the chunk loop that runs a frame's chunk through it, and the two
 // in-place inverse transforms it rebuilds each channel with. A decoder owns

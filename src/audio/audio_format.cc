@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Block layouts, band quantisers and packed floats of the audio format.
 #include "audio/audio_format.h"
 

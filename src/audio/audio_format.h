@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // What the audio decoder and the audio writer agree on: the band edges, the
 // run lengths, the block layout derived from a track's rate, channels and
 // coding, the band quantiser values and the packed float.

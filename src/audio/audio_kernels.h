@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The inner loops of the audio decoder as a table of operations: the plain
 // routines and, where the processor has it, an AVX version that performs
 // the same float operations in the same order (so the results agree with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // AVX versions of the audio decoder's inner loops (x86 builds only, chosen
 // at run time). Each one performs the float operations of its plain twin in
 // audio_kernels_plain.cc lane by lane and in the same order, without fused

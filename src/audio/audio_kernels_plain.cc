@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The plain inner loops of the audio decoder: the split-radix FFT over the
 // decoder's twiddle section, the real split, the cosine transform's passes
 // and the conversion to 16 bits. The AVX table repeats these operations

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The two inverse transforms of the audio decoder, the tables they build in
 // the decoder on first use, and the choice of the kernel table they run on.
 #include <bit>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // How the FFT reads its twiddles out of the decoder's twiddle section. The
 // section holds, for a stage of P points, the groups (cos t, sin t, cos 3t,
 // sin 3t) of t = 2 pi g / P for 0 < g < P/8, at float nw - P; the other

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // GetMilliseconds and its replaceable sources.
 #include "base/clock.h"
 

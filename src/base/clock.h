@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The library's millisecond clock: a high-resolution counter kept within
 // 200 ms of the system's coarse tick, never running backwards. Its sources
 // can be replaced, so that every timing rule is testable on a virtual clock.

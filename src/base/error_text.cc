@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The movie core's last-error text.
 #include "base/error_text.h"
 

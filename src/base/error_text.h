@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The library's last-error text: one process-wide buffer of 256 characters.
 #pragma once
 

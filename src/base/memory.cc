@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // MemAlloc / MemFree and the grouped allocation plan.
 #include "base/memory.h"
 

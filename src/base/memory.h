@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The library's one allocator: 32-byte aligned blocks, and the grouped plan
 // that puts many buffers of a movie (or an audio decoder) into one block with
 // their start addresses staggered across cache sets.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The one processor probe.
 #include "base/processor.h"
 

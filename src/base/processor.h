@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The processor extensions fast routines may use, as one feature mask that
 // every module obeys: probed once per process, narrowed by a process-wide
 // setting that tests and benchmarks lower, and emptied for a caller whose

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Builds the conversion tables: one read-only set per format code and
 // red/blue arrangement, each on first use.
 #include "convert/conversion_tables.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The YUV-to-RGB tables every converter reads: luma scaling, the four chroma
 // terms (plain and repeated into both 16-bit halves), the clamp table, the
 // gray levels, and the per-layout pack tables of the 16-bit formats.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The members of the converter family: each layout's packer and lane kernel
 // put into a descriptor of twelve group routines and eight row/pixel pairs.
 // Each thread has its own descriptors: their tuning words learn the timings

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The converter family: one descriptor per destination layout, and the
 // choice of member for a format code.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // CopyPicture: places a bottom-up destination, then hands the picture to the
 // converter of the format, whole or by changed cells.
 #include "convert/copy_to_buffer.h"

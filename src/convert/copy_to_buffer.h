@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Copying a decoded picture into a caller's pixel buffer in any of the
 // destination formats, whole or by the 16 x 16 cells that changed. The
 // movie's side of a copy (its flags, lateness, the read-ahead) is the frame

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The fast routines in AVX2 for the 32-bit and 16-bit layouts and packed
 // YUV at single width: 32 pixels of a row pair per block. The chroma terms are worked out once per sample and
 // spread over the two pixels of each pair, in the lane order the luma

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Picks the kernel table of a processor family: each family starts from the
 // one below it and replaces what it does faster, so a kind it lacks still
 // has a kernel. The tables are built once, under the language's guard, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The fast routines' working parts: kernels that convert a stretch of a row
 // pair with the lane arithmetic (16-bit lanes, luma scaled by 0x4A85, each
 // channel saturated to 0..255), and for packed YUV a stretch of whole cells,

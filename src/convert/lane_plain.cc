@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The fast routines in plain C++: the lane arithmetic one pixel at a time,
 // from the lane-repeated chroma tables. For processors without the vector
 // units the other families need, and the reference those families meet.

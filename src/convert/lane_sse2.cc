@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The fast routines in SSE2: sixteen pixels of a row pair per block, the
 // chroma terms worked out in the lanes (no table lookups), channels held to
 // 0..255 by the saturating pack. Built with SSE2 enabled for this file

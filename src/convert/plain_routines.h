@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The plain-integer routines of the converter family: one pixel packer per
 // layout (table lookups and ORs only) and the pixel, row and group routines
 // built on it for every width and height variant.

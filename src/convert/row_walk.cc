@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The row-walking driver: conversion setup (table exchange, routine choice,
 // pitches of the display option), the row-pair walk with its leading
 // pixels, groups and tail, the two row-doubling methods, the tuning that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The row-walking driver every converter shares: sets up a conversion from
 // the copy flags, then walks the picture (whole, or by changed 16x16 cells)
 // in row pairs through the descriptor's routines. Also the plane copy of

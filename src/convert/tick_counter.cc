@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The time-stamp counter behind the converters' tuning.
 #include "convert/tick_counter.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The time-stamp counter the converters' tuning words time with: probed
 // once; tests can replace it.
 #pragma once

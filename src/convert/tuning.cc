@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The tuning words' learning rules: each undecided word times its two
 // choices in turn and moves a counter toward the faster one until the
 // counter runs out at either end.

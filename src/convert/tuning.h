@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The two tuning words a converter learns its faster choices in, timed
 // with the processor's tick counter: which leading count a row pair starts
 // with, and which method writes a row twice.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The shared shape of every converter: the walking state its routines
 // advance, the three kinds of routine, and the per-format descriptor that
 // lists them for the row-walking driver.

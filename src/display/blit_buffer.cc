@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The portable half of the display buffer: choosing a style and falling back,
 // the record's bookkeeping, stretching, positions and clearing. Every style
 // operation goes through the tables of blit_style.h.

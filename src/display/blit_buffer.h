@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The display buffer: the surface a decoded picture is copied into and shown
 // from in the player's window. The public record and its operations are in
 // kivo/display.h; the library's own record goes on beyond it here, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Stretch classes, rectangle scaling and clipping, window-position rounding.
 #include "display/blit_geometry.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The arithmetic of showing a picture: how a blit size relates to the picture
 // (stretch classes against a style's capabilities), scaled and clipped
 // rectangles, and window positions that keep the picture fast to write.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The tables a platform fills in to offer blitting styles: one table of
 // operations per style, and one per system (the shared display device, the
 // window and screen measurements, the display-mode change). The choice of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The display-mode request, the candidate depths, and the counted change.
 #include "display/display_mode.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Switching the display to a requested resolution and colour depth for a
 // buffer, and back when the last buffer that took part in the change closes.
 // The request is process-wide and consumed by the next open that asks for a

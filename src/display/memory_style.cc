@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The memory buffer: a plain picture in memory in any destination format,
 // shown nowhere. Tools and tests convert into it; a player with no display
 // plays into it.

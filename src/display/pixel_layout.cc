@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Destination format codes from surface descriptions, and clearing to black.
 #include "display/pixel_layout.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Destination pixel formats as the display buffer sees them: the format code
 // a surface needs (from its channel masks), the bytes per pixel of each code,
 // and clearing a picture to black in any of them.

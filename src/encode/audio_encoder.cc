@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The audio track encoder: block cutting, band quantisers, chunk schedule.
 #include "encode/audio_encoder.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The audio track encoder: cuts the input into the overlapping blocks the
 // decoder cross-fades, transforms each block, picks one quantiser per band
 // from the band's energy and the quality, codes the coefficients in runs of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Forward real DFT and DCT for the audio encoder, by a radix-2 complex FFT
 // of half the length and a split pass (the cosine transform reorders its
 // input first so that one real DFT of the same length gives it).

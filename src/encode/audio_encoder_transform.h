@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The encoder's forward audio transforms: the exact inverses of the decoder's
 // RealInverseTransform and InverseCosineTransform, so that running the
 // decoder's transform on what these give returns the input (to float

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The audio block writer.
 #include "encode/audio_writer.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The writer side of the audio blocks: packed floats, band quantiser codes,
 // coefficient runs with their widths, whole blocks and chunks, exactly as
 // the audio decoder reads them. The encoder's analysis builds on this.

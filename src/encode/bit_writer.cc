@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Bit writer: packs values into little-endian 32-bit words from bit 0 up.
 #include "encode/bit_writer.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Bit writer for video plane streams: little-endian 32-bit words filled from
 // the least significant bit, the exact mirror of the decoder's bit reader.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // RGB to YUV by search around the linear inverse of the player's arithmetic.
 #include "encode/colour_convert.h"
 

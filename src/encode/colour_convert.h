@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // RGB to the player's YUV: the inverse of its colour arithmetic (table-based
 // luma scale and four chroma terms, 4:2:0 chroma), chosen so that what the
 // player converts back lies as near the source colours as 8 bits allow.

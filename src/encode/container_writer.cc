@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The container writer.
 #include "encode/container_writer.h"
 

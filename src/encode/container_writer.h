@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Writes the movie container: header, track table, frame index with key-frame
 // bits, and frame packets (an audio size word and packet per track, then the
 // video data). Packets are kept to even sizes, since bit 0 of an index entry

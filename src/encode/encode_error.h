@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The encoder's one way of reporting a failure: the text for the caller
 // (when it asked for one) and false.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The simplest exact coding: Unchanged where the reference already holds the
 // block, Fill for flat blocks, Raw for the rest.
 #include "encode/encoder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The encoder's exact coding and its audio entry: one call per video frame.
 // Blocks equal to the reference stay Unchanged, flat blocks are Fill,
 // everything else Raw, so every picture is reproduced without loss (kivenc

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // One source picture as the encoder's input readers deliver it: full-size
 // luma and alpha, chroma at half size rounded up (the red-difference plane
 // first, as the stream stores it from revision 'h' on).

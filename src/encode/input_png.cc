@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // PNG sequence reader over the PNG library's simplified reading interface;
 // one picture is held at a time.
 #include "encode/input_png.h"

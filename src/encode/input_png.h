@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Streams pictures out of a sequence of PNG files (RGB or RGBA, any bit depth
 // the PNG library can turn into 8-bit RGBA), converted to the player's YUV.
 // Every file must have the size of the first.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // WAV reader: walks the RIFF chunks up to "data", reading only the format
 // chunk on the way; samples are then read in caller-sized pieces.
 #include "encode/input_wav.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Streams samples out of a WAV file: 8- or 16-bit PCM, mono or stereo, at a
 // rate of 1 to 65535 Hz. Anything else is refused with a clear reason.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // YUV4MPEG2 reader: a text header line, then per frame a "FRAME" line and the
 // planes Y, Cb, Cr (or Y alone for mono).
 #include "encode/input_y4m.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Streams pictures out of a YUV4MPEG2 file: 4:2:0 (any of its chroma-siting
 // tags) or mono, 8 bits per sample, one frame at a time.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The streaming movie writer: the same layout as BuildMovie, in two passes
 // over files instead of one in memory.
 #include "encode/movie_file_writer.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Writes a movie file frame by frame without holding it in memory: packets
 // go to a spill file beside the output, and at the end the header, track
 // table and index are written in front of them into a temporary file that

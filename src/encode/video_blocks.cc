@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Block emission on the writer side: what every block type puts into the
 // bundles and writes into the stream, the run segmentation of run blocks, the
 // 8x8 picture a block stands for, and parameter fits from wanted pixels.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Writer internals for single blocks: the values a block puts into each
 // bundle and the bits it writes straight into the stream, and the 8x8
 // picture a block stands for.

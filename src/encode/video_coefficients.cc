@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Coefficient and residue coding on the writer side. Both walk the same
 // list of coefficient groups the decoder walks, in the same order, and write
 // for every look at an entry the bit the decoder will read there.

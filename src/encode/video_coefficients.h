@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Writer side of the nested coefficient-group coding: the AC coefficients of
 // DCT blocks (each value written whole at its top bit plane) and the
 // pixel-domain residues of motion blocks (built up by a falling mask, with an

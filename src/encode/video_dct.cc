@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // DCT model of the writer: quantiser tables from their rule, the decoder's
 // fixed-point inverse transform with 32-bit wrapping arithmetic, and a
 // least-squares forward fit through the same transform run in floating point.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The encoder's model of the DCT blocks: both quantiser tables by their
 // rule, the fixed-point inverse transform the decoder runs (so the writer can
 // say which pixels a block will give), and a forward fit that picks

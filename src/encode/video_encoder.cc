@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Rate-distortion choice of every block of a frame (block rows shared among
 // threads), the doubled-block pass over pairs of block rows, the writing of
 // the frame (its planes shared among threads) and the one-second-window rate

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The video encoder's coding decisions: for every 8x8 block the block type
 // and its parameters chosen by rate and distortion, 16x16 doubled blocks for
 // smooth areas, and rate control that keeps every one-second window of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Motion search and the forward transform of the video encoder.
 #include "encode/video_search.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Per-block searches of the video encoder: motion vectors by block matching
 // against the reference picture, and the forward transform with the
 // quantisers' dead-zone rounding that turns wanted samples into DCT

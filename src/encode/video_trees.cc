@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Code trees on the writer side: the sixteen fixed codes, tree headers
 // (explicit symbol lists and merge shuffles, worked out backwards from the
 // wanted order) and the choice of tree from symbol counts.

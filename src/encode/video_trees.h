@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Writer side of the sixteen fixed prefix-code trees: the codes themselves,
 // the per-plane tree header (identity, explicit list, merge shuffle) and
 // symbol output, plus the choice of tree and symbol order from statistics.

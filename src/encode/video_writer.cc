@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Plane and frame writer: gathers every block row's bundle values and own
 // bits, plans the refills (whole rows, within count field and buffer), picks
 // the code trees from the statistics, and writes trees, refills and rows in

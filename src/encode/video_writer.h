@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Builds the exact video data of a frame from a description of every 8x8
 // block: the block types and their parameters, the per-plane code trees and
 // the way the nine bundles are refilled. Also the reference of what a correct

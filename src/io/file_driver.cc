@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The default file driver: reads a movie from a file (or from a stretch of a
 // larger file) through a read-ahead ring buffer. ReadAhead is the ring's only
 // producer and the two frame reads its only consumer; `buffered` and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The reading record inside every movie: its table of operations, the
 // read-ahead ring buffer with its shared counters, reading statistics and
 // four lock hooks.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The I/O driver's one-shot settings. Process-wide and unprotected: opens run
 // on one thread.
 #include "io/read_settings.h"

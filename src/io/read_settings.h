@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The I/O driver's one-shot settings for the next open: the read-ahead
 // buffer size and the simulated read speed. Each is used by one open and
 // then goes back to unset.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Read timing and the simulated read speed.
 #include "io/read_timing.h"
 

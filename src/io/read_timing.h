@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The wait that slows file reads down to a simulated device speed.
 #pragma once
 

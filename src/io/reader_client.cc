@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The driver's side of the reader thread: its client's priority and work,
 // and the lock hooks that make the client's mutex the driver's lock.
 #include "io/io_driver.h"

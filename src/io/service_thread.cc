@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The service threads: the worker's wake-up loop and its passes over the
 // clients, pausing and stopping, registration, and the client locks.
 #include "io/service_thread.h"

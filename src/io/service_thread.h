@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Periodic service threads: a worker that wakes at a fixed rate, asks each
 // registered client how urgent its work is and runs the most urgent client
 // whose lock it can take without waiting, until no client has work.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // GetRects: the changed-cell map cut into at most eight rectangles, chosen by
 // the area each cut saves, then scaled to the presented picture and clipped.
 #include "kivo/convert.h"  // the display options and copy flags

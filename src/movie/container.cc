@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Reading and checking the container's header, track table and index.
 #include "movie/container.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The movie container: the 44-byte header, the track table (three arrays of
 // trackCount words) and the frame index, and what is derived from them.
 // All words are unsigned 32-bit little-endian.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The frame cycle: the schedule and its re-basing (kept on the sound the
 // device plays when there is sound), lateness and skipped copies, sound
 // skips, loops and jumps, loading and decoding frame packets, and the

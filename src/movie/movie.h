@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The movie handle: everything needed to play one movie, made at its open in
 // a few grouped blocks and released by its close. Fields keep the names the
 // rest of the library reads them by.

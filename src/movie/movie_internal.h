@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Shared inside the movie core: the bookkeeping every entry point runs first,
 // and the foreground's reading ahead.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A movie's sound tracks from open to close: which tracks are taken, their
 // devices, rings and decoders, the sound thread they are fed from, pausing,
 // loops and jumps, the sound-skip check and the release at close.

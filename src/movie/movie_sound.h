@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The sound side of a movie, for the movie core: opening its tracks (devices,
 // rings, decoders, the sound thread), feeding the devices from the rings,
 // switching the devices off and on, pausing, the sound-skip check, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // OpenMovie and CloseMovie: the movie record and its buffers in a few grouped
 // blocks, the header and tables checked before they are trusted, reading
 // ahead or preloading, and everything released again by the close.

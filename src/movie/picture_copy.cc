@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // CopyToBuffer and CopyToRgbaRows: the frame cycle's side of a copy. The
 // movie's flags are added, the lateness check may skip the copy, the
 // read-ahead is topped up, and only then is the picture handed to the

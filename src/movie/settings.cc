@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The open's one-shot settings.
 #include "movie/settings.h"
 

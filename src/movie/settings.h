@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // One-shot library settings consumed by the next OpenMovie: the frame-rate
 // override and the list of sound tracks to open. (The read-ahead size and the
 // simulated read speed are the I/O driver's own settings.)

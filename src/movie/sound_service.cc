@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The movie's sound service: feeding the open tracks' devices under the
 // sound lock, switching the devices off and on with the prefill silence,
 // where the picture stands in each track's sound, and the sound client the

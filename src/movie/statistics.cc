@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // GetSummary and GetRealtime.
 #include "movie/statistics.h"
 

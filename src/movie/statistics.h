@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Playback statistics handed to the player: the summary of the whole
 // playback so far (GetSummary) and the figures of a window of recent frames
 // (GetRealtime), worked out from the history every decode records.

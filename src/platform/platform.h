@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The platform seam: the few operating-system services the movie library and
 // the player need (files with 64-bit positions, clocks, threads and locks, the
 // profile, the program's own file, dialogs and web pages). One implementation

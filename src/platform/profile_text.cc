@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Ini-style profile text: find and set one key, keeping every other line.
 #include "platform/profile_text.h"
 

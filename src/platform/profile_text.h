@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Reading and rewriting one key of an ini-style text ("[section]" headers,
 // "key=value" lines), the way the user profile is kept where there is no
 // system profile. Keys and sections compare without regard to case.

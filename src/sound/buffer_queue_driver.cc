@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The buffer-queue sound driver: sixteen device buffers filled strictly in
 // turn, queued once half a second (or the whole sound of a shorter movie) has
 // been collected, polled for their done flags; all of them done while

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The state each sound driver keeps in a SoundTrack after the common fields:
 // the buffer-queue driver's sixteen device buffers, or the looping-buffer
 // driver's cursors and allowance. Plain data, cleared with the record.

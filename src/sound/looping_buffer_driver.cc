@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The looping-buffer sound driver: one looping device buffer of about 0.6 s
 // per track on a device object shared by the process. It writes into the
 // part of the buffer that has already played, keeps 1024 bytes clear ahead of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Which device new tracks open on, and the atomic header flags.
 #include <atomic>
 #include <cstring>

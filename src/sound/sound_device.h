@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The two small device layers the sound drivers are written against, as
 // tables of operations: a buffer queue (buffers played in order, each coming
 // back with its done flag) and a looping buffer (one buffer played round and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The sound devices of this build, in the order the drivers try them. A new
 // device is one file defining its SoundDeviceEntry and one line here.
 #include "sound/sound_device.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The two sound drivers: the buffer-queue driver (sixteen buffers of about
 // 1/16 s, playback held back until half a second is collected, running dry
 // when every buffer came back) and the looping-buffer driver (one buffer of

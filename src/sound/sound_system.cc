@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The installed selector and driver open, and the count of opened tracks.
 #include "sound/sound_system.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The process's choice of sound driver: SetSoundSystem with a selector
 // installs a driver's open, which every later movie opens its tracks with;
 // once a track has been opened a different driver is refused.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // One open sound track: the operations of the driver that plays it, the ring
 // of decoded 16-bit PCM between the frame cycle (which fills it) and the sound
 // service (which empties it into the driver), and the driver's own state.

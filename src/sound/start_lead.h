@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // How far a device's reported position runs ahead of the sound heard, for
 // back ends whose system reports no latency. At a start the position can
 // jump by what the system takes into buffers of its own before it plays

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The track rings: appending decoded PCM, the prefill silence, and feeding
 // a track's device from its ring (converting to 8 bits on the way when the
 // device takes 8-bit samples).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The virtual queue and looping-buffer devices. Consumption is worked out
 // lazily: whenever a device is touched it plays what the time since it was
 // last touched allows, at its byte rate times the speed the test set.

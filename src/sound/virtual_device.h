@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Virtual back ends of both device layers, for tests: they consume sound at
 // a speed the test sets, measured on the library clock (so a virtual clock
 // drives them and nothing waits), hand every byte they play to a sink, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The bit reader of one video plane: little-endian 32-bit words consumed from
 // bit 0 up, bounded by the size of the plane's data. Bits past the end read
 // as zeros and are counted, so the plane loop can tell that it ran out.

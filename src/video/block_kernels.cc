@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The plain block kernels and the choice of kernels by processor features.
 #include "video/block_kernels.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The byte-shuffling inner loops of two block types, as a table of
 // operations chosen by processor features: laying out a Runs block from its
 // pattern order, and drawing a TwoColour block from its pattern bytes.

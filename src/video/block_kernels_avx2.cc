@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The Runs block mapping with AVX2 byte shuffles: each quarter of the scan is
 // shuffled into every output position by the low four bits of its scan
 // index, and bits 4 and 5 of the index pick the quarter. Built with AVX2

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The TwoColour block with SSE2: two rows per register, each pattern byte
 // spread over its row's eight bytes and compared against the column bits.
 // Built with SSE2 enabled for this file alone and entered only where the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The ten block types. Motion whose 8x8 source would leave the reference
 // plane falls back to the co-located block; runs past the 64th position are
 // cut there (their colours still taken); doubled blocks reaching past the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The block types of a video plane: what each reads from the bundles and the
 // bit stream and what it draws into the 8x8 (or doubled 16x16) area.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Bundle set-up, tree headers and the refill procedure of each bundle. Every
 // refill checks its count against the buffer and stores exactly that many
 // values: a run code or fill reaching past the count is cut at the count

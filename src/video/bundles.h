@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The nine per-plane value streams (bundles) of the video stream: their
 // buffers and count widths, the reading of their trees at the start of a
 // plane and their refills at the start of each block row, and the checked

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The fixed prefix codes as lookup tables built at compile time, and the
 // reading of tree headers (identity, explicit list, merge shuffle).
 #include "video/code_trees.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The sixteen fixed prefix codes of the video stream and the per-plane tree
 // headers that say which code a bundle uses and which symbol each code
 // stands for.

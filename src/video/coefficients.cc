@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The coefficient list scheme shared by DCT coefficients and residues. The
 // list is a byte array growing at both ends; entries are coded index << 2 |
 // mode. Every quad is opened at most once, so at most 64 entries are pushed

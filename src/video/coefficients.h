@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Reading the AC coefficients of a DCT block and the residue of a moved
 // block: nested groups of coded indices opened bit plane by bit plane.
 #pragma once

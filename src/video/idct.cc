@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The plain inverse DCT: dequantising column pass into 32-bit scratch, row
 // pass with rounding, then the put, doubled-put and add stores.
 #include "video/idct.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The fixed-point 8x8 inverse DCT with dequantisation folded into its column
 // pass, in its three output forms. Arithmetic wraps at 32 bits and the 8-bit
 // stores keep the low byte without clamping.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The inverse DCT with AVX2: a whole row of eight 32-bit lanes per register,
 // so each pass is one eight-point transform over all columns (then all rows)
 // at once, with wrapping 32-bit products from one multiply. Gives exactly

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The eight-point transform's flow graph over a vector of 32-bit lanes, for
 // the SIMD inverse DCTs. Each SIMD file includes it inside an anonymous
 // namespace after defining its vector operations, so that every

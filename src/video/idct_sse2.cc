@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The inverse DCT with SSE2: four columns (then four rows) per register in
 // 32-bit lanes, the wrapping 32-bit products built from two unsigned 32x32
 // multiplies. Gives exactly the plain transform's results. Built with SSE2

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The plane loop: trees, then per block row the refills and the walk over
 // the row's blocks, with the changed-cell marks; stops at the block where
 // the stream proves malformed.

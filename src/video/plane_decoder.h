@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Decoding one plane of a frame: the trees, the row-by-row bundle refills,
 // the block walk and the marking of changed 16x16 cells.
 #pragma once

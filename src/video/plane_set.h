@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The decoded-picture fields of a movie: two frame buffers (luma plane, then
 // the two half-size chroma planes in stream order), two alpha buffers, the
 // plane geometry, the changed-cell map and the bundle scratch buffers.

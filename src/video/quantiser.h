@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Quantiser tables of the video stream: entry [q][r * 8 + c] scales a
 // coefficient by quantiser index q before the inverse DCT, as 32-bit fixed
 // point whose product is shifted right by 11.

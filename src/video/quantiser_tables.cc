@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The two constant quantiser tables (intra and inter), 16 rows of 64 entries
 // in natural order, as the rule of base matrix, DCT scale factors and
 // quantiser step gives them, with the two intra entries that are one less.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // One frame's video data: the optional alpha plane behind its size word, the
 // luma plane (behind its size word from revision 'i' on) and the two chroma
 // planes, each bounded by what the data holds. A size word pointing outside

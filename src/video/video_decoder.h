@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The video decoder's entry points for the movie core: bundle buffer sizes
 // for the open, the processor probe, the clearing of new picture buffers and
 // the decoding of one frame's video data.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The C decoding API against the tools: movies made by kivenc decode through
 // it exactly as kivdump decodes them, from frame 1 and from key frames on;
 // four movies decoding on four threads at once give the single-threaded

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The public API's own calls: the version check, what a caller reads of an
 // open movie, and one track decoded apart from the sound output.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Helpers of the audio tests.
 #include "audio/audio_streams.h"
 

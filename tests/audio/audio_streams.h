@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Helpers of the audio tests: coded channels built from chosen values, the
 // PCM a first block must give worked out independently of the decoder's
 // reader, and a sink that collects what the chunk loop hands over.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The chunk loop of a frame: P and D, blocks until D is used up or the chunk
 // ends, the last block cut to D with its tail still kept, a well-formed
 // chunk read to its last byte, malformed sizes kept inside the chunk, and

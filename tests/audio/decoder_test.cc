@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Block decoding: the layouts of each rate class, coded channels read back
 // as written, the 16-bit conversion, the cross-fade and its rounding, packed
 // floats and quantisers, blocks cut short by the end of their chunk, and no

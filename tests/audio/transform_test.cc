@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The two inverse transforms against their defining sums in double
 // precision, their fixed identities, the tables they build, and the AVX
 // kernels against the plain ones.

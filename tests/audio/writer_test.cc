@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The writer side: run plans (valid, smallest widths, fewest bits), the
 // checks on given runs, band quantiser codes, quantising a channel, packed
 // floats of the writer and the chunk layout.

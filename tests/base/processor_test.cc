@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The processor feature mask: the levels tests walk, the setting that lowers
 // what every module may use, and the open flag that refuses extensions.
 #include <gtest/gtest.h>

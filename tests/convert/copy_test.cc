@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // CopyToBuffer on an open movie whose newest planes the test fills: the
 // worked values, bottom-up buffers, the full and changed-cell paths, the
 // alpha and exchange rules, YV12, the late-frame rules and no allocation.

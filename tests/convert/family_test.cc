@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Every member of the converter family, every display option, colour and
 // gray, whole and by changed cells, plain and every fast family the
 // processor has: random planes of odd sizes at odd places and all four

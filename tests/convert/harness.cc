@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The conversion harness.
 #include "convert/harness.h"
 

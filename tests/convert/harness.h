@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Runs a converter of the family on model planes into a guarded buffer, and
 // the fixture that keeps tests deterministic (no tick counter, so the
 // leading count is always the destination-aligned one).

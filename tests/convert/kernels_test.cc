@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The lane kernels of every family keep to their stretch: guard bytes around
 // both destination rows stay as they were. (Each fast kernel's pixels against
 // the plain one's: tests/kernels/kernel_check.)

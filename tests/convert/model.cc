@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The models of the converters' output.
 #include "convert/model.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Straightforward models of what the converters write: every pixel worked
 // out from the colour formulas directly (the table arithmetic and the lane
 // arithmetic), placed where the display option puts it, routed through a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The conversion tables against their formulas, the red/blue exchange and
 // its undoing, and the 16-bit tables following the prepared code.
 #include <gtest/gtest.h>

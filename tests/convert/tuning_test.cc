@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The tuning words: how each learns its faster choice from the ticks it is
 // given, ages once decided, and what the walk does with it, on a virtual
 // tick counter.

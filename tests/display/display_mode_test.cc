@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Display-mode changes: candidate depths in order, the width-and-height-only
 // last try, the one-shot request, and restoring when the last user closes.
 #include <gtest/gtest.h>

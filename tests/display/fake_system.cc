@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The fake blit system's operations.
 #include "display/fake_system.h"
 

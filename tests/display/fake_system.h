@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A blit system made of test doubles: styles that open or fail as a test
 // says, a display with a chosen list of modes, and a record of what was asked.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The memory buffer: every destination format, its layout and clearing, the
 // operations of an open buffer, and a player's buffer without a window.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Destination codes from surface masks, clearing by code, and the geometry
 // of stretching, scaled rectangles and aligned window positions.
 #include <gtest/gtest.h>

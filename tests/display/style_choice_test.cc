@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Choosing a blitting style: the fall-back order, stretch requests against
 // capabilities, the error texts, and the record a chosen style leaves.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Every blitting style this machine offers through the same checks: the
 // build's list (SDL styles on the dummy video driver, the DirectDraw styles
 // and the DIB section on Windows), the memory buffer, and the fake system's

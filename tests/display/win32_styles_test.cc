@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The Windows styles on a real window: which style each /B number ends in,
 // the picture as it reaches the screen (in place, through DirectDraw blits
 // with and without stretching, through the DIB section), the shared

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The audio encoder through the decoder: forward transforms undone by the
 // decoder's inverse ones, round trips of every layout and rate class with an
 // SNR bound, joins between blocks and frames without clicks, silence, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Blocks from wanted pixels: run segmentations, two-colour fits and
 // residues picked by the writer give back the pixels (through the writer's
 // drawing and through the decoder), and the run rules of the block loop.

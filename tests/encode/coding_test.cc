@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Coefficient and residue coding and the DCT model of the writer, read back
 // through the decoder's coefficient reader and inverse transform.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Test harness for writer round trips: a picture with the decoder's buffers
 // (frame, alpha, cells, bundles) and the reference drawing of the writer
 // applied to copies of the same buffers, so both can be compared whole.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Whole frames from the writer through the decoder: random planes of every
 // block type under every revision, bundle mode and tree-header kind, with
 // alpha, grey and odd sizes, compared byte for byte (whole buffers, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Exact bits of the writer: word packing, tree headers, refills and the
 // sizes of whole planes, checked against hand-worked streams; tree headers
 // and symbols also read back through the decoder's tree reader.

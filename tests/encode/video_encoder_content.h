@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Synthetic moving pictures for the video encoder tests and benchmark:
 // pans over texture, fades, noise, flat areas and text-like edges.
 #pragma once

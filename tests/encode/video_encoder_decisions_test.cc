@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The encoder's choices: every block type is used where it pays, raw blocks
 // are lossless, quality and data rate trade as they should, and the rate
 // control keeps every second of the movie within its target.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The encoder's own picture of every frame against what the decoder makes of
 // the frame's bytes, sample for sample, over moving synthetic content, every
 // revision, alpha, grey, key frames and odd sizes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The encoder's search helpers: the coefficient bit counter against the
 // stream writer, the run cost against the writer's run fit, motion search on
 // shifted pictures, and the forward transform against the decoder's inverse.

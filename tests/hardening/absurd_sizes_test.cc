@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Movies whose header announces absurd sizes: each either fails to open with
 // its message or opens within a bounded amount of memory and plays through
 // the whole frame cycle without touching memory it does not own.

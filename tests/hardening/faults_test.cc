@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Faults while a movie plays: the file cut short under the reader, reads
 // that start failing, a sound device that cannot be opened or that stops
 // taking sound. Each ends in the documented behaviour (end of data, a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Helpers of the hardening tests.
 #include "hardening_support.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Helpers of the hardening tests: header fields patched into test movies,
 // the frame cycle driven whole (decode, copy into memory, rectangles), and a
 // movie with sound written to a file for reading ahead.

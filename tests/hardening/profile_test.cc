@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The user profile on POSIX systems (an ini file under XDG_CONFIG_HOME):
 // damaged or unreadable files count as absent, and a rewrite replaces the
 // file whole, so that a reader sees the old text or the new one, never a

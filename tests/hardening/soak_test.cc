@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A movie with sound looped for an hour of virtual time, read ahead by the
 // reader thread, on the virtual sound devices: memory stays flat, every frame
 // is decoded when the schedule says (re-based only where the frame cycle

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Eight movies at once, opened, played, paused, sought and closed in random
 // order by the foreground while the reader and sound threads serve them (run
 // under TSan to check the locking). Short by default; KIVO_LONG_TESTS=1 runs

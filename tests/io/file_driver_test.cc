@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The file driver: delivering frames from the ring and the file, jumps,
 // borrowed handles, ring sizes, the end of the file and short reads, a file
 // another program is writing.

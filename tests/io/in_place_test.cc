@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Packets lent in place inside the ring: the same bytes, counts, statistics
 // and lock calls as the copying read, step by step on two drivers, and the
 // lent packet kept out of the producer's reach until the next read.

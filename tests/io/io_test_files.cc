@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Test movies on disk and the virtual clock.
 #include "io_test_files.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Helpers for the reading tests: movies written to temporary files, a driver
 // opened on one the way the movie core opens it, and a virtual clock.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Several drivers reading ahead on one shared reader thread while the
 // foreground reads frames, jumps, reads ahead itself, and closes and reopens
 // drivers. Meant for the thread-sanitizer build; every frame is checked.

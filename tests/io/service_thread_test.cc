@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Service threads: client locks, the reader thread's order of work, a client
 // that cannot progress, and the end of a thread with its last client.
 #include <gtest/gtest.h>

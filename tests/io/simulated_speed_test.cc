@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The simulated read speed, on a virtual clock that moves only when the
 // driver sleeps.
 #include <gtest/gtest.h>

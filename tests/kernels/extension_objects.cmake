@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-2-Clause
 # Fails when an object built for a processor extension defines code that the
 # linker merges across files (weak: inline functions, template
 # instantiations). The copy compiled with the extension could be the one kept

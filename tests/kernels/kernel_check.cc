@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // kernel_check: every fast routine of the video, audio and conversion
 // modules, at each processor feature level this machine has, against its
 // plain twin on random input, with guard bytes around every output. A

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // GetRects: the changed-cell map cut into rectangles, ordered, scaled, clipped.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The core clock on virtual sources: its start at 0, the 200 ms pull into
 // line with the coarse tick, and its refusal to run backwards.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The container: header checks, table guards, derived values, the writer.
 #include <gtest/gtest.h>
 

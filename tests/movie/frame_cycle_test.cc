@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The frame cycle on a virtual clock: the schedule, re-basing without
 // sound, pausing, looping, read errors, statistics, and no allocation.
 #include <gtest/gtest.h>

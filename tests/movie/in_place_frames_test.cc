@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Packets decoded where they lie in the read-ahead ring: the pictures and a
 // track's sound come out the same as from packets copied out of the file,
 // while the frame cycle and the reader thread read ahead around them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The allocator and the grouped plan.
 #include <gtest/gtest.h>
 

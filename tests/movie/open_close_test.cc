@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Opening and closing movies: failures and their texts, the tables checked
 // before use, preloading, buffer sharing, display modes, sources.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The player's command line: the joined working line, cancellations and the
 // profile switch, the three switch kinds, every switch's effect, the /D
 // tables, over-long lines, and the help text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Child processes, the private X server, screenshots, kivdump's outputs and
 // the written sound movie of the end-to-end tests.
 #include "player/e2e_support.h"

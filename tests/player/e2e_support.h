@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Helpers of the end-to-end tests of the Linux player: child processes with
 // their standard error kept, a private X server, screenshots, the pictures
 // and sound kivdump writes, and a movie with sound made with the encoder's

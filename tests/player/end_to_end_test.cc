@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The Linux player itself on a private X server: what reaches the screen
 // mid-movie and during the logo against kivdump's pictures of the same
 // frames, the statistics line over every blitting style, the keys sent from

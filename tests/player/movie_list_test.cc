@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Taking entries off the movie list: separators and quotes, what each entry
 // names, the ".kiv" rule, and the POSIX spelling of names.
 #include <gtest/gtest.h>

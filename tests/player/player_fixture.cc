@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The stand-in shell and display of the player tests.
 #include "player_fixture.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A stand-in shell and display for driving the whole player on the virtual
 // clock: scripted events, a record of what the player asked of its window,
 // and a display that counts frames per buffer size.

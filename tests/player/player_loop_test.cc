@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The player driven whole through the stand-in shell on the virtual clock:
 // loops and list passes, the keys, focus, the logo and the exit codes.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The player's window and display buffer: every failure with its box and
 // exit code, the old-buffer retry, the decoder's doubling in place of a
 // stretch, centring and placement, the statistics band, the logo's buffer,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // kivoplay as a program typed at a terminal, on SDL's dummy drivers: the GNU
 // options and their exit codes, the line on standard error that names a
 // movie which cannot be played, and a self-playing copy made by kivbundle

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The Linux player's sound end to end: a movie with a sound track played by
 // kivoplay through SDL's disk audio driver, under both sound drivers; what
 // reached the device must be the track as kivdump decodes it, in order and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The summary text and the statistics line character for character, and the
 // duration wording they use.
 #include <gtest/gtest.h>

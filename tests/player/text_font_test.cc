@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The bitmap font: glyph placement and scale, and text that runs off the
 // picture never written outside it.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The version-check offer: the date texts, when it asks, the stored date
 // written before the question, Yes ending the player, and how the main loop
 // calls it for movies named by path only.

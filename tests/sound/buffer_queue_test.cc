@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The buffer-queue driver on the virtual queue device and clock: its sizes,
 // holding playback back until half a second (or the whole of a short sound)
 // is collected, a stalled device stopping the feed, running dry, volume and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Every sound device of the build through the same checks, layer by layer:
 // the virtual one everywhere, SDL's on the driver the environment names
 // (dummy or disk), waveOut and DirectSound on Windows. The outputs play at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Lateness with sound playing: a stall is made up in equal steps over a
 // second of frames, late copies are skipped three at a time, and the changes
 // of skipped frames are shown with the next copy made.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The looping-buffer driver on the virtual looping device and clock: its
 // sizes, the initial fill and start, the room kept ahead of the play cursor,
 // data running low followed by silence, an overtaken buffer re-primed, implausible

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Movies with sound played through the whole frame cycle on the virtual
 // devices and clock, under both drivers: the device receives exactly the
 // decoded PCM of the track, in order; a device starved on purpose gives one

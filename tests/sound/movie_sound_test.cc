@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A movie's sound tracks from open to close on the virtual devices: which
 // tracks are taken, the figures each gets, tracks dropped without a word, the
 // rate following a changed frame rate, the sound thread shared by movies, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The movie's "no processor extensions" open flag reaches its sound tracks'
 // decoders as well as the picture's.
 #include <gtest/gtest.h>

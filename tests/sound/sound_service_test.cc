@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The track ring and the sound service against a recording driver: appends
 // and their overflow, positions at the ring's end, when the service feeds and
 // how much, the 8-bit conversion, switching off with the prefill silence,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Helpers of the sound tests.
 #include "sound_test_support.h"
 

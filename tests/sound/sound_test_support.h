@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Helpers of the sound tests: a movie record made by hand with the track
 // table and sound records the sound side reads, a capture of what the
 // virtual devices played, and PCM patterns that show order and loss.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The sound thread feeding two movies in real time while the foreground
 // decodes, pauses, switches and closes them, under both drivers (run under
 // TSan to check the locking), and the virtual devices played to the end.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The lead a Windows back end allows for when its system reports no latency:
 // the position's jump beyond real time just after a start.
 #include <gtest/gtest.h>

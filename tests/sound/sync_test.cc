@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Picture against sound, frame by frame, on the virtual devices and clock,
 // under both drivers: every frame's shown time against the time the device
 // plays its first sample (device latency included), per pass, in each of the

@@ -1,1 +1,2 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Keeps the support library non-empty before any helper exists.

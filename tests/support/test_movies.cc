@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Test movies.
 #include "support/test_movies.h"
 

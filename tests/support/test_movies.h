@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Movies for the tests: written by the container writer into memory or into
 // files of the test folder.
 #pragma once

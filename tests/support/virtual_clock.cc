@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The virtual clock of the tests.
 #include "support/virtual_clock.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A virtual clock for the library's GetMilliseconds: it moves only when a
 // test advances it or the code sleeps (a sleep of n ms moves it n ms, a
 // zero-length sleep 1 ms), so timing rules are tested without waiting.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // RGB to YUV against a plain model of the player's forward arithmetic.
 #include <gtest/gtest.h>
 

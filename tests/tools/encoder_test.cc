@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The first coding through the real decoder, and the streaming movie writer
 // against the in-memory one.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The encoder's input readers: YUV4MPEG2, WAV and PNG sequences, the layouts
 // they accept and the errors for those they refuse.
 #include <gtest/gtest.h>

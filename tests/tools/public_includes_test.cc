@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The player, the tools and the examples reach the movie library through its
 // public headers only: every include line of their sources is scanned, and
 // any that names a header of the library's inside fails. Inside the library

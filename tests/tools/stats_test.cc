@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // kivdump --stats against the encoder's own record of what it wrote: block
 // types per plane and frame, sizes, key bits, the stepping over audio
 // packets, old revisions without the luma size word, and malformed frames;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // kivenc and kivbundle as programs: movies they make decode to their sources,
 // errors end with exit code 1, one message and no output, and a bundled copy
 // of a program reads back the default line that names its movies.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The bit reader, the fixed code trees and the tree headers.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The block types drawn through the plane loop, the changed-cell marks, and
 // the malformed blocks that must stay inside their buffers.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Bundle refills: counts and their widths, fills, run codes, colour context
 // and revision remap, motion signs, DC groups, and the malformed counts.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Whole frames: where the planes lie in the video data (alpha and luma size
 // words, revisions), the plane geometry, grey and shared buffers, and frame
 // data that is cut short or points outside itself.

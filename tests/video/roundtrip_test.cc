@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Streams made by the stream writer from random block descriptions, decoded
 // and compared with the writer's own model of the picture: the two sides
 // were written apart from each other, so agreement checks both readings.

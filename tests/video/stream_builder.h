@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Hand-built video streams for the decoder tests: an LSB-first bit writer
 // padded to whole words, plane refills written with identity trees, and a
 // harness that owns a plane, its reference, a changed-cell map and bundle

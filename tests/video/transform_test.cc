@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Quantiser tables, the inverse DCT's wrapping arithmetic and output forms,
 // and the coefficient and residue list schemes.
 #include <gtest/gtest.h>

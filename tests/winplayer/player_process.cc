@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Child processes, boxes, screen pictures and inputs for the Windows player's tests.
 #include "winplayer/player_process.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Running KivoPlay.exe and the tools from a Windows test: child processes,
 // the message boxes and the player window they open (found by caption and
 // owning process, read through their controls, dismissed with a button's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The Windows shell's operations on a window of their own: once the player's
 // window is destroyed, the box shown at the exit stays until it is answered.
 // Skipped without a display.

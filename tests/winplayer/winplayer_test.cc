@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // KivoPlay.exe itself under Wine: a movie made by kivenc played to its end
 // with the summary box read and dismissed, the picture on the screen
 // mid-movie, the help text and the error boxes, the keys posted to the

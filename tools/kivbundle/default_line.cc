@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The two shapes of the reserved default command line.
 #include "default_line.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Finding and rewriting the default command line reserved inside a player
 // program: after a marker in the Linux build (a run of '~' ended by a zero
 // byte), as string resource 1 in the Windows build (UTF-16LE, length-prefixed,

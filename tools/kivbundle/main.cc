@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // kivbundle: a self-playing copy of the player. The movies are appended to a
 // copy of the program file and its default command line is rewritten to
 // name them by their offsets, followed by the given switches.

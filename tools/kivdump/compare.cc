@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Picture quality against a source: squared errors summed over the whole
 // movie (so the PSNR is that of the movie's mean error, not a mean of frame
 // PSNRs), the worst frame, and SSIM over 8x8 windows.

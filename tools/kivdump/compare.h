@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // kivdump --compare: the decoded pictures against the source they were coded
 // from (a YUV4MPEG2 file): luma and chroma PSNR over the whole movie, the
 // worst frame, and luma SSIM.

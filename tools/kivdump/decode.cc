@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // kivdump's decoding: every frame through the library's frame cycle, then
 // its planes, its pictures in the player's colours and its tracks' PCM
 // written out.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Decoding a whole movie in order, as the player would, and writing what it
 // holds: YUV4MPEG2 of the visible area, the raw alpha plane, PNG pictures
 // through the player's colour conversion, and each track's PCM.

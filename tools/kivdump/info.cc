@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // kivdump --info: what the library reads of a movie's header, track table and
 // frame index, written as JSON.
 #include "info.h"

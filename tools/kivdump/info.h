@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The --info view of a movie: its header, tracks and per-frame index as JSON.
 #pragma once
 

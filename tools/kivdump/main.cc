@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // kivdump: reads a Kivo movie and writes what it holds in ordinary formats.
 #include <cctype>
 #include <cstdio>

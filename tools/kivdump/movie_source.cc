@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A movie inside a file: the file opened with the C runtime's descriptors,
 // moved to the movie's first byte, and lent to the library as its handle
 // (a descriptor on POSIX, the Windows handle behind it on Windows).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Opening a movie for kivdump through the library: from a file, or from a
 // stretch of a file that starts at a byte offset (a movie stored inside
 // another file), by handing the library an open file standing at that byte.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // PNG output through libpng's row interface; without libpng every write
 // fails, and the tools say so.
 #include "png_file.h"

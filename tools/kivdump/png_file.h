@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Writing 8-bit RGB or RGBA pictures as PNG files (where the build has the
 // PNG library).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // kivdump --stats: walks every frame's planes with the decoder's own bundle
 // and block routines (so what is counted is what a player reads), keeping
 // the pictures as references for the next frame, and counts block types.

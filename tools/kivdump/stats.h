@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // kivdump --stats: per frame its size, key-frame bit and the block types of
 // each plane, decoded from the stream as a player reads it, for people who
 // tune movies.

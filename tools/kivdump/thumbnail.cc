@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Thumbnails: a few frames spread over the movie are decoded (each from the
 // key frame before it), the first that is not nearly plain is taken, and
 // its picture is resampled with area averaging (shrinking) or linear

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A movie's thumbnail for file managers: a representative picture, scaled
 // so that its longer side is the asked size, written as a PNG.
 #pragma once

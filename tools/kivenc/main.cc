@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // kivenc: reads the pictures and sound, codes every frame and writes the
 // movie by way of a temporary file, with a progress line on standard error.
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Parsing of kivenc's switches.
 #include "options.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // kivenc's command line: what the user asked for, checked and with defaults.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // kivsync's output on Linux: SDL's disk audio output, which writes each
 // period of sound to a file as it takes it, at real-time pace. The file's
 // growth, watched from the main loop, says when each period was taken.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // kivsync: how closely the picture keeps to the sound, measured end to end.
 // It plays a movie through the library's public calls, notes when each frame
 // is shown, finds every frame's sound in what the output heard (sound_output.h

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Offsets of picture against sound summed up as kivsync and the sync tests
 // report them: the median and the 5th and 95th percentiles (nearest rank).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // kivsync's output on Windows: the system's own output (waveOut or
 // DirectSound, as the driver chooses). What reaches the host's speaker is
 // recorded outside the program: scripts/wine-sync runs it under Wine with a

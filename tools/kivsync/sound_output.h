@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Where kivsync's sound goes and how it learns when each byte was heard: on
 // Linux SDL's disk output, whose file it watches grow; on Windows the system's
 // output, recorded on the host by scripts/wine-sync from the sound server's

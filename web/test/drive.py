@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-2-Clause
 """Tests the player page in headless Chromium against kivdump's output.
 
 Serves a folder (the built page plus the test movies) on 127.0.0.1 and drives

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Test hooks evaluated in the player page by web/test/drive.py: they use the
 // page's own decoder (window.kivoPage) and return plain JSON for comparing
 // with kivdump's output.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The guarded time-stamp counter read on POSIX systems: a system that
 // forbids the instruction raises SIGSEGV (or SIGILL), which the guard turns
 // into "not available".

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The guarded time-stamp counter read on Windows: a vectored handler steps
 // over the instruction when the system refuses it, and the probe reports
 // "not available".

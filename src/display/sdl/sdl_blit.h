@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The display buffer on SDL2: the window's own surface written in place, RGB
 // textures and YUV streaming textures on the accelerated or the software
 // renderer, and the display-mode change as exclusive full screen.

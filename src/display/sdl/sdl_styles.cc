@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The SDL2 blitting styles. Style 1 writes the window's own surface in place
 // (no stretching); the others keep the picture in memory of their own and
 // upload the blitted rectangles into a streaming texture that the renderer

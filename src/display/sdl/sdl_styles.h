@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The SDL2 blitting styles, in the order they are tried (sdl_style_list.cc).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The SDL2 system: the video subsystem as the shared device, window and
 // screen measurements, and display modes as exclusive full screen.
 #include <SDL.h>

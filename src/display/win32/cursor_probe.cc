@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Finding out whether the mouse cursor is drawn by software into the screen
 // memory: such a cursor puts back what it covered when it is hidden, undoing
 // a write to the primary surface under it, so it must be hidden while the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Style 2, the DIB section: a top-down bitmap in the display's depth selected
 // into a memory DC, written directly and shown with StretchBlt. It needs
 // nothing but GDI and stretches any way, so it is the style of last resort.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The DirectDraw styles: 1 the primary surface written in place, 3 to 5 YUV
 // overlays shown by the card over a colour key, 6 to 8 YUV off-screen
 // surfaces and 9/10 RGB off-screen surfaces (video or system memory) blitted

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The display buffer on Windows: DirectDraw (loaded at run time) with the
 // primary surface, overlays and off-screen surfaces, and the GDI DIB section
 // as the style of last resort; display modes the GDI way and the DirectDraw way.

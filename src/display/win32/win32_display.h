@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // What the Windows styles share: the process-wide DirectDraw object with its
 // primary surface and capabilities, the buffer's window, and the cursor
 // handling around a lock of the primary surface.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The Windows blit system: DirectDraw loaded at run time and shared by every
 // open buffer, the window and screen measurements, and the display-mode
 // change the GDI way (ChangeDisplaySettingsA) and the DirectDraw way.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // POSIX side of the platform seam: files, clocks, threads, the profile file.
 #include "platform/platform.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The user profile on POSIX systems: $XDG_CONFIG_HOME/kivo/profile.ini
 // (default ~/.config), rewritten atomically; and the default command line,
 // a patchable buffer inside the program file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Windows side of the platform seam: KERNEL32 files, the performance counter
 // and timeGetTime, Win32 threads, mutexes and events, win.ini, ShellExecuteA.
 #include <windows.h>

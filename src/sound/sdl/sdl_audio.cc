@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The SDL audio subsystem for the sound devices, and opening an output.
 #include "sound/sdl/sdl_audio.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // SDL audio for both device layers: the audio subsystem kept up while a
 // device uses it, and an output device opened for a format with a callback.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The looping buffer on SDL audio: the audio callback takes the buffer's
 // bytes round and round while it plays; its play cursor is what the callback
 // has taken, and data may be written from there on.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The buffer queue on SDL audio: the audio callback plays the queued buffers
 // in order and sets each one's done flag once it has taken all of it.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The looping buffer on DirectSound, loaded at run time: the library and its
 // create function are looked up once, the window for the cooperative level is
 // found once, and the output's own buffer is kept while the object lives.

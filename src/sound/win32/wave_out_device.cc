@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The buffer queue on the Windows multimedia waveOut functions: the wave
 // mapper opened without a callback, headers handed over as they are (our
 // header record has the system's layout), done flags set by the system.

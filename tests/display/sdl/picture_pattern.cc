@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The display tests' known picture.
 #include "display/sdl/picture_pattern.h"
 

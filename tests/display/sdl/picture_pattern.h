@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A known picture for the display tests: written straight into a locked
 // buffer in its destination format, and the colour each pixel should show.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // Real windows on a private X server: every style the machine can give opens
 // a window, shows a known picture, and a screenshot of the screen must show
 // that picture (within the rounding of 16-bit fields and of the renderer's

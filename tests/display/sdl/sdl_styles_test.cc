@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The SDL styles on the dummy and offscreen drivers: which style each request
 // ends in, what the picture looks like after a blit, the cursor, shared
 // renderers, and the display mode as full screen.

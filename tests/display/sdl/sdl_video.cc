@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // SDL video set-up and read-back for the display tests.
 #include "display/sdl/sdl_video.h"
 

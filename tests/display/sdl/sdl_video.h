@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // SDL video for a test: a chosen driver for the life of the object, and a
 // window on it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The Linux player's SDL shell on SDL's dummy video driver: the window
 // styles /I0, /I1 and /I2 as SDL can make them, and a window moved from
 // outside (a drag) landing where a move by the player would.

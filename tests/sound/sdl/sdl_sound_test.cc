@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // A movie played through SDL audio with the disk driver, under both driver
 // algorithms, in real time: the file SDL wrote holds the decoded PCM of the
 // track without a gap. And without any audio device movies open silent.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-2-Clause
 // The Windows back ends for real: the waveOut queue and DirectSound loaded at
 // run time, opened on the system's default output (under Wine, the sound
 // setup of the test scripts), fed, played and closed. The output plays at its
