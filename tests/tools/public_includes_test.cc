@@ -18,11 +18,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The source tree: this file is tests/tools/ inside it, unless a tree to
-// check is named (to try the rule on another checkout).
+// The source tree the build came from, unless a tree to check is named (to
+// try the rule on another checkout).
 fs::path SourceRoot() {
   if (const char* root = getenv("KIVO_INCLUDE_SCAN_ROOT")) return root;
-  return fs::path(__FILE__).parent_path().parent_path().parent_path();
+  return KIVO_SOURCE_ROOT;
 }
 
 // Library folders whose headers are internal (src/<folder>/...).
