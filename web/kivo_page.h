@@ -27,10 +27,25 @@ struct KwState {
   uint32_t pitch, chromaPitch;
 };
 
-// Opens the movie file at `path` with sound track `trackId`; extraFlags may
-// add grey, never-skip and a display mode. 1 on success, else 0 with the
-// reason in kw_error_text. Closes the movie open before.
+// A movie arrives in pieces: kw_probe looks at the bytes there are so far
+// and gives the size of the whole movie once its header and tables are
+// among them (else a negative status of kivo_dec.h, with the reason in
+// kw_error_text: KIVO_DEC_ERROR_DAMAGED may only mean "not enough yet").
+// kw_buffer makes room for that many bytes, cleared (closing the movie open
+// before), and gives its address; the page copies the bytes in as they
+// arrive. kw_open_buffer opens the movie in it with sound track `trackId`;
+// extraFlags may add grey, never-skip and a display mode. 1 on success, else
+// 0 with the reason in kw_error_text. A frame is decoded only once its
+// packet (up to kw_packet_end) has arrived.
+int32_t kw_probe(const uint8_t* data, uint32_t have);
+uint8_t* kw_buffer(uint32_t size);
+int32_t kw_open_buffer(uint32_t trackId, uint32_t extraFlags);
+// The same from a whole file at `path`.
 int32_t kw_open(const char* path, uint32_t trackId, uint32_t extraFlags);
+// Where frame `frame`'s packet ends in the movie's bytes (0 out of range).
+uint32_t kw_packet_end(uint32_t frame);
+// The key frame at or before `frame` (1 when there is none but the first).
+uint32_t kw_key_before(uint32_t frame);
 const char* kw_error_text();
 KwState* kw_state();
 // Decodes the loaded frame's sound and picture; 1 after a read error.
@@ -39,10 +54,14 @@ int32_t kw_decode();
 void kw_copy();
 // Loads the next frame (frame 1 after the last, the sound starting over).
 void kw_next();
+// Loads the key frame at or before `frame`, the sound readied to go on from
+// it exactly as a play from frame 1 would; gives that key frame.
+uint32_t kw_seek(uint32_t frame);
 // Pauses (1) or resumes (0) the library's clock, for its statistics.
 void kw_pause(int32_t pause);
 // The statistics line of the last second of frames.
 const char* kw_stats_line();
+// Closes the movie and lets its bytes go.
 void kw_close();
 
 }  // extern "C"
