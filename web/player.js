@@ -177,7 +177,10 @@ class MovieStream {
   async open() {
     const { file, url, name } = this.entry;
     if (file) return file.stream().getReader();
-    const response = await fetch(url);
+    // The first movie of the address is asked for while the module loads.
+    const early = this.entry.early;
+    this.entry.early = null;
+    const response = await (early || fetch(url));
     if (!response.ok) throw new Error(name + ': cannot be fetched (' + response.status + ' ' + response.statusText + ')');
     return response.body.getReader();
   }
@@ -356,7 +359,20 @@ class KivoPlayer {
       mvStill(this, stopAtFrame);
       return;
     }
+    this.poster();
     this.start();
+  }
+
+  // Frame 1's picture at once, while the sound starts (which takes a tenth
+  // of a second or more): its sound is queued as the play begins.
+  poster() {
+    const mv = this.movie;
+    if (mv.s.frameCount < 2 || !this.stream.has(1) || !this.decoder.decode()) return;
+    mv.s = this.decoder.state();
+    mv.posterPcm = mv.sound ? this.decoder.pcm(mv.s).slice() : new Int16Array(0);
+    this.decoder.copy();
+    this.loadNext();
+    this.present(null);
   }
 
   closeMovie() {
@@ -544,6 +560,12 @@ class KivoPlayer {
       const t = performance.now() / 1000;
       mv.anchor = first ? t : Math.max(t, end);
     }
+    if (first && mv.posterPcm) {
+      // Frame 1 is on screen already.
+      if (mv.sound) this.queueSound(mv.posterPcm);
+      mv.played = 1;
+      mv.posterPcm = null;
+    }
   }
 
   // Decodes the loaded frame and queues its sound; false after a read error.
@@ -730,8 +752,14 @@ class KivoPlayer {
   // ---- Keys ----
 
   togglePause() {
-    if (!this.movie) {
+    const mv = this.movie;
+    if (!mv) {
       this.replay();
+      return;
+    }
+    if (mv.ended && !mv.started) {
+      // A still (the address's frame=): Play plays the list.
+      this.play(this.played);
       return;
     }
     this.userPaused = !this.userPaused;
@@ -973,7 +1001,7 @@ function startPage() {
   // The controls follow the player.
   const follow = () => {
     const mv = player.movie;
-    const playing = mv && !player.userPaused;
+    const playing = mv && mv.started && !mv.ended && !player.userPaused;
     pauseButton.textContent = playing ? 'Pause' : 'Play';
     pauseButton.setAttribute('aria-label', playing ? 'Pause' : 'Play');
     seekBar.disabled = !mv || !mv.frameSeconds;
@@ -998,7 +1026,12 @@ function startPage() {
   document.addEventListener('visibilitychange', () => { if (player) player.setHidden(document.hidden); });
   document.addEventListener('keydown', (e) => {
     if (!player || e.ctrlKey || e.altKey || e.metaKey) return;
-    if (player.gesture()) return;
+    // While the sound waits for the visitor, a key is only that: keys the
+    // browser does not count as activation (Esc, Shift, Ctrl) leave it waiting.
+    if (player.waitingForGesture) {
+      player.gesture();
+      return;
+    }
     if (controlUsesKey(e.target, e.key)) return;
     const mv = player.movie;
     const at = mv ? mv.position : 0;
@@ -1020,6 +1053,13 @@ function startPage() {
     navigator.serviceWorker.register('sw.js').catch(() => {});
   }
 
+  // The address's first movie comes over the network beside the module.
+  const named = params.getAll('movie').map((url) => ({ name: decodeURIComponent(url.split('/').pop() || url), url }));
+  if (named.length) {
+    named[0].early = fetch(named[0].url);
+    named[0].early.catch(() => {});  // its failure is told when the movie is reached
+  }
+
   const ready = (async () => {
     let decoder;
     try {
@@ -1038,10 +1078,9 @@ function startPage() {
     document.body.classList.remove('loading');
     ui.hint.textContent = 'Open or drop a .kiv movie here.';
     follow();
-    const urls = params.getAll('movie');
     const frame = Number(params.get('frame') || 0);
     if (waiting) play(waiting.list, waiting.frame);
-    else if (urls.length) play(urls.map((url) => ({ name: decodeURIComponent(url.split('/').pop() || url), url })), frame);
+    else if (named.length) play(named, frame);
     return player;
   })();
   return ready;
