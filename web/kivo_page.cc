@@ -28,8 +28,9 @@ using namespace kivo;
 constexpr uint32_t kAudioRing = 1024;
 
 struct Page {
-  uint8_t* data = nullptr;  // the movie's bytes, as many as have arrived
+  uint8_t* data = nullptr;  // room for the movie's bytes
   uint32_t dataSize = 0;
+  uint32_t arrived = 0;     // bytes in place from the first on
   Movie* movie = nullptr;
   KivoMovie* container = nullptr;
   KivoAudioDecoder* track = nullptr;
@@ -129,6 +130,8 @@ uint8_t* kw_buffer(uint32_t size) {
   return page.data;
 }
 
+void kw_arrived(uint32_t bytes) { page.arrived = bytes < page.dataSize ? bytes : page.dataSize; }
+
 int32_t kw_open_buffer(uint32_t trackId, uint32_t extraFlags) {
   CloseDecoding();
   page.error = "";
@@ -177,7 +180,10 @@ int32_t kw_open(const char* path, uint32_t trackId, uint32_t extraFlags) {
     free(bytes);
     return FailOpen(read ? page.error : "Error opening file.");
   }
-  if (kw_buffer(uint32_t(need))) memcpy(page.data, bytes, size_t(size) < size_t(need) ? size_t(size) : size_t(need));
+  // Room for no more than the file holds, whatever its header claims.
+  const uint32_t room = uint32_t(size) < uint32_t(need) ? uint32_t(size) : uint32_t(need);
+  if (kw_buffer(room)) memcpy(page.data, bytes, room);
+  kw_arrived(room);
   free(bytes);
   return kw_open_buffer(trackId, extraFlags);
 }
@@ -202,6 +208,13 @@ int32_t kw_decode() {
   GetMovieInfo(page.movie, &info);
   s.frame = info.currentFrame;
   s.pcmBytes = 0;
+  // Bytes that have not arrived (or that the room cannot hold) are never
+  // decoded: the movie ends there as a file cut short does.
+  const uint32_t end = kw_packet_end(s.frame);
+  if (end == 0 || end > page.arrived) {
+    s.readError = 1;
+    return 1;
+  }
   const uint32_t before = GetMilliseconds();
   if (page.track) DecodeSound(s.frame);
   page.audioMs += GetMilliseconds() - before;
@@ -267,7 +280,7 @@ void kw_close() {
   CloseDecoding();
   free(page.data);
   page.data = nullptr;
-  page.dataSize = 0;
+  page.dataSize = page.arrived = 0;
 }
 
 }  // extern "C"

@@ -31,14 +31,16 @@ struct KwState {
 // and gives the size of the whole movie once its header and tables are
 // among them (else a negative status of kivo_dec.h, with the reason in
 // kw_error_text: KIVO_DEC_ERROR_DAMAGED may only mean "not enough yet").
-// kw_buffer makes room for that many bytes, cleared (closing the movie open
-// before), and gives its address; the page copies the bytes in as they
-// arrive. kw_open_buffer opens the movie in it with sound track `trackId`;
-// extraFlags may add grey, never-skip and a display mode. 1 on success, else
-// 0 with the reason in kw_error_text. A frame is decoded only once its
-// packet (up to kw_packet_end) has arrived.
+// kw_buffer makes room for that many bytes (or fewer, when the source is
+// known to hold fewer), cleared, closing the movie open before, and gives
+// its address; the page copies the bytes in as they arrive and says how
+// many are in place with kw_arrived. kw_open_buffer opens the movie in it
+// with sound track `trackId`; extraFlags may add grey, never-skip and a
+// display mode. 1 on success, else 0 with the reason in kw_error_text. A
+// frame is decoded only once its packet (up to kw_packet_end) is in place.
 int32_t kw_probe(const uint8_t* data, uint32_t have);
 uint8_t* kw_buffer(uint32_t size);
+void kw_arrived(uint32_t bytes);
 int32_t kw_open_buffer(uint32_t trackId, uint32_t extraFlags);
 // The same from a whole file at `path`.
 int32_t kw_open(const char* path, uint32_t trackId, uint32_t extraFlags);
@@ -48,7 +50,8 @@ uint32_t kw_packet_end(uint32_t frame);
 uint32_t kw_key_before(uint32_t frame);
 const char* kw_error_text();
 KwState* kw_state();
-// Decodes the loaded frame's sound and picture; 1 after a read error.
+// Decodes the loaded frame's sound and picture; 1 after a read error or
+// when its packet is not in place.
 int32_t kw_decode();
 // The picture decoded last into the RGBA rows.
 void kw_copy();

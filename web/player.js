@@ -64,6 +64,7 @@ class KivoDecoder {
   write(offset, bytes) {
     if (offset >= this.size) return;
     this.heap.set(offset + bytes.length > this.size ? bytes.subarray(0, this.size - offset) : bytes, this.data + offset);
+    this.m._kw_arrived(offset + bytes.length);
   }
 
   // Opens the movie in the reserved room; null, or the reason it cannot be played.
@@ -75,7 +76,7 @@ class KivoDecoder {
   open(bytes, trackId = 0, extraFlags = 0) {
     const size = this.probe(bytes);
     if (size <= 0) return this.errorText();
-    if (!this.reserve(size)) return 'Out of memory.';
+    if (!this.reserve(Math.min(size, bytes.length))) return 'Out of memory.';
     this.write(0, bytes);
     return this.openBuffer(trackId, extraFlags);
   }
@@ -114,6 +115,7 @@ class MovieStream {
     this.decoder = decoder;
     this.events = events;
     this.received = 0;   // bytes of the movie in place
+    this.total = 0;      // bytes the source says it holds, 0 when unknown
     this.done = false;   // the source has no more
     this.cancelled = false;
     this.reader = null;
@@ -157,12 +159,14 @@ class MovieStream {
       prefix.length = 0;
       prefix.push(bytes);
     }
-    const size = this.decoder.probe(bytes);
+    let size = this.decoder.probe(bytes);
     if (size <= 0) {
       if (!last && size !== kNotKivo && size !== kNoFrames && size !== kNoMemory) return 0;
       this.events.failed(this.decoder.errorText());
       return -1;
     }
+    // No more room than the source says it holds, whatever the header claims.
+    if (this.total > 0 && this.total < size) size = Math.max(this.total, have);
     if (!this.decoder.reserve(size)) {
       this.events.failed('The movie is too large for this page (' + size + ' bytes).');
       return -1;
@@ -176,12 +180,17 @@ class MovieStream {
 
   async open() {
     const { file, url, name } = this.entry;
-    if (file) return file.stream().getReader();
+    if (file) {
+      this.total = file.size;
+      return file.stream().getReader();
+    }
     // The first movie of the address is asked for while the module loads.
     const early = this.entry.early;
     this.entry.early = null;
     const response = await (early || fetch(url));
     if (!response.ok) throw new Error(name + ': cannot be fetched (' + response.status + ' ' + response.statusText + ')');
+    // The size on the wire is the movie's unless the transfer is coded.
+    if (!response.headers.get('Content-Encoding')) this.total = Number(response.headers.get('Content-Length') || 0);
     return response.body.getReader();
   }
 

@@ -115,6 +115,7 @@
         fullscreen: document.fullscreenElement ? document.fullscreenElement.id : null,
         empty: canvas.classList.contains('empty'),
         title: document.title,
+        heap: window.kivoPage.decoder.heap.length,
       };
     },
   };
