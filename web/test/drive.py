@@ -577,6 +577,13 @@ def run(args, root):
         check(bool(looped) and looped['movie']['name'] == 'alpha.kiv' and not looped['message'],
               'alpha.kiv (6 frames) with loop=1 plays on past its last frame',
               looped and 'shown %d' % looped['movie']['shown'])
+        # Without sound the clock is the page's own: after a seek it goes on from there.
+        sought = browser.evaluate('kivoProbe.seekBar(0.25), kivoProbe.player()')
+        later = browser.wait_for('kivoProbe.player().movie.shown > %d && kivoProbe.player()'
+                                 % (sought['movie']['shown'] + 3), timeout=10)
+        check(sought['movie']['frame'] == 1 and bool(later) and not later['message'],
+              'a seek in a movie without sound shows its key frame and plays on',
+              'frame %d' % sought['movie']['frame'])
 
         # 9. Damaged movies: one message each, and the page still answers; the
         # cut one ends during a slow download.
