@@ -660,6 +660,7 @@ class KivoPlayer {
       mv.pendingCopied = this.copyIfOnTime(due);
       this.loadNext();
       mv.pending = true;
+      mv.pendingShown = false;
       mv.pendingDue = due;
       if (performance.now() - began > kTickBudgetMs) break;
     }
@@ -709,7 +710,7 @@ class KivoPlayer {
     }
     mv.ended = true;
     const rest = Math.max(mv.frameSeconds, mv.sound ? mv.nextSound - this.audio.currentTime : 0);
-    setTimeout(() => { if (this.movie === mv) this.openNext(); }, rest * 1000);
+    mv.endTimer = setTimeout(() => { if (this.movie === mv) this.openNext(); }, rest * 1000);
     return false;
   }
 
@@ -732,9 +733,12 @@ class KivoPlayer {
       target = lo;
     }
     const key = this.decoder.seek(target);
+    // A seek after the last picture, before the movie was let go, keeps it.
+    clearTimeout(mv.endTimer);
     mv.loaded = key;
     mv.pending = false;
     mv.ended = false;
+    mv.waitingForData = false;
     mv.lateRun = 0;
     mv.played = key - 1;
     if (mv.sound) {
@@ -745,16 +749,18 @@ class KivoPlayer {
       mv.anchor = performance.now() / 1000 - mv.played * mv.frameSeconds;
       if (this.paused) mv.pausedAt = performance.now() / 1000;
     }
-    // The key frame's picture at once; while playing, it is the frame due now.
+    // The key frame's picture at once; the frame cycle takes it from there
+    // as a frame already shown (at the end of the movie, it ends).
+    const due = mv.played * mv.frameSeconds;
     if (!this.decodeOne()) return;
     mv.pendingLast = mv.s.frame >= mv.s.frameCount;
     this.decoder.copy();
     this.loadNext();
     this.present(null);
-    if (mv.pendingLast && !this.paused) {
-      this.afterLast();
-      return;
-    }
+    mv.pending = true;
+    mv.pendingShown = true;
+    mv.pendingCopied = false;
+    mv.pendingDue = due;
     this.kick();
   }
 
@@ -818,6 +824,14 @@ class KivoPlayer {
   step() {
     const mv = this.movie;
     if (!mv || !this.userPaused || mv.ended || !mv.started) return;
+    if (mv.pending && mv.pendingShown) {
+      // The picture of a seek is on screen already: the step is to the next.
+      mv.pending = false;
+      if (mv.pendingLast) {
+        this.afterLast();
+        return;
+      }
+    }
     if (!mv.pending) {
       if (!this.arrived() || !this.decodeOne()) return;
       mv.pendingLast = mv.s.frame >= mv.s.frameCount;
