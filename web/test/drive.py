@@ -178,8 +178,11 @@ def serve(folder, requests):
                 chunk = source.read(step)
                 if not chunk:
                     break
-                outputfile.write(chunk)
-                outputfile.flush()
+                try:
+                    outputfile.write(chunk)
+                    outputfile.flush()
+                except ConnectionError:
+                    return  # the page let the download go
                 time.sleep(0.05)
 
         def log_message(self, *args):
