@@ -365,7 +365,7 @@ class KivoPlayer {
     this.ui.canvas.classList.remove('empty');
     this.onChange();
     if (stopAtFrame) {
-      mvStill(this, stopAtFrame);
+      this.showFrame(stopAtFrame);
       return;
     }
     this.poster();
@@ -629,7 +629,7 @@ class KivoPlayer {
       mv.waitingForData = false;
       this.kick();
     } else if (mv.stillWanted) {
-      mvStill(this, mv.stillWanted);
+      this.showFrame(mv.stillWanted);
     }
   }
 
@@ -764,6 +764,29 @@ class KivoPlayer {
     this.kick();
   }
 
+  // Decodes frames 1 to n and shows frame n, paused there (the address's
+  // frame=); waits for the data up to it.
+  showFrame(n) {
+    const mv = this.movie;
+    mv.ended = true;
+    const last = Math.min(n, mv.s.frameCount);
+    if (!this.stream.has(last) && !this.stream.done) {
+      mv.stillWanted = n;
+      return;
+    }
+    mv.stillWanted = 0;
+    for (let k = 1; k <= last; ++k) {
+      if (!this.stream.has(k) || !this.decoder.decode()) {
+        this.fail(mv.name, 'the file ends early; frame ' + k + ' and later cannot be decoded.');
+        return;
+      }
+      mv.s = this.decoder.state();
+      if (k < last) this.decoder.next();
+    }
+    this.decoder.copy();
+    this.present(null);
+  }
+
   // ---- Keys ----
 
   togglePause() {
@@ -883,29 +906,6 @@ class KivoPlayer {
     small.getContext('2d').drawImage(c, (32 - w) / 2, (32 - h) / 2, w, h);
     icon.href = small.toDataURL('image/png');
   }
-}
-
-// Decodes frames from the start to n and shows frame n, paused there (the
-// address's frame=); waits for the data up to it.
-function mvStill(player, n) {
-  const mv = player.movie;
-  mv.ended = true;
-  const last = Math.min(n, mv.s.frameCount);
-  if (!player.stream.has(last) && !player.stream.done) {
-    mv.stillWanted = n;
-    return;
-  }
-  mv.stillWanted = 0;
-  for (let k = 1; k <= last; ++k) {
-    if (!player.stream.has(k) || !player.decoder.decode()) {
-      player.fail(mv.name, 'the file ends early; frame ' + k + ' and later cannot be decoded.');
-      return;
-    }
-    mv.s = player.decoder.state();
-    if (k < last) player.decoder.next();
-  }
-  player.decoder.copy();
-  player.present(null);
 }
 
 // ---- The page ---------------------------------------------------------------
