@@ -199,8 +199,6 @@ uint32_t kw_packet_end(uint32_t frame) {
   return static_cast<uint32_t>(offset + size);
 }
 
-uint32_t kw_key_before(uint32_t frame) { return kivo_movie_key_frame_before(page.container, frame); }
-
 int32_t kw_decode() {
   KwState& s = page.state;
   if (!page.movie) return 1;

@@ -10,7 +10,7 @@
 extern "C" {
 
 struct KwState {
-  // Set by kw_open.
+  // Set by the open.
   uint32_t width, height;          // the presented picture (RGBA rows of kw_copy)
   uint32_t frameCount;
   uint32_t rateNum, rateDen;       // the rate to play at; rateNum 0 = as fast as possible
@@ -46,8 +46,6 @@ int32_t kw_open_buffer(uint32_t trackId, uint32_t extraFlags);
 int32_t kw_open(const char* path, uint32_t trackId, uint32_t extraFlags);
 // Where frame `frame`'s packet ends in the movie's bytes (0 out of range).
 uint32_t kw_packet_end(uint32_t frame);
-// The key frame at or before `frame` (1 when there is none but the first).
-uint32_t kw_key_before(uint32_t frame);
 const char* kw_error_text();
 KwState* kw_state();
 // Decodes the loaded frame's sound and picture; 1 after a read error or

@@ -83,7 +83,6 @@ class KivoDecoder {
 
   // Where frame n's packet ends in the movie's bytes.
   packetEnd(n) { return this.m._kw_packet_end(n); }
-  keyBefore(n) { return this.m._kw_key_before(n); }
   // Loads the key frame at or before n, the sound readied for it; that frame.
   seek(n) { return this.m._kw_seek(n); }
   // Decodes the loaded frame; false when the file ended early.
