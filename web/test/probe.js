@@ -30,7 +30,7 @@
       const movie = await fetchMovie(url);
       const error = decoder.open(movie.bytes, track, 0);
       if (error) return { error };
-      const result = { frames: [], alpha: [], pcmBytes: 0, pcmCrc: 0 };
+      const result = { frames: [], alpha: [], framePcmBytes: [], pcmBytes: 0, pcmCrc: 0 };
       let s = decoder.state();
       result.frameCount = s.frameCount;
       for (let n = 1; n <= s.frameCount; ++n) {
@@ -40,6 +40,7 @@
         }
         s = decoder.state();
         const heap = decoder.heap;
+        result.framePcmBytes.push(s.pcmBytes);
         if (s.pcmBytes) {
           result.pcmCrc = crc32(result.pcmCrc, heap.subarray(s.pcm, s.pcm + s.pcmBytes));
           result.pcmBytes += s.pcmBytes;
@@ -55,6 +56,37 @@
       }
       decoder.close();
       return result;
+    },
+
+    // A CRC of the canvas's RGB bytes (what was drawn, at the movie's own size).
+    pictureCrc() {
+      const c = document.getElementById('picture');
+      const rgba = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+      const rgb = new Uint8Array(c.width * c.height * 3);
+      for (let i = 0, j = 0; i < rgba.length; i += 4, j += 3) rgb.set(rgba.subarray(i, i + 3), j);
+      return { width: c.width, height: c.height, crc: crc32(0, rgb) };
+    },
+
+    // From now on the PCM the player queues is summed up in sound().
+    listen() {
+      const p = window.kivoPage.player;
+      const heard = { bytes: 0, crc: 0 };
+      const queue = p.queueSound.bind(p);
+      p.queueSound = (pcm) => {
+        const bytes = new Uint8Array(pcm.buffer, pcm.byteOffset, pcm.byteLength);
+        heard.crc = crc32(heard.crc, bytes);
+        heard.bytes += bytes.length;
+        queue(pcm);
+      };
+      this.heard = heard;
+    },
+    sound() { return this.heard; },
+
+    // The seek bar moved to `seconds`, as a drag does.
+    seekBar(seconds) {
+      const bar = document.getElementById('seek');
+      bar.value = String(seconds);
+      bar.dispatchEvent(new Event('input'));
     },
 
     // What the player shows and counts now.
@@ -75,6 +107,15 @@
         alpha: canvas.classList.contains('alpha'),
         canvas: { x: r.left, y: r.top, width: r.width, height: r.height },
         audio: p.audio ? p.audio.state : 'none',
+        gain: p.master && p.audio ? p.master.gain.value : null,
+        pauseButton: document.getElementById('pause').textContent,
+        hint: document.getElementById('hint').textContent,
+        stream: p.stream ? { received: p.stream.received, done: p.stream.done } : null,
+        position: mv ? mv.position : null,
+        fullscreen: document.fullscreenElement ? document.fullscreenElement.id : null,
+        empty: canvas.classList.contains('empty'),
+        title: document.title,
+        heap: window.kivoPage.decoder.heap.length,
       };
     },
   };
