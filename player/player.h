@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "kivo/movie.h"
 #include "platform/platform.h"
@@ -30,6 +32,13 @@ constexpr uint32_t kLogoMs = 2250;
 // userPaused is 0 or all ones, toggled by the space bar.
 constexpr int32_t kUserPaused = -1;
 
+// A movie named on its own, after the list: an argument of the Linux
+// program, or a file dropped on the window.
+struct NamedMovie {
+  std::string name;  // byte for byte
+  int32_t dropped;
+};
+
 enum PlayerEndState : int32_t {
   kEndNone = 0,
   kEndQuit = 1,        // Esc while a movie plays
@@ -43,6 +52,9 @@ struct Player {
   PlayerSettings settings;       // as parsed; positions and a few flags change as movies play
   char list[kCommandLineSize];   // the movies still to come
   char savedList[kCommandLineSize];
+  std::vector<NamedMovie> names;  // played after the list, in order
+  std::vector<NamedMovie> savedNames;
+  std::string message;           // why the last dropped movie could not play
 
   Movie* movie;
   BlitBuffer* buffer;
@@ -81,6 +93,7 @@ struct PlayerOptions {
   // question and the page).
   VersionCheckServices versionCheck;
   const void* logoMovie;         // null = the built-in logo
+  std::vector<std::string> movies;  // named one by one, played after the list
 };
 
 // Plays the parsed list (a command line that asked for the help text has been
