@@ -63,6 +63,7 @@ void PlayerOnCharacter(Player* p, uint32_t c) {
   } else if (c == kKeyEscape && !Disabled(p, kDisableQuit)) {
     p->listRepeat = 1;
     p->list[0] = 0;
+    p->names.clear();
     if (p->logoMode) {
       p->endState = kEndQuitLogo;
     } else {
