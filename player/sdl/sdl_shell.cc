@@ -292,11 +292,12 @@ bool ShowDropWindowOp(void* context, const char* message) {
   if (!s->dropWindow) {
     s->dropWindow = true;
     s->chooser = FindFileChooser();
+    // Placed once shown: a window first mapped keeps its first place.
+    SDL_ShowWindow(s->window);
     SDL_SetWindowSize(s->window, kDropWidth, kDropHeight);
     SDL_Rect screen{0, 0, kDropWidth, kDropHeight};
     SDL_GetDisplayBounds(0, &screen);
     SDL_SetWindowPosition(s->window, screen.x + (screen.w - kDropWidth) / 2, screen.y + (screen.h - kDropHeight) / 2);
-    SDL_ShowWindow(s->window);
     SDL_RaiseWindow(s->window);
     s->hidden = false;
   }
