@@ -112,6 +112,45 @@ TEST_F(Program, ASelfPlayingCopyTakesAMovieNameAsItsFirstArgument) {
   EXPECT_EQ(err, "program_copy: program_none.kiv: No such file or directory\n");
 }
 
+// The manual page's switch entries against the help that --help prints:
+// every switch the help lists has its entry, and the display options carry
+// the meanings the help gives them, number for number.
+TEST(ManualPage, SwitchLinesMatchTheHelp) {
+  // The sources lie above the build folder.
+  std::string folder = e2e::BuildDir();
+  std::ifstream f;
+  while (!folder.empty() && !f.is_open()) {
+    f.open(folder + "/dist/man/kivoplay.1.scd");
+    folder = folder.substr(0, folder.rfind('/'));
+  }
+  ASSERT_TRUE(f.is_open()) << "no manual page above " << e2e::BuildDir();
+  std::stringstream text;
+  text << f.rdbuf();
+  const std::string man = text.str(), help = LinuxHelpText();
+  for (size_t at = 0; (at = help.find("\n    /", at)) != std::string::npos; ++at) {
+    const std::string entry = std::string("*/") + help[at + 6] + "*";
+    EXPECT_NE(man.find(entry), std::string::npos) << "no manual entry for /" << help[at + 6];
+  }
+  // Both joined into one line of text.
+  const auto flat = [](std::string t) {
+    for (char& c : t)
+      if (c == '\n' || c == '\t') c = ' ';
+    for (size_t at; (at = t.find("  ")) != std::string::npos;) t.erase(at, 1);
+    return t;
+  };
+  const std::string helpA = flat(help.substr(help.find("/A##"), help.find("/D##") - help.find("/A##")));
+  const std::string manA = flat(man.substr(man.find("\n*/A*"), man.find("\n*/D*") - man.find("\n*/A*")));
+  for (char n = '1'; n <= '6'; ++n) {
+    const size_t h = helpA.find(std::string(1, n) + "=");
+    ASSERT_NE(h, std::string::npos) << n;
+    std::string meaning = helpA.substr(h + 5, helpA.find_first_of(",.", h) - h - 5);  // after "N=2x "
+    const size_t m = manA.find(std::string(" ") + n + " ");
+    ASSERT_NE(m, std::string::npos) << n;
+    EXPECT_EQ(manA.compare(m + 3, meaning.size(), meaning), 0) << "/A" << n << ": the help says '" << meaning
+                                                                << "', the manual '" << manA.substr(m + 3, 40) << "'";
+  }
+}
+
 }  // namespace
 }  // namespace kivo
 
