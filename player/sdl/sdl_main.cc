@@ -5,9 +5,11 @@
 // desktop the window that waits for movies to be dropped on it.
 #define SDL_MAIN_HANDLED
 #include <SDL.h>
+#include <langinfo.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -66,6 +68,10 @@ int main(int argc, char** argv) {
     default:
       break;
   }
+  // Titles go to the desktop in UTF-8: the user's character set where it is
+  // that, else UTF-8 all the same (names are bytes; desktops read UTF-8).
+  setlocale(LC_CTYPE, "");
+  if (strcmp(nl_langinfo(CODESET), "UTF-8") != 0) setlocale(LC_CTYPE, "C.UTF-8");
   InstallSdlSignalHandlers();
   SdlShellState state{};
   state.player = &player;

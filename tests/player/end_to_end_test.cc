@@ -166,7 +166,8 @@ TEST_F(EndToEnd, PlaysTheMovieThenTheLogoThenShowsTheSummary) {
 TEST_F(EndToEnd, KeysPauseStepResumeAndQuit) {
   Child run;
   ASSERT_TRUE(run.Start({player, demo, "/X0", "/Y0", "/L"}, env, folder + "/e2e_keys.txt"));
-  const std::string window = WindowOf("Kivo Video Player", 8000);
+  // The title names the movie.
+  const std::string window = WindowOf("demo.kiv \xE2\x80\x94 Kivo Player", 8000);
   ASSERT_FALSE(window.empty());
   Rgb a, b;
   const auto playing = [&](const Rgb& shot) { return FrameOnScreen(shot, frames, 0, 0) >= 0; };
@@ -242,7 +243,7 @@ TEST_F(EncodedMovie, DotGoesOnToTheNextMovieAndDoesNothingDuringTheLogo) {
   ASSERT_FALSE(first.empty());
   Child run;
   ASSERT_TRUE(run.Start({player, first, movie, "/X0", "/Y0"}, env, folder + "/e2e_dot.txt"));
-  const std::string window = WindowOf("Kivo Video Player", 8000);
+  const std::string window = WindowOf("e2e_long.kiv \xE2\x80\x94 Kivo Player", 8000);
   ASSERT_FALSE(window.empty());
   Pause(500);
   Rgb screen;
@@ -312,7 +313,7 @@ TEST_F(EndToEnd, AMissingMovieIsAnErrorBoxThatASignalEnds) {
   const std::string box = WindowOf("Kivo Error", 15000);
   ASSERT_FALSE(box.empty()) << run.Errors();
   Rgb screen;
-  ASSERT_TRUE(Screenshot(x, folder + "/e2e_error_box.png", &screen));
+  ASSERT_TRUE(Screenshot(x, folder + "/e2e_error_box.ppm", &screen));
   // The box's text is the line on standard error, once.
   EXPECT_EQ(run.Errors(), "kivoplay: " + missing + ": No such file or directory\n");
   // A box holds the thread: the signal still ends the program (a second
