@@ -65,7 +65,9 @@ FILE* CreateTempBeside(const std::string& path, std::string* temp, std::string* 
 bool OpenOutput(OutputFile& out, const std::string& path, std::string* error) {
   out = OutputFile{};
   out.path = out.target = path;
-  if (path == "-") {
+  // Standard output is written where it already goes: reopening it would
+  // truncate a file it appends to.
+  if (path == "-" || path == "/dev/stdout" || path == "/dev/fd/1" || path == "/proc/self/fd/1") {
     out.file = stdout;
     out.standardOutput = true;
     return true;

@@ -3,8 +3,9 @@
 // else: a regular file (or a name not yet taken) is written beside itself
 // under a fresh temporary name and renamed over the name once complete, so
 // that a failure leaves what was there; anything else (a device, a FIFO,
-// /dev/stdout, "-" for standard output) is written in place; a symbolic
-// link is followed and never replaced.
+// a file under /dev or /proc) is written in place, and "-" or /dev/stdout
+// goes to standard output as it stands; a symbolic link is followed and
+// never replaced.
 #pragma once
 
 #include <cstdio>
