@@ -259,8 +259,8 @@ TEST(CommandLine, ProgramArgumentsSplitIntoSwitchesAndMovies) {
        {"/home/me/my movie", "dir/a\\b \"c\".kiv"}},
       // Missing movies are movies (and reported by name): in a top folder
       // that exists, or ending in ".kiv"; other top-level names are switches.
-      {{"/tmp/missing/movie.kiv", "/gone.kiv", "/nowhere/x", "/V"}, kActionPlay, "/nowhere/x /V",
-       {"/tmp/missing/movie.kiv", "/gone.kiv"}},
+      {{"/tmp/missing/movie.kiv", "/home/gone", "/gone.kiv", "/nowhere/x", "/V"}, kActionPlay, "/nowhere/x /V",
+       {"/tmp/missing/movie.kiv", "/home/gone", "/gone.kiv"}},
       // "--" ends the options; a file named like an option is a movie.
       {{"--", "/S", "-h", "--"}, kActionPlay, "", {"/S", "-h", "--"}},
       {{"-odd.kiv"}, kActionPlay, "", {"-odd.kiv"}},
