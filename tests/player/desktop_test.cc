@@ -103,12 +103,19 @@ TEST_F(Desktop, TheErrorBoxNamesTheFileAndTheReason) {
 }
 
 TEST_F(Desktop, AnEndAskedFromOutsideLeavesAtOnceWithoutTheSummary) {
+  // While paused.
   shell.events.push_back(AfterFrames(2, Key(' ')));
   shell.events.push_back(AtMs(2000, [](Player* p) { PlayerOnTerminate(p); }));
   EXPECT_EQ(RunWithArguments(shell, {a, "/S", "/L"}), 0);
-  EXPECT_TRUE(shell.boxes.empty());
   EXPECT_LE(PlayerTime(), 2100u);
   EXPECT_EQ(FrameRuns(), (Runs{{"64x48", 2}}));
+  // During the logo after Esc, when the summary is ready.
+  FakeShell logo;
+  logo.desktop = true;
+  logo.events.push_back(AfterFrames(2, Key(27)));
+  logo.events.push_back(InLogo([](Player* p) { PlayerOnTerminate(p); }, 100));
+  EXPECT_EQ(RunWithArguments(logo, {a, "/S"}), 0);
+  EXPECT_TRUE(logo.boxes.empty());
 }
 
 }  // namespace
