@@ -109,10 +109,9 @@ TEST_F(Desktop, AnEndAskedFromOutsideLeavesAtOnceWithoutTheSummary) {
   EXPECT_EQ(RunWithArguments(shell, {a, "/S", "/L"}), 0);
   EXPECT_LE(PlayerTime(), 2100u);
   EXPECT_EQ(FrameRuns(), (Runs{{"64x48", 2}}));
-  // During the logo after Esc, when the summary is ready.
+  // During the logo, when the summary is ready.
   FakeShell logo;
   logo.desktop = true;
-  logo.events.push_back(AfterFrames(2, Key(27)));
   logo.events.push_back(InLogo([](Player* p) { PlayerOnTerminate(p); }, 100));
   EXPECT_EQ(RunWithArguments(logo, {a, "/S"}), 0);
   EXPECT_TRUE(logo.boxes.empty());
