@@ -352,6 +352,26 @@ TEST_F(EndToEnd, WithoutAMovieTheWindowAsksForDroppedMoviesAndASignalEndsIt) {
   EXPECT_EQ(run.Wait(1000), -2);
 }
 
+TEST_F(EndToEnd, CtrlOChoosesMoviesThatThenPlayUnderTheirName) {
+  // A chooser of the test's own on the PATH, answering with the demo movie.
+  const std::string bin = folder + "/e2e_chooser";
+  mkdir(bin.c_str(), 0755);
+  std::ofstream(bin + "/zenity") << "#!/bin/sh\nprintf '%s\\n' '" << demo << "'\n";
+  chmod((bin + "/zenity").c_str(), 0755);
+  Child run;
+  ASSERT_TRUE(run.Start({"/bin/sh", "-c",
+                         "exec env SDL_VIDEODRIVER=x11 SDL_VIDEO_DRIVER=x11 PATH=\"$1:$PATH\" \"$0\" </dev/null", player,
+                         bin},
+                        env, folder + "/e2e_chooser.txt"));
+  const std::string window = WindowOf("Kivo Player", 8000);
+  ASSERT_FALSE(window.empty()) << run.Errors();
+  Key(window, "ctrl+o");
+  EXPECT_FALSE(WindowOf("demo.kiv \xE2\x80\x94 Kivo Player", 8000).empty()) << run.Errors();
+  Rgb screen;
+  EXPECT_TRUE(WaitForScreen([&](const Rgb& shot) { return LogoShown(shot); }, 10000, &screen));
+  EXPECT_EQ(run.Wait(6000), 0) << run.Errors();
+}
+
 long ResidentKilobytes(pid_t pid) {
   std::ifstream f("/proc/" + std::to_string(pid) + "/status");
   std::string line;
