@@ -292,12 +292,14 @@ bool ShowDropWindowOp(void* context, const char* message) {
   if (!s->dropWindow) {
     s->dropWindow = true;
     s->chooser = FindFileChooser();
-    // Placed once shown: a window first mapped keeps its first place.
-    SDL_ShowWindow(s->window);
     SDL_SetWindowSize(s->window, kDropWidth, kDropHeight);
     SDL_Rect screen{0, 0, kDropWidth, kDropHeight};
     SDL_GetDisplayBounds(0, &screen);
-    SDL_SetWindowPosition(s->window, screen.x + (screen.w - kDropWidth) / 2, screen.y + (screen.h - kDropHeight) / 2);
+    s->dropX = screen.x + (screen.w - kDropWidth) / 2;
+    s->dropY = screen.y + (screen.h - kDropHeight) / 2;
+    s->dropPlaced = false;
+    SDL_SetWindowPosition(s->window, s->dropX, s->dropY);
+    SDL_ShowWindow(s->window);
     SDL_RaiseWindow(s->window);
     s->hidden = false;
   }
@@ -370,9 +372,13 @@ int32_t PumpEventOp(void* context, Player* player) {
         case SDL_WINDOWEVENT_FOCUS_GAINED: PlayerOnFocus(player, true); break;
         case SDL_WINDOWEVENT_FOCUS_LOST: PlayerOnFocus(player, false); break;
         case SDL_WINDOWEVENT_EXPOSED:
-          if (s->dropWindow)
+          if (s->dropWindow) {
+            // The display may map the window where it was first asked for:
+            // centred once more, the first time it is seen.
+            if (!s->dropPlaced) SDL_SetWindowPosition(s->window, s->dropX, s->dropY);
+            s->dropPlaced = true;
             DrawDropWindow(s);
-          else
+          } else
             PlayerOnPaint(player);
           break;
         case SDL_WINDOWEVENT_MOVED: WindowMoved(s, player); break;

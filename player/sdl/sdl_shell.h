@@ -28,6 +28,8 @@ struct SdlShellState {
   const char* programName;  // for the lines on standard error; null = "kivoplay"
   bool dropWindow;          // the window waits for movies (until a movie places it)
   std::string dropMessage;  // shown below the drop window's text
+  int dropX, dropY;         // where the drop window goes (centred)
+  bool dropPlaced;          // it was seen there
   const char* chooser;      // the file chooser Ctrl+O runs, null = none
 };
 
