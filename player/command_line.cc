@@ -44,11 +44,13 @@ void Erase(WorkText* t, uint32_t pos, uint32_t count) {
 
 // Appends `text` (at most `limit` characters of it are considered). What does
 // not fit before the buffer's end is left out at the last blank that fits, so
-// that no movie name or switch is cut in two; the part left out is lost.
-void AppendWhole(WorkText* t, const char* text, uint32_t limit) {
+// that no movie name or switch is cut in two; the part left out is added to
+// `leftOut` for the player to say.
+void AppendWhole(WorkText* t, const char* text, uint32_t limit, char* leftOut, size_t leftOutSize) {
   uint32_t n = 0;
   while (n < limit && text[n]) ++n;
   uint32_t room = kCommandLineSize - 1 - t->len;
+  const uint32_t whole = n;
   if (n > room) {
     uint32_t keep = room;
     while (keep > 0 && !IsBlank(text[keep])) --keep;
@@ -57,6 +59,12 @@ void AppendWhole(WorkText* t, const char* text, uint32_t limit) {
   memcpy(t->s + t->len, text, n);
   t->len += n;
   t->s[t->len] = 0;
+  uint32_t from = n, to = whole;
+  while (from < to && IsBlank(text[from])) ++from;
+  while (to > from && IsBlank(text[to - 1])) --to;
+  if (from == to) return;
+  const size_t used = strlen(leftOut);
+  snprintf(leftOut + used, leftOutSize - used, "%s%.*s", used ? " " : "", int(to - from), text + from);
 }
 
 // ---- Putting the line together -------------------------------------------
@@ -103,7 +111,7 @@ void ApplyCancellations(WorkText* t) {
 
 // The first /! that stands alone is replaced by the profile's switches,
 // appended at the end.
-void ApplyProfileSwitch(WorkText* t, const CommandLineSources& sources) {
+void ApplyProfileSwitch(WorkText* t, const CommandLineSources& sources, char* leftOut, size_t leftOutSize) {
   for (uint32_t p = 0; p + 1 < t->len; ++p) {
     if (t->s[p] == '/' && t->s[p + 1] == '!' && EndsFlag(t->s[p + 2])) {
       Erase(t, p, 2);
@@ -112,7 +120,7 @@ void ApplyProfileSwitch(WorkText* t, const CommandLineSources& sources) {
         sources.readQuickPlay(sources.context, value, sizeof value);
         value[kProfileLineLimit] = 0;
       }
-      AppendWhole(t, value, kProfileLineLimit);
+      AppendWhole(t, value, kProfileLineLimit, leftOut, leftOutSize);
       return;
     }
   }
@@ -448,9 +456,11 @@ int32_t ParseCommandLine(const CommandLineSources& sources, ParsedCommandLine* o
   }
   // Joined with no separator: a trailing number switch of the default part
   // runs on into a real line that begins with digits.
-  if (sources.realLine) AppendWhole(&t, sources.realLine, kCommandLineSize);
+  out->leftOut[0] = 0;
+  if (sources.realLine)
+    AppendWhole(&t, sources.realLine, uint32_t(strlen(sources.realLine)), out->leftOut, sizeof out->leftOut);
   ApplyCancellations(&t);
-  ApplyProfileSwitch(&t, sources);
+  ApplyProfileSwitch(&t, sources, out->leftOut, sizeof out->leftOut);
 
   out->leftover[0] = 0;
   bool valid = ParseSwitches(&t, &out->settings, out->leftover, sizeof out->leftover);

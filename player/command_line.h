@@ -46,6 +46,9 @@ struct ParsedCommandLine {
   // no rule took ("/V", "/Px"), or a /D outside its tables ("/D99"); empty
   // when the list was merely empty.
   char leftover[64];
+  // What did not fit in the working line and is not played (whole names
+  // and switches, cut short only past this buffer); empty when all fit.
+  char leftOut[4096];
 };
 
 // Returns 1 to play the movie list, 0 to show the help text.

@@ -25,6 +25,8 @@ constexpr char kWindowErrorCaption[] = "Windows";
 constexpr char kWindowErrorText[] = "Error creating window.";
 constexpr char kProgramFileErrorText[] = "Error opening EXE file.";
 constexpr char kFileErrorText[] = "Error opening file.";
+// Before what did not fit in the working line (the Windows program's).
+constexpr char kLeftOutText[] = "The command line is too long; these are not played:";
 // The page a click on the logo opens.
 constexpr char kLogoPageAddress[] = "https://kivo.example.org/?from=kivoplay&ver=1.5a";
 constexpr uint32_t kLogoMs = 2250;

@@ -5,6 +5,7 @@
 // loop with its sleeps, the end of a movie, list passes, the logo and the
 // exit with the summary; where the shell has one, the window that waits for
 // movies to be dropped on it.
+#include <cstdio>
 #include <cstring>
 
 #include "kivo/kivo.h"
@@ -570,7 +571,14 @@ int32_t RunPlayer(Player* p, const PlayerShell& shell, const ParsedCommandLine& 
 int32_t RunPlayerProgram(Player* player, const PlayerShell& shell, const char* realLine, int32_t screenWidth,
                          int32_t screenHeight) {
   static ParsedCommandLine parsed;
-  if (!ParseProgramCommandLine(realLine, screenWidth, screenHeight, &parsed)) {
+  const int32_t play = ParseProgramCommandLine(realLine, screenWidth, screenHeight, &parsed);
+  if (parsed.leftOut[0] && shell.messageBox) {
+    // Nothing is left out silently.
+    static char text[sizeof parsed.leftOut + 128];
+    snprintf(text, sizeof text, "%s\n%s", kLeftOutText, parsed.leftOut);
+    shell.messageBox(shell.context, text, kWindowTitle, kBoxInformation, 0);
+  }
+  if (!play) {
     if (shell.messageBox) shell.messageBox(shell.context, HelpText(), kHelpCaption, kBoxInformation, 0);
     return 1;
   }

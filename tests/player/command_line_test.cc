@@ -225,10 +225,12 @@ TEST(CommandLine, OverLongLinesAreCutAtAWholeEntry) {
   // The last entry kept is a whole one of the real line, and the profile
   // value, too long for what room is left, was left out.
   std::string lastEntry = list.substr(list.find_last_of(' '));
-  EXPECT_NE(real.find(lastEntry + " "), std::string::npos);
+  ASSERT_NE(real.find(lastEntry + " "), std::string::npos);
   EXPECT_EQ(p.profileReads, 1);
   EXPECT_EQ(list.find('x'), std::string::npos);
   EXPECT_EQ(p.settings.loopCount, 1);
+  // Nothing goes silently: what was left out is said, whole names only.
+  EXPECT_EQ(std::string(p.leftOut), real.substr(real.find(lastEntry + " ") + lastEntry.size() + 1) + " " + profile);
   // A single word longer than the room is left out: nothing to play.
   EXPECT_EQ(Parse("", std::string(1100, 'a').c_str()).showHelp, 1);
 }
