@@ -80,6 +80,8 @@ int main(int argc, char** argv) {
   int32_t screenWidth = 0, screenHeight = 0;
   SdlScreenSize(state, &screenWidth, &screenHeight);
   ParseProgramCommandLine(realLine, screenWidth, screenHeight, &parsed);
+  // Only switches share the working line here; what of them did not fit is said.
+  if (parsed.leftOut[0]) fprintf(stderr, "%s: %s %s\n", name, kLeftOutText, parsed.leftOut);
   if (parsed.leftover[0]) {
     StopSdl(&state);
     return UsageError(name, std::string("unknown switch '") + parsed.leftover + "'");
