@@ -4,7 +4,7 @@
 // movie in the title and in the error box, and an end asked from outside.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#include <filesystem>
 
 #include "player_fixture.h"
 #include "support/test_movies.h"
@@ -62,7 +62,7 @@ TEST_F(Desktop, DropsWhilePlayingComeAfterTheListInOrder) {
 TEST_F(Desktop, ADroppedFileThatIsNoMovieIsReportedAndTheNextOnePlays) {
   const std::string text = WriteTestFile("desk_text.kiv", std::vector<uint8_t>(64, 'x'));
   const std::string folder = TestFolder() + "/desk_folder";
-  mkdir(folder.c_str(), 0755);
+  std::filesystem::create_directories(folder);
   shell.events.push_back(AtMs(0, [&](Player* p) {
     PlayerOnDrop(p, folder.c_str());
     PlayerOnDrop(p, text.c_str());
@@ -82,6 +82,7 @@ TEST_F(Desktop, ADroppedFileThatIsNoMovieIsReportedAndTheNextOnePlays) {
   EXPECT_EQ(alone.dropWindows.back(), text + ": Not a Kivo file.");
 }
 
+#if !defined(_WIN32)  // names a Windows file system refuses
 TEST_F(Desktop, OddNamesPlayByteForByte) {
   std::vector<std::string> names;
   for (const char* odd : {"Interview \"Teil 1\".kiv", "back\\slash", "Gr\xC3\xBC\xC3\x9F" "e.kiv", "a|12", ":34",
@@ -91,6 +92,7 @@ TEST_F(Desktop, OddNamesPlayByteForByte) {
   EXPECT_EQ(WithoutLogo(FrameRuns()), (Runs{{"16x16", 12}}));
   EXPECT_TRUE(shell.reports.empty());
 }
+#endif
 
 TEST_F(Desktop, TheErrorBoxNamesTheFileAndTheReason) {
   const std::string missing = TestFolder() + "/desk_missing.kiv";
