@@ -87,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The real line as split arguments (split at blanks, and at 0x01 so that
   // arguments may hold blanks), joined into a small and a full buffer. What
   // exists is decided by the bytes of each name, so every rule is reached:
-  // files, files found with ".kiv" added, folders, switches, "--", the GNU
+  // files, folders, names in existing top folders, switches, "--", the GNU
   // options and bad options.
   std::vector<std::string> args{"player"};
   std::string word;
@@ -107,8 +107,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                         &seed};
   for (uint32_t room : {16u, kivo::kCommandLineSize}) {
     std::vector<char> out(room, '\x7f');
+    std::vector<std::string> movies;
     const kivo::ProgramArguments r =
-        kivo::JoinProgramArguments(static_cast<int>(argv.size()), argv.data(), facts, out.data(), room);
+        kivo::JoinProgramArguments(static_cast<int>(argv.size()), argv.data(), facts, out.data(), room, &movies);
     if (r.action < kivo::kActionPlay || r.action > kivo::kActionBadOption) __builtin_trap();
     if (r.action == kivo::kActionBadOption) {
       bool found = false;

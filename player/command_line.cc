@@ -44,11 +44,13 @@ void Erase(WorkText* t, uint32_t pos, uint32_t count) {
 
 // Appends `text` (at most `limit` characters of it are considered). What does
 // not fit before the buffer's end is left out at the last blank that fits, so
-// that no movie name or switch is cut in two; the part left out is lost.
-void AppendWhole(WorkText* t, const char* text, uint32_t limit) {
+// that no movie name or switch is cut in two; the part left out is added to
+// `leftOut` for the player to say.
+void AppendWhole(WorkText* t, const char* text, uint32_t limit, char* leftOut, size_t leftOutSize) {
   uint32_t n = 0;
   while (n < limit && text[n]) ++n;
   uint32_t room = kCommandLineSize - 1 - t->len;
+  const uint32_t whole = n;
   if (n > room) {
     uint32_t keep = room;
     while (keep > 0 && !IsBlank(text[keep])) --keep;
@@ -57,6 +59,12 @@ void AppendWhole(WorkText* t, const char* text, uint32_t limit) {
   memcpy(t->s + t->len, text, n);
   t->len += n;
   t->s[t->len] = 0;
+  uint32_t from = n, to = whole;
+  while (from < to && IsBlank(text[from])) ++from;
+  while (to > from && IsBlank(text[to - 1])) --to;
+  if (from == to) return;
+  const size_t used = strlen(leftOut);
+  snprintf(leftOut + used, leftOutSize - used, "%s%.*s", used ? " " : "", int(to - from), text + from);
 }
 
 // ---- Putting the line together -------------------------------------------
@@ -103,7 +111,7 @@ void ApplyCancellations(WorkText* t) {
 
 // The first /! that stands alone is replaced by the profile's switches,
 // appended at the end.
-void ApplyProfileSwitch(WorkText* t, const CommandLineSources& sources) {
+void ApplyProfileSwitch(WorkText* t, const CommandLineSources& sources, char* leftOut, size_t leftOutSize) {
   for (uint32_t p = 0; p + 1 < t->len; ++p) {
     if (t->s[p] == '/' && t->s[p + 1] == '!' && EndsFlag(t->s[p + 2])) {
       Erase(t, p, 2);
@@ -112,7 +120,7 @@ void ApplyProfileSwitch(WorkText* t, const CommandLineSources& sources) {
         sources.readQuickPlay(sources.context, value, sizeof value);
         value[kProfileLineLimit] = 0;
       }
-      AppendWhole(t, value, kProfileLineLimit);
+      AppendWhole(t, value, kProfileLineLimit, leftOut, leftOutSize);
       return;
     }
   }
@@ -217,7 +225,7 @@ bool TakeFlag(WorkText* t, char letter) {
 
 // Parses every switch in its fixed order; false when a value lies outside
 // what the player can act on (a /D outside its tables).
-bool ParseSwitches(WorkText* t, PlayerSettings* s) {
+bool ParseSwitches(WorkText* t, PlayerSettings* s, char* leftover, size_t leftoverSize) {
   int32_t v, num, den;
   if (TakeNumber(t, 'L', &v))
     s->loopCount = v;
@@ -294,6 +302,7 @@ bool ParseSwitches(WorkText* t, PlayerSettings* s) {
       s->modeDepth = depth;
     } else {
       valid = false;  // shown as the help text, which lists the tables
+      snprintf(leftover, leftoverSize, "/D%i", int(v));
     }
   }
   if (TakeNumber(t, 'B', &v)) s->bufferFlags |= static_cast<uint32_t>(v);
@@ -447,14 +456,23 @@ int32_t ParseCommandLine(const CommandLineSources& sources, ParsedCommandLine* o
   }
   // Joined with no separator: a trailing number switch of the default part
   // runs on into a real line that begins with digits.
-  if (sources.realLine) AppendWhole(&t, sources.realLine, kCommandLineSize);
+  out->leftOut[0] = 0;
+  if (sources.realLine)
+    AppendWhole(&t, sources.realLine, uint32_t(strlen(sources.realLine)), out->leftOut, sizeof out->leftOut);
   ApplyCancellations(&t);
-  ApplyProfileSwitch(&t, sources);
+  ApplyProfileSwitch(&t, sources, out->leftOut, sizeof out->leftOut);
 
-  bool valid = ParseSwitches(&t, &out->settings);
+  out->leftover[0] = 0;
+  bool valid = ParseSwitches(&t, &out->settings, out->leftover, sizeof out->leftover);
   bool onlyBlanks = true;
   for (uint32_t i = 0; i < t.len; ++i) {
-    if (t.s[i] == '/') valid = false;
+    if (t.s[i] == '/' && valid) {
+      // The switch no rule took, up to the next blank.
+      uint32_t end = i;
+      while (end < t.len && !IsBlank(t.s[end])) ++end;
+      snprintf(out->leftover, sizeof out->leftover, "%.*s", int(end - i), t.s + i);
+      valid = false;
+    }
     if (!IsBlank(t.s[i])) onlyBlanks = false;
   }
   out->showHelp = (!valid || onlyBlanks) ? 1 : 0;
@@ -481,75 +499,25 @@ bool SystemIsDirectory(void*, const char* path) {
   return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Names a movie: an existing file as given or with the ".kiv" the movie list
-// adds to a name without an extension, or a name in an existing folder.
-bool NamesMovie(const char* arg, const FileFacts& facts) {
-  if (facts.isFile && facts.isFile(facts.context, arg)) return true;
-  const char* slash = strrchr(arg, '/');
-  const char* base = slash ? slash + 1 : arg;
-  char path[kCommandLineSize + 8];
+bool EndsInKiv(const char* arg) {
   const size_t n = strlen(arg);
-  if (n >= kCommandLineSize) return false;
-  if (!strchr(base, '.') && facts.isFile) {
-    memcpy(path, arg, n);
-    memcpy(path + n, ".kiv", 5);
-    if (facts.isFile(facts.context, path)) return true;
-  }
-  // "/home/me/gone.kiv": a folder that exists, so a movie to report missing.
-  // A folder at the top alone ("/L") does not count: that is a switch.
-  if (!slash || slash == arg || !facts.isDirectory) return false;
-  memcpy(path, arg, size_t(slash - arg));
-  path[slash - arg] = 0;
-  return facts.isDirectory(facts.context, path);
+  return n >= 4 && arg[n - 4] == '.' && Upper(arg[n - 3]) == 'K' && Upper(arg[n - 2]) == 'I' &&
+         Upper(arg[n - 1]) == 'V';
 }
 
-// How a movie's name must be written so that the movie list reads back the
-// file it names.
-enum NameFix : uint32_t {
-  kNameAsIs = 0,
-  kNameHere = 1,          // "./" before a name that begins with ':' (read as
-                          // a movie inside the player's own program file)
-  kNameAtOffsetZero = 2,  // "|0" after a name the list would add ".kiv" to
-                          // or one holding a '|' (read as an offset)
-};
-
-uint32_t NameFixFor(const char* arg, const FileFacts& facts) {
-  if (!facts.isFile || !facts.isFile(facts.context, arg)) return kNameAsIs;
-  uint32_t fix = arg[0] == ':' ? kNameHere : kNameAsIs;
-  bool hasExtension = false;
-  for (const char* c = arg; *c; ++c) {
-    if (*c == '/' || *c == '\\' || *c == ':') hasExtension = false;
-    if (*c == '.') hasExtension = true;
-  }
-  // The file named wins over one with ".kiv" added.
-  if (strchr(arg, '|') || !hasExtension) fix |= kNameAtOffsetZero;
-  return fix;
-}
-
-// Appends one argument, as a switch text or as a movie name; false when it
-// does not fit (it is then left out whole).
-bool AppendArgument(const char* arg, bool isSwitch, uint32_t fix, char* out, uint32_t size, uint32_t* len) {
-  const uint32_t n = static_cast<uint32_t>(strlen(arg));
-  bool hasBlank = false;
-  for (uint32_t k = 0; k < n; ++k) hasBlank = hasBlank || IsBlank(arg[k]);
-  const bool quote = !isSwitch && hasBlank && !strchr(arg, '"');
-  const uint64_t need = (*len ? 1u : 0u) + uint64_t(n) + (quote ? 2u : 0u) + ((fix & kNameHere) ? 2u : 0u) +
-                        ((fix & kNameAtOffsetZero) ? 2u : 0u);
-  if (*len + need + 1 > size) return false;
-  if (*len) out[(*len)++] = ' ';
-  if (quote) out[(*len)++] = '"';
-  if (fix & kNameHere) {
-    out[(*len)++] = '.';
-    out[(*len)++] = '\\';
-  }
-  for (uint32_t k = 0; k < n; ++k) out[(*len)++] = (!isSwitch && arg[k] == '/') ? '\\' : arg[k];
-  if (fix & kNameAtOffsetZero) {
-    out[(*len)++] = '|';
-    out[(*len)++] = '0';
-  }
-  if (quote) out[(*len)++] = '"';
-  out[*len] = 0;
-  return true;
+// Whether an argument beginning with '/' or '-' names a movie (see
+// JoinProgramArguments); other arguments always do.
+bool NamesMovie(const char* arg, const FileFacts& facts) {
+  if (arg[0] != '/' && arg[0] != '-') return true;
+  if ((facts.isFile && facts.isFile(facts.context, arg)) ||
+      (facts.isDirectory && facts.isDirectory(facts.context, arg)) || EndsInKiv(arg))
+    return true;
+  if (arg[0] != '/') return false;
+  // "/home/me/gone": its top folder exists. "/S/J" has none: switches.
+  const char* second = strchr(arg + 1, '/');
+  if (!second || !facts.isDirectory) return false;
+  const std::string top(arg, size_t(second - arg));
+  return facts.isDirectory(facts.context, top.c_str());
 }
 
 }  // namespace
@@ -557,7 +525,7 @@ bool AppendArgument(const char* arg, bool isSwitch, uint32_t fix, char* out, uin
 FileFacts SystemFileFacts() { return FileFacts{SystemIsFile, SystemIsDirectory, nullptr}; }
 
 ProgramArguments JoinProgramArguments(int argc, const char* const* argv, const FileFacts& facts, char* out,
-                                      uint32_t size) {
+                                      uint32_t size, std::vector<std::string>* movies) {
   ProgramArguments result{kActionPlay, 0, nullptr};
   if (!out || size == 0) return result;
   out[0] = 0;
@@ -565,7 +533,6 @@ ProgramArguments JoinProgramArguments(int argc, const char* const* argv, const F
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (!arg || !*arg) continue;
-    bool isSwitch = false;
     if (!optionsEnded) {
       if (strcmp(arg, "--") == 0) {
         optionsEnded = true;
@@ -573,11 +540,17 @@ ProgramArguments JoinProgramArguments(int argc, const char* const* argv, const F
       }
       if (strcmp(arg, "-h") == 0 || strcmp(arg, "--help") == 0) return ProgramArguments{kActionHelp, 0, nullptr};
       if (strcmp(arg, "--version") == 0) return ProgramArguments{kActionVersion, 0, nullptr};
-      const bool movie = NamesMovie(arg, facts);
-      if (!movie && arg[0] == '-' && arg[1] != 0) return ProgramArguments{kActionBadOption, 0, arg};
-      isSwitch = !movie && arg[0] == '/';
+      if (!NamesMovie(arg, facts)) {
+        if (arg[0] == '-') return ProgramArguments{kActionBadOption, 0, arg};
+        const uint32_t n = static_cast<uint32_t>(strlen(arg));
+        if (result.length + n + 2 > size) continue;
+        if (result.length) out[result.length++] = ' ';
+        memcpy(out + result.length, arg, n + 1);
+        result.length += n;
+        continue;
+      }
     }
-    AppendArgument(arg, isSwitch, isSwitch ? kNameAsIs : NameFixFor(arg, facts), out, size, &result.length);
+    if (movies) movies->push_back(arg);
   }
   return result;
 }

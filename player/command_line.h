@@ -8,6 +8,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "player/settings.h"
 
@@ -40,6 +42,13 @@ struct ParsedCommandLine {
   char movieList[kCommandLineSize];
   // 1 when the help text is to be shown (caption kHelpCaption, exit code 1).
   int32_t showHelp;
+  // What made the line unplayable besides an empty list: the first switch
+  // no rule took ("/V", "/Px"), or a /D outside its tables ("/D99"); empty
+  // when the list was merely empty.
+  char leftover[64];
+  // What did not fit in the working line and is not played (whole names
+  // and switches, cut short only past this buffer); empty when all fit.
+  char leftOut[4096];
 };
 
 // Returns 1 to play the movie list, 0 to show the help text.
@@ -74,21 +83,19 @@ struct FileFacts {
 // The real file system.
 FileFacts SystemFileFacts();
 
-// Turns argv into a real command line. An argument naming an existing file
-// (as given, or with ".kiv" added as the movie list would) is a movie
-// whatever slashes it holds, and so is one whose folder exists (a movie that
-// is missing is then reported by name, not taken for switches); other
-// arguments beginning with '/' are switches, several glued together
-// included (/S/J); "--" ends the options, everything after it is a movie;
-// -h, --help and --version answer at once; any other argument beginning
-// with '-' that is no file is a bad option. A movie's '/' become '\' (movie
-// names take them back, see movie_list.h) so that the switch parser never
-// sees them, and it is quoted when it holds a blank; an existing file the
-// movie list would misread (no extension, a '|', a leading ':') is written
-// so that it names that file. Arguments that do not fit in `size` are left
-// out whole.
+// Splits argv into the switches, joined into a real command line, and the
+// movies, each kept byte for byte however long or odd its name (blanks,
+// quotes, backslashes) and however many there are. An argument is a movie
+// unless it begins with '/' or '-': then it is one only when it names an
+// existing file or folder, ends in ".kiv", or lies in an existing top folder
+// ("/tmp/gone/x.kiv", reported missing by name rather than taken for a
+// switch). Other arguments beginning with '/' are switches, several glued
+// together included (/S/J); "--" ends the options, everything after it is a
+// movie; -h, --help and --version answer at once; any other argument
+// beginning with '-' is a bad option. Switches that do not fit in `size`
+// are left out whole (they cannot: switches are short).
 ProgramArguments JoinProgramArguments(int argc, const char* const* argv, const FileFacts& facts, char* out,
-                                      uint32_t size);
+                                      uint32_t size, std::vector<std::string>* movies);
 
 // The help text of this build: the Windows text there, the Linux text here.
 const char* HelpText();

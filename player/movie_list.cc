@@ -29,18 +29,16 @@ bool ReadOffset(const char* text, uint64_t* offset) {
   return true;
 }
 
-// Copies at most `count` characters of `from` into the entry's name,
-// turning the stand-in '\' back into '/' for POSIX names.
-void SetName(MovieEntry* entry, const char* from, uint32_t count, MovieNameStyle style) {
+// Copies at most `count` characters of `from` into the entry's name.
+void SetName(MovieEntry* entry, const char* from, uint32_t count) {
   uint32_t limit = sizeof entry->name - 5;  // room for ".kiv"
   if (count > limit) count = limit;
-  for (uint32_t i = 0; i < count; ++i)
-    entry->name[i] = (style == kPosixNames && from[i] == '\\') ? '/' : from[i];
+  memcpy(entry->name, from, count);
   entry->name[count] = 0;
 }
 
 bool IsDirectoryEnd(char c, MovieNameStyle style) {
-  return c == ':' || c == '\\' || (style == kPosixNames && c == '/');
+  return style == kPosixNames ? c == '/' : (c == ':' || c == '\\');
 }
 
 }  // namespace
@@ -49,6 +47,7 @@ void ClassifyMovieEntry(const char* text, MovieEntry* entry, MovieNameStyle styl
   entry->kind = kEntryFile;
   entry->offset = 0;
   entry->name[0] = 0;
+  entry->dropped = 0;
   if (text[0] == ':' && ReadOffset(text + 1, &entry->offset)) {
     entry->kind = kEntryOwnProgram;
     return;
@@ -56,11 +55,11 @@ void ClassifyMovieEntry(const char* text, MovieEntry* entry, MovieNameStyle styl
   const char* bar = strrchr(text, '|');
   if (bar && bar != text && ReadOffset(bar + 1, &entry->offset)) {
     entry->kind = kEntryFileAtOffset;
-    SetName(entry, text, static_cast<uint32_t>(bar - text), style);
+    SetName(entry, text, static_cast<uint32_t>(bar - text));
     return;
   }
   entry->offset = 0;
-  SetName(entry, text, static_cast<uint32_t>(strlen(text)), style);
+  SetName(entry, text, static_cast<uint32_t>(strlen(text)));
   // No '.' after the last directory end: the name has no extension.
   bool hasExtension = false;
   for (const char* c = entry->name; *c; ++c) {
@@ -68,6 +67,18 @@ void ClassifyMovieEntry(const char* text, MovieEntry* entry, MovieNameStyle styl
     if (*c == '.') hasExtension = true;
   }
   if (!hasExtension) strcat(entry->name, ".kiv");
+}
+
+void ClassifyNamedMovie(const char* name, MovieEntry* entry) {
+  struct stat st;
+  if (stat(name, &st) != 0 || strlen(name) >= sizeof entry->name) {
+    ClassifyMovieEntry(name, entry, kNativeNameStyle);
+    return;
+  }
+  entry->kind = kEntryFile;
+  entry->offset = 0;
+  entry->dropped = 0;
+  memcpy(entry->name, name, strlen(name) + 1);
 }
 
 void DescribeOpenFailure(const char* fileName, const char* openText, char* out, size_t size) {
@@ -89,9 +100,9 @@ void DescribeOpenFailure(const char* fileName, const char* openText, char* out, 
     reason = strerror(errno);
   }
   if (reason)
-    snprintf(out, size, "cannot open '%s': %s", fileName, reason);
+    snprintf(out, size, "%s: %s", fileName, reason);
   else
-    snprintf(out, size, "cannot play '%s': %s", fileName, openText && openText[0] ? openText : "unknown error");
+    snprintf(out, size, "%s: %s", fileName, openText && openText[0] ? openText : "unknown error");
 }
 
 bool TakeMovieEntry(char* list, MovieEntry* entry, MovieNameStyle style) {

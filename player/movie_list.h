@@ -19,7 +19,7 @@ enum MovieEntryKind : int32_t {
 };
 
 // How names are written: on Windows ':' and '\' end directories; on POSIX
-// '/' does too, and '\' stands for '/' (see JoinProgramArguments).
+// '/' does too.
 enum MovieNameStyle : int32_t { kWindowsNames = 0, kPosixNames = 1 };
 #if defined(_WIN32)
 constexpr MovieNameStyle kNativeNameStyle = kWindowsNames;
@@ -27,12 +27,16 @@ constexpr MovieNameStyle kNativeNameStyle = kWindowsNames;
 constexpr MovieNameStyle kNativeNameStyle = kPosixNames;
 #endif
 
+// The longest name a system opens, with room for ".kiv".
+constexpr uint32_t kMovieNameSize = 4096 + 8;
+
 struct MovieEntry {
   int32_t kind;
   uint64_t offset;  // for the two stored kinds
   // The file to open (empty for kEntryOwnProgram); a plain name gets ".kiv"
   // when it has no extension.
-  char name[kCommandLineSize + 8];
+  char name[kMovieNameSize];
+  int32_t dropped;  // dropped on the window: a failure to open it is not the end
 };
 
 // Takes the first entry off `list` (a text of the working buffer, changed in
@@ -40,13 +44,17 @@ struct MovieEntry {
 bool TakeMovieEntry(char* list, MovieEntry* entry, MovieNameStyle style = kNativeNameStyle);
 
 // The line that names an entry that could not be played, and why: the
-// system's reason when the file cannot be opened ("cannot open 'x.kiv': No
-// such file or directory"), else the open's own text ("cannot play 'x.kiv':
-// Not a Kivo file."). `fileName` null: the player's own program file could
-// not be named.
+// system's reason when the file cannot be opened ("x.kiv: No such file or
+// directory"), else the open's own text ("x.kiv: Not a Kivo file.").
+// `fileName` null: the player's own program file could not be named.
 void DescribeOpenFailure(const char* fileName, const char* openText, char* out, size_t size);
 
 // What one entry's text names.
 void ClassifyMovieEntry(const char* text, MovieEntry* entry, MovieNameStyle style = kNativeNameStyle);
+
+// A movie named on its own (an argument, a dropped file): an existing file
+// or folder is that very name, byte for byte; anything else is read as a
+// list entry would be (".kiv" added, "name|offset", ":offset").
+void ClassifyNamedMovie(const char* name, MovieEntry* entry);
 
 }  // namespace kivo

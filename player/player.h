@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "kivo/movie.h"
 #include "platform/platform.h"
@@ -23,12 +25,21 @@ constexpr char kWindowErrorCaption[] = "Windows";
 constexpr char kWindowErrorText[] = "Error creating window.";
 constexpr char kProgramFileErrorText[] = "Error opening EXE file.";
 constexpr char kFileErrorText[] = "Error opening file.";
+// Before what did not fit in the working line (the Windows program's).
+constexpr char kLeftOutText[] = "The command line is too long; these are not played:";
 // The page a click on the logo opens.
 constexpr char kLogoPageAddress[] = "https://kivo.example.org/?from=kivoplay&ver=1.5a";
 constexpr uint32_t kLogoMs = 2250;
 
 // userPaused is 0 or all ones, toggled by the space bar.
 constexpr int32_t kUserPaused = -1;
+
+// A movie named on its own, after the list: an argument of the Linux
+// program, or a file dropped on the window.
+struct NamedMovie {
+  std::string name;  // byte for byte
+  int32_t dropped;
+};
 
 enum PlayerEndState : int32_t {
   kEndNone = 0,
@@ -43,6 +54,9 @@ struct Player {
   PlayerSettings settings;       // as parsed; positions and a few flags change as movies play
   char list[kCommandLineSize];   // the movies still to come
   char savedList[kCommandLineSize];
+  std::vector<NamedMovie> names;  // played after the list, in order
+  std::vector<NamedMovie> savedNames;
+  std::string message;           // why the last dropped movie could not play
 
   Movie* movie;
   BlitBuffer* buffer;
@@ -81,6 +95,7 @@ struct PlayerOptions {
   // question and the page).
   VersionCheckServices versionCheck;
   const void* logoMovie;         // null = the built-in logo
+  std::vector<std::string> movies;  // named one by one, played after the list
 };
 
 // Plays the parsed list (a command line that asked for the help text has been

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // What the player's window does with its events: focus pauses, painting,
 // the keys (pause, step, skip, quit, each of which /U can disable), the click
-// on the logo, and the picture following the window when it moves.
+// on the logo, the picture following the window when it moves, dropped
+// files and a request from outside to end.
+#include <sys/stat.h>
+
 #include "kivo/kivo.h"
 #include "player/player.h"
 
@@ -60,6 +63,7 @@ void PlayerOnCharacter(Player* p, uint32_t c) {
   } else if (c == kKeyEscape && !Disabled(p, kDisableQuit)) {
     p->listRepeat = 1;
     p->list[0] = 0;
+    p->names.clear();
     if (p->logoMode) {
       p->endState = kEndQuitLogo;
     } else {
@@ -86,6 +90,24 @@ void PlayerOnWindowMoving(Player* p, int32_t* x, int32_t* y) {
 void PlayerOnWindowMoved(Player* p) {
   if (!p || !p->buffer) return;
   SetBlitPosition(p->buffer, p->pictureX, p->pictureY);
+}
+
+void PlayerOnDrop(Player* p, const char* path) {
+  if (!p || !path || !*path) return;
+  struct stat st;
+  if (stat(path, &st) == 0 && S_ISDIR(st.st_mode)) {
+    p->message = std::string(path) + ": a folder is not played; drop the movies in it";
+    if (p->shell && p->shell->reportError) p->shell->reportError(p->shell->context, p->message.c_str());
+    return;
+  }
+  p->names.push_back(NamedMovie{path, 1});
+  p->savedNames.push_back(NamedMovie{path, 1});
+}
+
+void PlayerOnTerminate(Player* p) {
+  if (!p) return;
+  p->settings.showSummary = 0;
+  p->quitPending = 1;
 }
 
 }  // namespace kivo

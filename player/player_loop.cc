@@ -3,7 +3,9 @@
 // settings, the open of each kind of entry, stretch and doubling, the
 // display buffer, centring and placement, the statistics band), the message
 // loop with its sleeps, the end of a movie, list passes, the logo and the
-// exit with the summary.
+// exit with the summary; where the shell has one, the window that waits for
+// movies to be dropped on it.
+#include <cstdio>
 #include <cstring>
 
 #include "kivo/kivo.h"
@@ -49,6 +51,10 @@ void ReleaseAll(Player* p) {
   p->buffer = nullptr;
 }
 
+void Report(Player* p, const char* line) {
+  if (p->shell->reportError) p->shell->reportError(p->shell->context, line);
+}
+
 // An error the user must see: nothing more is played.
 int32_t Fail(Player* p, const char* text) {
   Box(p, text, kErrorCaption, kBoxError, 0);
@@ -91,7 +97,23 @@ bool OpenStoredMovieFile(Player* p, const char* path, uint64_t offset) {
   return true;
 }
 
-enum StepResult : int32_t { kStepDone = 0, kStepEnd = 1 };
+// kStepSkip: a dropped movie could not be opened; it was reported and the
+// player goes on with the next one.
+enum StepResult : int32_t { kStepDone = 0, kStepEnd = 1, kStepSkip = 2 };
+
+// The base of a name, for the title.
+const char* BaseName(const char* path) {
+  const char* base = path;
+  for (const char* c = path; *c; ++c)
+    if (*c == '/' || (kNativeNameStyle == kWindowsNames && (*c == '\\' || *c == ':'))) base = c + 1;
+  return *base ? base : path;
+}
+
+void NameInTitle(Player* p, const char* path) {
+  if (!p->shell->setTitle) return;
+  const std::string title = std::string(BaseName(path)) + kNamedTitleDash + kNamedTitle;
+  p->shell->setTitle(p->shell->context, title.c_str());
+}
 
 // Opens the entry; kStepEnd with p->exitCode set when nothing is to play.
 StepResult OpenEntry(Player* p, const MovieEntry& entry) {
@@ -119,14 +141,20 @@ StepResult OpenEntry(Player* p, const MovieEntry& entry) {
   }
   if (!p->movie) {
     const char* text = failure ? failure : GetErrorText();
-    if (p->shell->reportError) {
-      char line[kCommandLineSize + 160];
-      DescribeOpenFailure(name, text, line, sizeof line);
-      p->shell->reportError(p->shell->context, line);
+    char line[kMovieNameSize + 160];
+    DescribeOpenFailure(name, text, line, sizeof line);
+    Report(p, line);
+    if (entry.dropped) {
+      p->message = line;
+      ReleaseAll(p);
+      return kStepSkip;
     }
-    p->exitCode = Fail(p, text);
+    // Where there is a terminal the box says what it says; the Windows
+    // program keeps its own texts.
+    p->exitCode = Fail(p, p->shell->reportError ? line : text);
     return kStepEnd;
   }
+  NameInTitle(p, name ? name : entry.name);
   return kStepDone;
 }
 
@@ -187,7 +215,8 @@ void PlaceWindow(Player* p) {
 StepResult StartMovie(Player* p, const MovieEntry& entry) {
   PlayerSettings& s = p->settings;
   HandLibrarySettings(s);
-  if (OpenEntry(p, entry) == kStepEnd) return kStepEnd;
+  const StepResult opened = OpenEntry(p, entry);
+  if (opened != kStepDone) return opened;
   Movie* m = p->movie;
 
   // The stretch kinds are the current movie's alone.
@@ -213,6 +242,7 @@ StepResult StartMovie(Player* p, const MovieEntry& entry) {
   }
   if (!p->buffer) {
     if (p->shell->showWindow) p->shell->showWindow(p->shell->context, 0);
+    Report(p, GetBlitBufferError());
     p->exitCode = Fail(p, GetBlitBufferError());
     return kStepEnd;
   }
@@ -312,18 +342,18 @@ void ShowLogo(Player* p) {
   SetBlitPosition(b, p->pictureX, p->pictureY);
 }
 
-// The end of the current movie: true with *entry filled when another movie
-// follows, false when the logo is shown instead.
-bool EndOfMovie(Player* p, MovieEntry* entry) {
-  p->endFlag = 0;
-  p->endState = kEndNone;
-  PauseMovie(p->movie, 1);
-  bool next = TakeMovieEntry(p->list, entry);
-  if (!next && --p->listRepeat != 0) {
-    memcpy(p->list, p->savedList, sizeof p->list);
-    next = TakeMovieEntry(p->list, entry);
-  }
-  if (!next) return false;
+// The next movie: the list's entries first, then the movies named one by one.
+bool TakeNextEntry(Player* p, MovieEntry* entry) {
+  if (TakeMovieEntry(p->list, entry)) return true;
+  if (p->names.empty()) return false;
+  ClassifyNamedMovie(p->names.front().name.c_str(), entry);
+  entry->dropped = p->names.front().dropped;
+  p->names.erase(p->names.begin());
+  return true;
+}
+
+// The current movie (or the logo) makes way for the next one.
+void MakeWayForNext(Player* p) {
   CloseMovie(p->movie);
   p->movie = nullptr;
   p->oldBuffer = p->buffer;
@@ -332,7 +362,60 @@ bool EndOfMovie(Player* p, MovieEntry* entry) {
   p->loopCounter = 1;
   if (!p->settings.fillScreen && p->shell->windowCorner)
     p->shell->windowCorner(p->shell->context, &p->settings.posX, &p->settings.posY);
+}
+
+// The end of the current movie: true with *entry filled when another movie
+// follows, false when the logo is shown instead.
+bool EndOfMovie(Player* p, MovieEntry* entry) {
+  p->endFlag = 0;
+  p->endState = kEndNone;
+  PauseMovie(p->movie, 1);
+  bool next = TakeNextEntry(p, entry);
+  if (!next && --p->listRepeat != 0) {
+    memcpy(p->list, p->savedList, sizeof p->list);
+    p->names = p->savedNames;
+    next = TakeNextEntry(p, entry);
+  }
+  if (!next) return false;
+  MakeWayForNext(p);
   return true;
+}
+
+// Movies dropped while the logo is shown play instead of the end.
+bool LeaveLogoForDrops(Player* p, MovieEntry* entry) {
+  if (!p->logoMode || p->endState == kEndQuitLogo || !TakeNextEntry(p, entry)) return false;
+  MakeWayForNext(p);
+  p->logoMode = 0;
+  p->endFlag = 0;
+  p->endState = kEndNone;
+  p->listRepeat = 1;
+  return true;
+}
+
+// Without a movie: the window asks for some to be dropped on it and waits.
+// True with *entry when one came; false when the window was closed or there
+// is no such window.
+bool WaitForMovie(Player* p, MovieEntry* entry) {
+  const PlayerShell* s = p->shell;
+  ReleaseAll(p);
+  if (!s->showDropWindow) return false;
+  std::string shown = p->message;
+  if (!s->showDropWindow(s->context, shown.c_str())) return false;
+  if (s->setTitle) s->setTitle(s->context, kNamedTitle);
+  p->logoMode = 0;
+  for (;;) {
+    if (p->quitPending) return false;
+    if (TakeNextEntry(p, entry)) {
+      p->loopCounter = static_cast<uint32_t>(p->settings.loopCount);
+      p->message.clear();
+      return true;
+    }
+    if (p->message != shown) {
+      shown = p->message;
+      s->showDropWindow(s->context, shown.c_str());
+    }
+    if (!(s->pumpEvent && s->pumpEvent(s->context, p)) && s->sleepMs) s->sleepMs(s->context, 10);
+  }
 }
 
 int32_t Exit(Player* p) {
@@ -369,6 +452,7 @@ void ResetPlayer(Player* p, const PlayerShell& shell, const ParsedCommandLine& p
   p->settings = parsed.settings;
   memcpy(p->list, parsed.movieList, sizeof p->list);
   p->list[sizeof p->list - 1] = 0;
+  for (const std::string& name : options.movies) p->names.push_back(NamedMovie{name, 0});
   p->file = os::kNoFile;
   p->loopCounter = static_cast<uint32_t>(p->settings.loopCount);
   p->listRepeat = 1;
@@ -424,6 +508,7 @@ int32_t RunPlayer(Player* p, const PlayerShell& shell, const ParsedCommandLine& 
   const int32_t created = shell.createWindow ? shell.createWindow(shell.context, request, &p->window) : kWindowFailed;
   if (created == kWindowClassFailed) return 1;
   if (created != kWindowCreated) {
+    Report(p, kWindowErrorText);
     Box(p, kWindowErrorText, kWindowErrorCaption, kBoxError, 0);
     return 1;
   }
@@ -433,25 +518,36 @@ int32_t RunPlayer(Player* p, const PlayerShell& shell, const ParsedCommandLine& 
     SetDisplayModeRequest(static_cast<uint32_t>(s.modeWidth), static_cast<uint32_t>(s.modeHeight),
                           static_cast<uint32_t>(s.modeDepth));
 
-  MovieEntry entry;
+  static MovieEntry entry;
   memcpy(p->savedList, p->list, sizeof p->list);
-  if (!TakeMovieEntry(p->list, &entry)) {
-    // The command line rules leave a movie in the list; kept safe anyway.
-    Box(p, HelpText(), kHelpCaption, kBoxInformation, 0);
-    DestroyPlayerWindow(p);
-    return 1;
+  p->savedNames = p->names;
+  if (!TakeNextEntry(p, &entry)) {
+    if (!shell.showDropWindow || !shell.showDropWindow(shell.context, "")) {
+      // The command line rules leave a movie in the list where there is no
+      // window to drop movies on; kept safe anyway.
+      Box(p, HelpText(), kHelpCaption, kBoxInformation, 0);
+      DestroyPlayerWindow(p);
+      return 1;
+    }
+    if (!WaitForMovie(p, &entry)) return Exit(p);
   }
-  if (p->list[0] != 0) {
+  if (p->list[0] != 0 || !p->names.empty()) {
     p->listRepeat = static_cast<uint32_t>(s.loopCount);
     p->loopCounter = 1;
   }
 
   for (;;) {
-    if (StartMovie(p, entry) == kStepEnd) return p->exitCode;
+    const StepResult started = StartMovie(p, entry);
+    if (started == kStepEnd) return p->exitCode;
+    if (started == kStepSkip) {
+      if (!TakeNextEntry(p, &entry) && !WaitForMovie(p, &entry)) return Exit(p);
+      continue;
+    }
     p->idle = 0;
     for (;;) {
       if (p->quitPending) return Exit(p);
       if (shell.pumpEvent && shell.pumpEvent(shell.context, p)) continue;
+      if (LeaveLogoForDrops(p, &entry)) break;
       const int32_t due = WaitFrame(p->movie);
       if (due == 1 && p->endState != kEndQuit) {
         p->idle += 1;
@@ -475,7 +571,14 @@ int32_t RunPlayer(Player* p, const PlayerShell& shell, const ParsedCommandLine& 
 int32_t RunPlayerProgram(Player* player, const PlayerShell& shell, const char* realLine, int32_t screenWidth,
                          int32_t screenHeight) {
   static ParsedCommandLine parsed;
-  if (!ParseProgramCommandLine(realLine, screenWidth, screenHeight, &parsed)) {
+  const int32_t play = ParseProgramCommandLine(realLine, screenWidth, screenHeight, &parsed);
+  if (parsed.leftOut[0] && shell.messageBox) {
+    // Nothing is left out silently.
+    static char text[sizeof parsed.leftOut + 128];
+    snprintf(text, sizeof text, "%s\n%s", kLeftOutText, parsed.leftOut);
+    shell.messageBox(shell.context, text, kWindowTitle, kBoxInformation, 0);
+  }
+  if (!play) {
     if (shell.messageBox) shell.messageBox(shell.context, HelpText(), kHelpCaption, kBoxInformation, 0);
     return 1;
   }

@@ -11,6 +11,10 @@ namespace kivo {
 struct Player;
 
 constexpr char kWindowTitle[] = "Kivo Video Player";
+// Where the shell can name the movie: "MOVIE — Kivo Player", and this alone
+// while the window waits for movies.
+constexpr char kNamedTitle[] = "Kivo Player";
+constexpr char kNamedTitleDash[] = " \xE2\x80\x94 ";
 constexpr char kWindowClass[] = "KivoWin";
 
 enum ShellBoxKind : int32_t {
@@ -77,9 +81,16 @@ struct PlayerShell {
   // it cannot be named.
   bool (*programPath)(void* context, char* out, uint32_t size);
   // One line for a terminal besides the box, naming what could not be
-  // played and why ("cannot open 'x.kiv': No such file or directory"). May
-  // be null where the program has no terminal.
+  // played and why ("x.kiv: No such file or directory"); every failure is
+  // reported here once. May be null where the program has no terminal; when
+  // set, the box of a movie that cannot be opened shows the same line.
   void (*reportError)(void* context, const char* text);
+  // Names the movie in the window's title. May be null: the title stays.
+  void (*setTitle)(void* context, const char* title);
+  // Shows the window that waits for movies to be dropped on it, with
+  // `message` (when not empty) below its text. May be null, or answer
+  // false: there is no such window, and no movie is the help text.
+  bool (*showDropWindow)(void* context, const char* message);
 };
 
 // ---- Events a shell turns its window's messages into --------------------
@@ -94,5 +105,10 @@ void PlayerOnLeftButtonUp(Player* player);
 // The window is about to move to (*x, *y) (its outer corner): may change it.
 void PlayerOnWindowMoving(Player* player, int32_t* x, int32_t* y);
 void PlayerOnWindowMoved(Player* player);
+// A file dropped on the window, or chosen with the shell's file chooser:
+// played after the movies already listed (a folder is refused with a message).
+void PlayerOnDrop(Player* player, const char* path);
+// Asked from outside to end (a signal): the exit at once, without the summary.
+void PlayerOnTerminate(Player* player);
 
 }  // namespace kivo

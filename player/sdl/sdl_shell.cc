@@ -3,13 +3,19 @@
 #include "player/sdl/sdl_shell.h"
 
 #include <SDL.h>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "kivo/display.h"
 #include "platform/platform.h"
 #include "player/player.h"
+#include "player/sdl/file_chooser.h"
 #include "player/text_font.h"
 
 namespace kivo {
@@ -21,6 +27,53 @@ constexpr Uint32 kYellow = 0xFFFFFF00u;  // ARGB
 constexpr Uint32 kBlack = 0xFF000000u;
 
 SdlShellState* StateOf(void* context) { return static_cast<SdlShellState*>(context); }
+
+volatile sig_atomic_t signalReceived = 0;
+volatile sig_atomic_t modal = 0;        // a box or the chooser holds the thread
+volatile sig_atomic_t chooserChild = 0;
+
+// Ends the children of the main thread (SDL shows its boxes from a child
+// process) with only what a signal handler may call.
+void EndChildren() {
+  if (chooserChild > 0) kill(pid_t(chooserChild), SIGTERM);
+  char path[64] = "/proc/self/task/";
+  size_t n = strlen(path);
+  char digits[16];
+  size_t d = 0;
+  for (long v = long(getpid()); v > 0 && d < sizeof digits; v /= 10) digits[d++] = char('0' + v % 10);
+  while (d > 0) path[n++] = digits[--d];
+  memcpy(path + n, "/children", 10);
+  const int fd = open(path, O_RDONLY);
+  if (fd < 0) return;
+  char text[512];
+  const ssize_t got = read(fd, text, sizeof text - 1);
+  close(fd);
+  long pid = 0;
+  for (ssize_t i = 0; i <= got; ++i) {
+    if (i < got && text[i] >= '0' && text[i] <= '9') {
+      pid = pid * 10 + (text[i] - '0');
+    } else if (pid > 0) {
+      kill(pid_t(pid), SIGTERM);
+      pid = 0;
+    }
+  }
+}
+
+extern "C" void OnEndSignal(int sig) {
+  if (modal) {
+    EndChildren();
+    signal(sig, SIG_DFL);
+    raise(sig);
+    return;
+  }
+  signalReceived = sig;
+}
+
+// While a box or the chooser runs, a signal ends the program at once.
+struct ModalScope {
+  ModalScope() { modal = 1; }
+  ~ModalScope() { modal = 0; }
+};
 
 struct Borders {
   int top = 0, left = 0, bottom = 0, right = 0;
@@ -71,6 +124,7 @@ void DestroyWindowOp(void* context) {
 void PlaceWindowOp(void* context, int32_t x, int32_t y, int32_t width, int32_t height) {
   SdlShellState* s = StateOf(context);
   if (!s->window) return;
+  s->dropWindow = false;  // a movie takes the window
   PlayerOnWindowMoving(s->player, &x, &y);
   const Borders b = BordersOf(s->window);
   const int32_t clientWidth = width - b.left - b.right, clientHeight = height - b.top - b.bottom;
@@ -183,6 +237,88 @@ void DrawTextOp(void* context, const char* text, int32_t x, int32_t y, const Pla
   SDL_UpdateWindowSurfaceRects(s->window, &shown, 1);
 }
 
+void SetTitleOp(void* context, const char* title) {
+  SdlShellState* s = StateOf(context);
+  if (s->window) SDL_SetWindowTitle(s->window, title);
+}
+
+constexpr int32_t kDropWidth = 480, kDropHeight = 270;
+
+// The drop window's text, centred: what to do, the keys, and the last
+// message (a dropped file that could not be played).
+void DrawDropWindow(SdlShellState* s) {
+  SDL_Surface* surface = s->window ? SDL_GetWindowSurface(s->window) : nullptr;
+  if (!surface) return;
+  SDL_Surface* text = SDL_CreateRGBSurfaceWithFormat(0, surface->w, surface->h, 32, SDL_PIXELFORMAT_ARGB8888);
+  if (!text) return;
+  SDL_FillRect(text, nullptr, 0xFF202028u);
+  struct Line {
+    std::string text;
+    int32_t scale;
+    uint32_t ink;
+  };
+  std::vector<Line> lines{{"Drop Kivo movies here", 2, 0xFFFFFFFFu}, {"", 1, 0}};
+  lines.push_back({s->chooser ? "or press Ctrl+O to choose them" : "from a file manager to play them", 1, 0xFFC0C0C0u});
+  lines.push_back({"", 2, 0});
+  lines.push_back({"While playing: Space pause, Enter step,", 1, 0xFFC0C0C0u});
+  lines.push_back({"'.' next movie, Esc quit", 1, 0xFFC0C0C0u});
+  if (!s->dropMessage.empty()) {
+    lines.push_back({"", 1, 0});
+    const size_t perLine = size_t(surface->w / kCellWidth) - 2;
+    for (size_t at = 0; at < s->dropMessage.size() && lines.size() < 10; at += perLine)
+      lines.push_back({s->dropMessage.substr(at, perLine), 1, 0xFFFF8080u});
+  }
+  int32_t total = 0;
+  for (const Line& l : lines) total += kCellHeight * l.scale;
+  int32_t y = (surface->h - total) / 2;
+  if (SDL_LockSurface(text) == 0) {
+    for (const Line& l : lines) {
+      int32_t width = 0;
+      MeasureBitmapText(uint32_t(l.text.size()), l.scale, &width, nullptr);
+      DrawBitmapText(static_cast<uint32_t*>(text->pixels), text->pitch / 4, text->w, text->h, (text->w - width) / 2, y,
+                     l.text.c_str(), uint32_t(l.text.size()), l.scale, l.ink);
+      y += kCellHeight * l.scale;
+    }
+    SDL_UnlockSurface(text);
+  }
+  SDL_BlitSurface(text, nullptr, surface, nullptr);
+  SDL_FreeSurface(text);
+  SDL_UpdateWindowSurface(s->window);
+}
+
+bool ShowDropWindowOp(void* context, const char* message) {
+  SdlShellState* s = StateOf(context);
+  if (!s->window) return false;
+  if (!s->dropWindow) {
+    s->dropWindow = true;
+    s->chooser = FindFileChooser();
+    SDL_SetWindowSize(s->window, kDropWidth, kDropHeight);
+    SDL_Rect screen{0, 0, kDropWidth, kDropHeight};
+    SDL_GetDisplayBounds(0, &screen);
+    s->dropX = screen.x + (screen.w - kDropWidth) / 2;
+    s->dropY = screen.y + (screen.h - kDropHeight) / 2;
+    s->dropPlaced = false;
+    SDL_SetWindowPosition(s->window, s->dropX, s->dropY);
+    SDL_ShowWindow(s->window);
+    SDL_RaiseWindow(s->window);
+    s->hidden = false;
+  }
+  s->dropMessage = message ? message : "";
+  DrawDropWindow(s);
+  return true;
+}
+
+// Ctrl+O: the chosen files are played as if dropped.
+void ChooseFiles(SdlShellState* s, Player* player) {
+  if (!s->chooser) return;
+  std::vector<std::string> chosen;
+  {
+    ModalScope scope;
+    chosen = ChooseMovies(s->chooser, &chooserChild);
+  }
+  for (const std::string& file : chosen) PlayerOnDrop(player, file.c_str());
+}
+
 uint32_t KeyCharacter(SDL_Keycode key) {
   switch (key) {
     case SDLK_SPACE: return ' ';
@@ -219,6 +355,10 @@ int32_t PumpEventOp(void* context, Player* player) {
     PlayerOnPaint(player);
     return 1;
   }
+  if (signalReceived) {
+    PlayerOnTerminate(player);
+    return 0;
+  }
   if (!s->video) return 0;
   SDL_Event e;
   if (!SDL_PollEvent(&e)) return 0;
@@ -231,13 +371,31 @@ int32_t PumpEventOp(void* context, Player* player) {
         case SDL_WINDOWEVENT_CLOSE: PlayerOnQuit(player); break;
         case SDL_WINDOWEVENT_FOCUS_GAINED: PlayerOnFocus(player, true); break;
         case SDL_WINDOWEVENT_FOCUS_LOST: PlayerOnFocus(player, false); break;
-        case SDL_WINDOWEVENT_EXPOSED: PlayerOnPaint(player); break;
+        case SDL_WINDOWEVENT_EXPOSED:
+          if (s->dropWindow) {
+            // The display may map the window where it was first asked for:
+            // centred once more, the first time it is seen.
+            if (!s->dropPlaced) SDL_SetWindowPosition(s->window, s->dropX, s->dropY);
+            s->dropPlaced = true;
+            DrawDropWindow(s);
+          } else
+            PlayerOnPaint(player);
+          break;
         case SDL_WINDOWEVENT_MOVED: WindowMoved(s, player); break;
         case SDL_WINDOWEVENT_LEAVE: TrackBlitCursor(player->buffer); break;
         default: break;
       }
       break;
+    case SDL_DROPFILE:
+      PlayerOnDrop(player, e.drop.file);
+      SDL_free(e.drop.file);
+      break;
     case SDL_KEYDOWN: {
+      if (e.key.keysym.sym == SDLK_o && (e.key.keysym.mod & KMOD_CTRL)) {
+        if (!s->chooser) s->chooser = FindFileChooser();
+        ChooseFiles(s, player);
+        break;
+      }
       const uint32_t c = KeyCharacter(e.key.keysym.sym);
       if (c) PlayerOnCharacter(player, c);
       break;
@@ -258,10 +416,13 @@ void SleepOp(void*, uint32_t ms) { os::SleepMs(ms); }
 
 int32_t MessageBoxOp(void* context, const char* text, const char* caption, int32_t kind, int32_t owned) {
   SdlShellState* s = StateOf(context);
-  // Every box is also written out, so that a run without a display, or a
-  // script, sees what the user would have read.
-  fprintf(stderr, "%s:\n%s%s", caption, text, text[0] && text[strlen(text) - 1] == '\n' ? "" : "\n");
-  fflush(stderr);
+  // Every other box is also written out, so that a run without a display,
+  // or a script, sees what the user would have read; the player has
+  // reported each error on a line of its own.
+  if (kind != kBoxError) {
+    fprintf(stderr, "%s:\n%s%s", caption, text, text[0] && text[strlen(text) - 1] == '\n' ? "" : "\n");
+    fflush(stderr);
+  }
   if (!s->video) return 0;
   SDL_MessageBoxButtonData buttons[2];
   int count = 0;
@@ -277,6 +438,7 @@ int32_t MessageBoxOp(void* context, const char* text, const char* caption, int32
   const SDL_MessageBoxData data{flags, parent, caption, text, count, buttons, nullptr};
   int answer = 0;
   // A question no box could ask counts as No.
+  ModalScope scope;
   if (SDL_ShowMessageBox(&data, &answer) != 0) return 0;
   return answer;
 }
@@ -292,6 +454,16 @@ void ReportErrorOp(void* context, const char* text) {
 }
 
 }  // namespace
+
+void InstallSdlSignalHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnEndSignal;
+  sigemptyset(&action.sa_mask);
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaction(sig, &action, nullptr);
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+}
+
+int SdlSignalReceived() { return signalReceived; }
 
 bool StartSdlVideo(SdlShellState* state) {
   state->video = SDL_InitSubSystem(SDL_INIT_VIDEO) == 0;
@@ -334,6 +506,8 @@ PlayerShell MakeSdlShell(SdlShellState* state) {
       .openWebPage = OpenWebPageOp,
       .programPath = ProgramPathOp,
       .reportError = ReportErrorOp,
+      .setTitle = SetTitleOp,
+      .showDropWindow = ShowDropWindowOp,
   };
 }
 

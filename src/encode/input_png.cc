@@ -4,6 +4,7 @@
 #include "encode/input_png.h"
 
 #include "encode/encode_error.h"
+#include "encode/output_file.h"
 
 #include <cstdio>
 #include <cstring>
@@ -34,7 +35,7 @@ std::vector<std::string> ExpandPngPattern(const std::string& pattern, std::strin
   const size_t percent = pattern.find('%');
   if (percent == std::string::npos) {
     if (Exists(pattern)) files.push_back(pattern);
-    else Fail(error, pattern + ": cannot open the file");
+    else Fail(error, FileError(pattern));
     return files;
   }
   size_t at = percent + 1;

@@ -4,6 +4,7 @@
 #include "encode/input_wav.h"
 
 #include "encode/encode_error.h"
+#include "encode/output_file.h"
 
 #include <algorithm>
 #include <cstring>
@@ -34,7 +35,7 @@ bool OpenWav(WavInput& in, const std::string& path, std::string* error) {
   in = WavInput{};
   in.path = path;
   in.file = fopen(path.c_str(), "rb");
-  if (!in.file) return Fail(error, path + ": cannot open the file");
+  if (!in.file) return Fail(error, FileError(path));
   std::error_code ec;
   const uint64_t fileSize = std::filesystem::file_size(path, ec);
   auto fail = [&](const std::string& why) {

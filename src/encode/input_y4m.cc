@@ -4,6 +4,7 @@
 #include "encode/input_y4m.h"
 
 #include "encode/encode_error.h"
+#include "encode/output_file.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -55,7 +56,7 @@ bool OpenY4m(Y4mInput& in, const std::string& path, std::string* error) {
   in = Y4mInput{};
   in.path = path;
   in.file = fopen(path.c_str(), "rb");
-  if (!in.file) return Fail(error, path + ": cannot open the file");
+  if (!in.file) return Fail(error, FileError(path));
   std::error_code ec;
   in.fileSize = std::filesystem::file_size(path, ec);
   if (ec) in.fileSize = 0;

@@ -4,6 +4,7 @@
 #include "encode/movie_file_writer.h"
 
 #include "encode/encode_error.h"
+#include "encode/output_file.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -34,13 +35,12 @@ bool BeginMovieFile(MovieFileWriter& w, const std::string& outPath, const MovieL
   AbandonMovieFile(w);
   w = MovieFileWriter{};
   w.outPath = outPath;
-  w.spillPath = outPath + ".frames.tmp";
-  w.tempPath = outPath + ".tmp";
   w.layout = layout;
   w.maxBytes.assign(layout.tracks.size(), 0);
-  w.spill = fopen(w.spillPath.c_str(), "wb");
-  if (!w.spill) return Fail(error, "cannot write " + w.spillPath);
-  return true;
+  // The packets wait in a fresh file beside the output; the output itself
+  // is opened (and checked) only once they are all there.
+  w.spill = CreateTempBeside(outPath, &w.spillPath, error);
+  return w.spill != nullptr;
 }
 
 bool AddMovieFrame(MovieFileWriter& w, const FramePacket& frame, std::string* error) {
@@ -64,7 +64,7 @@ bool AddMovieFrame(MovieFileWriter& w, const FramePacket& frame, std::string* er
   }
   ok = ok && PutBytes(w.spill, frame.video);
   if (ok && written < size) ok = fputc(0, w.spill) != EOF;
-  if (!ok) return Fail(error, "cannot write " + w.spillPath + " (disc full?)");
+  if (!ok) return Fail(error, FileError(w.spillPath));
   w.sizes.push_back(static_cast<uint32_t>(size));
   w.keys.push_back(frame.key ? 1 : 0);
   w.largest = std::max(w.largest, static_cast<uint32_t>(size));
@@ -78,20 +78,25 @@ bool FinishMovieFile(MovieFileWriter& w, std::string* error) {
     AbandonMovieFile(w);
     return Fail(error, "no frames to write");
   }
-  if (fclose(w.spill) != 0) {
-    w.spill = nullptr;
+  if (fflush(w.spill) != 0 || fseek(w.spill, 0, SEEK_SET) != 0) {
+    const std::string text = FileError(w.spillPath);
     AbandonMovieFile(w);
-    return Fail(error, "cannot write " + w.spillPath + " (disc full?)");
+    return Fail(error, text);
   }
-  w.spill = nullptr;
   const uint32_t tracks = static_cast<uint32_t>(w.layout.tracks.size());
   const uint32_t frames = static_cast<uint32_t>(w.sizes.size());
   const uint32_t first = kHeaderSize + 12 * tracks + 4 * (frames + 1);
   const uint32_t total = first + static_cast<uint32_t>(w.total);
-  FILE* out = fopen(w.tempPath.c_str(), "wb");
-  FILE* in = fopen(w.spillPath.c_str(), "rb");
-  bool ok = out && in;
-  if (ok) {
+  OutputFile output;
+  if (!OpenOutput(output, w.outPath, error)) {
+    AbandonMovieFile(w);
+    return false;
+  }
+  w.tempPath = output.temp;
+  FILE* out = output.file;
+  FILE* in = w.spill;
+  bool ok = true;
+  {
     const uint8_t magic[4] = {'K', 'I', 'V', static_cast<uint8_t>(w.layout.revision)};
     ok = fwrite(magic, 1, 4, out) == 4;
     for (uint32_t v : {total - 8, frames, w.largest, frames, w.layout.width, w.layout.height, w.layout.rateNum,
@@ -112,24 +117,16 @@ bool FinishMovieFile(MovieFileWriter& w, std::string* error) {
     while (ok && (n = fread(chunk.data(), 1, chunk.size(), in)) > 0) ok = fwrite(chunk.data(), 1, n, out) == n;
     ok = ok && !ferror(in);
   }
-  if (in) fclose(in);
-  if (out && fclose(out) != 0) ok = false;
   if (!ok) {
+    const std::string text = FileError(ferror(in) ? w.spillPath : w.outPath);
+    AbandonOutput(output);
     AbandonMovieFile(w);
-    return Fail(error, "cannot write " + w.tempPath + " (disc full?)");
+    return Fail(error, text);
   }
-  std::error_code ec;
-  std::filesystem::rename(w.tempPath, w.outPath, ec);
-  if (ec) {
-    // Some systems refuse to rename over an existing file.
-    std::filesystem::remove(w.outPath, ec);
-    std::filesystem::rename(w.tempPath, w.outPath, ec);
-  }
-  if (ec) {
-    AbandonMovieFile(w);
-    return Fail(error, "cannot rename " + w.tempPath + " to " + w.outPath);
-  }
-  std::filesystem::remove(w.spillPath, ec);
+  const bool committed = CommitOutput(output, error);
+  w.tempPath.clear();
+  AbandonMovieFile(w);  // the spill file goes either way
+  if (!committed) return false;
   w.sizes.clear();
   return true;
 }
@@ -140,6 +137,8 @@ void AbandonMovieFile(MovieFileWriter& w) {
   std::error_code ec;
   if (!w.spillPath.empty()) std::filesystem::remove(w.spillPath, ec);
   if (!w.tempPath.empty()) std::filesystem::remove(w.tempPath, ec);
+  w.spillPath.clear();
+  w.tempPath.clear();
 }
 
 }  // namespace kivo::encode

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // Writes a movie file frame by frame without holding it in memory: packets
 // go to a spill file beside the output, and at the end the header, track
-// table and index are written in front of them into a temporary file that
-// is renamed over the output. A failed or abandoned movie leaves nothing.
+// table and index are written in front of them into the output, which is
+// never clobbered (encode/output_file.h). A failed or abandoned movie
+// leaves nothing.
 #pragma once
 
 #include <cstdint>

@@ -225,10 +225,12 @@ TEST(CommandLine, OverLongLinesAreCutAtAWholeEntry) {
   // The last entry kept is a whole one of the real line, and the profile
   // value, too long for what room is left, was left out.
   std::string lastEntry = list.substr(list.find_last_of(' '));
-  EXPECT_NE(real.find(lastEntry + " "), std::string::npos);
+  ASSERT_NE(real.find(lastEntry + " "), std::string::npos);
   EXPECT_EQ(p.profileReads, 1);
   EXPECT_EQ(list.find('x'), std::string::npos);
   EXPECT_EQ(p.settings.loopCount, 1);
+  // Nothing goes silently: what was left out is said, whole names only.
+  EXPECT_EQ(std::string(p.leftOut), real.substr(real.find(lastEntry + " ") + lastEntry.size() + 1) + " " + profile);
   // A single word longer than the room is left out: nothing to play.
   EXPECT_EQ(Parse("", std::string(1100, 'a').c_str()).showHelp, 1);
 }
@@ -242,77 +244,68 @@ struct FakeFiles {
   }
 };
 
-TEST(CommandLine, ProgramArgumentsBecomeTheRealLine) {
+TEST(CommandLine, ProgramArgumentsSplitIntoSwitchesAndMovies) {
   FakeFiles fs;
-  fs.files = {"/home/me/my movie", "dir/a.kiv", "movie.kiv", "/movie.kiv", "/films/intro.kiv", "-odd.kiv", ":12",
-              "clip", "a|12", "/films/intro"};
-  fs.folders = {"/home/me", "/films", "dir"};
+  fs.files = {"/home/me/my movie", "/movie.kiv", "-odd.kiv"};
+  fs.folders = {"/home/me", "/home", "/films", "/tmp"};
   struct Case {
     std::vector<const char*> args;
     int32_t action;
-    const char* line;  // the real line, or the bad option
+    const char* line;  // the switches, or the bad option
+    std::vector<std::string> movies;
   } cases[] = {
-      // Movies with any slashes; switches kept as they are, glued ones too.
-      {{"/L2", "/home/me/my movie", "dir/a.kiv", "/-d", "", "/F30000;1001"},
+      // Movies byte for byte, whatever they hold; switches as they are.
+      {{"/L2", "/home/me/my movie", "dir/a\\b \"c\".kiv", "/-d", "", "/F30000;1001", "/S/J"},
        kActionPlay,
-       "/L2 \"\\home\\me\\my movie|0\" dir\\a.kiv /-d /F30000;1001"},
-      {{"movie.kiv", "/S/J/F"}, kActionPlay, "movie.kiv /S/J/F"},
-      {{"/movie.kiv", "/S"}, kActionPlay, "\\movie.kiv /S"},
-      // A name the movie list adds ".kiv" to, and a missing movie in a
-      // folder that exists: movies (the second one is reported by name).
-      {{"dir/a"}, kActionPlay, "dir\\a"},
-      {{"/home/me/gone.kiv"}, kActionPlay, "\\home\\me\\gone.kiv"},
-      // Nothing there: a switch, which the parser then refuses.
-      {{"/gone.kiv", "/nowhere/x.kiv"}, kActionPlay, "/gone.kiv /nowhere/x.kiv"},
+       "/L2 /-d /F30000;1001 /S/J",
+       {"/home/me/my movie", "dir/a\\b \"c\".kiv"}},
+      // Missing movies are movies (and reported by name): in a top folder
+      // that exists, or ending in ".kiv"; other top-level names are switches.
+      {{"/tmp/missing/movie.kiv", "/home/gone", "/gone.kiv", "/nowhere/x", "/V"}, kActionPlay, "/nowhere/x /V",
+       {"/tmp/missing/movie.kiv", "/home/gone", "/gone.kiv"}},
       // "--" ends the options; a file named like an option is a movie.
-      {{"--", "/S", "-h", "--"}, kActionPlay, "\\S -h --"},
-      {{"-odd.kiv"}, kActionPlay, "-odd.kiv"},
-      // Files the movie list would misread are written to name them: no
-      // extension (the file named wins over one with ".kiv"), a bar, a colon.
-      {{":12", ":34"}, kActionPlay, ".\\:12|0 :34"},
-      {{"clip", "a|12", "/films/intro"}, kActionPlay, "clip|0 a|12|0 \\films\\intro|0"},
+      {{"--", "/S", "-h", "--"}, kActionPlay, "", {"/S", "-h", "--"}},
+      {{"-odd.kiv"}, kActionPlay, "", {"-odd.kiv"}},
       // GNU options answer at once, wherever they stand.
-      {{"movie.kiv", "-h"}, kActionHelp, ""},
-      {{"--help", "-x"}, kActionHelp, ""},
-      {{"/S", "--version"}, kActionVersion, ""},
-      {{"movie.kiv", "-x", "--help"}, kActionBadOption, "-x"},
-      {{"--verbose"}, kActionBadOption, "--verbose"},
+      {{"movie.kiv", "-h"}, kActionHelp, "", {}},
+      {{"/S", "--version"}, kActionVersion, "", {}},
+      {{"movie.kiv", "-x", "--help"}, kActionBadOption, "-x", {}},
   };
   for (const Case& c : cases) {
     std::vector<const char*> argv{"kivoplay"};
     argv.insert(argv.end(), c.args.begin(), c.args.end());
     char out[128];
-    const ProgramArguments r = JoinProgramArguments(int(argv.size()), argv.data(), fs.Facts(), out, sizeof out);
+    std::vector<std::string> movies;
+    const ProgramArguments r =
+        JoinProgramArguments(int(argv.size()), argv.data(), fs.Facts(), out, sizeof out, &movies);
     EXPECT_EQ(r.action, c.action) << c.args[0];
     if (r.action == kActionBadOption) {
       EXPECT_STREQ(r.badOption, c.line);
-    } else if (r.action == kActionPlay) {
-      EXPECT_STREQ(out, c.line) << c.args[0];
-      EXPECT_EQ(r.length, strlen(out));
     }
+    if (r.action != kActionPlay) continue;
+    EXPECT_STREQ(out, c.line) << c.args[0];
+    EXPECT_EQ(r.length, strlen(out));
+    EXPECT_EQ(movies, c.movies) << c.args[0];
   }
-  // An argument that does not fit is left out whole.
-  const char* argv[] = {"kivoplay", "/L2", "/home/me/my movie"};
-  char out[20];
-  EXPECT_EQ(JoinProgramArguments(3, argv, fs.Facts(), out, sizeof out).length, 3u);
-  EXPECT_STREQ(out, "/L2");
+  // Forty long names, far beyond the working line, all reach the list.
+  std::vector<std::string> names;
+  std::vector<const char*> argv{"kivoplay", "/S"};
+  for (int i = 0; i < 40; ++i) names.push_back("films/" + std::string(200, 'a' + i % 26) + std::to_string(i) + ".kiv");
+  for (const std::string& n : names) argv.push_back(n.c_str());
+  char out[kCommandLineSize];
+  std::vector<std::string> movies;
+  JoinProgramArguments(int(argv.size()), argv.data(), fs.Facts(), out, sizeof out, &movies);
+  EXPECT_EQ(movies, names);
 
-  // Through the parser: glued switches all count, a top-level movie plays,
-  // a missing top-level name is a switch left over.
-  const auto parse = [&](std::vector<const char*> args, ParsedCommandLine* parsed) {
-    args.insert(args.begin(), "kivoplay");
-    char real[kCommandLineSize];
-    JoinProgramArguments(int(args.size()), args.data(), fs.Facts(), real, sizeof real);
-    return ParseCommandLine(CommandLineSources{"", real, nullptr, nullptr, 800, 600}, parsed);
+  // Through the parser: the switch no rule took is named.
+  const auto leftover = [](const char* line) {
+    static ParsedCommandLine parsed;
+    ParseCommandLine(CommandLineSources{"", line, nullptr, nullptr, 800, 600}, &parsed);
+    return std::string(parsed.leftover);
   };
-  static ParsedCommandLine parsed;
-  ASSERT_EQ(parse({"movie.kiv", "/S/J/F"}, &parsed), 1);
-  EXPECT_EQ(parsed.settings.showSummary, 1);
-  EXPECT_EQ(parsed.settings.ignoreFocus, 1);
-  EXPECT_EQ(parsed.settings.rateNum, 0);
-  EXPECT_EQ(std::string(parsed.movieList), "movie.kiv ");
-  EXPECT_EQ(parse({"/movie.kiv"}, &parsed), 1);
-  EXPECT_EQ(parse({"/gone.kiv"}, &parsed), 0);
+  EXPECT_EQ(leftover("/S /V /Px"), "/V");
+  EXPECT_EQ(leftover("/D99 /S"), "/D99");
+  EXPECT_EQ(leftover("/S m"), "");
 }
 
 TEST(CommandLine, HelpTextLines) {

@@ -173,6 +173,13 @@ uint32_t NoStoredDate(void*, const char* fallback, char* out, uint32_t size) {
 }
 void ForgetDate(void*, const char*) {}
 
+void SetTitleOp(void* c, const char* title) { Of(c)->titles.push_back(title); }
+void ReportOp(void* c, const char* text) { Of(c)->reports.push_back(text); }
+bool ShowDropWindowOp(void* c, const char* message) {
+  Of(c)->dropWindows.push_back(message);
+  return true;
+}
+
 }  // namespace
 
 PlayerShell FakeShell::Table() {
@@ -193,6 +200,11 @@ PlayerShell FakeShell::Table() {
   t.messageBox = MessageBoxOp;
   t.openWebPage = OpenWebPageOp;
   t.programPath = ProgramPathOp;
+  if (desktop) {
+    t.reportError = ReportOp;
+    t.setTitle = SetTitleOp;
+    t.showDropWindow = ShowDropWindowOp;
+  }
   return t;
 }
 
@@ -216,11 +228,13 @@ int32_t RunWithArguments(FakeShell& shell, const std::vector<std::string>& argum
   std::vector<const char*> argv{"kivoplay"};
   for (const std::string& a : arguments) argv.push_back(a.c_str());
   char line[kCommandLineSize];
-  JoinProgramArguments(int(argv.size()), argv.data(), SystemFileFacts(), line, sizeof line);
+  std::vector<std::string> movies;
+  JoinProgramArguments(int(argv.size()), argv.data(), SystemFileFacts(), line, sizeof line, &movies);
   CommandLineSources sources{"", line, nullptr, nullptr, int32_t(display.screenWidth),
                              int32_t(display.screenHeight)};
-  if (!ParseCommandLine(sources, &parsed)) return -1;
+  if (!ParseCommandLine(sources, &parsed) && (parsed.leftover[0] || (movies.empty() && !shell.desktop))) return -1;
   PlayerOptions options{};
+  options.movies = movies;
   if (versionCheck) {
     options.versionCheck = *versionCheck;
   } else {

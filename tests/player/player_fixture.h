@@ -48,6 +48,10 @@ struct FakeShell {
   int32_t cornerX = 40, cornerY = 30;  // where windowCorner says the window is
   std::vector<ScriptedEvent> events;
   std::function<void(const Player&)> onPoll;  // every poll, for observations
+  // The shell of a desktop: titles, error lines and a window that waits
+  // for dropped movies (each time it is shown, its message).
+  bool desktop = false;
+  std::vector<std::string> titles, reports, dropWindows;
 
   PlayerShell Table();
 };

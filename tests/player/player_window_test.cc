@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // The player's window and display buffer: every failure with its box and
-// exit code, the old-buffer retry, the decoder's doubling in place of a
+// exit code, what does not fit in the working line, the old-buffer retry, the decoder's doubling in place of a
 // stretch, centring and placement, the statistics band, the logo's buffer,
 // and no allocation while frames play.
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 #include "base/error_text.h"
 #include "base/memory.h"
@@ -183,6 +185,23 @@ TEST_F(PlayerWindow, InterlacedModesPaintBlackUnderThePicture) {
   EXPECT_EQ(RunWithArguments(interlaced, {small, "/A2"}), 0);
   EXPECT_EQ(plain.invalidations, 0);
   EXPECT_EQ(interlaced.invalidations, 1);
+}
+
+// The Windows program's working line holds 1024 characters: what does not
+// fit is said before playing, not dropped silently.
+TEST_F(PlayerWindow, WhatDoesNotFitInTheWorkingLineIsSaid) {
+  std::string line;
+  for (int i = 0; line.size() < 1500; ++i) line += ":" + std::to_string(1000000 + i) + " ";
+  static Player program;
+  const PlayerShell table = shell.Table();
+  EXPECT_EQ(RunPlayerProgram(&program, table, line.c_str(), 1024, 768), 1);
+  ASSERT_EQ(shell.boxes.size(), 2u);
+  EXPECT_EQ(shell.boxes[0].text.rfind(std::string(kLeftOutText) + "\n:", 0), 0u) << shell.boxes[0].text;
+  // Every entry is either in the line (the first fails to open) or said.
+  const std::string said = shell.boxes[0].text.substr(strlen(kLeftOutText) + 1);
+  EXPECT_EQ(line.substr(line.size() - said.size() - 1), said + " ");
+  EXPECT_LE(line.size() - said.size(), size_t(kCommandLineSize));
+  EXPECT_EQ(shell.boxes[1].caption, kErrorCaption);
 }
 
 TEST(PlayerPlacement, CentringRoundsAcrossToFourAndKeepsWideWindowsAtTheLeftEdge) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "default_line.h"
+#include "encode/output_file.h"
 #include "kivo/version.h"
 
 namespace kivo::tools {
@@ -22,7 +23,12 @@ namespace {
 const char* const kUsage =
     "usage: kivbundle PLAYER MOVIE... [--switches \"...\"] -o OUT\n"
     "Makes a self-playing copy of PLAYER (the Windows .exe or the Linux program)\n"
-    "that plays the movies stored inside it, with the given player switches.\n";
+    "that plays the movies stored inside it, with the given player switches.\n"
+    "  --switches TEXT  player switches stored in the copy\n"
+    "  -o OUT           the copy to write\n"
+    "  --               every later argument is a file\n"
+    "  -h, --help       this text\n"
+    "  --version        the version\n";
 
 struct Failure {
   std::string text;
@@ -30,20 +36,20 @@ struct Failure {
 
 std::vector<uint8_t> ReadAll(const std::string& path) {
   FILE* f = fopen(path.c_str(), "rb");
-  if (!f) throw Failure{path + ": cannot open the file"};
+  if (!f) throw Failure{encode::FileError(path)};
   std::vector<uint8_t> bytes;
   uint8_t chunk[1 << 16];
   size_t n;
   while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
   const bool bad = ferror(f) != 0;
   fclose(f);
-  if (bad) throw Failure{path + ": cannot read the file"};
+  if (bad) throw Failure{encode::FileError(path)};
   return bytes;
 }
 
 uint64_t CheckMovie(const std::string& path) {
   FILE* f = fopen(path.c_str(), "rb");
-  if (!f) throw Failure{path + ": cannot open the file"};
+  if (!f) throw Failure{encode::FileError(path)};
   uint8_t head[4] = {};
   const size_t n = fread(head, 1, 4, f);
   fclose(f);
@@ -51,7 +57,7 @@ uint64_t CheckMovie(const std::string& path) {
     throw Failure{path + ": not a Kivo movie"};
   std::error_code ec;
   const uint64_t size = std::filesystem::file_size(path, ec);
-  if (ec) throw Failure{path + ": cannot read the file"};
+  if (ec) throw Failure{path + ": " + ec.message()};
   return size;
 }
 
@@ -89,31 +95,27 @@ void Run(const std::string& playerPath, const std::vector<std::string>& movies, 
   if (!WriteDefaultLine(program, area, line))
     throw Failure{"the switches may hold only printable ASCII characters other than '~'"};
 
-  const std::string temp = outPath + ".tmp";
-  FILE* out = fopen(temp.c_str(), "wb");
-  if (!out) throw Failure{"cannot write " + temp};
-  bool ok = fwrite(program.data(), 1, program.size(), out) == program.size();
-  for (const std::string& movie : movies) ok = ok && CopyInto(out, movie);
-  if (fclose(out) != 0) ok = false;
-  std::error_code ec;
-  if (!ok) {
-    std::filesystem::remove(temp, ec);
-    throw Failure{"cannot write " + temp + " (disc full?)"};
-  }
+  encode::OutputFile out;
+  std::string error;
+  if (!encode::OpenOutput(out, outPath, &error)) throw Failure{error};
 #if !defined(_WIN32)
   // The copy runs like the player it came from.
   struct stat st;
-  if (stat(playerPath.c_str(), &st) == 0) chmod(temp.c_str(), st.st_mode & 07777);
+  if (!out.temp.empty() && stat(playerPath.c_str(), &st) == 0) fchmod(fileno(out.file), st.st_mode & 07777);
 #endif
-  std::filesystem::rename(temp, outPath, ec);
-  if (ec) {
-    std::filesystem::remove(outPath, ec);
-    std::filesystem::rename(temp, outPath, ec);
+  bool ok = fwrite(program.data(), 1, program.size(), out.file) == program.size();
+  std::string failure = ok ? "" : encode::FileError(outPath);
+  for (const std::string& movie : movies) {
+    if (ok && !CopyInto(out.file, movie)) {
+      ok = false;
+      failure = encode::FileError(movie);
+    }
   }
-  if (ec) {
-    std::filesystem::remove(temp, ec);
-    throw Failure{"cannot rename " + temp + " to " + outPath};
+  if (!ok) {
+    encode::AbandonOutput(out);
+    throw Failure{failure};
   }
+  if (!encode::CommitOutput(out, &error)) throw Failure{error};
 }
 
 }  // namespace
@@ -123,34 +125,34 @@ int main(int argc, char** argv) {
   using namespace kivo::tools;
   std::vector<std::string> files;
   std::string switches, out;
+  bool optionsEnded = false;
+  const auto usage = [](const std::string& text) {
+    fprintf(stderr, "kivbundle: %s\nTry 'kivbundle --help' for more information.\n", text.c_str());
+    return 2;
+  };
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "-h" || arg == "--help") {
-      fputs(kUsage, stdout);
-      return 0;
-    }
-    if (arg == "--version") {
-      printf("kivbundle %s (Kivo library %s, ABI %u)\n", KIVO_VERSION_TEXT, kivo::GetLibraryVersionText(),
-           unsigned(KIVO_ABI_VERSION));
-      return 0;
-    }
-    if ((arg == "--switches" || arg == "-o") && i + 1 >= argc) {
-      fprintf(stderr, "kivbundle: %s needs a value\n%s", arg.c_str(), kUsage);
-      return 1;
-    }
-    if (arg == "--switches") switches = argv[++i];
-    else if (arg == "-o") out = argv[++i];
-    else if (arg.size() > 1 && arg[0] == '-') {
-      fprintf(stderr, "kivbundle: unknown option '%s'\n%s", arg.c_str(), kUsage);
-      return 1;
-    } else {
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
       files.push_back(arg);
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "-h" || arg == "--help") {
+      fputs(kUsage, stdout);
+      return StandardOutputWritten("kivbundle") ? 0 : 1;
+    } else if (arg == "--version") {
+      printf("kivbundle %s (Kivo library %s, ABI %u)\n", KIVO_VERSION_TEXT, kivo::GetLibraryVersionText(),
+             unsigned(KIVO_ABI_VERSION));
+      return StandardOutputWritten("kivbundle") ? 0 : 1;
+    } else if (arg == "--switches" || arg == "-o") {
+      if (i + 1 >= argc) return usage(arg + " needs a value");
+      (arg == "-o" ? out : switches) = argv[++i];
+    } else {
+      return usage("unknown option '" + arg + "'");
     }
   }
-  if (files.size() < 2 || out.empty()) {
-    fprintf(stderr, "kivbundle: give the player, at least one movie and -o OUT\n%s", kUsage);
-    return 1;
-  }
+  if (files.empty()) return usage("no player given");
+  if (files.size() < 2) return usage("no movie given");
+  if (out.empty()) return usage("no output given (-o OUT)");
   try {
     Run(files[0], std::vector<std::string>(files.begin() + 1, files.end()), switches, out);
   } catch (const Failure& f) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "compare.h"
+#include "encode/output_file.h"
 #include "kivo/kivo.h"
 #include "movie_source.h"
 #include "png_file.h"
@@ -17,23 +18,25 @@
 namespace kivo::tools {
 namespace {
 
+// An output named by the user, never clobbering (encode/output_file.h).
 struct Output {
+  encode::OutputFile out;
   FILE* file = nullptr;
-  std::string path;
-  ~Output() {
-    if (file) fclose(file);
-  }
+  std::string error;
+  ~Output() { encode::AbandonOutput(out); }
   bool Open(const std::string& p) {
-    path = p;
-    file = p == "-" ? stdout : fopen(p.c_str(), "wb");
-    return file != nullptr;
+    if (!encode::OpenOutput(out, p, &error)) return false;
+    file = out.file;
+    return true;
   }
-  bool Write(const void* data, size_t size) { return fwrite(data, 1, size, file) == size; }
+  bool Write(const void* data, size_t size) {
+    if (fwrite(data, 1, size, file) == size) return true;
+    error = encode::FileError(out.path);
+    return false;
+  }
   bool Close() {
-    bool ok = fflush(file) == 0;
-    if (file != stdout) ok = fclose(file) == 0 && ok;
     file = nullptr;
-    return ok;
+    return encode::CommitOutput(out, &error);
   }
 };
 
@@ -102,15 +105,15 @@ std::string DumpMovie(const DumpRequest& r) {
   const uint32_t cw = (w + 1) / 2, ch = (h + 1) / 2;
   Output y4m, alpha;
   if (!r.y4m.empty()) {
-    if (!y4m.Open(r.y4m)) return "cannot write " + r.y4m;
+    if (!y4m.Open(r.y4m)) return y4m.error;
     char header[128];
     int n = snprintf(header, sizeof header, "YUV4MPEG2 W%u H%u F%u:%u Ip A1:1 C420jpeg\n", w, h, info.fileRateNum,
                      info.fileRateDen ? info.fileRateDen : 1);
-    if (!y4m.Write(header, size_t(n))) return "cannot write " + r.y4m;
+    if (!y4m.Write(header, size_t(n))) return y4m.error;
   }
   if (!r.alpha.empty()) {
     if (!(info.openFlags & kOpenAlpha)) return "this movie has no alpha plane";
-    if (!alpha.Open(r.alpha)) return "cannot write " + r.alpha;
+    if (!alpha.Open(r.alpha)) return alpha.error;
   }
 
   std::vector<std::unique_ptr<TrackDump>> tracks;
@@ -126,11 +129,11 @@ std::string DumpMovie(const DumpRequest& r) {
     t->decoder = OpenTrackDecoder(movie, want.id);
     if (!t->decoder) return "cannot make a decoder for track " + std::to_string(want.id);
     t->wav = want.wav;
-    if (!t->out.Open(want.path)) return "cannot write " + want.path;
+    if (!t->out.Open(want.path)) return t->out.error;
     if (t->wav) {
       uint8_t wavHeader[44];
       WavHeader(wavHeader, t->rate, t->channels, 0);
-      if (!t->out.Write(wavHeader, 44)) return "cannot write " + want.path;
+      if (!t->out.Write(wavHeader, 44)) return t->out.error;
     }
     tracks.push_back(std::move(t));
   }
@@ -148,7 +151,7 @@ std::string DumpMovie(const DumpRequest& r) {
     // output so that every byte of the track is kept.
     for (auto& t : tracks) {
       DecodeTrackAudio(t->decoder, movie, AppendTrackPcm, t.get());
-      if (t->failed) return "cannot write " + t->out.path;
+      if (t->failed) return t->out.error;
     }
     if (DoFrame(movie)) {
       char text[96];
@@ -161,19 +164,19 @@ std::string DumpMovie(const DumpRequest& r) {
       static const char kFrame[] = "FRAME\n";
       if (!y4m.Write(kFrame, 6) || !WriteRows(y4m, p.luma, p.pitch, w, h) ||
           !WriteRows(y4m, p.u, p.chromaPitch, cw, ch) || !WriteRows(y4m, p.v, p.chromaPitch, cw, ch))
-        return "cannot write " + r.y4m;
+        return y4m.error;
     }
     if (comparing) {
       error = CompareFrame(comparison, p, !(info.openFlags & kOpenGrey));
       if (!error.empty()) return error;
     }
-    if (alpha.file && !WriteRows(alpha, p.alpha, p.pitch, w, h)) return "cannot write " + r.alpha;
+    if (alpha.file && !WriteRows(alpha, p.alpha, p.pitch, w, h)) return alpha.error;
     if (!rgba.empty()) {
       CopyToRgbaRows(movie, rgba.data(), static_cast<int32_t>(info.width * 4), 0);
       char name[32];
       snprintf(name, sizeof name, "/frame%05u.png", n);
-      if (!WritePng(r.pngFolder + name, rgba.data(), info.width, info.height, info.openFlags & kOpenAlpha))
-        return "cannot write " + r.pngFolder + name;
+      error = WritePng(r.pngFolder + name, rgba.data(), info.width, info.height, info.openFlags & kOpenAlpha);
+      if (!error.empty()) return error;
     }
     if (r.progress && (n % 25 == 0 || n == info.frameCount))
       fprintf(stderr, "\rkivdump: frame %u of %u", n, info.frameCount);
@@ -181,15 +184,16 @@ std::string DumpMovie(const DumpRequest& r) {
   }
   if (r.progress) fprintf(stderr, "\n");
   if (comparing) WriteQuality(comparison.meter, r.y4m == "-" ? stderr : stdout);
-  if (y4m.file && !y4m.Close()) return "cannot write " + r.y4m;
-  if (alpha.file && !alpha.Close()) return "cannot write " + r.alpha;
+  if (y4m.file && !y4m.Close()) return y4m.error;
+  if (alpha.file && !alpha.Close()) return alpha.error;
   for (auto& t : tracks) {
-    if (t->wav && t->out.file != stdout) {
+    // The sizes go into the header where the output can go back to it.
+    if (t->wav && t->out.out.seekable) {
       uint8_t wavHeader[44];
       WavHeader(wavHeader, t->rate, t->channels, t->bytes);
-      if (fseek(t->out.file, 0, SEEK_SET) != 0 || !t->out.Write(wavHeader, 44)) return "cannot write " + t->out.path;
+      if (fseek(t->out.file, 0, SEEK_SET) != 0 || !t->out.Write(wavHeader, 44)) return t->out.error;
     }
-    if (!t->out.Close()) return "cannot write " + t->out.path;
+    if (!t->out.Close()) return t->out.error;
   }
   return "";
 }

@@ -7,7 +7,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #ifdef _WIN32
 #include <io.h>
@@ -44,15 +46,18 @@ MovieSource::~MovieSource() {
 
 std::string OpenMovieSource(const std::string& path, uint64_t offset, uint32_t openFlags, bool ownFile,
                             MovieSource* source) {
+  // The system's reason when the file cannot be read at all.
+  source->descriptor = OpenForReading(path.c_str());
+  if (source->descriptor < 0) return strerror(errno);
   if (!offset && !ownFile) {
+    CloseDescriptor(source->descriptor);
+    source->descriptor = -1;
     source->movie = OpenMovie(path.c_str(), openFlags);
     return source->movie ? "" : GetErrorText();
   }
-  source->descriptor = OpenForReading(path.c_str());
-  if (source->descriptor < 0) return "cannot open " + path;
   if (ownFile) {
     const int64_t size = SizeOf(source->descriptor);
-    if (size < 0 || static_cast<uint64_t>(size) < offset) return "cannot read " + path;
+    if (size < 0 || static_cast<uint64_t>(size) < offset) return "the movie's offset lies beyond the end";
   }
   if (!SeekTo(source->descriptor, offset)) return "cannot seek to the movie's offset";
   source->movie = OpenMovie(HandleOf(source->descriptor), openFlags | kOpenHandle);

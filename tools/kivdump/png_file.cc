@@ -10,16 +10,20 @@
 #include <cstdio>
 #include <vector>
 
+#include "encode/output_file.h"
+
 namespace kivo::tools {
 
 #ifdef KIVO_HAVE_PNG
-bool WritePng(const std::string& path, const uint8_t* rgba, uint32_t width, uint32_t height, bool alpha) {
-  FILE* f = fopen(path.c_str(), "wb");
-  if (!f) return false;
+std::string WritePng(const std::string& path, const uint8_t* rgba, uint32_t width, uint32_t height, bool alpha) {
+  encode::OutputFile out;
+  std::string error;
+  if (!encode::OpenOutput(out, path, &error)) return error;
+  FILE* f = out.file;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   std::vector<uint8_t> rgb;
-  bool ok = false;
+  volatile bool ok = false;
   if (info && !setjmp(png_jmpbuf(png))) {
     png_init_io(png, f);
     png_set_IHDR(png, info, width, height, 8, alpha ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
@@ -39,10 +43,16 @@ bool WritePng(const std::string& path, const uint8_t* rgba, uint32_t width, uint
     ok = true;
   }
   png_destroy_write_struct(&png, info ? &info : nullptr);
-  return fclose(f) == 0 && ok;
+  if (!ok) {
+    encode::AbandonOutput(out);
+    return path + ": cannot write the picture";
+  }
+  return encode::CommitOutput(out, &error) ? "" : error;
 }
 #else
-bool WritePng(const std::string&, const uint8_t*, uint32_t, uint32_t, bool) { return false; }
+std::string WritePng(const std::string& path, const uint8_t*, uint32_t, uint32_t, bool) {
+  return path + ": this build cannot write PNG files";
+}
 #endif
 
 }  // namespace kivo::tools

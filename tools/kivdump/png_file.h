@@ -9,9 +9,9 @@
 namespace kivo::tools {
 
 // Writes `width` x `height` pixels of R, G, B, A bytes (rows packed) to
-// `path`, keeping the alpha channel when `alpha`, else dropping it. False
-// when the file cannot be written or this build has no PNG support; a file
-// left half written is the caller's to remove.
-bool WritePng(const std::string& path, const uint8_t* rgba, uint32_t width, uint32_t height, bool alpha);
+// `path` without clobbering (encode/output_file.h), keeping the alpha
+// channel when `alpha`, else dropping it. Returns the error text ("PATH:
+// reason"), empty on success.
+std::string WritePng(const std::string& path, const uint8_t* rgba, uint32_t width, uint32_t height, bool alpha);
 
 }  // namespace kivo::tools

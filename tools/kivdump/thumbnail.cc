@@ -153,17 +153,6 @@ std::vector<uint8_t> Resample(const std::vector<uint8_t>& picture, uint32_t widt
   return out;
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
-  if (rename(from.c_str(), to.c_str()) == 0) return true;
-#ifdef _WIN32
-  // Windows renames only onto a name that is free.
-  remove(to.c_str());
-  return rename(from.c_str(), to.c_str()) == 0;
-#else
-  return false;
-#endif
-}
-
 }  // namespace
 
 std::string WriteThumbnail(const ThumbnailRequest& r, Thumbnail* result) {
@@ -215,15 +204,9 @@ std::string WriteThumbnail(const ThumbnailRequest& r, Thumbnail* result) {
   result->width = side(shownW);
   result->height = side(shownH);
   const std::vector<uint8_t> small = Resample(picture, w, h, result->width, result->height);
-  // Written beside the target and renamed over it: a reader never finds a
-  // part of a picture, and a failure leaves what was there.
-  const std::string part = r.out + ".part";
-  if (!WritePng(part, small.data(), result->width, result->height, info.openFlags & kOpenAlpha) ||
-      !ReplaceFile(part, r.out)) {
-    remove(part.c_str());
-    return "cannot write " + r.out;
-  }
-  return "";
+  // A regular file is replaced whole: a reader never finds a part of a
+  // picture, and a failure leaves what was there.
+  return WritePng(r.out, small.data(), result->width, result->height, info.openFlags & kOpenAlpha);
 }
 
 }  // namespace kivo::tools

@@ -16,6 +16,7 @@
 #include "encode/input_wav.h"
 #include "encode/input_y4m.h"
 #include "encode/movie_file_writer.h"
+#include "encode/output_file.h"
 #include "encode/video_encoder.h"
 #include "kivo/version.h"
 #include "movie/container.h"
@@ -27,6 +28,7 @@
 #define KIVENC_WRITE _write
 #define KIVENC_EXIT _exit
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #define KIVENC_UNLINK unlink
 #define KIVENC_WRITE write
@@ -211,7 +213,28 @@ struct Progress {
   }
 };
 
+// The same file by device and inode, whatever names lead to it.
+bool SameFile(const std::string& a, const std::string& b) {
+#if defined(_WIN32)
+  return a == b;
+#else
+  struct stat sa, sb;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+#endif
+}
+
+// The output must not be one of the inputs: writing it would destroy the
+// source while it is read.
+void RefuseInputAsOutput(const EncodeOptions& o) {
+  std::vector<std::string> inputs = o.inputs;
+  for (const AudioInput& a : o.audio) inputs.push_back(a.path);
+  for (const std::string& input : inputs)
+    if (SameFile(input, o.output))
+      throw Failure{o.output + ": is also an input (" + input + "); choose another output"};
+}
+
 void Run(const EncodeOptions& o) {
+  RefuseInputAsOutput(o);
   PictureSource source;
   source.pngOptions.alpha = o.alpha;
   source.pngOptions.grey = o.grey;
@@ -322,17 +345,17 @@ int main(int argc, char** argv) {
   EncodeOptions options;
   std::string error;
   if (!ParseEncodeOptions(argc, argv, &options, &error)) {
-    fprintf(stderr, "kivenc: %s\n(kivenc --help lists the options)\n", error.c_str());
-    return 1;
+    fprintf(stderr, "kivenc: %s\nTry 'kivenc --help' for more information.\n", error.c_str());
+    return 2;
   }
   if (options.help) {
     fputs(kEncodeUsage, stdout);
-    return 0;
+    return StandardOutputWritten("kivenc") ? 0 : 1;
   }
   if (options.version) {
     printf("kivenc %s (Kivo library %s, ABI %u)\n", KIVO_VERSION_TEXT, kivo::GetLibraryVersionText(),
            unsigned(KIVO_ABI_VERSION));
-    return 0;
+    return StandardOutputWritten("kivenc") ? 0 : 1;
   }
   signal(SIGINT, OnInterrupt);
   signal(SIGTERM, OnInterrupt);

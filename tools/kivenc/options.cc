@@ -63,12 +63,18 @@ const char* const kEncodeUsage =
     "                        per processor core); the movie is the same for any N\n"
     "  --lossless            exact pictures (unchanged, flat and raw blocks only)\n"
     "  --quiet               no progress line\n"
+    "  --                    every later argument is an input\n"
     "  -h, --help            this text\n"
     "  --version             the version\n";
 
 bool ParseEncodeOptions(int argc, char** argv, EncodeOptions* o, std::string* error) {
+  bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      o->inputs.push_back(arg);
+      continue;
+    }
     auto value = [&](std::string* out) {
       if (i + 1 >= argc) return Fail(error, arg + " needs a value");
       *out = argv[++i];
@@ -76,7 +82,9 @@ bool ParseEncodeOptions(int argc, char** argv, EncodeOptions* o, std::string* er
     };
     std::string v;
     uint64_t n = 0;
-    if (arg == "-h" || arg == "--help") {
+    if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "-h" || arg == "--help") {
       o->help = true;
     } else if (arg == "--version") {
       o->version = true;
@@ -147,10 +155,8 @@ bool ParseEncodeOptions(int argc, char** argv, EncodeOptions* o, std::string* er
     } else if (arg == "--data-rate") {
       if (!value(&v)) return false;
       if (!ByteRate(v, &o->dataRate)) return Fail(error, "--data-rate takes bytes per second, e.g. 1000000 or 800k");
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      return Fail(error, "unknown option '" + arg + "'");
     } else {
-      o->inputs.push_back(arg);
+      return Fail(error, "unknown option '" + arg + "'");
     }
   }
   if (o->help || o->version) return true;

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // The Linux player's SDL shell on SDL's dummy video driver: the window
-// styles /I0, /I1 and /I2 as SDL can make them, and a window moved from
-// outside (a drag) landing where a move by the player would.
+// styles /I0, /I1 and /I2 as SDL can make them, a window moved from
+// outside (a drag) landing where a move by the player would, and files
+// dropped on the window reaching the player's list.
 #include <gtest/gtest.h>
 
 #include <SDL.h>
@@ -22,6 +23,7 @@ class SdlShell : public ::testing::Test {
   }
   void TearDown() override {
     CloseBlitBuffer(player.buffer);
+    player.buffer = nullptr;
     StopSdl(&state);
   }
 
@@ -83,6 +85,24 @@ TEST_F(SdlShell, AWindowMovedFromOutsideLandsWhereThePlayerWouldPutIt) {
   // The picture follows the window.
   EXPECT_EQ(player.buffer->clientX, 204);
   EXPECT_EQ(player.buffer->clientY, 77);
+}
+
+TEST_F(SdlShell, FilesDroppedOnTheWindowJoinTheListInOrder) {
+  Create(0);
+  player.names.clear();
+  for (const char* name : {"/films/first one.kiv", "/films/\"second\".kiv"}) {
+    SDL_Event drop{};
+    drop.type = SDL_DROPFILE;
+    drop.drop.file = SDL_strdup(name);
+    drop.drop.windowID = SDL_GetWindowID(state.window);
+    ASSERT_EQ(SDL_PushEvent(&drop), 1);
+  }
+  for (int i = 0; i < 50 && shell.pumpEvent(shell.context, &player); ++i) {
+  }
+  ASSERT_EQ(player.names.size(), 2u);
+  EXPECT_EQ(player.names[0].name, "/films/first one.kiv");
+  EXPECT_EQ(player.names[1].name, "/films/\"second\".kiv");
+  EXPECT_EQ(player.names[1].dropped, 1);
 }
 
 }  // namespace
