@@ -58,7 +58,7 @@ static GstFlowReturn kivo_audio_handle_frame(GstAudioDecoder* dec, GstBuffer* bu
   if (GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DISCONT)) kivo_audio_reset(self->decoder);
   GstMapInfo in;
   if (!gst_buffer_map(buffer, &in, GST_MAP_READ)) return GST_FLOW_ERROR;
-  const uint32_t want = kivo_audio_chunk_bytes(in.data, (uint32_t)in.size);
+  const uint32_t want = kivo_audio_decode_bytes(self->decoder, in.data, (uint32_t)in.size);
   if (GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DECODE_ONLY) || want == 0) {
     kivo_audio_decode(self->decoder, in.data, (uint32_t)in.size, NULL, 0, NULL);
     gst_buffer_unmap(buffer, &in);

@@ -30,8 +30,11 @@ typedef struct {
 typedef struct {
   GstPad* pad;
   uint32_t index;           /* in the file's track table */
+  uint32_t number;          /* in the pad's name: the track id, unless another track has it */
   uint32_t bytesPerSecond;  /* of the decoded sound */
+  uint32_t maxBytes;        /* the most one chunk decodes to, by the track table */
   guint64 bytes;            /* decoded bytes before the next chunk */
+  GstClockTime covered;     /* the stream's time sent so far, by sound or gaps */
   gboolean discont;
   GByteArray* carry;        /* push mode, after a seek: the chunk carrying the sound over */
 } AudioStream;
@@ -48,6 +51,7 @@ struct _GstKivoDemux {
   KivoMovieInfo info;
   gboolean pull;
   guint64 readOffset; /* pull mode: where the C API's reads stand */
+  GstFlowReturn pullFlow; /* pull mode: the last pull's answer */
   uint32_t nextFrame;
   uint32_t lastFrame; /* the segment's end */
   GstSegment segment;
@@ -80,7 +84,8 @@ static GstStaticPadTemplate audio_template =
 static int64_t pull_read(void* opaque, void* buffer, size_t size) {
   GstKivoDemux* self = opaque;
   GstBuffer* got = NULL;
-  if (gst_pad_pull_range(self->sinkpad, self->readOffset, (guint)size, &got) != GST_FLOW_OK) return -1;
+  self->pullFlow = gst_pad_pull_range(self->sinkpad, self->readOffset, (guint)size, &got);
+  if (self->pullFlow != GST_FLOW_OK) return -1;
   gsize n = gst_buffer_extract(got, 0, buffer, size);
   gst_buffer_unref(got);
   self->readOffset += n;
@@ -111,7 +116,9 @@ static GstClockTime audio_time(const AudioStream* a, guint64 bytes) {
   return a->bytesPerSecond ? gst_util_uint64_scale(bytes, GST_SECOND, a->bytesPerSecond) : 0;
 }
 
-static void add_stream(GstKivoDemux* self, GstPad* pad, GstCaps* caps, const gchar* stream) {
+/* A pad that cannot be added is freed by GStreamer and never used again:
+ * the caller posts the error. */
+static gboolean add_stream(GstKivoDemux* self, GstPad* pad, GstCaps* caps, const gchar* stream) {
   gst_pad_use_fixed_caps(pad);
   gst_pad_set_active(pad, TRUE);
   gchar* id = gst_pad_create_stream_id(pad, GST_ELEMENT(self), stream);
@@ -121,63 +128,114 @@ static void add_stream(GstKivoDemux* self, GstPad* pad, GstCaps* caps, const gch
   g_free(id);
   gst_pad_set_caps(pad, caps);
   gst_caps_unref(caps);
-  gst_element_add_pad(GST_ELEMENT(self), pad);
+  if (!gst_element_add_pad(GST_ELEMENT(self), pad)) return FALSE;
   gst_flow_combiner_add_pad(self->combiner, pad);
+  return TRUE;
 }
 
 static gboolean src_event(GstPad* pad, GstObject* parent, GstEvent* event);
 static gboolean src_query(GstPad* pad, GstObject* parent, GstQuery* query);
 
-/* Makes the pads once the movie is open. */
-static void expose(GstKivoDemux* self) {
+/* The frame rate as caps and timestamps can carry it: both terms positive
+ * gints, and a frame no longer than an hour. */
+static gboolean rate_is_sane(const KivoMovieInfo* info) {
+  return info->rate_num > 0 && info->rate_den > 0 && info->rate_num <= G_MAXINT && info->rate_den <= G_MAXINT &&
+         (guint64)info->rate_den <= (guint64)info->rate_num * 3600;
+}
+
+/* Track ids may repeat: a repeated id's pad takes the next number no track
+ * of the file uses, so that every pad has a name of its own. */
+static guint audio_pad_number(GstKivoDemux* self, uint32_t id, uint32_t* spare) {
+  for (guint i = 0; i < self->audioCount; ++i)
+    if (self->audio[i].number == id) return (*spare)++;
+  return id;
+}
+
+/* Makes the pads once the movie is open; FALSE (the error posted) when the
+ * movie cannot be played. */
+static gboolean expose(GstKivoDemux* self) {
   kivo_movie_info(self->movie, &self->info);
+  if (!rate_is_sane(&self->info)) {
+    GST_ELEMENT_ERROR(self, STREAM, DEMUX, ("The frame rate of this Kivo file (%u/%u) is damaged.",
+                                            self->info.rate_num, self->info.rate_den),
+                      (NULL));
+    return FALSE;
+  }
   self->lastFrame = self->info.frame_count;
   self->nextFrame = 1;
   gst_segment_init(&self->segment, GST_FORMAT_TIME);
   self->segment.duration = self->info.duration_ns;
   self->needSegment = TRUE;
 
+  KivoVideoParams params;
+  kivo_movie_video_params(self->movie, &params);
   self->videopad = gst_pad_new_from_static_template(&video_template, "video_0");
   gst_pad_set_event_function(self->videopad, src_event);
   gst_pad_set_query_function(self->videopad, src_query);
+  /* The decoder's parameters travel whole, the choices the library made for
+   * this movie (decoder-options) included. */
   GstCaps* caps = gst_caps_new_simple(KIVO_VIDEO_CAPS, "width", G_TYPE_INT, (gint)self->info.width, "height",
                                       G_TYPE_INT, (gint)self->info.height, "framerate", GST_TYPE_FRACTION,
-                                      (gint)self->info.rate_num, (gint)(self->info.rate_den ? self->info.rate_den : 1),
-                                      "revision", G_TYPE_INT, (gint)self->info.revision, "video-flags", G_TYPE_INT,
-                                      (gint)((self->info.alpha ? 0x100000 : 0) | (self->info.grey ? 0x20000 : 0)),
-                                      "display-mode", G_TYPE_INT, (gint)self->info.display_mode, NULL);
-  add_stream(self, self->videopad, caps, "video");
+                                      (gint)self->info.rate_num, (gint)self->info.rate_den, "revision", G_TYPE_INT,
+                                      (gint)params.revision, "video-flags", G_TYPE_INT,
+                                      (gint)(params.video_flags & 0x120000u), "decoder-options", G_TYPE_UINT,
+                                      (guint)params.options, "display-mode", G_TYPE_INT,
+                                      (gint)self->info.display_mode, NULL);
+  if (!add_stream(self, self->videopad, caps, "video")) {
+    self->videopad = NULL; /* freed by the failed add */
+    GST_ELEMENT_ERROR(self, CORE, PAD, ("The video stream of this Kivo file cannot be added."), (NULL));
+    return FALSE;
+  }
 
+  uint32_t spare = 0;
+  for (uint32_t i = 0; i < self->info.track_count; ++i) {
+    KivoTrackInfo track;
+    kivo_movie_track(self->movie, i, &track);
+    if (track.id >= spare) spare = track.id + 1;
+  }
   for (uint32_t i = 0; i < self->info.track_count && self->audioCount < MAX_TRACKS; ++i) {
     KivoTrackInfo track;
     kivo_movie_track(self->movie, i, &track);
     if (!track.playable || track.sample_rate == 0) continue;
     AudioStream* a = &self->audio[self->audioCount];
-    gchar* name = g_strdup_printf("audio_%u", track.id);
+    a->number = audio_pad_number(self, track.id, &spare);
+    gchar* name = g_strdup_printf("audio_%u", a->number);
     a->pad = gst_pad_new_from_static_template(&audio_template, name);
     g_free(name);
     a->index = i;
     a->bytesPerSecond = track.sample_rate * track.channels * 2;
+    a->maxBytes = track.max_bytes;
     a->bytes = 0;
+    a->covered = 0;
     a->discont = TRUE;
-    a->carry = g_byte_array_new();
     gst_pad_set_event_function(a->pad, src_event);
     gst_pad_set_query_function(a->pad, src_query);
     caps = gst_caps_new_simple(KIVO_AUDIO_CAPS, "rate", G_TYPE_INT, (gint)track.sample_rate, "channels", G_TYPE_INT,
                                (gint)track.channels, "audio-word", G_TYPE_UINT, (guint)track.audio_word, "track-id",
                                G_TYPE_UINT, (guint)track.id, NULL);
-    gchar* stream = g_strdup_printf("audio-%u", track.id);
-    add_stream(self, a->pad, caps, stream);
+    gchar* stream = g_strdup_printf("audio-%u", a->number);
+    const gboolean added = add_stream(self, a->pad, caps, stream);
     g_free(stream);
+    if (!added) {
+      a->pad = NULL; /* freed by the failed add */
+      GST_ELEMENT_ERROR(self, CORE, PAD, ("Sound track %u of this Kivo file cannot be added.", track.id), (NULL));
+      return FALSE;
+    }
+    a->carry = g_byte_array_new();
     self->audioCount++;
   }
   gst_element_no_more_pads(GST_ELEMENT(self));
+  return TRUE;
 }
 
 static void push_to_all(GstKivoDemux* self, GstEvent* event) {
   if (self->videopad) gst_pad_push_event(self->videopad, gst_event_ref(event));
   for (guint i = 0; i < self->audioCount; ++i) gst_pad_push_event(self->audio[i].pad, gst_event_ref(event));
   gst_event_unref(event);
+}
+
+static uint32_t chunk_bytes(const AudioStream* a, const uint8_t* chunk, uint32_t size) {
+  return kivo_track_chunk_bytes(a->maxBytes, chunk, size);
 }
 
 /* A damaged packet can leave a stream nothing: an empty buffer then. */
@@ -207,8 +265,17 @@ static GstFlowReturn push_packet(GstKivoDemux* self, const KivoPacket* packet, u
     const uint8_t* chunk;
     uint32_t size;
     kivo_packet_audio(packet, a->index, &chunk, &size);
-    const uint32_t bytes = kivo_audio_chunk_bytes(chunk, size);
-    if (size <= 4 || bytes == 0) continue;  /* no sound in this frame */
+    const uint32_t bytes = chunk_bytes(a, chunk, size);
+    if (size <= 4 || bytes == 0) {
+      /* No sound in this frame: the stream is told that nothing comes up
+       * to the frame's end, so that its sinks preroll and run on. */
+      const GstClockTime from = MAX(a->covered, audio_time(a, a->bytes)), to = frame_time(self, frame + 1);
+      if (to > from) {
+        gst_pad_push_event(a->pad, gst_event_new_gap(from, to - from));
+        a->covered = to;
+      }
+      continue;
+    }
     GstBuffer* b = copy_bytes(chunk, size);
     GST_BUFFER_PTS(b) = audio_time(a, a->bytes);
     GST_BUFFER_DURATION(b) = audio_time(a, a->bytes + bytes) - GST_BUFFER_PTS(b);
@@ -216,6 +283,7 @@ static GstFlowReturn push_packet(GstKivoDemux* self, const KivoPacket* packet, u
     if (a->discont) GST_BUFFER_FLAG_SET(b, GST_BUFFER_FLAG_DISCONT);
     a->discont = FALSE;
     a->bytes += bytes;
+    a->covered = MAX(a->covered, audio_time(a, a->bytes));
     ret = push_on(self, a->pad, b);
     if (ret != GST_FLOW_OK) return ret;
   }
@@ -261,18 +329,32 @@ static void post_read_error(GstKivoDemux* self, int32_t status, uint32_t frame) 
 
 /* ---- Pull mode ------------------------------------------------------------- */
 
+/* After a failed read of the C API: the flow that stopped upstream when it
+ * was not the end of the data (a flush for a seek, upstream's own error), or
+ * OK when the file itself is at fault. */
+static GstFlowReturn upstream_stopped(GstKivoDemux* self) {
+  return self->pullFlow == GST_FLOW_OK || self->pullFlow == GST_FLOW_EOS ? GST_FLOW_OK : self->pullFlow;
+}
+
 static void pull_loop(GstPad* pad) {
   GstKivoDemux* self = GST_KIVO_DEMUX(gst_pad_get_parent(pad));
   GstFlowReturn ret = GST_FLOW_OK;
   if (!self->movie) {
     KivoDecError error;
     self->readOffset = 0;
+    self->pullFlow = GST_FLOW_OK;
     if (kivo_movie_open_io(&pull_io, self, &self->movie, &error) != KIVO_DEC_OK) {
-      GST_ELEMENT_ERROR(self, STREAM, DEMUX, ("%s", error.message), (NULL));
+      ret = upstream_stopped(self);
+      if (ret == GST_FLOW_OK) {
+        GST_ELEMENT_ERROR(self, STREAM, DEMUX, ("%s", error.message), (NULL));
+        ret = GST_FLOW_ERROR;
+      }
+      goto pause;
+    }
+    if (!expose(self)) {
       ret = GST_FLOW_ERROR;
       goto pause;
     }
-    expose(self);
   }
   if (self->primeAudio) {
     self->primeAudio = FALSE;
@@ -284,10 +366,14 @@ static void pull_loop(GstPad* pad) {
     goto pause;
   }
   KivoPacket packet;
+  self->pullFlow = GST_FLOW_OK;
   int32_t status = kivo_movie_read_packet(self->movie, self->nextFrame, &packet);
   if (status != KIVO_DEC_OK) {
-    post_read_error(self, status, self->nextFrame);
-    ret = GST_FLOW_ERROR;
+    ret = upstream_stopped(self);
+    if (ret == GST_FLOW_OK) {
+      post_read_error(self, status, self->nextFrame);
+      ret = GST_FLOW_ERROR;
+    }
     goto pause;
   }
   ret = push_packet(self, &packet, self->nextFrame);
@@ -352,7 +438,10 @@ static void apply_seek(GstKivoDemux* self, const SeekPlan* plan) {
   self->segment.duration = self->info.duration_ns;
   self->segment.start = self->segment.time = self->segment.position = frame_time(self, key);
   if (self->lastFrame < self->info.frame_count) self->segment.stop = frame_time(self, self->lastFrame + 1);
-  for (guint i = 0; i < self->audioCount; ++i) self->audio[i].discont = TRUE;
+  for (guint i = 0; i < self->audioCount; ++i) {
+    self->audio[i].discont = TRUE;
+    self->audio[i].covered = 0;
+  }
   self->videoDiscont = TRUE;
   self->needSegment = TRUE;
   gst_flow_combiner_reset(self->combiner);
@@ -437,7 +526,7 @@ static void skip_packet(GstKivoDemux* self, const KivoPacket* packet) {
     const uint8_t* chunk;
     uint32_t size;
     kivo_packet_audio(packet, a->index, &chunk, &size);
-    const uint32_t bytes = kivo_audio_chunk_bytes(chunk, size);
+    const uint32_t bytes = chunk_bytes(a, chunk, size);
     if (size <= 4 || bytes == 0) continue;
     a->bytes += bytes;
     g_byte_array_set_size(a->carry, 0);
@@ -481,7 +570,7 @@ static GstFlowReturn push_chain(GstPad* pad, GstObject* parent, GstBuffer* buffe
       return GST_FLOW_ERROR;
     }
     self->adapterOffset = 0;
-    expose(self);
+    if (!expose(self)) return GST_FLOW_ERROR;
   }
   /* Whole packets, in order. */
   while (self->nextFrame <= self->lastFrame) {

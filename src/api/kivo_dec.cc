@@ -18,13 +18,10 @@ using namespace kivo;
 
 namespace {
 
-// Frame and alpha buffers together stay below this whatever the header
-// says, as for the player's movies.
-constexpr uint64_t kPictureLimit = 512u << 20;
-constexpr uint32_t kLargestSide = 65536;
-// A caller's source of unknown size still cannot make one packet buffer
-// larger than this.
-constexpr uint32_t kLargestUnknownPacket = 256u << 20;
+// A source of unknown size gets its buffers in steps, each at most twice
+// what has already arrived, so that a damaged header or index cannot make
+// them larger than the data that is really there.
+constexpr uint32_t kFirstStep = 64u << 10;
 
 enum SourceKind { kSourceMemory, kSourceFile, kSourceIo };
 
@@ -111,7 +108,9 @@ struct KivoMovie {
   uint32_t* trackMax;     // the three track arrays
   uint32_t* trackWords;
   uint32_t* trackIds;
+  uint8_t* tables;        // the track arrays and the index, as one block
   uint8_t* packet;        // the packet buffer; null for a movie in memory
+  uint32_t packetCapacity;
   uint32_t largestPacket;
   uint32_t keyFrames;
   uint64_t movieSize;
@@ -151,52 +150,87 @@ const char* kivo_dec_error_text(int32_t code) {
 
 namespace {
 
-// Reads and checks the header and tables and makes the movie; closes the
-// source on failure.
+// Reads `bytes` at `offset` into *buffer, which grows to hold them: at once
+// when the source's size is known (the caller has checked that they fit),
+// else in steps as the bytes arrive. False with *status set when the source
+// ends first or memory is short; the buffer then stays valid.
+bool ReadGrowing(Source* s, uint64_t offset, uint32_t bytes, uint8_t** buffer, uint32_t* capacity, int32_t* status) {
+  uint32_t have = 0;
+  while (have < bytes) {
+    if (have == *capacity) {
+      uint32_t grown = bytes;
+      if (s->size == UINT64_MAX) {
+        const uint64_t step = have < kFirstStep ? kFirstStep : 2 * uint64_t(have);
+        if (step < grown) grown = uint32_t(step);
+      }
+      uint8_t* bigger = static_cast<uint8_t*>(MemAlloc(grown));
+      if (!bigger) {
+        *status = KIVO_DEC_ERROR_MEMORY;
+        return false;
+      }
+      if (have) memcpy(bigger, *buffer, have);
+      MemFree(*buffer);
+      *buffer = bigger;
+      *capacity = grown;
+    }
+    const uint32_t part = (bytes < *capacity ? bytes : *capacity) - have;
+    if (!ReadAt(s, offset + have, *buffer + have, part)) {
+      *status = KIVO_DEC_ERROR_READ;
+      return false;
+    }
+    have += part;
+  }
+  return true;
+}
+
+// Reads and checks the header and tables and makes the movie, refusing what
+// the player refuses with its texts; closes the source on failure.
 int32_t OpenSource(Source* source, KivoMovie** out, KivoDecError* error) {
   if (error) *error = KivoDecError{KIVO_DEC_OK, kivo_dec_error_text(KIVO_DEC_OK)};
   auto fail = [&](int32_t code, const char* text) {
     CloseSource(source);
     return Fail(error, code, text);
   };
+  // A source shorter than a header has no magic, as the player sees it.
   uint8_t bytes[kHeaderSize];
-  if (!ReadAt(source, 0, bytes, kHeaderSize)) {
-    if (source->size == UINT64_MAX || source->size >= kHeaderSize) return fail(KIVO_DEC_ERROR_OPEN, "Error reading file.");
-    // A few bytes only: a movie cut short, or no movie at all.
-    uint8_t magic[3] = {};
-    const uint32_t have = source->size < 3 ? static_cast<uint32_t>(source->size) : 3;
-    if (have < 3 || !ReadAt(source, 0, magic, 3) || memcmp(magic, "KIV", 3) != 0)
-      return fail(KIVO_DEC_ERROR_NOT_KIVO, kNotKivoText);
-    return fail(KIVO_DEC_ERROR_DAMAGED, "This Kivo file is truncated.");
-  }
+  if (!ReadAt(source, 0, bytes, kHeaderSize)) memset(bytes, 0, kHeaderSize);
   MovieHeader h;
   ParseMovieHeader(bytes, &h);
   if (const char* bad = CheckMovieHeader(h)) return fail(CodeOfHeaderText(bad), bad);
   if (const char* bad = CheckMovieTables(h, source->size)) return fail(KIVO_DEC_ERROR_DAMAGED, bad);
+  if (const char* bad = CheckPictureSize(h.width, h.height)) return fail(KIVO_DEC_ERROR_MEMORY, bad);
 
-  const uint32_t tableBytes = static_cast<uint32_t>(TrackTableBytes(h) + IndexBytes(h));
-  uint8_t* tables = nullptr;
-  PlanBlock(&tables, tableBytes);
-  KivoMovie* m = static_cast<KivoMovie*>(AllocatePlan(sizeof(KivoMovie)));
+  KivoMovie* m = static_cast<KivoMovie*>(MemAlloc(sizeof(KivoMovie)));
   if (!m) return fail(KIVO_DEC_ERROR_MEMORY, nullptr);
   memset(static_cast<void*>(m), 0, sizeof *m);
   m->source = *source;
   m->header = h;
   auto failMovie = [&](int32_t code, const char* text) {
+    MemFree(m->tables);
     MemFree(m->packet);
     MemFree(m);
     return fail(code, text);
   };
-  if (!ReadAt(source, kHeaderSize, tables, tableBytes)) return failMovie(KIVO_DEC_ERROR_DAMAGED, "This Kivo file is truncated.");
-  uint32_t* words = reinterpret_cast<uint32_t*>(tables);
-  for (uint32_t i = 0; i < tableBytes / 4; ++i) words[i] = Le32(tables + 4 * i);
+  const uint32_t tableBytes = static_cast<uint32_t>(TrackTableBytes(h) + IndexBytes(h));
+  uint32_t tableCapacity = 0;
+  int32_t status = KIVO_DEC_OK;
+  if (!ReadGrowing(source, kHeaderSize, tableBytes, &m->tables, &tableCapacity, &status))
+    return status == KIVO_DEC_ERROR_MEMORY ? failMovie(status, nullptr)
+                                           : failMovie(KIVO_DEC_ERROR_DAMAGED, "This Kivo file is truncated.");
+  uint32_t* words = reinterpret_cast<uint32_t*>(m->tables);
+  for (uint32_t i = 0; i < tableBytes / 4; ++i) words[i] = Le32(m->tables + 4 * i);
   m->trackMax = words;
   m->trackWords = words + h.trackCount;
   m->trackIds = words + 2 * h.trackCount;
   m->index = words + 3 * h.trackCount;
 
+  // Packets normally end at dataSize + 8, but may run on past it as long as
+  // the source holds them, as the player plays them.
   const uint32_t movieSize = h.dataSize + 8;
-  if (!IndexIsSound(m->index, h.frameCount, kHeaderSize + tableBytes, movieSize))
+  uint32_t limit = movieSize;
+  if (source->size != UINT64_MAX && source->size > movieSize)
+    limit = source->size > UINT32_MAX ? UINT32_MAX : uint32_t(source->size);
+  if (!IndexIsSound(m->index, h.frameCount, kHeaderSize + tableBytes, limit))
     return failMovie(KIVO_DEC_ERROR_DAMAGED, "The frame index of this Kivo file is damaged.");
   m->movieSize = movieSize;
   for (uint32_t n = 1; n <= h.frameCount; ++n) {
@@ -204,10 +238,12 @@ int32_t OpenSource(Source* source, KivoMovie** out, KivoDecError* error) {
     if (size > m->largestPacket) m->largestPacket = size;
     if (IsKeyFrame(m->index, n)) ++m->keyFrames;
   }
-  if (source->kind != kSourceMemory) {
-    if (source->size == UINT64_MAX && m->largestPacket > kLargestUnknownPacket)
-      return failMovie(KIVO_DEC_ERROR_MEMORY, nullptr);
-    m->packet = static_cast<uint8_t*>(MemAlloc(m->largestPacket ? m->largestPacket : 1));
+  // A packet larger than the source cannot be read: the buffer never needs
+  // more. Of unknown size, it grows as packets arrive.
+  if (source->kind != kSourceMemory && source->size != UINT64_MAX) {
+    m->packetCapacity = m->largestPacket < source->size ? m->largestPacket : uint32_t(source->size);
+    if (m->packetCapacity == 0) m->packetCapacity = 1;
+    m->packet = static_cast<uint8_t*>(MemAlloc(m->packetCapacity));
     if (!m->packet) return failMovie(KIVO_DEC_ERROR_MEMORY, nullptr);
   }
   *out = m;
@@ -221,12 +257,15 @@ int32_t LoadPacket(KivoMovie* m, uint32_t frame, const uint8_t** data, uint32_t*
   const uint32_t offset = FrameOffset(m->index, frame);
   const uint32_t bytes = FrameSize(m->index, frame);
   *size = bytes;
+  *data = nullptr;
   if (m->source.kind == kSourceMemory) {
     if (uint64_t(offset) + bytes > m->source.size) return KIVO_DEC_ERROR_READ;
     *data = m->source.memory + offset;
     return KIVO_DEC_OK;
   }
-  if (!ReadAt(&m->source, offset, m->packet, bytes)) return KIVO_DEC_ERROR_READ;
+  if (m->source.size != UINT64_MAX && uint64_t(offset) + bytes > m->source.size) return KIVO_DEC_ERROR_READ;
+  int32_t status = KIVO_DEC_OK;
+  if (!ReadGrowing(&m->source, offset, bytes, &m->packet, &m->packetCapacity, &status)) return status;
   *data = m->packet;
   return KIVO_DEC_OK;
 }
@@ -292,6 +331,7 @@ int32_t kivo_movie_open_io(const KivoIo* io, void* opaque, KivoMovie** movie, Ki
 void kivo_movie_close(KivoMovie* m) {
   if (!m) return;
   CloseSource(&m->source);
+  MemFree(m->tables);
   MemFree(m->packet);
   MemFree(m);
 }
@@ -424,6 +464,7 @@ int32_t kivo_movie_video_params(const KivoMovie* m, KivoVideoParams* params) {
   params->height = m->header.height;
   params->video_flags = m->header.videoFlags;
   params->revision = m->header.revision;
+  if (m->keyFrames == m->header.frameCount) params->options |= KIVO_VIDEO_ONE_PICTURE;
   return KIVO_DEC_OK;
 }
 
@@ -436,9 +477,11 @@ int32_t kivo_video_open(const KivoVideoParams* params, KivoVideoDecoder** out) {
   const uint32_t d = uint32_t(((uint64_t(height) + 1) / 2 + 7) & ~uint64_t(7));
   const uint64_t lumaBytes = uint64_t(2 * uint64_t(c)) * (2 * uint64_t(d));
   const uint64_t frameBytes = lumaBytes + 2 * uint64_t(c) * d;
-  const uint64_t bundleBytes = 16 * uint64_t(2 * uint64_t(c));
-  if (width > kLargestSide || height > kLargestSide || 2 * frameBytes + 2 * lumaBytes + bundleBytes > kPictureLimit)
-    return KIVO_DEC_ERROR_MEMORY;
+  if (CheckPictureSize(width, height)) return KIVO_DEC_ERROR_MEMORY;
+  // Every frame a key frame: the player keeps one picture, which is both
+  // the reference and the target, and its blocks read what this frame has
+  // already drawn. The same pictures need the same buffers.
+  const bool onePicture = (params->options & KIVO_VIDEO_ONE_PICTURE) != 0;
   const bool alpha = (params->video_flags & kVideoAlpha) && !(params->options & KIVO_VIDEO_NO_ALPHA);
   uint32_t flags = (params->video_flags & kDecodeGrey) | RevisionFlags(uint8_t(params->revision));
   if (alpha) flags |= kDecodeAlpha;
@@ -451,18 +494,20 @@ int32_t kivo_video_open(const KivoVideoParams* params, KivoVideoDecoder** out) {
   uint8_t* bundles[kBundleCount];
   uint32_t bundleSizes[kBundleCount];
   ComputeBundleSizes(pitch, bundleSizes);
-  for (uint8_t*& f : frames) PlanBlock(&f, static_cast<uint32_t>(frameBytes));
+  const int pictures = onePicture ? 1 : 2;
+  for (int i = 0; i < pictures; ++i) PlanBlock(&frames[i], static_cast<uint32_t>(frameBytes));
   if (alpha)
-    for (uint8_t*& a : alphas) PlanBlock(&a, static_cast<uint32_t>(lumaBytes));
+    for (int i = 0; i < pictures; ++i) PlanBlock(&alphas[i], static_cast<uint32_t>(lumaBytes));
+
   PlanBlock(&cells, (pitch / 16) * (rows / 16) + 16);
   for (int i = 0; i < kBundleCount; ++i) PlanBlock(&bundles[i], bundleSizes[i]);
   KivoVideoDecoder* v = static_cast<KivoVideoDecoder*>(AllocatePlan(sizeof(KivoVideoDecoder)));
   if (!v) return KIVO_DEC_ERROR_MEMORY;
   memset(static_cast<void*>(v), 0, sizeof *v);
   v->planes.frameBuffers[0] = frames[0];
-  v->planes.frameBuffers[1] = frames[1];
+  v->planes.frameBuffers[1] = onePicture ? frames[0] : frames[1];
   v->planes.alphaBuffers[0] = alphas[0];
-  v->planes.alphaBuffers[1] = alphas[1];
+  v->planes.alphaBuffers[1] = onePicture ? alphas[0] : alphas[1];
   v->planes.pitch = pitch;
   v->planes.rows = rows;
   v->planes.chromaPitch = c;
@@ -523,6 +568,20 @@ uint32_t kivo_audio_chunk_bytes(const uint8_t* chunk, uint32_t size) {
   return chunk && size >= 4 ? Le32(chunk) : 0;
 }
 
+uint32_t kivo_audio_decode_bytes(const KivoAudioDecoder* a, const uint8_t* chunk, uint32_t size) {
+  const uint32_t count = kivo_audio_chunk_bytes(chunk, size);
+  if (!a || count == 0) return 0;
+  // Every block takes at least one word of the chunk.
+  const uint64_t blocks = (uint64_t(size) - 4 + 3) / 4;
+  const uint64_t most = blocks * (a->decoder->blockBytes - a->decoder->overlapBytes);
+  return count < most ? count : uint32_t(most);
+}
+
+uint32_t kivo_track_chunk_bytes(uint32_t maxBytes, const uint8_t* chunk, uint32_t size) {
+  const uint32_t bytes = kivo_audio_chunk_bytes(chunk, size);
+  return maxBytes && bytes > maxBytes ? maxBytes : bytes;
+}
+
 namespace {
 
 struct PcmOut {
@@ -541,7 +600,7 @@ int32_t kivo_audio_decode(KivoAudioDecoder* a, const uint8_t* chunk, uint32_t si
                           uint32_t* bytes) {
   if (bytes) *bytes = 0;
   if (!a || (!chunk && size)) return KIVO_DEC_ERROR_ARGUMENT;
-  if (pcm && capacity < kivo_audio_chunk_bytes(chunk, size)) return KIVO_DEC_ERROR_BUFFER;
+  if (pcm && capacity < kivo_audio_decode_bytes(a, chunk, size)) return KIVO_DEC_ERROR_BUFFER;
   PcmOut out{reinterpret_cast<uint8_t*>(pcm)};
   const uint32_t total = DecodeAudioChunk(a->decoder, chunk, size, pcm ? AppendPcm : nullptr, &out);
   if (bytes) *bytes = total;
@@ -615,7 +674,7 @@ int32_t kivo_movie_audio_offset(KivoMovie* m, uint32_t index, uint32_t frame, ui
       if (t == index) {
         if ((p < room ? p : room) > 4) {
           if (!ReadAt(&m->source, base + at, word, 4)) return KIVO_DEC_ERROR_READ;
-          total += Le32(word);
+          total += kivo_track_chunk_bytes(m->trackMax[index], word, 4);
         }
         break;
       }
