@@ -5,17 +5,19 @@
  * error message (printed), 2 when nothing happens in 60 s. (gst-launch-1.0
  * can hang when an element fails before it has made its pads.)
  *
- *   gst_seek_check SECONDS|frame:N|play PIPELINE-DESCRIPTION
- * (frame:N seeks to frame N, counted from 0, in the default format). */
+ *   gst_seek_check SECONDS|frame:N|play|preroll|storm:N PIPELINE-DESCRIPTION
+ * (frame:N seeks to frame N, counted from 0, in the default format; preroll
+ * only prerolls, within 10 s; storm:N plays while N flushing seeks follow
+ * one another 10 ms apart, then plays to the end). */
 #include <string.h>
 #include <stdio.h>
 #include <stdlib.h>
 
 #include <gst/gst.h>
 
-static int wait_for(GstElement* pipeline, GstMessageType types) {
+static int wait_within(GstElement* pipeline, GstMessageType types, GstClockTime timeout) {
   GstBus* bus = gst_element_get_bus(pipeline);
-  GstMessage* m = gst_bus_timed_pop_filtered(bus, 60 * GST_SECOND, types | GST_MESSAGE_ERROR);
+  GstMessage* m = gst_bus_timed_pop_filtered(bus, timeout, types | GST_MESSAGE_ERROR);
   gst_object_unref(bus);
   if (!m) return 2;
   int result = 0;
@@ -30,6 +32,35 @@ static int wait_for(GstElement* pipeline, GstMessageType types) {
   return result;
 }
 
+static int wait_for(GstElement* pipeline, GstMessageType types) { return wait_within(pipeline, types, 60 * GST_SECOND); }
+
+/* Flushing seeks across the movie while it plays, each before the last has
+ * settled; then the end of the stream. */
+static int storm(GstElement* pipeline, int seeks) {
+  gst_element_set_state(pipeline, GST_STATE_PLAYING);
+  int result = wait_for(pipeline, GST_MESSAGE_ASYNC_DONE);
+  gint64 duration = 0;
+  if (result == 0 && !gst_element_query_duration(pipeline, GST_FORMAT_TIME, &duration)) result = 1;
+  for (int i = 0; i < seeks && result == 0; ++i) {
+    const gint64 at = duration / 100 * ((i * 37) % 90);
+    gst_element_seek_simple(pipeline, GST_FORMAT_TIME, GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT, at);
+    g_usleep(10000);
+    GstBus* bus = gst_element_get_bus(pipeline);
+    GstMessage* m = gst_bus_pop_filtered(bus, GST_MESSAGE_ERROR);
+    gst_object_unref(bus);
+    if (m) {
+      GError* error = NULL;
+      gst_message_parse_error(m, &error, NULL);
+      fprintf(stderr, "gst_seek_check: seek %d: %s\n", i, error ? error->message : "error");
+      g_clear_error(&error);
+      gst_message_unref(m);
+      result = 1;
+    }
+  }
+  if (result == 0) result = wait_for(pipeline, GST_MESSAGE_EOS);
+  return result;
+}
+
 int main(int argc, char** argv) {
   gst_init(&argc, &argv);
   if (argc != 3) {
@@ -41,6 +72,18 @@ int main(int argc, char** argv) {
   if (!pipeline) {
     fprintf(stderr, "gst_seek_check: %s\n", error ? error->message : "no pipeline");
     return 1;
+  }
+  if (!strncmp(argv[1], "storm:", 6) || !strcmp(argv[1], "preroll")) {
+    int result;
+    if (argv[1][0] == 's') {
+      result = storm(pipeline, atoi(argv[1] + 6));
+    } else {
+      gst_element_set_state(pipeline, GST_STATE_PAUSED);
+      result = wait_within(pipeline, GST_MESSAGE_ASYNC_DONE, 10 * GST_SECOND);
+    }
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    return result;
   }
   if (!strcmp(argv[1], "play")) {
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
