@@ -114,6 +114,14 @@ struct KivoMovie {
   uint32_t largestPacket;
   uint32_t keyFrames;
   uint64_t movieSize;
+  // Where seeks start from: every seekStep frames (frame 1 + j * seekStep),
+  // each track's PCM bytes before that frame and the frame whose chunk
+  // carries its sound into it, so that a seek reads fewer than seekStep
+  // packets' heads. seekKnown points were filled: a source that ends early
+  // stops the walk at open.
+  uint32_t seekStep, seekKnown;
+  uint64_t* seekBytes;  // point j, track t at j * trackCount + t
+  uint32_t* seekCarry;
 };
 
 struct KivoVideoDecoder {
@@ -149,6 +157,79 @@ const char* kivo_dec_error_text(int32_t code) {
 }  // extern "C"
 
 namespace {
+
+// What frame `frame`'s chunk of track `index` holds, from the words at its
+// head: whether it decodes a block (more than its count word, and a count)
+// and the PCM bytes its count word gives. Reads no packet whole.
+int32_t ChunkHead(KivoMovie* m, uint32_t frame, uint32_t index, bool* decodes, uint32_t* bytes) {
+  *decodes = false;
+  *bytes = 0;
+  const uint64_t base = FrameOffset(m->index, frame);
+  const uint32_t size = FrameSize(m->index, frame);
+  uint32_t at = 0;
+  for (uint32_t t = 0;; ++t) {
+    if (size - at < 4) return KIVO_DEC_OK;
+    uint8_t word[4];
+    if (!ReadAt(&m->source, base + at, word, 4)) return KIVO_DEC_ERROR_READ;
+    const uint32_t p = Le32(word);
+    at += 4;
+    const uint32_t room = size - at;
+    if (t == index) {
+      if ((p < room ? p : room) <= 4) return KIVO_DEC_OK;
+      if (!ReadAt(&m->source, base + at, word, 4)) return KIVO_DEC_ERROR_READ;
+      *bytes = kivo_track_chunk_bytes(m->trackMax[index], word, 4);
+      *decodes = *bytes > 0;
+      return KIVO_DEC_OK;
+    }
+    if (p > room) return KIVO_DEC_OK;
+    at += p;
+  }
+}
+
+// The seek points, walked once at open. The table is kept within what the
+// index itself takes (a step of at least three frames per track), so that
+// it grows with the input like everything else.
+int32_t MakeSeekPoints(KivoMovie* m) {
+  const uint32_t tracks = m->header.trackCount, frames = m->header.frameCount;
+  if (tracks == 0) return KIVO_DEC_OK;
+  const uint64_t step = tracks < 16 ? 64 : 4 * uint64_t(tracks);
+  m->seekStep = step > frames ? frames : uint32_t(step);
+  if (m->seekStep == 0) m->seekStep = 1;
+  const uint64_t points = frames / m->seekStep + 1;
+  if (points * tracks * 12 > (uint64_t(1) << 31)) return KIVO_DEC_ERROR_MEMORY;
+  m->seekBytes = static_cast<uint64_t*>(MemAlloc(uint32_t(points * tracks * 8)));
+  m->seekCarry = static_cast<uint32_t*>(MemAlloc(uint32_t(points * tracks * 4)));
+  if (!m->seekBytes || !m->seekCarry) return KIVO_DEC_ERROR_MEMORY;
+  memset(m->seekBytes, 0, size_t(points * tracks * 8));
+  memset(m->seekCarry, 0, size_t(points * tracks * 4));
+  m->seekKnown = 1;
+  // Frame f adds to point (f - 1) / step + 1; the frames after the last
+  // point need no walk.
+  for (uint32_t f = 1; uint64_t(f - 1) / m->seekStep + 1 < points; ++f) {
+    const uint64_t point = (f - 1) / m->seekStep + 1;
+    uint64_t* bytes = m->seekBytes + point * tracks;
+    uint32_t* carry = m->seekCarry + point * tracks;
+    if ((f - 1) % m->seekStep == 0) {
+      memcpy(bytes, bytes - tracks, size_t(tracks) * 8);
+      memcpy(carry, carry - tracks, size_t(tracks) * 4);
+    }
+    for (uint32_t t = 0; t < tracks; ++t) {
+      bool decodes;
+      uint32_t pcm;
+      if (ChunkHead(m, f, t, &decodes, &pcm) != KIVO_DEC_OK) return KIVO_DEC_OK;
+      bytes[t] += pcm;
+      if (decodes) carry[t] = f;
+    }
+    if (f % m->seekStep == 0) m->seekKnown = uint32_t(point) + 1;
+  }
+  return KIVO_DEC_OK;
+}
+
+// The last filled seek point at or before `frame` (frame 1 + j * seekStep).
+uint32_t SeekPointBefore(const KivoMovie* m, uint32_t frame) {
+  const uint32_t point = (frame - 1) / m->seekStep;
+  return point < m->seekKnown ? point : m->seekKnown - 1;
+}
 
 // Reads `bytes` at `offset` into *buffer, which grows to hold them: at once
 // when the source's size is known (the caller has checked that they fit),
@@ -206,6 +287,8 @@ int32_t OpenSource(Source* source, KivoMovie** out, KivoDecError* error) {
   m->source = *source;
   m->header = h;
   auto failMovie = [&](int32_t code, const char* text) {
+    MemFree(m->seekBytes);
+    MemFree(m->seekCarry);
     MemFree(m->tables);
     MemFree(m->packet);
     MemFree(m);
@@ -246,6 +329,7 @@ int32_t OpenSource(Source* source, KivoMovie** out, KivoDecError* error) {
     m->packet = static_cast<uint8_t*>(MemAlloc(m->packetCapacity));
     if (!m->packet) return failMovie(KIVO_DEC_ERROR_MEMORY, nullptr);
   }
+  if (MakeSeekPoints(m) != KIVO_DEC_OK) return failMovie(KIVO_DEC_ERROR_MEMORY, nullptr);
   *out = m;
   return KIVO_DEC_OK;
 }
@@ -331,6 +415,8 @@ int32_t kivo_movie_open_io(const KivoIo* io, void* opaque, KivoMovie** movie, Ki
 void kivo_movie_close(KivoMovie* m) {
   if (!m) return;
   CloseSource(&m->source);
+  MemFree(m->seekBytes);
+  MemFree(m->seekCarry);
   MemFree(m->tables);
   MemFree(m->packet);
   MemFree(m);
@@ -622,20 +708,20 @@ int32_t kivo_movie_audio_carry(KivoMovie* m, uint32_t index, uint32_t frame, uin
   if (!m || !carry || index >= m->header.trackCount || frame < 1) return KIVO_DEC_ERROR_ARGUMENT;
   if (frame > m->header.frameCount + 1) frame = m->header.frameCount + 1;
   // Only the last block decoded carries over (its tail is blended into the
-  // next block), so the latest chunk that decodes a block is enough.
-  for (uint32_t f = frame - 1; f >= 1; --f) {
-    const uint8_t* data;
-    uint32_t size;
-    const int32_t status = LoadPacket(m, f, &data, &size);
+  // next block), so the latest chunk that decodes a block is enough: looked
+  // for back to the seek point before the frame, which knows it from there.
+  const uint32_t point = SeekPointBefore(m, frame);
+  for (uint32_t f = frame - 1; f > point * m->seekStep; --f) {
+    bool decodes;
+    uint32_t bytes;
+    const int32_t status = ChunkHead(m, f, index, &decodes, &bytes);
     if (status != KIVO_DEC_OK) return status;
-    const uint8_t* chunk;
-    uint32_t chunkSize;
-    if (FindAudioChunk(data, size, m->header.trackCount, index, &chunk, &chunkSize) && chunkSize > 4 &&
-        Le32(chunk) > 0) {
+    if (decodes) {
       *carry = f;
       return KIVO_DEC_OK;
     }
   }
+  *carry = m->seekCarry[uint64_t(point) * m->header.trackCount + index];
   return KIVO_DEC_OK;
 }
 
@@ -658,29 +744,15 @@ int32_t kivo_movie_audio_offset(KivoMovie* m, uint32_t index, uint32_t frame, ui
   if (bytes) *bytes = 0;
   if (!m || !bytes || index >= m->header.trackCount || frame < 1) return KIVO_DEC_ERROR_ARGUMENT;
   if (frame > m->header.frameCount + 1) frame = m->header.frameCount + 1;
-  uint64_t total = 0;
-  for (uint32_t f = 1; f < frame; ++f) {
-    // Only the size words on the way to the track's chunk, and its first word.
-    const uint64_t base = FrameOffset(m->index, f);
-    const uint32_t size = FrameSize(m->index, f);
-    uint32_t at = 0;
-    for (uint32_t t = 0;; ++t) {
-      if (size - at < 4) break;
-      uint8_t word[4];
-      if (!ReadAt(&m->source, base + at, word, 4)) return KIVO_DEC_ERROR_READ;
-      const uint32_t p = Le32(word);
-      at += 4;
-      const uint32_t room = size - at;
-      if (t == index) {
-        if ((p < room ? p : room) > 4) {
-          if (!ReadAt(&m->source, base + at, word, 4)) return KIVO_DEC_ERROR_READ;
-          total += kivo_track_chunk_bytes(m->trackMax[index], word, 4);
-        }
-        break;
-      }
-      if (p > room) break;
-      at += p;
-    }
+  // From the seek point before the frame on, only the chunks' heads.
+  const uint32_t point = SeekPointBefore(m, frame);
+  uint64_t total = m->seekBytes[uint64_t(point) * m->header.trackCount + index];
+  for (uint32_t f = point * m->seekStep + 1; f < frame; ++f) {
+    bool decodes;
+    uint32_t pcm;
+    const int32_t status = ChunkHead(m, f, index, &decodes, &pcm);
+    if (status != KIVO_DEC_OK) return status;
+    total += pcm;
   }
   *bytes = total;
   return KIVO_DEC_OK;

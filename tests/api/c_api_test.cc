@@ -561,10 +561,12 @@ struct CountingSource {
   uint64_t at;
   bool sized;
   uint64_t peak;  // the most memory the library held at any read
+  uint32_t reads;
 };
 int64_t CountingRead(void* opaque, void* buffer, size_t size) {
   CountingSource* s = static_cast<CountingSource*>(opaque);
   s->peak = std::max(s->peak, MemLiveBytes());
+  ++s->reads;
   const size_t n = s->at >= s->bytes->size() ? 0 : std::min(size, size_t(s->bytes->size() - s->at));
   memcpy(buffer, s->bytes->data() + s->at, n);
   s->at += n;
@@ -604,7 +606,7 @@ TEST_F(CApi, TinyInputsAskingForGigabytesGetAFewHundredKilobytes) {
   const uint64_t before = MemLiveBytes();
   for (const auto& input : inputs) {
     SCOPED_TRACE(input.bytes.size());
-    CountingSource source{&input.bytes, 0, input.sized, 0};
+    CountingSource source{&input.bytes, 0, input.sized, 0, 0};
     const KivoIo io = {CountingRead, CountingSeek, CountingSize};
     KivoMovie* m = nullptr;
     const int32_t status = kivo_movie_open_io(&io, &source, &m, nullptr);
@@ -617,6 +619,56 @@ TEST_F(CApi, TinyInputsAskingForGigabytesGetAFewHundredKilobytes) {
     kivo_movie_close(m);
     EXPECT_LT(source.peak - before, 512u << 10);
   }
+}
+
+// A seek into a long movie reads a bounded number of words, wherever it
+// lands, and finds the sound's carry and offset that a walk from frame 1
+// finds. Chunks are counts and filler (no sound is decoded); some frames
+// and a long stretch have none.
+TEST_F(CApi, SeeksReadABoundedNumberOfWordsAndAgreeWithAWalkFromTheStart) {
+  constexpr uint32_t kLong = 3000;
+  encode::MovieLayout layout;
+  layout.width = layout.height = 16;
+  layout.tracks.push_back({kAudioCodingA | kAudio16Bit | 22050, 5, 0});
+  layout.tracks.push_back({kAudioCodingB | 11025, 6, 0});
+  std::vector<encode::FramePacket> packets(kLong);
+  std::vector<uint32_t> counts[2];
+  for (uint32_t f = 0; f < kLong; ++f) {
+    packets[f].key = f % 100 == 0;
+    for (uint32_t t = 0; t < 2; ++t) {
+      const bool sound = f % 7 != 3 && !(t == 1 && f >= 1000 && f < 1700);
+      counts[t].push_back(sound ? 1000 + (f * 13 + t) % 700 : 0);
+      std::vector<uint8_t> chunk;
+      if (sound) chunk = {uint8_t(counts[t][f]), uint8_t(counts[t][f] >> 8), 0, 0, 1, 2, 3, 4};
+      packets[f].audio.push_back(chunk);
+    }
+  }
+  const std::vector<uint8_t> bytes = encode::BuildMovie(layout, packets);
+  const std::string movie(bytes.begin(), bytes.end());
+  CountingSource source{&movie, 0, true, 0, 0};
+  const KivoIo io = {CountingRead, CountingSeek, CountingSize};
+  KivoMovie* m = nullptr;
+  ASSERT_EQ(kivo_movie_open_io(&io, &source, &m, nullptr), KIVO_DEC_OK);
+  for (uint32_t frame : {31u, 1500u, 1650u, 2970u, kLong + 1}) {
+    for (uint32_t t = 0; t < 2; ++t) {
+      SCOPED_TRACE(std::to_string(frame) + " track " + std::to_string(t));
+      uint64_t want = 0;
+      uint32_t wantCarry = 0;
+      for (uint32_t f = 1; f < frame; ++f) {
+        want += counts[t][f - 1];
+        if (counts[t][f - 1]) wantCarry = f;
+      }
+      source.reads = 0;
+      uint64_t offset = 0;
+      uint32_t carry = 0;
+      ASSERT_EQ(kivo_movie_audio_offset(m, t, frame, &offset), KIVO_DEC_OK);
+      ASSERT_EQ(kivo_movie_audio_carry(m, t, frame, &carry), KIVO_DEC_OK);
+      EXPECT_EQ(offset, want);
+      EXPECT_EQ(carry, wantCarry);
+      EXPECT_LE(source.reads, 600u);
+    }
+  }
+  kivo_movie_close(m);
 }
 
 #endif
