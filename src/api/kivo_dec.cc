@@ -65,6 +65,28 @@ bool ReadAt(Source* s, uint64_t offset, void* buffer, uint32_t size) {
   return false;
 }
 
+// Reads up to `size` bytes at `offset`; the bytes read, fewer at the end of
+// the source, 0 on an error.
+uint32_t ReadSome(Source* s, uint64_t offset, uint8_t* buffer, uint32_t size) {
+  if (s->size != UINT64_MAX) {
+    if (offset >= s->size) return 0;
+    if (size > s->size - offset) size = uint32_t(s->size - offset);
+  }
+  if (s->kind == kSourceMemory) {
+    memcpy(buffer, s->memory + offset, size);
+    return size;
+  }
+  if (s->kind == kSourceFile ? !os::SeekFile(s->file, int64_t(offset)) : s->io.seek(s->opaque, offset) != 0) return 0;
+  uint32_t have = 0;
+  while (have < size) {
+    const int64_t got = s->kind == kSourceFile ? os::ReadFileBytes(s->file, buffer + have, size - have)
+                                               : s->io.read(s->opaque, buffer + have, size - have);
+    if (got <= 0 || uint64_t(got) > size - have) break;
+    have += uint32_t(got);
+  }
+  return have;
+}
+
 void CloseSource(Source* s) {
   if (s->kind == kSourceFile && s->file != os::kNoFile) os::CloseFile(s->file);
   s->file = os::kNoFile;
@@ -122,6 +144,11 @@ struct KivoMovie {
   uint32_t seekStep, seekKnown;
   uint64_t* seekBytes;  // point j, track t at j * trackCount + t
   uint32_t* seekCarry;
+  // The last block read for the chunks' heads: neighbouring packets' heads
+  // often share one, and a caller's source pays for each read.
+  uint64_t headsAt;
+  uint32_t headsHave;
+  uint8_t heads[4096];
 };
 
 struct KivoVideoDecoder {
@@ -158,32 +185,42 @@ const char* kivo_dec_error_text(int32_t code) {
 
 namespace {
 
-// What frame `frame`'s chunk of track `index` holds, from the words at its
-// head: whether it decodes a block (more than its count word, and a count)
-// and the PCM bytes its count word gives. Reads no packet whole.
-int32_t ChunkHead(KivoMovie* m, uint32_t frame, uint32_t index, bool* decodes, uint32_t* bytes) {
-  *decodes = false;
-  *bytes = 0;
+// `size` (at most 8) bytes at `offset`, through the block of heads.
+bool ReadHead(KivoMovie* m, uint64_t offset, uint8_t* words, uint32_t size) {
+  if (offset < m->headsAt || offset + size > m->headsAt + m->headsHave) {
+    m->headsAt = offset;
+    m->headsHave = ReadSome(&m->source, offset, m->heads, sizeof m->heads);
+    if (size > m->headsHave) return false;
+  }
+  memcpy(words, m->heads + (offset - m->headsAt), size);
+  return true;
+}
+
+// The PCM bytes that frame `frame`'s chunks of tracks 0 .. last give by
+// their count words (0 for a chunk that decodes nothing), into each[t] when
+// `each` is given and for track `last` into *lastBytes. Reads only the words
+// at the chunks' heads, one read per chunk.
+int32_t ChunkHeads(KivoMovie* m, uint32_t frame, uint32_t last, uint32_t* each, uint32_t* lastBytes) {
+  *lastBytes = 0;
   const uint64_t base = FrameOffset(m->index, frame);
   const uint32_t size = FrameSize(m->index, frame);
   uint32_t at = 0;
-  for (uint32_t t = 0;; ++t) {
-    if (size - at < 4) return KIVO_DEC_OK;
-    uint8_t word[4];
-    if (!ReadAt(&m->source, base + at, word, 4)) return KIVO_DEC_ERROR_READ;
-    const uint32_t p = Le32(word);
+  for (uint32_t t = 0; t <= last; ++t) {
+    if (each) each[t] = 0;
+    if (size - at < 4) continue;
+    uint8_t words[8];
+    const bool both = size - at >= 8;
+    if (!ReadHead(m, base + at, words, both ? 8 : 4)) return KIVO_DEC_ERROR_READ;
+    const uint32_t p = Le32(words);
     at += 4;
     const uint32_t room = size - at;
-    if (t == index) {
-      if ((p < room ? p : room) <= 4) return KIVO_DEC_OK;
-      if (!ReadAt(&m->source, base + at, word, 4)) return KIVO_DEC_ERROR_READ;
-      *bytes = kivo_track_chunk_bytes(m->trackMax[index], word, 4);
-      *decodes = *bytes > 0;
-      return KIVO_DEC_OK;
-    }
-    if (p > room) return KIVO_DEC_OK;
-    at += p;
+    const uint32_t bytes = (p < room ? p : room) > 4 ? kivo_track_chunk_bytes(m->trackMax[t], words + 4, 4) : 0;
+    if (each) each[t] = bytes;
+    if (t == last) *lastBytes = bytes;
+    // A chunk past the packet's end leaves the tracks after it nothing.
+    at = p > room ? size : at + p;
   }
+  return KIVO_DEC_OK;
 }
 
 // The seek points, walked once at open. The table is kept within what the
@@ -203,6 +240,8 @@ int32_t MakeSeekPoints(KivoMovie* m) {
   memset(m->seekBytes, 0, size_t(points * tracks * 8));
   memset(m->seekCarry, 0, size_t(points * tracks * 4));
   m->seekKnown = 1;
+  uint32_t* pcm = static_cast<uint32_t*>(MemAlloc(tracks * 4));
+  if (!pcm) return KIVO_DEC_ERROR_MEMORY;
   // Frame f adds to point (f - 1) / step + 1; the frames after the last
   // point need no walk.
   for (uint32_t f = 1; uint64_t(f - 1) / m->seekStep + 1 < points; ++f) {
@@ -213,15 +252,15 @@ int32_t MakeSeekPoints(KivoMovie* m) {
       memcpy(bytes, bytes - tracks, size_t(tracks) * 8);
       memcpy(carry, carry - tracks, size_t(tracks) * 4);
     }
+    uint32_t unused;
+    if (ChunkHeads(m, f, tracks - 1, pcm, &unused) != KIVO_DEC_OK) break;
     for (uint32_t t = 0; t < tracks; ++t) {
-      bool decodes;
-      uint32_t pcm;
-      if (ChunkHead(m, f, t, &decodes, &pcm) != KIVO_DEC_OK) return KIVO_DEC_OK;
-      bytes[t] += pcm;
-      if (decodes) carry[t] = f;
+      bytes[t] += pcm[t];
+      if (pcm[t]) carry[t] = f;
     }
     if (f % m->seekStep == 0) m->seekKnown = uint32_t(point) + 1;
   }
+  MemFree(pcm);
   return KIVO_DEC_OK;
 }
 
@@ -712,11 +751,10 @@ int32_t kivo_movie_audio_carry(KivoMovie* m, uint32_t index, uint32_t frame, uin
   // for back to the seek point before the frame, which knows it from there.
   const uint32_t point = SeekPointBefore(m, frame);
   for (uint32_t f = frame - 1; f > point * m->seekStep; --f) {
-    bool decodes;
     uint32_t bytes;
-    const int32_t status = ChunkHead(m, f, index, &decodes, &bytes);
+    const int32_t status = ChunkHeads(m, f, index, nullptr, &bytes);
     if (status != KIVO_DEC_OK) return status;
-    if (decodes) {
+    if (bytes) {
       *carry = f;
       return KIVO_DEC_OK;
     }
@@ -748,9 +786,8 @@ int32_t kivo_movie_audio_offset(KivoMovie* m, uint32_t index, uint32_t frame, ui
   const uint32_t point = SeekPointBefore(m, frame);
   uint64_t total = m->seekBytes[uint64_t(point) * m->header.trackCount + index];
   for (uint32_t f = point * m->seekStep + 1; f < frame; ++f) {
-    bool decodes;
     uint32_t pcm;
-    const int32_t status = ChunkHead(m, f, index, &decodes, &pcm);
+    const int32_t status = ChunkHeads(m, f, index, nullptr, &pcm);
     if (status != KIVO_DEC_OK) return status;
     total += pcm;
   }
