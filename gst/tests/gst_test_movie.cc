@@ -5,7 +5,7 @@
 //                                    every 30 frames, tracks 4 (stereo) and 7 (mono);
 //                                    KIND alpha, grey, greyalpha; tall: meant to be
 //                                    shown at double height; twins: both tracks with
-//                                    id 4; silent: track 7 without sound; long: 3000
+//                                    id 4; silent: 3 s, track 7 without sound; long: 3000
 //                                    frames; keys: every frame a key frame whose
 //                                    blocks read what the frame drew already
 //   gst_test_movie planes IN.y4m OUT [FIRST [luma|ALPHA]]
@@ -75,7 +75,7 @@ int MakeKeys(const char* path) {
 int Make(const char* path, const std::string& kind) {
   if (kind == "keys") return MakeKeys(path);
   constexpr uint32_t w = 160, h = 96, rate = 10;
-  const uint32_t frames = kind == "long" ? 3000 : 120;
+  const uint32_t frames = kind == "long" ? 3000 : kind == "silent" ? 30 : 120;
   enc::VideoCoderSettings vs;
   vs.width = w;
   vs.height = h;
