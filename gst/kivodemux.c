@@ -19,12 +19,14 @@ GST_DEBUG_CATEGORY_STATIC(kivo_demux_debug);
 
 #define MAX_TRACKS 32
 
-/* What a seek asks for, in frames: the key frame at or before its start
- * (where the segment starts) and the last frame that starts before its stop. */
+/* What a seek asks for: the key frame where decoding starts, the time where
+ * the segment starts, and the last frame that starts before its stop. */
 typedef struct {
   guint32 seqnum;
   gdouble rate;
+  GstSeekFlags flags;
   uint32_t key, last;
+  GstClockTime start;
 } SeekPlan;
 
 typedef struct {
@@ -362,6 +364,21 @@ static void pull_loop(GstPad* pad) {
     if (ret != GST_FLOW_OK) goto pause;
   }
   if (self->nextFrame > self->lastFrame) {
+    if (self->segment.flags & GST_SEGMENT_FLAG_SEGMENT) {
+      /* A segment seek ends with SEGMENT_DONE, for the application to seek on. */
+      send_segment(self);
+      const gint64 stop = GST_CLOCK_TIME_IS_VALID(self->segment.stop) ? (gint64)self->segment.stop
+                                                                       : (gint64)self->info.duration_ns;
+      GstMessage* m = gst_message_new_segment_done(GST_OBJECT(self), GST_FORMAT_TIME, stop);
+      gst_message_set_seqnum(m, self->seqnum);
+      gst_element_post_message(GST_ELEMENT(self), m);
+      GstEvent* done = gst_event_new_segment_done(GST_FORMAT_TIME, stop);
+      gst_event_set_seqnum(done, self->seqnum);
+      push_to_all(self, done);
+      gst_pad_pause_task(pad);
+      gst_object_unref(self);
+      return;
+    }
     ret = GST_FLOW_EOS;
     goto pause;
   }
@@ -396,36 +413,67 @@ pause:
   gst_object_unref(self);
 }
 
-static gboolean plan_seek(GstKivoDemux* self, GstPad* pad, GstEvent* event, SeekPlan* plan, gboolean* flush) {
+/* The key frame at or after `frame`, 0 when there is none. */
+static uint32_t key_frame_after(GstKivoDemux* self, uint32_t frame) {
+  for (uint32_t n = frame; n <= self->info.frame_count; ++n)
+    if (kivo_movie_is_key_frame(self->movie, n)) return n;
+  return 0;
+}
+
+/* A seek event's format and rate, checked before anything is flushed. */
+static gboolean seek_is_possible(GstKivoDemux* self, GstPad* pad, GstEvent* event) {
+  gdouble rate;
+  GstFormat format;
+  gst_event_parse_seek(event, &rate, &format, NULL, NULL, NULL, NULL, NULL);
+  /* Frames are the video's default unit; an audio pad's would be samples. */
+  return rate > 0.0 && (format == GST_FORMAT_TIME || (format == GST_FORMAT_DEFAULT && pad == self->videopad));
+}
+
+/* Works out a seek as GStreamer's demuxers do: decoding starts at the key
+ * frame at or before the target (KEY_UNIT with SNAP_AFTER or SNAP_NEAREST may
+ * pick the one after); the segment starts there for KEY_UNIT seeks and at
+ * the target otherwise, the frames before it decoded and clipped. A target
+ * past the end plays nothing. Reads the movie: the stream is stopped (pull
+ * mode) or the object lock held (push mode). */
+static void plan_seek(GstKivoDemux* self, GstEvent* event, SeekPlan* plan) {
   gdouble rate;
   GstFormat format;
   GstSeekFlags flags;
   GstSeekType startType, stopType;
   gint64 start, stop;
   gst_event_parse_seek(event, &rate, &format, &flags, &startType, &start, &stopType, &stop);
-  /* Frames are the video's default unit; an audio pad's would be samples. */
-  if (rate <= 0.0 || (format != GST_FORMAT_TIME && !(format == GST_FORMAT_DEFAULT && pad == self->videopad)))
-    return FALSE;
   if (format == GST_FORMAT_DEFAULT) {
     /* Frames counted from 0, as GStreamer counts them. */
     if (startType == GST_SEEK_TYPE_SET) start = (gint64)frame_time(self, (uint32_t)MIN(start, G_MAXUINT32 - 1) + 1);
     if (stopType == GST_SEEK_TYPE_SET && stop >= 0) stop = (gint64)frame_time(self, (uint32_t)MIN(stop, G_MAXUINT32 - 1) + 1);
   }
-  if (flags & GST_SEEK_FLAG_SEGMENT) GST_WARNING_OBJECT(self, "segment seeks play as plain seeks");
-  *flush = (flags & GST_SEEK_FLAG_FLUSH) != 0;
-  const uint32_t target = startType == GST_SEEK_TYPE_SET ? kivo_movie_frame_at(self->movie, (uint64_t)MAX(start, 0))
-                                                         : self->nextFrame;
+  const GstClockTime duration = self->info.duration_ns;
+  GstClockTime target = startType == GST_SEEK_TYPE_SET ? (GstClockTime)MAX(start, 0) : self->segment.position;
   plan->seqnum = gst_event_get_seqnum(event);
   plan->rate = rate;
-  plan->key = kivo_movie_key_frame_before(self->movie, target);
+  plan->flags = flags;
   plan->last = self->info.frame_count;
+  if (target >= duration) {
+    plan->key = self->info.frame_count + 1;
+    plan->start = duration;
+    return;
+  }
+  const uint32_t frame = kivo_movie_frame_at(self->movie, target);
+  plan->key = kivo_movie_key_frame_before(self->movie, frame);
+  if (flags & GST_SEEK_FLAG_KEY_UNIT) {
+    const uint32_t after = (flags & (GST_SEEK_FLAG_SNAP_AFTER | GST_SEEK_FLAG_SNAP_NEAREST)) ? key_frame_after(self, frame) : 0;
+    if (after && (flags & GST_SEEK_FLAG_SNAP_NEAREST ? frame_time(self, after) - target < target - frame_time(self, plan->key)
+                                                      : !(flags & GST_SEEK_FLAG_SNAP_BEFORE)))
+      plan->key = after;
+    target = frame_time(self, plan->key);
+  }
+  plan->start = target;
   if (stopType == GST_SEEK_TYPE_SET && stop >= 0) {
     /* Frames that start before the stop are played. */
     uint32_t last = kivo_movie_frame_at(self->movie, (uint64_t)stop);
     if (last > 1 && frame_time(self, last) >= (GstClockTime)stop) --last;
     plan->last = MAX(last, plan->key);
   }
-  return TRUE;
 }
 
 /* Puts a planned seek in force; the streaming thread is stopped. */
@@ -436,7 +484,8 @@ static void apply_seek(GstKivoDemux* self, const SeekPlan* plan) {
   gst_segment_init(&self->segment, GST_FORMAT_TIME);
   self->segment.rate = plan->rate;
   self->segment.duration = self->info.duration_ns;
-  self->segment.start = self->segment.time = self->segment.position = frame_time(self, key);
+  if (plan->flags & GST_SEEK_FLAG_SEGMENT) self->segment.flags |= GST_SEGMENT_FLAG_SEGMENT;
+  self->segment.start = self->segment.time = self->segment.position = plan->start;
   if (self->lastFrame < self->info.frame_count) self->segment.stop = frame_time(self, self->lastFrame + 1);
   for (guint i = 0; i < self->audioCount; ++i) {
     self->audio[i].discont = TRUE;
@@ -449,7 +498,7 @@ static void apply_seek(GstKivoDemux* self, const SeekPlan* plan) {
     self->nextFrame = key;
     for (guint i = 0; i < self->audioCount; ++i)
       kivo_movie_audio_offset(self->movie, self->audio[i].index, key, &self->audio[i].bytes);
-    self->primeAudio = TRUE;
+    self->primeAudio = key <= self->lastFrame;
   } else {
     /* Pushed data is read again from the first packet: the frames before
      * the key frame only count their sound and keep each track's last
@@ -464,28 +513,33 @@ static void apply_seek(GstKivoDemux* self, const SeekPlan* plan) {
   self->seekDone = TRUE;
 }
 
-/* Seeks in time, or by frame (format default), to the key frame at or
- * before the target; the segment starts there. A pulling demuxer reads
- * from there; a pushed one asks upstream for the bytes from the first
- * packet on. */
+/* Seeks in time, or by frame (format default). A pulling demuxer stops its
+ * task, works the seek out under the stream lock and reads from the key
+ * frame; a pushed one asks upstream for the bytes from the first packet. */
 static gboolean do_seek(GstKivoDemux* self, GstPad* pad, GstEvent* event) {
-  if (!self->movie) return FALSE;
   /* Every sink of a pipeline sends the pipeline's seek up: do it once. */
   if (self->seekDone && gst_event_get_seqnum(event) == self->seqnum) return TRUE;
-  SeekPlan plan;
-  gboolean flush;
-  if (!plan_seek(self, pad, event, &plan, &flush)) return FALSE;
+  if (!seek_is_possible(self, pad, event)) return FALSE;
+  GstSeekFlags flags;
+  gst_event_parse_seek(event, NULL, NULL, &flags, NULL, NULL, NULL, NULL);
+  const guint32 seqnum = gst_event_get_seqnum(event);
   if (!self->pull) {
-    uint64_t first;
-    uint32_t size;
-    kivo_movie_packet_place(self->movie, 1, &first, &size);
+    SeekPlan plan;
     GST_OBJECT_LOCK(self);
-    self->pendingSeek = plan;
-    self->seekPending = TRUE;
+    const gboolean open = self->movie != NULL;
+    uint64_t first = 0;
+    uint32_t size;
+    if (open) {
+      plan_seek(self, event, &plan);
+      kivo_movie_packet_place(self->movie, 1, &first, &size);
+      self->pendingSeek = plan;
+      self->seekPending = TRUE;
+    }
     GST_OBJECT_UNLOCK(self);
+    if (!open) return FALSE;
     GstEvent* e = gst_event_new_seek(1.0, GST_FORMAT_BYTES, GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE,
                                      GST_SEEK_TYPE_SET, (gint64)first, GST_SEEK_TYPE_NONE, -1);
-    gst_event_set_seqnum(e, plan.seqnum);
+    gst_event_set_seqnum(e, seqnum);
     const gboolean done = gst_pad_push_event(self->sinkpad, e);
     if (!done) {
       GST_OBJECT_LOCK(self);
@@ -494,10 +548,10 @@ static gboolean do_seek(GstKivoDemux* self, GstPad* pad, GstEvent* event) {
     }
     return done;
   }
-  self->seqnum = plan.seqnum;
+  const gboolean flush = (flags & GST_SEEK_FLAG_FLUSH) != 0;
   if (flush) {
     GstEvent* e = gst_event_new_flush_start();
-    gst_event_set_seqnum(e, self->seqnum);
+    gst_event_set_seqnum(e, seqnum);
     push_to_all(self, gst_event_ref(e));
     gst_pad_push_event(self->sinkpad, e);
   } else {
@@ -506,14 +560,19 @@ static gboolean do_seek(GstKivoDemux* self, GstPad* pad, GstEvent* event) {
   GST_PAD_STREAM_LOCK(self->sinkpad);
   if (flush) {
     GstEvent* e = gst_event_new_flush_stop(TRUE);
-    gst_event_set_seqnum(e, self->seqnum);
+    gst_event_set_seqnum(e, seqnum);
     push_to_all(self, gst_event_ref(e));
     gst_pad_push_event(self->sinkpad, e);
   }
-  apply_seek(self, &plan);
+  gboolean done = self->movie != NULL;
+  if (done) {
+    SeekPlan plan;
+    plan_seek(self, event, &plan);
+    apply_seek(self, &plan);
+  }
   gst_pad_start_task(self->sinkpad, (GstTaskFunction)pull_loop, self->sinkpad, NULL);
   GST_PAD_STREAM_UNLOCK(self->sinkpad);
-  return TRUE;
+  return done;
 }
 
 /* ---- Push mode ------------------------------------------------------------- */
@@ -565,10 +624,16 @@ static GstFlowReturn push_chain(GstPad* pad, GstObject* parent, GstBuffer* buffe
     self->tables = g_malloc(need);
     gst_adapter_copy(self->adapter, self->tables, 0, need);
     KivoDecError error;
-    if (kivo_movie_open_memory(self->tables, need, &self->movie, &error) != KIVO_DEC_OK) {
+    KivoMovie* movie;
+    if (kivo_movie_open_memory(self->tables, need, &movie, &error) != KIVO_DEC_OK) {
       GST_ELEMENT_ERROR(self, STREAM, DEMUX, ("%s", error.message), (NULL));
       return GST_FLOW_ERROR;
     }
+    /* A seek from the application thread looks at the movie under the lock. */
+    GST_OBJECT_LOCK(self);
+    self->movie = movie;
+    kivo_movie_info(movie, &self->info);
+    GST_OBJECT_UNLOCK(self);
     self->adapterOffset = 0;
     if (!expose(self)) return GST_FLOW_ERROR;
   }
@@ -741,8 +806,10 @@ static void reset(GstKivoDemux* self) {
     g_byte_array_unref(self->audio[i].carry);
   }
   self->audioCount = 0;
+  GST_OBJECT_LOCK(self);
   kivo_movie_close(self->movie);
   self->movie = NULL;
+  GST_OBJECT_UNLOCK(self);
   g_free(self->tables);
   self->tables = NULL;
   gst_adapter_clear(self->adapter);

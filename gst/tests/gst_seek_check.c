@@ -5,8 +5,11 @@
  * error message (printed), 2 when nothing happens in 60 s. (gst-launch-1.0
  * can hang when an element fails before it has made its pads.)
  *
- *   gst_seek_check SECONDS|frame:N|play|preroll|storm:N PIPELINE-DESCRIPTION
- * (frame:N seeks to frame N, counted from 0, in the default format; preroll
+ *   gst_seek_check [accurate:|after:|segment:]SECONDS|frame:N|play|preroll|storm:N PIPELINE
+ * (a key-unit seek, or accurate; after: snaps to the key frame after;
+ * segment: a segment seek, which ends in SEGMENT_DONE rather than the end
+ * of the stream; frame:N seeks to frame N, counted from 0, in the default
+ * format; preroll
  * only prerolls, within 10 s; storm:N plays while N flushing seeks follow
  * one another 10 ms apart, then plays to the end). */
 #include <string.h>
@@ -94,11 +97,24 @@ int main(int argc, char** argv) {
   }
   gst_element_set_state(pipeline, GST_STATE_PAUSED);
   int result = wait_for(pipeline, GST_MESSAGE_ASYNC_DONE);
+  GstMessageType end = GST_MESSAGE_EOS;
   if (result == 0) {
-    const gboolean frames = !strncmp(argv[1], "frame:", 6);
-    const gint64 at = frames ? atoll(argv[1] + 6) : (gint64)(atof(argv[1]) * GST_SECOND);
-    if (!gst_element_seek_simple(pipeline, frames ? GST_FORMAT_DEFAULT : GST_FORMAT_TIME,
-                                 GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT, at)) {
+    const char* at_text = argv[1];
+    GstSeekFlags flags = GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_KEY_UNIT;
+    if (!strncmp(at_text, "accurate:", 9)) {
+      flags = GST_SEEK_FLAG_FLUSH | GST_SEEK_FLAG_ACCURATE;
+      at_text += 9;
+    } else if (!strncmp(at_text, "after:", 6)) {
+      flags |= GST_SEEK_FLAG_SNAP_AFTER;
+      at_text += 6;
+    } else if (!strncmp(at_text, "segment:", 8)) {
+      flags |= GST_SEEK_FLAG_SEGMENT;
+      end = GST_MESSAGE_SEGMENT_DONE;
+      at_text += 8;
+    }
+    const gboolean frames = !strncmp(at_text, "frame:", 6);
+    const gint64 at = frames ? atoll(at_text + 6) : (gint64)(atof(at_text) * GST_SECOND);
+    if (!gst_element_seek_simple(pipeline, frames ? GST_FORMAT_DEFAULT : GST_FORMAT_TIME, flags, at)) {
       fprintf(stderr, "gst_seek_check: the seek was refused\n");
       result = 1;
     }
@@ -109,7 +125,7 @@ int main(int argc, char** argv) {
     gst_element_query_position(pipeline, GST_FORMAT_TIME, &position);
     printf("%.3f\n", position / (double)GST_SECOND);
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    result = wait_for(pipeline, GST_MESSAGE_EOS);
+    result = wait_for(pipeline, end);
   }
   gst_element_set_state(pipeline, GST_STATE_NULL);
   gst_object_unref(pipeline);
