@@ -119,8 +119,10 @@ static GstClockTime audio_time(const AudioStream* a, guint64 bytes) {
 }
 
 /* A pad that cannot be added is freed by GStreamer and never used again:
- * the caller posts the error. */
-static gboolean add_stream(GstKivoDemux* self, GstPad* pad, GstCaps* caps, const gchar* stream) {
+ * the caller posts the error. `codec` names the stream's coding in its tags,
+ * after the container's name. */
+static gboolean add_stream(GstKivoDemux* self, GstPad* pad, GstCaps* caps, const gchar* stream, const gchar* codecTag,
+                           const gchar* codec) {
   gst_pad_use_fixed_caps(pad);
   gst_pad_set_active(pad, TRUE);
   gchar* id = gst_pad_create_stream_id(pad, GST_ELEMENT(self), stream);
@@ -130,6 +132,9 @@ static gboolean add_stream(GstKivoDemux* self, GstPad* pad, GstCaps* caps, const
   g_free(id);
   gst_pad_set_caps(pad, caps);
   gst_caps_unref(caps);
+  GstTagList* tags = gst_tag_list_new(GST_TAG_CONTAINER_FORMAT, "Kivo", codecTag, codec, NULL);
+  gst_tag_list_set_scope(tags, GST_TAG_SCOPE_STREAM);
+  gst_pad_push_event(pad, gst_event_new_tag(tags));
   if (!gst_element_add_pad(GST_ELEMENT(self), pad)) return FALSE;
   gst_flow_combiner_add_pad(self->combiner, pad);
   return TRUE;
@@ -183,7 +188,7 @@ static gboolean expose(GstKivoDemux* self) {
                                       (gint)(params.video_flags & 0x120000u), "decoder-options", G_TYPE_UINT,
                                       (guint)params.options, "display-mode", G_TYPE_INT,
                                       (gint)self->info.display_mode, NULL);
-  if (!add_stream(self, self->videopad, caps, "video")) {
+  if (!add_stream(self, self->videopad, caps, "video", GST_TAG_VIDEO_CODEC, "Kivo video")) {
     self->videopad = NULL; /* freed by the failed add */
     GST_ELEMENT_ERROR(self, CORE, PAD, ("The video stream of this Kivo file cannot be added."), (NULL));
     return FALSE;
@@ -216,7 +221,8 @@ static gboolean expose(GstKivoDemux* self) {
                                (gint)track.channels, "audio-word", G_TYPE_UINT, (guint)track.audio_word, "track-id",
                                G_TYPE_UINT, (guint)track.id, NULL);
     gchar* stream = g_strdup_printf("audio-%u", a->number);
-    const gboolean added = add_stream(self, a->pad, caps, stream);
+    const gboolean added = add_stream(self, a->pad, caps, stream, GST_TAG_AUDIO_CODEC,
+                                      track.coding == KIVO_CODING_DCT ? "Kivo audio (DCT)" : "Kivo audio (RDFT)");
     g_free(stream);
     if (!added) {
       a->pad = NULL; /* freed by the failed add */

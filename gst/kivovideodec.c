@@ -69,6 +69,12 @@ static gboolean kivo_video_set_format(GstVideoDecoder* dec, GstVideoCodecState* 
    * (3) twice as wide, both (4 and 5) or neither leaves them square. */
   out->info.par_n = mode == 3 ? 2 : 1;
   out->info.par_d = mode == 1 || mode == 2 ? 2 : 1;
+  /* The player converts as BT.601 at limited range, each chroma sample
+   * standing for the 2x2 block it covers (centred, as in JPEG). */
+  if (format != GST_VIDEO_FORMAT_GRAY8) {
+    gst_video_colorimetry_from_string(&out->info.colorimetry, GST_VIDEO_COLORIMETRY_BT601);
+    out->info.chroma_site = GST_VIDEO_CHROMA_SITE_JPEG;
+  }
   gst_video_codec_state_unref(out);
   return gst_video_decoder_negotiate(dec);
 }
@@ -84,11 +90,13 @@ static GstFlowReturn kivo_video_handle_frame(GstVideoDecoder* dec, GstVideoCodec
   GstKivoVideoDec* self = GST_KIVO_VIDEO_DEC(dec);
   if (!self->decoder) {
     gst_video_decoder_drop_frame(dec, frame);
+    GST_ELEMENT_ERROR(dec, CORE, NEGOTIATION, ("The Kivo video decoder was given no stream format."), (NULL));
     return GST_FLOW_NOT_NEGOTIATED;
   }
   GstMapInfo in;
   if (!gst_buffer_map(frame->input_buffer, &in, GST_MAP_READ)) {
     gst_video_decoder_drop_frame(dec, frame);
+    GST_ELEMENT_ERROR(dec, RESOURCE, READ, ("A Kivo video packet cannot be read."), (NULL));
     return GST_FLOW_ERROR;
   }
   KivoPicture p;
@@ -110,6 +118,7 @@ static GstFlowReturn kivo_video_handle_frame(GstVideoDecoder* dec, GstVideoCodec
   if (!gst_video_frame_map(&out, &state->info, frame->output_buffer, GST_MAP_WRITE)) {
     gst_video_codec_state_unref(state);
     gst_video_decoder_drop_frame(dec, frame);
+    GST_ELEMENT_ERROR(dec, RESOURCE, WRITE, ("A picture buffer cannot be written."), (NULL));
     return GST_FLOW_ERROR;
   }
   /* Every plane of the format is written, also the chroma of a grey movie
