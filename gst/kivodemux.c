@@ -18,6 +18,8 @@ GST_DEBUG_CATEGORY_STATIC(kivo_demux_debug);
 #define GST_CAT_DEFAULT kivo_demux_debug
 
 #define MAX_TRACKS 32
+/* Push mode: a seek point every PUSH_STEP frames. */
+#define PUSH_STEP 64
 
 /* What a seek asks for: the key frame where decoding starts, the time where
  * the segment starts, and the last frame that starts before its stop. */
@@ -27,6 +29,7 @@ typedef struct {
   GstSeekFlags flags;
   uint32_t key, last;
   GstClockTime start;
+  uint32_t resume, point; /* push mode: the frame read again from, and the seek point used */
 } SeekPlan;
 
 typedef struct {
@@ -39,6 +42,7 @@ typedef struct {
   GstClockTime covered;     /* the stream's time sent so far, by sound or gaps */
   gboolean discont;
   GByteArray* carry;        /* push mode, after a seek: the chunk carrying the sound over */
+  uint32_t carryFrame;      /* push mode: the last frame whose chunk decoded sound */
 } AudioStream;
 
 struct _GstKivoDemux {
@@ -68,6 +72,14 @@ struct _GstKivoDemux {
   guint64 adapterOffset; /* file offset of the adapter's first byte */
   guint8* tables;        /* the header and tables, which the movie reads in place */
   uint32_t skipUntil;    /* after a seek: frames before this one only count their sound */
+  uint32_t countFrom;    /* after a seek: frames before this one only keep their chunks */
+  /* Seek points learnt as the packets pass (under the object lock): every
+   * PUSH_STEP frames, each sound stream's bytes before the frame and the
+   * frame whose chunk carries its sound into it, so that a seek asks
+   * upstream for the data from there rather than from the first packet. */
+  guint64* stepBytes; /* point j, stream i at j * audioCount + i */
+  uint32_t* stepCarry;
+  uint32_t stepsKnown;
   gboolean seekPending;  /* a seek waits for upstream's flush (object lock) */
   SeekPlan pendingSeek;
 };
@@ -232,6 +244,11 @@ static gboolean expose(GstKivoDemux* self) {
     a->carry = g_byte_array_new();
     self->audioCount++;
   }
+  if (!self->pull && self->audioCount) {
+    const gsize points = self->info.frame_count / PUSH_STEP + 1;
+    self->stepBytes = g_new0(guint64, points * self->audioCount);
+    self->stepCarry = g_new0(uint32_t, points * self->audioCount);
+  }
   gst_element_no_more_pads(GST_ELEMENT(self));
   return TRUE;
 }
@@ -291,6 +308,7 @@ static GstFlowReturn push_packet(GstKivoDemux* self, const KivoPacket* packet, u
     if (a->discont) GST_BUFFER_FLAG_SET(b, GST_BUFFER_FLAG_DISCONT);
     a->discont = FALSE;
     a->bytes += bytes;
+    a->carryFrame = frame;
     a->covered = MAX(a->covered, audio_time(a, a->bytes));
     ret = push_on(self, a->pad, b);
     if (ret != GST_FLOW_OK) return ret;
@@ -506,14 +524,19 @@ static void apply_seek(GstKivoDemux* self, const SeekPlan* plan) {
       kivo_movie_audio_offset(self->movie, self->audio[i].index, key, &self->audio[i].bytes);
     self->primeAudio = key <= self->lastFrame;
   } else {
-    /* Pushed data is read again from the first packet: the frames before
-     * the key frame only count their sound and keep each track's last
-     * chunk, which carries its sound into the key frame. */
-    self->nextFrame = 1;
+    /* Pushed data is read again from the seek point before the key frame
+     * (or the earlier chunk carrying a track's sound into it): the frames
+     * before the key frame count their sound from the point on and keep
+     * each track's last chunk, which carries its sound into the key frame. */
+    self->nextFrame = plan->resume;
     self->skipUntil = key;
+    self->countFrom = plan->point * PUSH_STEP + 1;
     for (guint i = 0; i < self->audioCount; ++i) {
-      self->audio[i].bytes = 0;
-      g_byte_array_set_size(self->audio[i].carry, 0);
+      AudioStream* a = &self->audio[i];
+      const gsize at = (gsize)plan->point * self->audioCount + i;
+      a->bytes = self->stepsKnown ? self->stepBytes[at] : 0;
+      a->carryFrame = self->stepsKnown ? self->stepCarry[at] : 0;
+      g_byte_array_set_size(a->carry, 0);
     }
   }
   self->seekDone = TRUE;
@@ -537,7 +560,19 @@ static gboolean do_seek(GstKivoDemux* self, GstPad* pad, GstEvent* event) {
     uint32_t size;
     if (open) {
       plan_seek(self, event, &plan);
-      kivo_movie_packet_place(self->movie, 1, &first, &size);
+      plan.point = 0;
+      plan.resume = 1;
+      if (self->stepsKnown) {
+        const uint32_t key = MIN(plan.key, self->info.frame_count);
+        plan.point = MIN((key - 1) / PUSH_STEP, self->stepsKnown - 1);
+        plan.resume = plan.point * PUSH_STEP + 1;
+        for (guint i = 0; i < self->audioCount; ++i) {
+          const uint32_t carry = self->stepCarry[(gsize)plan.point * self->audioCount + i];
+          if (carry && carry < plan.resume) plan.resume = carry;
+        }
+      }
+      kivo_movie_packet_place(self->movie, plan.resume, &first, &size);
+      GST_DEBUG_OBJECT(self, "the seek to frame %u reads again from frame %u", plan.key, plan.resume);
       self->pendingSeek = plan;
       self->seekPending = TRUE;
     }
@@ -585,7 +620,7 @@ static gboolean do_seek(GstKivoDemux* self, GstPad* pad, GstEvent* event) {
 
 /* A frame before the key frame of a seek: its sound is counted, and each
  * track's latest chunk that decodes something is kept. */
-static void skip_packet(GstKivoDemux* self, const KivoPacket* packet) {
+static void skip_packet(GstKivoDemux* self, const KivoPacket* packet, uint32_t frame) {
   for (guint i = 0; i < self->audioCount; ++i) {
     AudioStream* a = &self->audio[i];
     const uint8_t* chunk;
@@ -593,7 +628,8 @@ static void skip_packet(GstKivoDemux* self, const KivoPacket* packet) {
     kivo_packet_audio(packet, a->index, &chunk, &size);
     const uint32_t bytes = chunk_bytes(a, chunk, size);
     if (size <= 4 || bytes == 0) continue;
-    a->bytes += bytes;
+    if (frame >= self->countFrom) a->bytes += bytes;
+    a->carryFrame = frame;
     g_byte_array_set_size(a->carry, 0);
     g_byte_array_append(a->carry, chunk, size);
   }
@@ -613,6 +649,20 @@ static GstFlowReturn push_kept_carry(GstKivoDemux* self) {
     if (ret != GST_FLOW_OK) return ret;
   }
   return GST_FLOW_OK;
+}
+
+/* Before frame nextFrame's packet: a new seek point when one falls here. */
+static void note_seek_point(GstKivoDemux* self) {
+  const uint32_t f = self->nextFrame;
+  if (!self->stepBytes || (f - 1) % PUSH_STEP != 0 || (f - 1) / PUSH_STEP != self->stepsKnown) return;
+  GST_OBJECT_LOCK(self);
+  for (guint i = 0; i < self->audioCount; ++i) {
+    const gsize at = (gsize)self->stepsKnown * self->audioCount + i;
+    self->stepBytes[at] = self->audio[i].bytes;
+    self->stepCarry[at] = self->audio[i].carryFrame;
+  }
+  self->stepsKnown++;
+  GST_OBJECT_UNLOCK(self);
 }
 
 static GstFlowReturn push_chain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {
@@ -661,8 +711,9 @@ static GstFlowReturn push_chain(GstPad* pad, GstObject* parent, GstBuffer* buffe
     kivo_packet_split(data, size, self->info.track_count, &packet);
     packet.key_frame = kivo_movie_is_key_frame(self->movie, self->nextFrame);
     GstFlowReturn ret = GST_FLOW_OK;
+    note_seek_point(self);
     if (self->nextFrame < self->skipUntil) {
-      skip_packet(self, &packet);
+      skip_packet(self, &packet, self->nextFrame);
     } else {
       if (self->skipUntil) ret = push_kept_carry(self);
       self->skipUntil = 0;
@@ -827,6 +878,14 @@ static void reset(GstKivoDemux* self) {
   self->seekDone = FALSE;
   self->seekPending = FALSE;
   self->skipUntil = 0;
+  self->countFrom = 0;
+  GST_OBJECT_LOCK(self);
+  g_free(self->stepBytes);
+  g_free(self->stepCarry);
+  self->stepBytes = NULL;
+  self->stepCarry = NULL;
+  self->stepsKnown = 0;
+  GST_OBJECT_UNLOCK(self);
 }
 
 static GstStateChangeReturn change_state(GstElement* element, GstStateChange transition) {
@@ -840,6 +899,8 @@ static void finalize(GObject* object) {
   GstKivoDemux* self = GST_KIVO_DEMUX(object);
   kivo_movie_close(self->movie);
   g_free(self->tables);
+  g_free(self->stepBytes);
+  g_free(self->stepCarry);
   g_object_unref(self->adapter);
   gst_flow_combiner_free(self->combiner);
   G_OBJECT_CLASS(gst_kivo_demux_parent_class)->finalize(object);

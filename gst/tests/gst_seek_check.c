@@ -8,7 +8,7 @@
  *   gst_seek_check [accurate:|after:|segment:]SECONDS|frame:N|play|preroll|storm:N PIPELINE
  * (a key-unit seek, or accurate; after: snaps to the key frame after;
  * segment: a segment seek, which ends in SEGMENT_DONE rather than the end
- * of the stream; frame:N seeks to frame N, counted from 0, in the default
+ * of the stream; replay: plays to the end first, then seeks; frame:N seeks to frame N, counted from 0, in the default
  * format; preroll
  * only prerolls, within 10 s; storm:N plays while N flushing seeks follow
  * one another 10 ms apart, then plays to the end). */
@@ -95,8 +95,14 @@ int main(int argc, char** argv) {
     gst_object_unref(pipeline);
     return result;
   }
-  gst_element_set_state(pipeline, GST_STATE_PAUSED);
-  int result = wait_for(pipeline, GST_MESSAGE_ASYNC_DONE);
+  const gboolean replay = !strncmp(argv[1], "replay:", 7);
+  gst_element_set_state(pipeline, replay ? GST_STATE_PLAYING : GST_STATE_PAUSED);
+  int result = wait_for(pipeline, replay ? GST_MESSAGE_EOS : GST_MESSAGE_ASYNC_DONE);
+  if (replay && result == 0) {
+    /* Seek paused, as after a preroll, so that the position is where it landed. */
+    gst_element_set_state(pipeline, GST_STATE_PAUSED);
+    gst_element_get_state(pipeline, NULL, NULL, 10 * GST_SECOND);
+  }
   GstMessageType end = GST_MESSAGE_EOS;
   if (result == 0) {
     const char* at_text = argv[1];
@@ -107,6 +113,8 @@ int main(int argc, char** argv) {
     } else if (!strncmp(at_text, "after:", 6)) {
       flags |= GST_SEEK_FLAG_SNAP_AFTER;
       at_text += 6;
+    } else if (replay) {
+      at_text += 7;
     } else if (!strncmp(at_text, "segment:", 8)) {
       flags |= GST_SEEK_FLAG_SEGMENT;
       end = GST_MESSAGE_SEGMENT_DONE;
