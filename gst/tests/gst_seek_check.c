@@ -11,12 +11,15 @@
  * of the stream; replay: plays to the end first, then seeks; frame:N seeks to frame N, counted from 0, in the default
  * format; preroll
  * only prerolls, within 10 s; storm:N plays while N flushing seeks follow
- * one another 10 ms apart, then plays to the end). */
+ * one another 10 ms apart, then plays to the end; planes:OUT plays to the
+ * end and writes every picture that reaches the element named "planes" to
+ * OUT, each plane's visible rows read through the frame's strides). */
 #include <string.h>
 #include <stdio.h>
 #include <stdlib.h>
 
 #include <gst/gst.h>
+#include <gst/video/video.h>
 
 static int wait_within(GstElement* pipeline, GstMessageType types, GstClockTime timeout) {
   GstBus* bus = gst_element_get_bus(pipeline);
@@ -36,6 +39,26 @@ static int wait_within(GstElement* pipeline, GstMessageType types, GstClockTime 
 }
 
 static int wait_for(GstElement* pipeline, GstMessageType types) { return wait_within(pipeline, types, 60 * GST_SECOND); }
+
+static GstPadProbeReturn write_planes(GstPad* pad, GstPadProbeInfo* info, gpointer out) {
+  GstCaps* caps = gst_pad_get_current_caps(pad);
+  GstVideoInfo video;
+  const gboolean known = caps && gst_video_info_from_caps(&video, caps);
+  if (caps) gst_caps_unref(caps);
+  GstVideoFrame frame;
+  if (!known || !gst_video_frame_map(&frame, &video, GST_PAD_PROBE_INFO_BUFFER(info), GST_MAP_READ)) {
+    fprintf(stderr, "gst_seek_check: a picture cannot be mapped\n");
+    exit(1);
+  }
+  for (guint p = 0; p < GST_VIDEO_FRAME_N_PLANES(&frame); ++p) {
+    const guint8* rows = GST_VIDEO_FRAME_PLANE_DATA(&frame, p);
+    const gint stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, p);
+    const gint width = GST_VIDEO_FRAME_COMP_WIDTH(&frame, p), height = GST_VIDEO_FRAME_COMP_HEIGHT(&frame, p);
+    for (gint y = 0; y < height; ++y) fwrite(rows + (gsize)y * stride, 1, (size_t)width, out);
+  }
+  gst_video_frame_unmap(&frame);
+  return GST_PAD_PROBE_OK;
+}
 
 /* Flushing seeks across the movie while it plays, each before the last has
  * settled; then the end of the stream. */
@@ -86,6 +109,24 @@ int main(int argc, char** argv) {
     }
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
+    return result;
+  }
+  if (!strncmp(argv[1], "planes:", 7)) {
+    FILE* out = fopen(argv[1] + 7, "wb");
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "planes");
+    GstPad* pad = sink ? gst_element_get_static_pad(sink, "sink") : NULL;
+    if (!out || !pad) {
+      fprintf(stderr, "gst_seek_check: no output file or no element named planes\n");
+      return 1;
+    }
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, write_planes, out, NULL);
+    gst_object_unref(pad);
+    gst_object_unref(sink);
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    int result = wait_for(pipeline, GST_MESSAGE_EOS);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    if (fclose(out) != 0) result = 1;
     return result;
   }
   if (!strcmp(argv[1], "play")) {

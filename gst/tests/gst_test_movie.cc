@@ -13,6 +13,8 @@
 //                                    (from 1) on, without the frame headers: the
 //                                    luma alone, or each frame followed by its
 //                                    alpha plane from the raw file ALPHA
+//   gst_test_movie describe IN.kiv   the picture's kind (alpha, grey or colour) on
+//                                    one line, the playable tracks' ids on the next
 //   gst_test_movie offset IN.kiv TRACK FRAME
 //                                    the PCM bytes of track TRACK (0-based) before
 //                                    frame FRAME's chunk
@@ -174,6 +176,22 @@ int Planes(const char* in, const char* out, uint32_t first, const std::string& e
   return fclose(o) == 0 ? 0 : 1;
 }
 
+int Describe(const char* path) {
+  KivoMovie* m = nullptr;
+  if (kivo_movie_open_file(path, &m, nullptr) != KIVO_DEC_OK) return 1;
+  KivoMovieInfo info;
+  kivo_movie_info(m, &info);
+  printf("%s\n", info.alpha ? "alpha" : info.grey ? "grey" : "colour");
+  for (uint32_t i = 0; i < info.track_count; ++i) {
+    KivoTrackInfo track;
+    kivo_movie_track(m, i, &track);
+    if (track.playable && track.sample_rate) printf("%u ", track.id);
+  }
+  printf("\n");
+  kivo_movie_close(m);
+  return 0;
+}
+
 int Offset(const char* path, uint32_t track, uint32_t frame) {
   KivoMovie* m = nullptr;
   uint64_t bytes = 0;
@@ -191,7 +209,8 @@ int main(int argc, char** argv) {
   if ((argc == 3 || argc == 4) && !strcmp(argv[1], "make")) return Make(argv[2], argc == 4 ? argv[3] : "");
   if (argc >= 4 && argc <= 6 && !strcmp(argv[1], "planes"))
     return Planes(argv[2], argv[3], argc >= 5 ? uint32_t(atoi(argv[4])) : 1, argc == 6 ? argv[5] : "");
+  if (argc == 3 && !strcmp(argv[1], "describe")) return Describe(argv[2]);
   if (argc == 5 && !strcmp(argv[1], "offset")) return Offset(argv[2], uint32_t(atoi(argv[3])), uint32_t(atoi(argv[4])));
-  fprintf(stderr, "usage: gst_test_movie make OUT.kiv [KIND] | planes IN.y4m OUT [FIRST [luma|ALPHA]] | offset IN.kiv TRACK FRAME\n");
+  fprintf(stderr, "usage: gst_test_movie make OUT.kiv [KIND] | planes IN.y4m OUT [FIRST [luma|ALPHA]] | describe IN.kiv | offset IN.kiv TRACK FRAME\n");
   return 2;
 }
