@@ -81,7 +81,11 @@ typedef struct KivoIo {
 } KivoIo;
 
 /* Each open gives KIVO_DEC_OK and the movie in *movie, or a code and
- * null; `error` (may be null) receives the code and the message. */
+ * null; `error` (may be null) receives the code and the message. A movie
+ * opens exactly when the player opens it, and a refusal carries the
+ * player's text. The open walks the chunks' heads once (a few words a
+ * frame), so that the seeking calls below read the heads of a bounded number
+ * of packets (fewer than 64 in movies of up to 16 tracks). */
 KIVO_API int32_t kivo_movie_open_file(const char* path, KivoMovie** movie, KivoDecError* error);
 /* `data` must stay valid and unchanged until the movie is closed. */
 KIVO_API int32_t kivo_movie_open_memory(const void* data, size_t size, KivoMovie** movie, KivoDecError* error);
@@ -227,8 +231,8 @@ KIVO_API uint32_t kivo_audio_decode_bytes(const KivoAudioDecoder* decoder, const
 /* Decodes a chunk into signed 16-bit native-endian samples, interleaved
  * when stereo; *bytes receives the bytes written. `pcm` must hold
  * kivo_audio_decode_bytes bytes (else KIVO_DEC_ERROR_BUFFER and nothing is
- * decoded; kivo_audio_chunk_bytes is always enough). A null `pcm` decodes without output, to carry the decoder's
- * state over a chunk. Chunks go in frame order: each continues the sound of
+ * decoded; kivo_audio_chunk_bytes is always enough). A null `pcm` decodes
+ * without output, to carry the decoder's state over a chunk. Chunks go in frame order: each continues the sound of
  * the one before. */
 KIVO_API int32_t kivo_audio_decode(KivoAudioDecoder* decoder, const uint8_t* chunk, uint32_t size, int16_t* pcm,
                                    uint32_t capacity, uint32_t* bytes);

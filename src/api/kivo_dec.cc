@@ -198,16 +198,17 @@ bool ReadHead(KivoMovie* m, uint64_t offset, uint8_t* words, uint32_t size) {
 
 // The PCM bytes that frame `frame`'s chunks of tracks 0 .. last give by
 // their count words (0 for a chunk that decodes nothing), into each[t] when
-// `each` is given and for track `last` into *lastBytes. Reads only the words
-// at the chunks' heads, one read per chunk.
-int32_t ChunkHeads(KivoMovie* m, uint32_t frame, uint32_t last, uint32_t* each, uint32_t* lastBytes) {
+// `each` is given and for track `last` into *lastBytes; *walked (when given)
+// receives how many tracks' chunks the packet holds, the others giving
+// nothing. Reads only the words at the chunks' heads, one read per chunk,
+// and never more chunks than the packet holds.
+int32_t ChunkHeads(KivoMovie* m, uint32_t frame, uint32_t last, uint32_t* each, uint32_t* lastBytes,
+                   uint32_t* walked = nullptr) {
   *lastBytes = 0;
   const uint64_t base = FrameOffset(m->index, frame);
   const uint32_t size = FrameSize(m->index, frame);
-  uint32_t at = 0;
-  for (uint32_t t = 0; t <= last; ++t) {
-    if (each) each[t] = 0;
-    if (size - at < 4) continue;
+  uint32_t at = 0, t = 0;
+  for (; t <= last && size - at >= 4; ++t) {
     uint8_t words[8];
     const bool both = size - at >= 8;
     if (!ReadHead(m, base + at, words, both ? 8 : 4)) return KIVO_DEC_ERROR_READ;
@@ -220,6 +221,7 @@ int32_t ChunkHeads(KivoMovie* m, uint32_t frame, uint32_t last, uint32_t* each, 
     // A chunk past the packet's end leaves the tracks after it nothing.
     at = p > room ? size : at + p;
   }
+  if (walked) *walked = t;
   return KIVO_DEC_OK;
 }
 
@@ -252,9 +254,9 @@ int32_t MakeSeekPoints(KivoMovie* m) {
       memcpy(bytes, bytes - tracks, size_t(tracks) * 8);
       memcpy(carry, carry - tracks, size_t(tracks) * 4);
     }
-    uint32_t unused;
-    if (ChunkHeads(m, f, tracks - 1, pcm, &unused) != KIVO_DEC_OK) break;
-    for (uint32_t t = 0; t < tracks; ++t) {
+    uint32_t unused, walked;
+    if (ChunkHeads(m, f, tracks - 1, pcm, &unused, &walked) != KIVO_DEC_OK) break;
+    for (uint32_t t = 0; t < walked; ++t) {
       bytes[t] += pcm[t];
       if (pcm[t]) carry[t] = f;
     }
