@@ -13,7 +13,9 @@
  * only prerolls, within 10 s; storm:N plays while N flushing seeks follow
  * one another 10 ms apart, then plays to the end; planes:OUT plays to the
  * end and writes every picture that reaches the element named "planes" to
- * OUT, each plane's visible rows read through the frame's strides). */
+ * OUT, each plane's visible rows read through the frame's strides; stamps
+ * plays to the end and prints the latest end time, in seconds, of the
+ * buffers that reach the element named "stamps"). */
 #include <string.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -39,6 +41,15 @@ static int wait_within(GstElement* pipeline, GstMessageType types, GstClockTime 
 }
 
 static int wait_for(GstElement* pipeline, GstMessageType types) { return wait_within(pipeline, types, 60 * GST_SECOND); }
+
+static GstPadProbeReturn note_end(GstPad* pad, GstPadProbeInfo* info, gpointer latest) {
+  GstBuffer* b = GST_PAD_PROBE_INFO_BUFFER(info);
+  if (GST_BUFFER_PTS_IS_VALID(b)) {
+    const GstClockTime end = GST_BUFFER_PTS(b) + (GST_BUFFER_DURATION_IS_VALID(b) ? GST_BUFFER_DURATION(b) : 0);
+    if (end > *(GstClockTime*)latest) *(GstClockTime*)latest = end;
+  }
+  return GST_PAD_PROBE_OK;
+}
 
 static GstPadProbeReturn write_planes(GstPad* pad, GstPadProbeInfo* info, gpointer out) {
   GstCaps* caps = gst_pad_get_current_caps(pad);
@@ -127,6 +138,24 @@ int main(int argc, char** argv) {
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
     if (fclose(out) != 0) result = 1;
+    return result;
+  }
+  if (!strcmp(argv[1], "stamps")) {
+    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), "stamps");
+    GstPad* pad = sink ? gst_element_get_static_pad(sink, "sink") : NULL;
+    if (!pad) {
+      fprintf(stderr, "gst_seek_check: no element named stamps\n");
+      return 1;
+    }
+    GstClockTime latest = 0;
+    gst_pad_add_probe(pad, GST_PAD_PROBE_TYPE_BUFFER, note_end, &latest, NULL);
+    gst_object_unref(pad);
+    gst_object_unref(sink);
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    const int result = wait_for(pipeline, GST_MESSAGE_EOS);
+    gst_element_set_state(pipeline, GST_STATE_NULL);
+    gst_object_unref(pipeline);
+    printf("%.3f\n", latest / (double)GST_SECOND);
     return result;
   }
   if (!strcmp(argv[1], "play")) {

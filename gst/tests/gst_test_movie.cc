@@ -15,6 +15,8 @@
 //                                    alpha plane from the raw file ALPHA
 //   gst_test_movie describe IN.kiv   the picture's kind (alpha, grey or colour) on
 //                                    one line, the playable tracks' ids on the next
+//   gst_test_movie place IN.kiv FRAME
+//                                    the file offset of frame FRAME's packet
 //   gst_test_movie offset IN.kiv TRACK FRAME
 //                                    the PCM bytes of track TRACK (0-based) before
 //                                    frame FRAME's chunk
@@ -192,6 +194,18 @@ int Describe(const char* path) {
   return 0;
 }
 
+int Place(const char* path, uint32_t frame) {
+  KivoMovie* m = nullptr;
+  uint64_t offset = 0;
+  uint32_t size = 0;
+  if (kivo_movie_open_file(path, &m, nullptr) != KIVO_DEC_OK) return 1;
+  const int32_t status = kivo_movie_packet_place(m, frame, &offset, &size);
+  kivo_movie_close(m);
+  if (status != KIVO_DEC_OK) return 1;
+  printf("%llu\n", static_cast<unsigned long long>(offset));
+  return 0;
+}
+
 int Offset(const char* path, uint32_t track, uint32_t frame) {
   KivoMovie* m = nullptr;
   uint64_t bytes = 0;
@@ -210,7 +224,8 @@ int main(int argc, char** argv) {
   if (argc >= 4 && argc <= 6 && !strcmp(argv[1], "planes"))
     return Planes(argv[2], argv[3], argc >= 5 ? uint32_t(atoi(argv[4])) : 1, argc == 6 ? argv[5] : "");
   if (argc == 3 && !strcmp(argv[1], "describe")) return Describe(argv[2]);
+  if (argc == 4 && !strcmp(argv[1], "place")) return Place(argv[2], uint32_t(atoi(argv[3])));
   if (argc == 5 && !strcmp(argv[1], "offset")) return Offset(argv[2], uint32_t(atoi(argv[3])), uint32_t(atoi(argv[4])));
-  fprintf(stderr, "usage: gst_test_movie make OUT.kiv [KIND] | planes IN.y4m OUT [FIRST [luma|ALPHA]] | describe IN.kiv | offset IN.kiv TRACK FRAME\n");
+  fprintf(stderr, "usage: gst_test_movie make OUT.kiv [KIND] | planes IN.y4m OUT [FIRST [luma|ALPHA]] | describe IN.kiv | place IN.kiv FRAME | offset IN.kiv TRACK FRAME\n");
   return 2;
 }
