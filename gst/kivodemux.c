@@ -681,7 +681,10 @@ static GstFlowReturn push_chain(GstPad* pad, GstObject* parent, GstBuffer* buffe
     gst_adapter_copy(self->adapter, self->tables, 0, need);
     KivoDecError error;
     KivoMovie* movie;
-    if (kivo_movie_open_memory(self->tables, need, &movie, &error) != KIVO_DEC_OK) {
+    /* Packets may run past the header's size while the file holds them. */
+    gint64 fileSize = 0;
+    if (!gst_pad_peer_query_duration(self->sinkpad, GST_FORMAT_BYTES, &fileSize) || fileSize < 0) fileSize = 0;
+    if (kivo_movie_open_tables(self->tables, need, (guint64)fileSize, &movie, &error) != KIVO_DEC_OK) {
       GST_ELEMENT_ERROR(self, STREAM, DEMUX, ("%s", error.message), (NULL));
       return GST_FLOW_ERROR;
     }

@@ -89,6 +89,14 @@ typedef struct KivoIo {
 KIVO_API int32_t kivo_movie_open_file(const char* path, KivoMovie** movie, KivoDecError* error);
 /* `data` must stay valid and unchanged until the movie is closed. */
 KIVO_API int32_t kivo_movie_open_memory(const void* data, size_t size, KivoMovie** movie, KivoDecError* error);
+/* A movie of which the caller holds the start alone, as a demuxer that is
+ * fed the file in order holds it: `data` (`size` bytes from the movie's
+ * first byte, the header and tables whole) must stay valid and unchanged
+ * until the close; `movie_size` is the whole movie's size in bytes, 0 when
+ * unknown. Everything but reading packets works: the caller splits the
+ * packets it receives with kivo_packet_split. */
+KIVO_API int32_t kivo_movie_open_tables(const void* data, size_t size, uint64_t movie_size, KivoMovie** movie,
+                                        KivoDecError* error);
 /* `io` is copied; `opaque` is handed to its functions until the close. */
 KIVO_API int32_t kivo_movie_open_io(const KivoIo* io, void* opaque, KivoMovie** movie, KivoDecError* error);
 /* A null movie is ignored. */

@@ -32,6 +32,9 @@ struct Source {
   KivoIo io;
   void* opaque;
   uint64_t size;  // UINT64_MAX when unknown
+  // The whole movie's size when the source holds only its start (its header
+  // and tables); 0 when the source is the whole movie, or nothing is known.
+  uint64_t extent;
 };
 
 // Reads exactly `size` bytes at `offset`; false when the source has fewer.
@@ -351,9 +354,9 @@ int32_t OpenSource(Source* source, KivoMovie** out, KivoDecError* error) {
   // Packets normally end at dataSize + 8, but may run on past it as long as
   // the source holds them, as the player plays them.
   const uint32_t movieSize = h.dataSize + 8;
+  const uint64_t whole = source->extent ? source->extent : source->size;
   uint32_t limit = movieSize;
-  if (source->size != UINT64_MAX && source->size > movieSize)
-    limit = source->size > UINT32_MAX ? UINT32_MAX : uint32_t(source->size);
+  if (whole != UINT64_MAX && whole > movieSize) limit = whole > UINT32_MAX ? UINT32_MAX : uint32_t(whole);
   if (!IndexIsSound(m->index, h.frameCount, kHeaderSize + tableBytes, limit))
     return failMovie(KIVO_DEC_ERROR_DAMAGED, "The frame index of this Kivo file is damaged.");
   m->movieSize = movieSize;
@@ -435,6 +438,20 @@ int32_t kivo_movie_open_memory(const void* data, size_t size, KivoMovie** movie,
   s.kind = kSourceMemory;
   s.memory = static_cast<const uint8_t*>(data);
   s.size = size;
+  s.file = os::kNoFile;
+  return OpenSource(&s, movie, error);
+}
+
+int32_t kivo_movie_open_tables(const void* data, size_t size, uint64_t movieSize, KivoMovie** movie,
+                               KivoDecError* error) {
+  if (!movie) return Fail(error, KIVO_DEC_ERROR_ARGUMENT, nullptr);
+  *movie = nullptr;
+  if (!data) return Fail(error, KIVO_DEC_ERROR_ARGUMENT, nullptr);
+  Source s{};
+  s.kind = kSourceMemory;
+  s.memory = static_cast<const uint8_t*>(data);
+  s.size = size;
+  s.extent = movieSize;
   s.file = os::kNoFile;
   return OpenSource(&s, movie, error);
 }
