@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // Decoding a whole movie through the C API against the movie API the player
 // uses: the same decoders behind both, so the two should run at one speed.
+// Also a seek's work in a 30,000-frame movie file (20 minutes at 25 fps, two
+// tracks): at 1 %, 50 % and 99 %, each track's sound offset and carrying
+// chunk and the key frame's packet, and the open that readies them.
 // The movie is 640x480 at 25 fps with a stereo 22050 Hz track, coded by the
 // encoder's rate-distortion choice from moving textured pictures; set
 // KIVO_BENCH_MOVIE to a .kiv file to measure that one instead.
@@ -169,8 +172,71 @@ void BM_CApi(benchmark::State& state) {
   state.counters["fps"] = benchmark::Counter(double(frames), benchmark::Counter::kIsRate);
 }
 
+// The long movie's file: key frames every 250 frames, chunks of two tracks
+// that carry only their counts (a seek reads no more of them), 2 KB of video.
+const std::string& LongMovie() {
+  static const std::string path = [] {
+    constexpr uint32_t frames = 30000;
+    enc::MovieLayout layout;
+    layout.width = layout.height = 64;
+    layout.tracks.push_back({0x80000000u | 0x40000000u | 22050, 1, 0});
+    layout.tracks.push_back({0x10000000u | 11025, 2, 0});
+    std::vector<enc::FramePacket> packets(frames);
+    for (uint32_t f = 0; f < frames; ++f) {
+      packets[f].key = f % 250 == 0;
+      for (uint32_t t = 0; t < 2; ++t) {
+        const uint32_t count = 1700 + (f * 7 + t) % 200;
+        packets[f].audio.push_back({uint8_t(count), uint8_t(count >> 8), 0, 0, 1, 2, 3, 4});
+      }
+      packets[f].video.assign(2048, uint8_t(f));
+    }
+    const std::vector<uint8_t> movie = enc::BuildMovie(layout, packets);
+    const char* tmp = getenv("TMPDIR");
+    std::string p = std::string(tmp && *tmp ? tmp : "/tmp") + "/kivo-seek-bench.kiv";
+    FILE* f = fopen(p.c_str(), "wb");
+    if (!f || fwrite(movie.data(), 1, movie.size(), f) != movie.size() || fclose(f) != 0) return std::string();
+    return p;
+  }();
+  return path;
+}
+
+void BM_OpenLong(benchmark::State& state) {
+  for (auto _ : state) {
+    KivoMovie* m;
+    if (kivo_movie_open_file(LongMovie().c_str(), &m, nullptr) != KIVO_DEC_OK) {
+      state.SkipWithError("the movie does not open");
+      return;
+    }
+    kivo_movie_close(m);
+  }
+}
+
+void BM_SeekLong(benchmark::State& state) {
+  KivoMovie* m;
+  if (kivo_movie_open_file(LongMovie().c_str(), &m, nullptr) != KIVO_DEC_OK) {
+    state.SkipWithError("the movie does not open");
+    return;
+  }
+  const uint32_t key = kivo_movie_key_frame_before(m, uint32_t(30000 * state.range(0) / 100));
+  for (auto _ : state) {
+    for (uint32_t t = 0; t < 2; ++t) {
+      uint64_t offset;
+      uint32_t carry;
+      kivo_movie_audio_offset(m, t, key, &offset);
+      kivo_movie_audio_carry(m, t, key, &carry);
+      benchmark::DoNotOptimize(offset + carry);
+    }
+    KivoPacket packet;
+    kivo_movie_read_packet(m, key, &packet);
+    benchmark::DoNotOptimize(packet.size);
+  }
+  kivo_movie_close(m);
+}
+
 BENCHMARK(BM_MovieApi)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CApi)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenLong)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SeekLong)->Arg(1)->Arg(50)->Arg(99)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

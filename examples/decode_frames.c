@@ -3,7 +3,7 @@
  * OUT/frameNNNNN.yuv (I420: Y, then U, then V of the visible picture),
  * OUT/frameNNNNN.alpha for movies with an alpha plane, and OUT/trackID.pcm
  * (signed 16-bit native-endian samples, interleaved when stereo) per
- * playable track.
+ * playable track (trackID-INDEX.pcm for a track whose id an earlier one has).
  *
  *   decode_frames MOVIE OUT_FOLDER
  */
@@ -56,7 +56,17 @@ int main(int argc, char** argv) {
     KivoTrackInfo track;
     kivo_movie_track(movie, i, &track);
     if (!track.playable || kivo_audio_open(track.audio_word, &audio[i]) != KIVO_DEC_OK) continue;
-    snprintf(path, sizeof path, "%s/track%u.pcm", argv[2], track.id);
+    /* Ids may repeat: a repeated one's file takes the track's place too. */
+    uint32_t earlier = 0;
+    for (uint32_t j = 0; j < i; ++j) {
+      KivoTrackInfo other;
+      kivo_movie_track(movie, j, &other);
+      earlier += other.id == track.id;
+    }
+    if (earlier)
+      snprintf(path, sizeof path, "%s/track%u-%u.pcm", argv[2], track.id, i);
+    else
+      snprintf(path, sizeof path, "%s/track%u.pcm", argv[2], track.id);
     pcm[i] = fopen(path, "wb");
     capacity[i] = track.max_bytes;
     samples[i] = malloc(capacity[i] ? capacity[i] : 2);

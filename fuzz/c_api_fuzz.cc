@@ -1,8 +1,16 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// Fuzzes the C decoding API: any bytes opened as a movie in memory and, when
-// the open accepts them, every frame's packet split and decoded (picture and
-// every track), then a seek to a later key frame with the sound primed.
+// Fuzzes the C decoding API: any bytes opened as a movie (in memory, from a
+// file, or through callbacks that cannot tell the size) and, when the open
+// accepts them, every frame's packet split and decoded (picture and every
+// track), then a seek to a later key frame with the sound primed. Run with a
+// low -malloc_limit_mb: no header or index may make the library allocate
+// more than the input can hold.
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "kivo/kivo_dec.h"
@@ -20,7 +28,7 @@ void DecodeFrom(KivoMovie* movie, const KivoMovieInfo& info, uint32_t from, uint
       kivo_packet_audio(&packet, i, &chunk, &size);
       if (!audio[i]) continue;
       // Chunks claiming more than the buffer are decoded without output.
-      const uint32_t want = kivo_audio_chunk_bytes(chunk, size);
+      const uint32_t want = kivo_audio_decode_bytes(audio[i], chunk, size);
       const bool fits = want <= pcm.size() * 2;
       kivo_audio_decode(audio[i], chunk, size, fits ? pcm.data() : nullptr, fits ? want : 0, &bytes);
     }
@@ -28,6 +36,24 @@ void DecodeFrom(KivoMovie* movie, const KivoMovieInfo& info, uint32_t from, uint
     kivo_video_decode(video, packet.video, packet.video_size, &picture);
   }
 }
+
+// The bytes behind callbacks of unknown size, as a pipeline may give them.
+struct Bytes {
+  const uint8_t* data;
+  size_t size, at;
+};
+int64_t BytesRead(void* opaque, void* buffer, size_t size) {
+  Bytes* b = static_cast<Bytes*>(opaque);
+  const size_t n = b->at >= b->size ? 0 : (size < b->size - b->at ? size : b->size - b->at);
+  memcpy(buffer, b->data + b->at, n);
+  b->at += n;
+  return int64_t(n);
+}
+int32_t BytesSeek(void* opaque, uint64_t offset) {
+  static_cast<Bytes*>(opaque)->at = size_t(offset);
+  return 0;
+}
+const KivoIo kUnknownSize = {BytesRead, BytesSeek, nullptr};
 
 }  // namespace
 
@@ -40,12 +66,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   KivoMovie* movie = nullptr;
   KivoDecError error;
-  if (kivo_movie_open_memory(data, size, &movie, &error) != KIVO_DEC_OK) return 0;
+  Bytes bytes = {data, size, 0};
+  int32_t status;
+  if (size % 3 == 1) {
+    static const std::string path = "/tmp/kivo-c-api-fuzz-" + std::to_string(getpid()) + ".kiv";
+    FILE* f = fopen(path.c_str(), "wb");
+    if (!f) return 0;
+    fwrite(data, 1, size, f);
+    fclose(f);
+    status = kivo_movie_open_file(path.c_str(), &movie, &error);
+  } else if (size % 3 == 2) {
+    status = kivo_movie_open_io(&kUnknownSize, &bytes, &movie, &error);
+  } else {
+    status = kivo_movie_open_memory(data, size, &movie, &error);
+  }
+  if (status != KIVO_DEC_OK) return 0;
   KivoMovieInfo info;
   kivo_movie_info(movie, &info);
   KivoVideoParams params;
   kivo_movie_video_params(movie, &params);
-  params.options = size & 1 ? KIVO_VIDEO_NO_SIMD : 0;
+  if (size & 1) params.options |= KIVO_VIDEO_NO_SIMD;
   KivoVideoDecoder* video = nullptr;
   if (kivo_video_open(&params, &video) == KIVO_DEC_OK) {
     std::vector<KivoAudioDecoder*> audio(info.track_count < 16 ? info.track_count : 16, nullptr);

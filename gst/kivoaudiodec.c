@@ -54,11 +54,17 @@ static gboolean kivo_audio_set_format(GstAudioDecoder* dec, GstCaps* caps) {
 static GstFlowReturn kivo_audio_handle_frame(GstAudioDecoder* dec, GstBuffer* buffer) {
   GstKivoAudioDec* self = GST_KIVO_AUDIO_DEC(dec);
   if (!buffer) return GST_FLOW_OK;  /* nothing is held back: no draining */
-  if (!self->decoder) return GST_FLOW_NOT_NEGOTIATED;
+  if (!self->decoder) {
+    GST_ELEMENT_ERROR(dec, CORE, NEGOTIATION, ("The Kivo audio decoder was given no stream format."), (NULL));
+    return GST_FLOW_NOT_NEGOTIATED;
+  }
   if (GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DISCONT)) kivo_audio_reset(self->decoder);
   GstMapInfo in;
-  if (!gst_buffer_map(buffer, &in, GST_MAP_READ)) return GST_FLOW_ERROR;
-  const uint32_t want = kivo_audio_chunk_bytes(in.data, (uint32_t)in.size);
+  if (!gst_buffer_map(buffer, &in, GST_MAP_READ)) {
+    GST_ELEMENT_ERROR(dec, RESOURCE, READ, ("A Kivo audio chunk cannot be read."), (NULL));
+    return GST_FLOW_ERROR;
+  }
+  const uint32_t want = kivo_audio_decode_bytes(self->decoder, in.data, (uint32_t)in.size);
   if (GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DECODE_ONLY) || want == 0) {
     kivo_audio_decode(self->decoder, in.data, (uint32_t)in.size, NULL, 0, NULL);
     gst_buffer_unmap(buffer, &in);
@@ -69,6 +75,7 @@ static GstFlowReturn kivo_audio_handle_frame(GstAudioDecoder* dec, GstBuffer* bu
   if (!out || !gst_buffer_map(out, &o, GST_MAP_WRITE)) {
     gst_buffer_unmap(buffer, &in);
     if (out) gst_buffer_unref(out);
+    GST_ELEMENT_ERROR(dec, RESOURCE, WRITE, ("No buffer for %u bytes of sound.", want), (NULL));
     return GST_FLOW_ERROR;
   }
   uint32_t bytes = 0;

@@ -38,10 +38,12 @@ static gboolean kivo_video_set_format(GstVideoDecoder* dec, GstVideoCodecState* 
   GstKivoVideoDec* self = GST_KIVO_VIDEO_DEC(dec);
   GstStructure* s = gst_caps_get_structure(state->caps, 0);
   gint width = 0, height = 0, revision = 'i', flags = 0, mode = 0;
+  guint options = 0;
   if (!gst_structure_get_int(s, "width", &width) || !gst_structure_get_int(s, "height", &height)) return FALSE;
   gst_structure_get_int(s, "revision", &revision);
   gst_structure_get_int(s, "video-flags", &flags);
   gst_structure_get_int(s, "display-mode", &mode);
+  gst_structure_get_uint(s, "decoder-options", &options);
   close_decoder(self);
   KivoVideoParams params;
   memset(&params, 0, sizeof params);
@@ -49,6 +51,7 @@ static gboolean kivo_video_set_format(GstVideoDecoder* dec, GstVideoCodecState* 
   params.height = (uint32_t)height;
   params.video_flags = (uint32_t)flags;
   params.revision = (uint32_t)revision;
+  params.options = options;
   int32_t status = kivo_video_open(&params, &self->decoder);
   if (status != KIVO_DEC_OK) {
     GST_ELEMENT_ERROR(dec, STREAM, DECODE, ("%s", kivo_dec_error_text(status)), (NULL));
@@ -66,6 +69,12 @@ static gboolean kivo_video_set_format(GstVideoDecoder* dec, GstVideoCodecState* 
    * (3) twice as wide, both (4 and 5) or neither leaves them square. */
   out->info.par_n = mode == 3 ? 2 : 1;
   out->info.par_d = mode == 1 || mode == 2 ? 2 : 1;
+  /* The player converts as BT.601 at limited range, each chroma sample
+   * standing for the 2x2 block it covers (centred, as in JPEG). */
+  if (format != GST_VIDEO_FORMAT_GRAY8) {
+    gst_video_colorimetry_from_string(&out->info.colorimetry, GST_VIDEO_COLORIMETRY_BT601);
+    out->info.chroma_site = GST_VIDEO_CHROMA_SITE_JPEG;
+  }
   gst_video_codec_state_unref(out);
   return gst_video_decoder_negotiate(dec);
 }
@@ -81,11 +90,13 @@ static GstFlowReturn kivo_video_handle_frame(GstVideoDecoder* dec, GstVideoCodec
   GstKivoVideoDec* self = GST_KIVO_VIDEO_DEC(dec);
   if (!self->decoder) {
     gst_video_decoder_drop_frame(dec, frame);
+    GST_ELEMENT_ERROR(dec, CORE, NEGOTIATION, ("The Kivo video decoder was given no stream format."), (NULL));
     return GST_FLOW_NOT_NEGOTIATED;
   }
   GstMapInfo in;
   if (!gst_buffer_map(frame->input_buffer, &in, GST_MAP_READ)) {
     gst_video_decoder_drop_frame(dec, frame);
+    GST_ELEMENT_ERROR(dec, RESOURCE, READ, ("A Kivo video packet cannot be read."), (NULL));
     return GST_FLOW_ERROR;
   }
   KivoPicture p;
@@ -107,14 +118,17 @@ static GstFlowReturn kivo_video_handle_frame(GstVideoDecoder* dec, GstVideoCodec
   if (!gst_video_frame_map(&out, &state->info, frame->output_buffer, GST_MAP_WRITE)) {
     gst_video_codec_state_unref(state);
     gst_video_decoder_drop_frame(dec, frame);
+    GST_ELEMENT_ERROR(dec, RESOURCE, WRITE, ("A picture buffer cannot be written."), (NULL));
     return GST_FLOW_ERROR;
   }
+  /* Every plane of the format is written, also the chroma of a grey movie
+   * with alpha (A420), which the decoder holds at 128. */
   copy_plane(&out, 0, p.y, p.pitch, p.width, p.height);
-  if (!self->grey) {
+  if (GST_VIDEO_FRAME_N_PLANES(&out) >= 3) {
     copy_plane(&out, 1, p.u, p.chroma_pitch, p.chroma_width, p.chroma_height);
     copy_plane(&out, 2, p.v, p.chroma_pitch, p.chroma_width, p.chroma_height);
-    if (self->alpha) copy_plane(&out, 3, p.alpha, p.pitch, p.width, p.height);
   }
+  if (self->alpha) copy_plane(&out, 3, p.alpha, p.pitch, p.width, p.height);
   gst_video_frame_unmap(&out);
   gst_video_codec_state_unref(state);
   return gst_video_decoder_finish_frame(dec, frame);

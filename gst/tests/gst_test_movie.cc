@@ -1,14 +1,22 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // Helpers for the plugin's tests:
-//   gst_test_movie make OUT.kiv [alpha|grey|tall]
+//   gst_test_movie make OUT.kiv [KIND]
 //                                    a 12 s movie, 160x96 at 10 fps, key frames
 //                                    every 30 frames, tracks 4 (stereo) and 7 (mono);
-//                                    tall: meant to be shown at double height
+//                                    KIND alpha, grey, greyalpha; tall: meant to be
+//                                    shown at double height; twins: both tracks with
+//                                    id 4; silent: 3 s, track 7 without sound; long: 3000
+//                                    frames; keys: every frame a key frame whose
+//                                    blocks read what the frame drew already
 //   gst_test_movie planes IN.y4m OUT [FIRST [luma|ALPHA]]
 //                                    the planes of a Y4M file from frame FIRST
 //                                    (from 1) on, without the frame headers: the
 //                                    luma alone, or each frame followed by its
 //                                    alpha plane from the raw file ALPHA
+//   gst_test_movie describe IN.kiv   the picture's kind (alpha, grey or colour) on
+//                                    one line, the playable tracks' ids on the next
+//   gst_test_movie place IN.kiv FRAME
+//                                    the file offset of frame FRAME's packet
 //   gst_test_movie offset IN.kiv TRACK FRAME
 //                                    the PCM bytes of track TRACK (0-based) before
 //                                    frame FRAME's chunk
@@ -23,22 +31,63 @@
 #include "encode/container_writer.h"
 #include "encode/encoder.h"
 #include "encode/video_encoder.h"
+#include "encode/video_writer.h"
 #include "kivo/kivo_dec.h"
 
 namespace {
 
 namespace enc = kivo::encode;
 
+bool Write(const char* path, const std::vector<uint8_t>& movie) {
+  FILE* f = fopen(path, "wb");
+  return f && fwrite(movie.data(), 1, movie.size(), f) == movie.size() && fclose(f) == 0;
+}
+
+// The top block row filled, every row below moved from the row above: in a
+// movie of key frames alone, the player's one picture is the reference too.
+int MakeKeys(const char* path) {
+  constexpr uint32_t w = 64, h = 48;
+  enc::MovieLayout layout;
+  layout.width = w;
+  layout.height = h;
+  std::vector<enc::FramePacket> packets(8);
+  for (uint32_t f = 0; f < packets.size(); ++f) {
+    enc::PlaneSpec planes[3];
+    for (int i = 0; i < 3; ++i) {
+      enc::PlaneSpec& p = planes[i];
+      enc::InitPlane(p, i ? enc::ChromaAreaWidth(w) : enc::LumaAreaWidth(w), i ? enc::ChromaAreaHeight(h) : enc::LumaAreaHeight(h));
+      for (uint32_t c = 0; c < p.width / 8; ++c) {
+        enc::BlockAt(p, c, 0).type = enc::kFill;
+        enc::BlockAt(p, c, 0).pixels[0] = uint8_t(50 + 20 * f + 9 * i + 3 * c);
+        for (uint32_t r = 1; r < p.height / 8; ++r) {
+          enc::BlockAt(p, c, r).type = enc::kMoved;
+          enc::BlockAt(p, c, r).dy = -8;
+        }
+      }
+    }
+    enc::FrameSpec spec;
+    spec.luma = &planes[0];
+    spec.chroma[0] = &planes[1];
+    spec.chroma[1] = &planes[2];
+    std::string error;
+    if (!enc::WriteVideoFrame(spec, packets[f].video, &error)) return fprintf(stderr, "%s\n", error.c_str()), 1;
+    packets[f].key = true;
+  }
+  return Write(path, enc::BuildMovie(layout, packets)) ? 0 : 1;
+}
+
 int Make(const char* path, const std::string& kind) {
-  constexpr uint32_t w = 160, h = 96, frames = 120, rate = 10;
+  if (kind == "keys") return MakeKeys(path);
+  constexpr uint32_t w = 160, h = 96, rate = 10;
+  const uint32_t frames = kind == "long" ? 3000 : kind == "silent" ? 30 : 120;
   enc::VideoCoderSettings vs;
   vs.width = w;
   vs.height = h;
   vs.rateNum = rate;
   vs.keyInterval = 30;
   vs.effort = 0;
-  vs.alpha = kind == "alpha";
-  vs.grey = kind == "grey";
+  vs.alpha = kind == "alpha" || kind == "greyalpha";
+  vs.grey = kind == "grey" || kind == "greyalpha";
   enc::VideoCoder coder;
   std::string error;
   if (!enc::OpenVideoCoder(coder, vs, &error)) return fprintf(stderr, "%s\n", error.c_str()), 1;
@@ -50,7 +99,7 @@ int Make(const char* path, const std::string& kind) {
   std::vector<enc::FramePacket> packets(frames);
   const enc::AudioTrackSettings tracks[2] = {{22050, 2, 16, enc::AudioMode::kRdft, 75},
                                              {11025, 1, 16, enc::AudioMode::kDct, 75}};
-  const uint32_t ids[2] = {4, 7};
+  const uint32_t ids[2] = {4, kind == "twins" ? 4u : 7u};
   for (int t = 0; t < 2; ++t) {
     const uint32_t n = tracks[t].rate * frames / rate;
     std::vector<int16_t> samples(size_t(n) * tracks[t].channels);
@@ -61,6 +110,8 @@ int Make(const char* path, const std::string& kind) {
     if (!enc::EncodeAudio(tracks[t], samples.data(), n, frames, rate, 1, audio, &error))
       return fprintf(stderr, "%s\n", error.c_str()), 1;
     layout.tracks.push_back({enc::AudioTrackWord(tracks[t]), ids[t], 0});
+    if (kind == "silent" && t == 1)
+      for (auto& chunk : audio) chunk.clear();
     for (uint32_t f = 0; f < frames; ++f) packets[f].audio.push_back(audio[f]);
   }
   for (uint32_t f = 0; f < frames; ++f) {
@@ -93,10 +144,7 @@ int Make(const char* path, const std::string& kind) {
     packets[f].key = key;
   }
   enc::CloseVideoCoder(coder);
-  const std::vector<uint8_t> movie = enc::BuildMovie(layout, packets);
-  FILE* f = fopen(path, "wb");
-  if (!f || fwrite(movie.data(), 1, movie.size(), f) != movie.size() || fclose(f) != 0) return 1;
-  return 0;
+  return Write(path, enc::BuildMovie(layout, packets)) ? 0 : 1;
 }
 
 int Planes(const char* in, const char* out, uint32_t first, const std::string& extra) {
@@ -130,6 +178,34 @@ int Planes(const char* in, const char* out, uint32_t first, const std::string& e
   return fclose(o) == 0 ? 0 : 1;
 }
 
+int Describe(const char* path) {
+  KivoMovie* m = nullptr;
+  if (kivo_movie_open_file(path, &m, nullptr) != KIVO_DEC_OK) return 1;
+  KivoMovieInfo info;
+  kivo_movie_info(m, &info);
+  printf("%s\n", info.alpha ? "alpha" : info.grey ? "grey" : "colour");
+  for (uint32_t i = 0; i < info.track_count; ++i) {
+    KivoTrackInfo track;
+    kivo_movie_track(m, i, &track);
+    if (track.playable && track.sample_rate) printf("%u ", track.id);
+  }
+  printf("\n");
+  kivo_movie_close(m);
+  return 0;
+}
+
+int Place(const char* path, uint32_t frame) {
+  KivoMovie* m = nullptr;
+  uint64_t offset = 0;
+  uint32_t size = 0;
+  if (kivo_movie_open_file(path, &m, nullptr) != KIVO_DEC_OK) return 1;
+  const int32_t status = kivo_movie_packet_place(m, frame, &offset, &size);
+  kivo_movie_close(m);
+  if (status != KIVO_DEC_OK) return 1;
+  printf("%llu\n", static_cast<unsigned long long>(offset));
+  return 0;
+}
+
 int Offset(const char* path, uint32_t track, uint32_t frame) {
   KivoMovie* m = nullptr;
   uint64_t bytes = 0;
@@ -147,7 +223,9 @@ int main(int argc, char** argv) {
   if ((argc == 3 || argc == 4) && !strcmp(argv[1], "make")) return Make(argv[2], argc == 4 ? argv[3] : "");
   if (argc >= 4 && argc <= 6 && !strcmp(argv[1], "planes"))
     return Planes(argv[2], argv[3], argc >= 5 ? uint32_t(atoi(argv[4])) : 1, argc == 6 ? argv[5] : "");
+  if (argc == 3 && !strcmp(argv[1], "describe")) return Describe(argv[2]);
+  if (argc == 4 && !strcmp(argv[1], "place")) return Place(argv[2], uint32_t(atoi(argv[3])));
   if (argc == 5 && !strcmp(argv[1], "offset")) return Offset(argv[2], uint32_t(atoi(argv[3])), uint32_t(atoi(argv[4])));
-  fprintf(stderr, "usage: gst_test_movie make OUT.kiv [alpha|grey|tall] | planes IN.y4m OUT [FIRST [luma|ALPHA]] | offset IN.kiv TRACK FRAME\n");
+  fprintf(stderr, "usage: gst_test_movie make OUT.kiv [KIND] | planes IN.y4m OUT [FIRST [luma|ALPHA]] | describe IN.kiv | place IN.kiv FRAME | offset IN.kiv TRACK FRAME\n");
   return 2;
 }

@@ -26,7 +26,9 @@
  * Threads: the library keeps no mutable state shared between handles. Any
  * number of handles may be open at once and each may be used from any
  * thread; one handle must not be used by two threads at the same time.
- * Nothing is allocated after a handle is opened.
+ * Nothing is allocated after a handle is opened, except the packet buffer of
+ * a source of unknown size, which grows as packets arrive. No buffer is
+ * larger than what the source holds.
  *
  * Functions that can fail return a status: KIVO_DEC_OK (0) or a negative
  * KIVO_DEC_ERROR_* code; kivo_dec_error_text names each. */
@@ -79,10 +81,22 @@ typedef struct KivoIo {
 } KivoIo;
 
 /* Each open gives KIVO_DEC_OK and the movie in *movie, or a code and
- * null; `error` (may be null) receives the code and the message. */
+ * null; `error` (may be null) receives the code and the message. A movie
+ * opens exactly when the player opens it, and a refusal carries the
+ * player's text. The open walks the chunks' heads once (a few words a
+ * frame), so that the seeking calls below read the heads of a bounded number
+ * of packets (fewer than 64 in movies of up to 16 tracks). */
 KIVO_API int32_t kivo_movie_open_file(const char* path, KivoMovie** movie, KivoDecError* error);
 /* `data` must stay valid and unchanged until the movie is closed. */
 KIVO_API int32_t kivo_movie_open_memory(const void* data, size_t size, KivoMovie** movie, KivoDecError* error);
+/* A movie of which the caller holds the start alone, as a demuxer that is
+ * fed the file in order holds it: `data` (`size` bytes from the movie's
+ * first byte, the header and tables whole) must stay valid and unchanged
+ * until the close; `movie_size` is the whole movie's size in bytes, 0 when
+ * unknown. Everything but reading packets works: the caller splits the
+ * packets it receives with kivo_packet_split. */
+KIVO_API int32_t kivo_movie_open_tables(const void* data, size_t size, uint64_t movie_size, KivoMovie** movie,
+                                        KivoDecError* error);
 /* `io` is copied; `opaque` is handed to its functions until the close. */
 KIVO_API int32_t kivo_movie_open_io(const KivoIo* io, void* opaque, KivoMovie** movie, KivoDecError* error);
 /* A null movie is ignored. */
@@ -167,6 +181,11 @@ typedef struct KivoVideoDecoder KivoVideoDecoder;
 
 #define KIVO_VIDEO_NO_SIMD 1  /* plain integer routines only (the output is the same) */
 #define KIVO_VIDEO_NO_ALPHA 2 /* skip the alpha plane of a movie that has one */
+/* Every frame of the movie is a key frame: one picture is both reference and
+ * target, as the player decodes such movies (their pictures differ with two).
+ * kivo_movie_video_params sets it; a caller that fills the parameters itself
+ * must carry it over. */
+#define KIVO_VIDEO_ONE_PICTURE 4
 
 typedef struct KivoVideoParams {
   uint32_t width, height;
@@ -209,11 +228,19 @@ typedef struct KivoAudioDecoder KivoAudioDecoder;
 KIVO_API int32_t kivo_audio_open(uint32_t audio_word, KivoAudioDecoder** decoder);
 /* The PCM bytes a chunk decodes to at most (its first word). */
 KIVO_API uint32_t kivo_audio_chunk_bytes(const uint8_t* chunk, uint32_t size);
+/* The same, cut to `max_bytes` (KivoTrackInfo.max_bytes; 0 = no limit): the
+ * most the track's chunks give, so that a damaged count word cannot time or
+ * size anything beyond what the track really holds. */
+KIVO_API uint32_t kivo_track_chunk_bytes(uint32_t max_bytes, const uint8_t* chunk, uint32_t size);
+/* The PCM bytes `decoder` makes of a chunk at most: its first word, cut to
+ * what the chunk's bytes can carry, so that a damaged word cannot ask for
+ * more memory than the input justifies. */
+KIVO_API uint32_t kivo_audio_decode_bytes(const KivoAudioDecoder* decoder, const uint8_t* chunk, uint32_t size);
 /* Decodes a chunk into signed 16-bit native-endian samples, interleaved
  * when stereo; *bytes receives the bytes written. `pcm` must hold
- * kivo_audio_chunk_bytes bytes (else KIVO_DEC_ERROR_BUFFER and nothing is
- * decoded). A null `pcm` decodes without output, to carry the decoder's
- * state over a chunk. Chunks go in frame order: each continues the sound of
+ * kivo_audio_decode_bytes bytes (else KIVO_DEC_ERROR_BUFFER and nothing is
+ * decoded; kivo_audio_chunk_bytes is always enough). A null `pcm` decodes
+ * without output, to carry the decoder's state over a chunk. Chunks go in frame order: each continues the sound of
  * the one before. */
 KIVO_API int32_t kivo_audio_decode(KivoAudioDecoder* decoder, const uint8_t* chunk, uint32_t size, int16_t* pcm,
                                    uint32_t capacity, uint32_t* bytes);
@@ -234,8 +261,7 @@ KIVO_API int32_t kivo_movie_prime_audio(KivoMovie* movie, uint32_t index, uint32
  * after a reset is what kivo_movie_prime_audio does. */
 KIVO_API int32_t kivo_movie_audio_carry(KivoMovie* movie, uint32_t index, uint32_t frame, uint32_t* carry);
 /* The PCM bytes track `index` holds before frame `frame`'s chunk (the sum
- * of the chunks' byte counts), so that its sound can be timed: reads the
- * chunk heads of every frame before. */
+ * of the chunks' kivo_track_chunk_bytes), so that its sound can be timed. */
 KIVO_API int32_t kivo_movie_audio_offset(KivoMovie* movie, uint32_t index, uint32_t frame, uint64_t* bytes);
 
 #ifdef __cplusplus

@@ -18,13 +18,10 @@ using namespace kivo;
 
 namespace {
 
-// Frame and alpha buffers together stay below this whatever the header
-// says, as for the player's movies.
-constexpr uint64_t kPictureLimit = 512u << 20;
-constexpr uint32_t kLargestSide = 65536;
-// A caller's source of unknown size still cannot make one packet buffer
-// larger than this.
-constexpr uint32_t kLargestUnknownPacket = 256u << 20;
+// A source of unknown size gets its buffers in steps, each at most twice
+// what has already arrived, so that a damaged header or index cannot make
+// them larger than the data that is really there.
+constexpr uint32_t kFirstStep = 64u << 10;
 
 enum SourceKind { kSourceMemory, kSourceFile, kSourceIo };
 
@@ -35,6 +32,9 @@ struct Source {
   KivoIo io;
   void* opaque;
   uint64_t size;  // UINT64_MAX when unknown
+  // The whole movie's size when the source holds only its start (its header
+  // and tables); 0 when the source is the whole movie, or nothing is known.
+  uint64_t extent;
 };
 
 // Reads exactly `size` bytes at `offset`; false when the source has fewer.
@@ -66,6 +66,28 @@ bool ReadAt(Source* s, uint64_t offset, void* buffer, uint32_t size) {
       return true;
   }
   return false;
+}
+
+// Reads up to `size` bytes at `offset`; the bytes read, fewer at the end of
+// the source, 0 on an error.
+uint32_t ReadSome(Source* s, uint64_t offset, uint8_t* buffer, uint32_t size) {
+  if (s->size != UINT64_MAX) {
+    if (offset >= s->size) return 0;
+    if (size > s->size - offset) size = uint32_t(s->size - offset);
+  }
+  if (s->kind == kSourceMemory) {
+    memcpy(buffer, s->memory + offset, size);
+    return size;
+  }
+  if (s->kind == kSourceFile ? !os::SeekFile(s->file, int64_t(offset)) : s->io.seek(s->opaque, offset) != 0) return 0;
+  uint32_t have = 0;
+  while (have < size) {
+    const int64_t got = s->kind == kSourceFile ? os::ReadFileBytes(s->file, buffer + have, size - have)
+                                               : s->io.read(s->opaque, buffer + have, size - have);
+    if (got <= 0 || uint64_t(got) > size - have) break;
+    have += uint32_t(got);
+  }
+  return have;
 }
 
 void CloseSource(Source* s) {
@@ -111,10 +133,25 @@ struct KivoMovie {
   uint32_t* trackMax;     // the three track arrays
   uint32_t* trackWords;
   uint32_t* trackIds;
+  uint8_t* tables;        // the track arrays and the index, as one block
   uint8_t* packet;        // the packet buffer; null for a movie in memory
+  uint32_t packetCapacity;
   uint32_t largestPacket;
   uint32_t keyFrames;
   uint64_t movieSize;
+  // Where seeks start from: every seekStep frames (frame 1 + j * seekStep),
+  // each track's PCM bytes before that frame and the frame whose chunk
+  // carries its sound into it, so that a seek reads fewer than seekStep
+  // packets' heads. seekKnown points were filled: a source that ends early
+  // stops the walk at open.
+  uint32_t seekStep, seekKnown;
+  uint64_t* seekBytes;  // point j, track t at j * trackCount + t
+  uint32_t* seekCarry;
+  // The last block read for the chunks' heads: neighbouring packets' heads
+  // often share one, and a caller's source pays for each read.
+  uint64_t headsAt;
+  uint32_t headsHave;
+  uint8_t heads[4096];
 };
 
 struct KivoVideoDecoder {
@@ -151,52 +188,176 @@ const char* kivo_dec_error_text(int32_t code) {
 
 namespace {
 
-// Reads and checks the header and tables and makes the movie; closes the
-// source on failure.
+// `size` (at most 8) bytes at `offset`, through the block of heads.
+bool ReadHead(KivoMovie* m, uint64_t offset, uint8_t* words, uint32_t size) {
+  if (offset < m->headsAt || offset + size > m->headsAt + m->headsHave) {
+    m->headsAt = offset;
+    m->headsHave = ReadSome(&m->source, offset, m->heads, sizeof m->heads);
+    if (size > m->headsHave) return false;
+  }
+  memcpy(words, m->heads + (offset - m->headsAt), size);
+  return true;
+}
+
+// The PCM bytes that frame `frame`'s chunks of tracks 0 .. last give by
+// their count words (0 for a chunk that decodes nothing), into each[t] when
+// `each` is given and for track `last` into *lastBytes; *walked (when given)
+// receives how many tracks' chunks the packet holds, the others giving
+// nothing. Reads only the words at the chunks' heads, one read per chunk,
+// and never more chunks than the packet holds.
+int32_t ChunkHeads(KivoMovie* m, uint32_t frame, uint32_t last, uint32_t* each, uint32_t* lastBytes,
+                   uint32_t* walked = nullptr) {
+  *lastBytes = 0;
+  const uint64_t base = FrameOffset(m->index, frame);
+  const uint32_t size = FrameSize(m->index, frame);
+  uint32_t at = 0, t = 0;
+  for (; t <= last && size - at >= 4; ++t) {
+    uint8_t words[8];
+    const bool both = size - at >= 8;
+    if (!ReadHead(m, base + at, words, both ? 8 : 4)) return KIVO_DEC_ERROR_READ;
+    const uint32_t p = Le32(words);
+    at += 4;
+    const uint32_t room = size - at;
+    const uint32_t bytes = (p < room ? p : room) > 4 ? kivo_track_chunk_bytes(m->trackMax[t], words + 4, 4) : 0;
+    if (each) each[t] = bytes;
+    if (t == last) *lastBytes = bytes;
+    // A chunk past the packet's end leaves the tracks after it nothing.
+    at = p > room ? size : at + p;
+  }
+  if (walked) *walked = t;
+  return KIVO_DEC_OK;
+}
+
+// The seek points, walked once at open. The table is kept within what the
+// index itself takes (a step of at least three frames per track), so that
+// it grows with the input like everything else.
+int32_t MakeSeekPoints(KivoMovie* m) {
+  const uint32_t tracks = m->header.trackCount, frames = m->header.frameCount;
+  if (tracks == 0) return KIVO_DEC_OK;
+  const uint64_t step = tracks < 16 ? 64 : 4 * uint64_t(tracks);
+  m->seekStep = step > frames ? frames : uint32_t(step);
+  if (m->seekStep == 0) m->seekStep = 1;
+  const uint64_t points = frames / m->seekStep + 1;
+  if (points * tracks * 12 > (uint64_t(1) << 31)) return KIVO_DEC_ERROR_MEMORY;
+  m->seekBytes = static_cast<uint64_t*>(MemAlloc(uint32_t(points * tracks * 8)));
+  m->seekCarry = static_cast<uint32_t*>(MemAlloc(uint32_t(points * tracks * 4)));
+  if (!m->seekBytes || !m->seekCarry) return KIVO_DEC_ERROR_MEMORY;
+  memset(m->seekBytes, 0, size_t(points * tracks * 8));
+  memset(m->seekCarry, 0, size_t(points * tracks * 4));
+  m->seekKnown = 1;
+  uint32_t* pcm = static_cast<uint32_t*>(MemAlloc(tracks * 4));
+  if (!pcm) return KIVO_DEC_ERROR_MEMORY;
+  // Frame f adds to point (f - 1) / step + 1; the frames after the last
+  // point need no walk.
+  for (uint32_t f = 1; uint64_t(f - 1) / m->seekStep + 1 < points; ++f) {
+    const uint64_t point = (f - 1) / m->seekStep + 1;
+    uint64_t* bytes = m->seekBytes + point * tracks;
+    uint32_t* carry = m->seekCarry + point * tracks;
+    if ((f - 1) % m->seekStep == 0) {
+      memcpy(bytes, bytes - tracks, size_t(tracks) * 8);
+      memcpy(carry, carry - tracks, size_t(tracks) * 4);
+    }
+    uint32_t unused, walked;
+    if (ChunkHeads(m, f, tracks - 1, pcm, &unused, &walked) != KIVO_DEC_OK) break;
+    for (uint32_t t = 0; t < walked; ++t) {
+      bytes[t] += pcm[t];
+      if (pcm[t]) carry[t] = f;
+    }
+    if (f % m->seekStep == 0) m->seekKnown = uint32_t(point) + 1;
+  }
+  MemFree(pcm);
+  return KIVO_DEC_OK;
+}
+
+// The last filled seek point at or before `frame` (frame 1 + j * seekStep).
+uint32_t SeekPointBefore(const KivoMovie* m, uint32_t frame) {
+  const uint32_t point = (frame - 1) / m->seekStep;
+  return point < m->seekKnown ? point : m->seekKnown - 1;
+}
+
+// Reads `bytes` at `offset` into *buffer, which grows to hold them: at once
+// when the source's size is known (the caller has checked that they fit),
+// else in steps as the bytes arrive. False with *status set when the source
+// ends first or memory is short; the buffer then stays valid.
+bool ReadGrowing(Source* s, uint64_t offset, uint32_t bytes, uint8_t** buffer, uint32_t* capacity, int32_t* status) {
+  uint32_t have = 0;
+  while (have < bytes) {
+    if (have == *capacity) {
+      uint32_t grown = bytes;
+      if (s->size == UINT64_MAX) {
+        const uint64_t step = have < kFirstStep ? kFirstStep : 2 * uint64_t(have);
+        if (step < grown) grown = uint32_t(step);
+      }
+      uint8_t* bigger = static_cast<uint8_t*>(MemAlloc(grown));
+      if (!bigger) {
+        *status = KIVO_DEC_ERROR_MEMORY;
+        return false;
+      }
+      if (have) memcpy(bigger, *buffer, have);
+      MemFree(*buffer);
+      *buffer = bigger;
+      *capacity = grown;
+    }
+    const uint32_t part = (bytes < *capacity ? bytes : *capacity) - have;
+    if (!ReadAt(s, offset + have, *buffer + have, part)) {
+      *status = KIVO_DEC_ERROR_READ;
+      return false;
+    }
+    have += part;
+  }
+  return true;
+}
+
+// Reads and checks the header and tables and makes the movie, refusing what
+// the player refuses with its texts; closes the source on failure.
 int32_t OpenSource(Source* source, KivoMovie** out, KivoDecError* error) {
   if (error) *error = KivoDecError{KIVO_DEC_OK, kivo_dec_error_text(KIVO_DEC_OK)};
   auto fail = [&](int32_t code, const char* text) {
     CloseSource(source);
     return Fail(error, code, text);
   };
+  // A source shorter than a header has no magic, as the player sees it.
   uint8_t bytes[kHeaderSize];
-  if (!ReadAt(source, 0, bytes, kHeaderSize)) {
-    if (source->size == UINT64_MAX || source->size >= kHeaderSize) return fail(KIVO_DEC_ERROR_OPEN, "Error reading file.");
-    // A few bytes only: a movie cut short, or no movie at all.
-    uint8_t magic[3] = {};
-    const uint32_t have = source->size < 3 ? static_cast<uint32_t>(source->size) : 3;
-    if (have < 3 || !ReadAt(source, 0, magic, 3) || memcmp(magic, "KIV", 3) != 0)
-      return fail(KIVO_DEC_ERROR_NOT_KIVO, kNotKivoText);
-    return fail(KIVO_DEC_ERROR_DAMAGED, "This Kivo file is truncated.");
-  }
+  if (!ReadAt(source, 0, bytes, kHeaderSize)) memset(bytes, 0, kHeaderSize);
   MovieHeader h;
   ParseMovieHeader(bytes, &h);
   if (const char* bad = CheckMovieHeader(h)) return fail(CodeOfHeaderText(bad), bad);
   if (const char* bad = CheckMovieTables(h, source->size)) return fail(KIVO_DEC_ERROR_DAMAGED, bad);
+  if (const char* bad = CheckPictureSize(h.width, h.height)) return fail(KIVO_DEC_ERROR_MEMORY, bad);
 
-  const uint32_t tableBytes = static_cast<uint32_t>(TrackTableBytes(h) + IndexBytes(h));
-  uint8_t* tables = nullptr;
-  PlanBlock(&tables, tableBytes);
-  KivoMovie* m = static_cast<KivoMovie*>(AllocatePlan(sizeof(KivoMovie)));
+  KivoMovie* m = static_cast<KivoMovie*>(MemAlloc(sizeof(KivoMovie)));
   if (!m) return fail(KIVO_DEC_ERROR_MEMORY, nullptr);
   memset(static_cast<void*>(m), 0, sizeof *m);
   m->source = *source;
   m->header = h;
   auto failMovie = [&](int32_t code, const char* text) {
+    MemFree(m->seekBytes);
+    MemFree(m->seekCarry);
+    MemFree(m->tables);
     MemFree(m->packet);
     MemFree(m);
     return fail(code, text);
   };
-  if (!ReadAt(source, kHeaderSize, tables, tableBytes)) return failMovie(KIVO_DEC_ERROR_DAMAGED, "This Kivo file is truncated.");
-  uint32_t* words = reinterpret_cast<uint32_t*>(tables);
-  for (uint32_t i = 0; i < tableBytes / 4; ++i) words[i] = Le32(tables + 4 * i);
+  const uint32_t tableBytes = static_cast<uint32_t>(TrackTableBytes(h) + IndexBytes(h));
+  uint32_t tableCapacity = 0;
+  int32_t status = KIVO_DEC_OK;
+  if (!ReadGrowing(source, kHeaderSize, tableBytes, &m->tables, &tableCapacity, &status))
+    return status == KIVO_DEC_ERROR_MEMORY ? failMovie(status, nullptr)
+                                           : failMovie(KIVO_DEC_ERROR_DAMAGED, "This Kivo file is truncated.");
+  uint32_t* words = reinterpret_cast<uint32_t*>(m->tables);
+  for (uint32_t i = 0; i < tableBytes / 4; ++i) words[i] = Le32(m->tables + 4 * i);
   m->trackMax = words;
   m->trackWords = words + h.trackCount;
   m->trackIds = words + 2 * h.trackCount;
   m->index = words + 3 * h.trackCount;
 
+  // Packets normally end at dataSize + 8, but may run on past it as long as
+  // the source holds them, as the player plays them.
   const uint32_t movieSize = h.dataSize + 8;
-  if (!IndexIsSound(m->index, h.frameCount, kHeaderSize + tableBytes, movieSize))
+  const uint64_t whole = source->extent ? source->extent : source->size;
+  uint32_t limit = movieSize;
+  if (whole != UINT64_MAX && whole > movieSize) limit = whole > UINT32_MAX ? UINT32_MAX : uint32_t(whole);
+  if (!IndexIsSound(m->index, h.frameCount, kHeaderSize + tableBytes, limit))
     return failMovie(KIVO_DEC_ERROR_DAMAGED, "The frame index of this Kivo file is damaged.");
   m->movieSize = movieSize;
   for (uint32_t n = 1; n <= h.frameCount; ++n) {
@@ -204,12 +365,15 @@ int32_t OpenSource(Source* source, KivoMovie** out, KivoDecError* error) {
     if (size > m->largestPacket) m->largestPacket = size;
     if (IsKeyFrame(m->index, n)) ++m->keyFrames;
   }
-  if (source->kind != kSourceMemory) {
-    if (source->size == UINT64_MAX && m->largestPacket > kLargestUnknownPacket)
-      return failMovie(KIVO_DEC_ERROR_MEMORY, nullptr);
-    m->packet = static_cast<uint8_t*>(MemAlloc(m->largestPacket ? m->largestPacket : 1));
+  // A packet larger than the source cannot be read: the buffer never needs
+  // more. Of unknown size, it grows as packets arrive.
+  if (source->kind != kSourceMemory && source->size != UINT64_MAX) {
+    m->packetCapacity = m->largestPacket < source->size ? m->largestPacket : uint32_t(source->size);
+    if (m->packetCapacity == 0) m->packetCapacity = 1;
+    m->packet = static_cast<uint8_t*>(MemAlloc(m->packetCapacity));
     if (!m->packet) return failMovie(KIVO_DEC_ERROR_MEMORY, nullptr);
   }
+  if (MakeSeekPoints(m) != KIVO_DEC_OK) return failMovie(KIVO_DEC_ERROR_MEMORY, nullptr);
   *out = m;
   return KIVO_DEC_OK;
 }
@@ -221,12 +385,15 @@ int32_t LoadPacket(KivoMovie* m, uint32_t frame, const uint8_t** data, uint32_t*
   const uint32_t offset = FrameOffset(m->index, frame);
   const uint32_t bytes = FrameSize(m->index, frame);
   *size = bytes;
+  *data = nullptr;
   if (m->source.kind == kSourceMemory) {
     if (uint64_t(offset) + bytes > m->source.size) return KIVO_DEC_ERROR_READ;
     *data = m->source.memory + offset;
     return KIVO_DEC_OK;
   }
-  if (!ReadAt(&m->source, offset, m->packet, bytes)) return KIVO_DEC_ERROR_READ;
+  if (m->source.size != UINT64_MAX && uint64_t(offset) + bytes > m->source.size) return KIVO_DEC_ERROR_READ;
+  int32_t status = KIVO_DEC_OK;
+  if (!ReadGrowing(&m->source, offset, bytes, &m->packet, &m->packetCapacity, &status)) return status;
   *data = m->packet;
   return KIVO_DEC_OK;
 }
@@ -275,6 +442,20 @@ int32_t kivo_movie_open_memory(const void* data, size_t size, KivoMovie** movie,
   return OpenSource(&s, movie, error);
 }
 
+int32_t kivo_movie_open_tables(const void* data, size_t size, uint64_t movieSize, KivoMovie** movie,
+                               KivoDecError* error) {
+  if (!movie) return Fail(error, KIVO_DEC_ERROR_ARGUMENT, nullptr);
+  *movie = nullptr;
+  if (!data) return Fail(error, KIVO_DEC_ERROR_ARGUMENT, nullptr);
+  Source s{};
+  s.kind = kSourceMemory;
+  s.memory = static_cast<const uint8_t*>(data);
+  s.size = size;
+  s.extent = movieSize;
+  s.file = os::kNoFile;
+  return OpenSource(&s, movie, error);
+}
+
 int32_t kivo_movie_open_io(const KivoIo* io, void* opaque, KivoMovie** movie, KivoDecError* error) {
   if (!movie) return Fail(error, KIVO_DEC_ERROR_ARGUMENT, nullptr);
   *movie = nullptr;
@@ -292,6 +473,9 @@ int32_t kivo_movie_open_io(const KivoIo* io, void* opaque, KivoMovie** movie, Ki
 void kivo_movie_close(KivoMovie* m) {
   if (!m) return;
   CloseSource(&m->source);
+  MemFree(m->seekBytes);
+  MemFree(m->seekCarry);
+  MemFree(m->tables);
   MemFree(m->packet);
   MemFree(m);
 }
@@ -424,6 +608,7 @@ int32_t kivo_movie_video_params(const KivoMovie* m, KivoVideoParams* params) {
   params->height = m->header.height;
   params->video_flags = m->header.videoFlags;
   params->revision = m->header.revision;
+  if (m->keyFrames == m->header.frameCount) params->options |= KIVO_VIDEO_ONE_PICTURE;
   return KIVO_DEC_OK;
 }
 
@@ -436,9 +621,11 @@ int32_t kivo_video_open(const KivoVideoParams* params, KivoVideoDecoder** out) {
   const uint32_t d = uint32_t(((uint64_t(height) + 1) / 2 + 7) & ~uint64_t(7));
   const uint64_t lumaBytes = uint64_t(2 * uint64_t(c)) * (2 * uint64_t(d));
   const uint64_t frameBytes = lumaBytes + 2 * uint64_t(c) * d;
-  const uint64_t bundleBytes = 16 * uint64_t(2 * uint64_t(c));
-  if (width > kLargestSide || height > kLargestSide || 2 * frameBytes + 2 * lumaBytes + bundleBytes > kPictureLimit)
-    return KIVO_DEC_ERROR_MEMORY;
+  if (CheckPictureSize(width, height)) return KIVO_DEC_ERROR_MEMORY;
+  // Every frame a key frame: the player keeps one picture, which is both
+  // the reference and the target, and its blocks read what this frame has
+  // already drawn. The same pictures need the same buffers.
+  const bool onePicture = (params->options & KIVO_VIDEO_ONE_PICTURE) != 0;
   const bool alpha = (params->video_flags & kVideoAlpha) && !(params->options & KIVO_VIDEO_NO_ALPHA);
   uint32_t flags = (params->video_flags & kDecodeGrey) | RevisionFlags(uint8_t(params->revision));
   if (alpha) flags |= kDecodeAlpha;
@@ -451,18 +638,20 @@ int32_t kivo_video_open(const KivoVideoParams* params, KivoVideoDecoder** out) {
   uint8_t* bundles[kBundleCount];
   uint32_t bundleSizes[kBundleCount];
   ComputeBundleSizes(pitch, bundleSizes);
-  for (uint8_t*& f : frames) PlanBlock(&f, static_cast<uint32_t>(frameBytes));
+  const int pictures = onePicture ? 1 : 2;
+  for (int i = 0; i < pictures; ++i) PlanBlock(&frames[i], static_cast<uint32_t>(frameBytes));
   if (alpha)
-    for (uint8_t*& a : alphas) PlanBlock(&a, static_cast<uint32_t>(lumaBytes));
+    for (int i = 0; i < pictures; ++i) PlanBlock(&alphas[i], static_cast<uint32_t>(lumaBytes));
+
   PlanBlock(&cells, (pitch / 16) * (rows / 16) + 16);
   for (int i = 0; i < kBundleCount; ++i) PlanBlock(&bundles[i], bundleSizes[i]);
   KivoVideoDecoder* v = static_cast<KivoVideoDecoder*>(AllocatePlan(sizeof(KivoVideoDecoder)));
   if (!v) return KIVO_DEC_ERROR_MEMORY;
   memset(static_cast<void*>(v), 0, sizeof *v);
   v->planes.frameBuffers[0] = frames[0];
-  v->planes.frameBuffers[1] = frames[1];
+  v->planes.frameBuffers[1] = onePicture ? frames[0] : frames[1];
   v->planes.alphaBuffers[0] = alphas[0];
-  v->planes.alphaBuffers[1] = alphas[1];
+  v->planes.alphaBuffers[1] = onePicture ? alphas[0] : alphas[1];
   v->planes.pitch = pitch;
   v->planes.rows = rows;
   v->planes.chromaPitch = c;
@@ -523,6 +712,20 @@ uint32_t kivo_audio_chunk_bytes(const uint8_t* chunk, uint32_t size) {
   return chunk && size >= 4 ? Le32(chunk) : 0;
 }
 
+uint32_t kivo_audio_decode_bytes(const KivoAudioDecoder* a, const uint8_t* chunk, uint32_t size) {
+  const uint32_t count = kivo_audio_chunk_bytes(chunk, size);
+  if (!a || count == 0) return 0;
+  // Every block takes at least one word of the chunk.
+  const uint64_t blocks = (uint64_t(size) - 4 + 3) / 4;
+  const uint64_t most = blocks * (a->decoder->blockBytes - a->decoder->overlapBytes);
+  return count < most ? count : uint32_t(most);
+}
+
+uint32_t kivo_track_chunk_bytes(uint32_t maxBytes, const uint8_t* chunk, uint32_t size) {
+  const uint32_t bytes = kivo_audio_chunk_bytes(chunk, size);
+  return maxBytes && bytes > maxBytes ? maxBytes : bytes;
+}
+
 namespace {
 
 struct PcmOut {
@@ -541,7 +744,7 @@ int32_t kivo_audio_decode(KivoAudioDecoder* a, const uint8_t* chunk, uint32_t si
                           uint32_t* bytes) {
   if (bytes) *bytes = 0;
   if (!a || (!chunk && size)) return KIVO_DEC_ERROR_ARGUMENT;
-  if (pcm && capacity < kivo_audio_chunk_bytes(chunk, size)) return KIVO_DEC_ERROR_BUFFER;
+  if (pcm && capacity < kivo_audio_decode_bytes(a, chunk, size)) return KIVO_DEC_ERROR_BUFFER;
   PcmOut out{reinterpret_cast<uint8_t*>(pcm)};
   const uint32_t total = DecodeAudioChunk(a->decoder, chunk, size, pcm ? AppendPcm : nullptr, &out);
   if (bytes) *bytes = total;
@@ -563,20 +766,19 @@ int32_t kivo_movie_audio_carry(KivoMovie* m, uint32_t index, uint32_t frame, uin
   if (!m || !carry || index >= m->header.trackCount || frame < 1) return KIVO_DEC_ERROR_ARGUMENT;
   if (frame > m->header.frameCount + 1) frame = m->header.frameCount + 1;
   // Only the last block decoded carries over (its tail is blended into the
-  // next block), so the latest chunk that decodes a block is enough.
-  for (uint32_t f = frame - 1; f >= 1; --f) {
-    const uint8_t* data;
-    uint32_t size;
-    const int32_t status = LoadPacket(m, f, &data, &size);
+  // next block), so the latest chunk that decodes a block is enough: looked
+  // for back to the seek point before the frame, which knows it from there.
+  const uint32_t point = SeekPointBefore(m, frame);
+  for (uint32_t f = frame - 1; f > point * m->seekStep; --f) {
+    uint32_t bytes;
+    const int32_t status = ChunkHeads(m, f, index, nullptr, &bytes);
     if (status != KIVO_DEC_OK) return status;
-    const uint8_t* chunk;
-    uint32_t chunkSize;
-    if (FindAudioChunk(data, size, m->header.trackCount, index, &chunk, &chunkSize) && chunkSize > 4 &&
-        Le32(chunk) > 0) {
+    if (bytes) {
       *carry = f;
       return KIVO_DEC_OK;
     }
   }
+  *carry = m->seekCarry[uint64_t(point) * m->header.trackCount + index];
   return KIVO_DEC_OK;
 }
 
@@ -599,29 +801,14 @@ int32_t kivo_movie_audio_offset(KivoMovie* m, uint32_t index, uint32_t frame, ui
   if (bytes) *bytes = 0;
   if (!m || !bytes || index >= m->header.trackCount || frame < 1) return KIVO_DEC_ERROR_ARGUMENT;
   if (frame > m->header.frameCount + 1) frame = m->header.frameCount + 1;
-  uint64_t total = 0;
-  for (uint32_t f = 1; f < frame; ++f) {
-    // Only the size words on the way to the track's chunk, and its first word.
-    const uint64_t base = FrameOffset(m->index, f);
-    const uint32_t size = FrameSize(m->index, f);
-    uint32_t at = 0;
-    for (uint32_t t = 0;; ++t) {
-      if (size - at < 4) break;
-      uint8_t word[4];
-      if (!ReadAt(&m->source, base + at, word, 4)) return KIVO_DEC_ERROR_READ;
-      const uint32_t p = Le32(word);
-      at += 4;
-      const uint32_t room = size - at;
-      if (t == index) {
-        if ((p < room ? p : room) > 4) {
-          if (!ReadAt(&m->source, base + at, word, 4)) return KIVO_DEC_ERROR_READ;
-          total += Le32(word);
-        }
-        break;
-      }
-      if (p > room) break;
-      at += p;
-    }
+  // From the seek point before the frame on, only the chunks' heads.
+  const uint32_t point = SeekPointBefore(m, frame);
+  uint64_t total = m->seekBytes[uint64_t(point) * m->header.trackCount + index];
+  for (uint32_t f = point * m->seekStep + 1; f < frame; ++f) {
+    uint32_t pcm;
+    const int32_t status = ChunkHeads(m, f, index, nullptr, &pcm);
+    if (status != KIVO_DEC_OK) return status;
+    total += pcm;
   }
   *bytes = total;
   return KIVO_DEC_OK;

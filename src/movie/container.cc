@@ -34,6 +34,17 @@ const char* CheckMovieTables(const MovieHeader& h, uint64_t sourceSize) {
   return nullptr;
 }
 
+const char* CheckPictureSize(uint32_t width, uint32_t height) {
+  const uint64_t c = ((uint64_t(width) + 1) / 2 + 7) & ~uint64_t(7), d = ((uint64_t(height) + 1) / 2 + 7) & ~uint64_t(7);
+  const uint64_t luma = 4 * c * d, frame = luma + 2 * c * d;
+  // The bundle buffers grow with the width alone (about 16 bytes a column),
+  // and the decoder walks every block row even of a picture with no width: a
+  // side beyond the limit must not slip past the cap when the other is 0.
+  const uint64_t bundles = 16 * 2 * c;
+  if (width > 65536 || height > 65536 || 2 * frame + 2 * luma + bundles > (uint64_t(512) << 20)) return kOutOfMemoryText;
+  return nullptr;
+}
+
 uint32_t RevisionFlags(uint8_t revision) {
   if (revision == 'f' || revision == 'g') return 0x8000 | 0x10000;
   if (revision == 'h') return 0x8000;

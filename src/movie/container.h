@@ -65,6 +65,12 @@ const char* CheckMovieHeader(const MovieHeader& header);
 // Null when they do, else the message for the user.
 const char* CheckMovieTables(const MovieHeader& header, uint64_t sourceSize);
 
+// The pictures a header asks for stay within what the library serves (each
+// side at most 65536, frame and alpha buffers together at most 512 MiB):
+// null when they do, else "Out of memory.", as the open reports it.
+constexpr const char* kOutOfMemoryText = "Out of memory.";
+const char* CheckPictureSize(uint32_t width, uint32_t height);
+
 // Bytes of the three track arrays and of the index.
 inline uint64_t TrackTableBytes(const MovieHeader& h) { return uint64_t(h.trackCount) * 12; }
 inline uint64_t IndexBytes(const MovieHeader& h) { return (uint64_t(h.indexLast) + 1) * 4; }

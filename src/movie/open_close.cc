@@ -24,10 +24,6 @@ namespace {
 
 constexpr const char* kOutOfMemory = "Out of memory.";
 constexpr const char* kDamagedIndex = "The frame index of this Kivo file is damaged.";
-// Frame and alpha buffers together stay below this, whatever the header
-// says: room for 8192 x 8192 with alpha, far from exhausting a machine.
-constexpr uint64_t kPictureLimit = 512u << 20;
-constexpr uint32_t kLargestSide = 65536;
 
 ServiceThread* readerThread = nullptr;
 
@@ -141,13 +137,7 @@ const char* WorkOutGeometry(Opening* o) {
   o->d = (((h.height + 1) >> 1) + 7) & ~7u;
   o->lumaBytes = uint64_t(2 * uint64_t(o->c)) * (2 * uint64_t(o->d));
   o->frameBytes = o->lumaBytes + 2 * uint64_t(o->c) * o->d;
-  // The bundle buffers grow with the width alone (about 16 bytes a column),
-  // and the decoder walks every block row even of a picture with no width: a
-  // side beyond kLargestSide must not slip past the cap when the other is 0.
-  const uint64_t bundleBytes = 16 * uint64_t(2 * uint64_t(o->c));
-  if (h.width > kLargestSide || h.height > kLargestSide ||
-      2 * o->frameBytes + 2 * o->lumaBytes + bundleBytes > kPictureLimit)
-    return kOutOfMemory;
+  if (const char* bad = CheckPictureSize(h.width, h.height)) return bad;
   o->pitch = 2 * o->c;
   o->rows = 2 * o->d;
   o->cellsAcross = o->pitch / 16;
