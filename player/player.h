@@ -23,8 +23,12 @@ constexpr char kWindowErrorCaption[] = "Windows";
 constexpr char kWindowErrorText[] = "Error creating window.";
 constexpr char kProgramFileErrorText[] = "Error opening EXE file.";
 constexpr char kFileErrorText[] = "Error opening file.";
-// The page a click on the logo opens.
-constexpr char kLogoPageAddress[] = "https://kivo.example.org/?from=kivoplay&ver=1.5a";
+// The page a click on the logo opens (the build setting KIVO_LOGO_URL);
+// empty: the logo is not a link.
+#ifndef KIVO_LOGO_URL
+#define KIVO_LOGO_URL ""
+#endif
+constexpr char kLogoPageAddress[] = KIVO_LOGO_URL;
 constexpr uint32_t kLogoMs = 2250;
 
 // userPaused is 0 or all ones, toggled by the space bar.
@@ -56,6 +60,7 @@ struct Player {
   int32_t endFlag;               // the current movie ends now
   int32_t endState;              // PlayerEndState
   int32_t logoMode;
+  const char* logoPageAddress = kLogoPageAddress;
   uint32_t logoEnd;              // core clock
   int32_t skipBlackFill;
   uint32_t forceFull;            // bit 31: the next copy copies everything
