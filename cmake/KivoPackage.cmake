@@ -91,15 +91,15 @@ endif()
 # extended description.
 set(kivo_debian_packages
   lib libkivo2 libs "Kivo movie library"
-  "The shared library that opens, decodes, shows and plays Kivo movies: block-coded video, optionally with transparency, and transform-coded sound tracks."
+  "The shared library that opens, decodes, shows and plays Kivo movies:\nblock-coded video, optionally with transparency, and transform-coded\nsound tracks."
   dev libkivo-dev libdevel "Kivo movie library - development files"
-  "Headers, the static library, and the pkg-config and CMake package files for building programs that open, decode, show and play Kivo movies."
+  "Headers, the static library, and the pkg-config and CMake package files\nfor building programs that open, decode, show and play Kivo movies."
   player kivo video "player for Kivo movies"
-  "Plays Kivo movies (block-coded video, optionally with transparency, and transform-coded sound tracks) in a window, with the desktop's file type, menu entry and software-centre entry."
+  "Plays Kivo movies (block-coded video, optionally with transparency, and\ntransform-coded sound tracks) in a window, with the desktop's file type,\nmenu entry and software-centre entry."
   tools kivo-tools video "tools that dump, make and bundle Kivo movies"
-  "kivdump shows what a Kivo movie holds and writes its pictures and sound, kivenc makes movies from pictures and WAV files, and kivbundle makes a self-playing copy of the player with movies inside. Includes the desktop's thumbnailer for Kivo movies."
+  "kivdump shows what a Kivo movie holds and writes its pictures and sound,\nkivenc makes movies from pictures and WAV files, and kivbundle makes a\nself-playing copy of the player with movies inside. Includes the\ndesktop's thumbnailer for Kivo movies."
   gst gstreamer1.0-kivo video "GStreamer plugin for Kivo movies"
-  "A demuxer, a video and an audio decoder and a type finder, with which GStreamer applications play Kivo movies.")
+  "A demuxer, a video and an audio decoder and a type finder, with which\nGStreamer applications play Kivo movies.")
 
 set(kivo_doc_packages)
 set(kivo_components)
@@ -234,6 +234,7 @@ if(KIVO_DPKG_GENSYMBOLS AND TARGET kivo_shared)
   add_custom_target(library_symbols ALL DEPENDS ${kivo_deb}/lib/symbols)
   set(CPACK_DEBIAN_LIB_PACKAGE_CONTROL_EXTRA ${kivo_deb}/lib/triggers ${kivo_deb}/lib/shlibs ${kivo_deb}/lib/symbols)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/KivoDebLdconfig.cmake)
 endif()
 
 # The .debs: <package>_<version>_<arch>.deb. Configure with
@@ -256,6 +257,6 @@ include(CPackComponent)
 cpack_add_component(lib)
 cpack_add_component(dev DEPENDS lib)
 cpack_add_component(player DEPENDS lib)
-cpack_add_component(tools)
+cpack_add_component(tools DEPENDS lib)
 cpack_add_component(gst DEPENDS lib)
 include(CPack)
