@@ -27,11 +27,13 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_BINARY_DIR}/KivoCPackOptions.cmake)
 file(WRITE ${CPACK_PROJECT_CONFIG_FILE} [[
 # Written by cmake/KivoPackage.cmake; cpack reads it once per generator.
-if(CPACK_PACKAGE_CONTACT STREQUAL "")
+if(CPACK_GENERATOR STREQUAL "DEB" AND CPACK_PACKAGE_CONTACT STREQUAL "")
   message(FATAL_ERROR "No package maintainer: configure with -DKIVO_PACKAGE_MAINTAINER=\"Name <address>\"")
 endif()
 if(CPACK_GENERATOR STREQUAL "NSIS")
+  # The installer's files go straight into the folder the user chose.
   set(CPACK_PACKAGE_FILE_NAME "${CPACK_PACKAGE_FILE_NAME}-setup")
+  set(CPACK_COMPONENT_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 endif()
 ]])
 
@@ -67,20 +69,21 @@ if(WIN32)
   set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
   # The file type: .kiv is a Kivo.Movie, opened by KivoPlay.exe; Explorer is
   # told so that it shows the change at once. Uninstalling removes the
-  # extension only while it still names our type.
+  # extension only while it still names our type. (Backslashes and quotes
+  # escaped: cpack reads these as strings once more.)
   set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS [[
-  WriteRegStr SHCTX "Software\Classes\.kiv" "" "Kivo.Movie"
-  WriteRegStr SHCTX "Software\Classes\.kiv" "Content Type" "video/x-kivo"
-  WriteRegStr SHCTX "Software\Classes\Kivo.Movie" "" "Kivo movie"
-  WriteRegStr SHCTX "Software\Classes\Kivo.Movie\DefaultIcon" "" "$INSTDIR\KivoPlay.exe,0"
-  WriteRegStr SHCTX "Software\Classes\Kivo.Movie\shell\open\command" "" '"$INSTDIR\KivoPlay.exe" "%1"'
+  WriteRegStr SHCTX \"Software\\Classes\\.kiv\" \"\" \"Kivo.Movie\"
+  WriteRegStr SHCTX \"Software\\Classes\\.kiv\" \"Content Type\" \"video/x-kivo\"
+  WriteRegStr SHCTX \"Software\\Classes\\Kivo.Movie\" \"\" \"Kivo movie\"
+  WriteRegStr SHCTX \"Software\\Classes\\Kivo.Movie\\DefaultIcon\" \"\" \"$INSTDIR\\KivoPlay.exe,0\"
+  WriteRegStr SHCTX \"Software\\Classes\\Kivo.Movie\\shell\\open\\command\" \"\" '\"$INSTDIR\\KivoPlay.exe\" \"%1\"'
   System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
 ]])
   set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS [[
-  ReadRegStr $0 SHCTX "Software\Classes\.kiv" ""
-  StrCmp $0 "Kivo.Movie" 0 +2
-    DeleteRegKey SHCTX "Software\Classes\.kiv"
-  DeleteRegKey SHCTX "Software\Classes\Kivo.Movie"
+  ReadRegStr $0 SHCTX \"Software\\Classes\\.kiv\" \"\"
+  StrCmp $0 \"Kivo.Movie\" 0 +2
+    DeleteRegKey SHCTX \"Software\\Classes\\.kiv\"
+  DeleteRegKey SHCTX \"Software\\Classes\\Kivo.Movie\"
   System::Call 'shell32::SHChangeNotify(i 0x08000000, i 0, p 0, p 0)'
 ]])
   include(CPack)
