@@ -229,7 +229,7 @@ if(KIVO_DPKG_GENSYMBOLS AND TARGET kivo_shared)
   file(WRITE ${kivo_deb}/lib/shlibs "libkivo ${KIVO_HEADER_ABI_VERSION} libkivo2 (>= ${PROJECT_VERSION})\n")
   add_custom_command(OUTPUT ${kivo_deb}/lib/symbols
     COMMAND ${CMAKE_COMMAND} -E make_directory ${kivo_deb}/gensymbols
-    COMMAND ${CMAKE_COMMAND} -E chdir ${kivo_deb}/gensymbols ${KIVO_DPKG_GENSYMBOLS} -c4 -q -plibkivo2
+    COMMAND ${CMAKE_COMMAND} -E chdir ${kivo_deb}/gensymbols ${KIVO_DPKG_GENSYMBOLS} -c4 -plibkivo2
             -v${PROJECT_VERSION} -I${kivo_dist}/debian/libkivo2.symbols -e$<TARGET_FILE:kivo_shared>
             -O${kivo_deb}/lib/symbols
     DEPENDS kivo_shared ${kivo_dist}/debian/libkivo2.symbols
