@@ -20,7 +20,6 @@ set(KIVO_PACKAGE_MAINTAINER "" CACHE STRING
 set(CPACK_PACKAGE_NAME kivo)
 set(CPACK_PACKAGE_VENDOR "the Kivo authors")
 set(CPACK_PACKAGE_CONTACT "${KIVO_PACKAGE_MAINTAINER}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "player and tools for Kivo movies")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
@@ -52,6 +51,7 @@ if(WIN32)
   configure_file(${kivo_dist}/README-windows.txt ${CMAKE_CURRENT_BINARY_DIR}/README.txt @ONLY NEWLINE_STYLE CRLF)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/README.txt DESTINATION . COMPONENT programs EXCLUDE_FROM_ALL)
   set(CPACK_GENERATOR ZIP NSIS)
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "player and tools for Kivo movies")
   set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
   set(CPACK_COMPONENTS_ALL programs)
   set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
@@ -91,7 +91,8 @@ if(WIN32)
 endif()
 
 # The packages: component name, package name, section, summary, then the
-# extended description.
+# extended description. (No project-wide summary: cpack would put it before
+# each package's own.)
 set(kivo_debian_packages
   lib libkivo2 libs "Kivo movie library"
   "The shared library that opens, decodes, shows and plays Kivo movies:\nblock-coded video, optionally with transparency, and transform-coded\nsound tracks."
