@@ -25,13 +25,15 @@ target_sources(kivo PRIVATE ${kivo_api_sources})
 
 include(GNUInstallDirs)
 set(kivo_private_libs)
-set(kivo_requires_private)
 if(WIN32)
   set(kivo_private_libs "-lwinmm -lshell32 -luser32 -lgdi32")
 else()
+  # SDL as a plain library: no public header includes it, and a
+  # Requires.private entry would make every user of the shared library need
+  # SDL's development files just to get the flags.
   set(kivo_private_libs "-pthread")
   if(KIVO_HAVE_SDL)
-    set(kivo_requires_private "sdl2")
+    set(kivo_private_libs "-lSDL2 -pthread")
   endif()
 endif()
 
@@ -52,11 +54,22 @@ if(NOT WIN32)
   if(KIVO_HAVE_SDL)
     target_link_libraries(kivo_shared PRIVATE SDL2::SDL2)
   endif()
+  # The file is named after the soname (libkivo.so.<abi>.<minor>.<patch>),
+  # so that a distribution sees which ABI a file belongs to.
   set_target_properties(kivo_shared PROPERTIES OUTPUT_NAME kivo
-    VERSION ${PROJECT_VERSION} SOVERSION ${KIVO_HEADER_ABI_VERSION}
+    VERSION ${KIVO_HEADER_ABI_VERSION}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}
+    SOVERSION ${KIVO_HEADER_ABI_VERSION}
     CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  target_include_directories(kivo_shared INTERFACE ${PROJECT_SOURCE_DIR}/include)
   kivo_warnings(kivo_shared)
   list(APPEND kivo_install_targets kivo_shared)
+endif()
+# What programs that use only the public API link: the shared library where
+# there is one, else the static library.
+if(TARGET kivo_shared)
+  add_library(kivo_public ALIAS kivo_shared)
+else()
+  add_library(kivo_public ALIAS kivo)
 endif()
 
 # The package files find their prefix from where they were installed, so
@@ -64,7 +77,6 @@ endif()
 set(kivo_config_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Kivo)
 file(RELATIVE_PATH KIVO_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 file(RELATIVE_PATH KIVO_CONFIG_TO_PREFIX /prefix/${kivo_config_dir} /prefix)
-set(KIVO_REQUIRES_PRIVATE ${kivo_requires_private})
 set(KIVO_LIBS_PRIVATE ${kivo_private_libs})
 set(KIVO_WITH_SDL ${KIVO_HAVE_SDL})
 configure_file(${PROJECT_SOURCE_DIR}/cmake/kivo.pc.in ${CMAKE_CURRENT_BINARY_DIR}/kivo.pc @ONLY)
@@ -73,13 +85,15 @@ include(CMakePackageConfigHelpers)
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/KivoConfigVersion.cmake
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMinorVersion)
 
+# Components as the packages split them: "lib" the shared library for
+# programs, "dev" what building against it takes.
 install(TARGETS ${kivo_install_targets}
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT lib NAMELINK_COMPONENT dev
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT lib)
 # Only the public headers: the library's own stay in the source tree.
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/kivo DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/kivo DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev
   FILES_MATCHING PATTERN "*.h")
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kivo.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/kivo.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/KivoConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/KivoConfigVersion.cmake
-  DESTINATION ${kivo_config_dir})
+  DESTINATION ${kivo_config_dir} COMPONENT dev)

@@ -48,4 +48,4 @@ static gboolean plugin_init(GstPlugin* plugin) {
 #endif
 
 GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, kivo, "Kivo movies: demuxer, video and audio decoders",
-                  plugin_init, KIVO_GST_VERSION, "BSD", "Kivo", "https://kivo.example.org/")
+                  plugin_init, KIVO_GST_VERSION, "BSD", "Kivo", KIVO_GST_ORIGIN)

@@ -27,8 +27,12 @@ constexpr char kProgramFileErrorText[] = "Error opening EXE file.";
 constexpr char kFileErrorText[] = "Error opening file.";
 // Before what did not fit in the working line (the Windows program's).
 constexpr char kLeftOutText[] = "The command line is too long; these are not played:";
-// The page a click on the logo opens.
-constexpr char kLogoPageAddress[] = "https://kivo.example.org/?from=kivoplay&ver=1.5a";
+// The page a click on the logo opens (the build setting KIVO_LOGO_URL);
+// empty: the logo is not a link.
+#ifndef KIVO_LOGO_URL
+#define KIVO_LOGO_URL ""
+#endif
+constexpr char kLogoPageAddress[] = KIVO_LOGO_URL;
 constexpr uint32_t kLogoMs = 2250;
 
 // userPaused is 0 or all ones, toggled by the space bar.
@@ -70,6 +74,7 @@ struct Player {
   int32_t endFlag;               // the current movie ends now
   int32_t endState;              // PlayerEndState
   int32_t logoMode;
+  const char* logoPageAddress = kLogoPageAddress;
   uint32_t logoEnd;              // core clock
   int32_t skipBlackFill;
   uint32_t forceFull;            // bit 31: the next copy copies everything

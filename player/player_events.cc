@@ -76,7 +76,7 @@ void PlayerOnCharacter(Player* p, uint32_t c) {
 
 void PlayerOnLeftButtonUp(Player* p) {
   if (!p || !p->logoMode) return;
-  if (p->shell->openWebPage) p->shell->openWebPage(p->shell->context, kLogoPageAddress);
+  if (p->shell->openWebPage && p->logoPageAddress[0]) p->shell->openWebPage(p->shell->context, p->logoPageAddress);
 }
 
 void PlayerOnWindowMoving(Player* p, int32_t* x, int32_t* y) {

@@ -124,11 +124,20 @@ TEST_F(PlayerLoop, ComingBackKeepsAUserPauseAndEnterStepsOneFrame) {
 }
 
 TEST_F(PlayerLoop, ClickOnTheLogoOpensThePageAndNowhereElse) {
-  shell.events.push_back(AfterFrames(2, [](Player* p) { PlayerOnLeftButtonUp(p); }));
+  shell.events.push_back(AfterFrames(2, [](Player* p) {
+    p->logoPageAddress = "https://kivo.test/?from=kivoplay";
+    PlayerOnLeftButtonUp(p);
+  }));
   shell.events.push_back(InLogo([](Player* p) { PlayerOnLeftButtonUp(p); }, 50));
   EXPECT_EQ(RunWithArguments(shell, {a}), 0);
-  ASSERT_EQ(shell.pages.size(), 1u);
-  EXPECT_NE(shell.pages[0].find("?from=kivoplay&ver=1.5a"), std::string::npos);
+  EXPECT_EQ(shell.pages, std::vector<std::string>{"https://kivo.test/?from=kivoplay"});
+
+  // Built without an address, the logo is not a link.
+  FakeShell plain;
+  plain.events.push_back(AfterFrames(2, [](Player* p) { p->logoPageAddress = ""; }));
+  plain.events.push_back(InLogo([](Player* p) { PlayerOnLeftButtonUp(p); }, 50));
+  EXPECT_EQ(RunWithArguments(plain, {a}), 0);
+  EXPECT_TRUE(plain.pages.empty());
 }
 
 TEST_F(PlayerLoop, SummaryBoxOnlyWithFramesPlayed) {
