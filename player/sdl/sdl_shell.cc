@@ -314,8 +314,10 @@ void ChooseFiles(SdlShellState* s, Player* player) {
   std::vector<std::string> chosen;
   {
     ModalScope scope;
-    chosen = ChooseMovies(s->chooser, &chooserChild);
+    chosen = ChooseMovies(&s->chooser, &chooserChild);
   }
+  // None could answer: the window says to drop files instead.
+  if (!s->chooser && s->dropWindow) DrawDropWindow(s);
   for (const std::string& file : chosen) PlayerOnDrop(player, file.c_str());
 }
 

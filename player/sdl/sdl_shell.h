@@ -18,6 +18,8 @@ struct SDL_Surface;
 
 namespace kivo {
 
+struct FileChooser;
+
 struct SdlShellState {
   Player* player;
   bool video;               // SDL video is up: otherwise the picture goes to memory
@@ -30,7 +32,7 @@ struct SdlShellState {
   std::string dropMessage;  // shown below the drop window's text
   int dropX, dropY;         // where the drop window goes (centred)
   bool dropPlaced;          // it was seen there
-  const char* chooser;      // the file chooser Ctrl+O runs, null = none
+  const FileChooser* chooser; // the file chooser Ctrl+O runs, null = none
 };
 
 // SIGTERM, SIGINT and SIGHUP end the program: the player leaves at its next

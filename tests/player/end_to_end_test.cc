@@ -326,7 +326,9 @@ TEST_F(EndToEnd, WithoutAMovieTheWindowAsksForDroppedMoviesAndASignalEndsIt) {
   Child run;
   // No terminal: standard input from nowhere (the shell takes the last of
   // twice-given variables, so the display's are given again).
-  ASSERT_TRUE(run.Start({"/bin/sh", "-c", "exec env SDL_VIDEODRIVER=x11 SDL_VIDEO_DRIVER=x11 \"$0\" </dev/null", player},
+  ASSERT_TRUE(run.Start({"/bin/sh", "-c",
+                         "exec env SDL_VIDEODRIVER=x11 SDL_VIDEO_DRIVER=x11 DISPLAY=\"$1\" \"$0\" </dev/null", player,
+                         x.display},
                         env, folder + "/e2e_drop.txt"));
   const std::string window = WindowOf("Kivo Player", 8000);
   ASSERT_FALSE(window.empty()) << run.Errors();
@@ -346,15 +348,19 @@ TEST_F(EndToEnd, WithoutAMovieTheWindowAsksForDroppedMoviesAndASignalEndsIt) {
 }
 
 TEST_F(EndToEnd, CtrlOChoosesMoviesThatThenPlayUnderTheirName) {
-  // A chooser of the test's own on the PATH, answering with the demo movie.
+  // Choosers of the test's own on the PATH, whatever the session has: a bus
+  // without the portal, and zenity answering with the demo movie.
   const std::string bin = folder + "/e2e_chooser";
   mkdir(bin.c_str(), 0755);
+  std::ofstream(bin + "/gdbus") << "#!/bin/sh\necho 'The name org.freedesktop.portal.Desktop does not have an owner'\n"
+                                   "exec sleep 60\n";
   std::ofstream(bin + "/zenity") << "#!/bin/sh\nprintf '%s\\n' '" << demo << "'\n";
-  chmod((bin + "/zenity").c_str(), 0755);
+  for (const char* tool : {"/gdbus", "/zenity"}) chmod((bin + tool).c_str(), 0755);
   Child run;
   ASSERT_TRUE(run.Start({"/bin/sh", "-c",
-                         "exec env SDL_VIDEODRIVER=x11 SDL_VIDEO_DRIVER=x11 PATH=\"$1:$PATH\" \"$0\" </dev/null", player,
-                         bin},
+                         "exec env SDL_VIDEODRIVER=x11 SDL_VIDEO_DRIVER=x11 DISPLAY=\"$2\" PATH=\"$1:$PATH\" "
+                         "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent \"$0\" </dev/null",
+                         player, bin, x.display},
                         env, folder + "/e2e_chooser.txt"));
   const std::string window = WindowOf("Kivo Player", 8000);
   ASSERT_FALSE(window.empty()) << run.Errors();
