@@ -76,6 +76,11 @@ void Record(void* context, uint32_t device, const uint8_t* bytes, uint32_t count
   Capture* c = static_cast<Capture*>(context);
   std::lock_guard<std::mutex> g(c->lock);
   std::vector<uint8_t>& v = c->bytes[device];
+  // The library clock wraps at 2^32 ms: times are kept on from there.
+  if (c->lastHeardMs < 0) c->lastHeardMs = heardMs;
+  while (heardMs < c->lastHeardMs - 2147483648.0) heardMs += 4294967296.0;
+  while (heardMs > c->lastHeardMs + 2147483648.0) heardMs -= 4294967296.0;
+  c->lastHeardMs = heardMs;
   c->runs[device].push_back({v.size(), heardMs, perMs});
   v.insert(v.end(), bytes, bytes + count);
 }

@@ -56,11 +56,13 @@ struct Capture {
   };
   void Attach();
   std::vector<uint8_t> Played(uint32_t device);
-  // When byte `offset` of what `device` played was heard (library clock).
+  // When byte `offset` of what `device` played was heard (library clock,
+  // counted on past its wrap).
   double HeardAt(uint32_t device, size_t offset);
   std::mutex lock;
   std::map<uint32_t, std::vector<uint8_t>> bytes;
   std::map<uint32_t, std::vector<Run>> runs;
+  double lastHeardMs = -1;
 };
 
 // 16-bit PCM whose sample k is a function of (seed, k) that never repeats
