@@ -42,62 +42,8 @@ constexpr uint32_t kNeedleAt = 1024;
 constexpr uint32_t kNeedleBytes = 256;
 constexpr uint32_t kMinuteFrames = 1378;  // a long pass is measured a minute at a time
 
-struct SyncMovie {
-  std::vector<uint8_t> bytes;
-  std::vector<std::vector<uint8_t>> pcm;  // each track's whole sound, as decoded
-};
-
-void Collect(void* context, const int16_t* samples, uint32_t n) {
-  auto* out = static_cast<std::vector<uint8_t>*>(context);
-  const uint8_t* p = reinterpret_cast<const uint8_t*>(samples);
-  out->insert(out->end(), p, p + n);
-}
-
-// Noise, `sound[t]` pictures long, for track t (id t), coded as the encoder
-// codes it (the first frame leads by 0.75 s).
-SyncMovie MakeSyncMovie(uint32_t frames, const std::vector<uint32_t>& sound) {
-  encode::MovieLayout layout;
-  layout.width = 64;
-  layout.height = 48;
-  layout.rateNum = 735;
-  layout.rateDen = 32;
-  SyncMovie movie;
-  std::vector<encode::FramePacket> packets(frames);
-  for (uint32_t t = 0; t < sound.size(); ++t) {
-    encode::AudioTrackSettings settings;
-    settings.rate = kRate;
-    settings.channels = 2;
-    settings.mode = encode::AudioMode::kDct;
-    encode::AudioEncoder encoder;
-    std::string error;
-    if (!encode::OpenAudioEncoder(encoder, settings, layout.rateNum, layout.rateDen, &error)) ADD_FAILURE() << error;
-    layout.tracks.push_back({encode::AudioTrackWord(settings), t});
-    std::vector<int16_t> noise(size_t(sound[t]) * kFrameSamples * 2);
-    uint32_t state = 12345 + t * 777;
-    for (int16_t& v : noise) {
-      state = state * 1664525u + 1013904223u;
-      v = static_cast<int16_t>(static_cast<int32_t>(state >> 16) % 12000 - 6000);
-    }
-    encode::AddAudioInput(encoder, noise.data(), static_cast<uint32_t>(noise.size() / 2));
-    encode::EndAudioInput(encoder);
-    AudioDecoder* decoder = OpenAudioDecoder(kRate, 2, 1);
-    movie.pcm.emplace_back();
-    for (uint32_t f = 0; f < frames; ++f) {
-      std::vector<uint8_t> audio;
-      if (!encode::EncodeAudioFrame(encoder, audio, &error)) ADD_FAILURE() << error;
-      if (!audio.empty())
-        DecodeAudioChunk(decoder, audio.data(), static_cast<uint32_t>(audio.size()), Collect, &movie.pcm[t]);
-      packets[f].audio.push_back(audio);
-    }
-    CloseAudioDecoder(decoder);
-  }
-  for (uint32_t f = 0; f < frames; ++f) {
-    packets[f].key = f % 10 == 0;
-    packets[f].video.assign(200, static_cast<uint8_t>(f));
-  }
-  movie.bytes = encode::BuildMovie(layout, packets);
-  return movie;
-}
+using test::MakeSyncMovie;
+using test::SyncMovie;
 
 enum class Event {
   kNone,
