@@ -96,7 +96,7 @@ const Scenario kScenarios[] = {
     // back nothing the buffer played before is heard again.
     {.name = "SoundSkipFromAStalledLoop", .event = Event::kStall, .eventFrame = 40, .eventMs = 1650, .skips = 1},
     // A minute without the program (a clock that jumps), or without the
-    // device: in step again within the frames whose sound went with it.
+    // device: in step again within a second of the stall's end.
     {.name = "ClockJumpsAMinute", .event = Event::kStall, .eventFrame = 40, .eventMs = 60000, .skips = 1},
     {.name = "DeviceStallsAMinute", .passes = 14, .event = Event::kDeviceStall, .eventFrame = 40, .eventMs = 60000},
     {.name = "NextMovie", .event = Event::kNextMovie, .eventFrame = 60},
