@@ -164,19 +164,33 @@ class LockHolder {
   }
 
  private:
+  // The sound lock is taken and released outside mutex_, so that the two
+  // are only ever taken in one order (the sound lock first).
   void Run() {
-    std::unique_lock<std::mutex> g(mutex_);
     for (;;) {
-      changed_.wait(g, [&] { return want_ != held_; });
-      if (want_ < 0) break;
-      if (want_)
+      int want = 0;
+      {
+        std::unique_lock<std::mutex> g(mutex_);
+        changed_.wait(g, [&] { return want_ != held_; });
+        want = want_;
+      }
+      if (want < 0) break;
+      if (want)
         LockClient(client_);
       else
         UnlockClient(client_);
-      held_ = want_;
+      {
+        std::lock_guard<std::mutex> g(mutex_);
+        held_ = want;
+      }
       changed_.notify_all();
     }
-    if (held_ == 1) UnlockClient(client_);
+    int held = 0;
+    {
+      std::lock_guard<std::mutex> g(mutex_);
+      held = held_;
+    }
+    if (held == 1) UnlockClient(client_);
   }
   ServiceClient* client_;
   std::mutex mutex_;
