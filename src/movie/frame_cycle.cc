@@ -23,16 +23,24 @@ void ServiceSound(Movie* m) {
   if (SoundOpen(m)) SoundService(m);
 }
 
+// 0 is the mark of an unset clock, also when the clock passes 0 on its wrap.
 void SetClockBase(Movie* m, uint32_t now) {
-  m->clockBase = now;
+  m->clockBase = now ? now : 1;
   m->clockBaseFrame = m->framesDecoded - 1;
 }
 
-// Due time of the next frame, relative to clockBase.
+// Due time of the next frame, relative to clockBase, modulo 2^32 like the
+// clock. Worked out in 64 bits throughout: a loop with sound never re-bases
+// the schedule, and in 32 bits the frames times 1000 would wrap after
+// 4,294,968 frames (47.7 hours at 25 frames a second), putting every later
+// frame 171.8 million ms late. In parts, so that no product overflows.
 uint32_t ScheduleOffset(const Movie* m) {
-  uint32_t frames = (m->framesDecoded - m->clockBaseFrame) * 1000u;
-  uint32_t t = m->playRateNum ? static_cast<uint32_t>(uint64_t(frames) * m->playRateDen / m->playRateNum) : 0;
-  return static_cast<uint32_t>(uint64_t(t) * m->soundTracks[0].timeScale / 65536u);
+  if (!m->playRateNum) return 0;
+  const uint64_t ms = uint64_t(m->framesDecoded - m->clockBaseFrame) * 1000u;
+  const uint64_t num = m->playRateNum, den = m->playRateDen;
+  const uint64_t t = ms / num * den + ms % num * den / num;
+  const uint64_t scale = m->soundTracks[0].timeScale;
+  return static_cast<uint32_t>(t / 65536u * scale + t % 65536u * scale / 65536u);
 }
 
 // A schedule set from the sound puts the next frame where its sound is
@@ -225,7 +233,7 @@ int32_t DoFrame(Movie* m) {
     m->history.samples[kHistoryTime][1] = m->decodeStart - (m->fileRateNum ? 1000u * m->fileRateDen / m->fileRateNum : 0);
     io.idleReadMs = 0;
     io.backgroundReadMs = 0;
-    m->firstFrameTime = m->decodeStart;
+    m->firstFrameTime = m->decodeStart ? m->decodeStart : 1;  // 0 stays "no frame yet"
   } else {
     ServiceSound(m);
   }
@@ -358,13 +366,14 @@ int32_t CheckLate(Movie* m, uint32_t copyFlags) {
   if (!m) return 0;
   if (!SoundOpen(m) || m->playRateNum == 0 || m->paused) return 0;
   EnsureClockBase(m);
-  uint32_t e = Elapsed(m, GetMilliseconds());
-  uint32_t t = ScheduleOffset(m);
-  if (e < t) {
+  // Both modulo 2^32: what counts is how far apart they are, which stays
+  // right when either has passed 2^32 ms (49.7 days without a re-base).
+  const int32_t late = static_cast<int32_t>(Elapsed(m, GetMilliseconds()) - ScheduleOffset(m));
+  if (late < 0) {
     m->copySkipped = 0;
     return 0;
   }
-  if (e - t <= m->lateLimit) {
+  if (static_cast<uint32_t>(late) <= m->lateLimit) {
     m->copySkipped = 0;
     m->lateRun = 0;
     return 0;

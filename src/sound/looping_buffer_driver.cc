@@ -273,6 +273,10 @@ int32_t Unlock(SoundTrack* t, uint32_t n) {
   s.device->Unlock(s.soundBuffer, s.region1, s.region1Size, s.region2, s.region2Size);
   s.region1 = s.region2 = nullptr;
   s.region1Size = s.region2Size = 0;
+  // What follows our data has played already: silence, so that a service
+  // held up past the end of our data (a loaded machine) lets the buffer
+  // play silence, never its old sound again.
+  if (n && s.playing && s.allowance >= 4) Silence(s, s.writePos, s.allowance & ~3u);
   if (!s.playing && s.allowance == 0 && !s.devicePaused) StartPlayback(s, false);
   return 1;
 }

@@ -471,6 +471,11 @@ void SetVirtualWriteLead(uint32_t bytes) {
   writeLead = bytes;
 }
 
+void ShiftVirtualPosition(uint32_t device, uint64_t bytes) {
+  std::lock_guard<std::mutex> g(lock);
+  if (device < deviceCount) devices[device].played += bytes;
+}
+
 uint32_t VirtualDeviceCount() {
   std::lock_guard<std::mutex> g(lock);
   return deviceCount;

@@ -65,6 +65,10 @@ void IgnoreVirtualPlays(uint32_t count);
 constexpr uint32_t kVirtualNoWriteLead = 0xFFFFFFFFu;
 void SetVirtualWriteLead(uint32_t bytes);
 
+// Moves a device's count of bytes played on, as if it had played that many
+// more: a test starts the position a driver reads just below its wrap.
+void ShiftVirtualPosition(uint32_t device, uint64_t bytes);
+
 uint32_t VirtualDeviceCount();  // opened since the reset
 VirtualDeviceInfo GetVirtualDevice(uint32_t device);
 uint32_t VirtualObjectsCreated();

@@ -183,6 +183,25 @@ TEST_F(LoopingBufferTest, DataRunningLowGetsSilenceBehindItAndRunningOutIsASkip)
   EXPECT_TRUE(test::AllZero(Buffer(), 0, w + 26624));
 }
 
+TEST_F(LoopingBufferTest, AServiceHeldUpPastTheEndOfTheDataLetsItPlaySilenceNotOldSound) {
+  OpenAndStart();
+  // Fed at half the rate it plays for a while, then the service is held up
+  // for longer than the data lasts (less than a lap), as on a loaded machine.
+  const std::vector<uint8_t> more = Pattern(1764 * 10, 7);
+  for (uint32_t k = 0; k < 10; ++k) {
+    test::AdvanceClock(40);
+    movie.Append(0, std::vector<uint8_t>(more.begin() + 1764 * k, more.begin() + 1764 * (k + 1)));
+    SoundService(movie.get());
+  }
+  test::AdvanceClock(500);
+  const std::vector<uint8_t> played = capture.Played(0);
+  ASSERT_GT(played.size(), 53248u);
+  size_t same = 0;
+  while (53248 + same < played.size() && same < more.size() && played[53248 + same] == more[same]) ++same;
+  EXPECT_GT(same, 0u);
+  EXPECT_TRUE(test::AllZero(played, 53248 + same, played.size())) << "old sound after " << same << " new bytes";
+}
+
 TEST_F(LoopingBufferTest, AfterRunningDryNewDataIsHeardAtOnceWithOrWithoutAWriteLead) {
   for (const uint32_t lead : {0u, kVirtualNoWriteLead}) {
     SCOPED_TRACE(lead);

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <string>
 
 #include "audio/audio_decoder.h"
+#include "encode/audio_encoder.h"
 #include "encode/container_writer.h"
 #include "sound/sound_device.h"
 #include "sound/sound_system.h"
@@ -76,6 +78,11 @@ void Record(void* context, uint32_t device, const uint8_t* bytes, uint32_t count
   Capture* c = static_cast<Capture*>(context);
   std::lock_guard<std::mutex> g(c->lock);
   std::vector<uint8_t>& v = c->bytes[device];
+  // The library clock wraps at 2^32 ms: times are kept on from there.
+  if (c->lastHeardMs < 0) c->lastHeardMs = heardMs;
+  while (heardMs < c->lastHeardMs - 2147483648.0) heardMs += 4294967296.0;
+  while (heardMs > c->lastHeardMs + 2147483648.0) heardMs -= 4294967296.0;
+  c->lastHeardMs = heardMs;
   c->runs[device].push_back({v.size(), heardMs, perMs});
   v.insert(v.end(), bytes, bytes + count);
 }
@@ -163,6 +170,51 @@ SoundMovie MakeSoundMovie(uint32_t frames) {
     p.audio.push_back(audio);
   }
   CloseAudioDecoder(decoder);
+  movie.bytes = encode::BuildMovie(layout, packets);
+  return movie;
+}
+
+SyncMovie MakeSyncMovie(uint32_t frames, const std::vector<uint32_t>& sound) {
+  constexpr uint32_t kRate = 22050, kFrameSamples = 960;
+  encode::MovieLayout layout;
+  layout.width = 64;
+  layout.height = 48;
+  layout.rateNum = 735;
+  layout.rateDen = 32;
+  SyncMovie movie;
+  std::vector<encode::FramePacket> packets(frames);
+  for (uint32_t t = 0; t < sound.size(); ++t) {
+    encode::AudioTrackSettings settings;
+    settings.rate = kRate;
+    settings.channels = 2;
+    settings.mode = encode::AudioMode::kDct;
+    encode::AudioEncoder encoder;
+    std::string error;
+    if (!encode::OpenAudioEncoder(encoder, settings, layout.rateNum, layout.rateDen, &error)) ADD_FAILURE() << error;
+    layout.tracks.push_back({encode::AudioTrackWord(settings), t});
+    std::vector<int16_t> noise(size_t(sound[t]) * kFrameSamples * 2);
+    uint32_t state = 12345 + t * 777;
+    for (int16_t& v : noise) {
+      state = state * 1664525u + 1013904223u;
+      v = static_cast<int16_t>(static_cast<int32_t>(state >> 16) % 12000 - 6000);
+    }
+    encode::AddAudioInput(encoder, noise.data(), static_cast<uint32_t>(noise.size() / 2));
+    encode::EndAudioInput(encoder);
+    AudioDecoder* decoder = OpenAudioDecoder(kRate, 2, 1);
+    movie.pcm.emplace_back();
+    for (uint32_t f = 0; f < frames; ++f) {
+      std::vector<uint8_t> audio;
+      if (!encode::EncodeAudioFrame(encoder, audio, &error)) ADD_FAILURE() << error;
+      if (!audio.empty())
+        DecodeAudioChunk(decoder, audio.data(), static_cast<uint32_t>(audio.size()), Collect, &movie.pcm[t]);
+      packets[f].audio.push_back(audio);
+    }
+    CloseAudioDecoder(decoder);
+  }
+  for (uint32_t f = 0; f < frames; ++f) {
+    packets[f].key = f % 10 == 0;
+    packets[f].video.assign(200, static_cast<uint8_t>(f));
+  }
   movie.bytes = encode::BuildMovie(layout, packets);
   return movie;
 }

@@ -56,11 +56,13 @@ struct Capture {
   };
   void Attach();
   std::vector<uint8_t> Played(uint32_t device);
-  // When byte `offset` of what `device` played was heard (library clock).
+  // When byte `offset` of what `device` played was heard (library clock,
+  // counted on past its wrap).
   double HeardAt(uint32_t device, size_t offset);
   std::mutex lock;
   std::map<uint32_t, std::vector<uint8_t>> bytes;
   std::map<uint32_t, std::vector<Run>> runs;
+  double lastHeardMs = -1;
 };
 
 // 16-bit PCM whose sample k is a function of (seed, k) that never repeats
@@ -77,6 +79,16 @@ struct SoundMovie {
   std::vector<size_t> frameStart;
 };
 SoundMovie MakeSoundMovie(uint32_t frames);
+
+// Noise, `sound[t]` pictures long, for track t (id t) of a 64 x 48 movie at
+// 735/32 frames per second, 22050 Hz stereo, coded as the encoder codes it
+// (the first frame leads by 0.75 s); `pcm[t]` is track t's whole sound as
+// decoded, frame f's part 3840 bytes at (f - 1) * 3840.
+struct SyncMovie {
+  std::vector<uint8_t> bytes;
+  std::vector<std::vector<uint8_t>> pcm;
+};
+SyncMovie MakeSyncMovie(uint32_t frames, const std::vector<uint32_t>& sound);
 
 // Where `needle` begins in `hay`, or -1.
 int64_t Find(const std::vector<uint8_t>& hay, const std::vector<uint8_t>& needle);

@@ -2,15 +2,19 @@
 // Picture against sound, frame by frame, on the virtual devices and clock,
 // under both drivers: every frame's shown time against the time the device
 // plays its first sample (device latency included), per pass, in each of the
-// situations where playback starts, restarts or drifts. One fixture; the
-// situations are the rows of a table. KIVO_SYNC_REPORT=1 prints every
+// situations where playback starts, restarts or drifts, and while each
+// counter of the frame cycle, the clock and the sound passes its wrap. One
+// fixture; the situations are the rows of a table. KIVO_SYNC_REPORT=1 prints every
 // stretch's figures (a failure prints them anyway).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <condition_variable>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audio/audio_decoder.h"
@@ -37,70 +41,32 @@ constexpr uint32_t kLeadFrames = 18;     // the encoder leads by 0.75 s
 constexpr uint32_t kNeedleAt = 1024;
 constexpr uint32_t kNeedleBytes = 256;
 constexpr uint32_t kMinuteFrames = 1378;  // a long pass is measured a minute at a time
+constexpr uint32_t kSecondFrames = 23;
 
-struct SyncMovie {
-  std::vector<uint8_t> bytes;
-  std::vector<std::vector<uint8_t>> pcm;  // each track's whole sound, as decoded
-};
-
-void Collect(void* context, const int16_t* samples, uint32_t n) {
-  auto* out = static_cast<std::vector<uint8_t>*>(context);
-  const uint8_t* p = reinterpret_cast<const uint8_t*>(samples);
-  out->insert(out->end(), p, p + n);
-}
-
-// Noise, `sound[t]` pictures long, for track t (id t), coded as the encoder
-// codes it (the first frame leads by 0.75 s).
-SyncMovie MakeSyncMovie(uint32_t frames, const std::vector<uint32_t>& sound) {
-  encode::MovieLayout layout;
-  layout.width = 64;
-  layout.height = 48;
-  layout.rateNum = 735;
-  layout.rateDen = 32;
-  SyncMovie movie;
-  std::vector<encode::FramePacket> packets(frames);
-  for (uint32_t t = 0; t < sound.size(); ++t) {
-    encode::AudioTrackSettings settings;
-    settings.rate = kRate;
-    settings.channels = 2;
-    settings.mode = encode::AudioMode::kDct;
-    encode::AudioEncoder encoder;
-    std::string error;
-    if (!encode::OpenAudioEncoder(encoder, settings, layout.rateNum, layout.rateDen, &error)) ADD_FAILURE() << error;
-    layout.tracks.push_back({encode::AudioTrackWord(settings), t});
-    std::vector<int16_t> noise(size_t(sound[t]) * kFrameSamples * 2);
-    uint32_t state = 12345 + t * 777;
-    for (int16_t& v : noise) {
-      state = state * 1664525u + 1013904223u;
-      v = static_cast<int16_t>(static_cast<int32_t>(state >> 16) % 12000 - 6000);
-    }
-    encode::AddAudioInput(encoder, noise.data(), static_cast<uint32_t>(noise.size() / 2));
-    encode::EndAudioInput(encoder);
-    AudioDecoder* decoder = OpenAudioDecoder(kRate, 2, 1);
-    movie.pcm.emplace_back();
-    for (uint32_t f = 0; f < frames; ++f) {
-      std::vector<uint8_t> audio;
-      if (!encode::EncodeAudioFrame(encoder, audio, &error)) ADD_FAILURE() << error;
-      if (!audio.empty())
-        DecodeAudioChunk(decoder, audio.data(), static_cast<uint32_t>(audio.size()), Collect, &movie.pcm[t]);
-      packets[f].audio.push_back(audio);
-    }
-    CloseAudioDecoder(decoder);
-  }
-  for (uint32_t f = 0; f < frames; ++f) {
-    packets[f].key = f % 10 == 0;
-    packets[f].video.assign(200, static_cast<uint8_t>(f));
-  }
-  movie.bytes = encode::BuildMovie(layout, packets);
-  return movie;
-}
+using test::MakeSyncMovie;
+using test::SyncMovie;
 
 enum class Event {
   kNone,
   kPause,      // paused for `eventMs`, then resumed
   kStall,      // the main loop and the sound service stop for `eventMs`
+  kDeviceStall,  // the device takes nothing for `eventMs` while the movie plays on
   kGoto,       // GotoFrame(`eventTo`) instead of the next frame
   kNextMovie,  // the skip key: the movie closes and the next one opens
+  kWrap,       // `counter` is moved to just below its wrap
+};
+
+// Counters that wrap in weeks of looping (or sooner), each started a little
+// below its wrap. Wherever the schedule is concerned, the sound lock is busy
+// on the frames around the wrap, so that following the sound cannot make up
+// for a schedule gone wrong.
+enum class Counter {
+  kNone,
+  kScheduleFrames,  // frames since the schedule's base, times 1000, pass 2^32
+  kScheduleTime,    // the schedule passes 2^32 ms after its base
+  kClock,           // the library clock passes 2^32 ms (set before the open)
+  kSoundPositions,  // each track's stream positions and the device's byte counts pass 2^32
+  kFrameCount,      // the count of frames decoded passes 2^32
 };
 
 struct Scenario {
@@ -114,6 +80,12 @@ struct Scenario {
   uint32_t latencyMs = 30;             // sound the device holds beyond its buffers
   int32_t rateNum = -1, rateDen = 1;   // a frame rate override (the sound follows it)
   uint32_t skips = 0;                  // sound skips the summary must count
+  Counter counter = Counter::kNone;
+  // Bounds, just outside what playback achieves: the median offset of
+  // picture against sound, and the 5 % and 95 % marks.
+  double medianMs = 4, spreadMs = 6;
+  // A pause in the sound at each loop (a known fault, below), in ms.
+  double loopGapMs = 0;
 };
 
 const Scenario kScenarios[] = {
@@ -123,18 +95,37 @@ const Scenario kScenarios[] = {
     // The looping buffer's service is missing for more than a lap: once it is
     // back nothing the buffer played before is heard again.
     {.name = "SoundSkipFromAStalledLoop", .event = Event::kStall, .eventFrame = 40, .eventMs = 1650, .skips = 1},
+    // A minute without the program (a clock that jumps), or without the
+    // device: in step again within a second of the stall's end.
+    {.name = "ClockJumpsAMinute", .event = Event::kStall, .eventFrame = 40, .eventMs = 60000, .skips = 1},
+    {.name = "DeviceStallsAMinute", .passes = 14, .event = Event::kDeviceStall, .eventFrame = 40, .eventMs = 60000},
     {.name = "NextMovie", .event = Event::kNextMovie, .eventFrame = 60},
     {.name = "GotoFrame", .frames = 160, .event = Event::kGoto, .eventFrame = 40, .eventTo = 80},
     {.name = "SeveralTracks", .blocks = {0, 0}, .passes = 2},
     {.name = "SoundAtAnotherRate", .passes = 2, .rateNum = 30},
-    {.name = "TrackShorterThanTheInitialFill", .blocks = {7}, .passes = 2},
-    {.name = "TrackEndingBeforeThePicture", .blocks = {60}, .passes = 2},
+    // Too little sound to lead the picture by the device's need: the picture
+    // keeps ahead of it by what is missing.
+    {.name = "TrackShorterThanTheInitialFill", .blocks = {7}, .passes = 2, .medianMs = 25, .spreadMs = 34},
+    {.name = "TrackEndingBeforeThePicture", .blocks = {60}, .passes = 2, .spreadMs = 13},
     // What packets carry past the last picture is never heard at a loop.
     {.name = "TrackLongerThanThePicture", .blocks = {200}, .passes = 2},
-    {.name = "DeviceLatency", .passes = 2, .latencyMs = 100},
+    // The latency is learnt over the first frames after the loop. KNOWN
+    // FAULT: the sound pauses for about 60 ms at each loop when the output
+    // holds 100 ms (frame 1's sound comes a frame ahead of its picture,
+    // later than such an output needs it); to be fixed, then 0.
+    {.name = "DeviceLatency", .passes = 2, .latencyMs = 100, .spreadMs = 32, .loopGapMs = 70},
     // Ten minutes of picture, measured a minute at a time.
     {.name = "DeviceFast", .frames = 13800, .speed = 100.5},
     {.name = "DeviceSlow", .frames = 13800, .speed = 99.5},
+    {.name = "ScheduleFramesWrap", .passes = 2, .event = Event::kWrap, .eventFrame = 40,
+     .counter = Counter::kScheduleFrames},
+    {.name = "ScheduleTimeWrap", .passes = 2, .event = Event::kWrap, .eventFrame = 40,
+     .counter = Counter::kScheduleTime},
+    {.name = "ClockWrap", .passes = 2, .counter = Counter::kClock},
+    {.name = "SoundPositionsWrap", .passes = 2, .event = Event::kWrap, .eventFrame = 40,
+     .counter = Counter::kSoundPositions},
+    {.name = "FrameCountWrap", .passes = 2, .event = Event::kWrap, .eventFrame = 40,
+     .counter = Counter::kFrameCount},
 };
 
 struct Param {
@@ -149,6 +140,63 @@ struct Shown {
   uint32_t stretch;
   uint32_t settle;   // frames after a restart whose sound was lost with it
   double ms;
+};
+
+// Holds a movie's sound lock on a thread of its own, as the sound thread
+// does while it feeds; lets go when it goes out of scope.
+class LockHolder {
+ public:
+  explicit LockHolder(ServiceClient* client) : client_(client), thread_([this] { Run(); }) {}
+  ~LockHolder() {
+    {
+      std::lock_guard<std::mutex> g(mutex_);
+      want_ = -1;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  // Returns once the lock is held (or released).
+  void Hold(bool hold) {
+    std::unique_lock<std::mutex> g(mutex_);
+    want_ = hold;
+    changed_.notify_all();
+    changed_.wait(g, [&] { return held_ == want_; });
+  }
+
+ private:
+  // The sound lock is taken and released outside mutex_, so that the two
+  // are only ever taken in one order (the sound lock first).
+  void Run() {
+    for (;;) {
+      int want = 0;
+      {
+        std::unique_lock<std::mutex> g(mutex_);
+        changed_.wait(g, [&] { return want_ != held_; });
+        want = want_;
+      }
+      if (want < 0) break;
+      if (want)
+        LockClient(client_);
+      else
+        UnlockClient(client_);
+      {
+        std::lock_guard<std::mutex> g(mutex_);
+        held_ = want;
+      }
+      changed_.notify_all();
+    }
+    int held = 0;
+    {
+      std::lock_guard<std::mutex> g(mutex_);
+      held = held_;
+    }
+    if (held == 1) UnlockClient(client_);
+  }
+  ServiceClient* client_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  int want_ = 0, held_ = 0;
+  std::thread thread_;
 };
 
 struct SyncTest : test::VirtualSoundTest, ::testing::WithParamInterface<Param> {
@@ -187,18 +235,98 @@ struct SyncTest : test::VirtualSoundTest, ::testing::WithParamInterface<Param> {
     CloseMovie(m);
   }
 
+  // The library clock, counted on past its wrap.
+  double Now() {
+    const uint32_t now = GetMilliseconds();
+    clockMs += static_cast<int32_t>(now - lastClock);
+    lastClock = now;
+    return clockMs;
+  }
+
+  // Moves the schedule's base k frames back, and its time with it, so that
+  // the frames stay due when they were.
+  static void ShiftSchedule(Movie* m, uint32_t k) {
+    const auto due = [m](uint64_t frames) { return frames * 1000 * m->playRateDen / m->playRateNum; };
+    const uint64_t d = m->framesDecoded - m->clockBaseFrame;
+    m->clockBaseFrame -= k;
+    m->clockBase -= static_cast<uint32_t>(due(d + k) - due(d));
+    if (m->clockBase == 0) m->clockBase = 1;
+  }
+
+  // Puts the row's counter a few frames below its wrap; the number of
+  // frames to play with the sound lock busy.
+  uint32_t NearWrap(Movie* m) {
+    const uint32_t d = m->framesDecoded - m->clockBaseFrame;
+    switch (row().counter) {
+      case Counter::kScheduleFrames:
+        ShiftSchedule(m, 0xFFFFFFFFu / 1000 - 3 - d);
+        return 8;
+      case Counter::kScheduleTime:
+        ShiftSchedule(m, static_cast<uint32_t>(0xFFFFFFFFull * m->playRateNum / (1000ull * m->playRateDen)) - 3 - d);
+        return 8;
+      case Counter::kSoundPositions:
+        for (uint32_t i = 0; i < m->openTrackCount; ++i) {
+          SoundTrack& t = m->soundTracks[i];
+          const uint64_t shift = 0x100000000ull - 20000 - t.streamWritten;
+          t.streamWritten += shift;
+          t.anchorPos += shift;
+          const uint32_t queued = 0u - 20000 - t.state.queue.queuedBytes;
+          if (GetParam().queue) {
+            t.state.queue.queuedBytes += queued;
+            ShiftVirtualPosition(VirtualDeviceCount() - m->openTrackCount + i, queued);
+          }
+        }
+        return 0;
+      case Counter::kFrameCount: {
+        const uint32_t shift = 0u - 3 - m->framesDecoded;
+        m->framesDecoded += shift;
+        m->clockBaseFrame += shift;
+        m->syncFrame += shift;
+        for (uint32_t i = 0; i < m->openTrackCount; ++i) m->soundTracks[i].anchorFrame += shift;
+        return 0;
+      }
+      default:
+        return 0;
+    }
+  }
+
   // Plays the scenario and records when each frame was shown.
   void Play() {
+    if (row().counter == Counter::kClock) test::AdvanceClock(0xFFFFFFFFu - GetMilliseconds() - 2500);
+    lastClock = GetMilliseconds();
+    clockMs = lastClock;
     Movie* m = Open();
     ASSERT_NE(m, nullptr);
+    std::unique_ptr<LockHolder> holder;
+    uint32_t busy = 0;
     frameMs = 1000.0 * m->playRateDen / m->playRateNum;
     const uint32_t total = row().frames * row().passes;
     uint32_t stretch = 0, settle = 0;
     bool eventDone = false;
     for (uint32_t i = 0; i < total; ++i) {
-      while (WaitFrame(m)) test::AdvanceClock(1);
+      if (busy) holder->Hold(true);
+      // A schedule gone wrong may put the next frame days away: the run
+      // stops there (the devices would play all that time into memory).
+      uint32_t waited = 0;
+      while (WaitFrame(m) && waited < 10000) {
+        test::AdvanceClock(1), ++waited;
+        if (deviceBack && static_cast<int32_t>(GetMilliseconds() - deviceBack) >= 0) {
+          // Back in step within a second of the device coming back.
+          SetVirtualSpeed(row().speed);
+          deviceBack = 0;
+          stallEnd = GetMilliseconds();
+          afterStall = ++stretch;
+          settle = kSecondFrames;
+        }
+      }
+      if (busy) holder->Hold(false), --busy;
+      if (waited == 10000) {
+        ADD_FAILURE() << "frame " << m->currentFrame << " not due after 10 s";
+        break;
+      }
       DoFrame(m);
-      shown.push_back({m->currentFrame, stretch, settle, double(GetMilliseconds())});
+      CheckLate(m, 0);
+      shown.push_back({m->currentFrame, stretch, settle, Now()});
       if (settle) --settle;
       if (i + 1 == total) break;
       const bool atEvent = !eventDone && row().event != Event::kNone && m->currentFrame == row().eventFrame;
@@ -217,12 +345,18 @@ struct SyncTest : test::VirtualSoundTest, ::testing::WithParamInterface<Param> {
           case Event::kStall:
             test::AdvanceClock(row().eventMs);
             stallEnd = GetMilliseconds();
+            afterStall = stretch;
             // The sound thread comes back before the main loop does.
             for (int k = 0; k < 3; ++k) {
               SoundService(m);
               test::AdvanceClock(50);
             }
             settle = kLeadFrames + 2;
+            break;
+          case Event::kDeviceStall:
+            SetVirtualSpeed(0);
+            deviceBack = GetMilliseconds() + row().eventMs;
+            settle = UINT32_MAX;  // nothing is heard until the device is back
             break;
           case Event::kGoto:
             GotoFrame(m, row().eventTo);
@@ -236,6 +370,10 @@ struct SyncTest : test::VirtualSoundTest, ::testing::WithParamInterface<Param> {
             m = Open();
             ASSERT_NE(m, nullptr);
             continue;
+          case Event::kWrap:
+            busy = NearWrap(m);
+            if (busy) holder = std::make_unique<LockHolder>(&m->soundClient);
+            break;
           case Event::kNone:
             break;
         }
@@ -249,6 +387,8 @@ struct SyncTest : test::VirtualSoundTest, ::testing::WithParamInterface<Param> {
       test::AdvanceClock(20);
     }
     skips += m->soundSkips;
+    skippedCopies += m->skippedBlits;
+    holder.reset();
     Close(m);
   }
 
@@ -279,8 +419,11 @@ struct SyncTest : test::VirtualSoundTest, ::testing::WithParamInterface<Param> {
   SyncMovie movie;
   std::vector<Shown> shown;
   double frameMs = 0;
-  uint32_t skips = 0;
-  uint32_t stallEnd = 0;
+  uint32_t skips = 0, skippedCopies = 0;
+  uint32_t stallEnd = 0, deviceBack = 0;
+  uint32_t afterStall = UINT32_MAX;  // the stretch that begins when the stall ends
+  uint32_t lastClock = 0;
+  double clockMs = 0;
   // The next movie's devices, and its stretches, start here.
   uint32_t nextMovieDevice = UINT32_MAX, nextMovieStretch = UINT32_MAX;
 };
@@ -294,9 +437,11 @@ TEST_P(SyncTest, PictureAndSoundStayInStep) {
   SetVirtualLatency(row().latencyMs);
   Play();
   EXPECT_EQ(skips, row().skips) << "sound skips";
-  // A loop is gapless: frame 1 follows the last frame one frame later.
+  EXPECT_EQ(skippedCopies, 0u) << "copies skipped as late";
+  // A loop is gapless: frame 1 follows the last frame one frame later
+  // (unless the sound is away).
   for (size_t i = 1; i < shown.size(); ++i) {
-    if (shown[i].frame == 1 && shown[i - 1].frame == row().frames) {
+    if (shown[i].frame == 1 && shown[i - 1].frame == row().frames && !shown[i - 1].settle) {
       EXPECT_LE(shown[i].ms - shown[i - 1].ms, 2 * frameMs) << "the loop before stretch " << shown[i].stretch;
     }
   }
@@ -307,14 +452,23 @@ TEST_P(SyncTest, PictureAndSoundStayInStep) {
     const std::vector<uint8_t>& pcm = movie.pcm[t];
     const size_t window = kRate * 4 * 12;  // twelve seconds of sound
     size_t cursor = 0;
+    // What the device played during a stall (a looping buffer goes round
+    // and round) is not searched: the search goes on from the stall's end.
+    size_t split = 0;
+    if (stallEnd)
+      while (split < heard.bytes.size() && HeardAt(heard, split) < stallEnd + 20.0) split += 64;
     std::vector<std::vector<double>> offsets;
-    std::vector<uint32_t> frames;
+    std::vector<uint32_t> frames, looked;
+    std::vector<size_t> passStarts;  // where each pass's frame 1 is heard
     for (const Shown& s : shown) {
-      if (offsets.size() <= s.stretch) offsets.resize(s.stretch + 1), frames.resize(s.stretch + 1);
+      if (offsets.size() <= s.stretch)
+        offsets.resize(s.stretch + 1), frames.resize(s.stretch + 1), looked.resize(s.stretch + 1);
       ++frames[s.stretch];
       const size_t at = size_t(s.frame - 1) * kFrameBytes + kNeedleAt;
       if (s.settle || at + kNeedleBytes > pcm.size()) continue;
+      ++looked[s.stretch];
       const std::vector<uint8_t> needle(pcm.begin() + long(at), pcm.begin() + long(at + kNeedleBytes));
+      if (s.stretch >= afterStall) cursor = std::max(cursor, split);
       // A movie's sound is looked for only among its own devices.
       if (s.stretch >= nextMovieStretch) cursor = std::max(cursor, heard.nextMovieAt);
       size_t end = std::min(heard.bytes.size(), cursor + window);
@@ -324,6 +478,7 @@ TEST_P(SyncTest, PictureAndSoundStayInStep) {
       if (found == heard.bytes.begin() + long(end)) continue;
       const size_t pos = size_t(found - heard.bytes.begin());
       cursor = pos + kNeedleBytes;
+      if (s.frame == 1) passStarts.push_back(pos);
       // The needle's offset into the frame, at the rate the device plays.
       const double heardMs = HeardAt(heard, pos) - frameMs * kNeedleAt / kFrameBytes;
       offsets[s.stretch].push_back(s.ms - heardMs);
@@ -331,19 +486,47 @@ TEST_P(SyncTest, PictureAndSoundStayInStep) {
     for (uint32_t k = 0; k < offsets.size(); ++k) {
       const kivsync::OffsetStats st = kivsync::SummariseOffsets(offsets[k]);
       char line[160];
-      snprintf(line, sizeof line, "track %u stretch %u: %zu of %u frames heard, median %.1f ms, 5%% %.1f, 95%% %.1f\n", t,
-               k, st.count, frames[k], st.median, st.p5, st.p95);
+      snprintf(line, sizeof line,
+               "track %u stretch %u: %zu of %u frames heard (%u with sound), median %.1f ms, 5%% %.1f, 95%% %.1f\n", t,
+               k, st.count, frames[k], looked[k], st.median, st.p5, st.p95);
       report += line;
-      const bool bad = st.count * 2 < std::min<size_t>(frames[k], blocks[t]) ||
-                       std::fabs(st.median) > 40 || st.p5 < -80 || st.p95 > 80;
+      // Every frame with sound is heard, and heard in its time.
+      const bool bad = st.count != looked[k] || std::fabs(st.median) > row().medianMs ||
+                       st.p5 < -row().spreadMs || st.p95 > row().spreadMs;
       EXPECT_FALSE(bad) << line;
     }
+    // Where the sound runs through a loop untouched, each pass is heard
+    // byte for byte as decoded, the next one right behind it: nothing lost,
+    // nothing put in (the next pass's first bytes blend with the last frame
+    // and are left out).
+    const bool untouched = row().event == Event::kNone || row().event == Event::kWrap;
+    if (untouched && blocks[t] >= row().frames) {
+      EXPECT_EQ(passStarts.size(), row().passes);
+      const size_t pass = size_t(row().frames) * kFrameBytes;
+      const size_t span = std::min(pass, pcm.size()) - kNeedleAt;
+      for (size_t p = 0; p < passStarts.size(); ++p) {
+        const size_t from = passStarts[p];
+        ASSERT_LE(from + span, heard.bytes.size());
+        EXPECT_TRUE(std::equal(pcm.begin() + kNeedleAt, pcm.begin() + long(kNeedleAt + span),
+                               heard.bytes.begin() + long(from)))
+            << "pass " << p + 1 << " not heard as decoded";
+        if (p + 1 < passStarts.size()) {
+          // The next pass follows without a pause (the device may play
+          // silence through one, or just take the sound later), where the
+          // row admits none.
+          const size_t gap = passStarts[p + 1] - from - pass;
+          const double pauseMs =
+              HeardAt(heard, passStarts[p + 1]) - HeardAt(heard, from) - row().frames * frameMs;
+          EXPECT_TRUE(passStarts[p + 1] >= from + pass && test::AllZero(heard.bytes, from + span, from + span + gap) &&
+                      pauseMs <= row().loopGapMs + 0.5)
+              << "the loop after pass " << p + 1 << ": " << int64_t(passStarts[p + 1] - from) - int64_t(pass)
+              << " bytes more than a pass, " << pauseMs << " ms more";
+        }
+      }
+    }
     // Sound the device had played before the stall is never heard again
-    // once the service is back.
-    if (stallEnd) {
-      const double from = stallEnd + 20.0;
-      size_t split = 0;
-      while (split < heard.bytes.size() && HeardAt(heard, split) < from) split += 64;
+    // once the service is back (a movie played once: a loop hears it again).
+    if (stallEnd && row().passes == 1) {
       for (uint32_t f = 0; f + 1 < blocks[t]; ++f) {
         const size_t at = size_t(f) * kFrameBytes + kNeedleAt;
         const std::vector<uint8_t> needle(pcm.begin() + long(at), pcm.begin() + long(at + kNeedleBytes));
