@@ -32,7 +32,12 @@ std::string Slurp(const std::string& path) {
 std::string ToolPath(const char* name) {
   char self[4096];
   if (!os::ProgramFilePath(self, sizeof self)) return name;
-  return (std::filesystem::path(self).parent_path().parent_path() / "tools" / name).string();
+  const std::string path = (std::filesystem::path(self).parent_path().parent_path() / "tools" / name).string();
+#ifdef KIVO_TOOL_EMULATOR
+  return KIVO_TOOL_EMULATOR " " + path;
+#else
+  return path;
+#endif
 }
 
 std::string WriteTestFile(const std::string& name, const std::vector<uint8_t>& bytes) {

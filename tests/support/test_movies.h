@@ -15,7 +15,8 @@ namespace kivo::test {
 std::string TestFolder();
 // The whole content of a file (empty when it cannot be read).
 std::string Slurp(const std::string& path);
-// The path of a tool of this build (the tests run from <build>/tests).
+// The command that starts a tool of this build (the tests run from
+// <build>/tests): its path, behind the emulator in a cross build.
 std::string ToolPath(const char* name);
 // Writes bytes to a file of the test folder and returns its path.
 std::string WriteTestFile(const std::string& name, const std::vector<uint8_t>& bytes);
