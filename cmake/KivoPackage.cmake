@@ -228,10 +228,12 @@ endwhile()
 # The library's control files: ldconfig runs through dpkg's trigger, shlibs
 # and symbols give other packages their dependency on it. The symbols are
 # checked against dist/debian/libkivo2.symbols at every build, so that a
-# lost or added export fails here rather than in a user's program.
+# lost or added export fails here rather than in a user's program. Not in a
+# sanitizer build: its instrumentation exports type information of its own,
+# and nobody packages such a build.
 find_program(KIVO_DPKG_GENSYMBOLS dpkg-gensymbols)
 set(kivo_lib_control)
-if(KIVO_DPKG_GENSYMBOLS AND TARGET kivo_shared)
+if(KIVO_DPKG_GENSYMBOLS AND TARGET kivo_shared AND NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
   file(WRITE ${kivo_deb}/lib/triggers "activate-noawait ldconfig\n")
   file(WRITE ${kivo_deb}/lib/shlibs "libkivo ${KIVO_HEADER_ABI_VERSION} libkivo2 (>= ${PROJECT_VERSION})\n")
   add_custom_command(OUTPUT ${kivo_deb}/lib/symbols
