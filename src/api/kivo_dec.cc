@@ -430,18 +430,6 @@ int32_t kivo_movie_open_file(const char* path, KivoMovie** movie, KivoDecError* 
   return OpenSource(&s, movie, error);
 }
 
-int32_t kivo_movie_open_memory(const void* data, size_t size, KivoMovie** movie, KivoDecError* error) {
-  if (!movie) return Fail(error, KIVO_DEC_ERROR_ARGUMENT, nullptr);
-  *movie = nullptr;
-  if (!data) return Fail(error, KIVO_DEC_ERROR_ARGUMENT, nullptr);
-  Source s{};
-  s.kind = kSourceMemory;
-  s.memory = static_cast<const uint8_t*>(data);
-  s.size = size;
-  s.file = os::kNoFile;
-  return OpenSource(&s, movie, error);
-}
-
 int32_t kivo_movie_open_tables(const void* data, size_t size, uint64_t movieSize, KivoMovie** movie,
                                KivoDecError* error) {
   if (!movie) return Fail(error, KIVO_DEC_ERROR_ARGUMENT, nullptr);
@@ -454,6 +442,11 @@ int32_t kivo_movie_open_tables(const void* data, size_t size, uint64_t movieSize
   s.extent = movieSize;
   s.file = os::kNoFile;
   return OpenSource(&s, movie, error);
+}
+
+// A movie wholly in memory is its own tables and packets.
+int32_t kivo_movie_open_memory(const void* data, size_t size, KivoMovie** movie, KivoDecError* error) {
+  return kivo_movie_open_tables(data, size, size, movie, error);
 }
 
 int32_t kivo_movie_open_io(const KivoIo* io, void* opaque, KivoMovie** movie, KivoDecError* error) {
