@@ -166,7 +166,7 @@ TEST_F(EndToEnd, KeysPauseStepResumeAndQuit) {
   Child run;
   ASSERT_TRUE(run.Start({player, demo, "/X0", "/Y0", "/L"}, env, folder + "/e2e_keys.txt"));
   // The title names the movie.
-  const std::string window = WindowOf("demo.kiv \xE2\x80\x94 Kivo Player", 8000);
+  const std::string window = WindowOf("demo.kiv \xE2\x80\x94 Kivo Player", 20000);
   ASSERT_FALSE(window.empty());
   Rgb a, b;
   const auto playing = [&](const Rgb& shot) { return FrameOnScreen(shot, frames, 0, 0) >= 0; };
@@ -249,7 +249,7 @@ TEST_F(EncodedMovie, DotGoesOnToTheNextMovieAndDoesNothingDuringTheLogo) {
   ASSERT_FALSE(first.empty());
   Child run;
   ASSERT_TRUE(run.Start({player, first, movie, "/X0", "/Y0"}, env, folder + "/e2e_dot.txt"));
-  const std::string window = WindowOf("e2e_long.kiv \xE2\x80\x94 Kivo Player", 8000);
+  const std::string window = WindowOf("e2e_long.kiv \xE2\x80\x94 Kivo Player", 20000);
   ASSERT_FALSE(window.empty());
   Pause(500);
   Rgb screen;
@@ -337,7 +337,7 @@ TEST_F(EndToEnd, WithoutAMovieTheWindowAsksForDroppedMoviesAndASignalEndsIt) {
                          "exec env SDL_VIDEODRIVER=x11 SDL_VIDEO_DRIVER=x11 DISPLAY=\"$1\" \"$0\" </dev/null", player,
                          x.display},
                         env, folder + "/e2e_drop.txt"));
-  const std::string window = WindowOf("Kivo Player", 8000);
+  const std::string window = WindowOf("Kivo Player", 20000);
   ASSERT_FALSE(window.empty()) << run.Errors();
   // The text is drawn white on dark grey in a 480 x 270 window centred on
   // the screen.
@@ -372,10 +372,10 @@ TEST_F(EndToEnd, CtrlOChoosesMoviesThatThenPlayUnderTheirName) {
                          "DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent LSAN_OPTIONS=detect_leaks=0 \"$0\" </dev/null",
                          player, bin, x.display},
                         env, folder + "/e2e_chooser.txt"));
-  const std::string window = WindowOf("Kivo Player", 8000);
+  const std::string window = WindowOf("Kivo Player", 20000);
   ASSERT_FALSE(window.empty()) << run.Errors();
   Key(window, "ctrl+o");
-  EXPECT_FALSE(WindowOf("demo.kiv \xE2\x80\x94 Kivo Player", 8000).empty()) << run.Errors();
+  EXPECT_FALSE(WindowOf("demo.kiv \xE2\x80\x94 Kivo Player", 20000).empty()) << run.Errors();
   Rgb screen;
   EXPECT_TRUE(WaitForScreen([&](const Rgb& shot) { return LogoShown(shot); }, 10000, &screen));
   EXPECT_EQ(run.Wait(30000), 0) << run.Errors();
