@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// Fuzzes the GStreamer plugin in-process: any bytes pushed in pieces through
-// appsrc (push mode, a stream of unknown size) into kivodemux, each stream it
-// exposes through its decoder into an appsink, to the end of the stream or an
-// error. The plugin's sources are compiled into this program and registered
-// as a static plugin; the registry is off, so nothing is loaded from disk.
-// A pipeline that neither ends nor fails within kWait is a hang: a finding.
+// Fuzzes the GStreamer plugin in-process: any bytes given to its type finder
+// and pushed in pieces through appsrc (push mode, a stream of unknown size)
+// into kivodemux, each stream it exposes through its decoder into an appsink,
+// to the end of the stream or an error. The plugin's sources are compiled into
+// this program and registered as a static plugin; the registry is off, so
+// nothing is loaded from disk. A pipeline that neither ends nor fails within
+// kWait is a hang: a finding.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 
 #include <gst/app/gstappsink.h>
 #include <gst/app/gstappsrc.h>
+#include <gst/base/gsttypefindhelper.h>
 #include <gst/gst.h>
 
 extern "C" void gst_plugin_kivo_register(void);
@@ -173,6 +175,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  // The type finder sees the same bytes (ours is the only one registered).
+  GstTypeFindProbability certainty;
+  if (GstCaps* found = gst_type_find_helper_for_data(nullptr, data, size, &certainty)) gst_caps_unref(found);
   if (TooSlow(data, size)) return 0;
   GstElement* pipeline = gst_pipeline_new("pipeline");
   GstElement* src = gst_element_factory_make("appsrc", "src");
