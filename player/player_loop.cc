@@ -11,8 +11,9 @@
 #include "kivo/kivo.h"
 #include "player/logo_movie.h"
 #include "player/movie_list.h"
-#include "player/movie_output.h"
+#include "player/picture_copy.h"
 #include "player/player.h"
+#include "player/sound_choice.h"
 
 namespace kivo {
 

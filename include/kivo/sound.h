@@ -30,10 +30,14 @@ KIVO_API int32_t SetSoundSystem(SoundSelector selector, void* parameter);
 
 // The buffer-queue driver (sixteen buffers of about 1/16 s); the parameter
 // is ignored.
-KIVO_API SoundOpenFunction SelectWaveOutDriver(void* parameter);
+KIVO_API SoundOpenFunction SelectBufferQueueDriver(void* parameter);
 // The looping-buffer driver, on the caller's shared device object or (null)
 // on one it makes itself; none when the device layer cannot be used. The
 // default choice.
+KIVO_API SoundOpenFunction SelectLoopingBufferDriver(void* object);
+// The same two by the names of the Windows services they were made for;
+// SetSoundSystem takes a selector and its other name as one.
+KIVO_API SoundOpenFunction SelectWaveOutDriver(void* parameter);
 KIVO_API SoundOpenFunction SelectDirectSoundDriver(void* object);
 
 }  // namespace kivo

@@ -13,9 +13,9 @@
 #include "display/pixel_layout.h"
 
 #if defined(KIVO_HAVE_SDL)
-#include "display/sdl/sdl_blit.h"
+#include "display/sdl/sdl_system.h"
 #elif defined(_WIN32)
-#include "display/win32/win32_blit.h"
+#include "display/win32/win32_system.h"
 #endif
 
 namespace kivo {

@@ -268,6 +268,7 @@ int32_t BufferQueueSoundOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint32
   return 1;
 }
 
-SoundOpenFunction SelectWaveOutDriver(void*) { return BufferQueueSoundOpen; }
+SoundOpenFunction SelectBufferQueueDriver(void*) { return BufferQueueSoundOpen; }
+SoundOpenFunction SelectWaveOutDriver(void* parameter) { return SelectBufferQueueDriver(parameter); }
 
 }  // namespace kivo

@@ -465,7 +465,7 @@ int32_t LoopingBufferSoundOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint
   return 1;
 }
 
-SoundOpenFunction SelectDirectSoundDriver(void* object) {
+SoundOpenFunction SelectLoopingBufferDriver(void* object) {
   const LoopDevice* device = CurrentLoopDevice();
   if (!device) return nullptr;
   if (shared.users > 0) {
@@ -482,6 +482,8 @@ SoundOpenFunction SelectDirectSoundDriver(void* object) {
   Release();
   return LoopingBufferSoundOpen;
 }
+
+SoundOpenFunction SelectDirectSoundDriver(void* object) { return SelectLoopingBufferDriver(object); }
 
 uint32_t LoopingObjectUsers() { return shared.users; }
 int32_t LoopingObjectHeld() { return shared.object != nullptr; }

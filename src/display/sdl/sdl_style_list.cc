@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // The SDL2 blitting styles in the order automatic choice and fall-back try
 // them. A new style is one file defining its BlitStyle and one line here.
-#include "display/sdl/sdl_styles.h"
+#include "display/sdl/sdl_style_list.h"
 
 namespace kivo {
 

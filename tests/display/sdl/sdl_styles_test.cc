@@ -10,7 +10,7 @@
 #include "display/blit_style.h"
 #include "display/display_mode.h"
 #include "display/pixel_layout.h"
-#include "display/sdl/sdl_blit.h"
+#include "display/sdl/sdl_system.h"
 #include "display/sdl/sdl_video.h"
 #include "movie/movie.h"
 
