@@ -305,6 +305,12 @@ const char* GetBlitStyleNameByNumber(int32_t style) {
   return s && s->name ? s->name : "";
 }
 
+const char* GetBlitStyleHelpText(int32_t style) {
+  const BlitStyle* s = style != kBlitStyleAuto ? BlitStyleByNumber(DefaultBlitSystem(), style) : nullptr;
+  if (!s) return "";
+  return s->help ? s->help : s->name ? s->name : "";
+}
+
 int32_t GetBlitStyleListEntry(int32_t index, const char** name, uint32_t* capabilities) {
   uint32_t count = 0;
   const BlitStyle* const* list = StylesOf(DefaultBlitSystem(), &count);

@@ -26,6 +26,7 @@ constexpr uint32_t kBlitStyleFallsToLastResort = 0x80000000;
 struct BlitStyle {
   const char* name;                    // as GetBlitStyleName gives it
   const char* id;                      // short name to choose it by (FindBlitStyle)
+  const char* help;                    // the words the /B help has for it; null: the name
   int32_t number;                      // /B value; 0 for the memory buffer
   uint32_t capabilities;
   // The platform's own parameters of the style (a texture or surface kind),

@@ -22,27 +22,35 @@ const SurfaceKind kRgbSystemKind = {0, DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMME
 }  // namespace
 
 extern const BlitStyle kYv12OverlayStyle =
-    SurfaceStyle("DirectDraw YV12 overlay", "yv12-overlay", 3, &kYv12OverlayKind, OverlayCaps, OverlayPlace);
+    SurfaceStyle("DirectDraw YV12 overlay", "yv12-overlay",
+                 "YV12 overlay", 3, &kYv12OverlayKind, OverlayCaps, OverlayPlace);
 
 extern const BlitStyle kYuy2OverlayStyle =
-    SurfaceStyle("DirectDraw YUY2 overlay", "yuy2-overlay", 4, &kYuy2OverlayKind, OverlayCaps, OverlayPlace);
+    SurfaceStyle("DirectDraw YUY2 overlay", "yuy2-overlay",
+                 "YUY2 overlay", 4, &kYuy2OverlayKind, OverlayCaps, OverlayPlace);
 
 extern const BlitStyle kUyvyOverlayStyle =
-    SurfaceStyle("DirectDraw UYVY overlay", "uyvy-overlay", 5, &kUyvyOverlayKind, OverlayCaps, OverlayPlace);
+    SurfaceStyle("DirectDraw UYVY overlay", "uyvy-overlay",
+                 "UYVY overlay", 5, &kUyvyOverlayKind, OverlayCaps, OverlayPlace);
 
 extern const BlitStyle kYv12OffscreenStyle =
-    SurfaceStyle("DirectDraw YV12 off-screen surface", "yv12-offscreen", 6, &kYv12OffscreenKind, BlitCaps, nullptr);
+    SurfaceStyle("DirectDraw YV12 off-screen surface", "yv12-offscreen",
+                 "YV12 off-screen", 6, &kYv12OffscreenKind, BlitCaps, nullptr);
 
 extern const BlitStyle kYuy2OffscreenStyle =
-    SurfaceStyle("DirectDraw YUY2 off-screen surface", "yuy2-offscreen", 7, &kYuy2OffscreenKind, BlitCaps, nullptr);
+    SurfaceStyle("DirectDraw YUY2 off-screen surface", "yuy2-offscreen",
+                 "YUY2 off-screen", 7, &kYuy2OffscreenKind, BlitCaps, nullptr);
 
 extern const BlitStyle kUyvyOffscreenStyle =
-    SurfaceStyle("DirectDraw UYVY off-screen surface", "uyvy-offscreen", 8, &kUyvyOffscreenKind, BlitCaps, nullptr);
+    SurfaceStyle("DirectDraw UYVY off-screen surface", "uyvy-offscreen",
+                 "UYVY off-screen", 8, &kUyvyOffscreenKind, BlitCaps, nullptr);
 
 extern const BlitStyle kRgbVideoStyle =
-    SurfaceStyle("DirectDraw RGB off-screen video surface", "rgb-video", 9, &kRgbVideoKind, BlitCaps, nullptr);
+    SurfaceStyle("DirectDraw RGB off-screen video surface", "rgb-video",
+                 "DirectDraw RGB video memory off-screen", 9, &kRgbVideoKind, BlitCaps, nullptr);
 
 extern const BlitStyle kRgbSystemStyle =
-    SurfaceStyle("DirectDraw RGB off-screen system surface", "rgb-system", 10, &kRgbSystemKind, BlitCaps, nullptr);
+    SurfaceStyle("DirectDraw RGB off-screen system surface", "rgb-system",
+                 "DirectDraw RGB system memory off-screen", 10, &kRgbSystemKind, BlitCaps, nullptr);
 
 }  // namespace kivo::win32

@@ -34,11 +34,13 @@ void OverlayPlace(BlitRecord* buffer, int32_t mode);
 
 // An overlay or off-screen style: the surface operations over its own kind,
 // stretched by the hardware as far as `stretch` finds it can.
-constexpr BlitStyle SurfaceStyle(const char* name, const char* id, int32_t number, const SurfaceKind* kind,
+constexpr BlitStyle SurfaceStyle(const char* name, const char* id, const char* help, int32_t number,
+                                 const SurfaceKind* kind,
                                  uint32_t (*stretch)(const BlitStyle*, const BlitRecord*),
                                  void (*place)(BlitRecord*, int32_t)) {
   return {.name = name,
           .id = id,
+          .help = help,
           .number = number,
           .capabilities = kBlitStyleHardwareStretch,
           .kind = kind,

@@ -138,6 +138,7 @@ void PrimaryBlit(BlitRecord*, const MovieRect*, int32_t) {}
 extern const BlitStyle kPrimaryStyle = {
     .name = "DirectDraw primary surface",
     .id = "primary",
+    .help = "DirectDraw primary display (best quality, very fast)",
     .number = kBlitStylePrimary,
     .capabilities = kBlitStyleWrittenInPlace | kBlitStyleFallsToLastResort,
     .stretch = NoStretch,
