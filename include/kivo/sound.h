@@ -40,4 +40,13 @@ KIVO_API SoundOpenFunction SelectLoopingBufferDriver(void* object);
 KIVO_API SoundOpenFunction SelectWaveOutDriver(void* parameter);
 KIVO_API SoundOpenFunction SelectDirectSoundDriver(void* object);
 
+// Tracks opened from now on play on the sound device of that name alone
+// ("sdl" on Linux, "waveout" or "directsound" on Windows; a driver finds
+// the layer it needs missing on a device without it); null puts back the
+// build's own choice, its devices tried in turn. 0 when the build has no
+// device of that name (nothing changes).
+KIVO_API int32_t UseSoundDevice(const char* name);
+// The name of the build's sound device at `index` (0 up); null past the end.
+KIVO_API const char* GetSoundDeviceName(uint32_t index);
+
 }  // namespace kivo

@@ -91,6 +91,11 @@ void SetBlitBufferError(const char* text);
 // null; the one mapping from numbers to styles.
 const BlitStyle* BlitStyleByNumber(const BlitSystem* system, int32_t number);
 
+// Adds a style at the end of the build's own list (a style of a test's
+// own): taken up by automatic choice and fall-back, the numbers and the
+// names as the list's own are. 0 when its number is taken or out of range.
+int32_t AddBlitStyle(const BlitStyle* style);
+
 // The memory style and a system with nothing but it (no device, no modes).
 const BlitStyle* MemoryBlitStyle();
 const BlitSystem* MemoryBlitSystem();
