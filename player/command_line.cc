@@ -313,9 +313,13 @@ uint32_t ReadQuickPlayFromProfile(void*, char* out, uint32_t size) {
   return os::ReadProfileText(kProfileSection, kQuickPlayKey, "", out, size);
 }
 
-const char kWindowsHelpText[] =
+const char kWindowsHelpHead[] =
     "KivoPlay  V 1.5a  -  plays Kivo movies\n"
-    "  SYNTAX: KivoPlay <Kivo1 Kivo2 ...> [/Switches]:\n"
+    "  SYNTAX: KivoPlay <Kivo1 Kivo2 ...> [/Switches]:\n";
+
+// The switch lines of both programs, up to the blitting styles, which each
+// build lists from its own styles.
+const char kSwitchLines[] =
     "    /P  \t- Preload the entire Kivo video into memory.\n"
     "    /L##\t- Loop the animation (just/L for infinite).\n"
     "    /F#.#\t- Use this frame rate (just /F for fast).\n"
@@ -346,15 +350,8 @@ const char kWindowsHelpText[] =
     "        \t    12=1152x864, 13=1280x1024. To set the color depth, add: 0 for 16-bit,\n"
     "        \t    100 for 24-bit, 200 for 32-bit, 300 for 8-bit, 400 for at least\n"
     "        \t    high-color (16, 32, then 24), 500 to try true-color (32, 24, then 16),\n"
-    "        \t    and 600 for true-color only (32, then 24).\n"
-    "    /B##\t- Blitting style: 0=Automatic, 1=DirectDraw primary display (best quality,\n"
-    "        \t    very fast), 2=DIBSection (best quality, most compatible), 3=YV12 overlay,\n"
-    "        \t    4=YUY2 overlay, 5=UYVY overlay, 6=YV12 off-screen, 7=YUY2 off-screen,\n"
-    "        \t    8=UYVY off-screen, 9=DirectDraw RGB video memory off-screen,\n"
-    "        \t    10=DirectDraw RGB system memory off-screen.\n";
+    "        \t    and 600 for true-color only (32, then 24).\n";
 
-// The Linux help: the Windows text's switch lines with the sound driver and
-// the blitting styles of this build, after the GNU options.
 struct TextOut {
   char* s;
   size_t size;
@@ -369,19 +366,18 @@ void Put(TextOut* t, const char* text, size_t n) {
 }
 void Put(TextOut* t, const char* text) { Put(t, text, strlen(text)); }
 
-// A switch's description cut into lines at blanks, the later ones indented
-// as continuation lines.
-void PutWrapped(TextOut* t, const char* column, const char* text) {
-  constexpr size_t kWidth = 76;
+// A switch's description cut into lines of at most `width` characters at
+// blanks, the later ones indented as continuation lines.
+void PutWrapped(TextOut* t, const char* column, const char* text, size_t width) {
   Put(t, "    ");
   Put(t, column);
   Put(t, "\t- ");
   for (bool first = true; *text; first = false) {
     size_t n = strlen(text);
-    if (n > kWidth) {
-      n = kWidth;
+    if (n > width) {
+      n = width;
       while (n > 0 && text[n] != ' ') --n;
-      if (n == 0) n = kWidth;
+      if (n == 0) n = width;
     }
     if (!first) Put(t, "        \t    ");
     Put(t, text, n);
@@ -390,6 +386,41 @@ void PutWrapped(TextOut* t, const char* column, const char* text) {
     while (*text == ' ') ++text;
   }
 }
+
+// How a program's help lists the blitting styles: its words for automatic
+// choice, what stands between two styles, and its line width.
+struct StyleListing {
+  const char* automatic;
+  const char* separator;
+  size_t width;
+};
+
+// The /B line: every style of the build's list by its number and the words
+// the help has for it.
+void PutStyles(TextOut* t, const StyleListing& listing) {
+  char styles[1024];
+  size_t n = static_cast<size_t>(snprintf(styles, sizeof styles, "Blitting style: %s", listing.automatic));
+  for (int32_t i = 0, number; n < sizeof styles && (number = GetBlitStyleListEntry(i, nullptr, nullptr)) >= 0; ++i) {
+    const char* words = GetBlitStyleHelpText(number);
+    if (!words[0]) continue;
+    n += static_cast<size_t>(snprintf(styles + n, sizeof styles - n, "%s%i=%s", listing.separator, int(number), words));
+  }
+  if (n < sizeof styles) snprintf(styles + n, sizeof styles - n, ".");
+  PutWrapped(t, "/B##", styles, listing.width);
+}
+
+// The Windows help: the switches as the program has always listed them.
+void BuildWindowsHelpText(char* out, size_t size) {
+  TextOut t{out, size, 0};
+  out[0] = 0;
+  Put(&t, kWindowsHelpHead);
+  Put(&t, kSwitchLines);
+  PutStyles(&t, StyleListing{"0=Automatic", ", ", 73});
+}
+
+// The Linux help: the GNU options, then the same switch lines with the sound
+// driver and the window style as this build has them.
+constexpr size_t kLinuxWidth = 76;
 
 void BuildLinuxHelpText(char* out, size_t size) {
   TextOut t{out, size, 0};
@@ -403,37 +434,26 @@ void BuildLinuxHelpText(char* out, size_t size) {
       "  An argument naming an existing file is a movie, whatever slashes it holds;\n"
       "  other arguments beginning with '/' are switches, glued ones too (/S/J).\n"
       "  SYNTAX: kivoplay <Kivo1 Kivo2 ...> [/Switches]:\n");
-  // The Windows switch lines from /P up to /B, the sound driver and the
-  // window style as this build has them.
-  const char* from = strstr(kWindowsHelpText, "    /P  ");
-  const char* to = strstr(kWindowsHelpText, "    /B##");
-  for (const char* line = from; line < to;) {
+  for (const char* line = kSwitchLines; *line;) {
     const char* end = strchr(line, '\n') + 1;
     if (strncmp(line, "    /I# ", 8) == 0) {
       PutWrapped(&t, "/I# ",
                  "Window style: 0=normal, 1=framed (SDL cannot drop the caption alone), 2=nothing.  "
-                 "Add 100 for always-on-top.");
+                 "Add 100 for always-on-top.",
+                 kLinuxWidth);
     } else if (strncmp(line, "    /Z  ", 8) == 0) {
 #if defined(KIVO_HAVE_SDL)
-      PutWrapped(&t, "/Z  ", "Play sound through the SDL audio buffer queue instead of the SDL audio looping buffer.");
+      PutWrapped(&t, "/Z  ", "Play sound through the SDL audio buffer queue instead of the SDL audio looping buffer.",
+                 kLinuxWidth);
 #else
-      PutWrapped(&t, "/Z  ", "No effect: this build has no sound output (movies play silent).");
+      PutWrapped(&t, "/Z  ", "No effect: this build has no sound output (movies play silent).", kLinuxWidth);
 #endif
     } else {
       Put(&t, line, size_t(end - line));
     }
     line = end;
   }
-  // The blitting styles by the names the display buffer gives them here.
-  char styles[1024];
-  size_t n = static_cast<size_t>(snprintf(styles, sizeof styles, "Blitting style: 0=Automatic (1, then 2)"));
-  const char* name = nullptr;
-  for (int32_t i = 0, number; n < sizeof styles && (number = GetBlitStyleListEntry(i, &name, nullptr)) >= 0; ++i) {
-    if (!name[0]) continue;
-    n += static_cast<size_t>(snprintf(styles + n, sizeof styles - n, "; %i=%s", int(number), name));
-  }
-  if (n < sizeof styles) snprintf(styles + n, sizeof styles - n, ".");
-  PutWrapped(&t, "/B##", styles);
+  PutStyles(&t, StyleListing{"0=Automatic (1, then 2)", "; ", kLinuxWidth});
 }
 
 }  // namespace
@@ -555,7 +575,11 @@ ProgramArguments JoinProgramArguments(int argc, const char* const* argv, const F
   return result;
 }
 
-const char* WindowsHelpText() { return kWindowsHelpText; }
+const char* WindowsHelpText() {
+  static char text[4096];
+  if (!text[0]) BuildWindowsHelpText(text, sizeof text);
+  return text;
+}
 
 const char* LinuxHelpText() {
   static char text[6144];
@@ -565,7 +589,7 @@ const char* LinuxHelpText() {
 
 const char* HelpText() {
 #if defined(_WIN32)
-  return kWindowsHelpText;
+  return WindowsHelpText();
 #else
   return LinuxHelpText();
 #endif

@@ -6,13 +6,15 @@
 // exit with the summary; where the shell has one, the window that waits for
 // movies to be dropped on it.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "kivo/kivo.h"
 #include "player/logo_movie.h"
 #include "player/movie_list.h"
-#include "player/movie_output.h"
+#include "player/picture_copy.h"
 #include "player/player.h"
+#include "player/sound_choice.h"
 
 namespace kivo {
 
@@ -513,7 +515,12 @@ int32_t RunPlayer(Player* p, const PlayerShell& shell, const ParsedCommandLine& 
     return 1;
   }
 
-  ChooseSoundSystem(s.useWaveOut);
+  char soundMessage[256];
+  if (!ChooseSoundSystem(s.useWaveOut, getenv(kSoundDeviceVariable), soundMessage, sizeof soundMessage)) {
+    // Said once; where no terminal takes the line, a box says it.
+    Report(p, soundMessage);
+    if (!shell.reportError) Box(p, soundMessage, kErrorCaption, kBoxError, 0);
+  }
   if (s.modeWidth != 0)
     SetDisplayModeRequest(static_cast<uint32_t>(s.modeWidth), static_cast<uint32_t>(s.modeHeight),
                           static_cast<uint32_t>(s.modeDepth));

@@ -99,6 +99,9 @@ KIVO_API const char* GetBlitStyleNameByNumber(int32_t style);
 // try them: the /B number of the one at `index` (0 up), its name and its
 // kBlitStyle... bits through the pointers (each may be null); -1 past the end.
 KIVO_API int32_t GetBlitStyleListEntry(int32_t index, const char** name, uint32_t* capabilities);
+// The words the player's help has for style `style`: a short description
+// where the build has one, else its name; "" for a style it does not offer.
+KIVO_API const char* GetBlitStyleHelpText(int32_t style);
 // The /B number of the style with this short name ("dib", "surface"...) or
 // full name; -1 when the build has none.
 KIVO_API int32_t FindBlitStyle(const char* name);

@@ -13,9 +13,9 @@
 #include "display/pixel_layout.h"
 
 #if defined(KIVO_HAVE_SDL)
-#include "display/sdl/sdl_blit.h"
+#include "display/sdl/sdl_system.h"
 #elif defined(_WIN32)
-#include "display/win32/win32_blit.h"
+#include "display/win32/win32_system.h"
 #endif
 
 namespace kivo {
@@ -91,9 +91,21 @@ BlitRecord* Fail(BlitRecord* b, const char* text) {
   return nullptr;
 }
 
+// Styles added at start-up (AddBlitStyle) come after the build's own;
+// zero-initialised, so that another file's start-up code finds them ready.
+constexpr uint32_t kMaxOwnStyles = 32;
+const BlitStyle* addedStyles[8];
+uint32_t addedStyleCount;
+const BlitStyle* allStyles[kMaxOwnStyles + 8];
+
 const BlitStyle* const* StylesOf(const BlitSystem* sys, uint32_t* count) {
   *count = 0;
-  return sys && sys->styles ? sys->styles(count) : nullptr;
+  const BlitStyle* const* own = sys && sys->styles ? sys->styles(count) : nullptr;
+  if (addedStyleCount == 0 || sys != DefaultBlitSystem() || *count > kMaxOwnStyles) return own;
+  for (uint32_t i = 0; i < *count; ++i) allStyles[i] = own[i];
+  for (uint32_t i = 0; i < addedStyleCount; ++i) allStyles[*count + i] = addedStyles[i];
+  *count += addedStyleCount;
+  return allStyles;
 }
 
 bool StretchFits(const BlitStyle* s, const BlitRecord* b, uint32_t stretch) {
@@ -300,9 +312,24 @@ const BlitStyle* BlitStyleByNumber(const BlitSystem* system, int32_t number) {
   return nullptr;
 }
 
+int32_t AddBlitStyle(const BlitStyle* style) {
+  if (!style || !style->open || style->number <= kBlitStyleDib || style->number > int32_t(kBlitOpenStyleMask) ||
+      addedStyleCount == sizeof addedStyles / sizeof addedStyles[0] ||
+      BlitStyleByNumber(DefaultBlitSystem(), style->number))
+    return 0;
+  addedStyles[addedStyleCount++] = style;
+  return 1;
+}
+
 const char* GetBlitStyleNameByNumber(int32_t style) {
   const BlitStyle* s = style != kBlitStyleAuto ? BlitStyleByNumber(DefaultBlitSystem(), style) : nullptr;
   return s && s->name ? s->name : "";
+}
+
+const char* GetBlitStyleHelpText(int32_t style) {
+  const BlitStyle* s = style != kBlitStyleAuto ? BlitStyleByNumber(DefaultBlitSystem(), style) : nullptr;
+  if (!s) return "";
+  return s->help ? s->help : s->name ? s->name : "";
 }
 
 int32_t GetBlitStyleListEntry(int32_t index, const char** name, uint32_t* capabilities) {

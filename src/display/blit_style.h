@@ -26,6 +26,7 @@ constexpr uint32_t kBlitStyleFallsToLastResort = 0x80000000;
 struct BlitStyle {
   const char* name;                    // as GetBlitStyleName gives it
   const char* id;                      // short name to choose it by (FindBlitStyle)
+  const char* help;                    // the words the /B help has for it; null: the name
   int32_t number;                      // /B value; 0 for the memory buffer
   uint32_t capabilities;
   // The platform's own parameters of the style (a texture or surface kind),
@@ -89,6 +90,11 @@ void SetBlitBufferError(const char* text);
 // The style of `system` with /B number `number` (2: its last resort), or
 // null; the one mapping from numbers to styles.
 const BlitStyle* BlitStyleByNumber(const BlitSystem* system, int32_t number);
+
+// Adds a style at the end of the build's own list (a style of a test's
+// own): taken up by automatic choice and fall-back, the numbers and the
+// names as the list's own are. 0 when its number is taken or out of range.
+int32_t AddBlitStyle(const BlitStyle* style);
 
 // The memory style and a system with nothing but it (no device, no modes).
 const BlitStyle* MemoryBlitStyle();

@@ -238,8 +238,8 @@ const SoundDriver kBufferQueueDriver = {
 int32_t BufferQueueSoundOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t, Movie* movie) {
   std::memset(static_cast<void*>(t), 0, sizeof(SoundTrack));
   QueueDriverState& s = State(t);
-  s.device = CurrentQueueDevice();
-  if (!s.device || rate == 0 || rate > kMaxSoundRate || (bits != 8 && bits != 16) ||
+  const QueueDevice* device = CurrentQueueDevice();
+  if (!device || rate == 0 || rate > kMaxSoundRate || (bits != 8 && bits != 16) ||
       (channels != 1 && channels != 2))
     return 0;
   t->soundSkipped = 0;
@@ -258,7 +258,9 @@ int32_t BufferQueueSoundOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint32
   s.devicePaused = 0;
   t->deviceOn = 1;
   t->ops = kBufferQueueDriver;
-  if (!OpenDevice(t)) {
+  // A device that cannot be opened gives way to the next.
+  for (s.device = device; s.device && !OpenDevice(t);) s.device = NextQueueDevice(s.device);
+  if (!s.device) {
     t->deviceOn = 0;
     t->ops = SoundDriver{};
     return 0;
@@ -268,6 +270,7 @@ int32_t BufferQueueSoundOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint32
   return 1;
 }
 
-SoundOpenFunction SelectWaveOutDriver(void*) { return BufferQueueSoundOpen; }
+SoundOpenFunction SelectBufferQueueDriver(void*) { return BufferQueueSoundOpen; }
+SoundOpenFunction SelectWaveOutDriver(void* parameter) { return SelectBufferQueueDriver(parameter); }
 
 }  // namespace kivo

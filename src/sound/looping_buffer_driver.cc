@@ -406,6 +406,25 @@ const SoundDriver kLoopingBufferDriver = {
     .SoundStart = Start,
 };
 
+// The track's buffer on `device`, with a use of its shared object.
+bool OpenBuffer(LoopDriverState& s, const LoopDevice* device, const SoundFormat& format) {
+  if (!Acquire(device)) return false;
+  if (shared.primaryFormatPending) {
+    if (device->SetPrimaryFormat) device->SetPrimaryFormat(shared.object, &format);
+    shared.primaryFormatPending = false;
+  }
+  if (s.secondarySize == 0 || s.chunk == 0 ||
+      device->CreateBuffer(shared.object, &format, s.secondarySize, &s.soundBuffer) < 0 || !s.soundBuffer) {
+    // The use of the shared object goes back with the failed open.
+    s.soundBuffer = nullptr;
+    Release();
+    return false;
+  }
+  s.holdsObject = 1;
+  s.device = device;
+  return true;
+}
+
 }  // namespace
 
 int32_t LoopingBufferSoundOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t,
@@ -416,10 +435,6 @@ int32_t LoopingBufferSoundOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint
   if (!device || rate == 0 || rate > kMaxSoundRate || (bits != 8 && bits != 16) ||
       (channels != 1 && channels != 2))
     return 0;
-  if (!Acquire(device)) return 0;
-  s.holdsObject = 1;
-  s.device = device;
-
   t->sampleRate = s.rate = rate;
   t->bitsPerSample = s.bits = bits;
   t->channels = s.channels = channels;
@@ -440,18 +455,9 @@ int32_t LoopingBufferSoundOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint
   s.initialAmount = static_cast<uint32_t>(whole < s.secondarySize ? whole : s.secondarySize) / align * align;
   if (s.initialAmount == 0) s.initialAmount = align;
 
-  if (shared.primaryFormatPending) {
-    if (device->SetPrimaryFormat) device->SetPrimaryFormat(shared.object, &format);
-    shared.primaryFormatPending = false;
-  }
-  if (s.secondarySize == 0 || s.chunk == 0 ||
-      device->CreateBuffer(shared.object, &format, s.secondarySize, &s.soundBuffer) < 0 || !s.soundBuffer) {
-    // The use of the shared object goes back with the failed open.
-    s.soundBuffer = nullptr;
-    s.holdsObject = 0;
-    Release();
-    return 0;
-  }
+  // A device that cannot be had, or makes no buffer, gives way to the next.
+  while (device && !OpenBuffer(s, device, format)) device = NextLoopDevice(device);
+  if (!device) return 0;
   t->minWrite = bits == 8 ? s.chunk * 2 : s.chunk;
   s.volume = s.panValue = 0x7FFF;
   Apply(s);
@@ -465,7 +471,7 @@ int32_t LoopingBufferSoundOpen(SoundTrack* t, uint32_t rate, uint32_t bits, uint
   return 1;
 }
 
-SoundOpenFunction SelectDirectSoundDriver(void* object) {
+SoundOpenFunction SelectLoopingBufferDriver(void* object) {
   const LoopDevice* device = CurrentLoopDevice();
   if (!device) return nullptr;
   if (shared.users > 0) {
@@ -477,11 +483,17 @@ SoundOpenFunction SelectDirectSoundDriver(void* object) {
     shared.recorded = object != nullptr;
     shared.owned = object == nullptr;
   }
-  if (!object && device->Load && !device->Load()) return nullptr;
-  if (!Acquire(device)) return nullptr;
-  Release();
-  return LoopingBufferSoundOpen;
+  // The first device that loads and gives its object.
+  for (; device; device = NextLoopDevice(device)) {
+    if (!object && device->Load && !device->Load()) continue;
+    if (!Acquire(device)) continue;
+    Release();
+    return LoopingBufferSoundOpen;
+  }
+  return nullptr;
 }
+
+SoundOpenFunction SelectDirectSoundDriver(void* object) { return SelectLoopingBufferDriver(object); }
 
 uint32_t LoopingObjectUsers() { return shared.users; }
 int32_t LoopingObjectHeld() { return shared.object != nullptr; }

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// Which device new tracks open on, and the atomic header flags.
+// Which devices new tracks try, and the atomic header flags.
 #include <atomic>
 #include <cstring>
 
@@ -10,12 +10,21 @@ namespace {
 
 const SoundDeviceEntry* chosen = nullptr;  // null: the list's own choice
 
-const SoundDeviceEntry* FirstOffering(bool queue) {
+const void* LayerOf(const SoundDeviceEntry* e, bool queue) {
+  return queue ? static_cast<const void*>(e->queue) : static_cast<const void*>(e->loop);
+}
+
+// The entry whose layer a track tries after `after` (null: the first).
+const SoundDeviceEntry* NextOffering(bool queue, const void* after) {
+  if (chosen) return after ? nullptr : chosen;
   uint32_t count = 0;
   const SoundDeviceEntry* const* list = SoundDeviceList(&count);
+  bool past = after == nullptr;
   for (uint32_t i = 0; i < count; ++i) {
-    if (list[i]->capabilities & kSoundDeviceOnDemand) continue;
-    if (queue ? list[i]->queue != nullptr : list[i]->loop != nullptr) return list[i];
+    const void* layer = LayerOf(list[i], queue);
+    if ((list[i]->capabilities & kSoundDeviceOnDemand) || !layer) continue;
+    if (past) return list[i];
+    past = layer == after;
   }
   return nullptr;
 }
@@ -53,14 +62,23 @@ int32_t UseSoundDevice(const char* name) {
   return 1;
 }
 
-const QueueDevice* CurrentQueueDevice() {
-  const SoundDeviceEntry* e = chosen ? chosen : FirstOffering(true);
+const char* GetSoundDeviceName(uint32_t index) {
+  uint32_t count = 0;
+  const SoundDeviceEntry* const* list = SoundDeviceList(&count);
+  return index < count ? list[index]->name : nullptr;
+}
+
+const QueueDevice* NextQueueDevice(const QueueDevice* after) {
+  const SoundDeviceEntry* e = NextOffering(true, after);
   return e ? e->queue : nullptr;
 }
 
-const LoopDevice* CurrentLoopDevice() {
-  const SoundDeviceEntry* e = chosen ? chosen : FirstOffering(false);
+const LoopDevice* NextLoopDevice(const LoopDevice* after) {
+  const SoundDeviceEntry* e = NextOffering(false, after);
   return e ? e->loop : nullptr;
 }
+
+const QueueDevice* CurrentQueueDevice() { return NextQueueDevice(nullptr); }
+const LoopDevice* CurrentLoopDevice() { return NextLoopDevice(nullptr); }
 
 }  // namespace kivo

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#include "kivo/sound.h"  // UseSoundDevice
+
 namespace kivo {
 
 // Linear PCM, interleaved when stereo; 8-bit unsigned or 16-bit signed LE.
@@ -137,11 +139,17 @@ const SoundDeviceEntry* const* SoundDeviceList(uint32_t* count);
 // The entry of that name, or null.
 const SoundDeviceEntry* FindSoundDevice(const char* name);
 
-// Tracks open from now on on the named device for both layers (a layer it
-// does not offer is then missing); null puts the list's own choice back.
-// 0 when no device has that name (nothing changes).
-int32_t UseSoundDevice(const char* name);
+// Adds a device at the end of the list (a device of a test's own); 0 when
+// the list is full or has a device of that name.
+int32_t AddSoundDevice(const SoundDeviceEntry* entry);
+
+// The devices a new track tries in turn for a layer: the one chosen by name
+// (UseSoundDevice, kivo/sound.h) alone, else every entry offering the layer
+// that is not on demand, in list order. The first, and the one after
+// `after` (null past the last).
 const QueueDevice* CurrentQueueDevice();
 const LoopDevice* CurrentLoopDevice();
+const QueueDevice* NextQueueDevice(const QueueDevice* after);
+const LoopDevice* NextLoopDevice(const LoopDevice* after);
 
 }  // namespace kivo

@@ -9,10 +9,18 @@ SoundSelector installedSelector = nullptr;
 SoundOpenFunction installedOpen = nullptr;
 uint32_t openedTracks = 0;
 
+// A selector and its Windows name are one selector.
+SoundSelector Canonical(SoundSelector selector) {
+  if (selector == SelectWaveOutDriver) return SelectBufferQueueDriver;
+  if (selector == SelectDirectSoundDriver) return SelectLoopingBufferDriver;
+  return selector;
+}
+
 }  // namespace
 
 int32_t SetSoundSystem(SoundSelector selector, void* parameter) {
   if (!selector) return 0;
+  selector = Canonical(selector);
   if (installedSelector && installedSelector != selector && openedTracks > 0) return 0;
   installedSelector = selector;
   if (SoundOpenFunction open = selector(parameter)) installedOpen = open;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "display/blit_buffer.h"
+#include "display/blit_style.h"
 #include "display/display_mode.h"
 #include "display/fake_system.h"
 #include "display/pixel_layout.h"
@@ -238,6 +239,27 @@ TEST_F(StyleChoice, WindowPositionsKeepThePictureFastToWrite) {
   EXPECT_EQ(x, -4);
   EXPECT_EQ(y, -22);
   CloseBlitBuffer(b);
+}
+
+// The build's own list, whose order is the fall-back order the rules above
+// walk: written in place first (falling to the last resort), the last
+// resort second, then 3 to 10, each falling to the next.
+TEST(StyleList, TheBuildsOwnStylesStandInTheirFallBackOrder) {
+#if defined(_WIN32) || defined(KIVO_HAVE_SDL)
+  uint32_t count = 0;
+  const BlitStyle* const* list = DefaultBlitSystem()->styles(&count);
+  ASSERT_EQ(count, 10u);
+  constexpr uint32_t kFall = kBlitStyleWrittenInPlace | kBlitStyleFallsToLastResort | kBlitStyleLastResort;
+  for (uint32_t i = 0; i < count; ++i) {
+    EXPECT_EQ(list[i]->number, int32_t(i + 1)) << list[i]->name;
+    const uint32_t expected = i == 0   ? kBlitStyleWrittenInPlace | kBlitStyleFallsToLastResort
+                              : i == 1 ? kBlitStyleLastResort
+                                       : 0;
+    EXPECT_EQ(list[i]->capabilities & kFall, expected) << list[i]->name;
+  }
+#else
+  GTEST_SKIP() << "this build has only the memory style";
+#endif
 }
 
 }  // namespace

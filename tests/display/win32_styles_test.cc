@@ -27,7 +27,7 @@
 #include "display/blit_style.h"
 #include "display/display_mode.h"
 #include "display/pixel_layout.h"
-#include "display/win32/win32_blit.h"
+#include "display/win32/win32_system.h"
 #include "display/win32/win32_display.h"
 
 namespace kivo {
@@ -342,8 +342,10 @@ TEST_F(Win32Display, EveryStyleOpensOrFailsOverAndShowsThePicture) {
     const int32_t got = b->style;
     printf("[ styles   ] /B%d -> %d \"%s\" (code %u)\n", asked, got, GetBlitStyleName(b), b->flags & kBlitCodeMask);
     ASSERT_GE(got, 1);
-    ASSERT_LT(got, int32_t(sizeof kNames / sizeof kNames[0]));
-    EXPECT_STREQ(GetBlitStyleName(b), kNames[got]);
+    // The build's own ten by the names they have always had; a style added
+    // after them by its own.
+    const int32_t own = int32_t(sizeof kNames / sizeof kNames[0]);
+    EXPECT_STREQ(GetBlitStyleName(b), got < own ? kNames[got] : GetBlitStyleNameByNumber(got));
     // Where a request may end: itself, the next ones from 3 on, or the DIB
     // section after the primary surface.
     if (asked == 0 || asked == 1) {

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: BSD-2-Clause
 // kivoplay as a program typed at a terminal, on SDL's dummy drivers: the GNU
 // options and their exit codes, the line on standard error that names a
-// movie which cannot be played, and a self-playing copy made by kivbundle
-// that takes a movie name as its first argument.
+// movie which cannot be played or a sound device that is not there, and a
+// self-playing copy made by kivbundle that takes a movie name as its first
+// argument.
 #include <gtest/gtest.h>
 
 #if !defined(_WIN32)
@@ -96,6 +97,17 @@ TEST_F(Program, AMovieThatCannotBePlayedIsNamedWithTheReason) {
   const std::string text = test::WriteTestFile("program_text.kiv", std::vector<uint8_t>(64, 'x'));
   EXPECT_EQ(Run({player, text}), 1);
   EXPECT_EQ(err, "kivoplay: " + text + ": Not a Kivo file.\n");
+}
+
+TEST_F(Program, ASoundDeviceNamedThatIsNotThereIsSaidOnceAndTheMoviePlaysSilent) {
+  const std::string movie = test::WriteTestFile("program_device.kiv", test::FillerMovie(3, 32, 16));
+  env.push_back("KIVO_SOUND_DEVICE=nosuch");
+  EXPECT_EQ(Run({player, movie, "/F"}), 0);
+  EXPECT_EQ(err, "kivoplay: KIVO_SOUND_DEVICE: no sound device \"nosuch\" (there are: sdl, virtual); playing "
+                 "without sound\n");
+  env.back() = "KIVO_SOUND_DEVICE=sdl";
+  EXPECT_EQ(Run({player, movie, "/F"}), 0);
+  EXPECT_EQ(err, "");
 }
 
 TEST_F(Program, ASelfPlayingCopyTakesAMovieNameAsItsFirstArgument) {

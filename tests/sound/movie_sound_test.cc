@@ -154,7 +154,10 @@ TEST_F(MovieSoundTest, AnOpenedTrackFixesTheDriverForTheProcess) {
   ASSERT_EQ(movie->openTrackCount, 1u);
   CloseSoundTracks(movie.get());
   EXPECT_EQ(SetSoundSystem(SelectWaveOutDriver, nullptr), 0);
+  EXPECT_EQ(SetSoundSystem(SelectBufferQueueDriver, nullptr), 0);
   EXPECT_EQ(InstalledSoundOpen(), LoopingBufferSoundOpen);
+  // A selector's other name is the same selector.
+  EXPECT_EQ(SetSoundSystem(SelectLoopingBufferDriver, nullptr), 1);
   // The same selector may run again; one that finds nothing keeps the open.
   SetVirtualFailures(kVirtualFailLoad);
   EXPECT_EQ(SetSoundSystem(SelectDirectSoundDriver, nullptr), 1);

@@ -158,7 +158,12 @@ int Run(bool queue, uint32_t passes, uint32_t pauseMs, double maxMs, const std::
     fprintf(stderr, "kivsync: %s\n", error.c_str());
     return 1;
   }
-  if (!SetSoundSystem(queue ? SelectWaveOutDriver : SelectDirectSoundDriver, nullptr)) {
+  if (const char* device = getenv("KIVO_SOUND_DEVICE"); device && device[0] && !UseSoundDevice(device)) {
+    fprintf(stderr, "kivsync: KIVO_SOUND_DEVICE: no sound device \"%s\"\n", device);
+    CloseOutput(output);
+    return 1;
+  }
+  if (!SetSoundSystem(queue ? SelectBufferQueueDriver : SelectLoopingBufferDriver, nullptr)) {
     fprintf(stderr, "kivsync: no sound output\n");
     CloseOutput(output);
     return 1;

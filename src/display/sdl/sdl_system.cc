@@ -6,8 +6,9 @@
 #include "display/blit_style.h"
 #include "display/display_mode.h"
 #include "display/pixel_layout.h"
-#include "display/sdl/sdl_blit.h"
-#include "display/sdl/sdl_styles.h"
+#include "display/sdl/sdl_renderer.h"
+#include "display/sdl/sdl_style_list.h"
+#include "display/sdl/sdl_system.h"
 
 namespace kivo {
 
@@ -16,8 +17,6 @@ namespace {
 // The window whose full-screen mode is the changed display mode, by id so
 // that a window destroyed meanwhile is never touched.
 Uint32 changedWindowId = 0;
-
-SDL_Window* WindowOf(const BlitRecord* b) { return static_cast<SDL_Window*>(b->window); }
 
 int32_t SdlAcquire(BlitRecord* b, uint32_t openFlags) {
   if (!SDL_GetCurrentVideoDriver() || SDL_GetWindowID(WindowOf(b)) == 0) return 0;

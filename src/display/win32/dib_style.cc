@@ -163,6 +163,7 @@ void DibBlit(BlitRecord* b, const MovieRect* rects, int32_t count) {
 extern const BlitStyle kDibStyle = {
     .name = "DIB Section",
     .id = "dib",
+    .help = "DIBSection (best quality, most compatible)",
     .number = kBlitStyleDib,
     .capabilities = kBlitStyleLastResort,
     .stretch = AnyStretch,

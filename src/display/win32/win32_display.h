@@ -47,6 +47,14 @@ HRESULT LockSurface(IDirectDrawSurface* surface, DDSURFACEDESC* desc, bool* lost
 // The client area's top-left on the screen now; false when it cannot be had.
 bool ClientOrigin(HWND window, POINT* origin);
 
+// A clipper for the buffer's window (none when the object makes none), and
+// its release (detached from the primary first). direct_draw_surface.cc.
+void AttachClipper(BlitRecord* b);
+void DetachClipper(BlitRecord* b);
+// Follows the client area to where it is on the screen now; a move asks for
+// a full copy, the picture being somewhere new.
+void FollowWindow(BlitRecord* b);
+
 // 1 when the cursor must be hidden while the primary surface is written
 // (it is drawn by software into the screen memory).
 int32_t ProbeSoftwareCursor(BlitRecord* b);

@@ -1,6 +1,12 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// The Windows blitting styles in the order automatic choice and fall-back
-// try them. A new style is one file defining its BlitStyle and one line here.
+// The Windows blitting styles.
+// The order is the fall-back order, and the numbers (the /B values) follow
+// it. Automatic choice tries the head, style 1, written in place; it and any
+// style that cannot be had falls to the last resort, style 2, which only a
+// fall or /B2 reaches. From style 3 on a style that cannot be had (or cannot
+// stretch as asked) falls to the next entry; past the last the open fails.
+// A new style is one file defining its BlitStyle and one line here, at the
+// end with the next number. style_choice_test pins this order.
 #include "display/win32/win32_display.h"
 
 namespace kivo::win32 {

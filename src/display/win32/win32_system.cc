@@ -10,7 +10,7 @@
 #include "display/blit_style.h"
 #include "display/display_mode.h"
 #include "display/pixel_layout.h"
-#include "display/win32/win32_blit.h"
+#include "display/win32/win32_system.h"
 #include "display/win32/win32_display.h"
 
 namespace kivo {

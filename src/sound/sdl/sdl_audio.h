@@ -9,9 +9,10 @@
 
 namespace kivo {
 
-// The buffer-queue layer (sdl_queue_device.cc); the device entry, with the
-// looping layer, is in sdl_loop_device.cc.
+// The two layers (sdl_queue_device.cc, sdl_loop_device.cc); the device
+// entry offering both is in sdl_sound_device.cc.
 extern const QueueDevice kSdlQueue;
+extern const LoopDevice kSdlLoop;
 
 bool AcquireSdlAudio();
 void ReleaseSdlAudio();

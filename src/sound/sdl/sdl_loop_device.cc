@@ -202,7 +202,9 @@ uint32_t Latency(void* buffer) {
   return bytes;
 }
 
-const LoopDevice kSdlLoop = {
+}  // namespace
+
+extern const LoopDevice kSdlLoop = {
     .name = "sdl",
     .CreateObject = CreateObject,
     .ReleaseObject = ReleaseObject,
@@ -219,15 +221,6 @@ const LoopDevice kSdlLoop = {
     .SetPan = SetPan,
     .SetVolume = SetVolume,
     .Latency = Latency,
-};
-
-}  // namespace
-
-extern const SoundDeviceEntry kSdlSoundDevice = {
-    .name = "sdl",
-    .capabilities = kSoundDeviceReportsLatency,
-    .queue = &kSdlQueue,
-    .loop = &kSdlLoop,
 };
 
 }  // namespace kivo

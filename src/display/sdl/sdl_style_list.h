@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: BSD-2-Clause
-// The SDL2 blitting styles, in the order they are tried (sdl_style_list.cc).
+// The SDL2 blitting styles of this build (sdl_style_list.cc).
 #pragma once
 
 #include <cstdint>
