@@ -272,6 +272,9 @@ int32_t DoFrame(Movie* m) {
   if (m->packetShort) m->readError = 1;
   if (m->readError || !m->frameData) return 1;
 
+  // Once the next pass's lead-in is in, the pass's last packets are not
+  // decoded for sound: what they might carry lies past the picture's end
+  // (cut at a loop anyway), or would land behind the lead-in.
   uint32_t size = FrameSize(m->frameIndex, m->currentFrame);
   uint32_t videoAt = DecodeAudioPackets(m, m->frameData, size, !m->audioDecodedAhead && !m->nextPassIn);
   m->audioDecodedAhead = 0;
