@@ -273,6 +273,8 @@ void FrameStep(Player* p) {
   Movie* m = p->movie;
   BlitBuffer* b = p->buffer;
   p->skipBlackFill = 0;
+  // The pass goes on to frame 1 unless it is the last play of the movie.
+  SetMovieLooping(m, p->loopCounter != 1);
   DoFrame(m);
   if (LockBlitBuffer(b)) {
     CopyPictureToBuffer(m, b, b->flags | p->forceFull);

@@ -82,6 +82,12 @@ KIVO_API void NextFrame(Movie* movie);
 KIVO_API void GotoFrame(Movie* movie, uint32_t frame);
 // Pauses (1) or resumes (0) the clock and the sound; returns the new state.
 KIVO_API int32_t PauseMovie(Movie* movie, int32_t pause);
+// Says whether the pass under way will go on to frame 1 after its last frame
+// (1) or end there (0, the default after an open). While it will, the next
+// pass's sound reaches the devices before the loop, as far ahead as they
+// need it to play on without a pause; otherwise none of it is heard. Say it
+// before the last second of a pass. Returns the new state.
+KIVO_API int32_t SetMovieLooping(Movie* movie, int32_t looping);
 // 1 when the frame is too late to be shown and its copy should be skipped.
 // CopyToBuffer calls it itself; callers that copy by other means call it.
 KIVO_API int32_t CheckLate(Movie* movie, uint32_t copyFlags);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "base/clock.h"
+#include "base/memory.h"
 #include "io/service_thread.h"
 #include "movie/container.h"
 #include "movie/movie_api.h"
@@ -212,7 +213,37 @@ void NoteLoadedPacket(Movie* m, uint32_t size) {
   NoteSoundPackets(m, sizes);
 }
 
+// The next pass's lead-in goes in when the loaded packet n is the last
+// before the pass's end that leaves the device the sound it needs ahead
+// (an output may hold more than the frame a loop would leave it) and every
+// track can take it then; later packets bring no more.
+bool NextPassDue(Movie* m, uint32_t n) {
+  if (!m->looping || !SoundOpen(m) || !m->framesDecoded || m->nextPassIn || !m->loopSound) return false;
+  if (!m->playRateNum || !m->playRateDen || m->readError || m->packetShort || n < 2 || n > m->frameCount)
+    return false;
+  // The frames whose packets come after this one last less than the lead:
+  // after * 1000 * den < lead * num, without a product that could overflow.
+  const uint64_t after = m->frameCount - n;
+  if (after > (uint64_t(kSoundLeadMs) * m->playRateNum - 1) / (1000ull * m->playRateDen)) return false;
+  return NextPassFits(m, m->frameCount - n + 1);
+}
+
 }  // namespace
+
+void KeepLoopSound(Movie* m) {
+  if (!SoundOpen(m) || !m->frameData || m->packetShort || m->readError || m->currentFrame != 1) return;
+  const uint32_t bytes = DecodeAudioPackets(m, m->frameData, FrameSize(m->frameIndex, 1), false);
+  if (!bytes) return;
+  if (m->preloaded) {
+    m->loopSound = m->frameData;
+  } else {
+    m->loopSound = static_cast<uint8_t*>(MemAlloc(bytes));
+    if (!m->loopSound) return;  // the lead-in then goes in at the loop
+    std::memcpy(m->loopSound, m->frameData, bytes);
+    m->memoryUsed += bytes;
+  }
+  m->loopSoundBytes = bytes;
+}
 
 int32_t DoFrame(Movie* m) {
   if (!m) return 0;
@@ -241,8 +272,11 @@ int32_t DoFrame(Movie* m) {
   if (m->packetShort) m->readError = 1;
   if (m->readError || !m->frameData) return 1;
 
+  // Once the next pass's lead-in is in, the pass's last packets are not
+  // decoded for sound: what they might carry lies past the picture's end
+  // (cut at a loop anyway), or would land behind the lead-in.
   uint32_t size = FrameSize(m->frameIndex, m->currentFrame);
-  uint32_t videoAt = DecodeAudioPackets(m, m->frameData, size, !m->audioDecodedAhead);
+  uint32_t videoAt = DecodeAudioPackets(m, m->frameData, size, !m->audioDecodedAhead && !m->nextPassIn);
   m->audioDecodedAhead = 0;
 
   uint32_t a = GetMilliseconds();
@@ -295,14 +329,16 @@ void GotoFrame(Movie* m, uint32_t n) {
   uint32_t k = n - 1;
   ServiceSound(m);
   const bool loop = n == 1 && m->currentFrame >= m->frameCount;
+  const bool next = n == m->currentFrame + 1;
   m->lastFrame = m->currentFrame;
   if (SoundOpen(m) && m->framesDecoded) {
     // The sound plays on through a loop, and the schedule with it; a jump
     // starts both again from frame n.
     if (loop) {
-      LoopSound(m);
-    } else if (n != m->currentFrame + 1) {
+      if (!m->nextPassIn) LoopSound(m, 0);
+    } else if (!next) {
       RestartSound(m, n);
+      m->nextPassIn = 0;
       m->clockBase = 0;
       m->catchUpMs = 0;
     }
@@ -338,12 +374,20 @@ void GotoFrame(Movie* m, uint32_t n) {
   m->currentFrame = n;
   m->audioDecodedAhead = 0;
   NoteLoadedPacket(m, size);
-  // At a loop frame 1's sound goes in as soon as its packet is there, a
-  // frame before the picture: the device gets the next pass's sound while it
-  // still plays the last frame's, and plays on without a gap.
+  // The next pass's sound goes in before the loop, from the packets of frame
+  // 1 kept at the open, so that the device plays on without a gap however
+  // much its output holds; failing that, at the loop as soon as frame 1's
+  // packet is there, a frame before the picture.
   if (loop && SoundOpen(m) && m->framesDecoded && m->frameData && !m->readError && !m->packetShort) {
-    DecodeAudioPackets(m, m->frameData, size, true);
+    if (!m->nextPassIn) DecodeAudioPackets(m, m->frameData, size, true);
     m->audioDecodedAhead = 1;
+  }
+  if (loop) {
+    m->nextPassIn = 0;
+  } else if (next && NextPassDue(m, n)) {
+    LoopSound(m, m->frameCount - n + 1);
+    DecodeAudioPackets(m, m->loopSound, m->loopSoundBytes, true);
+    m->nextPassIn = 1;
   }
   ServiceSound(m);
   if (SoundOpen(m) && m->framesDecoded) StartSound(m);
@@ -360,6 +404,12 @@ int32_t PauseMovie(Movie* m, int32_t pause) {
   m->paused = pause;
   PauseSoundTracks(m, pause);
   return m->paused;
+}
+
+int32_t SetMovieLooping(Movie* m, int32_t looping) {
+  if (!m) return 0;
+  m->looping = looping ? 1 : 0;
+  return m->looping;
 }
 
 int32_t CheckLate(Movie* m, uint32_t copyFlags) {

@@ -75,6 +75,13 @@ struct Movie {
   uint32_t catchUpMs, catchUpStep;
   uint32_t syncFrame;              // framesDecoded when the schedule was last set by the sound
   int32_t audioDecodedAhead;       // the loaded packet's sound went in when it was loaded (a loop)
+  // Frame 1's sound packets (the front of its packet), from which the next
+  // pass's lead-in goes in before a loop: in the movie's data when it is in
+  // memory, else a copy made at the open.
+  uint8_t* loopSound;
+  uint32_t loopSoundBytes;
+  int32_t looping;                 // the caller will go on to frame 1 after the last frame
+  int32_t nextPassIn;              // the next pass's lead-in is in the rings: the pass's packets bring no more sound
   ServiceClient soundClient;
   // Kept by the open for the frame cycle and the summary.
   uint8_t revision;

@@ -18,6 +18,10 @@ bool NeverSkip(const Movie* movie, uint32_t copyFlags);
 // the newest picture is not on show, and its changes wait for the next copy.
 bool CopySkipped(const Movie* movie, uint32_t copyFlags);
 
+// Keeps frame 1's sound packets for the lead-in of the next pass (run by the
+// open once the tracks are open and frame 1 is loaded).
+void KeepLoopSound(Movie* movie);
+
 // When the foreground reads a chunk ahead itself: while it waits for a
 // frame's time, whenever the reader is free; around a decode or a copy, only
 // below three quarters full and when the reader thread is not at a chunk

@@ -175,10 +175,17 @@ uint64_t FrameBytes(const Movie* m, const SoundTrack* t) {
   return StreamPosition(m, t, m->framesDecoded + 1) - StreamPosition(m, t, m->framesDecoded);
 }
 
-// From here on the stream position `at` is heard with the next frame.
-void Anchor(const Movie* m, SoundTrack* t, uint64_t at) {
-  t->anchorFrame = m->framesDecoded;
+// From here on the stream position `at` is heard with the frame `frames`
+// after the next one.
+void Anchor(const Movie* m, SoundTrack* t, uint64_t at, uint32_t frames = 0) {
+  t->anchorFrame = m->framesDecoded + frames;
   t->anchorPos = at;
+}
+
+// Whole sample frames of the excess a loop cuts from the ring.
+uint32_t LoopCut(const SoundTrack* t, uint64_t excess) {
+  const uint32_t frameBytes = 2 * (t->channels ? t->channels : 1);
+  return static_cast<uint32_t>(excess < t->ringBuffered ? excess : t->ringBuffered) / frameBytes * frameBytes;
 }
 
 }  // namespace
@@ -200,13 +207,13 @@ int32_t CheckSoundSkips(Movie* m) {
   return due;
 }
 
-void LoopSound(Movie* m) {
+void LoopSound(Movie* m, uint32_t framesLeft) {
   if (!m || !m->openTrackCount) return;
   LockClient(&m->soundClient);
   for (uint32_t i = 0; i < m->openTrackCount; ++i) {
     SoundTrack* t = &m->soundTracks[i];
     if (!t->ringStart) continue;
-    const uint64_t pass = StreamPosition(m, t, m->framesDecoded);
+    const uint64_t pass = StreamPosition(m, t, m->framesDecoded + framesLeft);
     if (pass >= t->streamWritten) {
       const uint64_t gap = pass - t->streamWritten;
       if (gap <= 2 * FrameBytes(m, t) && gap <= t->ringSize - t->ringBuffered) {
@@ -217,23 +224,44 @@ void LoopSound(Movie* m) {
         // out, and starts again with frame 1's sound.
         if (t->ops.SoundOnOff && t->ops.SoundOnOff(t, 0) == 0) t->ops.SoundOnOff(t, 1);
         EmptyRing(t);
-        Anchor(m, t, t->streamWritten);
+        Anchor(m, t, t->streamWritten, framesLeft);
       }
     } else {
       // Sound beyond the picture's end: what the ring still holds of it is
       // cut; what the device already has plays first.
-      const uint32_t frameBytes = 2 * (t->channels ? t->channels : 1);
       const uint64_t excess = t->streamWritten - pass;
-      const uint32_t cut = static_cast<uint32_t>(excess < t->ringBuffered ? excess : t->ringBuffered) / frameBytes * frameBytes;
+      const uint32_t cut = LoopCut(t, excess);
       uint32_t write = static_cast<uint32_t>(t->ringWrite - t->ringStart);
       write = write >= cut ? write - cut : write + t->ringSize - cut;
       t->ringWrite = t->ringStart + write;
       t->ringBuffered -= cut;
       t->streamWritten -= cut;
-      if (excess > cut) Anchor(m, t, t->streamWritten);
+      if (excess > cut) Anchor(m, t, t->streamWritten, framesLeft);
     }
   }
   UnlockClient(&m->soundClient);
+}
+
+int32_t NextPassFits(Movie* m, uint32_t framesLeft) {
+  if (!m || !m->openTrackCount) return 0;
+  int32_t fits = 1;
+  LockClient(&m->soundClient);
+  for (uint32_t i = 0; i < m->openTrackCount && fits; ++i) {
+    SoundTrack* t = &m->soundTracks[i];
+    if (!t->ringStart) continue;
+    const uint64_t pass = StreamPosition(m, t, m->framesDecoded + framesLeft);
+    uint64_t room = t->ringSize - t->ringBuffered;
+    if (pass >= t->streamWritten) {
+      const uint64_t gap = pass - t->streamWritten;
+      fits = t->packetsEnded && gap <= 2 * FrameBytes(m, t) && gap + t->leadBytes <= room;
+    } else {
+      room += LoopCut(t, t->streamWritten - pass);
+      fits = t->leadBytes <= room;
+    }
+    fits = fits && static_cast<int32_t>(m->currentFrame) > t->endZoneFrame;
+  }
+  UnlockClient(&m->soundClient);
+  return fits;
 }
 
 void RestartSound(Movie* m, uint32_t n) {

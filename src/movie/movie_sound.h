@@ -53,11 +53,23 @@ uint64_t StreamPosition(const Movie* movie, const SoundTrack* t, uint32_t frame)
 // and playing; 0 when no track can tell (or the sound lock is busy).
 int32_t SoundDueIn(Movie* movie, uint32_t frame, int32_t* ms);
 
-// The loop from the last frame back to frame 1 without a gap: each track's
+// Sound a device needs decoded beyond the frame on show: a frame, the
+// device's own buffering, a service period and a feeding step.
+constexpr int64_t kSoundLeadMs = 250;
+
+// The loop from the last frame back to frame 1 without a gap, made
+// `framesLeft` frames before the pass ends (0: at the loop): each track's
 // next pass starts exactly one pass after the last, with silence put in for
 // a track shorter than the picture and a longer track's excess cut from the
 // ring. A track whose device ran dry starts again from frame 1's sound.
-void LoopSound(Movie* movie);
+void LoopSound(Movie* movie, uint32_t framesLeft);
+
+// Whether the next pass's lead-in can go in now, `framesLeft` frames before
+// the pass ends, for every track: the pass's own sound is all decoded (at
+// most a little short, and the loaded packet brings no more), the track is
+// past its end zone (a dry device there is no skip that would empty the
+// ring), and its ring has room for the lead-in.
+int32_t NextPassFits(Movie* movie, uint32_t framesLeft);
 
 // A jump to frame n (not the next one): the devices are restarted, the rings
 // emptied, and for n > 1 the silence of the lead-in the jump skipped is put

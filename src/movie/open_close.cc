@@ -91,6 +91,7 @@ Movie* FailBeforeRecord(Opening* o, const char* text) {
 Movie* FailWithRecord(Movie* m, const Opening& o, const char* text) {
   Fail(text);
   if (!o.inMemory) m->io.Close(&m->io);
+  if (m->loopSound && !m->preloaded) MemFree(m->loopSound);
   if (m->picturesBlock) MemFree(m->picturesBlock);
   FreeRecord(m);
   return nullptr;
@@ -462,6 +463,7 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
   if (!SetUpData(m, &o)) return FailWithRecord(m, o, kOutOfMemory);
   LoadFrameOne(m, o);
   OpenSoundTracks(m);
+  KeepLoopSound(m);
   StartReader(m, o.flags);
   FillReadAhead(m, o.flags);
   return m;
@@ -482,6 +484,7 @@ void CloseMovie(Movie* m) {
   } else if (m->preloaded && !(m->openFlags & kOpenMemory)) {
     MemFree(m->preloaded);
   }
+  if (m->loopSound && !m->preloaded) MemFree(m->loopSound);
   if (m->picturesBlock) MemFree(m->picturesBlock);
   FreeRecord(m);
 }

@@ -11,10 +11,6 @@
 namespace kivo {
 namespace {
 
-// Sound the device needs decoded beyond the frame on show: a frame, the
-// device's own buffering, a service period and a feeding step.
-constexpr int64_t kSoundLeadMs = 250;
-
 void FeedTracks(Movie* movie) {
   for (uint32_t i = 0; i < movie->openTrackCount; ++i) FeedTrack(&movie->soundTracks[i]);
 }
@@ -27,14 +23,16 @@ void Service(Movie* movie, bool foreground) {
   if (!TryLockClient(&movie->soundClient)) return;
   if (foreground) {
     // Frame n+1 starts at StreamPosition(framesDecoded) once frame n is
-    // decoded, at one more before.
+    // decoded, at one more before. Once the next pass's lead-in is in, the
+    // picture's end is that pass's.
     const uint32_t current = movie->currentFrame;
     const uint32_t next = movie->framesDecoded + (movie->decodedFrame == current ? 0 : 1);
+    const uint32_t passes = movie->nextPassIn ? movie->frameCount : 0;
     for (uint32_t i = 0; i < movie->openTrackCount; ++i) {
       SoundTrack* t = &movie->soundTracks[i];
       t->serviceFrame = current;
       t->pictureEnd = movie->playRateNum && movie->frameCount >= current && current
-                          ? StreamPosition(movie, t, next + (movie->frameCount - current))
+                          ? StreamPosition(movie, t, next + (movie->frameCount - current) + passes)
                           : 0;
     }
   }

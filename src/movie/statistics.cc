@@ -44,8 +44,12 @@ void GetSummary(Movie* m, MovieSummary* s) {
   s->audioMs = m->audioMs;
   s->idleReadMs = io.idleReadMs;
   s->backgroundReadMs = io.backgroundReadMs;
-  // A fast device over a short time exceeds 32 bits: kept at the field's top.
-  const uint64_t speed = uint64_t(io.bytesRead) * 1000 / (uint64_t(io.readMs) + 1);
+  // A fast device over a short time exceeds 32 bits: kept at the field's
+  // top. In parts, so that no product overflows whatever the totals.
+  const uint64_t took = io.readMs.load(std::memory_order_relaxed) + 1;
+  const uint64_t bytes = io.bytesRead.load(std::memory_order_relaxed);
+  const uint64_t whole = bytes / took;
+  const uint64_t speed = whole > 0xFFFFFFFFu / 1000 ? 0xFFFFFFFFu : whole * 1000 + bytes % took * 1000 / took;
   s->deviceSpeed = speed > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(speed);
   s->slowestMs = m->slowestMs;
   s->secondSlowestMs = m->secondSlowestMs;

@@ -87,6 +87,7 @@ struct Soak : test::VirtualSoundTest, ::testing::WithParamInterface<bool> {
     ASSERT_NE(m, nullptr) << GetErrorText();
     ASSERT_EQ(m->openTrackCount, 1u);
     ASSERT_FALSE(m->openFlags & kOpenPreload);  // read ahead, not preloaded
+    SetMovieLooping(m, 1);
   }
   // Plays until `until` on the clock, waiting in steps of `stepMs` (moved
   // on by hand for the virtual clock, slept for the real one). Checks each

@@ -178,7 +178,9 @@ TEST_F(FrameCycle, OneFramePerSecondStillHasAWindow) {
 }
 
 TEST_F(FrameCycle, DeviceSpeedIsZeroBeforeAnyReadAndNeverWraps) {
-  Open(test::FillerMovie(5), kOpenNoFill | kOpenNoReader);
+  // Read through the ring (too large to be preloaded), by the foreground.
+  Open(test::FillerMovie(50, 64, 48, 5, 8000), kOpenNoFill | kOpenNoReader);
+  ASSERT_EQ(movie->preloaded, nullptr);
   movie->io.bytesRead = 0;
   MovieSummary s;
   GetSummary(movie, &s);
@@ -188,6 +190,20 @@ TEST_F(FrameCycle, DeviceSpeedIsZeroBeforeAnyReadAndNeverWraps) {
   movie->io.readMs = 0;
   GetSummary(movie, &s);
   EXPECT_EQ(s.deviceSpeed, 0xFFFFFFFFu);
+  // A movie looped for days is read again and again: at 10 MB/s the bytes
+  // read pass 2^32 in the reads below, then the milliseconds spent reading
+  // are beyond 2^32 too; the speed stays as measured.
+  movie->io.bytesRead = 0xFFFFFFFFull - 100;
+  movie->io.readMs = 429497;
+  GotoFrame(movie, 3);
+  Step();
+  EXPECT_GT(movie->io.bytesRead.load(), 0xFFFFFFFFull);
+  GetSummary(movie, &s);
+  EXPECT_NEAR(s.deviceSpeed, 10000000, 1000);
+  movie->io.readMs = 0x100000000ull;
+  movie->io.bytesRead = 0x100000000ull * 10000;
+  GetSummary(movie, &s);
+  EXPECT_NEAR(s.deviceSpeed, 10000000, 1000);
 }
 
 TEST_F(FrameCycle, PlayingAllocatesNothing) {

@@ -99,6 +99,7 @@ TEST_P(VirtualSoak, DISABLED_PicturesAndSoundStayInStepForDays) {
   } opened{OpenMovie(movie.bytes.data(), kOpenMemory)};
   Movie* m = opened.m;
   ASSERT_NE(m, nullptr);
+  SetMovieLooping(m, 1);
   PauseServiceThread(SoundServiceThread());
 
   struct Pending {

@@ -192,6 +192,7 @@ int Run(bool queue, uint32_t passes, uint32_t pauseMs, double maxMs, const std::
   uint32_t stretch = 0;
   for (uint32_t pass = 0; pass < passes; ++pass) {
     if (pass == 1) stretch = 1;
+    SetMovieLooping(movie, pass + 1 < passes);
     for (uint32_t f = 1; f <= frames; ++f) {
       while (WaitFrame(movie)) {
         PollOutput(output);
