@@ -28,6 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kivo::Movie* movie = kivo::OpenMovie(path.c_str(), open);
   if (movie) {
     uint32_t frames = movie->frameCount < 300 ? movie->frameCount : 300;
+    // Looping, so that the next pass's sound is prepared before the wrap too.
+    kivo::SetMovieLooping(movie, 1);
     for (uint32_t i = 0; i < frames + 2; ++i) {
       kivo::DoFrame(movie);
       kivo::GetRects(movie, 0);
